@@ -1,0 +1,142 @@
+// One command/response exchange through the daemon to a simulated board,
+// against a bare SOCK_SEQPACKET round trip of the same sizes.
+#include <benchmark/benchmark.h>
+
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <thread>
+
+#include <vantrel/VantrelUSB.h>
+#include <vantrel/driver/ControlCodes.h>
+#include <vantrel/driver/ControlProtocol.h>
+
+#include "link/SocketDeviceLink.h"
+
+extern char** environ;
+
+namespace {
+
+namespace drv = vantrel::driver;
+using Block = drv::BulkExchangeBlock;
+constexpr std::size_t kRequestBytes = drv::ControlProtocol::kRequestHeader + Block::kSize;
+constexpr std::size_t kReplyBytes = drv::ControlProtocol::kReplyHeader + Block::kSize;
+
+// The exchange the library makes to ask whether the image runs.
+void FillImageQuery(std::uint8_t* block) {
+  std::memset(block, 0, Block::kSize);
+  drv::StoreLe32(block + Block::kOutPipe, 11);
+  drv::StoreLe32(block + Block::kInPipe, 10);
+  drv::StoreLe32(block + Block::kOutLength, 1);
+  drv::StoreLe32(block + Block::kInLength, 65);
+  block[Block::kHeaderSize] = 0x4A;
+}
+
+void BM_BareSeqpacketRoundTrip(benchmark::State& state) {
+  int pair[2];
+  if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair) != 0) {
+    state.SkipWithError("socketpair failed");
+    return;
+  }
+  std::thread echo([fd = pair[1]] {
+    std::uint8_t buffer[kRequestBytes];
+    std::uint8_t reply[kReplyBytes] = {};
+    while (::recv(fd, buffer, sizeof buffer, 0) > 0)
+      if (::send(fd, reply, sizeof reply, MSG_NOSIGNAL) < 0) break;
+  });
+  std::uint8_t request[kRequestBytes] = {};
+  std::uint8_t reply[kReplyBytes];
+  for (auto _ : state) {
+    ::send(pair[0], request, sizeof request, MSG_NOSIGNAL);
+    benchmark::DoNotOptimize(::recv(pair[0], reply, sizeof reply, 0));
+  }
+  ::shutdown(pair[0], SHUT_RDWR);
+  echo.join();
+  ::close(pair[0]);
+  ::close(pair[1]);
+}
+BENCHMARK(BM_BareSeqpacketRoundTrip)->UseRealTime();
+
+// The simulated daemon, started once for the exchange benchmarks.
+class Daemon {
+ public:
+  Daemon() {
+    dir_ = std::filesystem::temp_directory_path() / ("k27-bench-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir_);
+    std::string dirArg = dir_.string();
+    const char* argv[] = {VANTRELIO_PATH, "--simulate", "--device-dir", dirArg.c_str(), nullptr};
+    if (::posix_spawn(&pid_, VANTRELIO_PATH, nullptr, nullptr, const_cast<char**>(argv), environ) != 0)
+      pid_ = -1;
+    ::setenv("VANTREL_DEVICE_DIR", dirArg.c_str(), 1);
+  }
+  ~Daemon() {
+    if (pid_ > 0) {
+      ::kill(pid_, SIGTERM);
+      ::waitpid(pid_, nullptr, 0);
+    }
+    std::error_code ignored;
+    std::filesystem::remove_all(dir_, ignored);
+  }
+  std::unique_ptr<vantrel::SocketDeviceLink> Connect() {
+    for (int attempt = 0; attempt < 500; ++attempt) {
+      if (auto link = vantrel::SocketDeviceLink::Connect((dir_ / "ezusb-0").string())) return link;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return nullptr;
+  }
+
+ private:
+  std::filesystem::path dir_;
+  pid_t pid_ = -1;
+};
+
+Daemon& SharedDaemon() {
+  static Daemon daemon;
+  return daemon;
+}
+
+void BM_DaemonExchange(benchmark::State& state) {
+  auto link = SharedDaemon().Connect();
+  if (!link) {
+    state.SkipWithError("daemon did not start");
+    return;
+  }
+  std::uint8_t request[Block::kSize];
+  std::uint8_t reply[Block::kSize];
+  FillImageQuery(request);
+  std::uint32_t returned = 0;
+  for (auto _ : state) {
+    if (!link->Control(drv::IOCTL_VIO_BULK_EXCHANGE, request, reply, &returned)) {
+      state.SkipWithError("exchange failed");
+      break;
+    }
+  }
+}
+BENCHMARK(BM_DaemonExchange)->UseRealTime();
+
+// The same exchange as a user's program makes it, through VantrelUSB.
+void BM_LibraryGet8051Version(benchmark::State& state) {
+  if (!SharedDaemon().Connect()) {
+    state.SkipWithError("daemon did not start");
+    return;
+  }
+  VantrelUSB board;
+  if (!board.init(0)) {
+    state.SkipWithError("init failed");
+    return;
+  }
+  unsigned char text[64];
+  for (auto _ : state) benchmark::DoNotOptimize(board.Get8051Version(text));
+  board.close();
+}
+BENCHMARK(BM_LibraryGet8051Version)->UseRealTime();
+
+}  // namespace

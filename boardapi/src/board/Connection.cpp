@@ -1,0 +1,78 @@
+// The object, connection and image download.
+#include <vantrel/VantrelUSB.h>
+#include <vantrel/driver/ControlCodes.h>
+
+#include <k27fw/BoardImage.h>
+
+#include "board/BoardContext.h"
+#include "board/Commands.h"
+
+VantrelUSB::VantrelUSB() : context_(new BoardContext) {}
+
+VantrelUSB::~VantrelUSB() {
+  if (context_->references.fetch_sub(1) == 1) delete context_;
+}
+
+VantrelUSB::VantrelUSB(const VantrelUSB& other) : context_(other.context_) {
+  context_->references.fetch_add(1);
+}
+
+VantrelUSB& VantrelUSB::operator=(const VantrelUSB& other) {
+  if (context_ == other.context_) return *this;
+  other.context_->references.fetch_add(1);
+  if (context_->references.fetch_sub(1) == 1) delete context_;
+  context_ = other.context_;
+  return *this;
+}
+
+int VantrelUSB::init(int deviceIndex) {
+  // Indices outside the sixteen shared board slots would address records that
+  // do not exist: refuse them before anything is opened.
+  if (deviceIndex < 0 || deviceIndex > vantrel::kMaxDeviceIndex) {
+    context_->lastError = USB_MESSAGE_PARAMETER_OUT_OF_RANGE;
+    return 0;
+  }
+  context_->deviceIndex = deviceIndex;
+  context_->lastError = USB_MESSAGE_EXECUTION_SUCCESS;
+  return InitPort(deviceIndex);
+}
+
+int VantrelUSB::InitPort(int deviceIndex) {
+  context_->device = vantrel::OpenDevice(deviceIndex);
+  if (!context_->device) return 0;
+
+  const std::uint8_t select[vantrel::driver::InterfaceSelectRecord::kSize] = {0, 1};
+  std::uint32_t returned = 0;
+  if (!context_->device->Control(vantrel::driver::IOCTL_VIO_SELECT_INTERFACE, select, {},
+                                 &returned))
+    return 0;
+
+  if (!Download8051Software()) return 0;
+  K27EEPROM geometry{};
+  if (!CheckEEPROM(&geometry)) return 0;
+  return ConfigureEEPROM(&geometry);
+}
+
+int VantrelUSB::Download8051Software() {
+  using namespace vantrel::commands;
+  unsigned char reply[vantrel::kMaxReplyData];
+  unsigned long replyLength = 0;
+  if (!PerformUSBIO(kImageQuery, USB_CHANNEL_MEMORY, nullptr, 0, reply, &replyLength)) return 0;
+  if (replyLength >= 1 && reply[0] != 0) return 1;
+  if (!PerformUSBIO(kImageBegin, USB_CHANNEL_MEMORY, nullptr, 0, nullptr, &replyLength)) return 0;
+  // The image is only read by WriteSRAM.
+  if (!WriteSRAM(0, const_cast<unsigned char*>(BoardImage), kBoardImageSize)) return 0;
+  return PerformUSBIO(kImageEnd, USB_CHANNEL_MEMORY, nullptr, 0, nullptr, &replyLength);
+}
+
+int VantrelUSB::close() {
+  if (!context_->device) return 1;
+  return context_->device->Close() ? 1 : 0;
+}
+
+usbErrorCode VantrelUSB::GetLastError() { return context_->lastError; }
+
+int VantrelUSB::ClearErrors() {
+  context_->lastError = USB_MESSAGE_EXECUTION_SUCCESS;
+  return 1;
+}

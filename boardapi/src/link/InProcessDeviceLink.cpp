@@ -1,0 +1,30 @@
+#include "link/InProcessDeviceLink.h"
+
+#include <algorithm>
+#include <vector>
+
+#include <vantrel/driver/ControlCodes.h>
+
+namespace vantrel {
+
+bool InProcessDeviceLink::Control(std::uint32_t code, std::span<const std::uint8_t> in,
+                                  std::span<std::uint8_t> out, std::uint32_t* returned) {
+  if (returned != nullptr) *returned = 0;
+  if (!handler_) return false;
+  // As over the socket, the output reaches the caller only on success.
+  std::vector<std::uint8_t> scratch(out.size());
+  const auto result = handler_->Control(code, in, scratch);
+  if (driver::NtFailed(result.status)) return false;
+  const std::size_t count = std::min<std::size_t>(result.information, out.size());
+  std::copy_n(scratch.begin(), count, out.begin());
+  if (returned != nullptr) *returned = static_cast<std::uint32_t>(count);
+  return true;
+}
+
+bool InProcessDeviceLink::Close() {
+  if (!handler_) return false;
+  handler_.reset();
+  return true;
+}
+
+}  // namespace vantrel

@@ -1,0 +1,25 @@
+// A link that hands control requests straight to a handler in this process,
+// for unit tests that run without the daemon.
+#pragma once
+
+#include <memory>
+
+#include <vantrel/driver/ControlHandler.h>
+
+#include "link/DeviceLink.h"
+
+namespace vantrel {
+
+class InProcessDeviceLink final : public DeviceLink {
+ public:
+  explicit InProcessDeviceLink(std::shared_ptr<driver::ControlHandler> handler)
+      : handler_(std::move(handler)) {}
+  bool Control(std::uint32_t code, std::span<const std::uint8_t> in,
+               std::span<std::uint8_t> out, std::uint32_t* returned) override;
+  bool Close() override;
+
+ private:
+  std::shared_ptr<driver::ControlHandler> handler_;
+};
+
+}  // namespace vantrel

@@ -1,0 +1,106 @@
+#include "link/SocketDeviceLink.h"
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include <vantrel/driver/ControlCodes.h>
+#include <vantrel/driver/ControlProtocol.h>
+
+namespace vantrel {
+
+using driver::ControlProtocol;
+
+std::string SocketDeviceLink::DeviceDirectory() {
+  const char* dir = std::getenv(ControlProtocol::kDeviceDirEnv);
+  return (dir != nullptr && *dir != '\0') ? dir : ControlProtocol::kDefaultDeviceDir;
+}
+
+std::unique_ptr<SocketDeviceLink> SocketDeviceLink::Open(int deviceIndex) {
+  if (deviceIndex < 0) return nullptr;
+  return Connect(DeviceDirectory() + "/" + ControlProtocol::kSocketPrefix +
+                 std::to_string(deviceIndex));
+}
+
+std::unique_ptr<SocketDeviceLink> SocketDeviceLink::Connect(const std::string& socketPath) {
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  if (socketPath.size() >= sizeof address.sun_path) return nullptr;
+  std::memcpy(address.sun_path, socketPath.c_str(), socketPath.size() + 1);
+  int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+  if (fd < 0) return nullptr;
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    ::close(fd);
+    return nullptr;
+  }
+  return std::unique_ptr<SocketDeviceLink>(new SocketDeviceLink(fd));
+}
+
+SocketDeviceLink::~SocketDeviceLink() { Close(); }
+
+bool SocketDeviceLink::Close() {
+  if (fd_ < 0) return false;
+  ::close(fd_);
+  fd_ = -1;
+  return true;
+}
+
+bool SocketDeviceLink::Control(std::uint32_t code, std::span<const std::uint8_t> in,
+                               std::span<std::uint8_t> out, std::uint32_t* returned) {
+  if (returned != nullptr) *returned = 0;
+  if (fd_ < 0) return false;
+  if (in.size() > ControlProtocol::kMaxPayload || out.size() > ControlProtocol::kMaxPayload)
+    return false;
+
+  std::uint8_t header[ControlProtocol::kRequestHeader];
+  driver::StoreLe32(header, code);
+  driver::StoreLe32(header + 4, static_cast<std::uint32_t>(in.size()));
+  driver::StoreLe32(header + 8, static_cast<std::uint32_t>(out.size()));
+  iovec request[2] = {{header, sizeof header},
+                      {const_cast<std::uint8_t*>(in.data()), in.size()}};
+  msghdr message{};
+  message.msg_iov = request;
+  message.msg_iovlen = in.empty() ? 1 : 2;
+  ssize_t sent;
+  do {
+    sent = ::sendmsg(fd_, &message, MSG_NOSIGNAL);
+  } while (sent < 0 && errno == EINTR);
+  if (sent != static_cast<ssize_t>(sizeof header + in.size())) return false;
+
+  // The reply lands in a scratch buffer first: a failed request must leave the
+  // caller's output untouched.
+  std::uint8_t replyHeader[ControlProtocol::kReplyHeader];
+  std::uint8_t small[256];
+  std::unique_ptr<std::uint8_t[]> large;
+  std::uint8_t* body = small;
+  if (out.size() > sizeof small) {
+    large = std::make_unique<std::uint8_t[]>(out.size());
+    body = large.get();
+  }
+  iovec reply[2] = {{replyHeader, sizeof replyHeader}, {body, out.size()}};
+  msghdr answer{};
+  answer.msg_iov = reply;
+  answer.msg_iovlen = out.empty() ? 1 : 2;
+  ssize_t received;
+  do {
+    received = ::recvmsg(fd_, &answer, 0);
+  } while (received < 0 && errno == EINTR);
+  if (received < static_cast<ssize_t>(sizeof replyHeader)) return false;  // daemon gone
+  if (answer.msg_flags & MSG_TRUNC) return false;
+
+  const std::uint32_t status = driver::LoadLe32(replyHeader);
+  if (driver::NtFailed(status)) return false;
+  std::size_t count = driver::LoadLe32(replyHeader + 4);
+  const std::size_t bodyBytes = static_cast<std::size_t>(received) - sizeof replyHeader;
+  if (count > bodyBytes) count = bodyBytes;
+  if (count > out.size()) count = out.size();
+  if (count != 0) std::memcpy(out.data(), body, count);
+  if (returned != nullptr) *returned = static_cast<std::uint32_t>(count);
+  return true;
+}
+
+}  // namespace vantrel

@@ -1,0 +1,56 @@
+// The per-board records that every process using the library sees the same
+// way, kept in the named shared memory "K27SharedMemory" and guarded by the
+// named locks "K27Mutex_SEM_1" .. "_4".
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace vantrel::shared {
+
+constexpr int kBoardSlots = 16;
+
+// One block of the shared heap with its lock.
+class SharedObject {
+ public:
+  virtual ~SharedObject() = default;
+  // Re-entrant for the owning thread, exclusive between threads and processes.
+  // A lock whose owner died is taken over by the next waiter.
+  virtual void Lock() = 0;
+  virtual void Unlock() = 0;
+  // The block's data (block address + 124), or nullptr without a block.
+  virtual std::uint8_t* Data() = 0;
+};
+
+class SharedLockGuard {
+ public:
+  explicit SharedLockGuard(SharedObject& object) : object_(object) { object_.Lock(); }
+  ~SharedLockGuard() { object_.Unlock(); }
+  SharedLockGuard(const SharedLockGuard&) = delete;
+  SharedLockGuard& operator=(const SharedLockGuard&) = delete;
+
+ private:
+  SharedObject& object_;
+};
+
+// Record sizes inside the four blocks; record n belongs to board slot n.
+constexpr std::size_t kOutputCopySize = 5;
+constexpr std::size_t kEepromConfigCopySize = 8;
+constexpr std::size_t kReceiveBufferSize = 66;
+
+// The four blocks, attached when the library is loaded and detached when it
+// is unloaded.
+struct SharedState {
+  SharedObject& outOnCopies;   // "OutOnCopies", lock 1
+  SharedObject& outOffCopies;  // "OutOffCopies", lock 2
+  SharedObject& eeproms;       // "K27EEPROMS", lock 3
+  SharedObject& buffers;       // "K27BUFFERS", lock 4
+};
+
+SharedState& State();
+
+// Record of `slot` in a block, or a process-local scratch record when the
+// block could not be taken, so that callers never write outside the heap.
+std::uint8_t* Record(SharedObject& object, std::size_t recordSize, int slot);
+
+}  // namespace vantrel::shared

@@ -1,0 +1,63 @@
+#!/usr/bin/env bash
+# Installs the build into a scratch prefix, builds a user's program with
+# pkg-config and with the CMake package, and runs it against the simulated
+# daemon for every EEPROM capacity, checking the exchanges in the trace.
+set -euo pipefail
+build_dir=$1
+source_dir=$(cd "$(dirname "$0")" && pwd)
+work=$(mktemp -d /tmp/k27-install-test.XXXXXX)
+daemon=
+cleanup() {
+  [ -n "$daemon" ] && kill "$daemon" 2>/dev/null && wait "$daemon" 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+fail() { echo "install_test: $*" >&2; exit 1; }
+
+prefix=$work/prefix
+cmake --install "$build_dir" --prefix "$prefix" >/dev/null
+for f in include/vantrel/VantrelUSB.h include/vantrel/VantrelTypes.h bin/vantrelio \
+         lib/pkgconfig/vantrelusb.pc lib/cmake/VantrelUSB/VantrelUSBConfig.cmake; do
+  [ -e "$prefix/$f" ] || fail "missing $f"
+done
+ls "$prefix"/lib/libvantrelusb.so >/dev/null || fail "missing lib/libvantrelusb.so"
+
+export PKG_CONFIG_PATH=$prefix/lib/pkgconfig
+# shellcheck disable=SC2046
+c++ -std=c++17 -Wall -Werror "$source_dir/consumer.cpp" -o "$work/consumer" \
+  $(pkg-config --cflags --libs vantrelusb) -Wl,-rpath,"$prefix/lib"
+
+mkdir -p "$work/cmake-consumer"
+cp "$source_dir/consumer.cpp" "$work/cmake-consumer/"
+cp "$source_dir/CMakeLists.txt.in" "$work/cmake-consumer/CMakeLists.txt"
+cmake -S "$work/cmake-consumer" -B "$work/cmake-consumer/build" -DCMAKE_PREFIX_PATH="$prefix" \
+  -DCMAKE_BUILD_RPATH="$prefix/lib" >/dev/null
+cmake --build "$work/cmake-consumer/build" >/dev/null
+
+export VANTREL_SHARED_NAMESPACE=k27-test-install
+for capacity in 128 256 512 1024 2048 4096 8192 16384 32768 65536; do
+  dev=$work/dev-$capacity
+  trace=$work/trace-$capacity
+  "$prefix/bin/vantrelio" --simulate --device-dir "$dev" --eeprom-bytes "$capacity" \
+    --trace "$trace" 2>"$work/daemon.log" &
+  daemon=$!
+  for _ in $(seq 200); do grep -q serving "$work/daemon.log" && break; sleep 0.02; done
+  VANTREL_DEVICE_DIR=$dev "$work/consumer" "$capacity" >/dev/null || fail "consumer failed for $capacity"
+  [ "$capacity" = 4096 ] && { VANTREL_DEVICE_DIR=$dev "$work/cmake-consumer/build/consumer_cmake" 4096 >/dev/null \
+    || fail "CMake package consumer failed"; }
+  kill "$daemon"; wait "$daemon" || true; daemon=
+
+  # First connection: query (no image), begin, 247 writes, end; second: query only.
+  [ "$(grep -c '^ezusb-0 ch=6 out=4A in=4A0000$' "$trace")" = 1 ] || fail "$capacity: first image query"
+  [ "$(grep -c '^ezusb-0 ch=6 out=4A in=4A0001$' "$trace")" -ge 1 ] || fail "$capacity: second image query"
+  [ "$(grep -c '^ezusb-0 ch=6 out=48 in=4800$' "$trace")" = 1 ] || fail "$capacity: download begin"
+  [ "$(grep -c '^ezusb-0 ch=6 out=47' "$trace")" = 250 ] || fail "$capacity: image chunks + SRAM writes"
+  grep -q '^ezusb-0 ch=6 out=473C000002' "$trace" || fail "$capacity: first image chunk"
+  [ "$(grep -c '^ezusb-0 ch=6 out=49 in=4900$' "$trace")" = 1 ] || fail "$capacity: download end"
+  # The EEPROM write at 8: 60 + 40 bytes, length first, address low byte first.
+  grep -q '^ezusb-0 ch=2 out=043C0800030A' "$trace" || fail "$capacity: EEPROM write chunk"
+  grep -q '^ezusb-0 ch=2 out=0428440' "$trace" || fail "$capacity: second EEPROM chunk"
+  last=$(printf '%04X' $((capacity - 1)))
+  grep -q "^ezusb-0 ch=2 out=03[0-9A-F]{4}${last}5[01] in=0300$" -E "$trace" || fail "$capacity: configure"
+done
+echo "install_test: ok"

@@ -1,0 +1,95 @@
+// The driver's control codes, statuses and request records, as both sides of
+// the control interface see them. All multi-byte fields are little-endian.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+namespace vantrel::driver {
+
+// NT status values carried back with every request.
+enum NtStatus : std::uint32_t {
+  STATUS_SUCCESS = 0x00000000,
+  STATUS_UNSUCCESSFUL = 0xC0000001,
+  STATUS_INVALID_PARAMETER = 0xC000000D,
+  STATUS_INSUFFICIENT_RESOURCES = 0xC0000017,
+  STATUS_DELETE_PENDING = 0xC0000056,
+  STATUS_NO_MEMORY = 0xC000009A,
+  STATUS_DEVICE_NOT_CONNECTED = 0xC000009D,
+  STATUS_CANCELLED = 0xC0000120,
+  STATUS_DEVICE_DATA_ERROR = 0xC000009C,
+};
+
+// Statuses that the USB stack writes into a request block; the device keeps
+// the latest failing one as LastUrbError.
+enum UsbdStatus : std::uint32_t {
+  USBD_STATUS_SUCCESS = 0x00000000,
+  USBD_STATUS_STALL_PID = 0xC0000004,
+  USBD_STATUS_DEV_NOT_RESPONDING = 0xC0000005,
+  USBD_STATUS_CANCELED = 0xC0010000,
+};
+
+// The request failed (errors and warnings both count as failure).
+constexpr bool NtFailed(std::uint32_t status) { return static_cast<std::int32_t>(status) < 0; }
+
+constexpr std::uint32_t CtlCode(std::uint32_t function, std::uint32_t method) {
+  return (0x22u << 16) | (function << 2) | method;
+}
+
+enum ControlCode : std::uint32_t {
+  IOCTL_VIO_GET_PIPE_TABLE = CtlCode(0x800, 0),
+  IOCTL_VIO_GET_DEVICE_DESCRIPTOR = CtlCode(0x801, 0),
+  IOCTL_VIO_GET_CONFIG_DESCRIPTOR = CtlCode(0x802, 0),
+  IOCTL_VIO_VENDOR_REQUEST = CtlCode(0x805, 0),
+  IOCTL_VIO_NOP = CtlCode(0x806, 0),
+  IOCTL_VIO_DOWNLOAD_BLOCKS = CtlCode(0x807, 0),
+  IOCTL_VIO_RESET_PORT = CtlCode(0x80C, 1),
+  IOCTL_VIO_RESET_PIPE = CtlCode(0x80D, 1),
+  IOCTL_VIO_ABORT_PIPE = CtlCode(0x80F, 1),
+  IOCTL_VIO_SELECT_INTERFACE = CtlCode(0x810, 0),
+  IOCTL_VIO_GET_STRING_DESCRIPTOR = CtlCode(0x811, 0),
+  IOCTL_VIO_PIPE_READ = CtlCode(0x813, 2),
+  IOCTL_VIO_PIPE_WRITE = CtlCode(0x814, 1),
+  IOCTL_VIO_GET_FRAME_NUMBER = CtlCode(0x815, 0),
+  IOCTL_VIO_CONTROL_REQUEST = CtlCode(0x816, 1),
+  IOCTL_VIO_GET_LAST_URB_ERROR = CtlCode(0x817, 0),
+  IOCTL_VIO_ISO_READ = CtlCode(0x819, 2),
+  IOCTL_VIO_ISO_WRITE = CtlCode(0x81A, 1),
+  IOCTL_VIO_DOWNLOAD_AT = CtlCode(0x81B, 1),
+  IOCTL_VIO_GET_DRIVER_VERSION = CtlCode(0x81D, 0),
+  IOCTL_VIO_START_ISO_STREAM = CtlCode(0x81E, 0),
+  IOCTL_VIO_STOP_ISO_STREAM = CtlCode(0x81F, 0),
+  IOCTL_VIO_READ_ISO_STREAM = CtlCode(0x820, 2),
+  IOCTL_VIO_BULK_EXCHANGE = CtlCode(0x828, 0),
+};
+static_assert(IOCTL_VIO_BULK_EXCHANGE == 0x2220A0);
+static_assert(IOCTL_VIO_SELECT_INTERFACE == 0x222040);
+static_assert(IOCTL_VIO_READ_ISO_STREAM == 0x222082);
+
+inline std::uint32_t LoadLe32(const std::uint8_t* p) {
+  return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 |
+         std::uint32_t(p[3]) << 24;
+}
+inline void StoreLe32(std::uint8_t* p, std::uint32_t v) {
+  p[0] = std::uint8_t(v);
+  p[1] = std::uint8_t(v >> 8);
+  p[2] = std::uint8_t(v >> 16);
+  p[3] = std::uint8_t(v >> 24);
+}
+
+// The request and reply block of one command/response exchange.
+struct BulkExchangeBlock {
+  static constexpr std::size_t kSize = 144;
+  static constexpr std::size_t kHeaderSize = 16;
+  static constexpr std::size_t kDataSize = kSize - kHeaderSize;
+  static constexpr std::size_t kOutPipe = 0, kInPipe = 4, kOutLength = 8, kInLength = 12;
+};
+
+struct InterfaceSelectRecord {
+  static constexpr std::size_t kSize = 2;
+  std::uint8_t interfaceNumber;
+  std::uint8_t alternateSetting;
+};
+
+}  // namespace vantrel::driver

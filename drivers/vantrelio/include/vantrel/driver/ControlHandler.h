@@ -1,0 +1,23 @@
+// What serves the control requests of one open board: the daemon's socket
+// connections and the in-process link of the unit tests both call it.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+namespace vantrel::driver {
+
+struct ControlResult {
+  std::uint32_t status;
+  std::uint32_t information;  // bytes of `out` that are valid on success
+};
+
+class ControlHandler {
+ public:
+  virtual ~ControlHandler() = default;
+  // `out` is the caller's output buffer; the handler never writes past it.
+  virtual ControlResult Control(std::uint32_t code, std::span<const std::uint8_t> in,
+                                std::span<std::uint8_t> out) = 0;
+};
+
+}  // namespace vantrel::driver
