@@ -1,0 +1,63 @@
+#include "ExchangeTrace.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <system_error>
+
+namespace vantrel::driver {
+
+namespace {
+
+void AppendHex(std::string& text, const std::vector<std::uint8_t>& bytes) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  for (std::uint8_t b : bytes) {
+    text.push_back(kDigits[b >> 4]);
+    text.push_back(kDigits[b & 0x0F]);
+  }
+}
+
+}  // namespace
+
+std::string FormatExchange(const ExchangeRecord& record) {
+  std::string line = "ezusb-" + std::to_string(record.instance) +
+                     " ch=" + std::to_string(record.channel) + " out=";
+  AppendHex(line, record.out);
+  line += " in=";
+  if (record.in) AppendHex(line, *record.in);
+  return line;
+}
+
+ExchangeTrace::ExchangeTrace(const std::string& path) {
+  fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  if (fd_ < 0) throw std::system_error(errno, std::generic_category(), "cannot open trace file " + path);
+}
+
+ExchangeTrace::~ExchangeTrace() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+void ExchangeTrace::Record(const ExchangeRecord& record) {
+  const std::string line = FormatExchange(record) + '\n';
+  std::lock_guard<std::mutex> lock(mutex_);
+  // One write per line: with O_APPEND the line lands whole at the end, and it
+  // is in the file as soon as the call returns.
+  std::size_t done = 0;
+  while (done < line.size()) {
+    const ssize_t n = ::write(fd_, line.data() + done, line.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      ++failedWrites_;
+      return;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+}
+
+unsigned long ExchangeTrace::FailedWrites() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return failedWrites_;
+}
+
+}  // namespace vantrel::driver

@@ -1,0 +1,271 @@
+// The control sockets over real Unix sockets in a temporary folder.
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "ControlServer.h"
+#include "SimBoardHandler.h"
+#include "TestClient.h"
+#include "k27sim/SimBoard.h"
+#include "vantrel/driver/ControlCodes.h"
+#include "vantrel/driver/ControlProtocol.h"
+
+namespace vantrel::driver {
+namespace {
+
+using test::ExchangeBlock;
+using test::Reply;
+using test::RequestMessage;
+using test::ResponseOf;
+using test::TestClient;
+using Bytes = std::vector<std::uint8_t>;
+namespace fs = std::filesystem;
+
+bool IsSocket(const fs::path& path) {
+  struct stat st {};
+  return ::lstat(path.c_str(), &st) == 0 && S_ISSOCK(st.st_mode);
+}
+
+template <typename Predicate>
+bool Eventually(Predicate predicate) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!predicate()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return true;
+}
+
+class ControlServerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir = test::MakeTempDir();
+    for (int n = 0; n < 2; ++n) {
+      boards.push_back(std::make_unique<k27sim::SimBoard>());
+      handlers.push_back(std::make_unique<SimBoardHandler>(*boards.back(), n));
+    }
+  }
+  void TearDown() override {
+    server.reset();
+    fs::remove_all(dir);
+  }
+  void StartServer(const fs::path& folder) {
+    server = std::make_unique<ControlServer>(folder, std::vector<ControlHandler*>{handlers[0].get(),
+                                                                                handlers[1].get()});
+    server->Start();
+  }
+  void StartServer() { StartServer(dir); }
+
+  // One exchange of command 0x4A on channel 6 that must be answered.
+  static void ExpectServed(TestClient& client) {
+    const Reply r = client.Control(IOCTL_VIO_BULK_EXCHANGE, ExchangeBlock(6, Bytes{0x4A}), 144);
+    ASSERT_EQ(r.status, STATUS_SUCCESS);
+    EXPECT_EQ(r.information, 144u);
+    ASSERT_EQ(r.output.size(), 144u);
+    EXPECT_EQ(ResponseOf(r.output), (Bytes{0x4A, 0x00, 0x00}));
+  }
+
+  fs::path dir;
+  std::vector<std::unique_ptr<k27sim::SimBoard>> boards;
+  std::vector<std::unique_ptr<SimBoardHandler>> handlers;
+  std::unique_ptr<ControlServer> server;
+};
+
+TEST_F(ControlServerTest, EachInstanceHasItsSocketUntilStop) {
+  const fs::path folder = dir / "run" / "vantrel";  // missing: created
+  StartServer(folder);
+  EXPECT_EQ(fs::status(folder).permissions() & fs::perms::all, fs::perms(0755));
+  for (int n = 0; n < 2; ++n) {
+    const fs::path path = folder / ("ezusb-" + std::to_string(n));
+    EXPECT_EQ(server->SocketPath(n), path);
+    ASSERT_TRUE(IsSocket(path));
+    EXPECT_EQ(fs::status(path).permissions() & fs::perms::all, fs::perms(0666));
+  }
+  EXPECT_FALSE(fs::exists(folder / "ezusb-2"));
+
+  // Each socket reaches its own board.
+  TestClient zero(server->SocketPath(0)), one(server->SocketPath(1));
+  ExpectServed(one);
+  EXPECT_EQ(boards[0]->CommandCount(6), 0u);
+  EXPECT_EQ(boards[1]->CommandCount(6), 1u);
+  ExpectServed(zero);
+
+  // Stop ends connected clients too.
+  server->Stop();
+  EXPECT_TRUE(zero.WaitForClose());
+  EXPECT_TRUE(one.WaitForClose());
+  EXPECT_FALSE(fs::exists(folder / "ezusb-0"));
+  EXPECT_FALSE(fs::exists(folder / "ezusb-1"));
+  EXPECT_THROW(TestClient{folder / "ezusb-0"}, std::system_error);
+  server->Stop();  // a second stop does nothing
+}
+
+TEST_F(ControlServerTest, SeveralClientsAreServedAtOnce) {
+  StartServer();
+  constexpr int kClients = 6, kRounds = 100;
+  std::atomic<int> failures{0};
+  std::vector<std::thread> threads;
+  for (int c = 0; c < kClients; ++c) {
+    threads.emplace_back([&, c] {
+      TestClient client(server->SocketPath(c % 2));
+      const std::uint8_t command = static_cast<std::uint8_t>(0x20 + c);
+      for (int i = 0; i < kRounds; ++i) {
+        // Clients share channels, each keeps its own replies.
+        const int channel = 1 + i % 2;
+        const Reply r =
+            client.Control(IOCTL_VIO_BULK_EXCHANGE, ExchangeBlock(channel, Bytes{command, 0}), 144);
+        if (r.status != STATUS_SUCCESS || r.output.size() != 144 ||
+            ResponseOf(r.output).at(0) != command)
+          ++failures;
+      }
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  EXPECT_EQ(failures.load(), 0);
+  EXPECT_EQ(boards[0]->CommandCount(1) + boards[0]->CommandCount(2), 3u * kRounds);
+  EXPECT_EQ(boards[1]->CommandCount(1) + boards[1]->CommandCount(2), 3u * kRounds);
+}
+
+TEST_F(ControlServerTest, MalformedRequestsAreRefusedAndTheConnectionGoesOn) {
+  StartServer();
+  TestClient client(server->SocketPath(0));
+  const Bytes block = ExchangeBlock(6, Bytes{0x4A});
+  struct Case {
+    const char* what;
+    Bytes message;
+  };
+  Bytes bigInput(ControlProtocol::kMaxPayload + 1, 0);
+  const std::vector<Case> cases{
+      {"empty message", Bytes{}},
+      {"shorter than the header", Bytes{0xA0, 0x20, 0x22, 0x00, 0x90}},
+      {"input length above the bytes sent", RequestMessage(IOCTL_VIO_BULK_EXCHANGE, 145, 144, block)},
+      {"input length below the bytes sent", RequestMessage(IOCTL_VIO_BULK_EXCHANGE, 100, 144, block)},
+      {"output length above the limit",
+       RequestMessage(IOCTL_VIO_BULK_EXCHANGE, 144, ControlProtocol::kMaxPayload + 1, block)},
+      {"input above the limit",
+       RequestMessage(IOCTL_VIO_BULK_EXCHANGE, ControlProtocol::kMaxPayload + 1, 144, bigInput)},
+      {"unknown code", RequestMessage(0x22FFFC, 144, 144, block)},
+      {"short output buffer", RequestMessage(IOCTL_VIO_BULK_EXCHANGE, 144, 143, block)},
+  };
+  for (const Case& c : cases) {
+    client.SendRaw(c.message);
+    const Reply r = client.Receive();
+    EXPECT_EQ(r.status, STATUS_INVALID_PARAMETER) << c.what;
+    EXPECT_EQ(r.information, 0u) << c.what;
+    EXPECT_TRUE(r.output.empty()) << c.what;
+  }
+  ExpectServed(client);
+  EXPECT_EQ(boards[0]->CommandCount(6), 1u);
+}
+
+TEST_F(ControlServerTest, ReplyCarriesOnlyTheBytesTheHandlerReported) {
+  StartServer();
+  TestClient client(server->SocketPath(0));
+  // Interface selection: success with no output, whatever room was offered.
+  Reply r = client.Control(IOCTL_VIO_SELECT_INTERFACE, Bytes{0, 1}, 64);
+  EXPECT_EQ(r.status, STATUS_SUCCESS);
+  EXPECT_EQ(r.information, 0u);
+  EXPECT_TRUE(r.output.empty());
+  // An exchange offered more room than the block gets the block only.
+  r = client.Control(IOCTL_VIO_BULK_EXCHANGE, ExchangeBlock(6, Bytes{0x4A}), 1000);
+  EXPECT_EQ(r.status, STATUS_SUCCESS);
+  EXPECT_EQ(r.information, 144u);
+  EXPECT_EQ(r.output.size(), 144u);
+  // A failed exchange returns no output.
+  boards[0]->InjectFault(6, 0x4A, {k27sim::FaultKind::Stall});
+  r = client.Control(IOCTL_VIO_BULK_EXCHANGE, ExchangeBlock(6, Bytes{0x4A}), 144);
+  EXPECT_EQ(r.status, STATUS_UNSUCCESSFUL);
+  EXPECT_TRUE(r.output.empty());
+}
+
+TEST_F(ControlServerTest, ClientsThatVanishMidRequestHarmNobodyElse) {
+  StartServer();
+  TestClient steady(server->SocketPath(0));
+  ExpectServed(steady);
+  {
+    // Half a request, then gone.
+    TestClient half(server->SocketPath(0));
+    half.SendRaw(Bytes{0xA0, 0x20, 0x22});
+  }
+  {
+    // A whole request, gone before the reply.
+    TestClient gone(server->SocketPath(0));
+    gone.SendRaw(RequestMessage(IOCTL_VIO_BULK_EXCHANGE, 144, 144, ExchangeBlock(6, Bytes{0x4A})));
+  }
+  {
+    // Connected and gone without a word.
+    TestClient silent(server->SocketPath(1));
+  }
+  {
+    // Header only, claiming input that never comes; stays connected.
+    TestClient stuck(server->SocketPath(0));
+    stuck.SendRaw(RequestMessage(IOCTL_VIO_BULK_EXCHANGE, 144, 144, Bytes{}));
+    EXPECT_EQ(stuck.Receive().status, STATUS_INVALID_PARAMETER);
+    ExpectServed(steady);
+  }
+  EXPECT_TRUE(Eventually([&] { return server->ActiveConnections() == 1; }));
+  for (int i = 0; i < 5; ++i) ExpectServed(steady);
+  TestClient later(server->SocketPath(1));
+  ExpectServed(later);
+}
+
+TEST_F(ControlServerTest, StopDoesNotWaitForClientsThatDoNotRead) {
+  StartServer();
+  TestClient greedy(server->SocketPath(0));
+  // Requests whose replies are never read: once the client's queue is full
+  // the server cannot send, stops reading, and the client's sends back up.
+  const Bytes request = RequestMessage(IOCTL_VIO_BULK_EXCHANGE, 144, 144, ExchangeBlock(6, Bytes{0x4A}));
+  int sent = 0;
+  while (sent < 100000 && greedy.TrySend(request)) ++sent;
+  ASSERT_LT(sent, 100000);
+  EXPECT_TRUE(Eventually([&] { return !greedy.TrySend(request); }));
+  // Another client is still served meanwhile.
+  TestClient other(server->SocketPath(0));
+  ExpectServed(other);
+
+  const auto start = std::chrono::steady_clock::now();
+  server->Stop();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  EXPECT_FALSE(fs::exists(dir / "ezusb-0"));
+}
+
+TEST_F(ControlServerTest, StaleSocketIsReplacedButNothingElseIs) {
+  // A socket file left by a process that is gone.
+  {
+    const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string path = (dir / "ezusb-0").string();
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    ASSERT_EQ(::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)), 0);
+    ::close(fd);
+  }
+  StartServer();
+  TestClient client(server->SocketPath(0));
+  ExpectServed(client);
+
+  // A second server on the same folder finds the sockets in use.
+  ControlServer rival(dir, {handlers[0].get(), handlers[1].get()});
+  EXPECT_THROW(rival.Start(), std::runtime_error);
+  ExpectServed(client);
+  server->Stop();
+
+  // A file that is not a socket is left alone.
+  { std::ofstream(dir / "ezusb-1") << "not a socket"; }
+  EXPECT_THROW(StartServer(), std::runtime_error);
+  EXPECT_FALSE(fs::exists(dir / "ezusb-0"));  // nothing left behind
+  EXPECT_TRUE(fs::is_regular_file(dir / "ezusb-1"));
+}
+
+}  // namespace
+}  // namespace vantrel::driver
