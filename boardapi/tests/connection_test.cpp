@@ -25,7 +25,7 @@ TEST(ConnectionTest, ImageIsDownloadedOnceAndArrivesByteForByte) {
   EXPECT_EQ(memory[1].out, (std::vector<std::uint8_t>{0x48}));
   EXPECT_EQ(memory.back().out, (std::vector<std::uint8_t>{0x49}));
   const auto& second = memory[3].out;
-  ASSERT_EQ(second.size(), 63u);
+  ASSERT_EQ(second.size(), 64u);
   EXPECT_EQ(second[0], 0x47);
   EXPECT_EQ(second[1], 60);
   EXPECT_EQ(second[2], 60);  // address 60, low byte first

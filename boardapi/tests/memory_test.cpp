@@ -159,8 +159,8 @@ TEST_F(SramTest, TransfersAreCutIntoChunks) {
 
   const auto writes = bus_.Commands(6, 0x47);
   ASSERT_EQ(writes.size(), 3u);
-  EXPECT_EQ(writes[0].out.size(), 63u);
-  EXPECT_EQ(writes[2].out.size(), 13u);
+  EXPECT_EQ(writes[0].out.size(), 64u);
+  EXPECT_EQ(writes[2].out.size(), 14u);
   const auto reads = bus_.Commands(6, 0x46);
   ASSERT_EQ(reads.size(), 3u);
   EXPECT_EQ(reads[0].out, (std::vector<std::uint8_t>{0x46, 62, 0x00, 0x20}));

@@ -54,10 +54,12 @@ std::vector<std::uint8_t> ReadDescription(const std::string& path) {
   std::vector<std::uint8_t> image(size);
   for (auto& byte : image) {
     if (haveFill) {
-      // Galois LFSR, taps 16 14 13 11.
-      const bool out = lfsr & 1u;
-      lfsr = static_cast<std::uint16_t>(lfsr >> 1);
-      if (out) lfsr ^= 0xB400u;
+      // Galois LFSR, taps 16 14 13 11, clocked once per bit of the byte.
+      for (int bit = 0; bit < 8; ++bit) {
+        const bool out = lfsr & 1u;
+        lfsr = static_cast<std::uint16_t>(lfsr >> 1);
+        if (out) lfsr ^= 0xB400u;
+      }
       byte = static_cast<std::uint8_t>(lfsr);
     }
   }

@@ -50,6 +50,114 @@ class VantrelUSB {
   int ReadSRAM(unsigned short address, unsigned char* buffer, std::uint32_t length);
   int WriteSRAM(unsigned short address, unsigned char* data, std::uint32_t length);
 
+
+  // ---- Inputs, pulse counting and hoppers (channel 1) ----
+  // Connects to the first of devices 0-7 whose dip switches 0-2 read `address`;
+  // addresses of 16 or more fail with USB_MESSAGE_PARAMETER_OUT_OF_RANGE.
+  int InitUSBBoard(unsigned char address);
+  // Copies the whole reply data (at most 62 bytes) without a bound.
+  int GetInputs(unsigned char* inputs);
+  int GetInputs(usbInput* inputs);
+  int GetChangedInputs(usbInput* inputs);
+  int GetRawInputs(usbInput* inputs);
+  // Bits 0-32; 32 is bit 0 of the fifth byte. Writes 1 when the bit is set.
+  int GetInputBit(_usbInputBitId bit, int* value);
+  int InputMultiplexing(usbInputMultiplexing mode);
+  int GetMultiplexedInputs(usbMultiplexedInput* inputs);
+  int ConfigurePulsedInput(_usbInputBitId input, unsigned char setting, ActiveState level);
+  int BeginPulsedInputCheck(_usbInputBitId input);
+  int EndPulsedInputCheck(_usbInputBitId input);
+  int ResetPulsedInputCounter(_usbInputBitId input);
+  int DecrementPulsedInputCounter(_usbInputBitId input);
+  int ReadPulsedInputCounter(_usbInputBitId input, unsigned char* counter);
+  int ReleaseParallelHopperCoins(_usbInputBitId input, unsigned char settingA, ActiveState level,
+                                 _usbOutputBitId output, unsigned short coins,
+                                 unsigned char settingB);
+  int GetParallelHopperStatus(_usbInputBitId input, ReleaseHopperCoinsStatus* status,
+                              unsigned char* second);
+
+  // ---- Outputs and lamps (channel 1) ----
+  // The last image sent for each period is kept per board slot and shared by
+  // every process; the bit forms change that copy and send it whole.
+  int SetOnPeriodOutputs(usbOutput image);
+  int SetOffPeriodOutputs(usbOutput image);
+  int SetOnPeriodOutputBit(_usbOutputId byte, int bit, int on);
+  int SetOffPeriodOutputBit(_usbOutputId byte, int bit, int on);
+  // Sets the onMask bits and clears the offMask bits in both periods.
+  int ModifyOutputs(usbOutput* offMask, usbOutput* onMask);
+  int SetOutputs(unsigned char* image);
+  int SetOutputBit(_usbOutputBitId output, int on);
+  int SetOutputBrightness(unsigned char level);
+  int PulseOutput(unsigned char first, unsigned char second);
+  int PulseOffOutput(unsigned char first, unsigned char second);
+  int PulseOutputResult(unsigned char* first, int* second, int* third);
+
+  // ---- Reels (channel 1) ----
+  int ConfigureReelsEx(unsigned char first, unsigned short second, unsigned char third);
+  int ConfigureReels(unsigned char first, unsigned char second, unsigned char third);
+  int SpinReels(unsigned char reel, unsigned char direction, unsigned short steps);
+  // Tables of up to 61 entries are sent whole; a longer count fails with
+  // USB_MESSAGE_PARAMETER_OUT_OF_RANGE and nothing is sent.
+  int SpinRampUp(unsigned char reel, usbRampTable table);
+  int SpinRampDown(unsigned char reel, usbRampTable table);
+  int SetDutyCycle(unsigned char first, unsigned char second, unsigned char third);
+  int ReelSynchroniseEnable(unsigned char reel);
+  int GetReelStatusEx(ReelStatusEx* status);
+  int GetReelStatus(usbReelStatus* status);
+
+  // ---- Serial ports (channels 3 and 4) ----
+  int SetConfig(_usbSerialPort port, _DCB* settings, _usbPortType type);
+  int Send(_usbSerialPort port, unsigned char* data, std::uint32_t length);
+  // Appends what the board delivers until a reply brings nothing, at most
+  // VANTREL_RECEIVE_LIMIT bytes: size the buffer for that.
+  int Receive(_usbSerialPort port, unsigned char* buffer, unsigned long* length);
+  // Hands out the board's timestamped bytes one at a time from a buffer kept
+  // per board slot and shared by every process: a byte with its time
+  // (*hasByte 1), or a time alone (*hasByte 0) when one value is left. A reply
+  // without any value fails with USB_DEVICE_BYTE_COUNT_ERROR.
+  int ReceiveByteWithTimestamp(_usbSerialPort port, unsigned char* byte, unsigned char* time,
+                               int* hasByte);
+  int SetTimeoutMessage(_usbSerialPort port, unsigned char* message, unsigned char length,
+                        float seconds);
+  int GetParityErrors(_usbSerialPort port, unsigned short* count);
+  // Messages longer than 25 bytes, a slot above 3, option2 above 4, a mode
+  // outside 0-3, a negative pollTime or (RS-232 form) a lengthOffset of 25 or
+  // more fail with USB_MESSAGE_PARAMETER_OUT_OF_RANGE. A pollTime above 2,550
+  // is clamped and written back.
+  int ConfigureCCTalkPort(_usbSerialPort port, CCTalkConfig* config);
+  int ConfigureRS232Poll(_usbSerialPort port, RS232PollConfig* config);
+  int EmptyPolledBuffer(_usbSerialPort port, unsigned char slot);
+  // Appends message bytes while the board flags more, at most
+  // VANTREL_RECEIVE_LIMIT bytes. A reply of only the status byte ends the
+  // message; an empty one fails with USB_DEVICE_BYTE_COUNT_ERROR.
+  int ReceivePolledMessage(_usbSerialPort port, unsigned char slot, unsigned char* buffer,
+                           unsigned long* length, int* status);
+  int DeletePolledMessage(_usbSerialPort port, unsigned char slot);
+
+  // ---- Clock, security switches, random numbers (channel 5) ----
+  int SetClock(unsigned long value);
+  int GetClock(unsigned long* value);
+  int StartSecuritySwitchRead();
+  int NextSecuritySwitchRead(unsigned long* time, unsigned char* state);
+  int ClearSecuritySwitches();
+  int ReadAndResetSecuritySwitchFlags(unsigned char* first, unsigned char* second);
+  int CachedReadAndResetSecuritySwitchFlags(unsigned char* first, unsigned char* second);
+  int EnableRandomNumberGenerator(unsigned long value);
+  int DisableRandomNumberGenerator();
+  int GetRandomNumber(unsigned short* number);
+
+  // ---- SPI and SEC (channel 7) ----
+  int EnableSPI();
+  int DisableSPI();
+  // `received` must hold 62 bytes.
+  int SendSPI(unsigned char sendBits, unsigned char* sendData, unsigned char option,
+              unsigned char receiveBits, unsigned char* received);
+  // Counts above 27 do not fit the one-byte bit count of a frame and fail with
+  // USB_MESSAGE_PARAMETER_OUT_OF_RANGE.
+  int SendSEC(unsigned char first, unsigned char second, unsigned char count,
+              unsigned char* data, unsigned char option, unsigned char replyCount,
+              unsigned char* received);
+
  private:
   int InitPort(int deviceIndex);
   int PerformUSBIO(unsigned char command, int channel, unsigned char* payload,

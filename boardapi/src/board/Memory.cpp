@@ -32,9 +32,9 @@ std::uint32_t SharedLastAddress(int slot) {
 
 }  // namespace
 
-#define VANTREL_EXCHANGE                                                                      \
-  [this](unsigned char c, int ch, unsigned char* p, unsigned long n, unsigned char* r,        \
-         unsigned long* rn) { return PerformUSBIO(c, ch, p, n, r, rn); }
+// Memory transfers reach the board through PerformUSBIO; an empty read reply
+// is recorded as a byte-count error.
+#define VANTREL_EXCHANGE [this](auto&&... a) { return PerformUSBIO(a...); }
 #define VANTREL_ON_EMPTY [this] { context_->lastError = USB_DEVICE_BYTE_COUNT_ERROR; }
 
 int VantrelUSB::ConfigureEEPROM(K27EEPROM* geometry) {

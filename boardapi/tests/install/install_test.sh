@@ -43,8 +43,6 @@ for capacity in 128 256 512 1024 2048 4096 8192 16384 32768 65536; do
   daemon=$!
   for _ in $(seq 200); do grep -q serving "$work/daemon.log" && break; sleep 0.02; done
   VANTREL_DEVICE_DIR=$dev "$work/consumer" "$capacity" >/dev/null || fail "consumer failed for $capacity"
-  [ "$capacity" = 4096 ] && { VANTREL_DEVICE_DIR=$dev "$work/cmake-consumer/build/consumer_cmake" 4096 >/dev/null \
-    || fail "CMake package consumer failed"; }
   kill "$daemon"; wait "$daemon" || true; daemon=
 
   # First connection: query (no image), begin, 247 writes, end; second: query only.
@@ -60,4 +58,11 @@ for capacity in 128 256 512 1024 2048 4096 8192 16384 32768 65536; do
   last=$(printf '%04X' $((capacity - 1)))
   grep -q "^ezusb-0 ch=2 out=03[0-9A-F]{4}${last}5[01] in=0300$" -E "$trace" || fail "$capacity: configure"
 done
+
+# The program built through the CMake package, against a fresh daemon.
+"$prefix/bin/vantrelio" --simulate --device-dir "$work/dev-cmake" --eeprom-bytes 4096 2>"$work/daemon.log" &
+daemon=$!
+for _ in $(seq 200); do grep -q serving "$work/daemon.log" && break; sleep 0.02; done
+VANTREL_DEVICE_DIR=$work/dev-cmake "$work/cmake-consumer/build/consumer_cmake" 4096 >/dev/null \
+  || fail "CMake package consumer failed"
 echo "install_test: ok"
