@@ -18,7 +18,14 @@ inline constexpr std::uint8_t kNotRecognised = 1;
 inline constexpr std::uint8_t kLengthError = 2;
 inline constexpr std::uint8_t kExecutionFailure = 3;
 inline constexpr std::uint8_t kI2cNack = 12;
+inline constexpr std::uint8_t kUnknownHandshakeMode = 9;
 inline constexpr std::uint8_t kSramAddressingError = 15;
+inline constexpr std::uint8_t kReelNumberError = 16;
+inline constexpr std::uint8_t kReelBusy = 17;
+inline constexpr std::uint8_t kSpinTableLengthError = 18;
+inline constexpr std::uint8_t kTooFewReelSteps = 19;
+inline constexpr std::uint8_t kReelStatusLengthError = 20;
+inline constexpr std::uint8_t kSyncRequestLengthError = 21;
 }  // namespace status
 
 // Largest amount of reply data after echo and status (one 64-byte packet).
@@ -33,10 +40,14 @@ struct Request {
 struct Response {
   std::uint8_t status = status::kSuccess;
   std::vector<std::uint8_t> data;
+  // How long the command kept the firmware busy before it answered (a serial
+  // send answers once its bytes have left the port); the board's time moves
+  // on by it.
+  std::uint64_t busyMicros = 0;
 
-  static Response Status(std::uint8_t code) { return Response{code, {}}; }
+  static Response Status(std::uint8_t code) { return Response{code, {}, 0}; }
   static Response Ok(std::vector<std::uint8_t> data = {}) {
-    return Response{status::kSuccess, std::move(data)};
+    return Response{status::kSuccess, std::move(data), 0};
   }
 };
 

@@ -10,20 +10,33 @@
 #include "ChannelHandler.h"
 #include "SimEeprom.h"
 #include "SimFaults.h"
+#include "SimIoChannel.h"
 #include "SimMemoryChannel.h"
 #include "SimPic.h"
+#include "SimSerialPort.h"
+#include "SimSpiChannel.h"
 
 namespace k27sim {
 
 namespace {
 
 constexpr int kChannels = 7;
+constexpr int kIoChannel = 1;
 constexpr int kEepromChannel = 2;
+constexpr int kPortAChannel = 3;
+constexpr int kPortBChannel = 4;
 constexpr int kPicChannel = 5;
 constexpr int kMemoryChannel = 6;
+constexpr int kSpiChannel = 7;
 constexpr std::size_t kMaxCommandBytes = 64;
 
 bool ValidChannel(int channel) { return channel >= 1 && channel <= kChannels; }
+bool ValidPort(int port) { return port == kPortA || port == kPortB; }
+
+static_assert(SimBoard::kHopperCoinMicros == SimHoppers::kCoinMicros);
+static_assert(SimBoard::kHopperEmptyCoinPeriods == SimHoppers::kEmptyCoinPeriods);
+static_assert(SimBoard::kReelStepMicros == SimReels::kStepMicros);
+static_assert(SimBoard::kPulseUnitMicros == SimOutputs::kPulseUnitMicros);
 
 std::uint64_t SaturatingAdd(std::uint64_t a, std::uint64_t b) {
   return b > std::numeric_limits<std::uint64_t>::max() - a ? std::numeric_limits<std::uint64_t>::max()
@@ -40,7 +53,27 @@ class NotServed final : public ChannelHandler {
 
 struct SimBoard::State {
   explicit State(const SimBoardOptions& opts)
-      : options(opts), start(std::chrono::steady_clock::now()), eeprom(opts.eepromBytes, opts.eepromSeed) {}
+      : options(opts), start(std::chrono::steady_clock::now()), eeprom(opts.eepromBytes, opts.eepromSeed) {
+    io = Install(kIoChannel, std::make_unique<SimIoChannel>(opts.boardAddress));
+    ports[kPortA] = Install(kPortAChannel, std::make_unique<SimSerialPort>(false));
+    ports[kPortB] = Install(kPortBChannel, std::make_unique<SimSerialPort>(true));
+    spi = Install(kSpiChannel, std::make_unique<SimSpiChannel>());
+  }
+
+  template <typename Handler>
+  Handler* Install(int channel, std::unique_ptr<Handler> handler) {
+    Handler* raw = handler.get();
+    applicationHandlers[channel] = std::move(handler);
+    return raw;
+  }
+
+  // Brings what moves over time to the board's time, and returns that time.
+  std::uint64_t Settle() {
+    const std::uint64_t now = Now();
+    io->AdvanceTo(now);
+    for (SimSerialPort* port : ports) port->AdvanceTo(now);
+    return now;
+  }
 
   std::uint64_t Now() const {
     if (!options.realTime) return advancedMicros;
@@ -71,7 +104,7 @@ struct SimBoard::State {
   void Write(int channel, std::span<const std::uint8_t> command) {
     if (!ValidChannel(channel)) return;
     ++commandCounts[channel];
-    const std::uint64_t now = Now();
+    const std::uint64_t now = Settle();
     if (!options.realTime) advancedMicros = SaturatingAdd(advancedMicros, options.roundTripMicros);
 
     SimReply& pending = pendingReplies[channel];
@@ -90,6 +123,10 @@ struct SimBoard::State {
         command.size() > kMaxCommandBytes
             ? Response::Status(status::kLengthError)
             : HandlerFor(channel).Handle(Request{code, command.subspan(1), now});
+    // The time the command kept the firmware busy passes before the next
+    // one; in real-time mode the board's time then runs that much ahead of
+    // the wall clock.
+    advancedMicros = SaturatingAdd(advancedMicros, response.busyMicros);
 
     std::vector<std::uint8_t> framed{code, response.status};
     const std::size_t dataBytes = std::min(response.data.size(), kMaxReplyData);
@@ -116,6 +153,9 @@ struct SimBoard::State {
   SimMemoryChannel memory;
   NotServed notServed;
   std::array<std::unique_ptr<ChannelHandler>, kChannels + 1> applicationHandlers;
+  SimIoChannel* io = nullptr;
+  std::array<SimSerialPort*, 2> ports{};
+  SimSpiChannel* spi = nullptr;
 
   std::array<SimReply, kChannels + 1> pendingReplies;
   std::array<std::uint64_t, kChannels + 1> commandCounts{};
@@ -222,6 +262,165 @@ std::uint64_t SimBoard::CommandCount(int channel) const {
   if (!ValidChannel(channel)) return 0;
   std::lock_guard lock(mutex_);
   return state_->commandCounts[channel];
+}
+
+void SimBoard::SetInputs(const InputBytes& inputs) {
+  std::lock_guard lock(mutex_);
+  state_->Settle();
+  state_->io->Inputs().SetSnapshot(inputs);
+}
+
+SimBoard::InputBytes SimBoard::Inputs() const {
+  std::lock_guard lock(mutex_);
+  return state_->io->Inputs().Snapshot();
+}
+
+void SimBoard::SetDipSwitches(std::uint8_t switches) {
+  std::lock_guard lock(mutex_);
+  state_->io->Inputs().SetDipSwitches(switches);
+}
+
+void SimBoard::SetRawInputs(std::optional<InputBytes> raw) {
+  std::lock_guard lock(mutex_);
+  state_->io->Inputs().SetRaw(raw);
+}
+
+void SimBoard::SetMultiplexedInputs(const std::array<std::uint8_t, 13>& inputs) {
+  std::lock_guard lock(mutex_);
+  state_->io->Inputs().SetMultiplexed(inputs);
+}
+
+bool SimBoard::InputMultiplexing() const {
+  std::lock_guard lock(mutex_);
+  return state_->io->Inputs().MultiplexingOn();
+}
+
+void SimBoard::InjectPulses(int input, int count) {
+  std::lock_guard lock(mutex_);
+  state_->io->Inputs().InjectPulses(input, count);
+}
+
+std::uint8_t SimBoard::PulseCount(int input) const {
+  std::lock_guard lock(mutex_);
+  return state_->io->Inputs().PulseCount(input);
+}
+
+SimBoard::OutputImage SimBoard::OnPeriodOutputs() const {
+  std::lock_guard lock(mutex_);
+  state_->Settle();
+  return state_->io->Outputs().OnPeriod();
+}
+
+SimBoard::OutputImage SimBoard::OffPeriodOutputs() const {
+  std::lock_guard lock(mutex_);
+  state_->Settle();
+  return state_->io->Outputs().OffPeriod();
+}
+
+std::uint8_t SimBoard::OutputBrightness() const {
+  std::lock_guard lock(mutex_);
+  return state_->io->Outputs().Brightness();
+}
+
+void SimBoard::SetHopperEmpty(int input, bool empty) {
+  std::lock_guard lock(mutex_);
+  state_->Settle();
+  state_->io->Hoppers().SetEmpty(input, empty);
+}
+
+ReelState SimBoard::Reel(int reel) const {
+  std::lock_guard lock(mutex_);
+  state_->Settle();
+  return state_->io->Reels().State(reel);
+}
+
+int SimBoard::ReelCount() const {
+  std::lock_guard lock(mutex_);
+  return state_->io->Reels().Count();
+}
+
+std::uint16_t SimBoard::ReelHalfStepsPerRotation() const {
+  std::lock_guard lock(mutex_);
+  return state_->io->Reels().HalfStepsPerRotation();
+}
+
+std::array<std::uint8_t, 3> SimBoard::ReelDutyCycle() const {
+  std::lock_guard lock(mutex_);
+  return state_->io->Reels().DutyCycle();
+}
+
+void SimBoard::AttachPeer(int port, std::shared_ptr<SerialPeer> peer) {
+  if (!ValidPort(port)) return;
+  std::lock_guard lock(mutex_);
+  state_->Settle();
+  state_->ports[port]->AttachPeer(std::move(peer));
+}
+
+void SimBoard::PushReceived(int port, std::span<const std::uint8_t> bytes, std::uint64_t delayMicros) {
+  if (!ValidPort(port)) return;
+  std::lock_guard lock(mutex_);
+  const std::uint64_t now = state_->Settle();
+  state_->ports[port]->PushReceived(bytes, SaturatingAdd(now, delayMicros));
+}
+
+std::vector<std::uint8_t> SimBoard::SentBytes(int port) const {
+  if (!ValidPort(port)) return {};
+  std::lock_guard lock(mutex_);
+  const std::deque<std::uint8_t>& sent = state_->ports[port]->Sent();
+  return {sent.begin(), sent.end()};
+}
+
+void SimBoard::ClearSentBytes(int port) {
+  if (!ValidPort(port)) return;
+  std::lock_guard lock(mutex_);
+  state_->ports[port]->ClearSent();
+}
+
+std::array<std::uint8_t, 6> SimBoard::LineConfiguration(int port) const {
+  if (!ValidPort(port)) return {};
+  std::lock_guard lock(mutex_);
+  return state_->ports[port]->LineConfiguration();
+}
+
+std::uint32_t SimBoard::BaudRate(int port) const {
+  if (!ValidPort(port)) return 0;
+  std::lock_guard lock(mutex_);
+  return state_->ports[port]->Baud();
+}
+
+void SimBoard::SetParityErrors(int port, std::uint16_t count) {
+  if (!ValidPort(port)) return;
+  std::lock_guard lock(mutex_);
+  state_->ports[port]->SetParityErrors(count);
+}
+
+SimBoard::TimeoutMessage SimBoard::SerialTimeoutMessage(int port) const {
+  if (!ValidPort(port)) return {};
+  std::lock_guard lock(mutex_);
+  const SimSerialPort& p = *state_->ports[port];
+  return TimeoutMessage{p.TimeoutTime(), p.TimeoutMessage()};
+}
+
+std::optional<std::vector<std::uint8_t>> SimBoard::PolledMessageConfiguration(int port, int slot) const {
+  if (!ValidPort(port) || slot < 0) return std::nullopt;
+  std::lock_guard lock(mutex_);
+  return state_->ports[port]->PolledConfiguration(static_cast<std::size_t>(slot));
+}
+
+bool SimBoard::SpiEnabled() const {
+  std::lock_guard lock(mutex_);
+  return state_->spi->Enabled();
+}
+
+void SimBoard::QueueSpiReply(std::vector<std::uint8_t> bytes) {
+  std::lock_guard lock(mutex_);
+  state_->spi->QueueReply(std::move(bytes));
+}
+
+std::vector<SpiTransfer> SimBoard::SpiTransfers() const {
+  std::lock_guard lock(mutex_);
+  const std::deque<SpiTransfer>& transfers = state_->spi->Transfers();
+  return {transfers.begin(), transfers.end()};
 }
 
 }  // namespace k27sim

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <thread>
+#include <utility>
 
 #include "SimTestSupport.h"
 
@@ -67,16 +68,24 @@ TEST(SimFraming, OversizedCommandIsRefusedWithLengthError) {
   EXPECT_EQ(Status(reply), kLengthError);
 }
 
-TEST(SimFraming, ApplicationChannelsAreNotRecognisedWhetherOrNotTheImageRuns) {
+TEST(SimFraming, ApplicationChannelsAnswerTheirOwnCommandsOnlyWhileTheImageRuns) {
   SimBoard board;
-  for (bool running : {false, true}) {
-    board.SetApplicationRunning(running);
-    for (int channel : {1, 3, 4, 7}) {
-      for (std::uint8_t command : {0x4B, 0x61, 0x5E, 0x00, 0xFF}) {
-        const SimReply reply = Send(board, channel, {command, 1, 2});
-        EXPECT_EQ(reply.bytes, (Bytes{command, kNotRecognised})) << "channel " << channel;
-      }
+  // One command of each application channel, and one that belongs elsewhere.
+  const std::pair<int, Bytes> own[] = {{1, {0x4B}}, {3, {0x64}}, {4, {0x64}}, {7, {0x5E}}};
+  const std::pair<int, std::uint8_t> foreign[] = {{1, 0x61}, {3, 0x4B}, {4, 0x5E}, {7, 0x4A}};
+  for (const auto& [channel, command] : own) {
+    EXPECT_EQ(Send(board, channel, command).bytes, (Bytes{command[0], kNotRecognised})) << channel;
+  }
+  EXPECT_EQ(Status(Send(board, 6, {0x49})), kOk);  // download end starts the image
+  for (const auto& [channel, command] : own) EXPECT_EQ(Status(Send(board, channel, command)), kOk) << channel;
+  for (const auto& [channel, command] : foreign) {
+    for (std::uint8_t code : {command, std::uint8_t{0x00}, std::uint8_t{0xFF}}) {
+      EXPECT_EQ(Send(board, channel, {code, 1, 2}).bytes, (Bytes{code, kNotRecognised})) << channel;
     }
+  }
+  board.SetApplicationRunning(false);
+  for (const auto& [channel, command] : own) {
+    EXPECT_EQ(Status(Send(board, channel, command)), kNotRecognised) << channel;
   }
 }
 

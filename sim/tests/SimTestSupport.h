@@ -38,6 +38,12 @@ inline Bytes WriteRequest(std::uint8_t command, std::uint16_t address, const Byt
   return out;
 }
 
+// A board whose application image runs, so that channels 1, 3, 4 and 7
+// answer.
+struct RunningBoard : SimBoard {
+  explicit RunningBoard(SimBoardOptions options = {}) : SimBoard(options) { SetApplicationRunning(true); }
+};
+
 constexpr std::uint8_t kOk = 0;
 constexpr std::uint8_t kNotRecognised = 1;
 constexpr std::uint8_t kLengthError = 2;
