@@ -51,6 +51,9 @@ SharedState& State();
 
 // Record of `slot` in a block, or a process-local scratch record when the
 // block could not be taken, so that callers never write outside the heap.
+// The same holds for a slot outside 0..15 and for a record that would run
+// past the block's end. Records are at most 66 bytes (kReceiveBufferSize);
+// a larger one that does not fit the block gives nullptr.
 std::uint8_t* Record(SharedObject& object, std::size_t recordSize, int slot);
 
 }  // namespace vantrel::shared

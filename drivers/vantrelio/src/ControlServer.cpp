@@ -75,12 +75,23 @@ bool ControlServer::SendReply(int fd, const msghdr& message) const {
 
 ControlServer::ControlServer(std::filesystem::path deviceDir, std::vector<ControlHandler*> handlers,
                              Log log)
-    : deviceDir_(std::move(deviceDir)), handlers_(std::move(handlers)), log_(std::move(log)) {}
+    : deviceDir_(std::move(deviceDir)), handlers_(std::move(handlers)), log_(std::move(log)) {
+  for (std::size_t i = 0; i < handlers_.size(); ++i)
+    names_.push_back(std::string(P::kSocketPrefix) + std::to_string(i));
+}
+
+int ControlServer::AddEndpoint(std::string name, ControlHandler* handler) {
+  std::lock_guard<std::mutex> lock(lifecycleMutex_);
+  if (running_) throw std::logic_error("endpoints are added before Start");
+  handlers_.push_back(handler);
+  names_.push_back(std::move(name));
+  return static_cast<int>(handlers_.size()) - 1;
+}
 
 ControlServer::~ControlServer() { Stop(); }
 
 std::filesystem::path ControlServer::SocketPath(int instance) const {
-  return deviceDir_ / (std::string(P::kSocketPrefix) + std::to_string(instance));
+  return deviceDir_ / names_.at(static_cast<std::size_t>(instance));
 }
 
 void ControlServer::Message(const std::string& text) const {
@@ -266,7 +277,7 @@ void ControlServer::AcceptLoop() {
 
 void ControlServer::Serve(Connection& connection) {
   ControlHandler& handler = *handlers_[static_cast<std::size_t>(connection.instance)];
-  const std::string name = std::string(P::kSocketPrefix) + std::to_string(connection.instance);
+  const std::string name = names_[static_cast<std::size_t>(connection.instance)];
   std::vector<std::uint8_t> request(P::kRequestHeader + P::kMaxPayload);
   std::vector<std::uint8_t> output;
 

@@ -36,6 +36,10 @@ class ControlServer {
   ControlServer(const ControlServer&) = delete;
   ControlServer& operator=(const ControlServer&) = delete;
 
+  // Serves one more socket, `name` in the device folder, through `handler`;
+  // returns its instance number. Only before Start.
+  int AddEndpoint(std::string name, ControlHandler* handler);
+
   // Creates the folder when missing and every socket, then starts serving.
   // Once it returns, clients can connect. Throws std::system_error or
   // std::runtime_error, leaving no socket behind.
@@ -72,7 +76,8 @@ class ControlServer {
   void Message(const std::string& text) const;
 
   const std::filesystem::path deviceDir_;
-  const std::vector<ControlHandler*> handlers_;
+  std::vector<ControlHandler*> handlers_;
+  std::vector<std::string> names_;  // socket name of each instance
   const Log log_;
 
   std::mutex lifecycleMutex_;  // Start and Stop

@@ -19,6 +19,9 @@
 #include "ControlServer.h"
 #include "ExchangeTrace.h"
 #include "SimBoardHandler.h"
+#include "SimConsoleHandler.h"
+#include "k27sim/SimConsole.h"
+#include "vantrel/driver/SimConsoleProtocol.h"
 #include "k27sim/SimBoard.h"
 #include "vantrel/driver/ControlProtocol.h"
 
@@ -38,6 +41,8 @@ constexpr const char* kUsage =
     "\n"
     "The K27 driver daemon: serves each board's control requests on the socket\n"
     "ezusb-N (N = 0, 1, ...) in the device folder, for any number of clients.\n"
+    "With --simulate, k27simctl drives the simulated boards through the socket\n"
+    "k27sim-control in the same folder; board N reads N on dip switches 0-2.\n"
     "\n"
     "Options:\n"
     "  --simulate           serve simulated boards (real time)\n"
@@ -49,6 +54,7 @@ constexpr const char* kUsage =
     "  --trace FILE         append one line per bulk exchange to FILE:\n"
     "                       ezusb-N ch=C out=HEX in=HEX\n"
     "  --verbose            report connections and exchanges on standard error\n"
+
     "  --help               show this text and exit\n"
     "\n"
     "Stops on SIGINT or SIGTERM and removes its sockets. Exit status: 0 after a\n"
@@ -164,6 +170,8 @@ int Run(const Options& options) {
   std::vector<std::unique_ptr<SimBoardHandler>> handlers;
   std::vector<ControlHandler*> served;
   std::unique_ptr<ControlServer> server;
+  std::unique_ptr<k27sim::SimConsole> console;
+  std::unique_ptr<vantrel::driver::SimConsoleHandler> consoleHandler;
   int status = 0;
   try {
     if (options.tracePath) trace = std::make_unique<ExchangeTrace>(*options.tracePath);
@@ -171,6 +179,7 @@ int Run(const Options& options) {
       k27sim::SimBoardOptions boardOptions;
       boardOptions.eepromBytes = options.eepromBytes;
       boardOptions.realTime = true;
+      boardOptions.boardAddress = static_cast<std::uint8_t>(n);
       boards.push_back(std::make_unique<k27sim::SimBoard>(boardOptions));
       auto handler = std::make_unique<SimBoardHandler>(*boards.back(), static_cast<int>(n));
       if (trace || options.verbose) {
@@ -185,6 +194,11 @@ int Run(const Options& options) {
     ControlServer::Log log;
     if (options.verbose) log = Report;
     server = std::make_unique<ControlServer>(deviceDir, served, log);
+    std::vector<k27sim::SimBoard*> simulated;
+    for (auto& board : boards) simulated.push_back(board.get());
+    console = std::make_unique<k27sim::SimConsole>(simulated);
+    consoleHandler = std::make_unique<vantrel::driver::SimConsoleHandler>(*console);
+    server->AddEndpoint(vantrel::driver::kSimConsoleSocket, consoleHandler.get());
     server->Start();
   } catch (const std::exception& e) {
     Report(e.what());

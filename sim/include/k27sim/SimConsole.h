@@ -1,0 +1,42 @@
+// The simulator's command language, for driving and inspecting simulated
+// boards from outside: tests, demos and technicians' dry runs.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace k27sim {
+
+class SimBoard;
+class CcTalkDevicePeer;
+
+struct ConsoleReply {
+  enum Status { kOk = 0, kFailed = 1, kUsage = 2 };
+  int status = kOk;
+  std::string text;  // what to print; ends with a newline when not empty
+};
+
+class SimConsole {
+ public:
+  // The boards are not owned and must outlive the console.
+  explicit SimConsole(std::vector<SimBoard*> boards);
+  ~SimConsole();
+
+  // Runs one command (its words) on board `board`. Thread-safe.
+  ConsoleReply Run(int board, const std::vector<std::string>& words);
+
+  // One line per command, for --help.
+  static std::string Summary();
+
+ private:
+  ConsoleReply Serial(SimBoard& board, int boardIndex, const std::vector<std::string>& words);
+
+  std::vector<SimBoard*> boards_;
+  // ccTalk devices attached by `serial ... attach cctalk`, for `serial ... power`.
+  std::map<std::pair<int, int>, std::shared_ptr<CcTalkDevicePeer>> ccTalk_;
+};
+
+}  // namespace k27sim

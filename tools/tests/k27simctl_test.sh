@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# k27simctl against a running simulated daemon: each command reaches the
+# board it names, and bad commands get a one-line error and exit status 2.
+set -uo pipefail
+daemon=$1
+simctl=$2
+work=$(mktemp -d /tmp/k27-simctl-test.XXXXXX)
+pid=
+cleanup() { [ -n "$pid" ] && kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null; rm -rf "$work"; }
+trap cleanup EXIT
+fail() { echo "k27simctl_test: $*" >&2; exit 1; }
+
+"$daemon" --simulate --device-dir "$work" --boards 2 2>"$work/log" &
+pid=$!
+for _ in $(seq 200); do grep -q serving "$work/log" && break; sleep 0.02; done
+ctl() { "$simctl" --device-dir "$work" "$@"; }
+
+[ "$(ctl inputs)" = "inputs=FFFFFFF8FF" ] || fail "board 0 power-up inputs: $(ctl inputs)"
+[ "$(ctl --board 1 inputs)" = "inputs=FFFFFFF9FF" ] || fail "board 1 reads 1 on its address switches"
+ctl inputs 0102030405 || fail "inputs set"
+[ "$(ctl inputs)" = "inputs=0102030405" ] || fail "inputs read back"
+ctl dips 07 && [ "$(ctl inputs)" = "inputs=0102030705" ] || fail "dips"
+[ "$(ctl outputs)" = "on=0000000000 off=0000000000 brightness=0" ] || fail "outputs: $(ctl outputs)"
+[ "$(ctl reels | wc -l)" = 3 ] || fail "reels"
+ctl reels | head -1 | grep -q '^reel 0: position=0 error=0 busy=0 sync=0$' || fail "reel line"
+ctl serial A attach loopback || fail "attach"
+ctl serial B push 0A0B0C || fail "push"
+ctl pulse 3 10 || fail "pulse"
+ctl fault 2 06 status=3 2 || fail "fault"
+ctl fault 2 06 none || fail "fault none"
+ctl inputs --help | grep -q '^usage: inputs' || fail "command help"
+"$simctl" --help | grep -q 'serial A|B attach' || fail "--help"
+
+expect_usage() {
+  local err
+  err=$(ctl "$@" 2>&1 >/dev/null); local rc=$?
+  [ $rc = 2 ] || fail "'$*' exits $rc, not 2"
+  [ "$(printf '%s\n' "$err" | wc -l)" = 1 ] || fail "'$*' error is not one line: $err"
+}
+expect_usage inputs 01
+expect_usage dips zz
+expect_usage fault 9 06 short
+expect_usage fault 2 06 sparks
+expect_usage serial C attach loopback
+expect_usage serial A attach modem
+expect_usage pulse 40 1
+expect_usage launch
+expect_usage --board 5 outputs
+expect_usage --colour red outputs
+
+"$simctl" --device-dir "$work/none" outputs 2>/dev/null; [ $? = 1 ] || fail "no daemon is a failure, not a usage error"
+echo "k27simctl_test: ok"
