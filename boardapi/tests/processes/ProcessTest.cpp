@@ -1,0 +1,158 @@
+// Several processes using one board through the daemon: the shared output
+// copies and the shared timestamped-receive buffer.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <vantrel/VantrelUSB.h>
+#include <vantrel/driver/SimConsoleProtocol.h>
+
+#include "OutputStress.h"
+#include "link/SocketDeviceLink.h"
+#include "shared/SharedState.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+pid_t Spawn(const std::vector<std::string>& args, const std::string& output = "/dev/null") {
+  std::vector<char*> argv;
+  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output.c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  pid_t pid = -1;
+  if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = -1;
+  posix_spawn_file_actions_destroy(&actions);
+  return pid;
+}
+
+int Wait(pid_t pid) {
+  int status = 0;
+  if (::waitpid(pid, &status, 0) != pid) return -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string Hex(const unsigned char* bytes, std::size_t count) {
+  std::string text;
+  char pair[3];
+  for (std::size_t i = 0; i < count; ++i) {
+    std::snprintf(pair, sizeof pair, "%02X", bytes[i]);
+    text += pair;
+  }
+  return text;
+}
+
+class ProcessTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() / ("k27-process-test-" + std::to_string(::getpid()));
+    fs::create_directories(dir_);
+    daemon_ = Spawn({VANTRELIO_PATH, "--simulate", "--device-dir", dir_.string()});
+    ASSERT_GT(daemon_, 0);
+    ::setenv("VANTREL_DEVICE_DIR", dir_.c_str(), 1);
+    for (int i = 0; i < 500 && !vantrel::SocketDeviceLink::Open(0); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_NE(board_.init(0), 0);
+    unsigned char off[5] = {};
+    ASSERT_NE(board_.SetOutputs(off), 0);
+  }
+  void TearDown() override {
+    board_.close();
+    ::kill(daemon_, SIGTERM);
+    Wait(daemon_);
+    std::error_code ignored;
+    fs::remove_all(dir_, ignored);
+  }
+
+  std::string Console(const std::vector<std::string>& words) {
+    auto link = vantrel::SocketDeviceLink::Connect((dir_ / vantrel::driver::kSimConsoleSocket).string());
+    if (!link) return "<no console>";
+    std::string request = "0\n";
+    for (const auto& w : words) request += w + "\n";
+    std::vector<std::uint8_t> reply(4096);
+    std::uint32_t returned = 0;
+    if (!link->Control(vantrel::driver::kSimConsoleCode,
+                       {reinterpret_cast<const std::uint8_t*>(request.data()), request.size()}, reply,
+                       &returned) ||
+        returned == 0 || reply[0] != '0')
+      return "<refused>";
+    return std::string(reply.begin() + 1, reply.begin() + returned);
+  }
+
+  static std::string SharedCopies() {
+    auto& state = vantrel::shared::State();
+    auto* on = vantrel::shared::Record(state.outOnCopies, vantrel::shared::kOutputCopySize, 0);
+    auto* off = vantrel::shared::Record(state.outOffCopies, vantrel::shared::kOutputCopySize, 0);
+    return "on=" + Hex(on, 5) + " off=" + Hex(off, 5);
+  }
+
+  fs::path dir_;
+  pid_t daemon_ = -1;
+  VantrelUSB board_;
+};
+
+TEST_F(ProcessTest, OutputBitsSetFromTwoProcessesBothStay) {
+  ASSERT_NE(board_.SetOutputBit(static_cast<_usbOutputBitId>(3), 1), 0);
+  ASSERT_EQ(Wait(Spawn({BOARD_PEER_PATH, "set", "12", "1"})), 0);
+  EXPECT_EQ(SharedCopies(), "on=0810000000 off=0810000000");
+  EXPECT_EQ(Console({"outputs"}), "on=0810000000 off=0810000000 brightness=0\n");
+  // And the other way round: this process starts from what the other left.
+  ASSERT_NE(board_.SetOutputBit(static_cast<_usbOutputBitId>(32), 1), 0);
+  EXPECT_EQ(Console({"outputs"}), "on=0810000001 off=0810000001 brightness=0\n");
+}
+
+TEST_F(ProcessTest, FourProcessesOfTwoThreadsLoseNoOutputUpdate) {
+  std::vector<pid_t> peers;
+  for (int first = 0; first < output_stress::kThreads; first += 2)
+    peers.push_back(Spawn({BOARD_PEER_PATH, "outputs", std::to_string(first), "2"}));
+  for (pid_t peer : peers) EXPECT_EQ(Wait(peer), 0);
+  const auto image = output_stress::FinalImage();
+  const std::string expected = Hex(image.data(), image.size());
+  EXPECT_EQ(SharedCopies(), "on=" + expected + " off=" + expected);
+  EXPECT_EQ(Console({"outputs"}), "on=" + expected + " off=" + expected + " brightness=0\n");
+}
+
+TEST_F(ProcessTest, TimestampedBytesAreHandedOutOnceAcrossProcesses) {
+  constexpr int kBytes = 200;
+  std::string pushed;
+  for (int i = 0; i < kBytes; ++i) pushed += Hex(reinterpret_cast<const unsigned char*>(&i), 1);
+  ASSERT_EQ(Console({"serial", "A", "push", pushed}), "");
+  ASSERT_EQ(Console({"advance", "1000"}), "");  // every byte has arrived
+
+  std::vector<pid_t> peers;
+  std::vector<fs::path> outputs;
+  for (int p = 0; p < 3; ++p) {
+    outputs.push_back(dir_ / ("drain-" + std::to_string(p)));
+    peers.push_back(Spawn({BOARD_PEER_PATH, "drain"}, outputs.back().string()));
+  }
+  std::multiset<int> received;
+  for (std::size_t p = 0; p < peers.size(); ++p) {
+    EXPECT_EQ(Wait(peers[p]), 0);
+    std::ifstream in(outputs[p]);
+    std::string line;
+    while (std::getline(in, line)) received.insert(std::stoi(line, nullptr, 16));
+  }
+  ASSERT_EQ(received.size(), static_cast<std::size_t>(kBytes));
+  for (int i = 0; i < kBytes; ++i) EXPECT_EQ(received.count(i), 1u) << "byte " << i;
+}
+
+}  // namespace
