@@ -5,12 +5,62 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
+#include <chrono>
 
 namespace {
 
 void PrintText(const char* label, const unsigned char* text, std::size_t room) {
   std::printf("%-16s %.*s\n", label, static_cast<int>(strnlen(reinterpret_cast<const char*>(text), room)),
               reinterpret_cast<const char*>(text));
+}
+
+// A light chasing along the first eight lamps, then every other lamp on.
+bool LampPattern(VantrelUSB& board) {
+  for (int lamp = 0; lamp < 8; ++lamp) {
+    unsigned char image[5] = {static_cast<unsigned char>(1u << lamp), 0, 0, 0, 0};
+    if (!board.SetOutputs(image)) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(40));
+  }
+  unsigned char alternate[5] = {0x55, 0x55, 0x55, 0x55, 0x00};
+  if (!board.SetOutputs(alternate)) return false;
+  std::printf("lamps            0x55 0x55 0x55 0x55 0x00 (every other lamp on)\n");
+  return true;
+}
+
+// Reel 0 of three, 200 half-steps a turn, 150 half-steps forward.
+bool SpinReel(VantrelUSB& board) {
+  if (!board.ConfigureReels(3, 200, 0) || !board.ReelSynchroniseEnable(0)) return false;
+  if (!board.SpinReels(0, 0x01, 150)) return false;
+  usbReelStatus status{};
+  for (int poll = 0; poll < 200; ++poll) {
+    if (!board.GetReelStatus(&status)) return false;
+    if (poll % 10 == 0 || !status.busy[0])
+      std::printf("reel 0           Position: %03d Error: %03d Busy: %03d Sync: %03d\n",
+                  status.position[0], status.error[0], status.busy[0], status.sync[0]);
+    if (!status.busy[0]) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return true;
+}
+
+// Bytes sent on port A come back through the loopback plug.
+bool SerialLoopback(VantrelUSB& board) {
+  _DCB line{};
+  line.DCBlength = sizeof line;
+  line.BaudRate = 9600;
+  if (!board.SetConfig(USB_SERIAL_PORT_A, &line, USB_PORT_TYPE_RS232)) return false;
+  unsigned char message[] = "K27 loopback";
+  const unsigned length = sizeof message - 1;
+  if (!board.Send(USB_SERIAL_PORT_A, message, length)) return false;
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  unsigned char received[VANTREL_RECEIVE_LIMIT];
+  unsigned long got = 0;
+  if (!board.Receive(USB_SERIAL_PORT_A, received, &got)) return false;
+  std::printf("serial port A    sent \"%s\", received \"%.*s\" (%lu bytes)\n",
+              reinterpret_cast<char*>(message), static_cast<int>(got),
+              reinterpret_cast<char*>(received), got);
+  return true;
 }
 
 }  // namespace
@@ -58,6 +108,12 @@ int main(int argc, char** argv) {
     std::printf("EEPROM %04zX:", 8 + row);
     for (std::size_t i = 0; i < 16; ++i) std::printf(" %02X", bytes[row + i]);
     std::printf("\n");
+  }
+
+  if (!LampPattern(board) || !SpinReel(board) || !SerialLoopback(board)) {
+    std::fprintf(stderr, "k27demo: board call failed (error %d)\n",
+                 static_cast<int>(board.GetLastError()));
+    return 1;
   }
   board.close();
   return 0;
