@@ -25,9 +25,12 @@ std::uint8_t* EepromCopy(int slot) {
   return vantrel::shared::Record(state.eeproms, vantrel::shared::kEepromConfigCopySize, slot);
 }
 
-std::uint32_t SharedLastAddress(int slot) {
+// Public transfers start at address 8 and end at or below the slot's shared
+// last address.
+bool InPublicRange(unsigned short address, std::uint32_t length, int slot) {
   const std::uint8_t* copy = EepromCopy(slot);
-  return std::uint32_t(copy[2]) | std::uint32_t(copy[3]) << 8;
+  const std::uint32_t lastAddress = std::uint32_t(copy[2]) | std::uint32_t(copy[3]) << 8;
+  return address >= kFirstPublicAddress && std::uint64_t(address) + length <= lastAddress;
 }
 
 }  // namespace
@@ -61,8 +64,7 @@ int VantrelUSB::UncheckedReadEEPROM(unsigned short address, unsigned char* buffe
 
 int VantrelUSB::ReadEEPROM(unsigned short address, unsigned char* buffer, std::uint32_t length) {
   SharedLockGuard lock(vantrel::shared::State().eeproms);
-  if (address < kFirstPublicAddress ||
-      std::uint64_t(address) + length > SharedLastAddress(context_->deviceIndex)) {
+  if (!InPublicRange(address, length, context_->deviceIndex)) {
     context_->lastError = USB_MESSAGE_PARAMETER_OUT_OF_RANGE;
     return 0;
   }
@@ -72,8 +74,7 @@ int VantrelUSB::ReadEEPROM(unsigned short address, unsigned char* buffer, std::u
 
 int VantrelUSB::WriteEEPROM(unsigned short address, unsigned char* data, std::uint32_t length) {
   SharedLockGuard lock(vantrel::shared::State().eeproms);
-  if (address < kFirstPublicAddress ||
-      std::uint64_t(address) + length > SharedLastAddress(context_->deviceIndex)) {
+  if (!InPublicRange(address, length, context_->deviceIndex)) {
     context_->lastError = USB_MESSAGE_PARAMETER_OUT_OF_RANGE;
     return 0;
   }
