@@ -65,6 +65,35 @@ void BM_BareSeqpacketRoundTrip(benchmark::State& state) {
 }
 BENCHMARK(BM_BareSeqpacketRoundTrip)->UseRealTime();
 
+// The same round trip with the echo in another process, as the daemon is:
+// the baseline that differs from the daemon's exchange only by its work.
+void BM_BareSeqpacketRoundTripToProcess(benchmark::State& state) {
+  int pair[2];
+  if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair) != 0) {
+    state.SkipWithError("socketpair failed");
+    return;
+  }
+  const pid_t echo = ::fork();
+  if (echo == 0) {
+    ::close(pair[0]);
+    std::uint8_t buffer[kRequestBytes];
+    std::uint8_t reply[kReplyBytes] = {};
+    while (::recv(pair[1], buffer, sizeof buffer, 0) > 0)
+      if (::send(pair[1], reply, sizeof reply, MSG_NOSIGNAL) < 0) break;
+    ::_exit(0);
+  }
+  ::close(pair[1]);
+  std::uint8_t request[kRequestBytes] = {};
+  std::uint8_t reply[kReplyBytes];
+  for (auto _ : state) {
+    ::send(pair[0], request, sizeof request, MSG_NOSIGNAL);
+    benchmark::DoNotOptimize(::recv(pair[0], reply, sizeof reply, 0));
+  }
+  ::close(pair[0]);
+  ::waitpid(echo, nullptr, 0);
+}
+BENCHMARK(BM_BareSeqpacketRoundTripToProcess)->UseRealTime();
+
 // The simulated daemon, started once for the exchange benchmarks.
 class Daemon {
  public:

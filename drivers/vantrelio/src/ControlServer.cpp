@@ -64,7 +64,8 @@ void RemoveStaleSocket(const std::filesystem::path& path, const sockaddr_un& add
 // drains or the server stops.
 bool ControlServer::SendReply(int fd, const msghdr& message) const {
   for (;;) {
-    if (::sendmsg(fd, &message, MSG_NOSIGNAL) >= 0) return true;
+    // Never blocks: a client that does not read must not hold up Stop.
+    if (::sendmsg(fd, &message, MSG_NOSIGNAL | MSG_DONTWAIT) >= 0) return true;
     if (errno == EINTR) continue;
     if (errno != EAGAIN && errno != EWOULDBLOCK) return false;
     pollfd fds[2] = {{fd, POLLOUT, 0}, {stopFd_, POLLIN, 0}};
@@ -245,7 +246,7 @@ void ControlServer::AcceptLoop() {
       const Listener& listener = listeners_[i - 1];
       // Non-blocking, so that a client that does not read its replies
       // cannot hold a thread in a send that Stop could not wake.
-      const int fd = ::accept4(listener.fd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+      const int fd = ::accept4(listener.fd, nullptr, nullptr, SOCK_CLOEXEC);
       if (fd < 0) {
         if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
           Message(std::string("cannot accept: ") + std::strerror(errno));
@@ -282,13 +283,8 @@ void ControlServer::Serve(Connection& connection) {
   std::vector<std::uint8_t> output;
 
   for (;;) {
-    pollfd fds[2] = {{connection.fd, POLLIN, 0}, {stopFd_, POLLIN, 0}};
-    if (::poll(fds, 2, -1) < 0) {
-      if (errno == EINTR) continue;
-      break;
-    }
-    if (fds[1].revents != 0) break;
-
+    // The receive blocks: Stop wakes it by shutting the socket down. No poll
+    // before it, so that an exchange costs the daemon two system calls.
     // MSG_TRUNC: the result is the message's real length, also when it did
     // not fit; the rest of such a message is dropped.
     const ssize_t received = ::recv(connection.fd, request.data(), request.size(), MSG_TRUNC);
