@@ -281,6 +281,12 @@ void ControlServer::Serve(Connection& connection) {
   const std::string name = names_[static_cast<std::size_t>(connection.instance)];
   std::vector<std::uint8_t> request(P::kRequestHeader + P::kMaxPayload);
   std::vector<std::uint8_t> output;
+  if (!handler.Open()) {
+    Message("open refused on " + name);
+    ::shutdown(connection.fd, SHUT_RDWR);
+    connection.finished.store(true);
+    return;
+  }
 
   for (;;) {
     // The receive blocks: Stop wakes it by shutting the socket down. No poll
@@ -325,6 +331,7 @@ void ControlServer::Serve(Connection& connection) {
     message.msg_iovlen = outBytes > 0 ? 2 : 1;
     if (!SendReply(connection.fd, message)) break;  // the client is gone, or Stop
   }
+  handler.Close();
   Message("connection closed on " + name);
   connection.finished.store(true);
 }

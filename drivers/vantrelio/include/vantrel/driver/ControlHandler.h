@@ -15,6 +15,10 @@ struct ControlResult {
 class ControlHandler {
  public:
   virtual ~ControlHandler() = default;
+  // A client connects (opens the device) and disconnects (closes it). A
+  // refused open ends the connection before any request.
+  virtual bool Open() { return true; }
+  virtual void Close() {}
   // `out` is the caller's output buffer; the handler never writes past it.
   virtual ControlResult Control(std::uint32_t code, std::span<const std::uint8_t> in,
                                 std::span<std::uint8_t> out) = 0;
