@@ -1,0 +1,264 @@
+#include "sim/SimHostDevice.h"
+
+#include "sim/SimTransfer.h"
+
+namespace vantrel::usbhost {
+
+namespace {
+
+constexpr std::uint8_t kGetDescriptor = 6;
+constexpr std::uint8_t kSetConfiguration = 9;
+constexpr std::uint8_t kSetInterface = 11;
+constexpr std::uint8_t kClearFeature = 1;
+constexpr std::uint8_t kConfigurationType = 2;
+
+std::uint32_t StatusOf(k27sim::UsbOutcome outcome) {
+  switch (outcome) {
+    case k27sim::UsbOutcome::Ack: return USBD_STATUS_SUCCESS;
+    case k27sim::UsbOutcome::Stall: return USBD_STATUS_STALL_PID;
+    case k27sim::UsbOutcome::Gone: return USBD_STATUS_DEVICE_GONE;
+    case k27sim::UsbOutcome::Nak: break;
+  }
+  return USBD_STATUS_DEV_NOT_RESPONDING;
+}
+
+}  // namespace
+
+void SimTransfer::Cancel() {
+  if (auto device = device_.lock()) {
+    device->Cancel(*this);
+  } else {
+    Complete({USBD_STATUS_CANCELED, 0, request_.isoPackets, 0});
+  }
+}
+
+SimHostDevice::SimHostDevice(int port, std::shared_ptr<k27sim::SimUsbDevice> device,
+                             k27sim::SimUsbBus& bus)
+    : port_(port), device_(std::move(device)), bus_(bus) {
+  identity_.bus = 1;
+  identity_.portPath = {static_cast<std::uint8_t>(port)};
+  identity_.vendorId = device_->VendorId();
+  identity_.productId = device_->ProductId();
+}
+
+SimHostDevice::~SimHostDevice() { device_->SetDataReadyCallback({}); }
+
+void SimHostDevice::Attach() {
+  std::weak_ptr<SimHostDevice> self = shared_from_this();
+  device_->SetDataReadyCallback([self] {
+    if (auto device = self.lock()) device->OnDataReady();
+  });
+}
+
+std::shared_ptr<PendingTransfer> SimHostDevice::Submit(TransferRequest request) {
+  auto transfer = std::make_shared<SimTransfer>(std::move(request), weak_from_this());
+  {
+    // Waiting before the first attempt, so that data arriving meanwhile is
+    // never missed.
+    std::lock_guard lock(mutex_);
+    if (gone_) {
+      transfer->Complete({USBD_STATUS_DEVICE_GONE, 0, transfer->Request().isoPackets, 0});
+      return transfer;
+    }
+    waiting_.push_back(transfer);
+  }
+  if (Attempt(*transfer)) {
+    std::lock_guard lock(mutex_);
+    waiting_.remove(transfer);
+  }
+  if (retryPending_.exchange(false)) RetryWaiting();
+  return transfer;
+}
+
+namespace {
+// Attempts running on this thread: a device that reports data while one of
+// them is inside it gets its retry once the attempt is over.
+thread_local int t_attempts = 0;
+struct AttemptScope {
+  AttemptScope() { ++t_attempts; }
+  ~AttemptScope() { --t_attempts; }
+};
+}  // namespace
+
+void SimHostDevice::OnDataReady() {
+  if (t_attempts > 0) {
+    retryPending_.store(true);
+    return;
+  }
+  RetryWaiting();
+}
+
+bool SimHostDevice::Attempt(SimTransfer& transfer) {
+  std::lock_guard attempt(attemptMutex_);
+  if (transfer.Completed()) return true;
+  AttemptScope scope;
+  TransferRequest& request = transfer.MutableRequest();
+  k27sim::UsbTransferOutcome outcome;
+  std::vector<k27sim::UsbIsoPacket> packets;
+  switch (request.type) {
+    case TransferType::Control: {
+      const k27sim::UsbSetup setup{request.setup.requestType, request.setup.request,
+                                   request.setup.value, request.setup.index,
+                                   static_cast<std::uint16_t>(request.data.size())};
+      outcome = device_->Control(setup, request.data);
+      break;
+    }
+    case TransferType::Bulk:
+    case TransferType::Interrupt:
+      outcome = (request.endpoint & 0x80) ? device_->In(request.endpoint, request.data)
+                                          : device_->Out(request.endpoint, request.data);
+      break;
+    case TransferType::Isochronous:
+      for (const auto& p : request.isoPackets) packets.push_back({p.offset, p.length, 0, false});
+      outcome = device_->Isochronous(request.endpoint, request.data, packets,
+                                     request.startAsap ? bus_.FrameNumber() : request.startFrame);
+      break;
+  }
+  if (outcome.outcome == k27sim::UsbOutcome::Nak) return false;
+
+  TransferResult result;
+  result.status = StatusOf(outcome.outcome);
+  result.transferred = outcome.outcome == k27sim::UsbOutcome::Ack ? outcome.length : 0;
+  const bool in = request.type == TransferType::Control ? (request.setup.requestType & 0x80) != 0
+                                                        : (request.endpoint & 0x80) != 0;
+  if (result.status == USBD_STATUS_SUCCESS && in && !request.shortTransferOk &&
+      result.transferred < request.data.size())
+    result.status = USBD_STATUS_ERROR_SHORT_TRANSFER;
+  if (request.type == TransferType::Isochronous) {
+    result.isoPackets = request.isoPackets;
+    for (std::size_t i = 0; i < result.isoPackets.size() && i < packets.size(); ++i) {
+      result.isoPackets[i].actualLength = packets[i].actualLength;
+      result.isoPackets[i].status =
+          packets[i].error ? USBD_STATUS_ISO_TD_ERROR : USBD_STATUS_SUCCESS;
+    }
+    result.startFrame = request.startAsap ? bus_.FrameNumber() : request.startFrame;
+  }
+  transfer.Complete(std::move(result));
+  return true;
+}
+
+void SimHostDevice::RetryWaiting() {
+  do {
+    std::list<std::shared_ptr<SimTransfer>> waiting;
+    {
+      std::lock_guard lock(mutex_);
+      waiting = waiting_;
+    }
+    for (auto& transfer : waiting) {
+      if (!Attempt(*transfer)) continue;
+      std::lock_guard lock(mutex_);
+      waiting_.remove(transfer);
+    }
+  } while (retryPending_.exchange(false));
+}
+
+void SimHostDevice::Cancel(SimTransfer& transfer) {
+  // An attempt in progress finishes first: it either took the data or left
+  // the transfer waiting, which the cancel then ends.
+  std::lock_guard attempt(attemptMutex_);
+  std::lock_guard lock(mutex_);
+  waiting_.remove_if([&](const auto& t) { return t.get() == &transfer; });
+  transfer.Complete({USBD_STATUS_CANCELED, 0, transfer.Request().isoPackets, 0});
+}
+
+void SimHostDevice::AbortEndpoint(std::uint8_t endpoint) {
+  std::list<std::shared_ptr<SimTransfer>> aborted;
+  {
+    std::lock_guard attempt(attemptMutex_);
+    std::lock_guard lock(mutex_);
+    for (auto it = waiting_.begin(); it != waiting_.end();) {
+      if ((*it)->Request().endpoint == endpoint && (*it)->Request().type != TransferType::Control) {
+        aborted.push_back(*it);
+        it = waiting_.erase(it);
+      } else {
+        ++it;
+      }
+    }
+  }
+  for (auto& transfer : aborted)
+    transfer->Complete({USBD_STATUS_CANCELED, 0, transfer->Request().isoPackets, 0});
+}
+
+void SimHostDevice::MarkGone() {
+  std::list<std::shared_ptr<SimTransfer>> waiting;
+  {
+    std::lock_guard lock(mutex_);
+    gone_ = true;
+    waiting.swap(waiting_);
+  }
+  for (auto& transfer : waiting)
+    transfer->Complete({USBD_STATUS_DEVICE_GONE, 0, transfer->Request().isoPackets, 0});
+}
+
+std::uint32_t SimHostDevice::StandardRequest(std::uint8_t requestType, std::uint8_t request,
+                                             std::uint16_t value, std::uint16_t index) {
+  TransferRequest control;
+  control.type = TransferType::Control;
+  control.setup = {requestType, request, value, index, 0};
+  auto transfer = Submit(std::move(control));
+  transfer->Wait();
+  return transfer->Result().status;
+}
+
+std::uint32_t SimHostDevice::ReadInterface(int interface, int alternate, InterfaceInfo* selected) {
+  std::vector<std::uint8_t> config(9);
+  auto read = [&] {
+    TransferRequest control;
+    control.type = TransferType::Control;
+    control.setup = {0x80, kGetDescriptor, static_cast<std::uint16_t>(kConfigurationType << 8), 0,
+                     static_cast<std::uint16_t>(config.size())};
+    control.data = config;
+    auto transfer = Submit(std::move(control));
+    transfer->Wait();
+    return transfer->Result();
+  };
+  TransferResult head = read();
+  if (UsbdFailed(head.status)) return head.status;
+  if (head.transferred < 4) return USBD_STATUS_REQUEST_FAILED;
+  config.resize(static_cast<std::size_t>(config[2] | config[3] << 8));
+  TransferResult whole = read();
+  if (UsbdFailed(whole.status)) return whole.status;
+  config.resize(whole.transferred);
+  InterfaceInfo info;
+  if (!ParseInterface(config, interface, alternate, &info)) return USBD_STATUS_INVALID_PARAMETER;
+  if (selected != nullptr) *selected = info;
+  return USBD_STATUS_SUCCESS;
+}
+
+std::uint32_t SimHostDevice::SelectConfiguration(std::uint8_t configurationValue,
+                                                 std::uint8_t interface, std::uint8_t alternate,
+                                                 InterfaceInfo* selected) {
+  const std::uint32_t status = StandardRequest(0x00, kSetConfiguration, configurationValue, 0);
+  if (UsbdFailed(status)) return status;
+  if (alternate != 0) {
+    const std::uint32_t set = StandardRequest(0x01, kSetInterface, alternate, interface);
+    if (UsbdFailed(set)) return set;
+  }
+  return ReadInterface(interface, alternate, selected);
+}
+
+std::uint32_t SimHostDevice::Deconfigure() { return StandardRequest(0x00, kSetConfiguration, 0, 0); }
+
+std::uint32_t SimHostDevice::SelectInterface(std::uint8_t interface, std::uint8_t alternate,
+                                             InterfaceInfo* selected) {
+  InterfaceInfo info;
+  const std::uint32_t described = ReadInterface(interface, alternate, &info);
+  if (UsbdFailed(described)) return described;
+  const std::uint32_t status = StandardRequest(0x01, kSetInterface, alternate, interface);
+  if (UsbdFailed(status)) return status;
+  if (selected != nullptr) *selected = info;
+  return USBD_STATUS_SUCCESS;
+}
+
+std::uint32_t SimHostDevice::ResetEndpoint(std::uint8_t endpoint) {
+  return StandardRequest(0x02, kClearFeature, 0, endpoint);
+}
+
+std::uint32_t SimHostDevice::ResetPort() {
+  std::lock_guard lock(mutex_);
+  return gone_ ? USBD_STATUS_DEVICE_GONE : USBD_STATUS_SUCCESS;
+}
+
+std::optional<std::uint32_t> SimHostDevice::CurrentFrameNumber() { return bus_.FrameNumber(); }
+
+}  // namespace vantrel::usbhost

@@ -1,0 +1,66 @@
+// A simulated USB device as the host layer offers it: transfers complete at
+// once when the device answers, and NAKed ones wait until the device has
+// data, the transfer is cancelled, or the device leaves.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <list>
+#include <memory>
+#include <mutex>
+
+#include "k27sim/SimUsb.h"
+#include "vantrel/usbhost/UsbHost.h"
+
+namespace vantrel::usbhost {
+
+class SimTransfer;
+
+class SimHostDevice final : public UsbDevice, public std::enable_shared_from_this<SimHostDevice> {
+ public:
+  SimHostDevice(int port, std::shared_ptr<k27sim::SimUsbDevice> device, k27sim::SimUsbBus& bus);
+  ~SimHostDevice() override;
+  // Hooks the device's data-ready notification; call once after making it.
+  void Attach();
+
+  DeviceIdentity Identity() const override { return identity_; }
+  std::shared_ptr<PendingTransfer> Submit(TransferRequest request) override;
+  std::uint32_t SelectConfiguration(std::uint8_t configurationValue, std::uint8_t interface,
+                                    std::uint8_t alternate, InterfaceInfo* selected) override;
+  std::uint32_t Deconfigure() override;
+  std::uint32_t SelectInterface(std::uint8_t interface, std::uint8_t alternate,
+                                InterfaceInfo* selected) override;
+  void AbortEndpoint(std::uint8_t endpoint) override;
+  std::uint32_t ResetEndpoint(std::uint8_t endpoint) override;
+  std::uint32_t ResetPort() override;
+  std::optional<std::uint32_t> CurrentFrameNumber() override;
+
+  // The device has left the bus: every waiting transfer ends with
+  // USBD_STATUS_DEVICE_GONE, and so does every later one.
+  void MarkGone();
+  void Cancel(SimTransfer& transfer);
+
+ private:
+  // One attempt at a transfer; false when the device answered NAK.
+  bool Attempt(SimTransfer& transfer);
+  void OnDataReady();
+  void RetryWaiting();
+  std::uint32_t StandardRequest(std::uint8_t requestType, std::uint8_t request, std::uint16_t value,
+                                std::uint16_t index);
+  std::uint32_t ReadInterface(int interface, int alternate, InterfaceInfo* selected);
+
+  const int port_;
+  const std::shared_ptr<k27sim::SimUsbDevice> device_;
+  k27sim::SimUsbBus& bus_;
+  DeviceIdentity identity_;
+
+  std::mutex mutex_;
+  bool gone_ = false;
+  std::list<std::shared_ptr<SimTransfer>> waiting_;
+  // Serialises attempts, so that a retry and a new transfer never race for
+  // one reply.
+  std::mutex attemptMutex_;
+  std::atomic<bool> retryPending_{false};
+};
+
+}  // namespace vantrel::usbhost
