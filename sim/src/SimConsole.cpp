@@ -32,6 +32,8 @@ constexpr CommandHelp kCommands[] = {
     {"pulse", "pulse INPUT COUNT", "inject COUNT pulses on input bit INPUT (0-39)"},
     {"fault", "fault CH CMD none|noreply|short|long|echo|stall|status=N [COUNT]",
      "damage the replies of command CMD (hex) on channel CH, COUNT times (default: until none)"},
+    {"unplug", "unplug", "pull the board out of the simulated bus"},
+    {"plug", "plug", "plug the board back in; it starts again as a bare part and is loaded"},
     {"time", "time", "print the board's time in microseconds"},
     {"advance", "advance MS", "move the board's time on by MS milliseconds"},
 };
@@ -105,6 +107,11 @@ std::mutex& ConsoleMutex() {
 
 SimConsole::SimConsole(std::vector<SimBoard*> boards) : boards_(std::move(boards)) {}
 SimConsole::~SimConsole() = default;
+
+void SimConsole::SetPlugHooks(PlugHooks hooks) {
+  std::lock_guard lock(ConsoleMutex());
+  plugHooks_ = std::move(hooks);
+}
 
 std::string SimConsole::Summary() {
   std::string text;
@@ -200,6 +207,15 @@ ConsoleReply SimConsole::Run(int boardIndex, const std::vector<std::string>& wor
       fault.count = static_cast<int>(*count);
     }
     board.InjectFault(static_cast<int>(*channel), static_cast<std::uint8_t>(*cmd), fault);
+    return Ok();
+  }
+  if (name == "unplug" || name == "plug") {
+    if (args != 0) return BadUsage(*command, name + " takes no argument");
+    const auto& hook = name == "unplug" ? plugHooks_.unplug : plugHooks_.plug;
+    if (!hook) return {ConsoleReply::kFailed, "this daemon cannot " + name + " boards\n"};
+    if (!hook(boardIndex))
+      return {ConsoleReply::kFailed, name == "unplug" ? "the board is not plugged in\n"
+                                                      : "the board is plugged in already\n"};
     return Ok();
   }
   if (name == "time") {

@@ -2,6 +2,7 @@
 // boards from outside: tests, demos and technicians' dry runs.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -28,6 +29,15 @@ class SimConsole {
   // Runs one command (its words) on board `board`. Thread-safe.
   ConsoleReply Run(int board, const std::vector<std::string>& words);
 
+  // What `unplug` and `plug` do to board N's place on the simulated bus;
+  // false when it cannot (already out, already in). Without hooks the two
+  // commands fail.
+  struct PlugHooks {
+    std::function<bool(int board)> unplug;
+    std::function<bool(int board)> plug;
+  };
+  void SetPlugHooks(PlugHooks hooks);
+
   // One line per command, for --help.
   static std::string Summary();
 
@@ -35,6 +45,7 @@ class SimConsole {
   ConsoleReply Serial(SimBoard& board, int boardIndex, const std::vector<std::string>& words);
 
   std::vector<SimBoard*> boards_;
+  PlugHooks plugHooks_;
   // ccTalk devices attached by `serial ... attach cctalk`, for `serial ... power`.
   std::map<std::pair<int, int>, std::shared_ptr<CcTalkDevicePeer>> ccTalk_;
 };
