@@ -20,6 +20,14 @@ struct UsbId {
 
 // Devices with one of `ids` on the machine's USB, through libusb-1.0. Start
 // throws std::runtime_error when libusb cannot be initialised.
+// Arrivals and departures come from libusb's hotplug events; where libusb has
+// no hotplug support, the bus looks for changes once a second. An arrival
+// reported twice is one device, a departure without an arrival is ignored,
+// and a device that cannot be opened (access or busy errors are retried for
+// about 2 s) is dropped with a message to the log (SetLog; default stderr).
+// Isochronous transfers start as soon as possible (startAsap false is
+// INVALID_PARAMETER) and report no start frame; CurrentFrameNumber is
+// std::nullopt.
 std::unique_ptr<UsbBus> MakeLibusbBus(std::vector<UsbId> ids);
 
 // The devices plugged into a simulated bus (not owned; it must outlive the

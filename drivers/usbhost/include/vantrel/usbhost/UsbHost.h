@@ -10,6 +10,7 @@
 #include <memory>
 #include <optional>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "vantrel/usbhost/UsbTypes.h"
@@ -110,6 +111,10 @@ class UsbBus {
     std::function<void(const DeviceIdentity&, PnpRequest)> request;
   };
   virtual ~UsbBus() = default;
+  // Where the bus reports what it cannot deliver, such as an arrival that it
+  // dropped because the device could not be opened. Set it before Start. A
+  // backend without such reports ignores it.
+  virtual void SetLog(std::function<void(const std::string&)> log) { (void)log; }
   virtual void Start(Events events) = 0;
   // Stops delivering events; returns once no handler runs any more.
   virtual void Stop() = 0;
