@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "vantrel/usbhost/UsbTypes.h"
+
 namespace vantrel::driver {
 
 // NT status values carried back with every request.
@@ -21,14 +23,10 @@ enum NtStatus : std::uint32_t {
   STATUS_DEVICE_DATA_ERROR = 0xC000009C,
 };
 
-// Statuses that the USB stack writes into a request block; the device keeps
-// the latest failing one as LastUrbError.
-enum UsbdStatus : std::uint32_t {
-  USBD_STATUS_SUCCESS = 0x00000000,
-  USBD_STATUS_STALL_PID = 0xC0000004,
-  USBD_STATUS_DEV_NOT_RESPONDING = 0xC0000005,
-  USBD_STATUS_CANCELED = 0xC0010000,
-};
+// The USB stack's request block statuses (USBD_STATUS_*) are the host layer's.
+using usbhost::UsbdFailed;
+using usbhost::UsbdStatus;
+using enum usbhost::UsbdStatus;
 
 // The request failed (errors and warnings both count as failure).
 constexpr bool NtFailed(std::uint32_t status) { return static_cast<std::int32_t>(status) < 0; }
@@ -90,6 +88,73 @@ struct InterfaceSelectRecord {
   static constexpr std::size_t kSize = 2;
   std::uint8_t interfaceNumber;
   std::uint8_t alternateSetting;
+};
+
+inline std::uint16_t LoadLe16(const std::uint8_t* p) {
+  return static_cast<std::uint16_t>(p[0] | p[1] << 8);
+}
+inline void StoreLe16(std::uint8_t* p, std::uint16_t v) {
+  p[0] = std::uint8_t(v);
+  p[1] = std::uint8_t(v >> 8);
+}
+
+// Input of IOCTL_VIO_VENDOR_REQUEST.
+struct VendorRequestRecord {
+  static constexpr std::size_t kSize = 10;
+  static constexpr std::size_t kRequest = 0, kValue = 2, kIndex = 4, kLength = 6, kDirection = 8,
+                               kDataByte = 9;
+};
+
+// Input of IOCTL_VIO_CONTROL_REQUEST.
+struct ControlRequestRecord {
+  static constexpr std::size_t kSize = 10;
+  static constexpr std::size_t kDirection = 0, kRequestType = 1, kRecipient = 2, kRequest = 4,
+                               kValue = 6, kIndex = 8;
+  static constexpr std::uint8_t kTypeClass = 1, kTypeVendor = 2;
+};
+
+// Input of IOCTL_VIO_GET_STRING_DESCRIPTOR.
+struct StringDescriptorRequest {
+  static constexpr std::size_t kSize = 4;
+  static constexpr std::size_t kIndex = 0, kLanguage = 2;
+};
+
+// Input of the pipe codes: a position in the pipe table.
+struct PipeIndexRecord {
+  static constexpr std::size_t kSize = 4;
+};
+
+// Output of IOCTL_VIO_GET_DRIVER_VERSION: three 16-bit numbers.
+struct DriverVersionRecord {
+  static constexpr std::size_t kSize = 6;
+  static constexpr std::uint16_t kMajor = 1, kMinor = 1, kBuild = 0;
+};
+
+// Input of the isochronous codes: five 32-bit fields.
+struct IsoTransferRecord {
+  static constexpr std::size_t kSize = 20;
+  static constexpr std::size_t kPipeIndex = 0, kPacketSize = 4, kPacketCount = 8,
+                               kFramesPerBuffer = 12, kBufferCount = 16;
+  static constexpr std::size_t kPacketStatusSize = 12;
+};
+
+// Output of IOCTL_VIO_GET_PIPE_TABLE: the selected interface's information
+// record, a 16-byte header followed by one 20-byte record per pipe.
+struct PipeTableImage {
+  static constexpr std::size_t kHeaderSize = 16;
+  // Header: u16 total length, u8 interface number, u8 alternate setting,
+  // u8 class, u8 subclass, u8 protocol, u8 reserved, u32 interface handle,
+  // u32 number of pipes.
+  static constexpr std::size_t kLength = 0, kInterfaceNumber = 2, kAlternateSetting = 3,
+                               kClass = 4, kSubClass = 5, kProtocol = 6, kInterfaceHandle = 8,
+                               kNumberOfPipes = 12;
+  static constexpr std::size_t kPipeSize = 20;
+  // Pipe: u16 maximum packet size, u8 endpoint address, u8 interval, u32 pipe
+  // type (0 control, 1 isochronous, 2 bulk, 3 interrupt), u32 pipe handle
+  // (non-zero when the pipe can be used), u32 maximum transfer size, u32 flags.
+  static constexpr std::size_t kMaximumPacketSize = 0, kEndpointAddress = 2, kInterval = 3,
+                               kPipeType = 4, kPipeHandle = 8, kMaximumTransferSize = 12,
+                               kPipeFlags = 16;
 };
 
 }  // namespace vantrel::driver
