@@ -4,6 +4,7 @@
 #include <vector>
 
 #include <vantrel/driver/ControlCodes.h>
+#include <vantrel/driver/ControlProtocol.h>
 
 namespace vantrel {
 
@@ -13,6 +14,8 @@ bool InProcessDeviceLink::Control(std::uint32_t code, std::span<const std::uint8
   if (!handler_) return false;
   // As over the socket, the output reaches the caller only on success.
   std::vector<std::uint8_t> scratch(out.size());
+  // Codes whose output buffer carries data to the device see it, as over the socket.
+  if (driver::ControlProtocol::SendsOutputBuffer(code)) std::copy(out.begin(), out.end(), scratch.begin());
   const auto result = handler_->Control(code, in, scratch);
   if (driver::NtFailed(result.status)) return false;
   const std::size_t count = std::min<std::size_t>(result.information, out.size());

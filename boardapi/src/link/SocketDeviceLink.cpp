@@ -60,16 +60,19 @@ bool SocketDeviceLink::Control(std::uint32_t code, std::span<const std::uint8_t>
   driver::StoreLe32(header, code);
   driver::StoreLe32(header + 4, static_cast<std::uint32_t>(in.size()));
   driver::StoreLe32(header + 8, static_cast<std::uint32_t>(out.size()));
-  iovec request[2] = {{header, sizeof header},
-                      {const_cast<std::uint8_t*>(in.data()), in.size()}};
+  // Codes whose output buffer carries data to the device send it along.
+  const std::size_t outSent = ControlProtocol::SendsOutputBuffer(code) ? out.size() : 0;
+  iovec request[3] = {{header, sizeof header},
+                      {const_cast<std::uint8_t*>(in.data()), in.size()},
+                      {out.data(), outSent}};
   msghdr message{};
   message.msg_iov = request;
-  message.msg_iovlen = in.empty() ? 1 : 2;
+  message.msg_iovlen = 3;
   ssize_t sent;
   do {
     sent = ::sendmsg(fd_, &message, MSG_NOSIGNAL);
   } while (sent < 0 && errno == EINTR);
-  if (sent != static_cast<ssize_t>(sizeof header + in.size())) return false;
+  if (sent != static_cast<ssize_t>(sizeof header + in.size() + outSent)) return false;
 
   // The reply lands in a scratch buffer first: a failed request must leave the
   // caller's output untouched.

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include <vantrel/VantrelUSB.h>
+#include <vantrel/driver/ControlCodes.h>
 #include <vantrel/driver/SimConsoleProtocol.h>
 
 #include "OutputStress.h"
@@ -153,6 +154,24 @@ TEST_F(ProcessTest, TimestampedBytesAreHandedOutOnceAcrossProcesses) {
   }
   ASSERT_EQ(received.size(), static_cast<std::size_t>(kBytes));
   for (int i = 0; i < kBytes; ++i) EXPECT_EQ(received.count(i), 1u) << "byte " << i;
+}
+
+TEST_F(ProcessTest, PipeWriteCarriesItsDataThroughTheDaemon) {
+  // The image-query command written straight to channel 6's OUT pipe, its
+  // reply read from the IN pipe: data that travels in the output buffer.
+  auto link = vantrel::SocketDeviceLink::Open(0);
+  ASSERT_TRUE(link);
+  std::uint8_t pipe[4] = {11, 0, 0, 0};
+  std::uint8_t command[1] = {0x4A};
+  std::uint32_t moved = 0;
+  ASSERT_TRUE(link->Control(vantrel::driver::IOCTL_VIO_PIPE_WRITE, pipe, command, &moved));
+  pipe[0] = 10;
+  std::uint8_t reply[64] = {};
+  ASSERT_TRUE(link->Control(vantrel::driver::IOCTL_VIO_PIPE_READ, pipe, reply, &moved));
+  ASSERT_EQ(moved, 3u);
+  EXPECT_EQ(reply[0], 0x4A);
+  EXPECT_EQ(reply[1], 0);
+  EXPECT_EQ(reply[2], 1);  // the image runs: init downloaded it
 }
 
 }  // namespace

@@ -279,7 +279,7 @@ void ControlServer::AcceptLoop() {
 void ControlServer::Serve(Connection& connection) {
   ControlHandler& handler = *handlers_[static_cast<std::size_t>(connection.instance)];
   const std::string name = names_[static_cast<std::size_t>(connection.instance)];
-  std::vector<std::uint8_t> request(P::kRequestHeader + P::kMaxPayload);
+  std::vector<std::uint8_t> request(P::kRequestHeader + 2 * P::kMaxPayload);
   std::vector<std::uint8_t> output;
   if (!handler.Open()) {
     Message("open refused on " + name);
@@ -311,9 +311,13 @@ void ControlServer::Serve(Connection& connection) {
       const std::uint32_t code = LoadLe32(request.data());
       const std::uint32_t inLength = LoadLe32(request.data() + 4);
       outLength = LoadLe32(request.data() + 8);
+      const bool outputSent = P::SendsOutputBuffer(code);
       if (inLength <= P::kMaxPayload && outLength <= P::kMaxPayload &&
-          inLength == length - P::kRequestHeader) {
+          length - P::kRequestHeader == inLength + (outputSent ? outLength : 0)) {
         output.assign(outLength, 0);
+        if (outputSent)
+          std::copy_n(request.begin() + static_cast<std::ptrdiff_t>(P::kRequestHeader + inLength),
+                      outLength, output.begin());
         result = handler.Control(code, std::span(request).subspan(P::kRequestHeader, inLength),
                                  std::span(output));
       }

@@ -17,12 +17,18 @@
 #include <vector>
 
 #include "ControlServer.h"
+#include "DeviceManager.h"
 #include "ExchangeTrace.h"
 #include "SimBoardHandler.h"
 #include "SimConsoleHandler.h"
 #include "k27sim/SimConsole.h"
 #include "vantrel/driver/SimConsoleProtocol.h"
+#include "k27fw/FirmwareIds.h"
 #include "k27sim/SimBoard.h"
+#include "k27sim/SimEzUsbPart.h"
+#include "k27sim/SimUsb.h"
+#include "vantrel/usbhost/Backends.h"
+#include "vantrel/usbhost/UsbCapture.h"
 #include "vantrel/driver/ControlProtocol.h"
 
 namespace {
@@ -36,16 +42,19 @@ using vantrel::driver::SimBoardHandler;
 
 constexpr int kUsageError = 2;
 constexpr const char* kUsage =
-    "Usage: vantrelio --simulate [OPTIONS]\n"
+    "Usage: vantrelio [OPTIONS]\n"
+    "       vantrelio --simulate [OPTIONS]\n"
     "       vantrelio --help\n"
     "\n"
-    "The K27 driver daemon: serves each board's control requests on the socket\n"
-    "ezusb-N (N = 0, 1, ...) in the device folder, for any number of clients.\n"
+    "The K27 driver daemon: owns every K27 board on the USB, loads the firmware\n"
+    "into each bare EZ-USB part that arrives, and serves each board's control\n"
+    "requests on the socket ezusb-N (N = 0 to 7, the lowest free at arrival) in\n"
+    "the device folder, for any number of clients.\n"
     "With --simulate, k27simctl drives the simulated boards through the socket\n"
     "k27sim-control in the same folder; board N reads N on dip switches 0-2.\n"
     "\n"
     "Options:\n"
-    "  --simulate           serve simulated boards (real time)\n"
+    "  --simulate           serve simulated boards (real time) instead of the USB\n"
     "  --device-dir DIR     folder of the sockets (default: $VANTREL_DEVICE_DIR,\n"
     "                       else /run/vantrel); created when missing\n"
     "  --boards N           number of simulated boards, 1 to 8 (default 1)\n"
@@ -53,6 +62,8 @@ constexpr const char* kUsage =
     "                       from 128 to 65536 (default 32768)\n"
     "  --trace FILE         append one line per bulk exchange to FILE:\n"
     "                       ezusb-N ch=C out=HEX in=HEX\n"
+    "  --capture FILE       write every USB transfer to FILE in the usbmon pcap\n"
+    "                       format (Wireshark, tshark -r FILE)\n"
     "  --verbose            report connections and exchanges on standard error\n"
 
     "  --help               show this text and exit\n"
@@ -66,6 +77,7 @@ struct Options {
   bool verbose = false;
   std::optional<std::string> deviceDir;
   std::optional<std::string> tracePath;
+  std::optional<std::string> capturePath;
   unsigned boards = 1;
   unsigned eepromBytes = 32768;
 };
@@ -115,6 +127,9 @@ Options ParseOptions(int argc, char** argv) {
     } else if (arg == "--trace") {
       options.tracePath = value();
       if (options.tracePath->empty()) throw UsageError{"--trace needs a file name"};
+    } else if (arg == "--capture") {
+      options.capturePath = value();
+      if (options.capturePath->empty()) throw UsageError{"--capture needs a file name"};
     } else if (arg == "--boards") {
       options.boards = ParseNumber(arg, value());
       if (options.boards < 1 || options.boards > 8)
@@ -139,6 +154,59 @@ void Report(const std::string& line) {
   std::fprintf(stderr, "vantrelio: %s\n", line.c_str());
   std::fflush(stderr);
 }
+
+// Waits for SIGINT or SIGTERM on the signal descriptor; false when waiting failed.
+bool WaitForStop(int signalFd, bool verbose) {
+  for (;;) {
+    signalfd_siginfo info{};
+    const ssize_t n = ::read(signalFd, &info, sizeof(info));
+    if (n == static_cast<ssize_t>(sizeof(info))) {
+      if (verbose) Report(std::string("stopping on ") + strsignal(int(info.ssi_signo)));
+      return true;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    Report(std::string("cannot wait for signals: ") + std::strerror(errno));
+    return false;
+  }
+}
+
+// Simulated boards: each starts as a bare EZ-USB part on its own port of a
+// simulated bus, so that every start runs the firmware load, the
+// re-enumeration and the driver's start as with hardware.
+struct SimulatedBus {
+  explicit SimulatedBus(const Options& options) : bus(8, k27sim::SimUsbBus::FrameClock::WallClock) {
+    for (unsigned n = 0; n < options.boards; ++n) {
+      k27sim::SimBoardOptions boardOptions;
+      boardOptions.eepromBytes = options.eepromBytes;
+      boardOptions.realTime = true;
+      boardOptions.boardAddress = static_cast<std::uint8_t>(n);
+      boards.push_back(std::make_shared<k27sim::SimBoard>(boardOptions));
+    }
+  }
+  std::shared_ptr<k27sim::SimEzUsbPart> BarePart(std::size_t board) const {
+    k27sim::SimEzUsbPartOptions part;
+    part.vendorId = kLoaderVendorId;
+    part.productId = kLoaderProductId;
+    part.reEnumerationDelay = std::chrono::milliseconds(20);
+    return std::make_shared<k27sim::SimEzUsbPart>(boards[board], part);
+  }
+  void PlugAll() {
+    for (std::size_t n = 0; n < boards.size(); ++n) bus.Plug(static_cast<int>(n) + 1, BarePart(n));
+  }
+  bool Unplug(int board) {
+    if (board < 0 || board >= static_cast<int>(boards.size()) || !bus.DeviceAt(board + 1)) return false;
+    bus.Unplug(board + 1);
+    return true;
+  }
+  bool Plug(int board) {
+    if (board < 0 || board >= static_cast<int>(boards.size()) || bus.DeviceAt(board + 1)) return false;
+    bus.Plug(board + 1, BarePart(static_cast<std::size_t>(board)));
+    return true;
+  }
+
+  k27sim::SimUsbBus bus;
+  std::vector<std::shared_ptr<k27sim::SimBoard>> boards;
+};
 
 int Run(const Options& options) {
   std::string deviceDir = ControlProtocol::kDefaultDeviceDir;
@@ -166,61 +234,69 @@ int Run(const Options& options) {
   ::signal(SIGPIPE, SIG_IGN);
 
   std::unique_ptr<ExchangeTrace> trace;
-  std::vector<std::unique_ptr<k27sim::SimBoard>> boards;
-  std::vector<std::unique_ptr<SimBoardHandler>> handlers;
-  std::vector<ControlHandler*> served;
-  std::unique_ptr<ControlServer> server;
+  std::unique_ptr<SimulatedBus> simulated;
+  std::unique_ptr<vantrel::driver::DeviceManager> manager;
+  std::unique_ptr<vantrel::usbhost::UsbBus> host;
   std::unique_ptr<k27sim::SimConsole> console;
   std::unique_ptr<vantrel::driver::SimConsoleHandler> consoleHandler;
+  std::unique_ptr<ControlServer> consoleServer;
   int status = 0;
   try {
     if (options.tracePath) trace = std::make_unique<ExchangeTrace>(*options.tracePath);
-    for (unsigned n = 0; n < options.boards; ++n) {
-      k27sim::SimBoardOptions boardOptions;
-      boardOptions.eepromBytes = options.eepromBytes;
-      boardOptions.realTime = true;
-      boardOptions.boardAddress = static_cast<std::uint8_t>(n);
-      boards.push_back(std::make_unique<k27sim::SimBoard>(boardOptions));
-      auto handler = std::make_unique<SimBoardHandler>(*boards.back(), static_cast<int>(n));
-      if (trace || options.verbose) {
-        handler->SetExchangeHook([&trace, verbose = options.verbose](const ExchangeRecord& record) {
-          if (trace) trace->Record(record);
-          if (verbose) Report(vantrel::driver::FormatExchange(record));
-        });
-      }
-      served.push_back(handler.get());
-      handlers.push_back(std::move(handler));
+    vantrel::driver::DeviceManagerOptions managed;
+    managed.deviceDir = deviceDir;
+    managed.loaderId = {kLoaderVendorId, kLoaderProductId};
+    managed.boardId = {kBoardVendorId, kBoardProductId};
+    managed.log = Report;
+    managed.verbose = options.verbose;
+    if (trace || options.verbose) {
+      managed.exchanges = [&trace, verbose = options.verbose](const ExchangeRecord& record) {
+        if (trace) trace->Record(record);
+        if (verbose) Report(vantrel::driver::FormatExchange(record));
+      };
     }
-    ControlServer::Log log;
-    if (options.verbose) log = Report;
-    server = std::make_unique<ControlServer>(deviceDir, served, log);
-    std::vector<k27sim::SimBoard*> simulated;
-    for (auto& board : boards) simulated.push_back(board.get());
-    console = std::make_unique<k27sim::SimConsole>(simulated);
-    consoleHandler = std::make_unique<vantrel::driver::SimConsoleHandler>(*console);
-    server->AddEndpoint(vantrel::driver::kSimConsoleSocket, consoleHandler.get());
-    server->Start();
+    if (options.capturePath) managed.capture = vantrel::usbhost::UsbCapture::Open(*options.capturePath);
+    manager = std::make_unique<vantrel::driver::DeviceManager>(managed);
+
+    if (options.simulate) {
+      simulated = std::make_unique<SimulatedBus>(options);
+      auto simHost = vantrel::usbhost::MakeSimBus(simulated->bus);
+      simHost->Start(manager->Events());
+      host = std::move(simHost);
+      simulated->PlugAll();
+      std::string failure;
+      if (!manager->WaitForStartedBoards(options.boards, std::chrono::seconds(30), &failure))
+        throw std::runtime_error(failure);
+
+      std::vector<k27sim::SimBoard*> boards;
+      for (auto& board : simulated->boards) boards.push_back(board.get());
+      console = std::make_unique<k27sim::SimConsole>(boards);
+      console->SetPlugHooks({[&simulated](int board) { return simulated->Unplug(board); },
+                             [&simulated](int board) { return simulated->Plug(board); }});
+      consoleHandler = std::make_unique<vantrel::driver::SimConsoleHandler>(*console);
+      consoleServer = std::make_unique<ControlServer>(deviceDir, std::vector<ControlHandler*>{},
+                                                      options.verbose ? Report : ControlServer::Log{});
+      consoleServer->AddEndpoint(vantrel::driver::kSimConsoleSocket, consoleHandler.get());
+      consoleServer->Start();
+      Report("serving " + std::to_string(options.boards) + " simulated board(s) in " + deviceDir);
+    } else {
+      host = vantrel::usbhost::MakeLibusbBus({{kLoaderVendorId, kLoaderProductId},
+                                              {kBoardVendorId, kBoardProductId}});
+      host->Start(manager->Events());
+      Report("serving boards on USB in " + deviceDir);
+    }
   } catch (const std::exception& e) {
     Report(e.what());
+    if (host) host->Stop();
+    if (manager) manager->RemoveAll();
     ::close(signalFd);
     return 1;
   }
 
-  Report("serving " + std::to_string(options.boards) + " simulated board(s) in " + deviceDir);
-
-  for (;;) {
-    signalfd_siginfo info{};
-    const ssize_t n = ::read(signalFd, &info, sizeof(info));
-    if (n == static_cast<ssize_t>(sizeof(info))) {
-      if (options.verbose) Report(std::string("stopping on ") + strsignal(int(info.ssi_signo)));
-      break;
-    }
-    if (n < 0 && errno == EINTR) continue;
-    Report(std::string("cannot wait for signals: ") + std::strerror(errno));
-    status = 1;
-    break;
-  }
-  server->Stop();
+  if (!WaitForStop(signalFd, options.verbose)) status = 1;
+  if (consoleServer) consoleServer->Stop();
+  host->Stop();
+  manager->RemoveAll();
   ::close(signalFd);
   if (trace && trace->FailedWrites() > 0) {
     Report(std::to_string(trace->FailedWrites()) + " trace line(s) could not be written");
@@ -242,12 +318,6 @@ int main(int argc, char** argv) {
   if (options.help) {
     std::fputs(kUsage, stdout);
     return 0;
-  }
-  if (!options.simulate) {
-    std::fprintf(stderr,
-                 "vantrelio: serving real boards over USB comes with a later version; "
-                 "use --simulate for simulated boards.\n");
-    return kUsageError;
   }
   return Run(options);
 }

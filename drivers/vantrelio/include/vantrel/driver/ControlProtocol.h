@@ -1,5 +1,7 @@
 // One control request on a connected SOCK_SEQPACKET socket.
-//   request: u32 code, u32 input length, u32 output length, then the input bytes
+//   request: u32 code, u32 input length, u32 output length, then the input
+//            bytes; for codes of the "in direct" method (code & 3 == 1), whose
+//            output buffer carries data to the device, the output bytes follow
 //   reply:   u32 status, u32 information, then the output bytes (none on failure)
 #pragma once
 
@@ -9,6 +11,8 @@
 namespace vantrel::driver {
 
 struct ControlProtocol {
+  // The output buffer of these codes holds data for the device.
+  static constexpr bool SendsOutputBuffer(std::uint32_t code) { return (code & 3u) == 1u; }
   static constexpr std::size_t kRequestHeader = 12;
   static constexpr std::size_t kReplyHeader = 8;
   // Largest input or output a request may carry; anything larger is refused.

@@ -1,0 +1,83 @@
+// The daemon's plug and play: a bare EZ-USB part that arrives gets the
+// firmware download; a board that arrives becomes a board device under the
+// lowest free instance 0 to 7, served on the socket "ezusb-N"; a departure
+// removes the device and its socket.
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "BoardDevice.h"
+#include "ControlServer.h"
+#include "SimBoardHandler.h"
+#include "vantrel/usbhost/Backends.h"
+#include "vantrel/usbhost/UsbCapture.h"
+
+namespace vantrel::driver {
+
+struct DeviceManagerOptions {
+  std::filesystem::path deviceDir;
+  usbhost::UsbId loaderId{};
+  usbhost::UsbId boardId{};
+  std::chrono::milliseconds transferTimeLimit = kDefaultTransferTimeLimit;
+  // One line per arrival, load, start and removal (and more when verbose).
+  std::function<void(const std::string&)> log;
+  bool verbose = false;
+  // Every bulk exchange of every board, for --trace.
+  ExchangeHook exchanges;
+  // Every USB transfer, for --capture.
+  std::shared_ptr<usbhost::UsbCapture> capture;
+};
+
+class DeviceManager {
+ public:
+  static constexpr int kInstances = 8;
+
+  explicit DeviceManager(DeviceManagerOptions options);
+  ~DeviceManager();
+  DeviceManager(const DeviceManager&) = delete;
+  DeviceManager& operator=(const DeviceManager&) = delete;
+
+  // The handlers to give the bus.
+  usbhost::UsbBus::Events Events();
+  // Removes every board, as if each had left (at shutdown).
+  void RemoveAll();
+  // The instances now served, lowest first.
+  std::vector<int> Instances() const;
+  // Waits until `count` boards are started, at most `limit`; false (with
+  // the reason) when they are not, or a board could not be served.
+  bool WaitForStartedBoards(std::size_t count, std::chrono::milliseconds limit,
+                            std::string* failure = nullptr);
+
+ private:
+  struct Board {
+    std::shared_ptr<BoardDevice> device;
+    std::unique_ptr<ControlServer> server;
+    bool started = false;
+  };
+
+  void Arrived(std::shared_ptr<usbhost::UsbDevice> device);
+  void Departed(const usbhost::DeviceIdentity& identity);
+  void Requested(const usbhost::DeviceIdentity& identity, usbhost::PnpRequest request);
+  void Load(const std::shared_ptr<usbhost::UsbDevice>& device);
+  void AddBoard(const std::shared_ptr<usbhost::UsbDevice>& device);
+  void RemoveBoard(const std::string& location, Board board);
+  void Log(const std::string& line) const;
+
+  const DeviceManagerOptions options_;
+  mutable std::mutex mutex_;
+  std::condition_variable changed_;
+  std::map<std::string, Board> boards_;  // by bus location
+  std::array<bool, kInstances> used_{};
+  std::string failure_;  // the first board that could not be served
+};
+
+}  // namespace vantrel::driver
