@@ -1,0 +1,166 @@
+// Plug and play through the whole stack on the simulated bus: bare parts are
+// loaded and come back as boards, instances are the lowest free ones, and a
+// board that leaves takes its socket and ends the exchanges in flight.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <future>
+#include <memory>
+#include <thread>
+
+#include "DeviceManager.h"
+#include "TestClient.h"
+#include "k27fw/FirmwareIds.h"
+#include "k27sim/SimBoard.h"
+#include "k27sim/SimEzUsbPart.h"
+#include "k27sim/SimUsb.h"
+#include "vantrel/usbhost/Backends.h"
+
+namespace vantrel::driver {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using Bytes = std::vector<std::uint8_t>;
+using test::ExchangeBlock;
+using test::MakeTempDir;
+using test::TestClient;
+
+class DeviceManagerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = MakeTempDir();
+    DeviceManagerOptions options;
+    options.deviceDir = dir_;
+    options.loaderId = {kLoaderVendorId, kLoaderProductId};
+    options.boardId = {kBoardVendorId, kBoardProductId};
+    options.transferTimeLimit = 300ms;
+    options.log = [this](const std::string& line) {
+      std::lock_guard lock(logMutex_);
+      log_.push_back(line);
+    };
+    manager_ = std::make_unique<DeviceManager>(options);
+    host_ = usbhost::MakeSimBus(bus_);
+    host_->Start(manager_->Events());
+  }
+  void TearDown() override {
+    host_->Stop();
+    manager_->RemoveAll();
+    std::error_code ignored;
+    fs::remove_all(dir_, ignored);
+  }
+
+  std::shared_ptr<k27sim::SimBoard> Plug(int port) {
+    auto board = std::make_shared<k27sim::SimBoard>();
+    k27sim::SimEzUsbPartOptions part;
+    part.vendorId = kLoaderVendorId;
+    part.productId = kLoaderProductId;
+    bus_.Plug(port, std::make_shared<k27sim::SimEzUsbPart>(board, part));
+    return board;
+  }
+  bool WaitForInstances(const std::vector<int>& expected) {
+    for (int i = 0; i < 1000; ++i) {
+      if (manager_->Instances() == expected) return true;
+      std::this_thread::sleep_for(5ms);
+    }
+    return false;
+  }
+  bool LogHas(const std::string& text) {
+    std::lock_guard lock(logMutex_);
+    for (const auto& line : log_)
+      if (line.find(text) != std::string::npos) return true;
+    return false;
+  }
+
+  fs::path dir_;
+  k27sim::SimUsbBus bus_{10};
+  std::unique_ptr<DeviceManager> manager_;
+  std::unique_ptr<usbhost::SimHostBus> host_;
+  std::mutex logMutex_;
+  std::vector<std::string> log_;
+};
+
+TEST_F(DeviceManagerTest, BarePartsAreLoadedAndTheNinthBoardGetsNoDevice) {
+  for (int port = 1; port <= 9; ++port) Plug(port);
+  ASSERT_TRUE(WaitForInstances({0, 1, 2, 3, 4, 5, 6, 7}));
+  std::this_thread::sleep_for(50ms);
+  EXPECT_EQ(manager_->Instances().size(), 8u);
+  EXPECT_TRUE(LogHas("gets no device"));
+  for (int n = 0; n < 8; ++n) EXPECT_TRUE(fs::exists(dir_ / ("ezusb-" + std::to_string(n))));
+  EXPECT_FALSE(fs::exists(dir_ / "ezusb-8"));
+
+  // The board found at the port that leaves loses its instance; the next
+  // board takes the lowest free one.
+  bus_.Unplug(4);
+  ASSERT_TRUE(WaitForInstances({0, 1, 2, 4, 5, 6, 7}));
+  EXPECT_FALSE(fs::exists(dir_ / "ezusb-3"));
+  Plug(10);
+  ASSERT_TRUE(WaitForInstances({0, 1, 2, 3, 4, 5, 6, 7}));
+}
+
+TEST_F(DeviceManagerTest, ExchangesReachTheBoardThroughTheWholeStack) {
+  auto board = Plug(1);
+  ASSERT_TRUE(WaitForInstances({0}));
+  TestClient client(dir_ / "ezusb-0");
+  EXPECT_EQ(client.Control(IOCTL_VIO_SELECT_INTERFACE, Bytes{0, 1}, 0).status, STATUS_SUCCESS);
+  const auto reply = client.Control(IOCTL_VIO_BULK_EXCHANGE, ExchangeBlock(6, Bytes{0x4A}), 144);
+  ASSERT_EQ(reply.status, STATUS_SUCCESS);
+  EXPECT_EQ(reply.information, 144u);
+  EXPECT_EQ(LoadLe32(reply.output.data() + 12), 3u);
+  EXPECT_EQ(reply.output[16], 0x4A);
+  EXPECT_EQ(reply.output[18], 0);  // no application image yet
+  EXPECT_EQ(client.Control(IOCTL_VIO_BULK_EXCHANGE, ExchangeBlock(8, Bytes{0x4A}), 144).status,
+            STATUS_INVALID_PARAMETER);
+}
+
+TEST_F(DeviceManagerTest, BoardThatNeverAnswersIsCancelledAtTheLimit) {
+  auto board = Plug(1);
+  ASSERT_TRUE(WaitForInstances({0}));
+  board->InjectFault(2, 0x06, {k27sim::FaultKind::NoReply, 0, -1});
+  TestClient client(dir_ / "ezusb-0");
+  const auto started = std::chrono::steady_clock::now();
+  EXPECT_EQ(client.Control(IOCTL_VIO_BULK_EXCHANGE, ExchangeBlock(2, Bytes{0x06}), 144).status,
+            STATUS_CANCELLED);
+  EXPECT_GE(std::chrono::steady_clock::now() - started, 250ms);
+  const auto urb = client.Control(IOCTL_VIO_GET_LAST_URB_ERROR, Bytes{}, 4);
+  ASSERT_EQ(urb.status, STATUS_SUCCESS);
+  EXPECT_EQ(LoadLe32(urb.output.data()), usbhost::USBD_STATUS_CANCELED);
+}
+
+TEST_F(DeviceManagerTest, UnplugDuringAnExchangeEndsItAndLaterRequestsFail) {
+  auto board = Plug(1);
+  ASSERT_TRUE(WaitForInstances({0}));
+  board->InjectFault(2, 0x06, {k27sim::FaultKind::NoReply, 0, -1});
+  TestClient client(dir_ / "ezusb-0");
+  auto exchange = std::async(std::launch::async, [&] {
+    return client.Control(IOCTL_VIO_BULK_EXCHANGE, ExchangeBlock(2, Bytes{0x06}), 144).status;
+  });
+  std::this_thread::sleep_for(50ms);
+  const auto unplugged = std::chrono::steady_clock::now();
+  bus_.Unplug(1);
+  ASSERT_EQ(exchange.wait_for(5s), std::future_status::ready);
+  EXPECT_NE(exchange.get(), STATUS_SUCCESS);
+  EXPECT_LT(std::chrono::steady_clock::now() - unplugged, 2s);
+  ASSERT_TRUE(WaitForInstances({}));
+  EXPECT_TRUE(client.WaitForClose(2000));
+  for (int i = 0; i < 400 && fs::exists(dir_ / "ezusb-0"); ++i) std::this_thread::sleep_for(5ms);
+  EXPECT_FALSE(fs::exists(dir_ / "ezusb-0"));
+}
+
+TEST_F(DeviceManagerTest, StopAndStartRequestsReachTheBoard) {
+  Plug(2);
+  ASSERT_TRUE(WaitForInstances({0}));
+  host_->DeliverRequest(2, usbhost::PnpRequest::Stop);
+  host_->DeliverRequest(2, usbhost::PnpRequest::Start);
+  host_->DeliverRequest(2, usbhost::PnpRequest::QueryCapabilities);
+  for (int i = 0; i < 200 && !LogHas("start: "); ++i) std::this_thread::sleep_for(5ms);
+  EXPECT_TRUE(LogHas("stop: 0x00000000"));
+  EXPECT_TRUE(LogHas("start: 0x00000000"));
+  TestClient client(dir_ / "ezusb-0");
+  EXPECT_EQ(client.Control(IOCTL_VIO_BULK_EXCHANGE, ExchangeBlock(6, Bytes{0x4A}), 144).status,
+            STATUS_SUCCESS);
+}
+
+}  // namespace
+}  // namespace vantrel::driver
