@@ -1,6 +1,6 @@
-// Tests of the library against a simulated board in this process: the
-// library's device link hands its requests to the driver's handler for a
-// SimBoard, and every exchange is recorded.
+// Tests of the library against simulated boards in this process, through
+// the driver, the USB host layer and simulated USB; every exchange is
+// recorded.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -12,7 +12,15 @@
 #include <k27sim/SimBoard.h>
 #include <vantrel/VantrelUSB.h>
 
-#include "SimBoardHandler.h"
+#include <algorithm>
+#include <condition_variable>
+
+#include <k27fw/FirmwareIds.h>
+#include <k27sim/SimUsb.h>
+#include <k27sim/SimUsbBoard.h>
+#include <vantrel/usbhost/Backends.h>
+
+#include "BoardDevice.h"
 #include "link/DeviceLink.h"
 #include "link/InProcessDeviceLink.h"
 
@@ -25,26 +33,39 @@ struct Exchange {
   std::vector<std::uint8_t> in;
 };
 
-// Boards 0..N-1 of one simulated bus.
+// Boards 0..N-1 of one simulated USB bus, each served by the driver's board
+// device over the USB host layer, as the daemon serves them; the library
+// reaches them through the in-process link.
 class SimBus {
  public:
-  explicit SimBus(std::vector<k27sim::SimBoardOptions> boards) {
+  explicit SimBus(std::vector<k27sim::SimBoardOptions> boards) : bus_(static_cast<int>(boards.size())) {
     for (std::size_t i = 0; i < boards.size(); ++i) {
-      auto entry = std::make_unique<Entry>(boards[i], static_cast<int>(i));
-      entry->handler->SetExchangeHook([this](const driver::ExchangeRecord& r) {
-        std::lock_guard lock(mutex_);
-        log_.push_back({r.channel, r.out, r.in.has_value(), r.in.value_or(std::vector<std::uint8_t>{})});
-      });
-      entries_.push_back(std::move(entry));
+      boards_.push_back(std::make_shared<k27sim::SimBoard>(boards[i]));
+      bus_.Plug(static_cast<int>(i) + 1,
+                std::make_shared<k27sim::SimUsbBoard>(boards_.back(), kBoardVendorId, kBoardProductId));
     }
+    devices_.resize(boards.size());
+    host_ = usbhost::MakeSimBus(bus_);
+    host_->Start({[this](std::shared_ptr<usbhost::UsbDevice> usb) { Arrived(std::move(usb)); }, {}, {}});
+    std::unique_lock lock(mutex_);
+    started_.wait_for(lock, std::chrono::seconds(10), [this] {
+      return std::all_of(devices_.begin(), devices_.end(), [](const auto& d) { return d != nullptr; });
+    });
+    lock.unlock();
     SetDeviceOpener([this](int index) -> std::unique_ptr<DeviceLink> {
-      if (index < 0 || index >= static_cast<int>(entries_.size())) return nullptr;
-      return std::make_unique<InProcessDeviceLink>(entries_[index]->handler);
+      std::lock_guard guard(mutex_);
+      if (index < 0 || index >= static_cast<int>(devices_.size()) || !devices_[index]) return nullptr;
+      return std::make_unique<InProcessDeviceLink>(devices_[index]);
     });
   }
-  ~SimBus() { SetDeviceOpener({}); }
+  ~SimBus() {
+    SetDeviceOpener({});
+    host_->Stop();
+    for (auto& device : devices_)
+      if (device) device->Remove();
+  }
 
-  k27sim::SimBoard& Board(int index = 0) { return *entries_.at(index)->board; }
+  k27sim::SimBoard& Board(int index = 0) { return *boards_.at(index); }
   std::vector<Exchange> Log() {
     std::lock_guard lock(mutex_);
     return log_;
@@ -62,15 +83,26 @@ class SimBus {
   }
 
  private:
-  struct Entry {
-    Entry(const k27sim::SimBoardOptions& options, int instance)
-        : board(std::make_unique<k27sim::SimBoard>(options)),
-          handler(std::make_shared<driver::SimBoardHandler>(*board, instance)) {}
-    std::unique_ptr<k27sim::SimBoard> board;
-    std::shared_ptr<driver::SimBoardHandler> handler;
-  };
-  std::vector<std::unique_ptr<Entry>> entries_;
+  void Arrived(std::shared_ptr<usbhost::UsbDevice> usb) {
+    const int index = usb->Identity().portPath.at(0) - 1;
+    // A short time limit keeps the tests of boards that never answer quick.
+    auto device = std::make_shared<driver::BoardDevice>(usb, index, std::chrono::milliseconds(200));
+    device->SetExchangeHook([this](const driver::ExchangeRecord& r) {
+      std::lock_guard lock(mutex_);
+      log_.push_back({r.channel, r.out, r.in.has_value(), r.in.value_or(std::vector<std::uint8_t>{})});
+    });
+    device->Start();
+    std::lock_guard lock(mutex_);
+    devices_.at(static_cast<std::size_t>(index)) = device;
+    started_.notify_all();
+  }
+
+  k27sim::SimUsbBus bus_;
+  std::vector<std::shared_ptr<k27sim::SimBoard>> boards_;
+  std::unique_ptr<usbhost::SimHostBus> host_;
   std::mutex mutex_;
+  std::condition_variable started_;
+  std::vector<std::shared_ptr<driver::BoardDevice>> devices_;
   std::vector<Exchange> log_;
 };
 
