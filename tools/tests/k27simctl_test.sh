@@ -29,6 +29,17 @@ ctl pulse 3 10 || fail "pulse"
 ctl fault 2 06 status=3 2 || fail "fault"
 ctl fault 2 06 none || fail "fault none"
 ctl inputs --help | grep -q '^usage: inputs' || fail "command help"
+
+# Unplug takes the board's socket away; plugged in again it starts as a bare
+# part, is loaded, and comes back under the same (lowest free) instance.
+ctl --board 1 unplug || fail "unplug"
+for _ in $(seq 200); do [ -e "$work/ezusb-1" ] || break; sleep 0.02; done
+[ -e "$work/ezusb-1" ] && fail "ezusb-1 still there after unplug"
+ctl --board 1 unplug 2>/dev/null && fail "a second unplug succeeds"
+ctl --board 1 plug || fail "plug"
+for _ in $(seq 200); do [ -e "$work/ezusb-1" ] && break; sleep 0.02; done
+[ -e "$work/ezusb-1" ] || fail "ezusb-1 not back after plug"
+grep -q 'firmware load at 1-2' "$work/log" || fail "no firmware load logged"
 "$simctl" --help | grep -q 'serial A|B attach' || fail "--help"
 
 expect_usage() {
