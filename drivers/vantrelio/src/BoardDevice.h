@@ -13,7 +13,7 @@
 
 #include "BoardDeviceState.h"
 #include "ChannelLocks.h"
-#include "SimBoardHandler.h"
+#include "ExchangeRecord.h"
 #include "UrbSubmit.h"
 #include "vantrel/driver/ControlHandler.h"
 #include "vantrel/usbhost/UsbHost.h"

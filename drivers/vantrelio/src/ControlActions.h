@@ -7,7 +7,7 @@
 #include <span>
 
 #include "ChannelLocks.h"
-#include "SimBoardHandler.h"
+#include "ExchangeRecord.h"
 #include "UrbSubmit.h"
 #include "vantrel/driver/ControlHandler.h"
 

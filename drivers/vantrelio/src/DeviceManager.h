@@ -17,7 +17,7 @@
 
 #include "BoardDevice.h"
 #include "ControlServer.h"
-#include "SimBoardHandler.h"
+#include "ExchangeRecord.h"
 #include "vantrel/usbhost/Backends.h"
 #include "vantrel/usbhost/UsbCapture.h"
 

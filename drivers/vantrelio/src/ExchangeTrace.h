@@ -8,7 +8,7 @@
 #include <mutex>
 #include <string>
 
-#include "SimBoardHandler.h"
+#include "ExchangeRecord.h"
 
 namespace vantrel::driver {
 

@@ -11,6 +11,7 @@
 #include <span>
 #include <vector>
 
+#include "ExchangeRecord.h"
 #include "vantrel/driver/ControlCodes.h"
 #include "vantrel/driver/ControlHandler.h"
 
@@ -33,16 +34,7 @@ struct PipeRecord {
 inline constexpr std::uint8_t kPipeTypeBulk = 2;
 inline constexpr std::uint32_t kMaximumTransferSize = 65535;
 
-// What one bulk exchange did, for tracing: the bytes of the first transfer and,
-// when the second one moved data, its bytes.
-struct ExchangeRecord {
-  int instance = 0;
-  int channel = 0;  // endpoint number of the first transfer's pipe
-  std::vector<std::uint8_t> out;
-  std::optional<std::vector<std::uint8_t>> in;
-};
 
-using ExchangeHook = std::function<void(const ExchangeRecord&)>;
 
 class SimBoardHandler final : public ControlHandler {
  public:

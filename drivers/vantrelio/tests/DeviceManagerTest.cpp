@@ -11,6 +11,7 @@
 
 #include "DeviceManager.h"
 #include "TestClient.h"
+#include "vantrel/driver/ControlCodes.h"
 #include "k27fw/FirmwareIds.h"
 #include "k27sim/SimBoard.h"
 #include "k27sim/SimEzUsbPart.h"
