@@ -1,6 +1,7 @@
 // EEPROM and SRAM: the capacity probe, range checks and chunking.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <numeric>
 #include <vector>
 
