@@ -19,7 +19,6 @@
 #include "ControlServer.h"
 #include "DeviceManager.h"
 #include "ExchangeTrace.h"
-#include "SimBoardHandler.h"
 #include "SimConsoleHandler.h"
 #include "k27sim/SimConsole.h"
 #include "vantrel/driver/SimConsoleProtocol.h"
@@ -38,7 +37,6 @@ using vantrel::driver::ControlProtocol;
 using vantrel::driver::ControlServer;
 using vantrel::driver::ExchangeRecord;
 using vantrel::driver::ExchangeTrace;
-using vantrel::driver::SimBoardHandler;
 
 constexpr int kUsageError = 2;
 constexpr const char* kUsage =
