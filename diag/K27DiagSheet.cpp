@@ -1,0 +1,51 @@
+#include "K27DiagSheet.h"
+
+#include <QDialogButtonBox>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+#include "K27DiagApp.h"
+
+CK27DiagSheet::CK27DiagSheet(CK27DiagApp* app, const QString& caption, QWidget* parent)
+    : QDialog(parent),
+      tabs_(new QTabWidget(this)),
+      buttons_(new QDialogButtonBox(QDialogButtonBox::Close, this)),
+      rtClockPage_(app->Board(), 103, QStringLiteral("Real-Time Clock")),
+      ccTalkPage_(app->Board(), 104, QStringLiteral("cctalk Port")),
+      ioPage_(app->Board(), 106, QStringLiteral("Input / Output")),
+      serialPortPage_(app->Board(), 107, QStringLiteral("Serial Port")),
+      eepromPage_(app->Board(), 108, QStringLiteral("EEPROM Memory")),
+      sramPage_(app->Board(), 109, QStringLiteral("SRAM Memory")),
+      reelPage_(app->Board(), 110, QStringLiteral("Reels")),
+      aboutPage_(app) {
+  setWindowTitle(caption);
+  setObjectName(QStringLiteral("CK27DiagSheet"));
+  setSizeGripEnabled(true);
+
+  tabs_->addTab(&ccTalkPage_, QStringLiteral("cctalk Port"));
+  tabs_->addTab(&ioPage_, QStringLiteral("Input / Output"));
+  tabs_->addTab(&rtClockPage_, QStringLiteral("Real-Time Clock"));
+  tabs_->addTab(&serialPortPage_, QStringLiteral("Serial Port"));
+  tabs_->addTab(&eepromPage_, QStringLiteral("EEPROM Memory"));
+  tabs_->addTab(&sramPage_, QStringLiteral("SRAM Memory"));
+  tabs_->addTab(&reelPage_, QStringLiteral("Reels"));
+  tabs_->addTab(&aboutPage_, QStringLiteral("About"));
+  tabs_->setCurrentWidget(&aboutPage_);
+  // Every tab caption stays in view; the sheet is at least as wide as the row.
+  tabs_->setUsesScrollButtons(false);
+
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(tabs_);
+  layout->addWidget(buttons_);
+  connect(buttons_, &QDialogButtonBox::rejected, this, &QDialog::reject);
+}
+
+CK27DiagSheet::~CK27DiagSheet() {
+  // The pages are members: take them out of the tab widget before they go, so
+  // that it never holds a page that is being destroyed.
+  while (tabs_->count() > 0) {
+    QWidget* page = tabs_->widget(0);
+    tabs_->removeTab(0);
+    page->setParent(nullptr);
+  }
+}

@@ -1,0 +1,36 @@
+// The program's one window: a modal sheet with one tab per board function.
+#pragma once
+
+#include <QDialog>
+
+#include "pages/AboutPage.h"
+#include "pages/PlaceholderPage.h"
+
+class CK27DiagApp;
+class QDialogButtonBox;
+class QTabWidget;
+
+class CK27DiagSheet : public QDialog {
+  Q_OBJECT
+
+ public:
+  // Builds the pages on the application's board object and opens on About.
+  CK27DiagSheet(CK27DiagApp* app, const QString& caption, QWidget* parent = nullptr);
+  ~CK27DiagSheet() override;
+
+  QTabWidget* Tabs() const { return tabs_; }
+
+ private:
+  QTabWidget* tabs_;  // child of the sheet
+  QDialogButtonBox* buttons_;
+  // Constructed in this order and destroyed in the reverse; the tab order is
+  // set where they are added.
+  CPlaceholderPage rtClockPage_;
+  CPlaceholderPage ccTalkPage_;
+  CPlaceholderPage ioPage_;
+  CPlaceholderPage serialPortPage_;
+  CPlaceholderPage eepromPage_;
+  CPlaceholderPage sramPage_;
+  CPlaceholderPage reelPage_;
+  AboutPage aboutPage_;
+};

@@ -1,0 +1,231 @@
+// The application shell and the About page, first with no board, then with a
+// simulated board served by vantrelio.
+#include <QApplication>
+#include <QLabel>
+#include <QProcess>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <cstring>
+#include <memory>
+
+#include "K27DiagApp.h"
+#include "K27DiagSheet.h"
+#include "UsbErrorNames.h"
+#include "pages/AboutPage.h"
+
+namespace {
+
+const QString kCaption = QStringLiteral("Vantrel K27 Diagnostic Suite");
+
+QString LineText(QWidget* root, const char* id) {
+  auto* label = root->findChild<QLabel*>(QLatin1String(id));
+  return label != nullptr ? label->text() : QStringLiteral("<no control %1>").arg(QLatin1String(id));
+}
+
+}  // namespace
+
+class AboutTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void initTestCase();
+  void cleanup();
+  void cleanupTestCase();
+
+  void errorNames();
+  void versionReadKeepsInsideItsBuffer();
+  void sheetTabsAndStartPage();
+  void noBoardTexts();
+  void reinitialiseFindsTheBoard();
+
+ private:
+  std::unique_ptr<CK27DiagSheet> OpenSheet(CK27DiagApp& app);
+  void StartDaemon();
+  void StopDaemon();
+
+  QTemporaryDir deviceDir_;
+  QProcess daemon_;
+};
+
+void AboutTest::initTestCase() {
+  QVERIFY(deviceDir_.isValid());
+  qputenv("VANTREL_DEVICE_DIR", deviceDir_.path().toLocal8Bit());
+}
+
+void AboutTest::cleanup() {
+  for (QWidget* window : QApplication::topLevelWidgets()) window->close();
+  QCoreApplication::processEvents();
+}
+
+void AboutTest::cleanupTestCase() { StopDaemon(); }
+
+std::unique_ptr<CK27DiagSheet> AboutTest::OpenSheet(CK27DiagApp& app) {
+  app.InitialiseBoard();
+  auto sheet = std::make_unique<CK27DiagSheet>(&app, kCaption);
+  sheet->show();
+  sheet->activateWindow();
+  if (!QTest::qWaitForWindowExposed(sheet.get())) qWarning("the sheet was not exposed");
+  return sheet;
+}
+
+void AboutTest::StartDaemon() {
+  daemon_.setProgram(QStringLiteral(K27_VANTRELIO_PATH));
+  daemon_.setArguments({QStringLiteral("--simulate"), QStringLiteral("--device-dir"), deviceDir_.path()});
+  daemon_.setProcessChannelMode(QProcess::SeparateChannels);
+  daemon_.start();
+  QVERIFY2(daemon_.waitForStarted(10000), qPrintable(daemon_.errorString()));
+  QByteArray log;
+  QTRY_VERIFY_WITH_TIMEOUT((log += daemon_.readAllStandardError(), log.contains("serving")), 20000);
+}
+
+void AboutTest::StopDaemon() {
+  if (daemon_.state() == QProcess::NotRunning) return;
+  daemon_.terminate();
+  if (!daemon_.waitForFinished(10000)) {
+    daemon_.kill();
+    daemon_.waitForFinished(5000);
+  }
+}
+
+void AboutTest::errorNames() {
+  QCOMPARE(k27diag::UsbErrorName(USB_MESSAGE_EXECUTION_SUCCESS), "USB_MESSAGE_EXECUTION_SUCCESS");
+  QCOMPARE(k27diag::UsbErrorName(USB_DEVICE_WRITE_ERROR), "USB_DEVICE_WRITE_ERROR");
+  QCOMPARE(k27diag::UsbErrorName(USB_DEVICE_BYTE_COUNT_ERROR), "USB_DEVICE_BYTE_COUNT_ERROR");
+  QCOMPARE(k27diag::UsbErrorName(USB_MESSAGE_ILLEGAL_BAUD_RATE), "USB_MESSAGE_ILLEGAL_BAUD_RATE");
+  QCOMPARE(k27diag::UsbErrorName(USB_MESSAGE_I2C_NACK), "USB_MESSAGE_I2C_NACK");
+  QCOMPARE(k27diag::UsbErrorName(USB_MESSAGE_SYNC_REQUEST_LENGTH_ERROR),
+           "USB_MESSAGE_SYNC_REQUEST_LENGTH_ERROR");
+  // No entry for the illegal-port code, nor for values outside the table.
+  QCOMPARE(k27diag::UsbErrorName(USB_MESSAGE_ILLEGAL_PORT), "Unknown error");
+  QCOMPARE(k27diag::UsbErrorName(static_cast<usbErrorCode>(22)), "Unknown error");
+  QCOMPARE(k27diag::UsbErrorName(static_cast<usbErrorCode>(-1)), "Unknown error");
+}
+
+void AboutTest::versionReadKeepsInsideItsBuffer() {
+  // The library copies the whole reply data, up to 62 bytes, and adds no zero.
+  const auto fullReply = [](unsigned char* text) {
+    std::memset(text, 'A', 62);
+    return 1;
+  };
+  QCOMPARE(AboutPage::ReadVersion(fullReply).value_or(QString()), QString(62, QLatin1Char('A')));
+
+  // Even a read that fills every byte it is given is cut short, not read past.
+  const auto overfull = [](unsigned char* text) {
+    std::memset(text, 'C', AboutPage::kVersionBufferBytes);
+    return 1;
+  };
+  QCOMPARE(AboutPage::ReadVersion(overfull).value_or(QString()),
+           QString(static_cast<qsizetype>(AboutPage::kVersionBufferBytes - 1), QLatin1Char('C')));
+
+  // The text ends at the first zero byte even when bytes follow it.
+  const auto zeroInside = [](unsigned char* text) {
+    std::memcpy(text, "V2.04\0junk", 10);
+    return 1;
+  };
+  QCOMPARE(AboutPage::ReadVersion(zeroInside).value_or(QString()), QStringLiteral("V2.04"));
+
+  // Whatever the buffer held before is not shown.
+  const auto shortReply = [](unsigned char* text) {
+    text[0] = 'X';
+    return 1;
+  };
+  QCOMPARE(AboutPage::ReadVersion(shortReply).value_or(QString()), QStringLiteral("X"));
+
+  const auto failed = [](unsigned char* text) {
+    std::memset(text, 'B', 62);
+    return 0;
+  };
+  QVERIFY(!AboutPage::ReadVersion(failed).has_value());
+}
+
+void AboutTest::sheetTabsAndStartPage() {
+  CK27DiagApp app;
+  auto sheet = OpenSheet(app);
+  QCOMPARE(sheet->windowTitle(), kCaption);
+  QTabWidget* tabs = sheet->Tabs();
+  QVERIFY(tabs != nullptr);
+  const QStringList expected{QStringLiteral("cctalk Port"),   QStringLiteral("Input / Output"),
+                             QStringLiteral("Real-Time Clock"), QStringLiteral("Serial Port"),
+                             QStringLiteral("EEPROM Memory"), QStringLiteral("SRAM Memory"),
+                             QStringLiteral("Reels"),         QStringLiteral("About")};
+  QStringList captions;
+  for (int i = 0; i < tabs->count(); ++i) captions << tabs->tabText(i);
+  QCOMPARE(captions, expected);
+  const QStringList expectedIds{QStringLiteral("id104"), QStringLiteral("id106"), QStringLiteral("id103"),
+                                QStringLiteral("id107"), QStringLiteral("id108"), QStringLiteral("id109"),
+                                QStringLiteral("id110"), QStringLiteral("id111")};
+  QStringList ids;
+  for (int i = 0; i < tabs->count(); ++i) ids << tabs->widget(i)->objectName();
+  QCOMPARE(ids, expectedIds);
+  QCOMPARE(tabs->currentIndex(), 7);
+  QVERIFY(qobject_cast<AboutPage*>(tabs->currentWidget()) != nullptr);
+  QVERIFY(tabs->currentWidget()->isVisible());
+}
+
+void AboutTest::noBoardTexts() {
+  QVERIFY(QDir(deviceDir_.path()).isEmpty());
+  CK27DiagApp app;
+  app.InitialiseBoard();
+  QCOMPARE(app.Initialised(), 0);
+  auto sheet = std::make_unique<CK27DiagSheet>(&app, kCaption);
+  // Before the page is first shown it holds its initial texts.
+  QCOMPARE(LineText(sheet.get(), "id9102"), QStringLiteral("Device Status: unknown"));
+  QCOMPARE(LineText(sheet.get(), "id9100"), QStringLiteral("DLL Version: unknown"));
+  QCOMPARE(LineText(sheet.get(), "id9101"), QStringLiteral("8051 Version: unknown"));
+  QCOMPARE(LineText(sheet.get(), "id9103"), QStringLiteral("PIC Version: unknown"));
+  auto* button = sheet->findChild<QPushButton*>(QStringLiteral("id9105"));
+  QVERIFY(button != nullptr);
+  QCOMPARE(button->text(), QStringLiteral("Re-initialise"));
+  QVERIFY(sheet->findChild<QLabel*>(QStringLiteral("id9106")) != nullptr);
+
+  sheet->show();
+  QVERIFY(QTest::qWaitForWindowExposed(sheet.get()));
+  QCOMPARE(LineText(sheet.get(), "id9102"), QStringLiteral("Device Status: Failed initialisation"));
+  QCOMPARE(LineText(sheet.get(), "id9100"), QStringLiteral("DLL Version: 35"));
+  QCOMPARE(LineText(sheet.get(), "id9103"), QStringLiteral("PIC Version: Error (USB_MESSAGE_EXECUTION_SUCCESS)"));
+  QCOMPARE(LineText(sheet.get(), "id9101"), QStringLiteral("8051 Version: Error (USB_MESSAGE_EXECUTION_SUCCESS)"));
+
+  // Switching tabs does not compute the texts again.
+  sheet->Tabs()->setCurrentIndex(0);
+  sheet->Tabs()->setCurrentIndex(7);
+  QCOMPARE(LineText(sheet.get(), "id9102"), QStringLiteral("Device Status: Failed initialisation"));
+}
+
+void AboutTest::reinitialiseFindsTheBoard() {
+  CK27DiagApp app;
+  auto sheet = OpenSheet(app);
+  QCOMPARE(LineText(sheet.get(), "id9102"), QStringLiteral("Device Status: Failed initialisation"));
+
+  StartDaemon();
+  if (QTest::currentTestFailed()) return;
+  auto* button = sheet->findChild<QPushButton*>(QStringLiteral("id9105"));
+  QVERIFY(button != nullptr);
+  QTest::mouseClick(button, Qt::LeftButton);
+  QVERIFY(app.Initialised() != 0);
+  QCOMPARE(LineText(sheet.get(), "id9102"), QStringLiteral("Device Status: Initialised"));
+  QCOMPARE(LineText(sheet.get(), "id9100"), QStringLiteral("DLL Version: 35"));
+  QCOMPARE(LineText(sheet.get(), "id9103"), QStringLiteral("PIC Version: P1.03"));
+  QCOMPARE(LineText(sheet.get(), "id9101"), QStringLiteral("8051 Version: V2.04"));
+
+  // Pressed again while connected: closed and opened again on the same board object.
+  VantrelUSB* board = app.Board();
+  QTest::mouseClick(button, Qt::LeftButton);
+  QVERIFY(app.Initialised() != 0);
+  QCOMPARE(app.Board(), board);
+  QCOMPARE(LineText(sheet.get(), "id9102"), QStringLiteral("Device Status: Initialised"));
+  QCOMPARE(LineText(sheet.get(), "id9101"), QStringLiteral("8051 Version: V2.04"));
+
+  // The board goes away: the next Re-initialise fails and says so.
+  StopDaemon();
+  QTest::mouseClick(button, Qt::LeftButton);
+  QCOMPARE(app.Initialised(), 0);
+  QCOMPARE(LineText(sheet.get(), "id9102"), QStringLiteral("Device Status: Failed initialisation"));
+  QCOMPARE(LineText(sheet.get(), "id9100"), QStringLiteral("DLL Version: 35"));
+  QVERIFY(LineText(sheet.get(), "id9101").startsWith(QStringLiteral("8051 Version: Error (")));
+}
+
+QTEST_MAIN(AboutTest)
+#include "about_test.moc"
