@@ -1,0 +1,83 @@
+// Log list of the diagnostics pages: one text colour per line, optionally drawn
+// in a fixed-pitch font, one character per cell, so that hex dumps line up.
+#pragma once
+
+#include <QColor>
+#include <QFont>
+#include <QListWidget>
+#include <QPalette>
+#include <QRect>
+#include <QString>
+#include <QStyledItemDelegate>
+
+#include <cstdint>
+#include <vector>
+
+class CColouredListBox : public QListWidget {
+    Q_OBJECT
+
+public:
+    // Colour of a line: 0x00RRGGBB, or kDefaultColour for the window text colour.
+    static constexpr std::int32_t kDefaultColour = -1;
+    static constexpr std::int32_t Rgb(int red, int green, int blue) {
+        return static_cast<std::int32_t>(((red & 0xFF) << 16) | ((green & 0xFF) << 8) | (blue & 0xFF));
+    }
+
+    // Pixel height of the fixed-pitch font.
+    static constexpr int kFixedPitchPixelHeight = 12;
+
+    explicit CColouredListBox(bool fixedPitch, QWidget* parent = nullptr);
+    ~CColouredListBox() override;
+
+    // Appends a line, selects it (which keeps the newest line in view) and
+    // returns its index.
+    int AddLine(const QString& text, std::int32_t colour = kDefaultColour);
+    // Removes one line; an index outside the list is ignored.
+    void DeleteLine(int index);
+
+    int LineCount() const { return static_cast<int>(lines_.size()); }
+    QString LineText(int index) const;
+    std::int32_t LineColour(int index) const;
+
+    bool FixedPitch() const { return fixedPitch_; }
+    // The font the lines are drawn in.
+    QFont LineFont() const;
+
+    // Colours a line is drawn in.
+    struct Look {
+        QColor text;
+        QColor back;
+    };
+    Look LookOf(int index, bool selected, const QPalette& palette) const;
+
+    // One rectangle per character, in drawing order, for a fixed-pitch line
+    // drawn into lineRect; each cell is cellWidth wide. Surrogate pairs take
+    // one cell.
+    static std::vector<QRect> CharacterCells(const QString& text, const QRect& lineRect, int cellWidth);
+
+    // The fixed-pitch font: the family asked for ("Courier New") at 12 pixels,
+    // or the system's fixed-pitch font at that size where the family found is
+    // not fixed-pitch.
+    static QFont MakeFixedPitchFont(const QString& family = QStringLiteral("Courier New"));
+
+private:
+    struct Line {
+        QString text;
+        std::int32_t colour;
+    };
+
+    class Delegate : public QStyledItemDelegate {
+    public:
+        explicit Delegate(CColouredListBox* owner) : QStyledItemDelegate(owner), owner_(owner) {}
+        void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+
+    private:
+        CColouredListBox* owner_;
+    };
+
+    void DrawLine(QPainter* painter, const QRect& rect, int index, bool selected, const QPalette& palette) const;
+
+    bool fixedPitch_;
+    std::vector<Line> lines_;
+    QFont font_;
+};
