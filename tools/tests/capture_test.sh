@@ -19,6 +19,9 @@ kill "$pid"; wait "$pid"; pid=
 
 decoded=$(tshark -r "$work/usb.pcap" -T fields -e usb.transfer_type -e usb.setup.bRequest -e usb.endpoint_address 2>/dev/null) \
   || fail "tshark cannot read the capture"
-printf '%s\n' "$decoded" | grep -q $'^0x02\t160' || fail "no firmware-load request (0xA0) decoded"
-printf '%s\n' "$decoded" | grep -q $'^0x03\t\t0x86' || fail "no bulk IN on endpoint 0x86 decoded"
+summary() { printf '%s\n' "$decoded" | sort | uniq -c | sort -rn | head -20; }
+# Here-strings, not pipes: grep -q stops reading early, and under pipefail
+# the writer's broken pipe would count as a failure.
+grep -qE $'^0x02\t160' <<<"$decoded" || { summary; fail "no firmware-load request (0xA0) decoded"; }
+grep -qE $'^0x03\t.*0x86' <<<"$decoded" || { summary; fail "no bulk IN on endpoint 0x86 decoded"; }
 echo "capture_test: ok ($(printf '%s\n' "$decoded" | wc -l) records)"

@@ -22,13 +22,13 @@ ctl inputs 0102030405 || fail "inputs set"
 ctl dips 07 && [ "$(ctl inputs)" = "inputs=0102030705" ] || fail "dips"
 [ "$(ctl outputs)" = "on=0000000000 off=0000000000 brightness=0" ] || fail "outputs: $(ctl outputs)"
 [ "$(ctl reels | wc -l)" = 3 ] || fail "reels"
-ctl reels | head -1 | grep -q '^reel 0: position=0 error=0 busy=0 sync=0$' || fail "reel line"
+grep -q '^reel 0: position=0 error=0 busy=0 sync=0$' <<<"$(ctl reels)" || fail "reel line"
 ctl serial A attach loopback || fail "attach"
 ctl serial B push 0A0B0C || fail "push"
 ctl pulse 3 10 || fail "pulse"
 ctl fault 2 06 status=3 2 || fail "fault"
 ctl fault 2 06 none || fail "fault none"
-ctl inputs --help | grep -q '^usage: inputs' || fail "command help"
+grep -q '^usage: inputs' <<<"$(ctl inputs --help)" || fail "command help"
 
 # Unplug takes the board's socket away; plugged in again it starts as a bare
 # part, is loaded, and comes back under the same (lowest free) instance.
@@ -40,7 +40,7 @@ ctl --board 1 plug || fail "plug"
 for _ in $(seq 200); do [ -e "$work/ezusb-1" ] && break; sleep 0.02; done
 [ -e "$work/ezusb-1" ] || fail "ezusb-1 not back after plug"
 grep -q 'firmware load at 1-2' "$work/log" || fail "no firmware load logged"
-"$simctl" --help | grep -q 'serial A|B attach' || fail "--help"
+grep -q 'serial A|B attach' <<<"$("$simctl" --help)" || fail "--help"
 
 expect_usage() {
   local err
