@@ -10,7 +10,7 @@ CK27DiagSheet::CK27DiagSheet(CK27DiagApp* app, const QString& caption, QWidget* 
     : QDialog(parent),
       tabs_(new QTabWidget(this)),
       buttons_(new QDialogButtonBox(QDialogButtonBox::Close, this)),
-      rtClockPage_(app->Board(), 103, QStringLiteral("Real-Time Clock")),
+      rtClockPage_(app->Board()),
       ccTalkPage_(app->Board(), 104, QStringLiteral("cctalk Port")),
       ioPage_(app->Board(), 106, QStringLiteral("Input / Output")),
       serialPortPage_(app->Board(), 107, QStringLiteral("Serial Port")),

@@ -4,6 +4,7 @@
 #include <QDialog>
 
 #include "pages/AboutPage.h"
+#include "pages/ClockPage.h"
 #include "pages/PlaceholderPage.h"
 
 class CK27DiagApp;
@@ -25,7 +26,7 @@ class CK27DiagSheet : public QDialog {
   QDialogButtonBox* buttons_;
   // Constructed in this order and destroyed in the reverse; the tab order is
   // set where they are added.
-  CPlaceholderPage rtClockPage_;
+  RTClockPage rtClockPage_;
   CPlaceholderPage ccTalkPage_;
   CPlaceholderPage ioPage_;
   CPlaceholderPage serialPortPage_;

@@ -1,0 +1,126 @@
+#include "pages/ClockPage.h"
+
+#include <QApplication>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QShowEvent>
+#include <QTimerEvent>
+#include <QVBoxLayout>
+
+#include <vantrel/VantrelUSB.h>
+
+#include "UsbErrorNames.h"
+
+RTClockPage::RTClockPage(VantrelUSB* board, QWidget* parent) : QWidget(parent), board_(board) {
+  setObjectName(QStringLiteral("id%1").arg(kTemplateId));
+
+  auto* currentBox = new QGroupBox(QStringLiteral("Current Time"), this);
+  currentTimeEdit_ = new QLineEdit(currentBox);
+  currentTimeEdit_->setObjectName(QStringLiteral("id1001"));
+  currentTimeEdit_->setReadOnly(true);
+  auto* currentLayout = new QHBoxLayout(currentBox);
+  currentLayout->addWidget(currentTimeEdit_);
+
+  auto* setBox = new QGroupBox(QStringLiteral("Set Time"), this);
+  newTimeEdit_ = new QLineEdit(setBox);
+  newTimeEdit_->setObjectName(QStringLiteral("id1000"));
+  setButton_ = new QPushButton(QStringLiteral("Set Time"), setBox);
+  setButton_->setObjectName(QStringLiteral("id1"));
+  setButton_->setAutoDefault(false);
+  auto* setLayout = new QHBoxLayout(setBox);
+  setLayout->addWidget(newTimeEdit_, 1);
+  setLayout->addWidget(setButton_);
+
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(currentBox);
+  layout->addWidget(setBox);
+  layout->addStretch(1);
+
+  connect(setButton_, &QPushButton::clicked, this, &RTClockPage::SetTime);
+}
+
+RTClockPage::~RTClockPage() {
+  if (timerId_ != 0) killTimer(timerId_);
+}
+
+std::uint32_t RTClockPage::ParseClockValue(const QString& text) {
+  qsizetype i = 0;
+  const qsizetype n = text.size();
+  const auto blank = [](QChar c) {
+    return c == QLatin1Char(' ') || c == QLatin1Char('\t') || c == QLatin1Char('\n') ||
+           c == QLatin1Char('\v') || c == QLatin1Char('\f') || c == QLatin1Char('\r');
+  };
+  while (i < n && blank(text.at(i))) ++i;
+  bool negative = false;
+  if (i < n && (text.at(i) == QLatin1Char('+') || text.at(i) == QLatin1Char('-'))) {
+    negative = text.at(i) == QLatin1Char('-');
+    ++i;
+  }
+  std::uint32_t value = 0;
+  for (; i < n; ++i) {
+    const char16_t c = text.at(i).unicode();
+    if (c < u'0' || c > u'9') break;
+    value = value * 10u + static_cast<std::uint32_t>(c - u'0');
+  }
+  return negative ? 0u - value : value;
+}
+
+void RTClockPage::Refresh() {
+  ++refreshCount_;
+  unsigned long value = 0;
+  if (board_->GetClock(&value) != 0) {
+    setButton_->setEnabled(true);
+    // The clock is a 32-bit count shown as a signed number: 2^31 and above
+    // read as negative.
+    const auto shown = static_cast<std::int32_t>(static_cast<std::uint32_t>(value));
+    currentTimeEdit_->setText(QString::number(shown));
+  } else {
+    setButton_->setEnabled(false);
+    currentTimeEdit_->setText(QStringLiteral("error: unknown (%1)")
+                                  .arg(QLatin1String(k27diag::UsbErrorName(board_->GetLastError()))));
+  }
+}
+
+void RTClockPage::Activate() {
+  Refresh();
+  if (timerId_ == 0) timerId_ = startTimer(kRefreshMs);
+}
+
+void RTClockPage::Deactivate() {
+  if (timerId_ != 0) killTimer(timerId_);
+  timerId_ = 0;
+}
+
+// The tab widget shows the page when it becomes the current tab and hides it
+// when another tab is chosen or the sheet closes. Spontaneous events (the
+// window being minimised or restored) leave the page the active tab.
+void RTClockPage::showEvent(QShowEvent* event) {
+  if (!event->spontaneous()) Activate();
+  QWidget::showEvent(event);
+}
+
+void RTClockPage::hideEvent(QHideEvent* event) {
+  if (!event->spontaneous()) Deactivate();
+  QWidget::hideEvent(event);
+}
+
+void RTClockPage::timerEvent(QTimerEvent* event) {
+  if (timerId_ != 0 && event->timerId() == timerId_) Refresh();
+  QWidget::timerEvent(event);
+}
+
+void RTClockPage::SetTime() {
+  const std::uint32_t value = ParseClockValue(newTimeEdit_->text());
+  if (board_->SetClock(value) == 0) {
+    QMessageBox box(QMessageBox::NoIcon, QApplication::applicationName(),
+                    QStringLiteral("VantrelUSB->SetClock () = error: unknown (%1)")
+                        .arg(QLatin1String(k27diag::UsbErrorName(board_->GetLastError()))),
+                    QMessageBox::Ok, this);
+    box.setObjectName(QStringLiteral("setClockError"));
+    box.exec();
+  }
+  Refresh();
+}
