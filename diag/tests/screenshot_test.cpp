@@ -1,0 +1,151 @@
+// Every page of the sheet on a simulated board served by vantrelio: each one
+// is made current in turn and must paint something. With K27_SCREENSHOT_DIR
+// set, each page is also written there as page-N-<caption>.png, for people to
+// look at; the pixels themselves are never checked.
+#include <QApplication>
+#include <QDir>
+#include <QImage>
+#include <QPixmap>
+#include <QProcess>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+#include "K27DiagApp.h"
+#include "K27DiagSheet.h"
+
+namespace {
+
+const QString kCaption = QStringLiteral("Vantrel K27 Diagnostic Suite");
+
+// "Input / Output" -> "Input-Output": letters and digits kept, every other run
+// of characters becomes one dash.
+QString FileSafe(const QString& caption) {
+  QString out;
+  for (const QChar c : caption) {
+    if (c.isLetterOrNumber() && c.unicode() < 0x80) {
+      out += c;
+    } else if (!out.isEmpty() && !out.endsWith(QLatin1Char('-'))) {
+      out += QLatin1Char('-');
+    }
+  }
+  while (out.endsWith(QLatin1Char('-'))) out.chop(1);
+  return out.isEmpty() ? QStringLiteral("page") : out;
+}
+
+}  // namespace
+
+class ScreenshotTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void initTestCase();
+  void cleanupTestCase();
+
+  void fileSafeCaptions();
+  void everyPagePaints();
+
+ private:
+  void StartDaemon();
+  void StopDaemon();
+
+  QTemporaryDir deviceDir_;
+  QProcess daemon_;
+};
+
+void ScreenshotTest::initTestCase() {
+  QVERIFY(deviceDir_.isValid());
+  qputenv("VANTREL_DEVICE_DIR", deviceDir_.path().toLocal8Bit());
+  StartDaemon();
+}
+
+void ScreenshotTest::cleanupTestCase() {
+  for (QWidget* window : QApplication::topLevelWidgets()) window->close();
+  QCoreApplication::processEvents();
+  StopDaemon();
+}
+
+void ScreenshotTest::StartDaemon() {
+  daemon_.setProgram(QStringLiteral(K27_VANTRELIO_PATH));
+  daemon_.setArguments({QStringLiteral("--simulate"), QStringLiteral("--device-dir"), deviceDir_.path()});
+  daemon_.setProcessChannelMode(QProcess::SeparateChannels);
+  daemon_.start();
+  QVERIFY2(daemon_.waitForStarted(10000), qPrintable(daemon_.errorString()));
+  QByteArray log;
+  QTRY_VERIFY_WITH_TIMEOUT((log += daemon_.readAllStandardError(), log.contains("serving")), 20000);
+}
+
+void ScreenshotTest::StopDaemon() {
+  if (daemon_.state() == QProcess::NotRunning) return;
+  daemon_.terminate();
+  if (!daemon_.waitForFinished(10000)) {
+    daemon_.kill();
+    daemon_.waitForFinished(5000);
+  }
+}
+
+void ScreenshotTest::fileSafeCaptions() {
+  QCOMPARE(FileSafe(QStringLiteral("Input / Output")), QStringLiteral("Input-Output"));
+  QCOMPARE(FileSafe(QStringLiteral("Real-Time Clock")), QStringLiteral("Real-Time-Clock"));
+  QCOMPARE(FileSafe(QStringLiteral("cctalk Port")), QStringLiteral("cctalk-Port"));
+  QCOMPARE(FileSafe(QStringLiteral("About")), QStringLiteral("About"));
+  QCOMPARE(FileSafe(QStringLiteral(" ../a\\b:c* ")), QStringLiteral("a-b-c"));
+  QCOMPARE(FileSafe(QStringLiteral("/ . /")), QStringLiteral("page"));
+}
+
+void ScreenshotTest::everyPagePaints() {
+  CK27DiagApp app;
+  app.InitialiseBoard();
+  QVERIFY2(app.Initialised() != 0, "the simulated board was not found");
+  auto sheet = std::make_unique<CK27DiagSheet>(&app, kCaption);
+  sheet->show();
+  sheet->activateWindow();
+  QVERIFY(QTest::qWaitForWindowExposed(sheet.get()));
+
+  QTabWidget* tabs = sheet->Tabs();
+  QVERIFY(tabs != nullptr);
+  const QStringList expected{QStringLiteral("cctalk Port"),   QStringLiteral("Input / Output"),
+                             QStringLiteral("Real-Time Clock"), QStringLiteral("Serial Port"),
+                             QStringLiteral("EEPROM Memory"), QStringLiteral("SRAM Memory"),
+                             QStringLiteral("Reels"),         QStringLiteral("About")};
+  QStringList captions;
+  for (int i = 0; i < tabs->count(); ++i) captions << tabs->tabText(i);
+  QCOMPARE(captions, expected);
+
+  QString outDir = qEnvironmentVariable("K27_SCREENSHOT_DIR");
+  if (!outDir.isEmpty()) QVERIFY2(QDir().mkpath(outDir), qPrintable(outDir));
+
+  QStringList written;
+  for (int i = 0; i < tabs->count(); ++i) {
+    tabs->setCurrentIndex(i);
+    QWidget* page = tabs->widget(i);
+    QTRY_VERIFY(page->isVisible());
+    QTRY_VERIFY(page->width() > 0 && page->height() > 0);
+    QCoreApplication::processEvents();
+
+    // The whole sheet, so that the tab bar shows which page this is.
+    const QPixmap shot = sheet->grab();
+    QVERIFY2(!shot.isNull(), qPrintable(expected[i]));
+    QVERIFY(shot.width() > 0 && shot.height() > 0);
+    const QPixmap pageShot = page->grab();
+    QVERIFY2(!pageShot.isNull() && pageShot.width() > 0 && pageShot.height() > 0, qPrintable(expected[i]));
+
+    if (!outDir.isEmpty()) {
+      const QString path =
+          QDir(outDir).filePath(QStringLiteral("page-%1-%2.png").arg(i + 1).arg(FileSafe(tabs->tabText(i))));
+      QVERIFY2(shot.save(path, "PNG"), qPrintable(path));
+      QVERIFY2(!QImage(path).isNull(), qPrintable(path));
+      written << path;
+    }
+  }
+  QCOMPARE(tabs->currentIndex(), tabs->count() - 1);
+  if (!outDir.isEmpty()) {
+    QCOMPARE(written.size(), expected.size());
+    qInfo("wrote %lld pages to %s", static_cast<long long>(written.size()), qPrintable(outDir));
+  }
+}
+
+QTEST_MAIN(ScreenshotTest)
+#include "screenshot_test.moc"
