@@ -13,6 +13,7 @@
 
 #include "K27DiagApp.h"
 #include "K27DiagSheet.h"
+#include "SimDaemon.h"
 #include "UsbErrorNames.h"
 #include "pages/AboutPage.h"
 
@@ -46,49 +47,26 @@ class AboutTest : public QObject {
   void StartDaemon();
   void StopDaemon();
 
-  QTemporaryDir deviceDir_;
-  QProcess daemon_;
+  k27diag_test::SimDaemon daemon_;
 };
 
 void AboutTest::initTestCase() {
-  QVERIFY(deviceDir_.isValid());
-  qputenv("VANTREL_DEVICE_DIR", deviceDir_.path().toLocal8Bit());
+  daemon_.UseFolder();
 }
 
 void AboutTest::cleanup() {
-  for (QWidget* window : QApplication::topLevelWidgets()) window->close();
-  QCoreApplication::processEvents();
+  k27diag_test::CloseWindows();
 }
 
 void AboutTest::cleanupTestCase() { StopDaemon(); }
 
 std::unique_ptr<CK27DiagSheet> AboutTest::OpenSheet(CK27DiagApp& app) {
-  app.InitialiseBoard();
-  auto sheet = std::make_unique<CK27DiagSheet>(&app, kCaption);
-  sheet->show();
-  sheet->activateWindow();
-  if (!QTest::qWaitForWindowExposed(sheet.get())) qWarning("the sheet was not exposed");
-  return sheet;
+  return k27diag_test::OpenSheet(app, kCaption);
 }
 
-void AboutTest::StartDaemon() {
-  daemon_.setProgram(QStringLiteral(K27_VANTRELIO_PATH));
-  daemon_.setArguments({QStringLiteral("--simulate"), QStringLiteral("--device-dir"), deviceDir_.path()});
-  daemon_.setProcessChannelMode(QProcess::SeparateChannels);
-  daemon_.start();
-  QVERIFY2(daemon_.waitForStarted(10000), qPrintable(daemon_.errorString()));
-  QByteArray log;
-  QTRY_VERIFY_WITH_TIMEOUT((log += daemon_.readAllStandardError(), log.contains("serving")), 20000);
-}
+void AboutTest::StartDaemon() { daemon_.Start(); }
 
-void AboutTest::StopDaemon() {
-  if (daemon_.state() == QProcess::NotRunning) return;
-  daemon_.terminate();
-  if (!daemon_.waitForFinished(10000)) {
-    daemon_.kill();
-    daemon_.waitForFinished(5000);
-  }
-}
+void AboutTest::StopDaemon() { daemon_.Stop(); }
 
 void AboutTest::errorNames() {
   QCOMPARE(k27diag::UsbErrorName(USB_MESSAGE_EXECUTION_SUCCESS), "USB_MESSAGE_EXECUTION_SUCCESS");
@@ -166,7 +144,7 @@ void AboutTest::sheetTabsAndStartPage() {
 }
 
 void AboutTest::noBoardTexts() {
-  QVERIFY(QDir(deviceDir_.path()).isEmpty());
+  QVERIFY(QDir(daemon_.Folder()).isEmpty());
   CK27DiagApp app;
   app.InitialiseBoard();
   QCOMPARE(app.Initialised(), 0);

@@ -14,6 +14,7 @@
 
 #include "K27DiagApp.h"
 #include "K27DiagSheet.h"
+#include "SimDaemon.h"
 #include "UsbErrorNames.h"
 #include "pages/ClockPage.h"
 
@@ -82,50 +83,26 @@ class ClockTest : public QObject {
   static qint64 Shown(CK27DiagSheet* sheet);
   static void TypeAndSet(CK27DiagSheet* sheet, const QString& text);
 
-  QTemporaryDir deviceDir_;
-  QProcess daemon_;
+  k27diag_test::SimDaemon daemon_;
 };
 
 void ClockTest::initTestCase() {
-  QVERIFY(deviceDir_.isValid());
-  qputenv("VANTREL_DEVICE_DIR", deviceDir_.path().toLocal8Bit());
+  daemon_.UseFolder();
 }
 
 void ClockTest::cleanup() {
-  for (QWidget* window : QApplication::topLevelWidgets()) window->close();
-  QCoreApplication::processEvents();
+  k27diag_test::CloseWindows();
 }
 
 void ClockTest::cleanupTestCase() { StopDaemon(); }
 
 std::unique_ptr<CK27DiagSheet> ClockTest::OpenSheet(CK27DiagApp& app) {
-  app.InitialiseBoard();
-  auto sheet = std::make_unique<CK27DiagSheet>(&app, kCaption);
-  sheet->show();
-  sheet->activateWindow();
-  if (!QTest::qWaitForWindowExposed(sheet.get())) qWarning("the sheet was not exposed");
-  return sheet;
+  return k27diag_test::OpenSheet(app, kCaption);
 }
 
-void ClockTest::StartDaemon() {
-  if (daemon_.state() != QProcess::NotRunning) return;
-  daemon_.setProgram(QStringLiteral(K27_VANTRELIO_PATH));
-  daemon_.setArguments({QStringLiteral("--simulate"), QStringLiteral("--device-dir"), deviceDir_.path()});
-  daemon_.setProcessChannelMode(QProcess::SeparateChannels);
-  daemon_.start();
-  QVERIFY2(daemon_.waitForStarted(10000), qPrintable(daemon_.errorString()));
-  QByteArray log;
-  QTRY_VERIFY_WITH_TIMEOUT((log += daemon_.readAllStandardError(), log.contains("serving")), 20000);
-}
+void ClockTest::StartDaemon() { daemon_.Start(); }
 
-void ClockTest::StopDaemon() {
-  if (daemon_.state() == QProcess::NotRunning) return;
-  daemon_.terminate();
-  if (!daemon_.waitForFinished(10000)) {
-    daemon_.kill();
-    daemon_.waitForFinished(5000);
-  }
-}
+void ClockTest::StopDaemon() { daemon_.Stop(); }
 
 RTClockPage* ClockTest::Page(CK27DiagSheet* sheet) {
   return qobject_cast<RTClockPage*>(sheet->Tabs()->widget(kClockTab));
@@ -175,7 +152,7 @@ void ClockTest::parsesTypedValues() {
 }
 
 void ClockTest::noBoardTexts() {
-  QVERIFY(QDir(deviceDir_.path()).isEmpty());
+  QVERIFY(QDir(daemon_.Folder()).isEmpty());
   CK27DiagApp app;
   auto sheet = OpenSheet(app);
   QCOMPARE(app.Initialised(), 0);

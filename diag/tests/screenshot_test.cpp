@@ -15,6 +15,7 @@
 
 #include "K27DiagApp.h"
 #include "K27DiagSheet.h"
+#include "SimDaemon.h"
 
 namespace {
 
@@ -51,40 +52,22 @@ class ScreenshotTest : public QObject {
   void StartDaemon();
   void StopDaemon();
 
-  QTemporaryDir deviceDir_;
-  QProcess daemon_;
+  k27diag_test::SimDaemon daemon_;
 };
 
 void ScreenshotTest::initTestCase() {
-  QVERIFY(deviceDir_.isValid());
-  qputenv("VANTREL_DEVICE_DIR", deviceDir_.path().toLocal8Bit());
+  daemon_.UseFolder();
   StartDaemon();
 }
 
 void ScreenshotTest::cleanupTestCase() {
-  for (QWidget* window : QApplication::topLevelWidgets()) window->close();
-  QCoreApplication::processEvents();
+  k27diag_test::CloseWindows();
   StopDaemon();
 }
 
-void ScreenshotTest::StartDaemon() {
-  daemon_.setProgram(QStringLiteral(K27_VANTRELIO_PATH));
-  daemon_.setArguments({QStringLiteral("--simulate"), QStringLiteral("--device-dir"), deviceDir_.path()});
-  daemon_.setProcessChannelMode(QProcess::SeparateChannels);
-  daemon_.start();
-  QVERIFY2(daemon_.waitForStarted(10000), qPrintable(daemon_.errorString()));
-  QByteArray log;
-  QTRY_VERIFY_WITH_TIMEOUT((log += daemon_.readAllStandardError(), log.contains("serving")), 20000);
-}
+void ScreenshotTest::StartDaemon() { daemon_.Start(); }
 
-void ScreenshotTest::StopDaemon() {
-  if (daemon_.state() == QProcess::NotRunning) return;
-  daemon_.terminate();
-  if (!daemon_.waitForFinished(10000)) {
-    daemon_.kill();
-    daemon_.waitForFinished(5000);
-  }
-}
+void ScreenshotTest::StopDaemon() { daemon_.Stop(); }
 
 void ScreenshotTest::fileSafeCaptions() {
   QCOMPARE(FileSafe(QStringLiteral("Input / Output")), QStringLiteral("Input-Output"));
