@@ -11,12 +11,12 @@ CK27DiagSheet::CK27DiagSheet(CK27DiagApp* app, const QString& caption, QWidget* 
       tabs_(new QTabWidget(this)),
       buttons_(new QDialogButtonBox(QDialogButtonBox::Close, this)),
       rtClockPage_(app->Board()),
-      ccTalkPage_(app->Board(), 104, QStringLiteral("cctalk Port")),
-      ioPage_(app->Board(), 106, QStringLiteral("Input / Output")),
-      serialPortPage_(app->Board(), 107, QStringLiteral("Serial Port")),
-      eepromPage_(app->Board(), 108, QStringLiteral("EEPROM Memory")),
-      sramPage_(app->Board(), 109, QStringLiteral("SRAM Memory")),
-      reelPage_(app->Board(), 110, QStringLiteral("Reels")),
+      ccTalkPage_(app->Board()),
+      ioPage_(app->Board()),
+      serialPortPage_(app->Board()),
+      eepromPage_(app->Board()),
+      sramPage_(app->Board()),
+      reelPage_(app->Board()),
       aboutPage_(app) {
   setWindowTitle(caption);
   setObjectName(QStringLiteral("CK27DiagSheet"));

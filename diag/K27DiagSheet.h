@@ -4,8 +4,14 @@
 #include <QDialog>
 
 #include "pages/AboutPage.h"
+#include "pages/CCTalkPage.h"
 #include "pages/ClockPage.h"
+#include "pages/EepromPage.h"
+#include "pages/SramPage.h"
+#include "pages/IOPage.h"
+#include "pages/ReelPage.h"
 #include "pages/PlaceholderPage.h"
+#include "pages/SerialPortPage.h"
 
 class CK27DiagApp;
 class QDialogButtonBox;
@@ -27,11 +33,11 @@ class CK27DiagSheet : public QDialog {
   // Constructed in this order and destroyed in the reverse; the tab order is
   // set where they are added.
   RTClockPage rtClockPage_;
-  CPlaceholderPage ccTalkPage_;
-  CPlaceholderPage ioPage_;
-  CPlaceholderPage serialPortPage_;
-  CPlaceholderPage eepromPage_;
-  CPlaceholderPage sramPage_;
-  CPlaceholderPage reelPage_;
+  CCTalkPage ccTalkPage_;
+  IOPage ioPage_;
+  SerialPortPage serialPortPage_;
+  EEPROMPage eepromPage_;
+  SRAMPage sramPage_;
+  ReelPage reelPage_;
   AboutPage aboutPage_;
 };

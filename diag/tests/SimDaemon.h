@@ -26,7 +26,8 @@ class SimDaemon {
   void Start() {
     if (process_.state() != QProcess::NotRunning) return;
     process_.setProgram(QStringLiteral(K27_VANTRELIO_PATH));
-    process_.setArguments({QStringLiteral("--simulate"), QStringLiteral("--device-dir"), dir_.path()});
+    process_.setArguments(QStringList{QStringLiteral("--simulate"), QStringLiteral("--device-dir"), dir_.path()} +
+                          extraArguments_);
     process_.setProcessChannelMode(QProcess::SeparateChannels);
     process_.start();
     QVERIFY2(process_.waitForStarted(10000), qPrintable(process_.errorString()));
@@ -43,10 +44,13 @@ class SimDaemon {
   }
   ~SimDaemon() { Stop(); }
   QString Folder() const { return dir_.path(); }
+  // Further daemon options (such as --trace FILE) for the next Start.
+  void AddArguments(const QStringList& arguments) { extraArguments_ += arguments; }
 
  private:
   QTemporaryDir dir_;
   QProcess process_;
+  QStringList extraArguments_;
 };
 
 // Connects the application to board 0 and shows its sheet.

@@ -5,17 +5,26 @@
 #include <QApplication>
 #include <QDir>
 #include <QImage>
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
 #include <QPixmap>
 #include <QProcess>
+#include <QPushButton>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <memory>
 
+#include "CColouredListBox.h"
 #include "K27DiagApp.h"
 #include "K27DiagSheet.h"
+#include "SimBoardProbe.h"
 #include "SimDaemon.h"
+#include "pages/SerialPortPage.h"
+#include "pages/IOPage.h"
+#include "pages/ReelPage.h"
 
 namespace {
 
@@ -34,6 +43,50 @@ QString FileSafe(const QString& caption) {
   }
   while (out.endsWith(QLatin1Char('-'))) out.chop(1);
   return out.isEmpty() ? QStringLiteral("page") : out;
+}
+
+// The Serial Port page mid-exchange: its greeting sent to a loopback plug on
+// port B and the echo received.
+void ShowSerialExchange(SerialPortPage* page, const QString& folder) {
+  QCOMPARE(k27diag_test::SimConsole(folder, {QStringLiteral("serial"), QStringLiteral("B"), QStringLiteral("attach"),
+                                             QStringLiteral("loopback")}),
+           QString());
+  auto* send = page->findChild<QPushButton*>(QStringLiteral("id7002"));
+  auto* list = page->findChild<CColouredListBox*>(QStringLiteral("id7003"));
+  QVERIFY(send != nullptr && list != nullptr);
+  QTest::mouseClick(send, Qt::LeftButton);
+  QTRY_VERIFY(list->LineCount() >= 2 && list->LineText(1) == list->LineText(0));
+}
+
+// The Input / Output page with inputs read from the board and a few lamps
+// switched on by pointing at them.
+void ShowLiveInputs(QWidget* sheet, IOPage* page, const QString& folder) {
+  QCOMPARE(k27diag_test::SimConsole(folder, {QStringLiteral("inputs"), QStringLiteral("5AA5F00F00")}), QString());
+  auto* input1 = page->findChild<QWidget*>(QStringLiteral("id6002"));  // input 0 reads 0
+  QVERIFY(input1 != nullptr);
+  QTRY_VERIFY(input1->property("checked").toBool());
+  for (int id : {6034, 6036, 6042, 6050, 6068, 6043}) {
+    auto* lamp = page->findChild<QWidget*>(QStringLiteral("id%1").arg(id));
+    QVERIFY(lamp != nullptr);
+    QTest::mouseMove(sheet, lamp->mapTo(sheet, lamp->rect().center()));
+  }
+  QTest::mouseMove(sheet, QPoint(1, 1));
+}
+
+// The Reels page with reels 1 and 3 turning.
+void ShowTurningReels(ReelPage* page) {
+  auto* steps = page->findChild<QLineEdit*>(QStringLiteral("id2003"));
+  auto* spinBox2 = page->findChild<QCheckBox*>(QStringLiteral("id2033"));
+  auto* plus1 = page->findChild<QPushButton*>(QStringLiteral("id2008"));
+  auto* busy3 = page->findChild<QLabel*>(QStringLiteral("id2023"));
+  QVERIFY(steps != nullptr && spinBox2 != nullptr && plus1 != nullptr && busy3 != nullptr);
+  steps->setText(QStringLiteral("500"));
+  spinBox2->setChecked(false);
+  plus1->click();
+  auto* position3 = page->findChild<QLabel*>(QStringLiteral("id2021"));
+  QVERIFY(position3 != nullptr);
+  QTRY_COMPARE(busy3->text(), QStringLiteral("Busy: 001"));
+  QTRY_VERIFY(position3->text() != QStringLiteral("Position: 000"));
 }
 
 }  // namespace
@@ -107,6 +160,10 @@ void ScreenshotTest::everyPagePaints() {
     QTRY_VERIFY(page->isVisible());
     QTRY_VERIFY(page->width() > 0 && page->height() > 0);
     QCoreApplication::processEvents();
+    if (auto* serial = qobject_cast<SerialPortPage*>(page)) ShowSerialExchange(serial, daemon_.Folder());
+    if (auto* io = qobject_cast<IOPage*>(page)) ShowLiveInputs(sheet.get(), io, daemon_.Folder());
+    if (auto* reels = qobject_cast<ReelPage*>(page)) ShowTurningReels(reels);
+    if (QTest::currentTestFailed()) return;
 
     // The whole sheet, so that the tab bar shows which page this is.
     const QPixmap shot = sheet->grab();

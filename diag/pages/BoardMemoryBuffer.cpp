@@ -1,0 +1,65 @@
+#include "pages/BoardMemoryBuffer.h"
+
+#include <vantrel/VantrelUSB.h>
+
+#include <vector>
+
+#include "UsbErrorNames.h"
+
+BoardMemoryBuffer::BoardMemoryBuffer(VantrelUSB* board, CColouredListBox* log) : MemoryBuffer(board, log) {}
+
+BoardMemoryBuffer::~BoardMemoryBuffer() = default;
+
+QString BoardMemoryBuffer::FailureText(const char* format, int address, int count) const {
+    const char* name = Board() != nullptr ? k27diag::UsbErrorName(Board()->GetLastError()) : k27diag::kUnknownErrorName;
+    return QString::asprintf(format, static_cast<unsigned>(address), count, name);
+}
+
+bool BoardMemoryBuffer::Read(int address) {
+    SetStart(address);
+    const int size = Size();
+    // The board call may fill part of the scratch area before it fails.
+    std::vector<unsigned char> scratch(static_cast<std::size_t>(size));
+    const bool ok = Board() != nullptr &&
+                    BoardRead(static_cast<unsigned short>(address), scratch.data(), static_cast<std::uint32_t>(size)) != 0;
+    if (!ok) {
+        SetErrorText(FailureText(ReadFailureFormat(), address, size));
+        return false;
+    }
+    TakeRead(scratch.data());
+    return true;
+}
+
+bool BoardMemoryBuffer::Write(int address, int count) {
+    if (!CheckWriteRange(address, count)) return false;
+    unsigned char* from = Data() + (address - Start());
+    const auto boardAddress = static_cast<unsigned short>(address);
+    const auto length = static_cast<std::uint32_t>(count);
+
+    bool ok = Board() != nullptr && BoardWrite(boardAddress, from, length) != 0;
+    std::vector<unsigned char> readBack(static_cast<std::size_t>(count));
+    if (!ok) {
+        SetErrorText(FailureText(WriteFailureFormat(), address, count));
+    } else if (BoardRead(boardAddress, readBack.data(), length) == 0) {
+        SetErrorText(FailureText(ReadFailureFormat(), address, count));
+        ok = false;
+    }
+    TakeWriteResult(address, count, ok ? readBack.data() : nullptr);
+    return ok;
+}
+
+int EEPROMBuffer::BoardRead(unsigned short address, unsigned char* buffer, std::uint32_t length) {
+    return Board()->ReadEEPROM(address, buffer, length);
+}
+
+int EEPROMBuffer::BoardWrite(unsigned short address, unsigned char* data, std::uint32_t length) {
+    return Board()->WriteEEPROM(address, data, length);
+}
+
+int SRAMBuffer::BoardRead(unsigned short address, unsigned char* buffer, std::uint32_t length) {
+    return Board()->ReadSRAM(address, buffer, length);
+}
+
+int SRAMBuffer::BoardWrite(unsigned short address, unsigned char* data, std::uint32_t length) {
+    return Board()->WriteSRAM(address, data, length);
+}

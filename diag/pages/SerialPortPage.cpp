@@ -1,0 +1,188 @@
+#include "pages/SerialPortPage.h"
+
+#include <QByteArray>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QShowEvent>
+#include <QTimerEvent>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <cstring>
+#include <span>
+
+#include <vantrel/VantrelUSB.h>
+
+#include "CColouredListBox.h"
+#include "CHexBlockEdit.h"
+#include "UsbErrorNames.h"
+#include "pages/SerialConnectionBox.h"
+#include "pages/SerialDumpLine.h"
+
+namespace {
+
+const QString kOutput = QStringLiteral("Output");
+const QString kTransactions = QStringLiteral("Transactions");
+constexpr char kGreeting[] = "Hello, world!";
+
+}  // namespace
+
+SerialPortPage::SerialPortPage(VantrelUSB* board, QWidget* parent)
+    : QWidget(parent), board_(board) {
+  setObjectName(QStringLiteral("id%1").arg(kTemplateId));
+
+  connection_ = new CSerialConnectionBox({7004, 7014, 7015, 7016}, this);
+
+  outputBox_ = new QGroupBox(kOutput, this);
+  outputBox_->setObjectName(QStringLiteral("id7009"));
+  editor_ = new CHexBlockEdit(true, outputBox_);
+  editor_->setObjectName(QStringLiteral("id7001"));
+  auto* hint = new QLabel(
+      QStringLiteral("(INSERT = add byte, DEL/BACKSPACE = delete byte, TAB = toggle hex/char input)"), outputBox_);
+  sendButton_ = new QPushButton(QStringLiteral("Send"), outputBox_);
+  sendButton_->setObjectName(QStringLiteral("id7002"));
+  sendButton_->setAutoDefault(false);
+  auto* hintRow = new QHBoxLayout;
+  hintRow->addWidget(hint, 1);
+  hintRow->addWidget(sendButton_);
+  auto* outputLayout = new QVBoxLayout(outputBox_);
+  outputLayout->addWidget(editor_, 1);
+  outputLayout->addLayout(hintRow);
+
+  transactionsBox_ = new QGroupBox(kTransactions, this);
+  transactionsBox_->setObjectName(QStringLiteral("id7010"));
+  list_ = new CColouredListBox(true, transactionsBox_);
+  list_->setObjectName(QStringLiteral("id7003"));
+  auto* transactionsLayout = new QVBoxLayout(transactionsBox_);
+  transactionsLayout->addWidget(list_);
+
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(connection_);
+  layout->addWidget(outputBox_, 1);
+  layout->addWidget(transactionsBox_, 2);
+
+  connect(connection_, &CSerialConnectionBox::changed, this, [this] { ApplyConfiguration(); });
+  connect(sendButton_, &QPushButton::clicked, this, &SerialPortPage::SendBytes);
+}
+
+SerialPortPage::~SerialPortPage() {
+  if (timerId_ != 0) killTimer(timerId_);
+}
+
+_usbSerialPort SerialPortPage::Port() const { return connection_->Port(); }
+std::uint32_t SerialPortPage::BaudRate() const { return connection_->BaudRate(); }
+int SerialPortPage::CtsFlow() const { return connection_->CtsFlow(); }
+int SerialPortPage::RtsControl() const { return connection_->RtsControl(); }
+
+QString SerialPortPage::ErrorName() const {
+  return QLatin1String(k27diag::UsbErrorName(board_->GetLastError()));
+}
+
+// The dialog is set up when the tab is first shown.
+void SerialPortPage::InitialiseDialog() {
+  initialised_ = true;
+  editor_->SetOptions(true, true, true, false);
+  editor_->SetBytesPerRow(16);
+  editor_->SetData(reinterpret_cast<const std::uint8_t*>(kGreeting), static_cast<int>(sizeof kGreeting - 1));
+  connection_->Initialise();
+  ApplyConfiguration();
+}
+
+int SerialPortPage::ApplyConfiguration() {
+  rxCount_ = 0;
+  if (!connection_->Apply(board_, USB_PORT_TYPE_RS232)) {
+    outputBox_->setTitle(QStringLiteral("Output - Vantrel.SetConfig () = error: %1").arg(ErrorName()));
+    return -1;
+  }
+  outputBox_->setTitle(kOutput);
+  sendButton_->setEnabled(true);
+  return 0;
+}
+
+void SerialPortPage::SendBytes() {
+  const QString sendError = QStringLiteral("Output - Vantrel.Send () = error: %1");
+  if (ApplyConfiguration() < 0) {
+    outputBox_->setTitle(sendError.arg(ErrorName()));
+    return;
+  }
+  QByteArray bytes = editor_->Bytes();
+  if (bytes.isEmpty()) return;
+  auto* data = reinterpret_cast<unsigned char*>(bytes.data());
+  if (board_->Send(Port(), data, static_cast<std::uint32_t>(bytes.size())) == 0) {
+    outputBox_->setTitle(sendError.arg(ErrorName()));
+    return;
+  }
+  outputBox_->setTitle(kOutput);
+  AddDumpLines(&txOffset_, data, static_cast<int>(bytes.size()), CColouredListBox::kDefaultColour);
+}
+
+void SerialPortPage::AddDumpLines(std::uint32_t* offset, const std::uint8_t* bytes, int count,
+                                  std::int32_t colour) {
+  for (int at = 0; at < count; at += kSerialDumpBytesPerLine) {
+    const int n = std::min(kSerialDumpBytesPerLine, count - at);
+    list_->AddLine(SerialDumpLine(*offset, std::span<const std::uint8_t>(bytes + at, static_cast<std::size_t>(n))),
+                   colour);
+    *offset += static_cast<std::uint32_t>(n);
+  }
+}
+
+void SerialPortPage::Poll() {
+  for (int i = 0; i < kMaxBytesPerPoll; ++i) {
+    unsigned char time = 0;  // not used on this page
+    int hasByte = 0;
+    if (board_->ReceiveByteWithTimestamp(Port(), &rxLine_[static_cast<std::size_t>(rxCount_)], &time, &hasByte) ==
+        0) {
+      transactionsBox_->setTitle(QStringLiteral("Output - Vantrel.Receive () = error: %1").arg(ErrorName()));
+      return;
+    }
+    if (hasByte == 0) return;
+    // The last line is the partial one being rebuilt.
+    if (rxCount_ > 0) list_->DeleteLine(list_->LineCount() - 1);
+    transactionsBox_->setTitle(kTransactions);
+    ++rxCount_;
+    while (rxCount_ >= kSerialDumpBytesPerLine) {
+      AddDumpLines(&rxOffset_, rxLine_.data(), kSerialDumpBytesPerLine, kReceivedColour);
+      rxCount_ -= kSerialDumpBytesPerLine;
+      std::memmove(rxLine_.data(), rxLine_.data() + kSerialDumpBytesPerLine, static_cast<std::size_t>(rxCount_));
+    }
+    if (rxCount_ > 0) {
+      // Shown at the running offset, which moves on only with a full line.
+      const QString line =
+          SerialDumpLine(rxOffset_, std::span<const std::uint8_t>(rxLine_.data(), static_cast<std::size_t>(rxCount_)));
+      list_->AddLine(line, kReceivedColour);
+    }
+  }
+}
+
+void SerialPortPage::Activate() {
+  if (!initialised_) InitialiseDialog();
+  editor_->setFocus();
+  if (timerId_ == 0) timerId_ = startTimer(kPollMs);
+  ApplyConfiguration();
+}
+
+void SerialPortPage::Deactivate() {
+  if (timerId_ != 0) killTimer(timerId_);
+  timerId_ = 0;
+}
+
+// The tab widget shows the page when it becomes the current tab and hides it
+// when another tab is chosen or the sheet closes; spontaneous events (the
+// window being minimised or restored) leave the page the active tab.
+void SerialPortPage::showEvent(QShowEvent* event) {
+  if (!event->spontaneous()) Activate();
+  QWidget::showEvent(event);
+}
+
+void SerialPortPage::hideEvent(QHideEvent* event) {
+  if (!event->spontaneous()) Deactivate();
+  QWidget::hideEvent(event);
+}
+
+void SerialPortPage::timerEvent(QTimerEvent* event) {
+  // Every tick polls, whatever timer it comes from.
+  Poll();
+  QWidget::timerEvent(event);
+}
