@@ -107,7 +107,10 @@ Response SimReels::Spin(std::span<const std::uint8_t> payload, std::uint64_t now
   const std::optional<int> delta = Delta(payload[1]);
   if (!delta) return Response::Status(status::kExecutionFailure);
   const std::uint32_t steps = static_cast<std::uint32_t>(payload[2] << 8 | payload[3]);
-  if (steps < reel->rampUp.size() + reel->rampDown.size()) return Response::Status(status::kTooFewReelSteps);
+  // The last ramp-up step may be the first ramp-down step, so the shortest
+  // spin has one step fewer than the two tables have entries.
+  if (steps + 1 < reel->rampUp.size() + reel->rampDown.size())
+    return Response::Status(status::kTooFewReelSteps);
 
   reel->delta = *delta;
   reel->steps = steps;

@@ -15,8 +15,8 @@
 // Status codes: 16 for a reel number beyond the configured count (or a count
 // outside 1-3), 17 for a command on a busy reel (or a configuration while
 // any reel turns), 18 when a ramp table's count differs from the entries
-// sent, 19 for a spin with fewer steps than its two ramp tables have
-// entries together (or a rotation of 0 half-steps), 20 for a status request
+// sent, 19 for a spin shorter than its two ramp tables' entries
+// together less one (or a rotation of 0 half-steps), 20 for a status request
 // with a payload, 21 for a synchronise request of other than one byte, 3 for
 // an unknown direction and 2 for other wrong lengths.
 #pragma once

@@ -45,7 +45,7 @@ TEST(SimReels, RampTablesTimeTheFirstAndLastSteps) {
   Send(board, 1, {0x56, 1, 0x00, 200, 0});
   ASSERT_EQ(Status(Send(board, 1, {0x58, 0, 2, 10, 10})), kOk);
   ASSERT_EQ(Status(Send(board, 1, {0x59, 0, 1, 10})), kOk);
-  EXPECT_EQ(Status(Send(board, 1, {0x57, 0, 0x01, 0, 2})), kTooFewSteps);  // 2 < 2 + 1 ramp entries
+  EXPECT_EQ(Status(Send(board, 1, {0x57, 0, 0x01, 0, 1})), kTooFewSteps);  // 1 < 2 + 1 - 1
 
   ASSERT_EQ(Status(Send(board, 1, {0x57, 0, 0x01, 0, 5})), kOk);  // at 4 ms: 10 + 10 + 2 + 2 + 10 ms
   board.AdvanceMicros(32'999);
@@ -112,6 +112,17 @@ TEST(SimReels, BoardRefusesBadReelsBusyReelsAndBadTables) {
 
   EXPECT_EQ(Status(Send(board, 1, {0x5A, 1, 2, 3})), kOk);
   EXPECT_EQ(board.ReelDutyCycle(), (std::array<std::uint8_t, 3>{1, 2, 3}));
+}
+
+TEST(SimReels, ShortestSpinSharesOneStepBetweenTheRamps) {
+  RunningBoard board;
+  Send(board, 1, {0x56, 2, 0x00, 200, 0});
+  for (std::uint8_t reel = 0; reel < 2; ++reel) {
+    ASSERT_EQ(Status(Send(board, 1, {0x58, reel, 7, 9, 8, 7, 6, 5, 4, 3})), kOk);
+    ASSERT_EQ(Status(Send(board, 1, {0x59, reel, 4, 3, 4, 5, 6})), kOk);
+  }
+  EXPECT_EQ(Status(Send(board, 1, {0x57, 0, 0x01, 0, 9})), kTooFewSteps);
+  EXPECT_EQ(Status(Send(board, 1, {0x57, 1, 0x01, 0, 10})), kOk);
 }
 
 }  // namespace
