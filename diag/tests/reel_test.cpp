@@ -96,7 +96,11 @@ void ReelTest::initTestCase() {
   daemon_.AddArguments({QStringLiteral("--trace"), trace_->Path()});
 }
 
-void ReelTest::cleanup() { k27diag_test::CloseWindows(); }
+// Each case starts on a fresh simulated board, with every reel at rest at 0.
+void ReelTest::cleanup() {
+  k27diag_test::CloseWindows();
+  daemon_.Stop();
+}
 
 void ReelTest::cleanupTestCase() { daemon_.Stop(); }
 
