@@ -6,15 +6,13 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QShowEvent>
-#include <QTimerEvent>
 #include <QVBoxLayout>
 
 #include <vantrel/VantrelUSB.h>
 
 #include "UsbErrorNames.h"
 
-RTClockPage::RTClockPage(VantrelUSB* board, QWidget* parent) : QWidget(parent), board_(board) {
+RTClockPage::RTClockPage(VantrelUSB* board, QWidget* parent) : CActivePage(parent), board_(board) {
   setObjectName(QStringLiteral("id%1").arg(kTemplateId));
 
   auto* currentBox = new QGroupBox(QStringLiteral("Current Time"), this);
@@ -42,9 +40,7 @@ RTClockPage::RTClockPage(VantrelUSB* board, QWidget* parent) : QWidget(parent), 
   connect(setButton_, &QPushButton::clicked, this, &RTClockPage::SetTime);
 }
 
-RTClockPage::~RTClockPage() {
-  if (timerId_ != 0) killTimer(timerId_);
-}
+RTClockPage::~RTClockPage() = default;
 
 std::uint32_t RTClockPage::ParseClockValue(const QString& text) {
   qsizetype i = 0;
@@ -84,33 +80,12 @@ void RTClockPage::Refresh() {
   }
 }
 
-void RTClockPage::Activate() {
+void RTClockPage::OnActivate() {
   Refresh();
-  if (timerId_ == 0) timerId_ = startTimer(kRefreshMs);
+  StartTicks(kRefreshMs);
 }
 
-void RTClockPage::Deactivate() {
-  if (timerId_ != 0) killTimer(timerId_);
-  timerId_ = 0;
-}
-
-// The tab widget shows the page when it becomes the current tab and hides it
-// when another tab is chosen or the sheet closes. Spontaneous events (the
-// window being minimised or restored) leave the page the active tab.
-void RTClockPage::showEvent(QShowEvent* event) {
-  if (!event->spontaneous()) Activate();
-  QWidget::showEvent(event);
-}
-
-void RTClockPage::hideEvent(QHideEvent* event) {
-  if (!event->spontaneous()) Deactivate();
-  QWidget::hideEvent(event);
-}
-
-void RTClockPage::timerEvent(QTimerEvent* event) {
-  if (timerId_ != 0 && event->timerId() == timerId_) Refresh();
-  QWidget::timerEvent(event);
-}
+void RTClockPage::OnTick() { Refresh(); }
 
 void RTClockPage::SetTime() {
   const std::uint32_t value = ParseClockValue(newTimeEdit_->text());

@@ -3,7 +3,7 @@
 #pragma once
 
 #include <QString>
-#include <QWidget>
+#include "pages/ActivePage.h"
 
 #include <cstdint>
 
@@ -11,7 +11,7 @@ class QLineEdit;
 class QPushButton;
 class VantrelUSB;
 
-class RTClockPage : public QWidget {
+class RTClockPage : public CActivePage {
   Q_OBJECT
 
  public:
@@ -33,20 +33,14 @@ class RTClockPage : public QWidget {
   // Reads made so far (on activation, by the timer and after "Set Time").
   int RefreshCount() const { return refreshCount_; }
   // True while the once-a-second refresh runs.
-  bool Refreshing() const { return timerId_ != 0; }
-
- protected:
-  void showEvent(QShowEvent* event) override;
-  void hideEvent(QHideEvent* event) override;
-  void timerEvent(QTimerEvent* event) override;
+  bool Refreshing() const { return Ticking(); }
 
  private:
-  void Activate();
-  void Deactivate();
+  void OnActivate() override;
+  void OnTick() override;
   void SetTime();
 
   VantrelUSB* board_;   // not owned
-  int timerId_ = 0;     // the running refresh timer, 0 when none
   int refreshCount_ = 0;
   QPushButton* setButton_;
   QLineEdit* newTimeEdit_;

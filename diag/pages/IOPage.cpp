@@ -3,10 +3,8 @@
 #include <QCheckBox>
 #include <QGridLayout>
 #include <QGroupBox>
-#include <QShowEvent>
 #include <QSignalBlocker>
 #include <QSlider>
-#include <QTimerEvent>
 #include <QVBoxLayout>
 
 #include <vantrel/VantrelUSB.h>
@@ -61,7 +59,7 @@ constexpr BitPlace OutputPlace(int n) {
 
 }  // namespace
 
-IOPage::IOPage(VantrelUSB* board, QWidget* parent) : QWidget(parent), board_(board) {
+IOPage::IOPage(VantrelUSB* board, QWidget* parent) : CActivePage(parent), board_(board) {
   setObjectName(QStringLiteral("id%1").arg(kTemplateId));
 
   auto* layout = new QGridLayout(this);
@@ -74,9 +72,7 @@ IOPage::IOPage(VantrelUSB* board, QWidget* parent) : QWidget(parent), board_(boa
   layout->setRowStretch(3, 1);
 }
 
-IOPage::~IOPage() {
-  if (timerId_ != 0) killTimer(timerId_);
-}
+IOPage::~IOPage() = default;
 
 QString IOPage::BrightnessText(int level) {
   if (level >= kFullBrightness) return QStringLiteral("Lamp Brightness = 10 (on | on)");
@@ -176,7 +172,7 @@ void IOPage::SendImages(const usbOutput& on, const usbOutput& off) {
   board_->SetOffPeriodOutputs(off);
 }
 
-void IOPage::Activate() {
+void IOPage::OnActivate() {
   onImage_ = usbOutput{};
   offImage_ = usbOutput{};
   SendImages(usbOutput{}, usbOutput{});
@@ -191,31 +187,10 @@ void IOPage::Activate() {
   brightnessBox_->setTitle(BrightnessText(kFullBrightness));
   board_->SetOutputBrightness(kFullBrightness);
 
-  if (timerId_ == 0) timerId_ = startTimer(kPollMs);
+  StartTicks(kPollMs);
 }
 
-void IOPage::Deactivate() {
-  if (timerId_ != 0) killTimer(timerId_);
-  timerId_ = 0;
-}
-
-// The tab widget shows the page when it becomes the current tab and hides it
-// when another tab is chosen or the sheet closes. Spontaneous events (the
-// window being minimised or restored) leave the page the active tab.
-void IOPage::showEvent(QShowEvent* event) {
-  if (!event->spontaneous()) Activate();
-  QWidget::showEvent(event);
-}
-
-void IOPage::hideEvent(QHideEvent* event) {
-  if (!event->spontaneous()) Deactivate();
-  QWidget::hideEvent(event);
-}
-
-void IOPage::timerEvent(QTimerEvent* event) {
-  if (timerId_ != 0 && event->timerId() == timerId_) Poll();
-  QWidget::timerEvent(event);
-}
+void IOPage::OnTick() { Poll(); }
 
 void IOPage::Poll() {
   usbInput snapshot{};

@@ -5,7 +5,7 @@
 // was.
 #pragma once
 
-#include <QWidget>
+#include "pages/ActivePage.h"
 
 #include <array>
 #include <cstdint>
@@ -18,7 +18,7 @@ class QGroupBox;
 class QSlider;
 class VantrelUSB;
 
-class IOPage : public QWidget {
+class IOPage : public CActivePage {
   Q_OBJECT
 
  public:
@@ -34,15 +34,10 @@ class IOPage : public QWidget {
   // The brightness text for a level, as the group box shows it.
   static QString BrightnessText(int level);
 
-  bool Polling() const { return timerId_ != 0; }
+  bool Polling() const { return Ticking(); }
   int Brightness() const { return brightness_; }
   const usbOutput& OnImage() const { return onImage_; }
   const usbOutput& OffImage() const { return offImage_; }
-
- protected:
-  void showEvent(QShowEvent* event) override;
-  void hideEvent(QHideEvent* event) override;
-  void timerEvent(QTimerEvent* event) override;
 
  private:
   QGroupBox* BuildInputSwitches();
@@ -54,15 +49,14 @@ class IOPage : public QWidget {
   QCheckBox* MakeInput(QWidget* parent, int controlId, int index, int label);
   CSensitiveButton* MakeOutput(QWidget* parent, int controlId, int index, int label);
 
-  void Activate();
-  void Deactivate();
+  void OnActivate() override;
+  void OnTick() override;
   void Poll();
   void ToggleOutput(int index);
   void ApplyBrightness(int level);
   void SendImages(const usbOutput& on, const usbOutput& off);
 
   VantrelUSB* board_;  // not owned
-  int timerId_ = 0;    // the running poll timer, 0 when none
   std::uint8_t brightness_ = kFullBrightness;
   usbOutput onImage_{};
   usbOutput offImage_{};

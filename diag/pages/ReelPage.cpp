@@ -9,10 +9,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpressionValidator>
-#include <QShowEvent>
 #include <QSignalBlocker>
 #include <QSlider>
-#include <QTimerEvent>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -75,7 +73,7 @@ QByteArray EditorBytes(const CHexBlockEdit* editor) { return editor->Bytes(); }
 
 }  // namespace
 
-ReelPage::ReelPage(VantrelUSB* board, QWidget* parent) : QWidget(parent), board_(board) {
+ReelPage::ReelPage(VantrelUSB* board, QWidget* parent) : CActivePage(parent), board_(board) {
   setObjectName(QStringLiteral("id%1").arg(kTemplateId));
 
   log_ = new CColouredListBox(false, this);
@@ -97,9 +95,7 @@ ReelPage::ReelPage(VantrelUSB* board, QWidget* parent) : QWidget(parent), board_
   layout->setRowStretch(2, 1);
 }
 
-ReelPage::~ReelPage() {
-  if (timerId_ != 0) killTimer(timerId_);
-}
+ReelPage::~ReelPage() = default;
 
 int ReelPage::ParseDecimal(const QString& text) {
   qsizetype i = 0;
@@ -255,7 +251,7 @@ void ReelPage::LogResult(const QString& call, int result) {
 
 // ---- Activation --------------------------------------------------------------
 
-void ReelPage::Activate() {
+void ReelPage::OnActivate() {
   editors_[RampTables::kUp]->setFocus();
   for (QCheckBox* spin : spinBoxes_) {
     spin->setChecked(true);
@@ -308,31 +304,10 @@ void ReelPage::Activate() {
   forceStatus_ = true;
   ApplyRamps();
   ClearSync();
-  if (timerId_ == 0) timerId_ = startTimer(kPollMs);
+  StartTicks(kPollMs);
 }
 
-void ReelPage::Deactivate() {
-  if (timerId_ != 0) killTimer(timerId_);
-  timerId_ = 0;
-}
-
-// The tab widget shows the page when it becomes the current tab and hides it
-// when another tab is chosen or the sheet closes. Spontaneous events (the
-// window being minimised or restored) leave the page the active tab.
-void ReelPage::showEvent(QShowEvent* event) {
-  if (!event->spontaneous()) Activate();
-  QWidget::showEvent(event);
-}
-
-void ReelPage::hideEvent(QHideEvent* event) {
-  if (!event->spontaneous()) Deactivate();
-  QWidget::hideEvent(event);
-}
-
-void ReelPage::timerEvent(QTimerEvent* event) {
-  if (timerId_ != 0 && event->timerId() == timerId_) PollStatus();
-  QWidget::timerEvent(event);
-}
+void ReelPage::OnTick() { PollStatus(); }
 
 // ---- Status ------------------------------------------------------------------
 

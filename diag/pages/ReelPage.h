@@ -6,7 +6,7 @@
 #pragma once
 
 #include <QString>
-#include <QWidget>
+#include "pages/ActivePage.h"
 
 #include <array>
 #include <cstdint>
@@ -24,7 +24,7 @@ class QLineEdit;
 class QSlider;
 class VantrelUSB;
 
-class ReelPage : public QWidget {
+class ReelPage : public CActivePage {
   Q_OBJECT
 
  public:
@@ -44,7 +44,7 @@ class ReelPage : public QWidget {
   // Saturates at the ends of int instead of overflowing.
   static int ParseDecimal(const QString& text);
 
-  bool Polling() const { return timerId_ != 0; }
+  bool Polling() const { return Ticking(); }
   int NumReels() const { return numReels_; }
   int NumSteps() const { return numSteps_; }
   int HalfSteps() const { return halfSteps_; }
@@ -54,19 +54,14 @@ class ReelPage : public QWidget {
   CColouredListBox* Log() const { return log_; }
   CHexBlockEdit* RampEditor(RampTables::Side side) const { return editors_[side]; }
 
- protected:
-  void showEvent(QShowEvent* event) override;
-  void hideEvent(QHideEvent* event) override;
-  void timerEvent(QTimerEvent* event) override;
-
  private:
   QWidget* BuildSpinGroup();
   QWidget* BuildConfigureGroup();
   QWidget* BuildStatusGroup(int reel);
   QWidget* BuildRampGroup();
 
-  void Activate();
-  void Deactivate();
+  void OnActivate() override;
+  void OnTick() override;
   void PollStatus();
   void ShowReelStatus(int reel, const usbReelStatus& old, bool force);
 
@@ -92,7 +87,6 @@ class ReelPage : public QWidget {
   QString LastErrorName() const;
 
   VantrelUSB* board_;  // not owned
-  int timerId_ = 0;    // the running status timer, 0 when none
   usbReelStatus status_{};
   int numReels_ = 1;
   int selectedReel_ = 0;

@@ -5,8 +5,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
-#include <QShowEvent>
-#include <QTimerEvent>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -30,7 +28,7 @@ constexpr char kGreeting[] = "Hello, world!";
 }  // namespace
 
 SerialPortPage::SerialPortPage(VantrelUSB* board, QWidget* parent)
-    : QWidget(parent), board_(board) {
+    : CActivePage(parent), board_(board) {
   setObjectName(QStringLiteral("id%1").arg(kTemplateId));
 
   connection_ = new CSerialConnectionBox({7004, 7014, 7015, 7016}, this);
@@ -67,9 +65,7 @@ SerialPortPage::SerialPortPage(VantrelUSB* board, QWidget* parent)
   connect(sendButton_, &QPushButton::clicked, this, &SerialPortPage::SendBytes);
 }
 
-SerialPortPage::~SerialPortPage() {
-  if (timerId_ != 0) killTimer(timerId_);
-}
+SerialPortPage::~SerialPortPage() = default;
 
 _usbSerialPort SerialPortPage::Port() const { return connection_->Port(); }
 std::uint32_t SerialPortPage::BaudRate() const { return connection_->BaudRate(); }
@@ -156,33 +152,11 @@ void SerialPortPage::Poll() {
   }
 }
 
-void SerialPortPage::Activate() {
+void SerialPortPage::OnActivate() {
   if (!initialised_) InitialiseDialog();
   editor_->setFocus();
-  if (timerId_ == 0) timerId_ = startTimer(kPollMs);
+  StartTicks(kPollMs);
   ApplyConfiguration();
 }
 
-void SerialPortPage::Deactivate() {
-  if (timerId_ != 0) killTimer(timerId_);
-  timerId_ = 0;
-}
-
-// The tab widget shows the page when it becomes the current tab and hides it
-// when another tab is chosen or the sheet closes; spontaneous events (the
-// window being minimised or restored) leave the page the active tab.
-void SerialPortPage::showEvent(QShowEvent* event) {
-  if (!event->spontaneous()) Activate();
-  QWidget::showEvent(event);
-}
-
-void SerialPortPage::hideEvent(QHideEvent* event) {
-  if (!event->spontaneous()) Deactivate();
-  QWidget::hideEvent(event);
-}
-
-void SerialPortPage::timerEvent(QTimerEvent* event) {
-  // Every tick polls, whatever timer it comes from.
-  Poll();
-  QWidget::timerEvent(event);
-}
+void SerialPortPage::OnTick() { Poll(); }

@@ -5,7 +5,7 @@
 #pragma once
 
 #include <QString>
-#include <QWidget>
+#include "pages/ActivePage.h"
 
 #include <array>
 #include <cstdint>
@@ -19,7 +19,7 @@ class QGroupBox;
 class QPushButton;
 class VantrelUSB;
 
-class SerialPortPage : public QWidget {
+class SerialPortPage : public CActivePage {
   Q_OBJECT
 
  public:
@@ -46,23 +46,17 @@ class SerialPortPage : public QWidget {
   int RtsControl() const;
   // Bytes of the line now being received.
   int RxCount() const { return rxCount_; }
-  bool Polling() const { return timerId_ != 0; }
-
- protected:
-  void showEvent(QShowEvent* event) override;
-  void hideEvent(QHideEvent* event) override;
-  void timerEvent(QTimerEvent* event) override;
+  bool Polling() const { return Ticking(); }
 
  private:
   void InitialiseDialog();
-  void Activate();
-  void Deactivate();
+  void OnActivate() override;
+  void OnTick() override;
   void AddDumpLines(std::uint32_t* offset, const std::uint8_t* bytes, int count, std::int32_t colour);
   QString ErrorName() const;
 
   VantrelUSB* board_;  // not owned
   bool initialised_ = false;
-  int timerId_ = 0;
   // Only a partial line (under 16 bytes) is kept between polls.
   std::array<std::uint8_t, 1024> rxLine_{};
   int rxCount_ = 0;
