@@ -52,18 +52,6 @@ std::string FirstChildText(pugi::xml_node node) { return node.first_child().valu
 
 bool HasAttribute(pugi::xml_node node, const char* name) { return !node.attribute(name).empty(); }
 
-// Fills the record's data texts from an element with a length and a text and
-// adds the data item under `parent`.
-void TakeData(pugi::xml_node data, DictionaryItem* record, std::uint8_t isReply, DictionaryNode& parent,
-              DictionaryStore& store) {
-  record->length = data.attribute("length").value();
-  const SplitText split = SplitDictionaryText(FirstChildText(data));
-  record->shortData = split.shortText;
-  record->fullData = split.fullText;
-  parent.children.push_back(DictionaryNode{"Data [" + record->length + "] = { " + record->shortData + " }",
-                                           store.MakeItem(record, DictionaryItem::kDataItem, isReply), false, {}});
-}
-
 void TakeDescription(pugi::xml_node description, DictionaryItem* record) {
   const SplitText split = SplitDictionaryText(FirstChildText(description));
   record->shortDescription = split.shortText;
@@ -172,6 +160,22 @@ class BranchBuilder {
         description && description.first_child())
       TakeDescription(description, reply);
     command.children.push_back(std::move(item));
+  }
+
+  // Fills the record's data texts from an element with a length and a text
+  // and adds the data item under `parent`.
+  void TakeData(pugi::xml_node data, DictionaryItem* record, std::uint8_t isReply, DictionaryNode& parent,
+                DictionaryStore& store) {
+    if (!HasAttribute(data, "length")) {
+      Unsupported(std::string(data.name()) + " without length");
+      return;
+    }
+    record->length = data.attribute("length").value();
+    const SplitText split = SplitDictionaryText(FirstChildText(data));
+    record->shortData = split.shortText;
+    record->fullData = split.fullText;
+    parent.children.push_back(DictionaryNode{"Data [" + record->length + "] = { " + record->shortData + " }",
+                                             store.MakeItem(record, DictionaryItem::kDataItem, isReply), false, {}});
   }
 
   const std::string& path_;

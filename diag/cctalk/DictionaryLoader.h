@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -24,7 +25,6 @@ class DictionaryStore {
   DictionaryItem* MakeRecord(std::string code);  // command or reply record, owner itself
   DictionaryItem* MakeItem(DictionaryItem* owner, int kind, std::uint8_t isReply);
   std::size_t Count() const { return items_.size(); }
-  void Clear() { items_.clear(); }
 
  private:
   std::vector<std::unique_ptr<DictionaryItem>> items_;

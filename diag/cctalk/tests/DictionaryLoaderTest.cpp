@@ -188,7 +188,7 @@ TEST(DictionaryLoader, MissingRequiredItemsDropThatPartAndShowAnErrorItem) {
       Load(Dictionary("<Transaction><Transmit_Data length=\"1\">x</Transmit_Data></Transaction>" +
                       Command("254", "") + Command("253", "Address poll", "<Receive>no code</Receive><Receive code=\"1\"/>") +
                       Command("252", "Address clash", "<Receive><Receive_Header>no code</Receive_Header></Receive>") +
-                      Command("251", "Shared", "<Receive code=\"3\">three</Receive>") +
+                      Command("251", "Shared", "<Receive code=\"3\">three</Receive><Transmit_Data>no length</Transmit_Data>") +
                       "<Response_Header code=\"3\">last</Response_Header>"),
            store, "bad.xml");
   // What could be read stands; each gap has its error item after the branch.
@@ -205,6 +205,7 @@ TEST(DictionaryLoader, MissingRequiredItemsDropThatPartAndShowAnErrorItem) {
                         "Error: unsupported dictionary:'bad.xml' { Receive without code or name }",
                         "Error: unsupported dictionary:'bad.xml' { Receive without code or name }",
                         "Error: unsupported dictionary:'bad.xml' { Receive_Header without code or name }",
+                        "Error: unsupported dictionary:'bad.xml' { Transmit_Data without length }",
                         "Error: unsupported dictionary:'bad.xml' { Response_Header 3 without its data }"}));
 
   DictionaryStore other;

@@ -1,0 +1,23 @@
+# The libFuzzer targets alone (configure with CC=clang CXX=clang++
+# -DK27_FUZZ=ON): the ccTalk frame logic and the dictionary reader, neither
+# of which needs Qt or the board.
+if(NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+  message(FATAL_ERROR "K27_FUZZ needs clang: configure with CC=clang CXX=clang++")
+endif()
+
+find_package(pugixml REQUIRED)
+set(_k27_fuzz_flags -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer -g -O1)
+set(_k27_cctalk ${PROJECT_SOURCE_DIR}/diag/cctalk)
+
+add_executable(fuzz_dictionary ${_k27_cctalk}/tests/fuzz_dictionary.cpp ${_k27_cctalk}/DictionaryLoader.cpp
+                               ${_k27_cctalk}/DictionaryText.cpp)
+target_include_directories(fuzz_dictionary PRIVATE ${_k27_cctalk})
+target_link_libraries(fuzz_dictionary PRIVATE pugixml::pugixml)
+
+add_executable(fuzz_message ${_k27_cctalk}/tests/fuzz_message.cpp ${_k27_cctalk}/CcctalkMessage.cpp)
+target_include_directories(fuzz_message PRIVATE ${_k27_cctalk} ${PROJECT_SOURCE_DIR}/boardapi/include)
+
+foreach(_k27_fuzzer fuzz_dictionary fuzz_message)
+  target_compile_options(${_k27_fuzzer} PRIVATE ${_k27_fuzz_flags})
+  target_link_options(${_k27_fuzzer} PRIVATE ${_k27_fuzz_flags})
+endforeach()
