@@ -24,6 +24,11 @@ class VantrelUSB {
 
   // Connects to board `deviceIndex`, downloads the application image when the
   // board has none, probes and configures the EEPROM.
+  // The boards are for the members of the daemon's group (vantrel unless it
+  // runs with --group): a user outside it gets 0 here, with no error code, and
+  // a line on standard error that says so. Join it with
+  //   sudo usermod -aG vantrel $USER
+  // and log in again.
   int init(int deviceIndex);
   // 1 when nothing was ever opened, else the result of closing the connection.
   int close();

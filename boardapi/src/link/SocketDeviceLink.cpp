@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -14,6 +15,18 @@
 namespace vantrel {
 
 using driver::ControlProtocol;
+
+namespace {
+
+void ReportNoAccess(const std::string& socketPath, int error) {
+  std::fprintf(stderr,
+               "vantrelusb: no access to %s (%s): the boards are for members of the group\n"
+               "that owns the device folder and its sockets (vantrel unless the daemon was\n"
+               "given --group). Join it with 'sudo usermod -aG vantrel $USER' and log in again.\n",
+               socketPath.c_str(), std::strerror(error));
+}
+
+}  // namespace
 
 std::string SocketDeviceLink::DeviceDirectory() {
   const char* dir = std::getenv(ControlProtocol::kDeviceDirEnv);
@@ -34,7 +47,11 @@ std::unique_ptr<SocketDeviceLink> SocketDeviceLink::Connect(const std::string& s
   int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
   if (fd < 0) return nullptr;
   if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    const int error = errno;
     ::close(fd);
+    // A missing board is ordinary; a refused one needs the user's attention,
+    // and init's result cannot say why.
+    if (error == EACCES || error == EPERM) ReportNoAccess(socketPath, error);
     return nullptr;
   }
   return std::unique_ptr<SocketDeviceLink>(new SocketDeviceLink(fd));

@@ -5,6 +5,11 @@
 //   board_peer set OUTPUT ON         - one SetOutputBit
 //   board_peer drain                - takes timestamped bytes from port A and
 //                                     prints each byte received as two hex digits
+//   board_peer sram ADDRESS FILL COUNT - reads the 62 SRAM bytes at ADDRESS COUNT
+//                                     times; each must be FILL. Exit status 3 at
+//                                     the first read that returns other bytes, 4
+//                                     at the first failed read (or exchange of
+//                                     init), 1 without a connection
 #include <vantrel/VantrelUSB.h>
 
 #include <cstdio>
@@ -63,6 +68,28 @@ int RunDrain() {
   return 0;
 }
 
+int RunSram(unsigned address, unsigned fill, int count) {
+  VantrelUSB board;
+  // No connection (1), or one whose own exchanges went wrong (4).
+  if (!board.init(0)) return board.GetLastError() == USB_MESSAGE_EXECUTION_SUCCESS ? 1 : 4;
+  for (int i = 0; i < count; ++i) {
+    unsigned char bytes[62] = {};
+    if (!board.ReadSRAM(static_cast<unsigned short>(address), bytes, sizeof bytes)) {
+      std::fprintf(stderr, "board_peer: read %d of 0x%04X failed: error %d\n", i, address,
+                   static_cast<int>(board.GetLastError()));
+      return 4;
+    }
+    for (unsigned char byte : bytes)
+      if (byte != fill) {
+        std::fprintf(stderr, "board_peer: read %d of 0x%04X returned 0x%02X, not 0x%02X\n", i,
+                     address, byte, fill);
+        return 3;
+      }
+  }
+  board.close();
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -76,6 +103,10 @@ int main(int argc, char** argv) {
                ? 0
                : 1;
   }
-  std::fprintf(stderr, "usage: board_peer outputs FIRST COUNT | set OUTPUT ON | drain\n");
+  if (argc == 5 && std::strcmp(argv[1], "sram") == 0)
+    return RunSram(static_cast<unsigned>(std::strtoul(argv[2], nullptr, 0)),
+                   static_cast<unsigned>(std::strtoul(argv[3], nullptr, 0)), std::atoi(argv[4]));
+  std::fprintf(stderr,
+               "usage: board_peer outputs FIRST COUNT | set OUTPUT ON | drain | sram ADDRESS FILL COUNT\n");
   return 2;
 }

@@ -747,6 +747,22 @@ TEST_F(Umockdev, ReEnumerationOnTheSamePlug) {
   EXPECT_TRUE(emulated->Claimed().empty());
 }
 
+TEST_F(Umockdev, RescanReportsNothingTwice) {
+  EmulatedDevice* emulated = nullptr;
+  auto device = StartWithBoard(&emulated);
+  ASSERT_NE(device, nullptr);
+  bus_->Rescan();
+  bus_->Rescan();
+  Plug(4, 3);
+  ASSERT_TRUE(recorder_->WaitArrivals(2));
+  bus_->Rescan();
+  std::this_thread::sleep_for(300ms);
+  EXPECT_EQ(recorder_->Arrived().size(), 2u);
+  EXPECT_TRUE(recorder_->Departed().empty());
+  // The first handle is still the live one.
+  EXPECT_EQ(device->SelectConfiguration(1, 0, 0, nullptr), USBD_STATUS_SUCCESS);
+}
+
 TEST_F(Umockdev, PollingFindsArrivalsAndDepartures) {
   Plug(3, 2);
   bus_ = MakePollingLibusbBus({{kVendor, kProduct}});

@@ -178,8 +178,9 @@ ControlResult BoardDevice::Dispatch(std::uint32_t code, std::span<const std::uin
       return GetLastUrbError(context_, out);
     case IOCTL_VIO_ISO_READ:
     case IOCTL_VIO_ISO_WRITE:
-    case IOCTL_VIO_START_ISO_STREAM:
       return IsoTransfer(context_, in, out);
+    case IOCTL_VIO_START_ISO_STREAM:
+      return isoStream_.Start(context_, in);
     case IOCTL_VIO_READ_ISO_STREAM:
       return ReadIsoStream(context_, in, out);
     case IOCTL_VIO_STOP_ISO_STREAM:

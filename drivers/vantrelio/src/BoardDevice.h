@@ -14,6 +14,7 @@
 #include "BoardDeviceState.h"
 #include "ChannelLocks.h"
 #include "ExchangeRecord.h"
+#include "IsoStream.h"
 #include "UrbSubmit.h"
 #include "vantrel/driver/ControlHandler.h"
 #include "vantrel/usbhost/UsbHost.h"
@@ -66,6 +67,8 @@ class BoardDevice final : public ControlHandler {
   // exchange's channel is still held. Set it before the device serves
   // requests.
   void SetExchangeHook(ExchangeHook hook);
+  // Exchanges on one channel may interleave (ChannelLocks::DisableForTest).
+  void DisableExchangeLocksForTest() { channels_.DisableForTest(); }
 
   int Instance() const { return state_.instance; }
   const BoardDeviceState& State() const { return state_; }
@@ -81,6 +84,8 @@ class BoardDevice final : public ControlHandler {
   ChannelLocks channels_;
   ExchangeHook exchangeHook_;
   const Log log_;
+  // Last, so that a stream still running ends before the rest goes.
+  IsoStreamRunner isoStream_;
 };
 
 }  // namespace vantrel::driver

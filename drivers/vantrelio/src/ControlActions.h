@@ -47,7 +47,7 @@ ControlResult GetFrameNumber(const DeviceContext& context, OutBuffer out);
 ControlResult GetLastUrbError(const DeviceContext& context, OutBuffer out);
 ControlResult GetDriverVersion(OutBuffer out);
 
-// IOCTL_VIO_ISO_READ, IOCTL_VIO_ISO_WRITE and IOCTL_VIO_START_ISO_STREAM.
+// IOCTL_VIO_ISO_READ and IOCTL_VIO_ISO_WRITE (the stream's start is IsoStream's).
 ControlResult IsoTransfer(const DeviceContext& context, InBuffer in, OutBuffer out);
 ControlResult ReadIsoStream(const DeviceContext& context, InBuffer in, OutBuffer out);
 ControlResult StopIsoStream(const DeviceContext& context);

@@ -58,6 +58,15 @@ void RemoveStaleSocket(const std::filesystem::path& path, const sockaddr_un& add
   if (::unlink(path.c_str()) != 0 && errno != ENOENT) ThrowErrno("cannot remove " + path.string());
 }
 
+// Who is on the other end, as the kernel saw it at connect.
+std::string PeerOf(int fd) {
+  ::ucred peer{};
+  socklen_t size = sizeof(peer);
+  if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0) return " (peer unknown)";
+  return " by pid " + std::to_string(peer.pid) + " uid " + std::to_string(peer.uid) + " gid " +
+         std::to_string(peer.gid);
+}
+
 }  // namespace
 
 // Sends one whole reply; waits while the client's queue is full, until it
@@ -79,6 +88,12 @@ ControlServer::ControlServer(std::filesystem::path deviceDir, std::vector<Contro
     : deviceDir_(std::move(deviceDir)), handlers_(std::move(handlers)), log_(std::move(log)) {
   for (std::size_t i = 0; i < handlers_.size(); ++i)
     names_.push_back(std::string(P::kSocketPrefix) + std::to_string(i));
+}
+
+void ControlServer::SetGroup(gid_t group) {
+  std::lock_guard<std::mutex> lock(lifecycleMutex_);
+  if (running_) throw std::logic_error("the group is set before Start");
+  group_ = group;
 }
 
 int ControlServer::AddEndpoint(std::string name, ControlHandler* handler) {
@@ -127,7 +142,10 @@ void ControlServer::CreateListener(int instance) {
   }
   entry.device = st.st_dev;
   entry.inode = st.st_ino;
-  if (::chmod(entry.path.c_str(), 0666) != 0) ThrowErrno("cannot set the mode of " + entry.path.string());
+  // Before listen: nobody can connect while the mode is still the umask's.
+  if (group_ && ::chown(entry.path.c_str(), static_cast<uid_t>(-1), *group_) != 0)
+    ThrowErrno("cannot give " + entry.path.string() + " to group " + std::to_string(*group_));
+  if (::chmod(entry.path.c_str(), 0660) != 0) ThrowErrno("cannot set the mode of " + entry.path.string());
   if (::listen(entry.fd, SOMAXCONN) != 0) ThrowErrno("cannot listen on " + entry.path.string());
 }
 
@@ -141,7 +159,10 @@ void ControlServer::Start() {
   if (!std::filesystem::is_directory(deviceDir_, ec)) {
     if (!std::filesystem::create_directories(deviceDir_, ec) && ec)
       throw std::system_error(ec, "cannot create " + deviceDir_.string());
-    std::filesystem::permissions(deviceDir_, std::filesystem::perms(0755),
+    // A folder that was there already keeps what its owner gave it.
+    if (group_ && ::chown(deviceDir_.c_str(), static_cast<uid_t>(-1), *group_) != 0)
+      ThrowErrno("cannot give " + deviceDir_.string() + " to group " + std::to_string(*group_));
+    std::filesystem::permissions(deviceDir_, std::filesystem::perms(0770),
                                  std::filesystem::perm_options::replace, ec);
   }
 
@@ -265,7 +286,7 @@ void ControlServer::AcceptLoop() {
         std::lock_guard<std::mutex> lock(connectionsMutex_);
         connections_.push_back(std::move(connection));
       }
-      Message("connection opened on " + listener.path.filename().string());
+      Message("connection opened on " + listener.path.filename().string() + PeerOf(fd));
       try {
         ref.thread = std::thread([this, &ref] { Serve(ref); });
       } catch (const std::system_error& e) {

@@ -2,6 +2,8 @@
 // "ezusb-N" per board instance in the device folder, one thread per accepted
 // connection, each connection serving its requests one after another through
 // the instance's ControlHandler. Wire format: ControlProtocol.h.
+// Access is by group: the sockets are 0660 and a folder the server creates
+// is 0770, both owned by the group given to SetGroup.
 #pragma once
 
 #include <sys/socket.h>
@@ -14,6 +16,7 @@
 #include <list>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -39,6 +42,9 @@ class ControlServer {
   // Serves one more socket, `name` in the device folder, through `handler`;
   // returns its instance number. Only before Start.
   int AddEndpoint(std::string name, ControlHandler* handler);
+  // The group that may use the sockets (and the folder, when Start creates
+  // it); without one they keep the process's group. Only before Start.
+  void SetGroup(gid_t group);
 
   // Creates the folder when missing and every socket, then starts serving.
   // Once it returns, clients can connect. Throws std::system_error or
@@ -79,6 +85,7 @@ class ControlServer {
   std::vector<ControlHandler*> handlers_;
   std::vector<std::string> names_;  // socket name of each instance
   const Log log_;
+  std::optional<gid_t> group_;
 
   std::mutex lifecycleMutex_;  // Start and Stop
   bool running_ = false;

@@ -84,11 +84,13 @@ void DeviceManager::AddBoard(const std::shared_ptr<usbhost::UsbDevice>& device) 
       device, instance, options_.transferTimeLimit,
       options_.verbose ? options_.log : std::function<void(const std::string&)>{});
   if (options_.exchanges) board.device->SetExchangeHook(options_.exchanges);
+  if (!options_.exchangeLocks) board.device->DisableExchangeLocksForTest();
   const std::string name = "ezusb-" + std::to_string(instance);
   board.server = std::make_unique<ControlServer>(
       options_.deviceDir, std::vector<ControlHandler*>{},
       options_.verbose ? options_.log : ControlServer::Log{});
   board.server->AddEndpoint(name, board.device.get());
+  if (options_.group) board.server->SetGroup(*options_.group);
   try {
     board.server->Start();
   } catch (const std::exception& e) {

@@ -4,6 +4,8 @@
 // removes the device and its socket.
 #pragma once
 
+#include <sys/types.h>
+
 #include <array>
 #include <chrono>
 #include <condition_variable>
@@ -12,6 +14,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -35,6 +38,11 @@ struct DeviceManagerOptions {
   ExchangeHook exchanges;
   // Every USB transfer, for --capture.
   std::shared_ptr<usbhost::UsbCapture> capture;
+  // The group of the device folder and the sockets; none keeps the daemon's.
+  std::optional<gid_t> group;
+  // False only for the test that shows what the per-channel exchange locks
+  // prevent.
+  bool exchangeLocks = true;
 };
 
 class DeviceManager {

@@ -1,5 +1,6 @@
 // vantrelio: the driver daemon. Serves each board's control requests on the
 // socket "ezusb-N" in the device folder.
+#include <grp.h>
 #include <signal.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
@@ -9,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -25,6 +27,7 @@
 #include "k27fw/FirmwareIds.h"
 #include "k27sim/SimBoard.h"
 #include "k27sim/SimEzUsbPart.h"
+#include "k27sim/SimIsoDevice.h"
 #include "k27sim/SimUsb.h"
 #include "vantrel/usbhost/Backends.h"
 #include "vantrel/usbhost/UsbCapture.h"
@@ -56,27 +59,39 @@ constexpr const char* kUsage =
     "  --device-dir DIR     folder of the sockets (default: $VANTREL_DEVICE_DIR,\n"
     "                       else /run/vantrel); created when missing\n"
     "  --boards N           number of simulated boards, 1 to 8 (default 1)\n"
+    "  --iso-devices N      with --simulate, also N simulated isochronous devices,\n"
+    "                       0 to 7 (default 0): served after the boards, with an\n"
+    "                       isochronous IN pipe 0 (counting pattern, 256-byte\n"
+    "                       packets, one per 1 ms frame) and OUT pipe 1 (a sink)\n"
     "  --eeprom-bytes N     EEPROM capacity of each simulated board, a power of two\n"
     "                       from 128 to 65536 (default 32768)\n"
     "  --trace FILE         append one line per bulk exchange to FILE:\n"
     "                       ezusb-N ch=C out=HEX in=HEX\n"
     "  --capture FILE       write every USB transfer to FILE in the usbmon pcap\n"
     "                       format (Wireshark, tshark -r FILE)\n"
-    "  --verbose            report connections and exchanges on standard error\n"
+    "  --group NAME         group whose members may use the boards: it owns the\n"
+    "                       sockets (0660) and a device folder the daemon creates\n"
+    "                       (0770); default vantrel\n"
+    "  --verbose            report connections (with the client's pid and uid) and\n"
+    "                       exchanges on standard error\n"
 
     "  --help               show this text and exit\n"
     "\n"
-    "Stops on SIGINT or SIGTERM and removes its sockets. Exit status: 0 after a\n"
+    "Looks at the bus again on SIGHUP. Stops on SIGINT or SIGTERM and removes its\n"
+    "sockets. Exit status: 0 after a\n"
     "clean stop, 1 when serving fails, 2 for a usage error.\n";
 
 struct Options {
   bool help = false;
   bool simulate = false;
   bool verbose = false;
+  bool exchangeLocks = true;
+  std::string group = "vantrel";
   std::optional<std::string> deviceDir;
   std::optional<std::string> tracePath;
   std::optional<std::string> capturePath;
   unsigned boards = 1;
+  unsigned isoDevices = 0;
   unsigned eepromBytes = 32768;
 };
 
@@ -119,6 +134,13 @@ Options ParseOptions(int argc, char** argv) {
     } else if (arg == "--verbose") {
       noValue();
       options.verbose = true;
+    } else if (arg == "--unlocked-exchanges") {
+      // Not in the help: only the test that shows what the locks prevent.
+      noValue();
+      options.exchangeLocks = false;
+    } else if (arg == "--group") {
+      options.group = value();
+      if (options.group.empty()) throw UsageError{"--group needs a group name"};
     } else if (arg == "--device-dir") {
       options.deviceDir = value();
       if (options.deviceDir->empty()) throw UsageError{"--device-dir needs a folder"};
@@ -132,6 +154,10 @@ Options ParseOptions(int argc, char** argv) {
       options.boards = ParseNumber(arg, value());
       if (options.boards < 1 || options.boards > 8)
         throw UsageError{"--boards must be 1 to 8, not " + std::to_string(options.boards)};
+    } else if (arg == "--iso-devices") {
+      options.isoDevices = ParseNumber(arg, value());
+      if (options.isoDevices > 7)
+        throw UsageError{"--iso-devices must be 0 to 7, not " + std::to_string(options.isoDevices)};
     } else if (arg == "--eeprom-bytes") {
       const unsigned n = ParseNumber(arg, value());
       if (n < 128 || n > 65536 || (n & (n - 1)) != 0)
@@ -142,6 +168,8 @@ Options ParseOptions(int argc, char** argv) {
       throw UsageError{"unknown option '" + std::string(argv[i]) + "'"};
     }
   }
+  if (options.boards + options.isoDevices > 8)
+    throw UsageError{"--boards and --iso-devices together must be at most 8"};
   return options;
 }
 
@@ -153,12 +181,35 @@ void Report(const std::string& line) {
   std::fflush(stderr);
 }
 
-// Waits for SIGINT or SIGTERM on the signal descriptor; false when waiting failed.
-bool WaitForStop(int signalFd, bool verbose) {
+// The group's id; none, with the reason reported, when there is no such group.
+std::optional<gid_t> FindGroup(const std::string& name) {
+  std::vector<char> buffer(16384);
+  group entry{};
+  group* found = nullptr;
+  const int error = ::getgrnam_r(name.c_str(), &entry, buffer.data(), buffer.size(), &found);
+  if (found != nullptr) return found->gr_gid;
+  std::string own = std::to_string(::getegid());
+  if (const group* g = ::getgrgid(::getegid()); g != nullptr) own = g->gr_name;
+  Report("group '" + name + "' " +
+         (error != 0 ? std::string("cannot be looked up: ") + std::strerror(error)
+                     : std::string("does not exist")) +
+         "; the device folder and sockets keep the daemon's group '" + own +
+         "'. Create it (groupadd --system " + name + ") or name another with --group.");
+  return std::nullopt;
+}
+
+// Waits for SIGINT or SIGTERM on the signal descriptor, calling `rescan` at
+// each SIGHUP; false when waiting failed.
+bool WaitForStop(int signalFd, bool verbose, const std::function<void()>& rescan) {
   for (;;) {
     signalfd_siginfo info{};
     const ssize_t n = ::read(signalFd, &info, sizeof(info));
     if (n == static_cast<ssize_t>(sizeof(info))) {
+      if (info.ssi_signo == SIGHUP) {
+        Report("looking at the bus again (SIGHUP)");
+        rescan();
+        continue;
+      }
       if (verbose) Report(std::string("stopping on ") + strsignal(int(info.ssi_signo)));
       return true;
     }
@@ -191,6 +242,16 @@ struct SimulatedBus {
   void PlugAll() {
     for (std::size_t n = 0; n < boards.size(); ++n) bus.Plug(static_cast<int>(n) + 1, BarePart(n));
   }
+  // Isochronous devices carry the board's identifiers so that they are
+  // served as boards; they sit on the ports after the boards'.
+  void PlugIsoDevices(unsigned count) {
+    for (unsigned n = 0; n < count; ++n) {
+      if (boards.size() + n >= static_cast<std::size_t>(bus.Ports())) break;
+      bus.Plug(static_cast<int>(boards.size() + n) + 1,
+               std::make_shared<k27sim::SimIsoDevice>(
+                   k27sim::SimIsoDeviceOptions{kBoardVendorId, kBoardProductId, 256}));
+    }
+  }
   bool Unplug(int board) {
     if (board < 0 || board >= static_cast<int>(boards.size()) || !bus.DeviceAt(board + 1)) return false;
     bus.Unplug(board + 1);
@@ -220,6 +281,7 @@ int Run(const Options& options) {
   sigemptyset(&stopSignals);
   sigaddset(&stopSignals, SIGINT);
   sigaddset(&stopSignals, SIGTERM);
+  sigaddset(&stopSignals, SIGHUP);
   if (pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr) != 0) {
     Report("cannot block the stop signals");
     return 1;
@@ -247,6 +309,8 @@ int Run(const Options& options) {
     managed.boardId = {kBoardVendorId, kBoardProductId};
     managed.log = Report;
     managed.verbose = options.verbose;
+    managed.group = FindGroup(options.group);
+    managed.exchangeLocks = options.exchangeLocks;
     if (trace || options.verbose) {
       managed.exchanges = [&trace, verbose = options.verbose](const ExchangeRecord& record) {
         if (trace) trace->Record(record);
@@ -265,6 +329,12 @@ int Run(const Options& options) {
       std::string failure;
       if (!manager->WaitForStartedBoards(options.boards, std::chrono::seconds(30), &failure))
         throw std::runtime_error(failure);
+      if (options.isoDevices > 0) {
+        simulated->PlugIsoDevices(options.isoDevices);
+        if (!manager->WaitForStartedBoards(options.boards + options.isoDevices,
+                                           std::chrono::seconds(30), &failure))
+          throw std::runtime_error(failure);
+      }
 
       std::vector<k27sim::SimBoard*> boards;
       for (auto& board : simulated->boards) boards.push_back(board.get());
@@ -275,6 +345,7 @@ int Run(const Options& options) {
       consoleServer = std::make_unique<ControlServer>(deviceDir, std::vector<ControlHandler*>{},
                                                       options.verbose ? Report : ControlServer::Log{});
       consoleServer->AddEndpoint(vantrel::driver::kSimConsoleSocket, consoleHandler.get());
+      if (managed.group) consoleServer->SetGroup(*managed.group);
       consoleServer->Start();
       Report("serving " + std::to_string(options.boards) + " simulated board(s) in " + deviceDir);
     } else {
@@ -291,7 +362,7 @@ int Run(const Options& options) {
     return 1;
   }
 
-  if (!WaitForStop(signalFd, options.verbose)) status = 1;
+  if (!WaitForStop(signalFd, options.verbose, [&host] { host->Rescan(); })) status = 1;
   if (consoleServer) consoleServer->Stop();
   host->Stop();
   manager->RemoveAll();

@@ -5,16 +5,18 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <mutex>
 #include <thread>
 #include <vector>
 
 #include "ControlServer.h"
-#include "SimBoardHandler.h"
+#include "SimBoardDevice.h"
 #include "TestClient.h"
 #include "k27sim/SimBoard.h"
 #include "vantrel/driver/ControlCodes.h"
@@ -51,8 +53,9 @@ class ControlServerTest : public ::testing::Test {
   void SetUp() override {
     dir = test::MakeTempDir();
     for (int n = 0; n < 2; ++n) {
-      boards.push_back(std::make_unique<k27sim::SimBoard>());
-      handlers.push_back(std::make_unique<SimBoardHandler>(*boards.back(), n));
+      devices.push_back(std::make_unique<test::SimBoardDevice>(n));
+      boards.push_back(&devices.back()->Board());
+      handlers.push_back(devices.back()->Handler());
     }
   }
   void TearDown() override {
@@ -60,8 +63,8 @@ class ControlServerTest : public ::testing::Test {
     fs::remove_all(dir);
   }
   void StartServer(const fs::path& folder) {
-    server = std::make_unique<ControlServer>(folder, std::vector<ControlHandler*>{handlers[0].get(),
-                                                                                handlers[1].get()});
+    server = std::make_unique<ControlServer>(folder, std::vector<ControlHandler*>{handlers[0],
+                                                                                handlers[1]});
     server->Start();
   }
   void StartServer() { StartServer(dir); }
@@ -76,20 +79,22 @@ class ControlServerTest : public ::testing::Test {
   }
 
   fs::path dir;
-  std::vector<std::unique_ptr<k27sim::SimBoard>> boards;
-  std::vector<std::unique_ptr<SimBoardHandler>> handlers;
+  std::vector<std::unique_ptr<test::SimBoardDevice>> devices;
+  std::vector<k27sim::SimBoard*> boards;
+  std::vector<ControlHandler*> handlers;
+  // Goes first: the handlers serve it until it has stopped.
   std::unique_ptr<ControlServer> server;
 };
 
 TEST_F(ControlServerTest, EachInstanceHasItsSocketUntilStop) {
   const fs::path folder = dir / "run" / "vantrel";  // missing: created
   StartServer(folder);
-  EXPECT_EQ(fs::status(folder).permissions() & fs::perms::all, fs::perms(0755));
+  EXPECT_EQ(fs::status(folder).permissions() & fs::perms::all, fs::perms(0770));
   for (int n = 0; n < 2; ++n) {
     const fs::path path = folder / ("ezusb-" + std::to_string(n));
     EXPECT_EQ(server->SocketPath(n), path);
     ASSERT_TRUE(IsSocket(path));
-    EXPECT_EQ(fs::status(path).permissions() & fs::perms::all, fs::perms(0666));
+    EXPECT_EQ(fs::status(path).permissions() & fs::perms::all, fs::perms(0660));
   }
   EXPECT_FALSE(fs::exists(folder / "ezusb-2"));
 
@@ -108,6 +113,53 @@ TEST_F(ControlServerTest, EachInstanceHasItsSocketUntilStop) {
   EXPECT_FALSE(fs::exists(folder / "ezusb-1"));
   EXPECT_THROW(TestClient{folder / "ezusb-0"}, std::system_error);
   server->Stop();  // a second stop does nothing
+}
+
+TEST_F(ControlServerTest, SocketsAndTheFolderTheyCreateBelongToTheGroup) {
+  // Any group of the process's own will do; root may give away any.
+  const gid_t group = ::getuid() == 0 ? 65534 : ::getgid();
+  const fs::path created = dir / "run";
+  server = std::make_unique<ControlServer>(created, std::vector<ControlHandler*>{handlers[0]});
+  server->SetGroup(group);
+  server->Start();
+  struct stat st {};
+  ASSERT_EQ(::stat(created.c_str(), &st), 0);
+  EXPECT_EQ(st.st_gid, group);
+  EXPECT_EQ(st.st_mode & 07777, 0770u);
+  ASSERT_EQ(::stat(server->SocketPath(0).c_str(), &st), 0);
+  EXPECT_EQ(st.st_gid, group);
+  EXPECT_EQ(st.st_mode & 07777, 0660u);
+  EXPECT_THROW(server->SetGroup(group), std::logic_error);
+  server->Stop();
+
+  // A folder that exists already is left as its owner made it.
+  fs::permissions(dir, fs::perms(0711), fs::perm_options::replace);
+  server = std::make_unique<ControlServer>(dir, std::vector<ControlHandler*>{handlers[0]});
+  server->SetGroup(group);
+  server->Start();
+  EXPECT_EQ(fs::status(dir).permissions() & fs::perms::all, fs::perms(0711));
+  ASSERT_EQ(::stat(server->SocketPath(0).c_str(), &st), 0);
+  EXPECT_EQ(st.st_gid, group);
+}
+
+TEST_F(ControlServerTest, ConnectionsAreLoggedWithThePeersCredentials) {
+  std::mutex mutex;
+  std::vector<std::string> lines;
+  server = std::make_unique<ControlServer>(
+      dir, std::vector<ControlHandler*>{handlers[0]}, [&](const std::string& line) {
+        std::lock_guard lock(mutex);
+        lines.push_back(line);
+      });
+  server->Start();
+  TestClient client(server->SocketPath(0));
+  ExpectServed(client);
+  const std::string expected = "connection opened on ezusb-0 by pid " + std::to_string(::getpid()) +
+                               " uid " + std::to_string(::getuid()) + " ";
+  client.Close();
+  server.reset();  // its log goes before `lines`
+  EXPECT_TRUE(std::any_of(lines.begin(), lines.end(),
+                          [&](const std::string& line) { return line.rfind(expected, 0) == 0; }))
+      << "no line starts with: " << expected;
 }
 
 TEST_F(ControlServerTest, SeveralClientsAreServedAtOnce) {
@@ -255,7 +307,7 @@ TEST_F(ControlServerTest, StaleSocketIsReplacedButNothingElseIs) {
   ExpectServed(client);
 
   // A second server on the same folder finds the sockets in use.
-  ControlServer rival(dir, {handlers[0].get(), handlers[1].get()});
+  ControlServer rival(dir, {handlers[0], handlers[1]});
   EXPECT_THROW(rival.Start(), std::runtime_error);
   ExpectServed(client);
   server->Stop();

@@ -1,5 +1,6 @@
 // The vantrelio executable, started as a process.
 #include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
@@ -7,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <array>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -147,8 +149,10 @@ TEST_F(DaemonTest, HelpDescribesTheOptions) {
   EXPECT_EQ(d.Wait(), 0);
   const std::string text = d.Stdout();
   for (const char* option : {"--simulate", "--device-dir", "--boards", "--eeprom-bytes", "--trace",
-                             "--verbose", "VANTREL_DEVICE_DIR"})
+                             "--verbose", "--group", "SIGHUP", "VANTREL_DEVICE_DIR"})
     EXPECT_NE(text.find(option), std::string::npos) << option;
+  // The test hook is nobody's business.
+  EXPECT_EQ(text.find("--unlocked-exchanges"), std::string::npos);
 }
 
 TEST_F(DaemonTest, BadOptionsExitWithStatus2) {
@@ -233,6 +237,96 @@ TEST_F(DaemonTest, SocketInUseIsAnError) {
   Daemon second({"--simulate", "--device-dir", dir.string()});
   EXPECT_EQ(second.Wait(), 1);
   EXPECT_NE(second.Stderr().find("served by another process"), std::string::npos) << second.Stderr();
+  TestClient client(dir / "ezusb-0");
+  EXPECT_EQ(client.Control(IOCTL_VIO_SELECT_INTERFACE, Bytes{0, 1}, 0).status, STATUS_SUCCESS);
+}
+
+TEST_F(DaemonTest, SimulatedIsochronousDevicesStreamInRealTime) {
+  for (const std::vector<std::string>& bad :
+       {std::vector<std::string>{"--simulate", "--iso-devices", "8"},
+        std::vector<std::string>{"--simulate", "--boards", "2", "--iso-devices", "7"}}) {
+    Daemon d(bad, dir.string());
+    EXPECT_EQ(d.Wait(), 2);
+  }
+  Daemon help({"--help"});
+  EXPECT_EQ(help.Wait(), 0);
+  EXPECT_NE(help.Stdout().find("--iso-devices"), std::string::npos);
+
+  Daemon d({"--simulate", "--device-dir", dir.string(), "--iso-devices", "1"});
+  ASSERT_TRUE(d.WaitForLine("serving 1 simulated board(s)")) << d.Stderr();
+  // The board is instance 0, the isochronous device instance 1.
+  TestClient client(dir / "ezusb-1");
+  auto record = [](std::uint32_t pipe, std::uint32_t size, std::uint32_t count, std::uint32_t frames,
+                   std::uint32_t buffers) {
+    Bytes r(20);
+    for (std::size_t i = 0; i < 5; ++i)
+      StoreLe32(r.data() + 4 * i, std::array<std::uint32_t, 5>{pipe, size, count, frames, buffers}[i]);
+    return r;
+  };
+  ASSERT_EQ(client.Control(IOCTL_VIO_START_ISO_STREAM, record(0, 64, 64, 8, 4), 0).status, STATUS_SUCCESS);
+  std::vector<std::uint32_t> sequences;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (sequences.size() < 32 && std::chrono::steady_clock::now() < deadline) {
+    const test::Reply r = client.Control(IOCTL_VIO_READ_ISO_STREAM, record(0, 64, 64, 0, 0), 76 * 64);
+    ASSERT_EQ(r.status, STATUS_SUCCESS);
+    const std::size_t n = r.information / 76;
+    for (std::size_t i = 0; i < n; ++i) {
+      sequences.push_back(LoadLe32(r.output.data() + i * 64));
+      EXPECT_EQ(LoadLe32(r.output.data() + n * 64 + i * 12 + 4), 64u);  // length
+      EXPECT_EQ(LoadLe32(r.output.data() + n * 64 + i * 12 + 8), 0u);   // status
+    }
+    ::usleep(5000);
+  }
+  ASSERT_GE(sequences.size(), 32u);
+  for (std::size_t i = 0; i < sequences.size(); ++i) EXPECT_EQ(sequences[i], i);
+  EXPECT_EQ(client.Control(IOCTL_VIO_START_ISO_STREAM, record(0, 64, 64, 8, 4), 0).status,
+            STATUS_DEVICE_BUSY);
+  EXPECT_EQ(client.Control(IOCTL_VIO_STOP_ISO_STREAM, {}, 0).status, STATUS_SUCCESS);
+
+  // A transfer to the sink while the stream winds down on the other pipe.
+  // Its output buffer (data and room for the records) travels with the request.
+  const Bytes input = record(1, 16, 4, 1, 2);
+  Bytes message = test::RequestMessage(IOCTL_VIO_ISO_WRITE, 20, 4 * 28, input);
+  message.resize(message.size() + 4 * 28, 0x5A);
+  client.SendRaw(message);
+  const test::Reply write = client.Receive();
+  ASSERT_EQ(write.status, STATUS_SUCCESS);
+  EXPECT_EQ(write.information, 4u * 28);
+  d.Signal(SIGTERM);
+  EXPECT_EQ(d.Wait(), 0) << d.Stderr();
+}
+
+TEST_F(DaemonTest, GroupOwnsTheFolderAndSocketsAndClientsAreLoggedByCredentials) {
+  const group* own = ::getgrgid(::getgid());
+  ASSERT_NE(own, nullptr);
+  const fs::path folder = dir / "run";
+  Daemon d({"--simulate", "--device-dir", folder.string(), "--group", own->gr_name, "--verbose"});
+  ASSERT_TRUE(d.WaitForLine("serving 1 simulated board(s)")) << d.Stderr();
+  EXPECT_EQ(fs::status(folder).permissions() & fs::perms::all, fs::perms(0770));
+  EXPECT_EQ(fs::status(folder / "ezusb-0").permissions() & fs::perms::all, fs::perms(0660));
+  TestClient client(folder / "ezusb-0");
+  EXPECT_TRUE(d.WaitForLine("connection opened on ezusb-0 by pid " + std::to_string(::getpid()) +
+                            " uid " + std::to_string(::getuid())))
+      << d.Stderr();
+
+  // A rescan finds the board it serves already: the connection goes on.
+  d.Signal(SIGHUP);
+  ASSERT_TRUE(d.WaitForLine("looking at the bus again")) << d.Stderr();
+  EXPECT_EQ(client.Control(IOCTL_VIO_BULK_EXCHANGE, ExchangeBlock(6, Bytes{0x4A}), 144).status,
+            STATUS_SUCCESS);
+  d.Signal(SIGTERM);
+  EXPECT_EQ(d.Wait(), 0);
+  const std::string log = d.Stderr();
+  EXPECT_EQ(log.find("does not exist"), std::string::npos) << log;
+  // Served once, removed once: at the stop.
+  EXPECT_EQ(log.find("Ezusb-0 deleted"), log.rfind("Ezusb-0 deleted")) << log;
+  EXPECT_EQ(log.find("Ezusb-0, started"), log.rfind("Ezusb-0, started")) << log;
+}
+
+TEST_F(DaemonTest, MissingGroupIsReportedAndTheBoardsAreServedAnyway) {
+  Daemon d({"--simulate", "--device-dir", dir.string(), "--group", "k27-no-such-group"});
+  ASSERT_TRUE(d.WaitForLine("group 'k27-no-such-group' does not exist")) << d.Stderr();
+  ASSERT_TRUE(d.WaitForLine("serving 1 simulated board(s)")) << d.Stderr();
   TestClient client(dir / "ezusb-0");
   EXPECT_EQ(client.Control(IOCTL_VIO_SELECT_INTERFACE, Bytes{0, 1}, 0).status, STATUS_SUCCESS);
 }

@@ -3,6 +3,7 @@
 // board that leaves takes its socket and ends the exchanges in flight.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <future>
@@ -16,6 +17,7 @@
 #include "k27sim/SimBoard.h"
 #include "k27sim/SimEzUsbPart.h"
 #include "k27sim/SimUsb.h"
+#include "k27sim/SimUsbBoard.h"
 #include "vantrel/usbhost/Backends.h"
 
 namespace vantrel::driver {
@@ -161,6 +163,130 @@ TEST_F(DeviceManagerTest, StopAndStartRequestsReachTheBoard) {
   TestClient client(dir_ / "ezusb-0");
   EXPECT_EQ(client.Control(IOCTL_VIO_BULK_EXCHANGE, ExchangeBlock(6, Bytes{0x4A}), 144).status,
             STATUS_SUCCESS);
+}
+
+TEST_F(DeviceManagerTest, ArrivalReportedAgainIsStillOneDevice) {
+  Plug(1);
+  ASSERT_TRUE(WaitForInstances({0}));
+  TestClient client(dir_ / "ezusb-0");
+  // A rescan reports every device present again.
+  host_->Rescan();
+  host_->Rescan();
+  Plug(2);
+  ASSERT_TRUE(WaitForInstances({0, 1}));
+  EXPECT_EQ(client.Control(IOCTL_VIO_BULK_EXCHANGE, ExchangeBlock(6, Bytes{0x4A}), 144).status,
+            STATUS_SUCCESS);
+  std::lock_guard lock(logMutex_);
+  EXPECT_EQ(std::count_if(log_.begin(), log_.end(),
+                          [](const std::string& line) { return line.find("Ezusb-0, started") != std::string::npos; }),
+            1);
+}
+
+TEST_F(DeviceManagerTest, RescanFindsADepartureThatWasNotReported) {
+  Plug(1);
+  ASSERT_TRUE(WaitForInstances({0}));
+  // The bus forgets to tell: the board is gone without a report.
+  bus_.SetObserver({});
+  bus_.Unplug(1);
+  std::this_thread::sleep_for(20ms);
+  EXPECT_EQ(manager_->Instances(), std::vector<int>{0});
+  host_->Rescan();
+  ASSERT_TRUE(WaitForInstances({}));
+  EXPECT_FALSE(fs::exists(dir_ / "ezusb-0"));
+}
+
+TEST_F(DeviceManagerTest, AccessRefusedRightAfterArrivalIsRetried) {
+  auto board = std::make_shared<k27sim::SimUsbBoard>(std::make_shared<k27sim::SimBoard>(),
+                                                     kBoardVendorId, kBoardProductId);
+  board->RefuseOpens(3);
+  bus_.Plug(1, board);
+  ASSERT_TRUE(WaitForInstances({0}));
+  TestClient client(dir_ / "ezusb-0");
+  EXPECT_EQ(client.Control(IOCTL_VIO_BULK_EXCHANGE, ExchangeBlock(6, Bytes{0x4A}), 144).status,
+            STATUS_SUCCESS);
+}
+
+TEST_F(DeviceManagerTest, DeviceThatStaysRefusedIsDroppedUntilItComesBack) {
+  std::vector<std::string> busLog;
+  std::mutex busLogMutex;
+  host_->Stop();
+  host_->SetLog([&](const std::string& line) {
+    std::lock_guard lock(busLogMutex);
+    busLog.push_back(line);
+  });
+  host_->Start(manager_->Events());
+  auto board = std::make_shared<k27sim::SimUsbBoard>(std::make_shared<k27sim::SimBoard>(),
+                                                     kBoardVendorId, kBoardProductId);
+  board->RefuseOpens(1000);
+  bus_.Plug(1, board);
+  const auto dropped = [&] {
+    std::lock_guard lock(busLogMutex);
+    return !busLog.empty();
+  };
+  for (int i = 0; i < 1000 && !dropped(); ++i) std::this_thread::sleep_for(5ms);
+  ASSERT_TRUE(dropped());
+  EXPECT_NE(busLog.front().find("dropped"), std::string::npos) << busLog.front();
+  EXPECT_TRUE(manager_->Instances().empty());
+  EXPECT_FALSE(fs::exists(dir_ / "ezusb-0"));
+
+  // Plugged again (the refusals over), it is served.
+  board->RefuseOpens(0);
+  bus_.Unplug(1);
+  bus_.Plug(1, std::make_shared<k27sim::SimUsbBoard>(std::make_shared<k27sim::SimBoard>(),
+                                                     kBoardVendorId, kBoardProductId));
+  ASSERT_TRUE(WaitForInstances({0}));
+}
+
+// A bare part that is pulled out after `writes` firmware-load requests.
+class PartPulledMidDownload final : public k27sim::SimUsbDevice {
+ public:
+  PartPulledMidDownload(std::shared_ptr<k27sim::SimEzUsbPart> part, k27sim::SimUsbBus& bus, int port,
+                        int writes)
+      : part_(std::move(part)), bus_(bus), port_(port), writes_(writes) {}
+  std::uint16_t VendorId() const override { return part_->VendorId(); }
+  std::uint16_t ProductId() const override { return part_->ProductId(); }
+  k27sim::UsbTransferOutcome Control(const k27sim::UsbSetup& setup, std::span<std::uint8_t> data) override {
+    if (LeftBus()) return {k27sim::UsbOutcome::Gone, 0};
+    if ((setup.requestType & 0x60) == 0x40 && ++written_ == writes_) {
+      bus_.Unplug(port_);
+      return {k27sim::UsbOutcome::Gone, 0};
+    }
+    return part_->Control(setup, data);
+  }
+  k27sim::UsbTransferOutcome Out(std::uint8_t endpoint, std::span<const std::uint8_t> data) override {
+    return LeftBus() ? k27sim::UsbTransferOutcome{k27sim::UsbOutcome::Gone, 0} : part_->Out(endpoint, data);
+  }
+  k27sim::UsbTransferOutcome In(std::uint8_t endpoint, std::span<std::uint8_t> buffer) override {
+    return LeftBus() ? k27sim::UsbTransferOutcome{k27sim::UsbOutcome::Gone, 0} : part_->In(endpoint, buffer);
+  }
+  int Written() const { return written_; }
+
+ private:
+  std::shared_ptr<k27sim::SimEzUsbPart> part_;
+  k27sim::SimUsbBus& bus_;
+  const int port_;
+  const int writes_;
+  int written_ = 0;
+};
+
+TEST_F(DeviceManagerTest, BoardPulledDuringTheDownloadLeavesNothingBehind) {
+  k27sim::SimEzUsbPartOptions options;
+  options.vendorId = kLoaderVendorId;
+  options.productId = kLoaderProductId;
+  auto pulled = std::make_shared<PartPulledMidDownload>(
+      std::make_shared<k27sim::SimEzUsbPart>(std::make_shared<k27sim::SimBoard>(), options), bus_, 1, 6);
+  bus_.Plug(1, pulled);
+  for (int i = 0; i < 1000 && !LogHas("firmware load at"); ++i) std::this_thread::sleep_for(5ms);
+  ASSERT_TRUE(LogHas("firmware load at"));
+  EXPECT_GE(pulled->Written(), 6);
+  host_->Rescan();
+  std::this_thread::sleep_for(50ms);
+  EXPECT_TRUE(manager_->Instances().empty());
+  for (const auto& entry : fs::directory_iterator(dir_)) ADD_FAILURE() << "left behind: " << entry.path();
+
+  // The same port serves the next part as usual, under the lowest instance.
+  Plug(1);
+  ASSERT_TRUE(WaitForInstances({0}));
 }
 
 }  // namespace

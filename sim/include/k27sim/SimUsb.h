@@ -4,6 +4,7 @@
 // The USB host layer's simulator backend drives these.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -78,6 +79,18 @@ class SimUsbDevice {
   // state (unconfigured, no endpoint halted); its firmware keeps running.
   virtual void PortReset() {}
 
+  // Fault hook: the host's next `count` attempts to open the device fail as
+  // if access were denied, as right after an arrival while udev is still
+  // applying its rules.
+  void RefuseOpens(int count) { refusedOpens_.store(count); }
+  // The host opens the device: false while refusals are left.
+  bool Open() {
+    int left = refusedOpens_.load();
+    while (left > 0 && !refusedOpens_.compare_exchange_weak(left, left - 1)) {
+    }
+    return left <= 0;
+  }
+
  protected:
   void NotifyDataReady() {
     std::function<void()> callback;
@@ -104,6 +117,7 @@ class SimUsbDevice {
   friend class SimUsbBus;
   enum class Place { NeverPlugged, OnBus, Left };
 
+  std::atomic<int> refusedOpens_{0};
   mutable std::mutex callbackMutex_;
   std::function<void()> dataReady_;
   // Set by the bus while the device is plugged: asks the bus to re-enumerate

@@ -130,6 +130,13 @@ class LibusbBus final : public UsbBus {
     libusb_free_device_list(list, 1);
   }
 
+  void Rescan() override {
+    std::lock_guard lock(mutex_);
+    if (!running_) return;
+    rescan_ = true;
+    wake_.notify_all();
+  }
+
   void Stop() override {
     {
       std::lock_guard lock(mutex_);
@@ -212,7 +219,7 @@ class LibusbBus final : public UsbBus {
       std::optional<Event> event;
       {
         std::unique_lock lock(mutex_);
-        auto ready = [this] { return !running_ || !queue_.empty(); };
+        auto ready = [this] { return !running_ || !queue_.empty() || rescan_; };
         if (polling_)
           wake_.wait_until(lock, nextPoll_, ready);
         else
@@ -221,6 +228,8 @@ class LibusbBus final : public UsbBus {
         if (!queue_.empty()) {
           event = std::move(queue_.front());
           queue_.pop_front();
+        } else if (rescan_) {
+          rescan_ = false;
         } else if (std::chrono::steady_clock::now() >= nextPoll_) {
           nextPoll_ = std::chrono::steady_clock::now() + kPollInterval;
         } else {
@@ -318,6 +327,7 @@ class LibusbBus final : public UsbBus {
   std::condition_variable wake_;
   bool running_ = false;
   bool polling_ = false;
+  bool rescan_ = false;  // a look at the bus was asked for
   std::chrono::steady_clock::time_point nextPoll_;
   std::function<void(const std::string&)> log_;
   Events events_;

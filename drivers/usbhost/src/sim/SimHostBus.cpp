@@ -1,14 +1,20 @@
 // The simulated bus as the host layer offers it: plugging, unplugging and
 // re-enumeration become arrivals and departures, delivered on the bus's own
-// event thread in the order they happened.
+// event thread in the order they happened. Like a real bus, a device may
+// refuse to be opened for a moment after it arrives; such opens are retried
+// for a while before the device is dropped.
+#include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <deque>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <thread>
 #include <variant>
 
 #include "k27sim/SimUsb.h"
+#include "libusb/BusyRetry.h"
 #include "sim/SimHostDevice.h"
 #include "vantrel/usbhost/Backends.h"
 
@@ -55,6 +61,13 @@ class SimBusImpl final : public SimHostBus {
 
   void DeliverRequest(int port, PnpRequest request) override { Post(Request{port, request}); }
 
+  void Rescan() override { Post(Rescanning{}); }
+
+  void SetLog(std::function<void(const std::string&)> log) override {
+    std::lock_guard lock(mutex_);
+    log_ = std::move(log);
+  }
+
  private:
   struct Plugged {
     int port;
@@ -67,7 +80,8 @@ class SimBusImpl final : public SimHostBus {
     int port;
     PnpRequest request;
   };
-  using Event = std::variant<Plugged, Unplugged, Request>;
+  struct Rescanning {};
+  using Event = std::variant<Plugged, Unplugged, Request, Rescanning>;
 
   void Post(Event event) {
     std::lock_guard lock(mutex_);
@@ -90,7 +104,49 @@ class SimBusImpl final : public SimHostBus {
     }
   }
 
+  // Tries to open the device until it lets itself be opened or the retry
+  // window has passed; false then, or when the bus stops meanwhile.
+  bool OpenWithRetries(k27sim::SimUsbDevice& device) {
+    const auto deadline = std::chrono::steady_clock::now() + kBusyRetryWindow;
+    for (;;) {
+      if (device.Open()) return true;
+      if (std::chrono::steady_clock::now() >= deadline) return false;
+      std::unique_lock lock(mutex_);
+      if (wake_.wait_for(lock, kBusyRetryInterval, [this] { return !running_; })) return false;
+    }
+  }
+
+  void Log(const std::string& text) {
+    std::function<void(const std::string&)> log;
+    {
+      std::lock_guard lock(mutex_);
+      log = log_;
+    }
+    if (log)
+      log(text);
+    else
+      std::fprintf(stderr, "%s\n", text.c_str());
+  }
+
   void Handle(Plugged& plugged) {
+    {
+      std::lock_guard lock(mutex_);
+      // Reported already (a rescan, or a report repeated): one device.
+      if (auto it = devices_.find(plugged.port); it != devices_.end() && it->second->Is(*plugged.device))
+        return;
+      if (auto it = dropped_.find(plugged.port); it != dropped_.end() && it->second == plugged.device)
+        return;
+    }
+    if (!OpenWithRetries(*plugged.device)) {
+      {
+        std::lock_guard lock(mutex_);
+        if (!running_) return;
+        dropped_[plugged.port] = plugged.device;
+      }
+      Log("usbhost: device on port " + std::to_string(plugged.port) +
+          " dropped, it cannot be opened: access denied");
+      return;
+    }
     auto device = std::make_shared<SimHostDevice>(plugged.port, plugged.device, bus_);
     device->Attach();
     std::shared_ptr<SimHostDevice> replaced;
@@ -109,6 +165,7 @@ class SimBusImpl final : public SimHostBus {
     std::shared_ptr<SimHostDevice> device;
     {
       std::lock_guard lock(mutex_);
+      dropped_.erase(unplugged.port);
       auto it = devices_.find(unplugged.port);
       if (it == devices_.end()) return;  // a departure without an arrival
       device = it->second;
@@ -128,6 +185,19 @@ class SimBusImpl final : public SimHostBus {
     if (events_.request) events_.request(device->Identity(), request.request);
   }
 
+  // What sits on each port now against what was reported.
+  void Handle(Rescanning&) {
+    for (int port = 1; port <= bus_.Ports(); ++port) {
+      if (auto device = bus_.DeviceAt(port)) {
+        Plugged plugged{port, std::move(device)};
+        Handle(plugged);
+      } else {
+        Unplugged unplugged{port};
+        Handle(unplugged);
+      }
+    }
+  }
+
   void Depart(const std::shared_ptr<SimHostDevice>& device) {
     device->MarkGone();
     if (events_.departed) events_.departed(device->Identity());
@@ -140,6 +210,9 @@ class SimBusImpl final : public SimHostBus {
   Events events_;
   std::deque<Event> queue_;
   std::map<int, std::shared_ptr<SimHostDevice>> devices_;
+  // Devices that could not be opened: not tried again until they leave.
+  std::map<int, std::shared_ptr<k27sim::SimUsbDevice>> dropped_;
+  std::function<void(const std::string&)> log_;
   std::thread thread_;
 };
 

@@ -41,7 +41,67 @@ SimHostDevice::SimHostDevice(int port, std::shared_ptr<k27sim::SimUsbDevice> dev
   identity_.productId = device_->ProductId();
 }
 
-SimHostDevice::~SimHostDevice() { device_->SetDataReadyCallback({}); }
+SimHostDevice::~SimHostDevice() {
+  device_->SetDataReadyCallback({});
+  {
+    std::lock_guard lock(isoClockMutex_);
+    isoClockStop_ = true;
+    isoClockWake_.notify_all();
+  }
+  if (isoClock_.joinable()) {
+    if (isoClock_.get_id() == std::this_thread::get_id())
+      isoClock_.detach();
+    else
+      isoClock_.join();
+  }
+}
+
+void SimHostDevice::ScheduleIso(TransferRequest& request) {
+  const std::uint32_t now = bus_.FrameNumber();
+  std::uint32_t& next = nextIsoFrame_[request.endpoint];
+  if (request.startAsap) {
+    request.startFrame = static_cast<std::int32_t>(next - now) > 0 ? next : now;
+    request.startAsap = false;
+  }
+  next = request.startFrame + static_cast<std::uint32_t>(request.isoPackets.size());
+}
+
+bool SimHostDevice::IsoDue(const TransferRequest& request) const {
+  const std::uint32_t end =
+      request.startFrame + static_cast<std::uint32_t>(request.isoPackets.size());
+  return static_cast<std::int32_t>(bus_.FrameNumber() - end) >= 0;
+}
+
+bool SimHostDevice::IsoWaiting() {
+  std::lock_guard lock(mutex_);
+  for (const auto& transfer : waiting_)
+    if (transfer->Request().type == TransferType::Isochronous) return true;
+  return false;
+}
+
+void SimHostDevice::WakeIsoClock() {
+  std::lock_guard lock(isoClockMutex_);
+  isoPending_ = true;
+  if (!isoClock_.joinable()) isoClock_ = std::thread([this] { RunIsoClock(); });
+  isoClockWake_.notify_all();
+}
+
+void SimHostDevice::RunIsoClock() {
+  std::unique_lock lock(isoClockMutex_);
+  while (!isoClockStop_) {
+    if (!isoPending_) {
+      isoClockWake_.wait(lock, [this] { return isoClockStop_ || isoPending_; });
+      continue;
+    }
+    isoClockWake_.wait_for(lock, std::chrono::milliseconds(1));
+    lock.unlock();
+    RetryWaiting();
+    lock.lock();
+    // Decided under the clock's lock, so that a transfer submitted meanwhile
+    // is either seen here or wakes the clock again.
+    isoPending_ = IsoWaiting();
+  }
+}
 
 void SimHostDevice::Attach() {
   std::weak_ptr<SimHostDevice> self = shared_from_this();
@@ -60,6 +120,7 @@ std::shared_ptr<PendingTransfer> SimHostDevice::Submit(TransferRequest request) 
       transfer->Complete({USBD_STATUS_DEVICE_GONE, 0, transfer->Request().isoPackets, 0});
       return transfer;
     }
+    if (transfer->Request().type == TransferType::Isochronous) ScheduleIso(transfer->MutableRequest());
     waiting_.push_back(transfer);
   }
   if (Attempt(*transfer)) {
@@ -67,6 +128,7 @@ std::shared_ptr<PendingTransfer> SimHostDevice::Submit(TransferRequest request) 
     waiting_.remove(transfer);
   }
   if (retryPending_.exchange(false)) RetryWaiting();
+  if (transfer->Request().type == TransferType::Isochronous && !transfer->Completed()) WakeIsoClock();
   return transfer;
 }
 
@@ -109,9 +171,9 @@ bool SimHostDevice::Attempt(SimTransfer& transfer) {
                                           : device_->Out(request.endpoint, request.data);
       break;
     case TransferType::Isochronous:
+      if (!IsoDue(request)) return false;
       for (const auto& p : request.isoPackets) packets.push_back({p.offset, p.length, 0, false});
-      outcome = device_->Isochronous(request.endpoint, request.data, packets,
-                                     request.startAsap ? bus_.FrameNumber() : request.startFrame);
+      outcome = device_->Isochronous(request.endpoint, request.data, packets, request.startFrame);
       break;
   }
   if (outcome.outcome == k27sim::UsbOutcome::Nak) return false;
@@ -131,7 +193,7 @@ bool SimHostDevice::Attempt(SimTransfer& transfer) {
       result.isoPackets[i].status =
           packets[i].error ? USBD_STATUS_ISO_TD_ERROR : USBD_STATUS_SUCCESS;
     }
-    result.startFrame = request.startAsap ? bus_.FrameNumber() : request.startFrame;
+    result.startFrame = request.startFrame;
   }
   transfer.Complete(std::move(result));
   return true;

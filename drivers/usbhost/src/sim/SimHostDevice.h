@@ -6,8 +6,10 @@
 #include <atomic>
 #include <condition_variable>
 #include <list>
+#include <map>
 #include <memory>
 #include <mutex>
+#include <thread>
 
 #include "k27sim/SimUsb.h"
 #include "vantrel/usbhost/UsbHost.h"
@@ -24,6 +26,8 @@ class SimHostDevice final : public UsbDevice, public std::enable_shared_from_thi
   void Attach();
 
   DeviceIdentity Identity() const override { return identity_; }
+  // True when this stands for `device` of the simulated bus.
+  bool Is(const k27sim::SimUsbDevice& device) const { return device_.get() == &device; }
   std::shared_ptr<PendingTransfer> Submit(TransferRequest request) override;
   std::uint32_t SelectConfiguration(std::uint8_t configurationValue, std::uint8_t interface,
                                     std::uint8_t alternate, InterfaceInfo* selected) override;
@@ -61,6 +65,22 @@ class SimHostDevice final : public UsbDevice, public std::enable_shared_from_thi
   // one reply.
   std::mutex attemptMutex_;
   std::atomic<bool> retryPending_{false};
+
+  // Isochronous transfers wait for their frames, as on a host controller:
+  // each is scheduled on its endpoint right after the one before it and
+  // completes once the bus's frame counter has passed its last frame. While
+  // one waits, a clock thread looks at the counter every millisecond.
+  void ScheduleIso(TransferRequest& request);
+  bool IsoDue(const TransferRequest& request) const;
+  bool IsoWaiting();
+  void WakeIsoClock();
+  void RunIsoClock();
+  std::map<std::uint8_t, std::uint32_t> nextIsoFrame_;  // under mutex_
+  std::mutex isoClockMutex_;
+  std::condition_variable isoClockWake_;
+  bool isoPending_ = false;    // under isoClockMutex_
+  bool isoClockStop_ = false;  // under isoClockMutex_
+  std::thread isoClock_;
 };
 
 }  // namespace vantrel::usbhost

@@ -118,6 +118,10 @@ class UsbBus {
   virtual void Start(Events events) = 0;
   // Stops delivering events; returns once no handler runs any more.
   virtual void Stop() = 0;
+  // Looks at the bus again, as at Start: devices that came or went without
+  // an event are reported; one already reported is not reported again.
+  // Returns at once; the reports follow on the event thread.
+  virtual void Rescan() {}
 };
 
 }  // namespace vantrel::usbhost

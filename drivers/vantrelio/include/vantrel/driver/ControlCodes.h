@@ -13,6 +13,7 @@ namespace vantrel::driver {
 // NT status values carried back with every request.
 enum NtStatus : std::uint32_t {
   STATUS_SUCCESS = 0x00000000,
+  STATUS_DEVICE_BUSY = 0x80000011,
   STATUS_UNSUCCESSFUL = 0xC0000001,
   STATUS_INVALID_PARAMETER = 0xC000000D,
   STATUS_INSUFFICIENT_RESOURCES = 0xC0000017,

@@ -1,0 +1,218 @@
+// The library against a real daemon process: exchanges of several processes
+// on one channel keep their own replies, only the daemon's group gets in, and
+// a daemon that goes away and comes back is an error, then a connection again.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <grp.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <future>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <vantrel/VantrelUSB.h>
+
+#include "link/SocketDeviceLink.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+pid_t Spawn(const std::vector<std::string>& args) {
+  std::vector<char*> argv;
+  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  pid_t pid = -1;
+  if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = -1;
+  posix_spawn_file_actions_destroy(&actions);
+  return pid;
+}
+
+int Wait(pid_t pid) {
+  int status = 0;
+  if (::waitpid(pid, &status, 0) != pid) return -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Four ranges of SRAM above the board image, each filled with its own byte.
+constexpr int kPeers = 4;
+unsigned RangeAddress(int peer) { return 0x8000u + 0x400u * static_cast<unsigned>(peer); }
+unsigned RangeFill(int peer) { return 0x11u * static_cast<unsigned>(peer + 1); }
+
+class DaemonClientTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() / ("k27-client-test-" + std::to_string(::getpid()));
+    fs::create_directories(dir_);
+    // The daemon makes its own folder inside, with its own permissions.
+    ::setenv("VANTREL_DEVICE_DIR", DeviceDir().c_str(), 1);
+  }
+  void TearDown() override {
+    StopDaemon(SIGTERM);
+    std::error_code ignored;
+    fs::remove_all(dir_, ignored);
+  }
+
+  fs::path DeviceDir() const { return dir_ / "run"; }
+
+  void StartDaemon(std::vector<std::string> extra = {}) {
+    std::vector<std::string> args = {VANTRELIO_PATH, "--simulate", "--device-dir", DeviceDir().string()};
+    args.insert(args.end(), extra.begin(), extra.end());
+    daemon_ = Spawn(args);
+    ASSERT_GT(daemon_, 0);
+    for (int i = 0; i < 1000 && !vantrel::SocketDeviceLink::Open(0); ++i) std::this_thread::sleep_for(10ms);
+    ASSERT_TRUE(vantrel::SocketDeviceLink::Open(0)) << "the daemon does not serve ezusb-0";
+  }
+  void StopDaemon(int signal) {
+    if (daemon_ <= 0) return;
+    ::kill(daemon_, signal);
+    Wait(daemon_);
+    daemon_ = -1;
+  }
+
+  // Fills each peer's range, then runs the peers at once; their exit codes.
+  std::vector<int> RunSramPeers(int reads) {
+    VantrelUSB board;
+    EXPECT_NE(board.init(0), 0);
+    for (int peer = 0; peer < kPeers; ++peer) {
+      std::vector<unsigned char> fill(62, static_cast<unsigned char>(RangeFill(peer)));
+      EXPECT_NE(board.WriteSRAM(static_cast<unsigned short>(RangeAddress(peer)), fill.data(), 62), 0);
+    }
+    board.close();
+    std::vector<pid_t> peers;
+    for (int peer = 0; peer < kPeers; ++peer)
+      peers.push_back(Spawn({BOARD_PEER_PATH, "sram", std::to_string(RangeAddress(peer)),
+                             std::to_string(RangeFill(peer)), std::to_string(reads)}));
+    std::vector<int> results;
+    for (pid_t peer : peers) results.push_back(peer > 0 ? Wait(peer) : -1);
+    return results;
+  }
+
+  fs::path dir_;
+  pid_t daemon_ = -1;
+};
+
+TEST_F(DaemonClientTest, ProcessesReadingOneChannelNeverGetAnotherRangesData) {
+  StartDaemon();
+  EXPECT_EQ(RunSramPeers(2000), std::vector<int>(kPeers, 0)) << "0 clean, 3 foreign data, 4 a failed read";
+}
+
+TEST_F(DaemonClientTest, WithoutTheChannelLockRepliesCross) {
+  // The same peers against a daemon whose exchanges may interleave: some
+  // command's reply goes to another process (3), or is taken away from its
+  // own (4). This is what the lock in the daemon prevents.
+  StartDaemon({"--unlocked-exchanges"});
+  const std::vector<int> results = RunSramPeers(20000);
+  int crossed = 0;
+  for (int result : results) {
+    EXPECT_NE(result, 1) << "a peer could not connect";
+    if (result == 3 || result == 4) ++crossed;
+  }
+  EXPECT_GT(crossed, 0);
+}
+
+TEST_F(DaemonClientTest, VanishedDaemonFailsEveryExchangeAndInitReconnects) {
+  // A SIGPIPE would end this process: the library must never raise one.
+  ::signal(SIGPIPE, SIG_DFL);
+  StartDaemon();
+  VantrelUSB board;
+  ASSERT_NE(board.init(0), 0);
+  unsigned char inputs[5];
+  ASSERT_NE(board.GetInputs(inputs), 0);
+
+  StopDaemon(SIGKILL);  // its socket file stays behind
+  auto calls = std::async(std::launch::async, [&board] {
+    std::vector<std::pair<int, int>> results;
+    unsigned char bytes[62];
+    for (int i = 0; i < 5; ++i) {
+      board.ClearErrors();
+      const int result = i % 2 ? board.ReadSRAM(0x8000, bytes, sizeof bytes) : board.GetInputs(bytes);
+      results.emplace_back(result, static_cast<int>(board.GetLastError()));
+    }
+    return results;
+  });
+  ASSERT_EQ(calls.wait_for(20s), std::future_status::ready) << "an exchange hangs";
+  for (const auto& [result, error] : calls.get()) {
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(error, 4);
+  }
+  EXPECT_EQ(board.init(0), 0);  // nobody serves the socket
+  EXPECT_EQ(board.GetLastError(), 0);
+
+  StartDaemon();
+  ASSERT_NE(board.init(0), 0);
+  EXPECT_NE(board.GetInputs(inputs), 0);
+  EXPECT_EQ(board.close(), 1);
+}
+
+// Runs `client` in a child process as nobody (uid 65534) with group `gid`
+// and the supplementary `groups`; its exit status, and what it wrote on
+// standard error.
+std::pair<int, std::string> RunAsNobody(gid_t gid, const std::vector<gid_t>& groups, int (*client)()) {
+  int pipeFds[2];
+  if (::pipe(pipeFds) != 0) return {-1, "pipe"};
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::dup2(pipeFds[1], STDERR_FILENO);
+    ::close(pipeFds[0]);
+    if (::setgroups(groups.size(), groups.data()) != 0 || ::setgid(gid) != 0 || ::setuid(65534) != 0)
+      ::_exit(90);
+    ::_exit(client());
+  }
+  ::close(pipeFds[1]);
+  std::string text;
+  char chunk[512];
+  for (ssize_t n; (n = ::read(pipeFds[0], chunk, sizeof chunk)) > 0;) text.append(chunk, static_cast<std::size_t>(n));
+  ::close(pipeFds[0]);
+  return {Wait(child), text};
+}
+
+// 0 when init failed with no error code, 1 when it connected, 2 otherwise.
+int InitBoardZero() {
+  VantrelUSB board;
+  const int connected = board.init(0);
+  if (connected) return 1;
+  return board.GetLastError() == 0 ? 0 : 2;
+}
+
+TEST_F(DaemonClientTest, OnlyMembersOfTheDaemonsGroupGetIn) {
+  if (::getuid() != 0) GTEST_SKIP() << "needs root, to run a client as another user";
+  const group* nogroup = ::getgrgid(65534);
+  ASSERT_NE(nogroup, nullptr);
+  const std::string groupName = nogroup->gr_name;
+  StartDaemon({"--group", groupName});
+  struct stat st {};
+  ASSERT_EQ(::stat(DeviceDir().c_str(), &st), 0);
+  EXPECT_EQ(st.st_gid, 65534u);
+  EXPECT_EQ(st.st_mode & 07777, 0770u);
+  ASSERT_EQ(::stat((DeviceDir() / "ezusb-0").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0660u);
+
+  // The parent of the device folder must let nobody through.
+  fs::permissions(dir_, fs::perms(0755), fs::perm_options::replace);
+  const auto [outsider, outsiderText] = RunAsNobody(1, {}, InitBoardZero);
+  EXPECT_EQ(outsider, 0) << outsiderText;
+  EXPECT_NE(outsiderText.find("no access"), std::string::npos) << outsiderText;
+  EXPECT_NE(outsiderText.find("usermod -aG vantrel"), std::string::npos) << outsiderText;
+
+  // A member of the group (as after usermod -aG) gets in.
+  const auto [member, memberText] = RunAsNobody(1, {65534}, InitBoardZero);
+  EXPECT_EQ(member, 1) << memberText;
+}
+
+}  // namespace
