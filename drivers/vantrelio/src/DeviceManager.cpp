@@ -120,6 +120,7 @@ void DeviceManager::Departed(const usbhost::DeviceIdentity& identity) {
     if (it == boards_.end()) return;  // a loader device, or one never served
     board = std::move(it->second);
     boards_.erase(it);
+    removing_.push_back(board.device->Instance());
   }
   RemoveBoard(identity.Location(), std::move(board));
 }
@@ -136,6 +137,7 @@ void DeviceManager::RemoveBoard(const std::string& location, Board board) {
   Log("board at " + location + " removed: \\Device\\Ezusb-" + std::to_string(instance) + " deleted");
   std::lock_guard lock(mutex_);
   used_[static_cast<std::size_t>(instance)] = false;
+  std::erase(removing_, instance);
   changed_.notify_all();
 }
 
@@ -164,6 +166,7 @@ void DeviceManager::RemoveAll() {
   {
     std::lock_guard lock(mutex_);
     boards.swap(boards_);
+    for (const auto& [location, board] : boards) removing_.push_back(board.device->Instance());
   }
   for (auto& [location, board] : boards) RemoveBoard(location, std::move(board));
 }
@@ -172,6 +175,7 @@ std::vector<int> DeviceManager::Instances() const {
   std::lock_guard lock(mutex_);
   std::vector<int> instances;
   for (const auto& [location, board] : boards_) instances.push_back(board.device->Instance());
+  instances.insert(instances.end(), removing_.begin(), removing_.end());
   std::sort(instances.begin(), instances.end());
   return instances;
 }

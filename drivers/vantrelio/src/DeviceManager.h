@@ -58,7 +58,8 @@ class DeviceManager {
   usbhost::UsbBus::Events Events();
   // Removes every board, as if each had left (at shutdown).
   void RemoveAll();
-  // The instances now served, lowest first.
+  // The instances now served, lowest first; a departing board counts until
+  // its socket has gone.
   std::vector<int> Instances() const;
   // Waits until `count` boards are started, at most `limit`; false (with
   // the reason) when they are not, or a board could not be served.
@@ -85,6 +86,7 @@ class DeviceManager {
   std::condition_variable changed_;
   std::map<std::string, Board> boards_;  // by bus location
   std::array<bool, kInstances> used_{};
+  std::vector<int> removing_;  // instances whose removal is under way
   std::string failure_;  // the first board that could not be served
 };
 
