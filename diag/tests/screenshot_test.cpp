@@ -18,10 +18,13 @@
 #include <memory>
 
 #include "CColouredListBox.h"
+#include "CXMLTreeView.h"
 #include "K27DiagApp.h"
 #include "K27DiagSheet.h"
 #include "SimBoardProbe.h"
 #include "SimDaemon.h"
+#include "pages/CCTalkPage.h"
+#include "pages/CTransactionView.h"
 #include "pages/SerialPortPage.h"
 #include "pages/IOPage.h"
 #include "pages/ReelPage.h"
@@ -43,6 +46,24 @@ QString FileSafe(const QString& caption) {
   }
   while (out.endsWith(QLatin1Char('-'))) out.chop(1);
   return out.isEmpty() ? QStringLiteral("page") : out;
+}
+
+// The ccTalk page after a simple poll of the simulator's coin acceptor on
+// port B, read from the shipped dictionaries.
+void ShowCcTalkTransaction(CCTalkPage* page, const QString& folder) {
+  QCOMPARE(k27diag_test::SimConsole(folder, {QStringLiteral("serial"), QStringLiteral("B"), QStringLiteral("attach"),
+                                             QStringLiteral("cctalk")}),
+           QString());
+  auto* tree = page->findChild<CXMLTreeView*>(QStringLiteral("id1023"));
+  auto* list = page->findChild<CTransactionView*>(QStringLiteral("id1022"));
+  auto* send = page->findChild<QPushButton*>(QStringLiteral("id1014"));
+  QVERIFY(tree != nullptr && list != nullptr && send != nullptr);
+  const auto polls = tree->findItems(QStringLiteral("Command [254]"), Qt::MatchStartsWith | Qt::MatchRecursive);
+  QVERIFY2(!polls.isEmpty(), "the shipped dictionaries were not found");
+  tree->setCurrentItem(polls.front());
+  tree->scrollToItem(polls.front());
+  QTest::mouseClick(send, Qt::LeftButton);
+  QTRY_VERIFY(list->topLevelItemCount() >= 2);
 }
 
 // The Serial Port page mid-exchange: its greeting sent to a loopback plug on
@@ -140,6 +161,12 @@ void ScreenshotTest::everyPagePaints() {
   sheet->activateWindow();
   QVERIFY(QTest::qWaitForWindowExposed(sheet.get()));
 
+  // The ccTalk page reads the dictionaries of its current folder when it is
+  // first shown: the shipped ones.
+  const QString startDir = QDir::currentPath();
+  QVERIFY(QDir::setCurrent(QStringLiteral(K27_DICTIONARY_DIR)));
+  const auto restoreDir = qScopeGuard([&] { QDir::setCurrent(startDir); });
+
   QTabWidget* tabs = sheet->Tabs();
   QVERIFY(tabs != nullptr);
   const QStringList expected{QStringLiteral("cctalk Port"),   QStringLiteral("Input / Output"),
@@ -160,6 +187,7 @@ void ScreenshotTest::everyPagePaints() {
     QTRY_VERIFY(page->isVisible());
     QTRY_VERIFY(page->width() > 0 && page->height() > 0);
     QCoreApplication::processEvents();
+    if (auto* ccTalk = qobject_cast<CCTalkPage*>(page)) ShowCcTalkTransaction(ccTalk, daemon_.Folder());
     if (auto* serial = qobject_cast<SerialPortPage*>(page)) ShowSerialExchange(serial, daemon_.Folder());
     if (auto* io = qobject_cast<IOPage*>(page)) ShowLiveInputs(sheet.get(), io, daemon_.Folder());
     if (auto* reels = qobject_cast<ReelPage*>(page)) ShowTurningReels(reels);
