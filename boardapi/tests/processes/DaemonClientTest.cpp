@@ -21,33 +21,16 @@
 
 #include <vantrel/VantrelUSB.h>
 
+#include "ChildProcess.h"
 #include "link/SocketDeviceLink.h"
-
-extern char** environ;
 
 namespace {
 
+using vantrel::test::Spawn;
+using vantrel::test::Wait;
+
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-
-pid_t Spawn(const std::vector<std::string>& args) {
-  std::vector<char*> argv;
-  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-  pid_t pid = -1;
-  if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = -1;
-  posix_spawn_file_actions_destroy(&actions);
-  return pid;
-}
-
-int Wait(pid_t pid) {
-  int status = 0;
-  if (::waitpid(pid, &status, 0) != pid) return -1;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
 
 // Four ranges of SRAM above the board image, each filled with its own byte.
 constexpr int kPeers = 4;

@@ -23,34 +23,16 @@
 #include <vantrel/driver/SimConsoleProtocol.h>
 
 #include "OutputStress.h"
+#include "ChildProcess.h"
 #include "link/SocketDeviceLink.h"
 #include "shared/SharedState.h"
 
-extern char** environ;
-
 namespace {
 
+using vantrel::test::Spawn;
+using vantrel::test::Wait;
+
 namespace fs = std::filesystem;
-
-pid_t Spawn(const std::vector<std::string>& args, const std::string& output = "/dev/null") {
-  std::vector<char*> argv;
-  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output.c_str(),
-                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  pid_t pid = -1;
-  if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = -1;
-  posix_spawn_file_actions_destroy(&actions);
-  return pid;
-}
-
-int Wait(pid_t pid) {
-  int status = 0;
-  if (::waitpid(pid, &status, 0) != pid) return -1;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
 
 std::string Hex(const unsigned char* bytes, std::size_t count) {
   std::string text;
