@@ -71,7 +71,8 @@ constexpr const char* kUsage =
     "                       format (Wireshark, tshark -r FILE)\n"
     "  --group NAME         group whose members may use the boards: it owns the\n"
     "                       sockets (0660) and a device folder the daemon creates\n"
-    "                       (0770); default vantrel\n"
+    "                       (0770); default vantrel, or with --simulate the\n"
+    "                       daemon's own group\n"
     "  --verbose            report connections (with the client's pid and uid) and\n"
     "                       exchanges on standard error\n"
 
@@ -86,7 +87,9 @@ struct Options {
   bool simulate = false;
   bool verbose = false;
   bool exchangeLocks = true;
-  std::string group = "vantrel";
+  // Empty: the default, vantrel for real boards; a simulated daemon is a
+  // developer's own and keeps its own group.
+  std::string group;
   std::optional<std::string> deviceDir;
   std::optional<std::string> tracePath;
   std::optional<std::string> capturePath;
@@ -309,7 +312,8 @@ int Run(const Options& options) {
     managed.boardId = {kBoardVendorId, kBoardProductId};
     managed.log = Report;
     managed.verbose = options.verbose;
-    managed.group = FindGroup(options.group);
+    if (!options.group.empty() || !options.simulate)
+      managed.group = FindGroup(options.group.empty() ? std::string("vantrel") : options.group);
     managed.exchangeLocks = options.exchangeLocks;
     if (trace || options.verbose) {
       managed.exchanges = [&trace, verbose = options.verbose](const ExchangeRecord& record) {

@@ -331,5 +331,18 @@ TEST_F(DaemonTest, MissingGroupIsReportedAndTheBoardsAreServedAnyway) {
   EXPECT_EQ(client.Control(IOCTL_VIO_SELECT_INTERFACE, Bytes{0, 1}, 0).status, STATUS_SUCCESS);
 }
 
+// A simulated daemon is a developer's own: without --group it keeps its own
+// group and says nothing about vantrel.
+TEST_F(DaemonTest, SimulatedDaemonKeepsItsOwnGroupByDefault) {
+  Daemon d({"--simulate", "--device-dir", dir.string()});
+  ASSERT_TRUE(d.WaitForLine("serving 1 simulated board(s)"));
+  struct stat socket {};
+  ASSERT_EQ(::stat((dir / "ezusb-0").c_str(), &socket), 0);
+  EXPECT_EQ(socket.st_gid, ::getegid());
+  d.Signal(SIGTERM);
+  EXPECT_EQ(d.Wait(), 0);
+  EXPECT_EQ(d.Stderr().find("group"), std::string::npos) << d.Stderr();
+}
+
 }  // namespace
 }  // namespace vantrel::driver
