@@ -53,6 +53,13 @@ class SimDaemon {
   QStringList extraArguments_;
 };
 
+// The sheet's tab captions, in their order.
+inline QStringList TabCaptions() {
+  return {QStringLiteral("cctalk Port"),   QStringLiteral("Input / Output"), QStringLiteral("Real-Time Clock"),
+          QStringLiteral("Serial Port"),   QStringLiteral("EEPROM Memory"),  QStringLiteral("SRAM Memory"),
+          QStringLiteral("Reels"),         QStringLiteral("About")};
+}
+
 // Connects the application to board 0 and shows its sheet.
 inline std::unique_ptr<CK27DiagSheet> OpenSheet(CK27DiagApp& app, const QString& caption) {
   app.InitialiseBoard();

@@ -125,10 +125,7 @@ void AboutTest::sheetTabsAndStartPage() {
   QCOMPARE(sheet->windowTitle(), kCaption);
   QTabWidget* tabs = sheet->Tabs();
   QVERIFY(tabs != nullptr);
-  const QStringList expected{QStringLiteral("cctalk Port"),   QStringLiteral("Input / Output"),
-                             QStringLiteral("Real-Time Clock"), QStringLiteral("Serial Port"),
-                             QStringLiteral("EEPROM Memory"), QStringLiteral("SRAM Memory"),
-                             QStringLiteral("Reels"),         QStringLiteral("About")};
+  const QStringList expected = k27diag_test::TabCaptions();
   QStringList captions;
   for (int i = 0; i < tabs->count(); ++i) captions << tabs->tabText(i);
   QCOMPARE(captions, expected);
