@@ -210,8 +210,11 @@ void ControlServer::Stop() {
     std::lock_guard<std::mutex> connectionsLock(connectionsMutex_);
     connections.swap(connections_);
   }
-  // A thread may be blocked sending to a client that does not read.
-  for (auto& connection : connections) ::shutdown(connection->fd, SHUT_RDWR);
+  // Only the receiving side: it wakes each thread's blocking receive, while a
+  // reply still being sent (a board removed during an exchange answers its
+  // request with a failure) goes out before the connection closes. A thread
+  // waiting on a client that does not read sees the stop event instead.
+  for (auto& connection : connections) ::shutdown(connection->fd, SHUT_RD);
   for (auto& connection : connections) {
     if (connection->thread.joinable()) connection->thread.join();
     ::close(connection->fd);

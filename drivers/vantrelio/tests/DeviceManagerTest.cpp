@@ -136,10 +136,14 @@ TEST_F(DeviceManagerTest, UnplugDuringAnExchangeEndsItAndLaterRequestsFail) {
   ASSERT_TRUE(WaitForInstances({0}));
   board->InjectFault(2, 0x06, {k27sim::FaultKind::NoReply, 0, -1});
   TestClient client(dir_ / "ezusb-0");
+  const std::uint64_t commandsBefore = board->CommandCount(2);
   auto exchange = std::async(std::launch::async, [&] {
     return client.Control(IOCTL_VIO_BULK_EXCHANGE, ExchangeBlock(2, Bytes{0x06}), 144).status;
   });
-  std::this_thread::sleep_for(50ms);
+  // The unplug comes only once the command has reached the board.
+  for (int i = 0; i < 2000 && board->CommandCount(2) == commandsBefore; ++i)
+    std::this_thread::sleep_for(1ms);
+  ASSERT_GT(board->CommandCount(2), commandsBefore);
   const auto unplugged = std::chrono::steady_clock::now();
   bus_.Unplug(1);
   ASSERT_EQ(exchange.wait_for(5s), std::future_status::ready);
