@@ -14,7 +14,7 @@
 DictionaryItem* DictionaryStore::MakeRecord(std::string code) {
   auto item = std::make_unique<DictionaryItem>();
   item->code = std::move(code);
-  item->length = "0";
+  item->length.assign(1, '0');  // (assigning "0" trips a GCC 12 -O3 -Wrestrict false alarm)
   item->kind = DictionaryItem::kRecord;
   item->owner = item.get();
   items_.push_back(std::move(item));

@@ -142,12 +142,18 @@ Response SimReels::Synchronise(std::span<const std::uint8_t> payload) {
 
 Response SimReels::Status(std::span<const std::uint8_t> payload) const {
   if (!payload.empty()) return Response::Status(status::kReelStatusLengthError);
-  std::vector<std::uint8_t> data;
+  // Six bytes a reel, written in place into a buffer sized once.
+  constexpr std::size_t kBytesPerReel = 6;
+  std::vector<std::uint8_t> data(reels_.size() * kBytesPerReel);
+  std::size_t at = 0;
   for (const Reel& r : reels_) {
     const ReelState& s = r.state;
-    data.insert(data.end(), {static_cast<std::uint8_t>(s.position >> 8), static_cast<std::uint8_t>(s.position),
-                             static_cast<std::uint8_t>(s.error >> 8), static_cast<std::uint8_t>(s.error),
-                             static_cast<std::uint8_t>(s.busy ? 1 : 0), static_cast<std::uint8_t>(s.sync ? 1 : 0)});
+    data[at++] = static_cast<std::uint8_t>(s.position >> 8);
+    data[at++] = static_cast<std::uint8_t>(s.position);
+    data[at++] = static_cast<std::uint8_t>(s.error >> 8);
+    data[at++] = static_cast<std::uint8_t>(s.error);
+    data[at++] = s.busy ? 1 : 0;
+    data[at++] = s.sync ? 1 : 0;
   }
   return Response::Ok(std::move(data));
 }

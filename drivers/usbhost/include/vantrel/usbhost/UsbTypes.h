@@ -76,9 +76,14 @@ struct DeviceIdentity {
   std::uint16_t productId = 0;
   // "bus-port.port..." for logs and de-duplication.
   std::string Location() const {
-    std::string text = std::to_string(bus) + "-";
-    for (std::size_t i = 0; i < portPath.size(); ++i)
-      text += (i ? "." : "") + std::to_string(portPath[i]);
+    std::string text = std::to_string(bus);
+    char separator = '-';
+    for (const std::uint8_t port : portPath) {
+      text += separator;
+      text += std::to_string(port);
+      separator = '.';
+    }
+    if (portPath.empty()) text += '-';
     return text;
   }
 };
