@@ -166,9 +166,9 @@ int Scan(Invocation& invocation, const Options& options, Bus& bus) {
   int polled = 0;
   WatchSignals();
   {
-    Progress progress("scanning", static_cast<std::uint64_t>(options.last - options.first + 1) * 1000);
+    Progress progress("scanning", static_cast<std::uint64_t>(options.last - options.first + 1), "addresses", 1);
     for (int address = options.first; address <= options.last && !Interrupted(); ++address) {
-      progress.Update(static_cast<std::uint64_t>(address - options.first) * 1000);
+      progress.Update(static_cast<std::uint64_t>(address - options.first));
       if (address == options.source) continue;
       ++polled;
       const auto target = static_cast<std::uint8_t>(address);
@@ -177,9 +177,11 @@ int Scan(Invocation& invocation, const Options& options, Bus& bus) {
       const std::string product = AskText(bus, target, 244);
       if (invocation.json)
         devices.Push(Json::Object().Add("address", address).Add("category", category).Add("product", product));
-      else
+      else {
+        progress.Clear();
         PrintLine("address " + std::to_string(address) + ": " + (category.empty() ? "?" : category) + ", product " +
                   (product.empty() ? "?" : product));
+      }
     }
   }
   if (invocation.json) PrintLine(Json::Object().Add("devices", devices).Add("polled", polled).Text());

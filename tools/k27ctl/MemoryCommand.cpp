@@ -149,6 +149,7 @@ int RunMemory(Invocation& invocation, const Args& args, const std::string& name)
     Progress progress(std::string("reading ") + memory.Name(), n);
     std::uint64_t done = 0;
     const auto bytes = memory.Read(at, n, progress, done);
+    progress.Done();
     if (invocation.json) PrintLine(Json::Object().Add("address", std::int64_t(at)).Add("count", std::int64_t(n)).Add("bytes", Hex(bytes)).Text());
     else PrintDump(at, bytes);
     return kExitOk;
@@ -168,6 +169,7 @@ int RunMemory(Invocation& invocation, const Args& args, const std::string& name)
     Progress progress(std::string("dumping ") + memory.Name(), n);
     std::uint64_t done = 0;
     const auto bytes = memory.Read(at, n, progress, done);
+    progress.Done();
     WriteImageFile(path, fileFormat, at, bytes);
     if (invocation.json)
       PrintLine(Json::Object().Add("file", path).Add("address", std::int64_t(at)).Add("count", std::int64_t(n)).Add("format", formatName).Text());
@@ -225,6 +227,7 @@ int RunMemory(Invocation& invocation, const Args& args, const std::string& name)
         }
       }
   }
+  progress.Done();
   if (invocation.json) {
     Json result = Json::Object().Add("file", path).Add("compared", std::int64_t(total)).Add("equal", !first).Add("differences", std::int64_t(differences));
     if (first) result.Add("first_difference", std::int64_t(*first));
