@@ -3,6 +3,7 @@
 #include <signal.h>
 #include <time.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -83,13 +84,15 @@ std::int64_t ParseNumber(const std::string& text, std::int64_t low, std::int64_t
     base = 16;
     digits.erase(0, 2);
   }
-  if (digits.empty() || digits.size() > 18) throw UsageError(what + " must be a number" + range + ", not '" + text + "'");
+  const std::string notNumber = what + " must be a number" + range + ", not '" + text + "'";
+  if (digits.empty()) throw UsageError(notNumber);
+  for (const char c : digits)
+    if (HexDigit(c) < 0 || HexDigit(c) >= base) throw UsageError(notNumber);
+  digits.erase(0, std::min(digits.find_first_not_of('0'), digits.size() - 1));
+  // Longer than this is beyond every range here, and would overflow.
+  if (digits.size() > (base == 16 ? 15u : 18u)) throw UsageError(what + " is out of range" + range + ": " + text);
   std::int64_t value = 0;
-  for (const char c : digits) {
-    const int digit = HexDigit(c);
-    if (digit < 0 || digit >= base) throw UsageError(what + " must be a number" + range + ", not '" + text + "'");
-    value = value * base + digit;
-  }
+  for (const char c : digits) value = value * base + HexDigit(c);
   if (negative) value = -value;
   if (value < low || value > high) throw UsageError(what + " is out of range" + range + ": " + text);
   return value;
