@@ -7,7 +7,7 @@ endif()
 
 find_package(pugixml REQUIRED)
 set(_k27_fuzz_flags -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer -g -O1)
-set(_k27_cctalk ${PROJECT_SOURCE_DIR}/diag/cctalk)
+set(_k27_cctalk ${PROJECT_SOURCE_DIR}/cctalk)
 
 add_executable(fuzz_dictionary ${_k27_cctalk}/tests/fuzz_dictionary.cpp ${_k27_cctalk}/DictionaryLoader.cpp
                                ${_k27_cctalk}/DictionaryText.cpp)

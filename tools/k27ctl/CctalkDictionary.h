@@ -1,0 +1,54 @@
+// The ccTalk commands of the shipped transaction dictionaries, looked up by
+// header number or by name.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace k27ctl {
+
+struct CctalkReply {
+  std::string code;  // as the dictionary gives it
+  std::string name;
+  std::string data;  // short text of the data layout
+};
+
+struct CctalkCommand {
+  std::uint8_t header = 0;
+  std::string name;
+  unsigned dataLength = 0;  // 0: none, or variable
+  std::string data;         // short text of the data layout
+  std::string description;  // short text
+  std::vector<CctalkReply> replies;
+};
+
+class CctalkDictionary {
+ public:
+  // Reads every dictionary file below the folders; warnings (files that
+  // could not be read) are collected, not fatal.
+  explicit CctalkDictionary(const std::vector<std::filesystem::path>& folders);
+
+  // The folder of the dictionaries installed with k27ctl.
+  static std::filesystem::path InstalledFolder();
+
+  // A header number (decimal or 0x hex) or a command name: case does not
+  // matter, and '-' or '_' stand for blanks ("simple-poll").
+  const CctalkCommand* Find(const std::string& headerOrName) const;
+  const CctalkCommand* FindHeader(std::uint8_t header) const;
+  // The name of reply header `header` to `command` (may be null): from the
+  // dictionary, else ACK, NAK or BUSY, else empty.
+  static std::string ReplyName(const CctalkCommand* command, std::uint8_t header);
+  static const CctalkReply* Reply(const CctalkCommand* command, std::uint8_t header);
+
+  const std::vector<std::string>& Warnings() const { return warnings_; }
+  std::size_t Size() const { return commands_.size(); }
+
+ private:
+  std::vector<CctalkCommand> commands_;
+  std::vector<std::string> warnings_;
+};
+
+}  // namespace k27ctl
