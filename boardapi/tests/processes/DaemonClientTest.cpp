@@ -155,7 +155,15 @@ TEST_F(DaemonClientTest, StoppedDaemonFailsTheExchangeInTimeAndDropsTheConnectio
   std::vector<unsigned char> fill(62, 0x6C), bytes(62, 0);
   ASSERT_NE(board.WriteSRAM(0x9000, fill.data(), 62), 0);
 
+  // Stopped for certain before the request goes out.
   ::kill(daemon_, SIGSTOP);
+  struct Resume {
+    pid_t pid;
+    ~Resume() { ::kill(pid, SIGCONT); }
+  } resume{daemon_};  // whatever fails below, TearDown can still end it
+  int status = 0;
+  ASSERT_EQ(::waitpid(daemon_, &status, WUNTRACED), daemon_);
+  ASSERT_TRUE(WIFSTOPPED(status));
   auto stalled = std::async(std::launch::async, [&board] {
     unsigned char inputs[62];
     const int result = board.GetInputs(inputs);
