@@ -8,6 +8,7 @@
 #include <grp.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <chrono>
 #include <cstring>
@@ -28,15 +29,18 @@ constexpr const char* kBoardGroupName = "vantrel";
 constexpr int kOpenAttempts = 8;
 constexpr auto kRetryPause = std::chrono::milliseconds(2);
 
+// Constant-initialised: objects are opened from the library's first static
+// constructor, before any constructor of this file could run.
 std::mutex failureMutex;
-std::string firstFailure;
+char firstFailure[256] = {};
 int firstFailureError = 0;
 
 int Fail(const std::string& systemName, int error) {
   {
     std::lock_guard<std::mutex> guard(failureMutex);
-    if (firstFailure.empty()) {
-      firstFailure = "/dev/shm" + systemName + ": " + std::strerror(error);
+    if (firstFailure[0] == '\0') {
+      std::snprintf(firstFailure, sizeof firstFailure, "/dev/shm%s: %s", systemName.c_str(),
+                    std::strerror(error));
       firstFailureError = error;
     }
   }
