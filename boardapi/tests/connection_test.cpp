@@ -15,16 +15,19 @@ TEST(ConnectionTest, ImageIsDownloadedOnceAndArrivesByteForByte) {
   ASSERT_NE(board.init(0), 0);
   EXPECT_TRUE(bus.Board().ApplicationRunning());
 
-  // Query, begin, 247 writes of at most 60 bytes from address 0, end.
+  // Query, the query again under the download lock, begin, 247 writes of at
+  // most 60 bytes from address 0, end.
   std::vector<Exchange> memory;
   for (auto& e : bus.Log())
     if (e.channel == 6) memory.push_back(e);
-  ASSERT_EQ(memory.size(), 1u + 1u + 247u + 1u);
-  EXPECT_EQ(memory.front().out, (std::vector<std::uint8_t>{0x4A}));
-  EXPECT_EQ(memory.front().in, (std::vector<std::uint8_t>{0x4A, 0, 0}));
-  EXPECT_EQ(memory[1].out, (std::vector<std::uint8_t>{0x48}));
+  ASSERT_EQ(memory.size(), 2u + 1u + 247u + 1u);
+  for (int query : {0, 1}) {
+    EXPECT_EQ(memory[query].out, (std::vector<std::uint8_t>{0x4A}));
+    EXPECT_EQ(memory[query].in, (std::vector<std::uint8_t>{0x4A, 0, 0}));
+  }
+  EXPECT_EQ(memory[2].out, (std::vector<std::uint8_t>{0x48}));
   EXPECT_EQ(memory.back().out, (std::vector<std::uint8_t>{0x49}));
-  const auto& second = memory[3].out;
+  const auto& second = memory[4].out;
   ASSERT_EQ(second.size(), 64u);
   EXPECT_EQ(second[0], 0x47);
   EXPECT_EQ(second[1], 60);

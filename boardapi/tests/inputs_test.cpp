@@ -119,5 +119,60 @@ TEST(InitUsbBoardTest, FindsTheBoardByItsAddressSwitches) {
   EXPECT_TRUE(bus.Log().empty());
 }
 
+TEST(InitUsbBoardTest, WalkTriesEveryIndexAndClosesTheBoardsItDoesNotTake) {
+  std::vector<k27sim::SimBoardOptions> boards(8);
+  for (int i = 0; i < 8; ++i) boards[i].boardAddress = static_cast<std::uint8_t>(i);
+  SimBus bus(boards);
+  // Boards 1 and 7 connect but cannot read their inputs: passed over, closed.
+  for (int i : {1, 7}) bus.Board(i).InjectFault(1, 0x4B, {k27sim::FaultKind::Status, 3, -1});
+
+  VantrelUSB board;
+  EXPECT_EQ(board.InitUSBBoard(8), 0);  // no board can have address 8
+  EXPECT_EQ(bus.Opened(), (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7}));
+  for (int i = 0; i < 8; ++i) EXPECT_EQ(bus.LiveLinks(i), 0) << "board " << i << " left open";
+  EXPECT_EQ(board.close(), 1);  // nothing is left open to close
+
+  bus.ClearLog();
+  ASSERT_NE(board.InitUSBBoard(2), 0);
+  EXPECT_EQ(bus.Opened(), (std::vector<int>{0, 1, 2}));
+  EXPECT_EQ(bus.LiveLinks(0), 0);
+  EXPECT_EQ(bus.LiveLinks(1), 0);
+  EXPECT_EQ(bus.LiveLinks(2), 1);
+  EXPECT_EQ(board.close(), 1);
+  EXPECT_EQ(bus.LiveLinks(2), 0);
+}
+
+// A board found by its address keeps its own shared records: the lamps and
+// the EEPROM geometry of another board, connected by index, stay apart.
+TEST(InitUsbBoardTest, BoardFoundByAddressUsesItsOwnSlot) {
+  std::vector<k27sim::SimBoardOptions> boards(2);
+  boards[0].eepromBytes = 1024;
+  boards[0].boardAddress = 0;
+  boards[1].eepromBytes = 32768;
+  boards[1].boardAddress = 1;
+  SimBus bus(boards);
+  VantrelUSB first, found;
+  ASSERT_NE(first.init(0), 0);
+  unsigned char off[5] = {};
+  ASSERT_NE(first.SetOutputs(off), 0);
+  ASSERT_NE(first.SetOnPeriodOutputBit(static_cast<_usbOutputId>(0), 3, 1), 0);
+
+  ASSERT_NE(found.InitUSBBoard(1), 0);
+  ASSERT_NE(found.SetOutputs(off), 0);
+  ASSERT_NE(found.SetOnPeriodOutputBit(static_cast<_usbOutputId>(1), 4, 1), 0);
+  ASSERT_NE(first.SetOnPeriodOutputBit(static_cast<_usbOutputId>(2), 0, 1), 0);
+  EXPECT_EQ(bus.Board(0).OnPeriodOutputs(), (k27sim::SimBoard::OutputImage{0x08, 0, 0x01, 0, 0}));
+  EXPECT_EQ(bus.Board(1).OnPeriodOutputs(), (k27sim::SimBoard::OutputImage{0, 0x10, 0, 0, 0}));
+
+  // Each board's transfers are checked against its own part.
+  std::vector<unsigned char> bytes(1100);
+  EXPECT_NE(first.ReadEEPROM(8, bytes.data(), 1015), 0);
+  EXPECT_EQ(first.ReadEEPROM(8, bytes.data(), 1016), 0);
+  EXPECT_EQ(first.GetLastError(), USB_MESSAGE_PARAMETER_OUT_OF_RANGE);
+  std::vector<unsigned char> data(100, 0x42);
+  EXPECT_NE(found.WriteEEPROM(32000, data.data(), 100), 0);
+  EXPECT_EQ(bus.Board(1).Eeprom()[32099], 0x42);
+}
+
 }  // namespace
 }  // namespace vantrel::testing

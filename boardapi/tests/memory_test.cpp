@@ -5,6 +5,7 @@
 #include <numeric>
 #include <vector>
 
+#include "support/ScriptedBoard.h"
 #include "support/SimBoardFixture.h"
 
 namespace vantrel::testing {
@@ -140,6 +141,43 @@ TEST(EepromProbeTest, OneByteDeviceConnectsWithoutAnError) {
   EXPECT_EQ(board.GetLastError(), USB_MESSAGE_EXECUTION_SUCCESS);
   const auto last = Configured(bus);
   EXPECT_EQ(last, (std::vector<std::uint8_t>{0x03, 16, 1, 0x03, 0xFF, 0x50}));
+}
+
+// The probe's trial geometries are the board's business while it runs: once
+// CheckEEPROM returns, the board and the shared copy hold the slot's geometry
+// again, and a transfer past the part's end is still refused.
+TEST(EepromProbeTest, CheckLeavesTheSlotsGeometryOnTheBoard) {
+  SimBus bus({WithEeprom(4096)});
+  VantrelUSB board;
+  ASSERT_NE(board.init(0), 0);
+  bus.ClearLog();
+  K27EEPROM found{};
+  ASSERT_NE(board.CheckEEPROM(&found), 0);
+  EXPECT_EQ(found.lastAddress, 0x0FFF);
+  EXPECT_EQ(Configured(bus), (std::vector<std::uint8_t>{0x03, 32, 2, 0x0F, 0xFF, 0x51}));
+  unsigned char data[100] = {};
+  EXPECT_EQ(board.WriteEEPROM(4000, data, 100), 0);
+  EXPECT_EQ(board.GetLastError(), USB_MESSAGE_PARAMETER_OUT_OF_RANGE);
+  EXPECT_NE(board.WriteEEPROM(3995, data, 100), 0);
+  EXPECT_EQ(bus.Commands(2, 0x04).back().out[2], (3995 + 60) & 0xFF);
+}
+
+class EepromRestoreTest : public ScriptedBoardTest {};
+
+TEST_F(EepromRestoreTest, BoardLeftWithATrialGeometryTakesNoTransfer) {
+  script_->Reply(2, 0x03, {0x03, 0});   // the probe's trial geometry
+  script_->Reply(2, 0x03, {0x03, 13});  // giving the board its geometry back fails
+  K27EEPROM found{};
+  EXPECT_EQ(board_.CheckEEPROM(&found), 0);
+  EXPECT_EQ(board_.GetLastError(), USB_MESSAGE_I2C_ERROR);
+  script_->Clear();
+  unsigned char byte = 0;
+  EXPECT_EQ(board_.ReadEEPROM(8, &byte, 1), 0);
+  EXPECT_EQ(board_.GetLastError(), USB_MESSAGE_PARAMETER_OUT_OF_RANGE);
+  EXPECT_TRUE(script_->All().empty());
+  // Connecting again configures the part again.
+  ASSERT_NE(board_.init(0), 0);
+  EXPECT_NE(board_.ReadEEPROM(8, &byte, 1), 0);
 }
 
 class SramTest : public ::testing::Test {

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
+#include <utility>
 
 #include "shared/SharedState.h"
 #include "support/ScriptedBoard.h"
@@ -73,7 +75,7 @@ TEST_F(SerialTest, SendCutsIntoChunksOf63) {
 
   board_.ClearErrors();
   EXPECT_EQ(board_.Send(static_cast<_usbSerialPort>(7), data.data(), 1), 0);
-  EXPECT_EQ(board_.GetLastError(), USB_MESSAGE_EXECUTION_SUCCESS);
+  EXPECT_EQ(board_.GetLastError(), USB_MESSAGE_ILLEGAL_PORT);
   EXPECT_EQ(script_->SentOn(3).size(), 0u);
 }
 
@@ -168,7 +170,8 @@ TEST_F(SerialTest, TimeoutMessageLimits) {
   EXPECT_EQ(sent[0].bytes, (Bytes{0x65, 254, 2, 'h', 'i'}));
   EXPECT_EQ(sent[1].bytes, (Bytes{0x65, 50, 0}));
   EXPECT_EQ(sent[2].bytes, (Bytes{0x65, 0, 0}));
-  EXPECT_NE(board_.SetTimeoutMessage(static_cast<_usbSerialPort>(5), message, 2, 1.0f), 0);
+  EXPECT_EQ(board_.SetTimeoutMessage(static_cast<_usbSerialPort>(5), message, 2, 1.0f), 0);
+  EXPECT_EQ(board_.GetLastError(), USB_MESSAGE_ILLEGAL_PORT);
   EXPECT_EQ(script_->All().size(), 3u);
 }
 
@@ -223,7 +226,8 @@ TEST_F(SerialTest, CcTalkPollConfigurationCrossesItsOptionBytes) {
   }
   EXPECT_TRUE(script_->All().empty());
   config = SimplePollConfig();
-  EXPECT_NE(board_.ConfigureCCTalkPort(static_cast<_usbSerialPort>(3), &config), 0);
+  EXPECT_EQ(board_.ConfigureCCTalkPort(static_cast<_usbSerialPort>(3), &config), 0);
+  EXPECT_EQ(board_.GetLastError(), USB_MESSAGE_ILLEGAL_PORT);
   EXPECT_TRUE(script_->All().empty());
 }
 
@@ -276,6 +280,65 @@ TEST_F(SerialTest, PolledMessageRepliesAreJoined) {
   EXPECT_EQ(sent[sent.size() - 2].bytes, (Bytes{0x68, 3}));
   EXPECT_EQ(sent.back().bytes, (Bytes{0x6A, 1}));
   EXPECT_EQ(board_.EmptyPolledBuffer(static_cast<_usbSerialPort>(2), 3), 0);
+  EXPECT_EQ(board_.GetLastError(), USB_MESSAGE_ILLEGAL_PORT);
+}
+
+// A port other than A or B is a failure, reported as such, whatever the
+// operation, and nothing reaches the board. The error left by an earlier
+// failure must not stand in for it.
+TEST_F(SerialTest, EveryOperationRefusesAPortOtherThanAOrB) {
+  const auto port = static_cast<_usbSerialPort>(2);
+  unsigned char data[8] = {1, 2, 3};
+  unsigned char buffer[VANTREL_RECEIVE_LIMIT];
+  unsigned long length = 99;
+  unsigned char byte = 0x11, time = 0x22;
+  int hasByte = -1, status = -1;
+  unsigned short count = 0x3333;
+  _DCB dcb = Line(9600);
+  CCTalkConfig ccTalk = SimplePollConfig();
+  ccTalk.pollTime = 3000;
+  RS232PollConfig rs232{};
+  rs232.pollTime = 3000;
+  // A timestamped byte waits in the board's buffer: it is not handed out
+  // through an illegal port either.
+  script_->Reply(3, 0x66, {0x66, 0, 'A', 1, 'B', 2});
+  ASSERT_NE(board_.ReceiveByteWithTimestamp(USB_SERIAL_PORT_A, &byte, &time, &hasByte), 0);
+  script_->Clear();
+
+  const std::pair<const char*, std::function<int()>> calls[] = {
+      {"SetConfig", [&] { return board_.SetConfig(port, &dcb, USB_PORT_TYPE_RS232); }},
+      {"Send", [&] { return board_.Send(port, data, 3); }},
+      {"Send nothing", [&] { return board_.Send(port, data, 0); }},
+      {"Receive", [&] { return board_.Receive(port, buffer, &length); }},
+      {"ReceiveByteWithTimestamp",
+       [&] { return board_.ReceiveByteWithTimestamp(port, &byte, &time, &hasByte); }},
+      {"SetTimeoutMessage", [&] { return board_.SetTimeoutMessage(port, data, 2, 1.0f); }},
+      {"GetParityErrors", [&] { return board_.GetParityErrors(port, &count); }},
+      {"ConfigureCCTalkPort", [&] { return board_.ConfigureCCTalkPort(port, &ccTalk); }},
+      {"ConfigureRS232Poll", [&] { return board_.ConfigureRS232Poll(port, &rs232); }},
+      {"EmptyPolledBuffer", [&] { return board_.EmptyPolledBuffer(port, 1); }},
+      {"ReceivePolledMessage",
+       [&] { return board_.ReceivePolledMessage(port, 1, buffer, &length, &status); }},
+      {"DeletePolledMessage", [&] { return board_.DeletePolledMessage(port, 1); }},
+  };
+  for (const auto& [name, call] : calls) {
+    // An unrelated failure first: its code must not be what the call leaves.
+    board_.ClearErrors();
+    EXPECT_EQ(board_.SetTimeoutMessage(USB_SERIAL_PORT_A, data, 61, 1.0f), 0);
+    EXPECT_EQ(call(), 0) << name;
+    EXPECT_EQ(board_.GetLastError(), USB_MESSAGE_ILLEGAL_PORT) << name;
+  }
+  EXPECT_TRUE(script_->All().empty());
+  EXPECT_EQ(length, 0u);
+  EXPECT_EQ(hasByte, 1);
+  EXPECT_EQ(time, 1);
+  EXPECT_EQ(status, -1);
+  EXPECT_EQ(count, 0x3333);
+  EXPECT_EQ(ccTalk.pollTime, 3000);
+  EXPECT_EQ(rs232.pollTime, 3000);
+  // The waiting byte is still there for a legal port.
+  ASSERT_NE(board_.ReceiveByteWithTimestamp(USB_SERIAL_PORT_B, &byte, &time, &hasByte), 0);
+  EXPECT_EQ(byte, 'B');
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstring>
 
+#include "support/ScriptedBoard.h"
 #include "support/SimBoardFixture.h"
 
 namespace vantrel::testing {
@@ -98,6 +99,29 @@ TEST_F(TransportTest, ExchangeBlockCarriesPipesAndPayload) {
   unsigned char back[62] = {};
   ASSERT_NE(board_.GetPICSerialNumber(back), 0);
   EXPECT_EQ(std::memcmp(back, serial, 8), 0);
+}
+
+class ReplyCheckOrderTest : public ScriptedBoardTest {};
+
+// Each reply breaks two checks at once; the first check in the order byte
+// count, echo, status is the one reported.
+TEST_F(ReplyCheckOrderTest, FirstFailedCheckNamesTheFailure) {
+  struct Case {
+    Bytes reply;
+    usbErrorCode expected;
+  } cases[] = {
+      {{0x07, 3}, USB_DEVICE_RESPONSE_ERROR},      // wrong echo and a failure status
+      {{0x07, 0xEE, 1, 2}, USB_DEVICE_RESPONSE_ERROR},
+      {{0x07}, USB_DEVICE_BYTE_COUNT_ERROR},       // short, and its only byte wrong
+      {{}, USB_DEVICE_BYTE_COUNT_ERROR},
+  };
+  for (const Case& c : cases) {
+    script_->Reply(2, 0x06, c.reply);
+    unsigned char text[64] = {};
+    board_.ClearErrors();
+    EXPECT_EQ(board_.Get8051Version(text), 0);
+    EXPECT_EQ(board_.GetLastError(), c.expected) << ::testing::PrintToString(c.reply);
+  }
 }
 
 TEST(VersionTest, LibraryVersionsAreFixedTexts) {

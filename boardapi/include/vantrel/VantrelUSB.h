@@ -6,6 +6,26 @@
 //
 // The library talks to the vantrelio daemon, which owns the boards. Board N is
 // the socket "ezusb-N" in $VANTREL_DEVICE_DIR (default /run/vantrel).
+//
+// Replies. An operation waits at most 15 s for the daemon to take a request
+// and answer it (the driver itself gives up on a board after 5 s per
+// transfer); $VANTREL_REPLY_TIMEOUT_MS sets another limit in milliseconds,
+// read when a board is opened. Past it the operation fails with
+// USB_DEVICE_WRITE_ERROR and the connection is dropped, so that a late reply
+// is never taken for another request's: every later operation fails the
+// same way until init connects again.
+// An operation that fills a record of fixed size (inputs, reel status, clock,
+// flags, counters, random number, parity errors) fails with
+// USB_DEVICE_BYTE_COUNT_ERROR when the reply brings fewer bytes than the
+// record holds, and leaves the record as it was.
+//
+// Sharing a board. Any number of processes may use one board at once. What
+// must look the same to all of them (the last output images, the EEPROM
+// geometry, the timestamped receive buffer) lives in the shared memory
+// object K27SharedMemory, guarded by the named locks K27Mutex_SEM_0 to _5 (in
+// /dev/shm). They are for the board group only, as the daemon's sockets
+// are: created 0660 and owned by the group of the device folder, else by the
+// group vantrel, else by the creator's own group.
 #pragma once
 
 #include <vantrel/VantrelTypes.h>
@@ -28,7 +48,11 @@ class VantrelUSB {
   // runs with --group): a user outside it gets 0 here, with no error code, and
   // a line on standard error that says so. Join it with
   //   sudo usermod -aG vantrel $USER
-  // and log in again.
+  // and log in again. The same holds when the shared records and locks
+  // cannot be opened (see above): nothing is connected without them.
+  // Only one process downloads the image into a board that has none; others
+  // connecting at the same moment wait for it. The EEPROM probe and the
+  // configuration of what it found run as one unit under the EEPROM lock.
   int init(int deviceIndex);
   // 1 when nothing was ever opened, else the result of closing the connection.
   int close();
@@ -49,6 +73,9 @@ class VantrelUSB {
   // and end at or below the configured last address; otherwise they fail with
   // USB_MESSAGE_PARAMETER_OUT_OF_RANGE and nothing is sent.
   int ConfigureEEPROM(K27EEPROM* geometry);
+  // Probes the part's capacity and returns its geometry, holding the EEPROM
+  // lock throughout. The board is left configured as before the probe: the
+  // geometry that this board slot holds (use ConfigureEEPROM to change it).
   int CheckEEPROM(K27EEPROM* geometry);
   int ReadEEPROM(unsigned short address, unsigned char* buffer, std::uint32_t length);
   int WriteEEPROM(unsigned short address, unsigned char* data, std::uint32_t length);
@@ -59,8 +86,12 @@ class VantrelUSB {
   // ---- Inputs, pulse counting and hoppers (channel 1) ----
   // Connects to the first of devices 0-7 whose dip switches 0-2 read `address`;
   // addresses of 16 or more fail with USB_MESSAGE_PARAMETER_OUT_OF_RANGE.
+  // The board found takes its own device index as its board slot (as init
+  // would); every device tried and not taken is closed again. Without a
+  // match the slot stays what it was.
   int InitUSBBoard(unsigned char address);
-  // Copies the whole reply data (at most 62 bytes) without a bound.
+  // Copies the whole reply data (at most 62 bytes) without a bound; a reply
+  // shorter than the five-byte snapshot fails and copies nothing.
   int GetInputs(unsigned char* inputs);
   int GetInputs(usbInput* inputs);
   int GetChangedInputs(usbInput* inputs);
@@ -111,6 +142,8 @@ class VantrelUSB {
   int GetReelStatus(usbReelStatus* status);
 
   // ---- Serial ports (channels 3 and 4) ----
+  // Every one of these fails with USB_MESSAGE_ILLEGAL_PORT, and sends nothing,
+  // for a port other than A or B.
   int SetConfig(_usbSerialPort port, _DCB* settings, _usbPortType type);
   int Send(_usbSerialPort port, unsigned char* data, std::uint32_t length);
   // Appends what the board delivers until a reply brings nothing, at most
@@ -120,6 +153,10 @@ class VantrelUSB {
   // per board slot and shared by every process: a byte with its time
   // (*hasByte 1), or a time alone (*hasByte 0) when one value is left. A reply
   // without any value fails with USB_DEVICE_BYTE_COUNT_ERROR.
+  // The buffer belongs to the board, not to a port: bytes fetched through
+  // one port are handed out to the next callers whatever port they name, and
+  // only an empty buffer makes a new request, on the caller's port. Drain one
+  // port before reading the other.
   int ReceiveByteWithTimestamp(_usbSerialPort port, unsigned char* byte, unsigned char* time,
                                int* hasByte);
   int SetTimeoutMessage(_usbSerialPort port, unsigned char* message, unsigned char length,

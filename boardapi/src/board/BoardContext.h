@@ -26,6 +26,10 @@ namespace vantrel {
 // Board slots in the shared records.
 constexpr int kMaxDeviceIndex = 15;
 
+// False, with a message on standard error, when the shared state is not
+// there for this process: init and InitUSBBoard then connect nothing.
+bool ConnectionAllowed();
+
 // Payload and reply limits of one exchange.
 constexpr unsigned long kMaxPayload = 63;
 constexpr unsigned long kMaxReplyData = 62;

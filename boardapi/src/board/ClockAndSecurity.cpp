@@ -4,6 +4,7 @@
 
 #include "board/BoardContext.h"
 #include "board/Commands.h"
+#include "board/RecordReply.h"
 
 namespace {
 
@@ -19,6 +20,8 @@ unsigned long LoadLe32(const unsigned char* p) {
 
 }  // namespace
 
+#define VANTREL_EXCHANGE [this](auto&&... a) { return PerformUSBIO(a...); }
+
 int VantrelUSB::SetClock(unsigned long value) {
   unsigned char payload[4];
   StoreLe32(payload, value);
@@ -28,8 +31,9 @@ int VantrelUSB::SetClock(unsigned long value) {
 
 int VantrelUSB::GetClock(unsigned long* value) {
   unsigned char reply[vantrel::kMaxReplyData] = {};
-  unsigned long length = 0;
-  if (!PerformUSBIO(cmd::kGetClock, USB_CHANNEL_PIC, nullptr, 0, reply, &length)) return 0;
+  if (!vantrel::ExchangeForRecord(VANTREL_EXCHANGE, context_->lastError, cmd::kGetClock,
+                                  USB_CHANNEL_PIC, nullptr, 0, reply, 4))
+    return 0;
   *value = LoadLe32(reply);
   return 1;
 }
@@ -42,8 +46,9 @@ int VantrelUSB::StartSecuritySwitchRead() {
 
 int VantrelUSB::NextSecuritySwitchRead(unsigned long* time, unsigned char* state) {
   unsigned char reply[vantrel::kMaxReplyData] = {};
-  unsigned long length = 0;
-  if (!PerformUSBIO(cmd::kNextSecuritySwitchRead, USB_CHANNEL_PIC, nullptr, 0, reply, &length))
+  if (!vantrel::ExchangeForRecord(VANTREL_EXCHANGE, context_->lastError,
+                                  cmd::kNextSecuritySwitchRead, USB_CHANNEL_PIC, nullptr, 0, reply,
+                                  5))
     return 0;
   *time = LoadLe32(reply);
   *state = reply[4];
@@ -58,11 +63,12 @@ int VantrelUSB::ClearSecuritySwitches() {
 namespace {
 
 template <typename Exchange>
-int ReadFlags(Exchange&& exchange, unsigned char command, unsigned char* first,
-              unsigned char* second) {
+int ReadFlags(Exchange&& exchange, usbErrorCode& lastError, unsigned char command,
+              unsigned char* first, unsigned char* second) {
   unsigned char reply[vantrel::kMaxReplyData] = {};
-  unsigned long length = 0;
-  if (!exchange(command, USB_CHANNEL_PIC, nullptr, 0ul, reply, &length)) return 0;
+  if (!vantrel::ExchangeForRecord(exchange, lastError, command, USB_CHANNEL_PIC, nullptr, 0, reply,
+                                  2))
+    return 0;
   *first = reply[0];
   *second = reply[1];
   return 1;
@@ -71,14 +77,14 @@ int ReadFlags(Exchange&& exchange, unsigned char command, unsigned char* first,
 }  // namespace
 
 int VantrelUSB::ReadAndResetSecuritySwitchFlags(unsigned char* first, unsigned char* second) {
-  return ReadFlags([this](auto&&... a) { return PerformUSBIO(a...); },
-                   cmd::kReadAndResetSecurityFlags, first, second);
+  return ReadFlags(VANTREL_EXCHANGE, context_->lastError, cmd::kReadAndResetSecurityFlags, first,
+                   second);
 }
 
 int VantrelUSB::CachedReadAndResetSecuritySwitchFlags(unsigned char* first,
                                                       unsigned char* second) {
-  return ReadFlags([this](auto&&... a) { return PerformUSBIO(a...); },
-                   cmd::kCachedReadAndResetSecurityFlags, first, second);
+  return ReadFlags(VANTREL_EXCHANGE, context_->lastError, cmd::kCachedReadAndResetSecurityFlags,
+                   first, second);
 }
 
 int VantrelUSB::EnableRandomNumberGenerator(unsigned long value) {
@@ -95,8 +101,9 @@ int VantrelUSB::DisableRandomNumberGenerator() {
 
 int VantrelUSB::GetRandomNumber(unsigned short* number) {
   unsigned char reply[vantrel::kMaxReplyData] = {};
-  unsigned long length = 0;
-  if (!PerformUSBIO(cmd::kGetRandomNumber, USB_CHANNEL_PIC, nullptr, 0, reply, &length)) return 0;
+  if (!vantrel::ExchangeForRecord(VANTREL_EXCHANGE, context_->lastError, cmd::kGetRandomNumber,
+                                  USB_CHANNEL_PIC, nullptr, 0, reply, 2))
+    return 0;
   *number = static_cast<unsigned short>(reply[0] | reply[1] << 8);
   return 1;
 }

@@ -4,8 +4,17 @@
 
 #include <k27fw/BoardImage.h>
 
+#include <cstdio>
+
 #include "board/BoardContext.h"
 #include "board/Commands.h"
+#include "shared/SharedState.h"
+
+namespace {
+
+using vantrel::shared::SharedLockGuard;
+
+}  // namespace
 
 VantrelUSB::VantrelUSB() : context_(new BoardContext) {}
 
@@ -34,7 +43,17 @@ int VantrelUSB::init(int deviceIndex) {
   }
   context_->deviceIndex = deviceIndex;
   context_->lastError = USB_MESSAGE_EXECUTION_SUCCESS;
+  if (!vantrel::ConnectionAllowed()) return 0;
   return InitPort(deviceIndex);
+}
+
+// Without the shared records and locks, each process would keep output
+// images and EEPROM geometries of its own and overwrite the others' on the
+// board: no connection then, and the user is told why.
+bool vantrel::ConnectionAllowed() {
+  if (shared::Available()) return true;
+  std::fprintf(stderr, "vantrelusb: %s\n", shared::UnavailableReason().c_str());
+  return false;
 }
 
 int VantrelUSB::InitPort(int deviceIndex) {
@@ -48,6 +67,9 @@ int VantrelUSB::InitPort(int deviceIndex) {
     return 0;
 
   if (!Download8051Software()) return 0;
+  // Probe and configuration as one unit: no other process transfers, probes
+  // or configures in between (lock 3 is re-entrant).
+  SharedLockGuard eepromLock(vantrel::shared::State().eeproms);
   K27EEPROM geometry{};
   if (!CheckEEPROM(&geometry)) return 0;
   return ConfigureEEPROM(&geometry);
@@ -57,6 +79,12 @@ int VantrelUSB::Download8051Software() {
   using namespace vantrel::commands;
   unsigned char reply[vantrel::kMaxReplyData];
   unsigned long replyLength = 0;
+  if (!PerformUSBIO(kImageQuery, USB_CHANNEL_MEMORY, nullptr, 0, reply, &replyLength)) return 0;
+  if (replyLength >= 1 && reply[0] != 0) return 1;
+  // One download at a time: a process that waited for another's asks again,
+  // and finds the image that the other one started. A begin sent after
+  // another process's end could stop the application it started.
+  SharedLockGuard downloadLock(vantrel::shared::State().download);
   if (!PerformUSBIO(kImageQuery, USB_CHANNEL_MEMORY, nullptr, 0, reply, &replyLength)) return 0;
   if (replyLength >= 1 && reply[0] != 0) return 1;
   if (!PerformUSBIO(kImageBegin, USB_CHANNEL_MEMORY, nullptr, 0, nullptr, &replyLength)) return 0;

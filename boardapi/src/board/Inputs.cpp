@@ -6,6 +6,7 @@
 
 #include "board/BoardContext.h"
 #include "board/Commands.h"
+#include "board/RecordReply.h"
 
 namespace {
 
@@ -15,37 +16,58 @@ constexpr unsigned kBoardAddresses = 16;
 constexpr int kLastInputBit = 32;
 constexpr int kDipByte = 3;
 constexpr unsigned char kAddressSwitches = 0x07;
+constexpr unsigned long kSnapshotBytes = sizeof(usbInput::input);
 
 }  // namespace
 
+// Walks devices 0-7. Each device tried uses its own board slot, so that its
+// output images and EEPROM geometry never land in another board's records;
+// every device that is not the one asked for is closed again.
 int VantrelUSB::InitUSBBoard(unsigned char address) {
   if (address >= kBoardAddresses) {
     context_->lastError = USB_MESSAGE_PARAMETER_OUT_OF_RANGE;
     return 0;
   }
+  if (!vantrel::ConnectionAllowed()) return 0;
+  const std::int32_t slot = context_->deviceIndex;
   for (int index = 0; index < kSearchedDevices; ++index) {
-    if (!InitPort(index)) continue;
+    context_->deviceIndex = index;
     usbInput inputs;
-    if (!GetInputs(&inputs)) continue;
-    if ((inputs.input[kDipByte] & kAddressSwitches) == address) return 1;
-    close();
+    if (InitPort(index) && GetInputs(&inputs) &&
+        (inputs.input[kDipByte] & kAddressSwitches) == address)
+      return 1;
+    context_->device.reset();
   }
+  context_->deviceIndex = slot;
   return 0;
 }
 
+#define VANTREL_EXCHANGE [this](auto&&... a) { return PerformUSBIO(a...); }
+
+// The whole reply reaches the caller, but only a reply that holds the
+// snapshot: anything shorter leaves the caller's bytes as they were.
 int VantrelUSB::GetInputs(unsigned char* inputs) {
+  unsigned char reply[vantrel::kMaxReplyData];
   unsigned long length = 0;
-  return PerformUSBIO(cmd::kGetInputs, USB_CHANNEL_IO, nullptr, 0, inputs, &length);
+  if (!PerformUSBIO(cmd::kGetInputs, USB_CHANNEL_IO, nullptr, 0, reply, &length)) return 0;
+  if (length < kSnapshotBytes) {
+    context_->lastError = USB_DEVICE_BYTE_COUNT_ERROR;
+    return 0;
+  }
+  std::memcpy(inputs, reply, length);
+  return 1;
 }
 
 namespace {
 
 // The three snapshot reads differ only in their command byte.
 template <typename Exchange>
-int ReadSnapshot(Exchange&& exchange, unsigned char command, usbInput* inputs) {
+int ReadSnapshot(Exchange&& exchange, usbErrorCode& lastError, unsigned char command,
+                 usbInput* inputs) {
   unsigned char reply[vantrel::kMaxReplyData] = {};
-  unsigned long length = 0;
-  if (!exchange(command, USB_CHANNEL_IO, nullptr, 0ul, reply, &length)) return 0;
+  if (!vantrel::ExchangeForRecord(exchange, lastError, command, USB_CHANNEL_IO, nullptr, 0,
+                                  reply, kSnapshotBytes))
+    return 0;
   std::memcpy(inputs->input, reply, sizeof inputs->input);
   return 1;
 }
@@ -53,15 +75,15 @@ int ReadSnapshot(Exchange&& exchange, unsigned char command, usbInput* inputs) {
 }  // namespace
 
 int VantrelUSB::GetInputs(usbInput* inputs) {
-  return ReadSnapshot([this](auto&&... a) { return PerformUSBIO(a...); }, cmd::kGetInputs, inputs);
+  return ReadSnapshot(VANTREL_EXCHANGE, context_->lastError, cmd::kGetInputs, inputs);
 }
 
 int VantrelUSB::GetChangedInputs(usbInput* inputs) {
-  return ReadSnapshot([this](auto&&... a) { return PerformUSBIO(a...); }, cmd::kGetChangedInputs, inputs);
+  return ReadSnapshot(VANTREL_EXCHANGE, context_->lastError, cmd::kGetChangedInputs, inputs);
 }
 
 int VantrelUSB::GetRawInputs(usbInput* inputs) {
-  return ReadSnapshot([this](auto&&... a) { return PerformUSBIO(a...); }, cmd::kGetRawInputs, inputs);
+  return ReadSnapshot(VANTREL_EXCHANGE, context_->lastError, cmd::kGetRawInputs, inputs);
 }
 
 int VantrelUSB::GetInputBit(_usbInputBitId bit, int* value) {
@@ -84,8 +106,9 @@ int VantrelUSB::InputMultiplexing(usbInputMultiplexing mode) {
 
 int VantrelUSB::GetMultiplexedInputs(usbMultiplexedInput* inputs) {
   unsigned char reply[vantrel::kMaxReplyData] = {};
-  unsigned long length = 0;
-  if (!PerformUSBIO(cmd::kGetMultiplexedInputs, USB_CHANNEL_IO, nullptr, 0, reply, &length))
+  if (!vantrel::ExchangeForRecord(VANTREL_EXCHANGE, context_->lastError,
+                                  cmd::kGetMultiplexedInputs, USB_CHANNEL_IO, nullptr, 0, reply,
+                                  sizeof(usbMultiplexedInput)))
     return 0;
   inputs->first = reply[0];
   std::memcpy(inputs->group, reply + 1, sizeof inputs->group);
@@ -130,8 +153,9 @@ int VantrelUSB::DecrementPulsedInputCounter(_usbInputBitId input) {
 int VantrelUSB::ReadPulsedInputCounter(_usbInputBitId input, unsigned char* counter) {
   unsigned char payload = static_cast<unsigned char>(input);
   unsigned char reply[vantrel::kMaxReplyData] = {};
-  unsigned long length = 0;
-  if (!PerformUSBIO(cmd::kReadPulsedInputCounter, USB_CHANNEL_IO, &payload, 1, reply, &length))
+  if (!vantrel::ExchangeForRecord(VANTREL_EXCHANGE, context_->lastError,
+                                  cmd::kReadPulsedInputCounter, USB_CHANNEL_IO, &payload, 1, reply,
+                                  1))
     return 0;
   *counter = reply[0];
   return 1;
@@ -156,8 +180,9 @@ int VantrelUSB::GetParallelHopperStatus(_usbInputBitId input, ReleaseHopperCoins
                                         unsigned char* second) {
   unsigned char payload = static_cast<unsigned char>(input);
   unsigned char reply[vantrel::kMaxReplyData] = {};
-  unsigned long length = 0;
-  if (!PerformUSBIO(cmd::kGetParallelHopperStatus, USB_CHANNEL_IO, &payload, 1, reply, &length))
+  if (!vantrel::ExchangeForRecord(VANTREL_EXCHANGE, context_->lastError,
+                                  cmd::kGetParallelHopperStatus, USB_CHANNEL_IO, &payload, 1, reply,
+                                  2))
     return 0;
   *status = static_cast<ReleaseHopperCoinsStatus>(reply[0]);
   *second = reply[1];

@@ -8,6 +8,7 @@
 #include "board/ChunkedTransfer.h"
 #include "board/Commands.h"
 #include "board/EepromGeometry.h"
+#include "board/EepromProbe.h"
 #include "shared/SharedState.h"
 
 namespace {
@@ -16,7 +17,6 @@ using vantrel::shared::SharedLockGuard;
 namespace cmd = vantrel::commands;
 
 constexpr std::uint32_t kFirstPublicAddress = 8;
-constexpr std::uint32_t kProbeBytes = 100;
 // SRAM addresses are 16-bit: a longer transfer would go round the memory.
 constexpr std::uint32_t kMaxSramTransfer = 65536;
 
@@ -33,26 +33,44 @@ bool InPublicRange(unsigned short address, std::uint32_t length, int slot) {
   return address >= kFirstPublicAddress && std::uint64_t(address) + length <= lastAddress;
 }
 
+constexpr std::size_t kConfiguredFlag = 6;
+
+// After a probe, under lock 3: the board gets back the geometry of the slot's
+// shared copy, so that the two agree again. When that fails the board may be
+// left with a trial geometry, under which transfers would reach the wrong
+// addresses: the copy is then marked unconfigured, and every transfer is
+// refused until the board is connected again. A slot that was never
+// configured refuses them already. The caller's error code is kept when
+// `keepError` is set.
+template <typename Exchange>
+int RestoreEepromGeometry(Exchange&& exchange, int slot, usbErrorCode& lastError, bool keepError) {
+  std::uint8_t* copy = EepromCopy(slot);
+  if (copy[kConfiguredFlag] != 1) return 1;
+  K27EEPROM geometry;
+  std::memcpy(&geometry, copy, sizeof geometry);
+  const usbErrorCode before = lastError;
+  const int restored = vantrel::SendEepromGeometry(exchange, geometry);
+  if (!restored) std::memset(copy, 0, vantrel::shared::kEepromConfigCopySize);
+  if (keepError) lastError = before;
+  return restored;
+}
+
 }  // namespace
 
 // Memory transfers reach the board through PerformUSBIO; an empty read reply
 // is recorded as a byte-count error.
 #define VANTREL_EXCHANGE [this](auto&&... a) { return PerformUSBIO(a...); }
 #define VANTREL_ON_EMPTY [this] { context_->lastError = USB_DEVICE_BYTE_COUNT_ERROR; }
+#define VANTREL_PROBE_READ \
+  [this](unsigned short a, unsigned char* b, std::uint32_t n) { return UncheckedReadEEPROM(a, b, n); }
 
 int VantrelUSB::ConfigureEEPROM(K27EEPROM* geometry) {
   auto& eeproms = vantrel::shared::State().eeproms;
   SharedLockGuard lock(eeproms);
   std::uint8_t* copy = EepromCopy(context_->deviceIndex);
   std::memcpy(copy, geometry, sizeof(K27EEPROM));
-  copy[6] = 1;
-  unsigned char payload[5] = {geometry->pageSize, geometry->addressBytes,
-                              static_cast<unsigned char>(geometry->lastAddress >> 8),
-                              static_cast<unsigned char>(geometry->lastAddress & 0xFF),
-                              geometry->deviceAddress};
-  unsigned long length = 0;
-  return PerformUSBIO(cmd::kEepromConfigure, USB_CHANNEL_EEPROM, payload, sizeof payload, nullptr,
-                      &length);
+  copy[kConfiguredFlag] = 1;
+  return vantrel::SendEepromGeometry(VANTREL_EXCHANGE, *geometry);
 }
 
 int VantrelUSB::UncheckedReadEEPROM(unsigned short address, unsigned char* buffer,
@@ -100,41 +118,19 @@ int VantrelUSB::WriteSRAM(unsigned short address, unsigned char* data, std::uint
                                data, length);
 }
 
+// The probe tries geometries on the board that are not the part's own. Other
+// processes must never transfer under one of them nor see one in the shared
+// copy: the whole probe holds lock 3, trial geometries go to the board only,
+// and the board gets the shared copy's geometry back before the lock goes.
 int VantrelUSB::CheckEEPROM(K27EEPROM* geometry) {
-  K27EEPROM probe = vantrel::GeometryForCapacity(32768);
-  if (!ConfigureEEPROM(&probe)) return 0;
-
-  unsigned char reference[kProbeBytes];
-  std::uint32_t address, limit;
-  if (UncheckedReadEEPROM(0, reference, kProbeBytes)) {
-    address = 4096;
-    limit = 32768;
-  } else {
-    // Not a two-byte part: its failed read is not this connection's error.
-    context_->lastError = USB_MESSAGE_EXECUTION_SUCCESS;
-    probe = vantrel::GeometryForCapacity(2048);
-    if (!ConfigureEEPROM(&probe)) return 0;
-    if (!UncheckedReadEEPROM(0, reference, kProbeBytes)) return 0;
-    address = 128;
-    limit = 1024;
+  SharedLockGuard lock(vantrel::shared::State().eeproms);
+  K27EEPROM found{};
+  if (!vantrel::ProbeEeprom(VANTREL_EXCHANGE, VANTREL_PROBE_READ, context_->lastError, &found)) {
+    RestoreEepromGeometry(VANTREL_EXCHANGE, context_->deviceIndex, context_->lastError, true);
+    return 0;
   }
-
-  std::uint32_t capacity;
-  for (;;) {
-    unsigned char sample[kProbeBytes];
-    if (!UncheckedReadEEPROM(static_cast<unsigned short>(address), sample, kProbeBytes)) return 0;
-    const bool wrapped = std::memcmp(sample, reference, kProbeBytes) == 0;
-    if (address < limit) {
-      if (wrapped) {
-        capacity = address;
-        break;
-      }
-      address *= 2;
-    } else {
-      capacity = wrapped ? limit : 2 * limit;
-      break;
-    }
-  }
-  *geometry = vantrel::GeometryForCapacity(capacity);
+  if (!RestoreEepromGeometry(VANTREL_EXCHANGE, context_->deviceIndex, context_->lastError, false))
+    return 0;
+  *geometry = found;
   return 1;
 }

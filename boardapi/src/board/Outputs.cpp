@@ -7,6 +7,7 @@
 
 #include "board/BoardContext.h"
 #include "board/Commands.h"
+#include "board/RecordReply.h"
 #include "shared/SharedState.h"
 
 namespace {
@@ -149,8 +150,9 @@ int VantrelUSB::PulseOffOutput(unsigned char first, unsigned char second) {
 
 int VantrelUSB::PulseOutputResult(unsigned char* first, int* second, int* third) {
   unsigned char reply[vantrel::kMaxReplyData] = {};
-  unsigned long length = 0;
-  if (!PerformUSBIO(cmd::kPulseOutputResult, USB_CHANNEL_IO, nullptr, 0, reply, &length))
+  if (!vantrel::ExchangeForRecord([this](auto&&... a) { return PerformUSBIO(a...); },
+                                  context_->lastError, cmd::kPulseOutputResult, USB_CHANNEL_IO,
+                                  nullptr, 0, reply, 3))
     return 0;
   *first = reply[0];
   *second = reply[1];

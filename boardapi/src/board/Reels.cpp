@@ -6,6 +6,7 @@
 
 #include "board/BoardContext.h"
 #include "board/Commands.h"
+#include "board/RecordReply.h"
 
 namespace {
 
@@ -77,8 +78,10 @@ int VantrelUSB::ReelSynchroniseEnable(unsigned char reel) {
 
 int VantrelUSB::GetReelStatusEx(ReelStatusEx* status) {
   unsigned char reply[vantrel::kMaxReplyData] = {};
-  unsigned long length = 0;
-  if (!PerformUSBIO(cmd::kGetReelStatus, USB_CHANNEL_IO, nullptr, 0, reply, &length)) return 0;
+  if (!vantrel::ExchangeForRecord([this](auto&&... a) { return PerformUSBIO(a...); },
+                                  context_->lastError, cmd::kGetReelStatus, USB_CHANNEL_IO, nullptr,
+                                  0, reply, kReels * kStatusBytesPerReel))
+    return 0;
   for (int reel = 0; reel < kReels; ++reel) {
     const unsigned char* r = reply + kStatusBytesPerReel * reel;
     status->position[reel] = static_cast<unsigned short>(r[0] << 8 | r[1]);

@@ -7,6 +7,7 @@
 
 #include "board/BoardContext.h"
 #include "board/Commands.h"
+#include "board/RecordReply.h"
 #include "shared/SharedState.h"
 
 namespace {
@@ -84,7 +85,6 @@ int SendPollConfiguration(Exchange&& exchange, _usbSerialPort port, Config* conf
                           PollRequest request) {
   if (config->pollTime > kPollTimeMax) config->pollTime = kPollTimeMax;
   request.pollTime = config->pollTime;
-  if (!IsPort(port)) return 1;
   unsigned char payload[vantrel::kMaxPayload];
   const unsigned long size = BuildPollRequest(request, payload);
   unsigned long length = 0;
@@ -92,6 +92,16 @@ int SendPollConfiguration(Exchange&& exchange, _usbSerialPort port, Config* conf
 }
 
 }  // namespace
+
+// Every serial operation refuses a port other than A or B the same way:
+// USB_MESSAGE_ILLEGAL_PORT, before anything is sent or changed.
+#define VANTREL_CHECK_PORT(port)                      \
+  do {                                                \
+    if (!IsPort(port)) {                              \
+      context_->lastError = USB_MESSAGE_ILLEGAL_PORT; \
+      return 0;                                       \
+    }                                                 \
+  } while (false)
 
 int VantrelUSB::SetConfig(_usbSerialPort port, _DCB* settings, _usbPortType type) {
   unsigned char payload[6];
@@ -125,8 +135,8 @@ int VantrelUSB::SetConfig(_usbSerialPort port, _DCB* settings, _usbPortType type
 }
 
 int VantrelUSB::Send(_usbSerialPort port, unsigned char* data, std::uint32_t length) {
+  VANTREL_CHECK_PORT(port);
   if (length == 0) return 1;
-  if (!IsPort(port)) return 0;
   for (std::uint32_t offset = 0; offset < length;) {
     const unsigned long chunk = std::min<unsigned long>(length - offset, kSendChunk);
     unsigned long replyLength = 0;
@@ -140,7 +150,7 @@ int VantrelUSB::Send(_usbSerialPort port, unsigned char* data, std::uint32_t len
 
 int VantrelUSB::Receive(_usbSerialPort port, unsigned char* buffer, unsigned long* length) {
   *length = 0;
-  if (!IsPort(port)) return 0;
+  VANTREL_CHECK_PORT(port);
   for (;;) {
     // Stop before a reply could pass the limit: the board keeps the rest.
     if (*length + vantrel::kMaxReplyData > VANTREL_RECEIVE_LIMIT) return 1;
@@ -154,7 +164,7 @@ int VantrelUSB::Receive(_usbSerialPort port, unsigned char* buffer, unsigned lon
 
 int VantrelUSB::ReceiveByteWithTimestamp(_usbSerialPort port, unsigned char* byte,
                                          unsigned char* time, int* hasByte) {
-  if (!IsPort(port)) return 0;
+  VANTREL_CHECK_PORT(port);
   auto& buffers = vantrel::shared::State().buffers;
   vantrel::shared::SharedLockGuard lock(buffers);
   std::uint8_t* record =
@@ -193,6 +203,7 @@ int VantrelUSB::ReceiveByteWithTimestamp(_usbSerialPort port, unsigned char* byt
 
 int VantrelUSB::SetTimeoutMessage(_usbSerialPort port, unsigned char* message,
                                   unsigned char length, float seconds) {
+  VANTREL_CHECK_PORT(port);
   if (length > kTimeoutMessageMax) {
     context_->lastError = USB_DEVICE_BYTE_COUNT_ERROR;
     return 0;
@@ -206,7 +217,6 @@ int VantrelUSB::SetTimeoutMessage(_usbSerialPort port, unsigned char* message,
     context_->lastError = USB_DEVICE_BYTE_COUNT_ERROR;
     return 0;
   }
-  if (!IsPort(port)) return 1;
   unsigned char payload[2 + kTimeoutMessageMax];
   payload[0] = static_cast<unsigned char>(wide * kTimeUnitsPerSecond);
   payload[1] = length;
@@ -217,16 +227,18 @@ int VantrelUSB::SetTimeoutMessage(_usbSerialPort port, unsigned char* message,
 }
 
 int VantrelUSB::GetParityErrors(_usbSerialPort port, unsigned short* count) {
-  if (!IsPort(port)) return 0;
+  VANTREL_CHECK_PORT(port);
   unsigned char reply[vantrel::kMaxReplyData] = {};
-  unsigned long length = 0;
-  if (!PerformUSBIO(cmd::kSerialParityErrors, Channel(port), nullptr, 0, reply, &length))
+  if (!vantrel::ExchangeForRecord([this](auto&&... a) { return PerformUSBIO(a...); },
+                                  context_->lastError, cmd::kSerialParityErrors, Channel(port),
+                                  nullptr, 0, reply, 2))
     return 0;
   *count = static_cast<unsigned short>(reply[0] << 8 | reply[1]);
   return 1;
 }
 
 int VantrelUSB::ConfigureCCTalkPort(_usbSerialPort port, CCTalkConfig* config) {
+  VANTREL_CHECK_PORT(port);
   PollRequest request{config->slot,
                       static_cast<unsigned char>(config->mode),
                       config->option2,
@@ -246,6 +258,7 @@ int VantrelUSB::ConfigureCCTalkPort(_usbSerialPort port, CCTalkConfig* config) {
 }
 
 int VantrelUSB::ConfigureRS232Poll(_usbSerialPort port, RS232PollConfig* config) {
+  VANTREL_CHECK_PORT(port);
   // The length byte must lie inside the 25-byte messages.
   if (config->lengthOffset >= kPollMessageMax) {
     context_->lastError = USB_MESSAGE_PARAMETER_OUT_OF_RANGE;
@@ -272,13 +285,13 @@ int VantrelUSB::ConfigureRS232Poll(_usbSerialPort port, RS232PollConfig* config)
 }
 
 int VantrelUSB::EmptyPolledBuffer(_usbSerialPort port, unsigned char slot) {
-  if (!IsPort(port)) return 0;
+  VANTREL_CHECK_PORT(port);
   unsigned long length = 0;
   return PerformUSBIO(cmd::kSerialEmptyPolledBuffer, Channel(port), &slot, 1, nullptr, &length);
 }
 
 int VantrelUSB::DeletePolledMessage(_usbSerialPort port, unsigned char slot) {
-  if (!IsPort(port)) return 0;
+  VANTREL_CHECK_PORT(port);
   unsigned long length = 0;
   return PerformUSBIO(cmd::kSerialDeletePolled, Channel(port), &slot, 1, nullptr, &length);
 }
@@ -286,7 +299,7 @@ int VantrelUSB::DeletePolledMessage(_usbSerialPort port, unsigned char slot) {
 int VantrelUSB::ReceivePolledMessage(_usbSerialPort port, unsigned char slot,
                                      unsigned char* buffer, unsigned long* length, int* status) {
   *length = 0;
-  if (!IsPort(port)) return 0;
+  VANTREL_CHECK_PORT(port);
   for (;;) {
     unsigned char reply[vantrel::kMaxReplyData];
     unsigned long got = 0;

@@ -1,10 +1,12 @@
 #include "link/SocketDeviceLink.h"
 
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -26,7 +28,32 @@ void ReportNoAccess(const std::string& socketPath, int error) {
                socketPath.c_str(), std::strerror(error));
 }
 
+using Clock = std::chrono::steady_clock;
+
+// Waits until the socket is ready for `events` or the deadline passes.
+bool WaitFor(int fd, short events, Clock::time_point deadline) {
+  for (;;) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+    if (left.count() <= 0) return false;
+    pollfd entry{fd, events, 0};
+    const int ready = ::poll(&entry, 1, static_cast<int>(left.count()));
+    if (ready > 0) return true;
+    if (ready < 0 && errno != EINTR) return false;
+  }
+}
+
 }  // namespace
+
+int SocketDeviceLink::ReplyTimeoutMs() {
+  constexpr long kMaxTimeoutMs = 3'600'000;
+  const char* text = std::getenv(kReplyTimeoutEnv);
+  if (text == nullptr || *text == '\0') return kDefaultReplyTimeoutMs;
+  char* end = nullptr;
+  errno = 0;
+  const long value = std::strtol(text, &end, 10);
+  if (errno != 0 || *end != '\0' || value < 1 || value > kMaxTimeoutMs) return kDefaultReplyTimeoutMs;
+  return static_cast<int>(value);
+}
 
 std::string SocketDeviceLink::DeviceDirectory() {
   const char* dir = std::getenv(ControlProtocol::kDeviceDirEnv);
@@ -54,15 +81,22 @@ std::unique_ptr<SocketDeviceLink> SocketDeviceLink::Connect(const std::string& s
     if (error == EACCES || error == EPERM) ReportNoAccess(socketPath, error);
     return nullptr;
   }
-  return std::unique_ptr<SocketDeviceLink>(new SocketDeviceLink(fd));
+  return std::unique_ptr<SocketDeviceLink>(new SocketDeviceLink(fd, ReplyTimeoutMs()));
 }
 
 SocketDeviceLink::~SocketDeviceLink() { Close(); }
 
-bool SocketDeviceLink::Close() {
+bool SocketDeviceLink::Drop() {
   if (fd_ < 0) return false;
   ::close(fd_);
   fd_ = -1;
+  return true;
+}
+
+bool SocketDeviceLink::Close() {
+  if (released_) return false;
+  released_ = true;
+  Drop();
   return true;
 }
 
@@ -85,10 +119,20 @@ bool SocketDeviceLink::Control(std::uint32_t code, std::span<const std::uint8_t>
   msghdr message{};
   message.msg_iov = request;
   message.msg_iovlen = 3;
+  // A stopped or wedged daemon neither takes the request nor answers it:
+  // both waits share one deadline.
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs_);
   ssize_t sent;
-  do {
-    sent = ::sendmsg(fd_, &message, MSG_NOSIGNAL);
-  } while (sent < 0 && errno == EINTR);
+  for (;;) {
+    sent = ::sendmsg(fd_, &message, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (sent >= 0) break;
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) return false;
+    if (!WaitFor(fd_, POLLOUT, deadline)) {
+      Drop();
+      return false;
+    }
+  }
   if (sent != static_cast<ssize_t>(sizeof header + in.size() + outSent)) return false;
 
   // The reply lands in a scratch buffer first: a failed request must leave the
@@ -106,9 +150,14 @@ bool SocketDeviceLink::Control(std::uint32_t code, std::span<const std::uint8_t>
   answer.msg_iov = reply;
   answer.msg_iovlen = out.empty() ? 1 : 2;
   ssize_t received;
-  do {
-    received = ::recvmsg(fd_, &answer, 0);
-  } while (received < 0 && errno == EINTR);
+  for (;;) {
+    if (!WaitFor(fd_, POLLIN, deadline)) {
+      Drop();
+      return false;
+    }
+    received = ::recvmsg(fd_, &answer, MSG_DONTWAIT);
+    if (received >= 0 || (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK)) break;
+  }
   if (received < static_cast<ssize_t>(sizeof replyHeader)) return false;  // daemon gone
   if (answer.msg_flags & MSG_TRUNC) return false;
 

@@ -16,14 +16,30 @@ class SocketDeviceLink final : public DeviceLink {
   // The device folder: $VANTREL_DEVICE_DIR, else /run/vantrel.
   static std::string DeviceDirectory();
 
+  // How long one request waits for the daemon to take it and to answer:
+  // $VANTREL_REPLY_TIMEOUT_MS (1 to 3,600,000) when set, else 15 s, well
+  // beyond the driver's 5 s per transfer. Read when a connection is made.
+  static constexpr int kDefaultReplyTimeoutMs = 15000;
+  static constexpr const char* kReplyTimeoutEnv = "VANTREL_REPLY_TIMEOUT_MS";
+  static int ReplyTimeoutMs();
+
   ~SocketDeviceLink() override;
+  // A request that the daemon has not answered in time fails, and the
+  // connection is dropped with it: a late reply must never be taken for the
+  // next request's. Every later request fails until the board is opened again.
   bool Control(std::uint32_t code, std::span<const std::uint8_t> in,
                std::span<std::uint8_t> out, std::uint32_t* returned) override;
+  // False only when the caller has released the connection before.
   bool Close() override;
 
  private:
-  explicit SocketDeviceLink(int fd) : fd_(fd) {}
+  SocketDeviceLink(int fd, int timeoutMs) : fd_(fd), timeoutMs_(timeoutMs) {}
+  // Closes the socket but leaves the connection to be released by Close.
+  bool Drop();
+
   int fd_;
+  int timeoutMs_;
+  bool released_ = false;
 };
 
 }  // namespace vantrel

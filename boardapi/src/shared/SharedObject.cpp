@@ -77,6 +77,24 @@ std::uint8_t* SharedBlockObject::Data() {
   return block == nullptr ? nullptr : reinterpret_cast<std::uint8_t*>(block) + kUnitSize;
 }
 
+void SharedLockObject::Attach() {
+  if (LockHandle() != nullptr) return;
+  lock_.store(NamedMutexLock::Get(MakeLockDescriptor(kLockBase, lockNumber_, kBlockLockCount)),
+              std::memory_order_release);
+}
+
+void SharedLockObject::Detach() {
+  NamedMutexLock::Release(lock_.exchange(nullptr, std::memory_order_acq_rel));
+}
+
+void SharedLockObject::Lock() {
+  if (NamedMutexLock* lock = LockHandle()) lock->Lock();
+}
+
+void SharedLockObject::Unlock() {
+  if (NamedMutexLock* lock = LockHandle()) lock->Unlock();
+}
+
 std::uint8_t* SharedBlockObject::RecordAddress(std::size_t recordSize, int slot) {
   const bool inRange = slot >= 0 && slot < kBoardSlots;
   const std::size_t end = inRange ? (static_cast<std::size_t>(slot) + 1) * recordSize : 0;

@@ -63,6 +63,26 @@ class SharedBlockObject final : public SharedObject {
   alignas(8) std::uint8_t spareRecord_[kMaxRecordSize]{};
 };
 
+// A named lock with no block: serialises work on the boards themselves
+// between processes. Its lock is "K27Mutex_SEM_<lockNumber>".
+class SharedLockObject final : public SharedObject {
+ public:
+  constexpr explicit SharedLockObject(int lockNumber) : lockNumber_(lockNumber) {}
+
+  void Attach();
+  void Detach();
+
+  void Lock() override;
+  void Unlock() override;
+  std::uint8_t* Data() override { return nullptr; }
+
+  NamedMutexLock* LockHandle() const { return lock_.load(std::memory_order_acquire); }
+
+ private:
+  int lockNumber_;
+  std::atomic<NamedMutexLock*> lock_{nullptr};
+};
+
 // The descriptor of the library's one region, "K27SharedMemory", 65,536 bytes.
 SharedRegionDescriptor LibraryRegion();
 

@@ -3,8 +3,10 @@
 #include "shared/SharedState.h"
 
 #include <array>
+#include <cerrno>
 #include <cstring>
 
+#include "shared/SharedFile.h"
 #include "shared/SharedObject.h"
 
 namespace vantrel::shared {
@@ -34,7 +36,10 @@ constinit Persistent<SharedBlockObject> outOffCopies("OutOffCopies", 0u, kOutput
 constinit Persistent<SharedBlockObject> eeproms("K27EEPROMS", 0u, kEepromCopiesSize, 3);
 constinit Persistent<SharedBlockObject> buffers("K27BUFFERS", 0u, kReceiveBuffersSize, 4);
 
-constinit SharedState state{outOnCopies.value, outOffCopies.value, eeproms.value, buffers.value};
+constinit Persistent<SharedLockObject> download(5);
+
+constinit SharedState state{outOnCopies.value, outOffCopies.value, eeproms.value, buffers.value,
+                            download.value};
 
 // In attach order.
 SharedBlockObject* const kObjects[] = {&outOnCopies.value, &outOffCopies.value, &eeproms.value,
@@ -45,8 +50,10 @@ SharedBlockObject* const kObjects[] = {&outOnCopies.value, &outOffCopies.value, 
 struct Lifetime {
   Lifetime() {
     for (SharedBlockObject* object : kObjects) object->Attach();
+    download.value.Attach();
   }
   ~Lifetime() {
+    download.value.Detach();
     for (auto it = std::rbegin(kObjects); it != std::rend(kObjects); ++it) (*it)->Detach();
   }
 };
@@ -59,6 +66,30 @@ thread_local std::array<std::uint8_t, kMaxRecordSize> scratchRecord{};
 }  // namespace
 
 SharedState& State() { return state; }
+
+bool Available() {
+  for (SharedBlockObject* object : kObjects) {
+    const NamedMutexLock* lock = object->LockHandle();
+    if (object->Block() == nullptr || lock == nullptr || !lock->HasHandle()) return false;
+  }
+  const NamedMutexLock* lock = download.value.LockHandle();
+  return lock != nullptr && lock->HasHandle();
+}
+
+std::string UnavailableReason() {
+  if (Available()) return {};
+  int error = 0;
+  const std::string failure = FirstOpenFailure(&error);
+  const std::string group = BoardGroupName();
+  if (error == EACCES || error == EPERM)
+    return "no access to the shared board state (" + failure +
+           "): it is for members of the group " + group +
+           ", which uses the boards. Join it with 'sudo usermod -aG " + group +
+           " $USER' and log in again.";
+  return "the shared board state could not be set up (" +
+         (failure.empty() ? std::string("no room for its records") : failure) +
+         "): without it processes would overwrite each other's records.";
+}
 
 std::uint8_t* Record(SharedObject& object, std::size_t recordSize, int slot) {
   if (auto* block = dynamic_cast<SharedBlockObject*>(&object)) return block->RecordAddress(recordSize, slot);

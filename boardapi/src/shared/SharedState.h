@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace vantrel::shared {
 
@@ -45,9 +46,19 @@ struct SharedState {
   SharedObject& outOffCopies;  // "OutOffCopies", lock 2
   SharedObject& eeproms;       // "K27EEPROMS", lock 3
   SharedObject& buffers;       // "K27BUFFERS", lock 4
+  // Lock 5, no block: one process at a time queries a board for its
+  // application image and downloads it.
+  SharedObject& download;
 };
 
 SharedState& State();
+
+// True when every block lies in the shared mapping and every lock has its
+// system object: only then do the records mean the same to every process.
+bool Available();
+
+// Why the shared state is not available, for the user ("" when it is).
+std::string UnavailableReason();
 
 // Record of `slot` in a block, or a process-local scratch record when the
 // block could not be taken, so that callers never write outside the heap.

@@ -8,10 +8,12 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <filesystem>
 #include <future>
@@ -143,6 +145,46 @@ TEST_F(DaemonClientTest, VanishedDaemonFailsEveryExchangeAndInitReconnects) {
   EXPECT_EQ(board.close(), 1);
 }
 
+TEST_F(DaemonClientTest, StoppedDaemonFailsTheExchangeInTimeAndDropsTheConnection) {
+  StartDaemon();
+  ::setenv("VANTREL_REPLY_TIMEOUT_MS", "300", 1);
+  VantrelUSB board;
+  const bool connected = board.init(0) != 0;
+  ::unsetenv("VANTREL_REPLY_TIMEOUT_MS");
+  ASSERT_TRUE(connected);
+  std::vector<unsigned char> fill(62, 0x6C), bytes(62, 0);
+  ASSERT_NE(board.WriteSRAM(0x9000, fill.data(), 62), 0);
+
+  // Stopped for certain before the request goes out.
+  ::kill(daemon_, SIGSTOP);
+  struct Resume {
+    pid_t pid;
+    ~Resume() { ::kill(pid, SIGCONT); }
+  } resume{daemon_};  // whatever fails below, TearDown can still end it
+  int status = 0;
+  ASSERT_EQ(::waitpid(daemon_, &status, WUNTRACED), daemon_);
+  ASSERT_TRUE(WIFSTOPPED(status));
+  auto stalled = std::async(std::launch::async, [&board] {
+    unsigned char inputs[62];
+    const int result = board.GetInputs(inputs);
+    return std::make_pair(result, static_cast<int>(board.GetLastError()));
+  });
+  const bool answered = stalled.wait_for(20s) == std::future_status::ready;
+  ::kill(daemon_, SIGCONT);
+  ASSERT_TRUE(answered) << "the exchange waits for ever on a stopped daemon";
+  EXPECT_EQ(stalled.get(), std::make_pair(0, 4));
+
+  // The daemon goes on and answers the old request: that reply must not be
+  // taken for the next one's. The connection is gone instead.
+  board.ClearErrors();
+  EXPECT_EQ(board.ReadSRAM(0x9000, bytes.data(), 62), 0);
+  EXPECT_EQ(board.GetLastError(), USB_DEVICE_WRITE_ERROR);
+  EXPECT_EQ(board.close(), 1);
+  ASSERT_NE(board.init(0), 0);
+  ASSERT_NE(board.ReadSRAM(0x9000, bytes.data(), 62), 0);
+  EXPECT_EQ(bytes, fill);
+}
+
 // Runs `client` in a child process as nobody (uid 65534) with group `gid`
 // and the supplementary `groups`; its exit status, and what it wrote on
 // standard error.
@@ -196,6 +238,93 @@ TEST_F(DaemonClientTest, OnlyMembersOfTheDaemonsGroupGetIn) {
   // A member of the group (as after usermod -aG) gets in.
   const auto [member, memberText] = RunAsNobody(1, {65534}, InitBoardZero);
   EXPECT_EQ(member, 1) << memberText;
+}
+
+// The shared records and locks of a board are for the board group alone,
+// like the daemon's sockets: anybody else could hold a lock for ever, or
+// widen the EEPROM range check by writing the copy.
+class SharedObjectAccessTest : public DaemonClientTest {
+ protected:
+  void SetUp() override {
+    DaemonClientTest::SetUp();
+    if (::getuid() != 0) GTEST_SKIP() << "needs root, to run a client as another user";
+    ns_ = "k27-test-access-" + std::to_string(::getpid());
+  }
+  void TearDown() override {
+    for (const std::string& name : ObjectNames()) ::shm_unlink(("/" + name).c_str());
+    DaemonClientTest::TearDown();
+  }
+
+  std::vector<std::string> ObjectNames() const {
+    std::vector<std::string> names = {ns_ + ".K27SharedMemory"};
+    for (int lock = 0; lock <= 5; ++lock) names.push_back(ns_ + ".K27Mutex_SEM_" + std::to_string(lock));
+    return names;
+  }
+
+  // `board_peer init` in a fresh process of the namespace, as `uid` with
+  // group `gid` and the supplementary `groups`: exit status and standard error.
+  std::pair<int, std::string> PeerInit(uid_t uid, gid_t gid, const std::vector<gid_t>& groups) {
+    int pipeFds[2];
+    if (::pipe(pipeFds) != 0) return {-1, "pipe"};
+    const std::string nsVariable = "VANTREL_SHARED_NAMESPACE=" + ns_;
+    const std::string dirVariable = "VANTREL_DEVICE_DIR=" + DeviceDir().string();
+    const pid_t child = ::fork();
+    if (child == 0) {
+      ::dup2(pipeFds[1], STDERR_FILENO);
+      ::close(pipeFds[0]);
+      if (::setgroups(groups.size(), groups.data()) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0)
+        ::_exit(90);
+      char* argv[] = {const_cast<char*>(BOARD_PEER_PATH), const_cast<char*>("init"), nullptr};
+      char* envp[] = {const_cast<char*>(nsVariable.c_str()), const_cast<char*>(dirVariable.c_str()), nullptr};
+      ::execve(BOARD_PEER_PATH, argv, envp);
+      ::_exit(91);
+    }
+    ::close(pipeFds[1]);
+    std::string text;
+    char chunk[512];
+    for (ssize_t n; (n = ::read(pipeFds[0], chunk, sizeof chunk)) > 0;) text.append(chunk, static_cast<std::size_t>(n));
+    ::close(pipeFds[0]);
+    return {Wait(child), text};
+  }
+
+  std::string ns_;
+};
+
+TEST_F(SharedObjectAccessTest, OnlyTheBoardGroupCanOpenOrMakeTheSharedObjects) {
+  StartDaemon({"--group", ::getgrgid(65534)->gr_name});
+  fs::permissions(dir_, fs::perms(0755), fs::perm_options::replace);
+
+  // Somebody outside the group (user daemon) cannot make them either:
+  // nothing is left.
+  const auto [first, firstText] = PeerInit(1, 1, {});
+  EXPECT_EQ(first, 1) << firstText;
+  EXPECT_NE(firstText.find("no access to the shared board state"), std::string::npos) << firstText;
+  for (const std::string& name : ObjectNames()) EXPECT_FALSE(fs::exists("/dev/shm/" + name)) << name;
+
+  // Made by a member (user nobody), they belong to the group, for it alone.
+  const auto [member, memberText] = PeerInit(65534, 1, {65534});
+  EXPECT_EQ(member, 0) << memberText;
+  for (const std::string& name : ObjectNames()) {
+    struct stat st {};
+    ASSERT_EQ(::stat(("/dev/shm/" + name).c_str(), &st), 0) << name;
+    EXPECT_EQ(st.st_mode & 07777, 0660u) << name;
+    EXPECT_EQ(st.st_gid, 65534u) << name;
+  }
+
+  // Once they exist, an outsider still cannot open them, and is told why.
+  const auto [outsider, outsiderText] = PeerInit(1, 1, {});
+  EXPECT_EQ(outsider, 1) << outsiderText;
+  EXPECT_NE(outsiderText.find("usermod -aG nogroup"), std::string::npos) << outsiderText;
+  const int fd = [&] {
+    const pid_t child = ::fork();
+    if (child == 0) {
+      if (::setgroups(0, nullptr) != 0 || ::setgid(1) != 0 || ::setuid(1) != 0) ::_exit(90);
+      const int opened = ::shm_open(("/" + ns_ + ".K27Mutex_SEM_3").c_str(), O_RDWR, 0);
+      ::_exit(opened >= 0 ? 0 : errno == EACCES ? 13 : 1);
+    }
+    return Wait(child);
+  }();
+  EXPECT_EQ(fd, 13) << "an outsider opened the EEPROM lock";
 }
 
 }  // namespace

@@ -114,6 +114,20 @@ TEST_F(ProcessTest, FourProcessesOfTwoThreadsLoseNoOutputUpdate) {
   EXPECT_EQ(Console({"outputs"}), "on=" + expected + " off=" + expected + " brightness=0\n");
 }
 
+// The period-bit forms change one period's shared copy and send it whole;
+// ModifyOutputs changes both copies and sends masks. Mixed across processes,
+// no update may be lost from either copy or from the board.
+TEST_F(ProcessTest, PeriodBitsAndModifyOutputsFromSeveralProcessesLoseNothing) {
+  std::vector<pid_t> peers;
+  for (int first = 0; first < output_stress::kThreads; first += 2)
+    peers.push_back(Spawn({BOARD_PEER_PATH, first % 4 == 0 ? "outputs" : "period", std::to_string(first), "2"}));
+  for (pid_t peer : peers) EXPECT_EQ(Wait(peer), 0);
+  const auto image = output_stress::FinalImage();
+  const std::string expected = Hex(image.data(), image.size());
+  EXPECT_EQ(SharedCopies(), "on=" + expected + " off=" + expected);
+  EXPECT_EQ(Console({"outputs"}), "on=" + expected + " off=" + expected + " brightness=0\n");
+}
+
 TEST_F(ProcessTest, TimestampedBytesAreHandedOutOnceAcrossProcesses) {
   constexpr int kBytes = 200;
   std::string pushed;

@@ -10,6 +10,18 @@
 //                                     the first read that returns other bytes, 4
 //                                     at the first failed read (or exchange of
 //                                     init), 1 without a connection
+//   board_peer period FIRST COUNT    - as outputs, but each call changes both
+//                                     periods with the period-bit forms
+//   board_peer init                  - one init: 0 connected, 4 failed with an
+//                                     error code, 1 failed without one
+//   board_peer eeprom CAPACITY ROUNDS ID - ROUNDS times: init, CheckEEPROM,
+//                                     this peer's own range written and read
+//                                     back, a write that ends at the last
+//                                     address allowed and one a byte beyond.
+//                                     Exit status 4 init failed, 5 wrong
+//                                     geometry, 6 an allowed transfer failed,
+//                                     7 other bytes read back, 8 the write
+//                                     beyond the end was not refused with 8
 #include <vantrel/VantrelUSB.h>
 
 #include <cstdio>
@@ -44,6 +56,86 @@ int RunOutputs(int first, int count) {
       std::fprintf(stderr, "board_peer: %d failed calls\n", failed);
       return 1;
     }
+  return 0;
+}
+
+int RunPeriods(int first, int count) {
+  std::vector<std::thread> threads;
+  std::vector<int> failures(static_cast<std::size_t>(count), 0);
+  for (int t = 0; t < count; ++t) {
+    threads.emplace_back([t, first, &failures] {
+      VantrelUSB board;
+      if (!board.init(0)) {
+        failures[static_cast<std::size_t>(t)] = -1;
+        return;
+      }
+      for (const auto& call : output_stress::Calls(first + t)) {
+        const int byte = call.output < 32 ? call.output / 8 : 4;
+        const int bit = call.output < 32 ? call.output % 8 : call.output - 32;
+        const auto id = static_cast<_usbOutputId>(byte);
+        if (!board.SetOnPeriodOutputBit(id, bit, call.on) || !board.SetOffPeriodOutputBit(id, bit, call.on))
+          ++failures[static_cast<std::size_t>(t)];
+      }
+      board.close();
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  for (int failed : failures)
+    if (failed != 0) {
+      std::fprintf(stderr, "board_peer: %d failed calls\n", failed);
+      return 1;
+    }
+  return 0;
+}
+
+int RunInit() {
+  VantrelUSB board;
+  if (board.init(0)) return 0;
+  return board.GetLastError() == USB_MESSAGE_EXECUTION_SUCCESS ? 1 : 4;
+}
+
+// This peer's own range lies where the capacity probe never reads (its
+// reference at 0-99 and its samples at powers of two from 128), so that no
+// peer's data can make a part look smaller than it is.
+int RunEeprom(unsigned capacity, int rounds, int id) {
+  const unsigned own = 360u + 50u * static_cast<unsigned>(id);
+  constexpr unsigned kOwnBytes = 50;
+  constexpr unsigned kEdgeBytes = 100;
+  VantrelUSB board;
+  for (int round = 0; round < rounds; ++round) {
+    if (!board.init(0)) {
+      std::fprintf(stderr, "board_peer: round %d: init failed with %d\n", round,
+                   static_cast<int>(board.GetLastError()));
+      return 4;
+    }
+    K27EEPROM geometry{};
+    if (!board.CheckEEPROM(&geometry) || geometry.lastAddress + 1u != capacity) {
+      std::fprintf(stderr, "board_peer: round %d: CheckEEPROM gave last address 0x%04X (error %d)\n",
+                   round, geometry.lastAddress, static_cast<int>(board.GetLastError()));
+      return 5;
+    }
+    unsigned char data[kEdgeBytes], back[kEdgeBytes];
+    for (unsigned i = 0; i < kEdgeBytes; ++i) data[i] = static_cast<unsigned char>(id * 64 + round + i);
+    if (!board.WriteEEPROM(static_cast<unsigned short>(own), data, kOwnBytes) ||
+        !board.ReadEEPROM(static_cast<unsigned short>(own), back, kOwnBytes) ||
+        !board.WriteEEPROM(static_cast<unsigned short>(capacity - 1 - kEdgeBytes), data, kEdgeBytes)) {
+      std::fprintf(stderr, "board_peer: round %d: a transfer in range failed with %d\n", round,
+                   static_cast<int>(board.GetLastError()));
+      return 6;
+    }
+    if (std::memcmp(data, back, kOwnBytes) != 0) {
+      std::fprintf(stderr, "board_peer: round %d: other bytes read back at 0x%04X\n", round, own);
+      return 7;
+    }
+    board.ClearErrors();
+    if (board.WriteEEPROM(static_cast<unsigned short>(capacity - kEdgeBytes), data, kEdgeBytes) ||
+        board.GetLastError() != USB_MESSAGE_PARAMETER_OUT_OF_RANGE) {
+      std::fprintf(stderr, "board_peer: round %d: a write past the end was not refused (error %d)\n",
+                   round, static_cast<int>(board.GetLastError()));
+      return 8;
+    }
+  }
+  board.close();
   return 0;
 }
 
@@ -95,7 +187,13 @@ int RunSram(unsigned address, unsigned fill, int count) {
 int main(int argc, char** argv) {
   if (argc == 4 && std::strcmp(argv[1], "outputs") == 0)
     return RunOutputs(std::atoi(argv[2]), std::atoi(argv[3]));
+  if (argc == 4 && std::strcmp(argv[1], "period") == 0)
+    return RunPeriods(std::atoi(argv[2]), std::atoi(argv[3]));
   if (argc == 2 && std::strcmp(argv[1], "drain") == 0) return RunDrain();
+  if (argc == 2 && std::strcmp(argv[1], "init") == 0) return RunInit();
+  if (argc == 5 && std::strcmp(argv[1], "eeprom") == 0)
+    return RunEeprom(static_cast<unsigned>(std::strtoul(argv[2], nullptr, 0)), std::atoi(argv[3]),
+                     std::atoi(argv[4]));
   if (argc == 4 && std::strcmp(argv[1], "set") == 0) {
     VantrelUSB board;
     return board.init(0) &&
@@ -107,6 +205,7 @@ int main(int argc, char** argv) {
     return RunSram(static_cast<unsigned>(std::strtoul(argv[2], nullptr, 0)),
                    static_cast<unsigned>(std::strtoul(argv[3], nullptr, 0)), std::atoi(argv[4]));
   std::fprintf(stderr,
-               "usage: board_peer outputs FIRST COUNT | set OUTPUT ON | drain | sram ADDRESS FILL COUNT\n");
+               "usage: board_peer outputs FIRST COUNT | period FIRST COUNT | set OUTPUT ON | drain |\n"
+               "                  sram ADDRESS FILL COUNT | init | eeprom CAPACITY ROUNDS ID\n");
   return 2;
 }

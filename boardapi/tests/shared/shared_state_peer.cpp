@@ -12,7 +12,7 @@
 //   trylock:<obj>               (stays held when got)                  -> "trylock <obj> got|busy"
 //   info                        the heap header and the heap's blocks  -> "heap ...", "block ..."..., "end"
 //   objects                     per object: block offset or -1, lock handle 1/0
-//   detach                      detaches the four objects as unloading does -> "detached"
+//   detach                      detaches the objects as unloading does -> "detached"
 //   locks                       named locks open in the process        -> "locks <n>"
 //   wait                        prints "waiting", then reads one line of stdin
 // At the end "done", exit status 0.
@@ -154,6 +154,7 @@ int main(int argc, char** argv) {
     } else if (command == "objects") {
       Objects();
     } else if (command == "detach") {
+      dynamic_cast<SharedLockObject&>(State().download).Detach();
       for (int number = 4; number >= 1; --number) Object(number).Detach();
       std::cout << "detached" << std::endl;
     } else if (command == "locks") {

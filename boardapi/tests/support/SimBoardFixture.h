@@ -13,6 +13,8 @@
 #include <vantrel/VantrelUSB.h>
 
 #include <algorithm>
+#include <array>
+#include <atomic>
 #include <condition_variable>
 
 #include <k27fw/FirmwareIds.h>
@@ -54,8 +56,10 @@ class SimBus {
     lock.unlock();
     SetDeviceOpener([this](int index) -> std::unique_ptr<DeviceLink> {
       std::lock_guard guard(mutex_);
+      opened_.push_back(index);
       if (index < 0 || index >= static_cast<int>(devices_.size()) || !devices_[index]) return nullptr;
-      return std::make_unique<InProcessDeviceLink>(devices_[index]);
+      return std::make_unique<CountedLink>(std::make_unique<InProcessDeviceLink>(devices_[index]),
+                                           liveLinks_[static_cast<std::size_t>(index)]);
     });
   }
   ~SimBus() {
@@ -66,6 +70,13 @@ class SimBus {
   }
 
   k27sim::SimBoard& Board(int index = 0) { return *boards_.at(index); }
+  // The device indices asked for, in order, since the last ClearLog.
+  std::vector<int> Opened() {
+    std::lock_guard lock(mutex_);
+    return opened_;
+  }
+  // Connections to board `index` that are open now.
+  int LiveLinks(int index) { return liveLinks_.at(static_cast<std::size_t>(index)).load(); }
   std::vector<Exchange> Log() {
     std::lock_guard lock(mutex_);
     return log_;
@@ -73,6 +84,7 @@ class SimBus {
   void ClearLog() {
     std::lock_guard lock(mutex_);
     log_.clear();
+    opened_.clear();
   }
   // The exchanges of one channel with the given command byte.
   std::vector<Exchange> Commands(int channel, std::uint8_t command) {
@@ -83,6 +95,31 @@ class SimBus {
   }
 
  private:
+  // A connection that counts itself among the open ones until it is closed
+  // or destroyed.
+  class CountedLink final : public DeviceLink {
+   public:
+    CountedLink(std::unique_ptr<DeviceLink> link, std::atomic<int>& live) : link_(std::move(link)), live_(live) {
+      ++live_;
+    }
+    ~CountedLink() override { Close(); }
+    bool Control(std::uint32_t code, std::span<const std::uint8_t> in, std::span<std::uint8_t> out,
+                 std::uint32_t* returned) override {
+      return link_->Control(code, in, out, returned);
+    }
+    bool Close() override {
+      if (closed_) return false;
+      closed_ = true;
+      --live_;
+      return link_->Close();
+    }
+
+   private:
+    std::unique_ptr<DeviceLink> link_;
+    std::atomic<int>& live_;
+    bool closed_ = false;
+  };
+
   void Arrived(std::shared_ptr<usbhost::UsbDevice> usb) {
     const int index = usb->Identity().portPath.at(0) - 1;
     // A short time limit keeps the tests of boards that never answer quick.
@@ -104,6 +141,8 @@ class SimBus {
   std::condition_variable started_;
   std::vector<std::shared_ptr<driver::BoardDevice>> devices_;
   std::vector<Exchange> log_;
+  std::vector<int> opened_;
+  std::array<std::atomic<int>, 16> liveLinks_{};
 };
 
 inline k27sim::SimBoardOptions WithEeprom(std::uint32_t bytes) {
