@@ -163,6 +163,9 @@ plain_install_covered() {
   return $ok
 }
 check "a plain install is covered by the packages" plain_install_covered
+# The unit starts the daemon where that install put it, not where a package would.
+plain_unit() { grep -qx "ExecStart=$work/plain/bin/vantrelio --device-dir /run/vantrel \$VANTRELIO_OPTS" "$work/plain/lib/systemd/system/vantrelio.service"; }
+check "a plain install's unit starts the daemon from that install" plain_unit
 
 vantrelio_control() {
   grep -qx /etc/default/vantrelio <(control_member vantrelio conffiles) || return 1
