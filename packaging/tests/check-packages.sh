@@ -35,7 +35,7 @@ check() {
   fi
 }
 # Fatal when the rest cannot run without it.
-require() { check "$@" || { echo "package test: cannot go on"; echo "package test: $passed passed, $((failed)) failed"; exit 1; }; }
+require() { check "$@" || { echo "package test: cannot go on"; echo "packaging: $passed passed, $failed failed"; exit 1; }; }
 
 version=$(dpkg-parsechangelog -l "$source_dir/debian/changelog" -S Version)
 upstream=${version%-*}
@@ -325,5 +325,5 @@ check "the installed tools answer --help; desktop entry, icon and dictionaries i
 for p in "${packages[@]}"; do
   printf 'package test: %-20s %7s bytes, installed %5s KiB\n' "$p" "$(stat -c %s "$(deb "$p")")" "$(field "$p" Installed-Size)"
 done
-echo "package test: $passed passed, $failed failed"
+echo "packaging: $passed passed, $failed failed"
 [ "$failed" = 0 ]
