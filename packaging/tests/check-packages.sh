@@ -1,0 +1,329 @@
+#!/usr/bin/env bash
+# Checks the Debian packages made from a build tree (./k27 package): names and
+# versions, control fields and dependencies, contents against the expected
+# files and against a plain install, manual pages, maintainer scripts and
+# lintian's findings. Then unpacks them into a scratch root, builds the
+# example program from the installed source with the installed CMake
+# package, and runs it against the installed daemon serving a simulated board.
+#
+# usage: check-packages.sh BUILD_DIR PACKAGE_DIR
+set -uo pipefail
+
+build_dir=$(cd "$1" && pwd)
+package_dir=$(cd "$2" && pwd)
+source_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+work=$(mktemp -d /tmp/k27-package-test.XXXXXX)
+root=$work/root
+daemon=
+cleanup() {
+  if [ -n "$daemon" ]; then kill "$daemon" 2>/dev/null; wait "$daemon" 2>/dev/null; fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+passed=0 failed=0
+# check NAME COMMAND...: runs the command, counts it, shows its output on failure.
+check() {
+  local name=$1
+  shift
+  if "$@" >"$work/check.log" 2>&1; then
+    passed=$((passed + 1))
+  else
+    failed=$((failed + 1))
+    echo "FAIL: $name"
+    sed -n '1,25s/^/    /p' "$work/check.log"
+  fi
+}
+# Fatal when the rest cannot run without it.
+require() { check "$@" || { echo "package test: cannot go on"; echo "packaging: $passed passed, $failed failed"; exit 1; }; }
+
+version=$(dpkg-parsechangelog -l "$source_dir/debian/changelog" -S Version)
+upstream=${version%-*}
+arch=$(dpkg --print-architecture)
+expected=$build_dir/packaging/expected-contents.txt
+mapfile -t packages < <(awk '{print $1}' "$expected" | sort -u)
+deb() { echo "$package_dir/${1}_${version}_${arch}.deb"; }
+field() { dpkg-deb -f "$(deb "$1")" "$2"; }
+
+# --- The packages and their control fields. ---------------------------------
+has_packages() {
+  local p ok=0
+  for p in "${packages[@]}"; do [ -f "$(deb "$p")" ] || { echo "missing $(deb "$p")"; ok=1; }; done
+  # Nothing else: a stale package of another version would be installed along.
+  [ "$(find "$package_dir" -maxdepth 1 -name '*.deb' | wc -l)" = "${#packages[@]}" ] ||
+    { ls "$package_dir"; ok=1; }
+  return $ok
+}
+require "the packages ${packages[*]} of version $version, and no others" has_packages
+
+control_fields() {
+  local p=$1 section=$2
+  dpkg-deb --info "$(deb "$p")" >/dev/null || return 1
+  [ "$(field "$p" Package)" = "$p" ] && [ "$(field "$p" Version)" = "$version" ] &&
+    [ "$(field "$p" Architecture)" = "$arch" ] && [ "$(field "$p" Source)" = k27 ] &&
+    [ "$(field "$p" Section)" = "$section" ] && [ "$(field "$p" Priority)" = optional ] &&
+    [[ "$(field "$p" Maintainer)" =~ ^[^\<]+\ \<[^@\>]+@[^\>]+\>$ ]] || { dpkg-deb -f "$(deb "$p")"; return 1; }
+  # A synopsis of its own on the first line, then a long description.
+  local synopsis lines
+  synopsis=$(field "$p" Description | head -n1)
+  lines=$(field "$p" Description | wc -l)
+  [ -n "$synopsis" ] && [ "${#synopsis}" -le 80 ] && [ "$lines" -ge 3 ] &&
+    ! grep -qi "built using CMake" <<<"$synopsis" || { field "$p" Description; return 1; }
+}
+declare -A sections=([libvantrelusb35]=libs [libvantrelusb-dev]=libdevel [vantrelio]=admin
+                     [k27diag]=electronics [k27-tools]=utils)
+for p in "${packages[@]}"; do check "$p: control fields" control_fields "$p" "${sections[$p]}"; done
+
+# depends PACKAGE ENTRY...: each entry (a name, or "name (op version)") is among its Depends.
+depends() {
+  local p=$1 entry line found
+  shift
+  for entry in "$@"; do
+    found=
+    while IFS= read -r line; do
+      [[ "$line" == "$entry" || "$line" == "$entry ("* ]] && found=1
+    done < <(field "$p" Depends | tr ',' '\n' | sed 's/^ *//')
+    [ -n "$found" ] || { echo "$p: no '$entry' in Depends: $(field "$p" Depends)"; return 1; }
+  done
+}
+library=libvantrelusb35
+exact="$library (= $version)"
+check "$library: Depends from dpkg-shlibdeps" depends $library libc6 libstdc++6
+check "libvantrelusb-dev: Depends on its library" depends libvantrelusb-dev "$exact"
+check "vantrelio: Depends on libusb and adduser" depends vantrelio libc6 libusb-1.0-0 adduser
+check "k27-tools: Depends on the library" depends k27-tools "$exact" libc6
+if [ -n "${sections[k27diag]:-}" ] && [ -f "$(deb k27diag)" ]; then
+  check "k27diag: Depends on the library, Qt and pugixml" depends k27diag "$exact" libqt6widgets6 libpugixml1v5
+fi
+
+# Every dependency outside this set is satisfied by this machine's packages:
+# shlibdeps named real packages at versions that exist.
+satisfiable() {
+  local p entry name op want have ok=0
+  for p in "${packages[@]}"; do
+    while IFS= read -r entry; do
+      [ -n "$entry" ] || continue
+      name=${entry%% *}
+      [[ " ${packages[*]} " == *" $name "* ]] && continue
+      have=$(dpkg-query -W -f='${Version}' "$name" 2>/dev/null) || { echo "$p: $name is not installed here"; ok=1; continue; }
+      if [[ "$entry" =~ \((\>=|\<=|=|\>\>|\<\<)\ ([^\)]+)\) ]]; then
+        op=${BASH_REMATCH[1]} want=${BASH_REMATCH[2]}
+        case $op in '>=') op=ge ;; '<=') op=le ;; '=') op=eq ;; '>>') op=gt ;; '<<') op=lt ;; esac
+        dpkg --compare-versions "$have" "$op" "$want" || { echo "$p: $entry, here $have"; ok=1; }
+      fi
+    done < <(field "$p" Depends | tr ',' '\n' | sed 's/^ *//')
+  done
+  return $ok
+}
+check "every outside dependency is satisfiable" satisfiable
+
+control_member() { dpkg-deb --ctrl-tarfile "$(deb "$1")" | tar -xO "./$2"; }
+library_control() {
+  grep -qx "libvantrelusb $(readlink "$root/usr/lib/libvantrelusb.so" | sed 's/.*\.so\.//') $library (>= $version)" \
+    <(control_member $library shlibs) || { control_member $library shlibs; return 1; }
+  grep -qx "activate-noawait ldconfig" <(control_member $library triggers)
+}
+
+# --- Contents. --------------------------------------------------------------
+mkdir -p "$root"
+unpack() { local p; for p in "${packages[@]}"; do dpkg-deb -x "$(deb "$p")" "$root" || return 1; done; }
+require "the packages unpack into a scratch root" unpack
+
+contents() { dpkg-deb --contents "$(deb "$1")"; }
+expected_files() {
+  local ok=0 p path
+  while read -r p path; do
+    contents "$p" | awk '{print $6}' | grep -qxF ".$path" || { echo "$p lacks $path"; ok=1; }
+  done <"$expected"
+  return $ok
+}
+check "each package holds its expected files" expected_files
+root_owned() {
+  local p
+  for p in "${packages[@]}"; do
+    contents "$p" | awk -v p="$p" '$2 != "root/root" {print p ": " $0; bad=1} END {exit bad}' || return 1
+  done
+}
+check "every file belongs to root/root" root_owned
+no_file_twice() {
+  local p
+  for p in "${packages[@]}"; do contents "$p" | awk '$1 !~ /^d/ {print $6}'; done | sort | uniq -d | tee "$work/twice"
+  [ ! -s "$work/twice" ]
+}
+check "no file is in two packages" no_file_twice
+check "$library: shlibs and the ldconfig trigger" library_control
+
+# A plain install of the same tree puts nothing anywhere that no package has.
+plain_install_covered() {
+  cmake --install "$build_dir" --prefix "$work/plain" >/dev/null || return 1
+  local path ok=0
+  while IFS= read -r path; do
+    [ -e "$root/usr/$path" ] || [ -L "$root/usr/$path" ] || { echo "installed but in no package: $path"; ok=1; }
+  done < <(cd "$work/plain" && find . \( -type f -o -type l \) -printf '%P\n')
+  return $ok
+}
+check "a plain install is covered by the packages" plain_install_covered
+# The unit starts the daemon where that install put it, not where a package would.
+plain_unit() { grep -qx "ExecStart=$work/plain/bin/vantrelio --device-dir /run/vantrel \$VANTRELIO_OPTS" "$work/plain/lib/systemd/system/vantrelio.service"; }
+check "a plain install's unit starts the daemon from that install" plain_unit
+
+vantrelio_control() {
+  grep -qx /etc/default/vantrelio <(control_member vantrelio conffiles) || return 1
+  local s
+  for s in postinst prerm postrm; do control_member vantrelio $s >"$work/$s" && sh -n "$work/$s" || return 1; done
+  grep -q '^EnvironmentFile=-/etc/default/vantrelio$' "$root/usr/lib/systemd/system/vantrelio.service" &&
+    grep -q '^ExecStart=/usr/bin/vantrelio .*\$VANTRELIO_OPTS$' "$root/usr/lib/systemd/system/vantrelio.service" &&
+    grep -q '^VANTRELIO_OPTS=' "$root/etc/default/vantrelio" &&
+    grep -q 'GROUP="vantrel"' "$root/usr/lib/udev/rules.d/70-vantrel.rules"
+}
+check "vantrelio: conffile, maintainer scripts, unit and udev rules" vantrelio_control
+
+# The installed programs find their libraries, the board library in the root.
+libraries_resolve() {
+  local program out
+  for program in "$root"/usr/bin/*; do
+    out=$(ldd "$program") || return 1
+    if grep -q "not found" <<<"$out"; then echo "$program: $out"; return 1; fi
+    if grep -q libvantrelusb <<<"$out" && ! grep -q "libvantrelusb.so.* => $root/" <<<"$out"; then
+      echo "$program takes the board library from outside the root: $out"; return 1
+    fi
+    readelf -d "$program" | grep -E "RUNPATH|RPATH" | grep -F "$build_dir" && return 1
+  done
+  return 0
+}
+check "the installed programs' libraries resolve, none into the build tree" libraries_resolve
+
+# --- Manual pages. ------------------------------------------------------------
+man_pages() {
+  local page program ok=0 text
+  for page in "$root"/usr/share/man/man*/*.gz; do
+    # groff's and man's warnings, as lintian reads them.
+    LC_ALL=C.UTF-8 MANROFFSEQ='' MANWIDTH=80 man --warnings -E UTF-8 -l -Tutf8 -Z "$page" 2>"$work/man.err" >/dev/null
+    if [ -s "$work/man.err" ]; then echo "$page:"; cat "$work/man.err"; ok=1; fi
+    text=$(MANWIDTH=80 man -l "$page" 2>/dev/null)
+    grep -q '^NAME' <<<"$text" && grep -q '^SYNOPSIS' <<<"$text" || { echo "$page: no NAME or SYNOPSIS"; ok=1; }
+  done
+  for program in "$root"/usr/bin/*; do
+    compgen -G "$root/usr/share/man/man[18]/$(basename "$program").[18].gz" >/dev/null ||
+      { echo "no manual page for $(basename "$program")"; ok=1; }
+  done
+  return $ok
+}
+check "manual pages: one per program, read by man -l without warnings" man_pages
+
+# --- Maintainer scripts of vantrelio, against stand-ins of the system tools. --
+stubs=$work/stubs
+mkdir -p "$stubs"
+for tool in getent addgroup deb-systemd-helper deb-systemd-invoke systemctl udevadm; do
+  cat >"$stubs/$tool" <<EOF
+#!/bin/sh
+echo "$tool \$*" >>"$work/calls"
+[ "$tool \$1 \$2" = "getent group vantrel" ] && [ -n "\${K27_GROUP_EXISTS:-}" ] && exit 0
+[ "$tool" = getent ] && exit 2
+exit 0
+EOF
+  chmod +x "$stubs/$tool"
+done
+postinst_first_install() {
+  rm -f "$work/calls"
+  PATH=$stubs:/usr/bin:/bin sh "$work/postinst" configure || return 1
+  cat "$work/calls"
+  grep -qx "addgroup --system vantrel" "$work/calls" && grep -qx "deb-systemd-helper enable vantrelio.service" "$work/calls"
+}
+postinst_group_exists() {
+  rm -f "$work/calls"
+  K27_GROUP_EXISTS=1 PATH=$stubs:/usr/bin:/bin sh "$work/postinst" configure 35.0-1 || return 1
+  cat "$work/calls"
+  ! grep -q "^addgroup" "$work/calls"
+}
+remove_and_purge() {
+  rm -f "$work/calls"
+  PATH=$stubs:/usr/bin:/bin sh "$work/prerm" remove && PATH=$stubs:/usr/bin:/bin sh "$work/postrm" remove &&
+    PATH=$stubs:/usr/bin:/bin sh "$work/postrm" purge || return 1
+  cat "$work/calls"
+  grep -qx "deb-systemd-helper mask vantrelio.service" "$work/calls" &&
+    grep -qx "deb-systemd-helper purge vantrelio.service" "$work/calls" && ! grep -q "delgroup\|groupdel" "$work/calls"
+}
+check "vantrelio postinst: creates the group vantrel and enables the unit" postinst_first_install
+check "vantrelio postinst: keeps an existing group" postinst_group_exists
+check "vantrelio prerm/postrm: stop, mask, purge; the group stays" remove_and_purge
+
+# --- lintian, when installed. -------------------------------------------------
+if command -v lintian >/dev/null; then
+  lintian_clean() {
+    # Root gets a warning from lintian about itself, not about the packages.
+    local p debs=()
+    for p in "${packages[@]}"; do debs+=("$(deb "$p")"); done
+    lintian --info --pedantic --display-experimental "${debs[@]}" 2>&1 |
+      grep -v "running with root privileges" >"$work/lintian"
+    local errors
+    errors=$(grep -c '^E:' "$work/lintian")
+    echo "lintian: $errors error(s), $(grep -c '^W:' "$work/lintian") warning(s)," \
+      "$(grep -c '^[IPX]:' "$work/lintian") other finding(s)"
+    grep -E '^[EWIPX]:' "$work/lintian"
+    [ "$errors" = 0 ]
+  }
+  check "lintian finds no error" lintian_clean
+  sed -n 's/^/  /p' "$work/check.log"
+else
+  echo "package test: lintian is not installed; its check is skipped (Debian: lintian)"
+fi
+
+# --- The installed example program against the installed daemon. -----------
+example_builds() {
+  local examples=$root/usr/share/doc/libvantrelusb-dev/examples
+  cmake -S "$examples" -B "$work/example" -G Ninja -DCMAKE_PREFIX_PATH="$root/usr" &&
+    cmake --build "$work/example" &&
+    PKG_CONFIG_PATH=$root/usr/lib/pkgconfig pkg-config --cflags --libs vantrelusb >"$work/pc" || return 1
+  cat "$work/pc"
+  local include libdir
+  include=$(grep -o -- '-I[^ ]*' "$work/pc" | sed 's/^-I//')
+  libdir=$(grep -o -- '-L[^ ]*' "$work/pc" | sed 's/^-L//')
+  [ "$(realpath "$include")" = "$root/usr/include" ] && [ "$(realpath "$libdir")" = "$root/usr/lib" ]
+}
+require "the example builds from its installed source and CMake package; pkg-config points into the root" example_builds
+
+example_runs() {
+  local dev=$work/dev out
+  "$root/usr/bin/vantrelio" --simulate --device-dir "$dev" --boards 1 2>"$work/daemon.log" &
+  daemon=$!
+  for _ in $(seq 600); do
+    grep -q serving "$work/daemon.log" && break
+    kill -0 "$daemon" 2>/dev/null || { cat "$work/daemon.log"; return 1; }
+    sleep 0.05
+  done
+  grep -q serving "$work/daemon.log" || { cat "$work/daemon.log"; return 1; }
+  "$root/usr/bin/k27simctl" --device-dir "$dev" serial A attach loopback || return 1
+  out=$(VANTREL_DEVICE_DIR=$dev VANTREL_SHARED_NAMESPACE=k27-test-package-$$ \
+        LD_LIBRARY_PATH=$root/usr/lib "$work/example/k27demo" 2>&1) || { echo "$out"; return 1; }
+  echo "$out"
+  grep -q '^EEPROM ' <<<"$out" || return 1
+  kill -TERM "$daemon" && wait "$daemon"
+  local status=$?
+  daemon=
+  [ "$status" = 0 ] && [ ! -e "$dev/ezusb-0" ] || { echo "daemon status $status"; cat "$work/daemon.log"; return 1; }
+}
+check "the installed example runs against the installed daemon in --simulate mode" example_runs
+
+installed_tools() {
+  "$root/usr/bin/vantrelio" --help | grep -q -- --simulate && "$root/usr/bin/k27simctl" --help >/dev/null || return 1
+  if [ -x "$root/usr/bin/k27ctl" ]; then
+    "$root/usr/bin/k27ctl" --help >/dev/null && bash -n "$root/usr/share/bash-completion/completions/k27ctl" || return 1
+  fi
+  if [ -x "$root/usr/bin/k27diag" ]; then
+    ls "$root"/usr/share/k27diag/dictionaries/*.xml >/dev/null &&
+      grep -qx 'Exec=k27diag' "$root/usr/share/applications/k27diag.desktop" &&
+      grep -qx 'Icon=k27diag' "$root/usr/share/applications/k27diag.desktop" || return 1
+    if command -v desktop-file-validate >/dev/null; then
+      desktop-file-validate "$root/usr/share/applications/k27diag.desktop" || return 1
+    fi
+  fi
+}
+check "the installed tools answer --help; desktop entry, icon and dictionaries in place" installed_tools
+
+# --- Sizes, for the record. ---------------------------------------------------
+for p in "${packages[@]}"; do
+  printf 'package test: %-20s %7s bytes, installed %5s KiB\n' "$p" "$(stat -c %s "$(deb "$p")")" "$(field "$p" Installed-Size)"
+done
+echo "packaging: $passed passed, $failed failed"
+[ "$failed" = 0 ]
