@@ -291,7 +291,8 @@ TEST_F(DaemonTest, SimulatedIsochronousDevicesStreamInRealTime) {
   client.SendRaw(message);
   const test::Reply write = client.Receive();
   ASSERT_EQ(write.status, STATUS_SUCCESS);
-  EXPECT_EQ(write.information, 4u * 28);
+  EXPECT_EQ(write.information, 0u);
+  EXPECT_EQ(write.output.size(), 4u * 28);
   d.Signal(SIGTERM);
   EXPECT_EQ(d.Wait(), 0) << d.Stderr();
 }
