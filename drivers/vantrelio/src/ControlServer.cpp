@@ -142,6 +142,13 @@ void ControlServer::Message(const std::string& text) const {
   if (log_) log_(text);
 }
 
+void ControlServer::Report(const std::string& text) const {
+  if (limits_.report)
+    limits_.report(text);
+  else
+    Message(text);
+}
+
 void ControlServer::CreateListener(int instance) {
   Listener listener;
   listener.instance = instance;
@@ -354,14 +361,14 @@ void ControlServer::Refuse(int fd, const Refusal& refusal) {
   ::close(fd);
   auto [it, first] = refused_.try_emplace(refusal.key, 0);
   ++it->second;
-  if (first) Message("refusing connections: " + refusal.reason + " (further refusals are not logged)");
+  if (first) Report("refusing connections: " + refusal.reason + " (further refusals are not logged)");
 }
 
 void ControlServer::NoteAdmitted(int instance, uid_t uid) {
   for (const std::string& key : {names_[static_cast<std::size_t>(instance)], "uid " + std::to_string(uid)}) {
     auto it = refused_.find(key);
     if (it == refused_.end()) continue;
-    Message("accepting connections again (" + key + "): " + std::to_string(it->second) +
+    Report("accepting connections again (" + key + "): " + std::to_string(it->second) +
             " refused while at the limit");
     refused_.erase(it);
   }
@@ -371,7 +378,7 @@ void ControlServer::Accept(const Listener& listener) {
   const int fd = ::accept4(listener.fd, nullptr, nullptr, SOCK_CLOEXEC);
   if (fd < 0) {
     if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
-      Message(std::string("cannot accept: ") + std::strerror(errno));
+      Report(std::string("cannot accept: ") + std::strerror(errno));
       // Out of descriptors or memory: give connections time to end
       // instead of spinning on the pending one.
       pollfd stop{stopFd_, POLLIN, 0};
@@ -410,7 +417,7 @@ void ControlServer::Accept(const Listener& listener) {
   } catch (const std::system_error& e) {
     // The client learns at once instead of waiting for a reply that no
     // thread would send.
-    Message(std::string("cannot start a connection thread: ") + e.what() + "; connection on " + name +
+    Report(std::string("cannot start a connection thread: ") + e.what() + "; connection on " + name +
             " closed");
     SendRefusal(fd, STATUS_INSUFFICIENT_RESOURCES);
     {

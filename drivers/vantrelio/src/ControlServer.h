@@ -59,6 +59,9 @@ class ControlServer {
     // Connections each client user holds at once, shared with whatever else
     // holds the same quota (the other boards' servers); none: no limit.
     std::shared_ptr<ConnectionQuota> perUid;
+    // Where refusals and connections that cannot be served are reported,
+    // also when the server's own log is quiet; none: the server's log.
+    Log report;
   };
   // Only before Start.
   void SetLimits(Limits limits);
@@ -118,6 +121,7 @@ class ControlServer {
   void ReapFinished();
   void CloseListeners();
   void Message(const std::string& text) const;
+  void Report(const std::string& text) const;
 
   const std::filesystem::path deviceDir_;
   std::vector<ControlHandler*> handlers_;

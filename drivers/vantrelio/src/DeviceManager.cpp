@@ -133,7 +133,7 @@ void DeviceManager::AddBoard(const std::shared_ptr<usbhost::UsbDevice>& device) 
       options_.verbose ? options_.log : ControlServer::Log{});
   board.server->AddEndpoint(name, board.device.get());
   if (options_.group) board.server->SetGroup(*options_.group);
-  board.server->SetLimits({options_.maxConnectionsPerBoard, quota_});
+  board.server->SetLimits({options_.maxConnectionsPerBoard, quota_, options_.log});
   try {
     board.server->Start();
   } catch (const std::exception& e) {

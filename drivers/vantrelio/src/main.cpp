@@ -367,7 +367,7 @@ int Run(const Options& options) {
                                                       options.verbose ? Report : ControlServer::Log{});
       consoleServer->AddEndpoint(vantrel::driver::kSimConsoleSocket, consoleHandler.get());
       if (managed.group) consoleServer->SetGroup(*managed.group);
-      consoleServer->SetLimits({options.connectionsPerBoard, nullptr});
+      consoleServer->SetLimits({options.connectionsPerBoard, nullptr, Report});
       consoleServer->Start();
       Report("serving " + std::to_string(options.boards) + " simulated board(s) in " + deviceDir);
     } else {
