@@ -420,7 +420,7 @@ TEST_F(ControlServerTest, ConnectionsBeyondTheLimitsAreRefusedAndEachLimitIsLogg
   EXPECT_EQ(quota->Held(::getuid()), 0u);
 }
 
-TEST_F(ControlServerTest, RequestsOfEverySizeAreServedAndIdleConnectionsHoldNoBuffers) {
+TEST_F(ControlServerTest, RequestsOfEverySizeAreServedAndOversizedOnesDropped) {
   StartServer();
   TestClient client(server->SocketPath(0));
   // The largest input, and a request no larger than the limit allows whose
@@ -451,7 +451,13 @@ TEST_F(ControlServerTest, RequestsOfEverySizeAreServedAndIdleConnectionsHoldNoBu
     EXPECT_EQ(LoadLe32(reply), STATUS_SUCCESS);
     ::close(fd);
   }
+}
 
+TEST_F(ControlServerTest, IdleConnectionsHoldNoRequestBuffers) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "AddressSanitizer's own bookkeeping per thread dwarfs what is measured";
+#endif
+  StartServer();
   // Each connection that has been served and waits for its next request
   // costs its thread's stack pages, not a buffer of the largest request.
   constexpr std::size_t kConnections = 200;
