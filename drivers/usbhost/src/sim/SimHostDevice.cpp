@@ -34,7 +34,7 @@ void SimTransfer::Cancel() {
 
 SimHostDevice::SimHostDevice(int port, std::shared_ptr<k27sim::SimUsbDevice> device,
                              k27sim::SimUsbBus& bus)
-    : port_(port), device_(std::move(device)), bus_(bus) {
+    : device_(std::move(device)), bus_(bus) {
   identity_.bus = 1;
   identity_.portPath = {static_cast<std::uint8_t>(port)};
   identity_.vendorId = device_->VendorId();

@@ -57,7 +57,6 @@ class SimHostDevice final : public UsbDevice, public std::enable_shared_from_thi
                                 std::uint16_t index);
   std::uint32_t ReadInterface(int interface, int alternate, InterfaceInfo* selected);
 
-  const int port_;
   const std::shared_ptr<k27sim::SimUsbDevice> device_;
   k27sim::SimUsbBus& bus_;
   DeviceIdentity identity_;
