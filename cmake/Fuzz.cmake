@@ -1,6 +1,7 @@
 # The libFuzzer targets alone (configure with CC=clang CXX=clang++
 # -DK27_FUZZ=ON): the ccTalk frame logic and the dictionary reader, neither
-# of which needs Qt or the board.
+# of which needs Qt or the board, and the daemon's request decoder with the
+# board device's control codes behind it.
 if(NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
   message(FATAL_ERROR "K27_FUZZ needs clang: configure with CC=clang CXX=clang++")
 endif()
@@ -17,7 +18,19 @@ target_link_libraries(fuzz_dictionary PRIVATE pugixml::pugixml)
 add_executable(fuzz_message ${_k27_cctalk}/tests/fuzz_message.cpp ${_k27_cctalk}/CcctalkMessage.cpp)
 target_include_directories(fuzz_message PRIVATE ${_k27_cctalk} ${PROJECT_SOURCE_DIR}/boardapi/include)
 
-foreach(_k27_fuzzer fuzz_dictionary fuzz_message)
+# The driver logic without the daemon's plug and play (which needs the
+# firmware images) or its simulator console.
+find_package(Threads REQUIRED)
+set(_k27_vantrelio ${PROJECT_SOURCE_DIR}/drivers/vantrelio)
+file(GLOB _k27_driver_sources CONFIGURE_DEPENDS ${_k27_vantrelio}/src/*.cpp)
+list(FILTER _k27_driver_sources EXCLUDE REGEX ".*/(main|DeviceManager|SimConsoleHandler)\\.cpp$")
+add_executable(fuzz_request ${_k27_vantrelio}/tests/fuzz_request.cpp ${_k27_driver_sources}
+                            ${PROJECT_SOURCE_DIR}/drivers/usbhost/src/UsbTypes.cpp)
+target_include_directories(fuzz_request PRIVATE ${_k27_vantrelio}/src ${_k27_vantrelio}/include
+                           ${PROJECT_SOURCE_DIR}/drivers/usbhost/include ${PROJECT_SOURCE_DIR}/sim/include)
+target_link_libraries(fuzz_request PRIVATE Threads::Threads)
+
+foreach(_k27_fuzzer fuzz_dictionary fuzz_message fuzz_request)
   target_compile_options(${_k27_fuzzer} PRIVATE ${_k27_fuzz_flags})
   target_link_options(${_k27_fuzzer} PRIVATE ${_k27_fuzz_flags})
 endforeach()

@@ -18,9 +18,9 @@ bool InProcessDeviceLink::Control(std::uint32_t code, std::span<const std::uint8
   if (driver::ControlProtocol::SendsOutputBuffer(code)) std::copy(out.begin(), out.end(), scratch.begin());
   const auto result = handler_->Control(code, in, scratch);
   if (driver::NtFailed(result.status)) return false;
-  const std::size_t count = std::min<std::size_t>(result.information, out.size());
+  const std::size_t count = std::min<std::size_t>(result.OutputBytes(), out.size());
   std::copy_n(scratch.begin(), count, out.begin());
-  if (returned != nullptr) *returned = static_cast<std::uint32_t>(count);
+  if (returned != nullptr) *returned = static_cast<std::uint32_t>(std::min<std::size_t>(result.information, count));
   return true;
 }
 

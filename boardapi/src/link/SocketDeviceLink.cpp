@@ -163,12 +163,13 @@ bool SocketDeviceLink::Control(std::uint32_t code, std::span<const std::uint8_t>
 
   const std::uint32_t status = driver::LoadLe32(replyHeader);
   if (driver::NtFailed(status)) return false;
-  std::size_t count = driver::LoadLe32(replyHeader + 4);
+  // The datagram carries the output bytes; information is the code's own
+  // count (0 for the isochronous transfers, whose output comes back whole).
+  const std::size_t information = driver::LoadLe32(replyHeader + 4);
   const std::size_t bodyBytes = static_cast<std::size_t>(received) - sizeof replyHeader;
-  if (count > bodyBytes) count = bodyBytes;
-  if (count > out.size()) count = out.size();
+  const std::size_t count = bodyBytes < out.size() ? bodyBytes : out.size();
   if (count != 0) std::memcpy(out.data(), body, count);
-  if (returned != nullptr) *returned = static_cast<std::uint32_t>(count);
+  if (returned != nullptr) *returned = static_cast<std::uint32_t>(information < count ? information : count);
   return true;
 }
 

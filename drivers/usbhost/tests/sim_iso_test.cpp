@@ -3,6 +3,7 @@
 // frame counter has passed its last frame.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <future>
 #include <mutex>
@@ -15,6 +16,17 @@ namespace vantrel::usbhost {
 namespace {
 
 using namespace std::chrono_literals;
+
+// Counts the port resets the host asks for.
+class ResetCountingIsoDevice final : public k27sim::SimIsoDevice {
+ public:
+  using SimIsoDevice::SimIsoDevice;
+  void PortReset() override {
+    ++resets;
+    SimIsoDevice::PortReset();
+  }
+  std::atomic<int> resets{0};
+};
 
 class SimIsoTest : public ::testing::Test {
  protected:
@@ -43,8 +55,8 @@ class SimIsoTest : public ::testing::Test {
   }
 
   k27sim::SimUsbBus bus_{2};
-  std::shared_ptr<k27sim::SimIsoDevice> iso_ =
-      std::make_shared<k27sim::SimIsoDevice>(k27sim::SimIsoDeviceOptions{0x1234, 0x5678, 16});
+  std::shared_ptr<ResetCountingIsoDevice> iso_ =
+      std::make_shared<ResetCountingIsoDevice>(k27sim::SimIsoDeviceOptions{0x1234, 0x5678, 16});
   std::unique_ptr<SimHostBus> host_;
   std::shared_ptr<UsbDevice> usb_;
 };
@@ -90,6 +102,43 @@ TEST_F(SimIsoTest, AWaitingTransferEndsWhenCancelledAbortedOrTheDeviceLeaves) {
   ASSERT_TRUE(gone->WaitFor(5s));
   EXPECT_EQ(gone->Result().status, USBD_STATUS_DEVICE_GONE);
   EXPECT_EQ(iso_->TransfersServed(), 0u);
+}
+
+TEST_F(SimIsoTest, FramesOfCancelledAndAbortedTransfersAreFreeAgain) {
+  std::vector<std::uint8_t> booked(1000 * 16), small(16), later(16);
+  auto cancelled = SubmitIn(booked, 1000);  // frames 0-999
+  cancelled->Cancel();
+  ASSERT_TRUE(cancelled->WaitFor(5s));
+  auto next = SubmitIn(small, 1);
+  bus_.AdvanceFrames(1);
+  ASSERT_TRUE(next->WaitFor(5s));
+  EXPECT_EQ(next->Result().startFrame, 0u);
+
+  auto aborted = SubmitIn(booked, 1000);  // frames 1-1000
+  usb_->AbortEndpoint(k27sim::SimIsoDevice::kInEndpoint);
+  ASSERT_TRUE(aborted->WaitFor(5s));
+  auto after = SubmitIn(later, 1);
+  bus_.AdvanceFrames(1);
+  ASSERT_TRUE(after->WaitFor(5s));
+  EXPECT_EQ(after->Result().startFrame, 1u);
+}
+
+TEST_F(SimIsoTest, APortResetEndsTransfersResetsTheDeviceAndKeepsItsConfiguration) {
+  std::vector<std::uint8_t> booked(100 * 16), small(16);
+  auto waiting = SubmitIn(booked, 100);
+  EXPECT_EQ(usb_->ResetPort(), USBD_STATUS_SUCCESS);
+  ASSERT_TRUE(waiting->WaitFor(5s));
+  EXPECT_EQ(waiting->Result().status, USBD_STATUS_CANCELED);
+  EXPECT_EQ(iso_->resets.load(), 1);
+  // Configured again: the endpoint serves the next transfer, at once.
+  const std::uint32_t now = bus_.FrameNumber();
+  auto next = SubmitIn(small, 1);
+  bus_.AdvanceFrames(1);
+  ASSERT_TRUE(next->WaitFor(5s));
+  EXPECT_EQ(next->Result().status, USBD_STATUS_SUCCESS);
+  EXPECT_EQ(next->Result().startFrame, now);
+  bus_.Unplug(1);
+  EXPECT_EQ(usb_->ResetPort(), USBD_STATUS_DEVICE_GONE);
 }
 
 }  // namespace

@@ -48,6 +48,8 @@ ControlResult GetLastUrbError(const DeviceContext& context, OutBuffer out);
 ControlResult GetDriverVersion(OutBuffer out);
 
 // IOCTL_VIO_ISO_READ and IOCTL_VIO_ISO_WRITE (the stream's start is IsoStream's).
+// Information 0; the output buffer (data, then packet records) goes back
+// whole as the reply's output bytes.
 ControlResult IsoTransfer(const DeviceContext& context, InBuffer in, OutBuffer out);
 ControlResult ReadIsoStream(const DeviceContext& context, InBuffer in, OutBuffer out);
 ControlResult StopIsoStream(const DeviceContext& context);

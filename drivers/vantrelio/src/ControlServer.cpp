@@ -16,6 +16,7 @@
 #include <system_error>
 #include <utility>
 
+#include "RequestCodec.h"
 #include "vantrel/driver/ControlCodes.h"
 #include "vantrel/driver/ControlProtocol.h"
 
@@ -59,12 +60,33 @@ void RemoveStaleSocket(const std::filesystem::path& path, const sockaddr_un& add
 }
 
 // Who is on the other end, as the kernel saw it at connect.
-std::string PeerOf(int fd) {
+std::optional<::ucred> PeerOf(int fd) {
   ::ucred peer{};
   socklen_t size = sizeof(peer);
-  if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0) return " (peer unknown)";
-  return " by pid " + std::to_string(peer.pid) + " uid " + std::to_string(peer.uid) + " gid " +
-         std::to_string(peer.gid);
+  if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0) return std::nullopt;
+  return peer;
+}
+
+std::string Describe(const std::optional<::ucred>& peer) {
+  if (!peer) return " (peer unknown)";
+  return " by pid " + std::to_string(peer->pid) + " uid " + std::to_string(peer->uid) + " gid " +
+         std::to_string(peer->gid);
+}
+
+void Signal(int eventFd) {
+  const std::uint64_t one = 1;
+  while (::write(eventFd, &one, sizeof(one)) < 0 && errno == EINTR) {
+  }
+}
+
+// A reply that no request asked for: the connection's only message before
+// it is closed. The client finds it when it reads its first reply.
+void SendRefusal(int fd, std::uint32_t status) {
+  std::uint8_t header[P::kReplyHeader] = {};
+  StoreLe32(header, status);
+  // Never waits: a fresh connection's queue has room, and a refusal must
+  // not hold up the accepting thread.
+  (void)::send(fd, header, sizeof(header), MSG_NOSIGNAL | MSG_DONTWAIT);
 }
 
 }  // namespace
@@ -90,6 +112,12 @@ ControlServer::ControlServer(std::filesystem::path deviceDir, std::vector<Contro
     names_.push_back(std::string(P::kSocketPrefix) + std::to_string(i));
 }
 
+void ControlServer::SetLimits(Limits limits) {
+  std::lock_guard<std::mutex> lock(lifecycleMutex_);
+  if (running_) throw std::logic_error("the limits are set before Start");
+  limits_ = std::move(limits);
+}
+
 void ControlServer::SetGroup(gid_t group) {
   std::lock_guard<std::mutex> lock(lifecycleMutex_);
   if (running_) throw std::logic_error("the group is set before Start");
@@ -112,6 +140,13 @@ std::filesystem::path ControlServer::SocketPath(int instance) const {
 
 void ControlServer::Message(const std::string& text) const {
   if (log_) log_(text);
+}
+
+void ControlServer::Report(const std::string& text) const {
+  if (limits_.report)
+    limits_.report(text);
+  else
+    Message(text);
 }
 
 void ControlServer::CreateListener(int instance) {
@@ -168,13 +203,26 @@ void ControlServer::Start() {
 
   stopFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   if (stopFd_ < 0) ThrowErrno("eventfd");
+  reapFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (reapFd_ < 0) {
+    const int error = errno;
+    ::close(stopFd_);
+    stopFd_ = -1;
+    errno = error;
+    ThrowErrno("eventfd");
+  }
+  {
+    std::lock_guard<std::mutex> connectionsLock(connectionsMutex_);
+    open_.assign(handlers_.size(), 0);
+  }
   try {
     for (std::size_t i = 0; i < handlers_.size(); ++i) CreateListener(static_cast<int>(i));
     acceptThread_ = std::thread([this] { AcceptLoop(); });
   } catch (...) {
     CloseListeners();
     ::close(stopFd_);
-    stopFd_ = -1;
+    ::close(reapFd_);
+    stopFd_ = reapFd_ = -1;
     throw;
   }
   running_ = true;
@@ -199,29 +247,32 @@ void ControlServer::Stop() {
   if (!running_) return;
   running_ = false;
 
-  const std::uint64_t one = 1;
   // The event stays readable: every thread's poll sees it.
-  while (::write(stopFd_, &one, sizeof(one)) < 0 && errno == EINTR) {
-  }
+  Signal(stopFd_);
   if (acceptThread_.joinable()) acceptThread_.join();
 
   std::list<std::unique_ptr<Connection>> connections;
   {
     std::lock_guard<std::mutex> connectionsLock(connectionsMutex_);
+    // Only the receiving side: it wakes each thread's blocking receive,
+    // while a reply still being sent (a board removed during an exchange
+    // answers its request with a failure) goes out before the connection
+    // closes. A thread waiting on a client that does not read sees the stop
+    // event instead.
+    for (auto& connection : connections_)
+      if (connection->fd >= 0) ::shutdown(connection->fd, SHUT_RD);
     connections.swap(connections_);
   }
-  // Only the receiving side: it wakes each thread's blocking receive, while a
-  // reply still being sent (a board removed during an exchange answers its
-  // request with a failure) goes out before the connection closes. A thread
-  // waiting on a client that does not read sees the stop event instead.
-  for (auto& connection : connections) ::shutdown(connection->fd, SHUT_RD);
-  for (auto& connection : connections) {
+  for (auto& connection : connections)
     if (connection->thread.joinable()) connection->thread.join();
-    ::close(connection->fd);
+  {
+    std::lock_guard<std::mutex> connectionsLock(connectionsMutex_);
+    for (auto& connection : connections) ReleaseLocked(*connection);
   }
   CloseListeners();
   ::close(stopFd_);
-  stopFd_ = -1;
+  ::close(reapFd_);
+  stopFd_ = reapFd_ = -1;
   Message("stopped");
 }
 
@@ -231,30 +282,41 @@ std::size_t ControlServer::ActiveConnections() const {
                                                 [](const auto& c) { return !c->finished.load(); }));
 }
 
+std::size_t ControlServer::HeldConnections() const {
+  std::lock_guard<std::mutex> lock(connectionsMutex_);
+  return connections_.size();
+}
+
+void ControlServer::ReleaseLocked(Connection& connection) {
+  if (connection.fd < 0) return;
+  ::close(connection.fd);
+  connection.fd = -1;
+  --open_[static_cast<std::size_t>(connection.instance)];
+  if (connection.quotaTaken) limits_.perUid->Give(connection.uid);
+  connection.quotaTaken = false;
+}
+
 void ControlServer::ReapFinished() {
   std::list<std::unique_ptr<Connection>> done;
   {
     std::lock_guard<std::mutex> lock(connectionsMutex_);
     for (auto it = connections_.begin(); it != connections_.end();) {
-      if ((*it)->finished.load()) {
-        auto next = std::next(it);
-        done.splice(done.end(), connections_, it);
-        it = next;
-      } else {
-        ++it;
-      }
+      auto next = std::next(it);
+      if ((*it)->finished.load()) done.splice(done.end(), connections_, it);
+      it = next;
     }
   }
-  for (auto& connection : done) {
+  // Each has released its descriptor already; its thread is returning.
+  for (auto& connection : done)
     if (connection->thread.joinable()) connection->thread.join();
-    ::close(connection->fd);
-  }
 }
 
 void ControlServer::AcceptLoop() {
   std::vector<pollfd> fds;
   fds.push_back({stopFd_, POLLIN, 0});
+  fds.push_back({reapFd_, POLLIN, 0});
   for (const Listener& listener : listeners_) fds.push_back({listener.fd, POLLIN, 0});
+  constexpr std::size_t kFirstListener = 2;
 
   for (;;) {
     for (pollfd& p : fds) p.revents = 0;
@@ -264,104 +326,174 @@ void ControlServer::AcceptLoop() {
       return;
     }
     if (fds[0].revents != 0) return;
-    ReapFinished();
-    for (std::size_t i = 1; i < fds.size(); ++i) {
-      if ((fds[i].revents & POLLIN) == 0) continue;
-      const Listener& listener = listeners_[i - 1];
-      // Non-blocking, so that a client that does not read its replies
-      // cannot hold a thread in a send that Stop could not wake.
-      const int fd = ::accept4(listener.fd, nullptr, nullptr, SOCK_CLOEXEC);
-      if (fd < 0) {
-        if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
-          Message(std::string("cannot accept: ") + std::strerror(errno));
-          // Out of descriptors or memory: give connections time to end
-          // instead of spinning on the pending one.
-          pollfd stop{stopFd_, POLLIN, 0};
-          ::poll(&stop, 1, 100);
-        }
-        continue;
-      }
-      auto connection = std::make_unique<Connection>();
-      connection->fd = fd;
-      connection->instance = listener.instance;
-      Connection& ref = *connection;
-      {
-        std::lock_guard<std::mutex> lock(connectionsMutex_);
-        connections_.push_back(std::move(connection));
-      }
-      Message("connection opened on " + listener.path.filename().string() + PeerOf(fd));
-      try {
-        ref.thread = std::thread([this, &ref] { Serve(ref); });
-      } catch (const std::system_error& e) {
-        Message(std::string("cannot start a connection thread: ") + e.what());
-        ref.finished.store(true);
-      }
+    if (fds[1].revents != 0) {
+      std::uint64_t ended = 0;
+      (void)!::read(reapFd_, &ended, sizeof(ended));
+      ReapFinished();
     }
+    for (std::size_t i = kFirstListener; i < fds.size(); ++i)
+      if ((fds[i].revents & POLLIN) != 0) Accept(listeners_[i - kFirstListener]);
+  }
+}
+
+bool ControlServer::Admit(int instance, uid_t uid, bool* quotaTaken, Refusal* refusal) {
+  const std::string& name = names_[static_cast<std::size_t>(instance)];
+  std::size_t& open = open_[static_cast<std::size_t>(instance)];
+  if (limits_.perSocket != 0 && open >= limits_.perSocket) {
+    *refusal = {name, name + " serves " + std::to_string(open) + " connections, its limit"};
+    return false;
+  }
+  if (limits_.perUid) {
+    if (!limits_.perUid->Take(uid)) {
+      const std::string user = "uid " + std::to_string(uid);
+      *refusal = {user, user + " holds " + std::to_string(limits_.perUid->PerUid()) +
+                            " connections, its limit"};
+      return false;
+    }
+    *quotaTaken = true;
+  }
+  ++open;
+  return true;
+}
+
+void ControlServer::Refuse(int fd, const Refusal& refusal) {
+  SendRefusal(fd, STATUS_TOO_MANY_OPENED_FILES);
+  ::close(fd);
+  auto [it, first] = refused_.try_emplace(refusal.key, 0);
+  ++it->second;
+  if (first) Report("refusing connections: " + refusal.reason + " (further refusals are not logged)");
+}
+
+void ControlServer::NoteAdmitted(int instance, uid_t uid) {
+  for (const std::string& key : {names_[static_cast<std::size_t>(instance)], "uid " + std::to_string(uid)}) {
+    auto it = refused_.find(key);
+    if (it == refused_.end()) continue;
+    Report("accepting connections again (" + key + "): " + std::to_string(it->second) +
+            " refused while at the limit");
+    refused_.erase(it);
+  }
+}
+
+void ControlServer::Accept(const Listener& listener) {
+  const int fd = ::accept4(listener.fd, nullptr, nullptr, SOCK_CLOEXEC);
+  if (fd < 0) {
+    if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+      Report(std::string("cannot accept: ") + std::strerror(errno));
+      // Out of descriptors or memory: give connections time to end
+      // instead of spinning on the pending one.
+      pollfd stop{stopFd_, POLLIN, 0};
+      ::poll(&stop, 1, 100);
+    }
+    return;
+  }
+  const std::optional<::ucred> peer = PeerOf(fd);
+  // A peer the kernel cannot name counts as one unknown user.
+  const uid_t uid = peer ? peer->uid : static_cast<uid_t>(-1);
+  const std::string name = listener.path.filename().string();
+
+  auto connection = std::make_unique<Connection>();
+  connection->fd = fd;
+  connection->instance = listener.instance;
+  connection->uid = uid;
+  Connection& ref = *connection;
+  Refusal refusal;
+  {
+    std::lock_guard<std::mutex> lock(connectionsMutex_);
+    if (Admit(listener.instance, uid, &connection->quotaTaken, &refusal))
+      connections_.push_back(std::move(connection));
+  }
+  if (connection) {
+    Refuse(fd, refusal);
+    return;
+  }
+  NoteAdmitted(listener.instance, uid);
+  Message("connection opened on " + name + Describe(peer));
+  try {
+    if (failThreadStarts_.load() > 0) {
+      failThreadStarts_.fetch_sub(1);
+      throw std::system_error(EAGAIN, std::generic_category(), "thread");
+    }
+    ref.thread = std::thread([this, &ref] { Serve(ref); });
+  } catch (const std::system_error& e) {
+    // The client learns at once instead of waiting for a reply that no
+    // thread would send.
+    Report(std::string("cannot start a connection thread: ") + e.what() + "; connection on " + name +
+            " closed");
+    SendRefusal(fd, STATUS_INSUFFICIENT_RESOURCES);
+    {
+      std::lock_guard<std::mutex> lock(connectionsMutex_);
+      ReleaseLocked(ref);
+      ref.finished.store(true);
+    }
+    ReapFinished();
   }
 }
 
 void ControlServer::Serve(Connection& connection) {
   ControlHandler& handler = *handlers_[static_cast<std::size_t>(connection.instance)];
   const std::string name = names_[static_cast<std::size_t>(connection.instance)];
-  std::vector<std::uint8_t> request(P::kRequestHeader + 2 * P::kMaxPayload);
-  std::vector<std::uint8_t> output;
-  if (!handler.Open()) {
-    Message("open refused on " + name);
-    ::shutdown(connection.fd, SHUT_RDWR);
-    connection.finished.store(true);
-    return;
-  }
+  // Only this thread closes the descriptor, at the end below.
+  const int fd = connection.fd;
+  const bool opened = handler.Open();
+  if (!opened) Message("open refused on " + name);
 
-  for (;;) {
-    // The receive blocks: Stop wakes it by shutting the socket down. No poll
-    // before it, so that an exchange costs the daemon two system calls.
-    // MSG_TRUNC: the result is the message's real length, also when it did
-    // not fit; the rest of such a message is dropped.
-    const ssize_t received = ::recv(connection.fd, request.data(), request.size(), MSG_TRUNC);
-    if (received < 0) {
+  while (opened) {
+    // The message's real length first (MSG_TRUNC), so that its buffer is
+    // sized to it: an idle connection holds no buffer at all. The receive
+    // blocks: Stop wakes it by shutting the socket down.
+    std::uint8_t none = 0;
+    const ssize_t peeked = ::recv(fd, &none, 0, MSG_PEEK | MSG_TRUNC);
+    if (peeked < 0) {
       if (errno == EINTR || errno == EAGAIN) continue;
       break;
     }
-    if (received == 0) {
+    if (peeked == 0) {
       // Either the client closed its end or it sent an empty message.
-      pollfd hangup{connection.fd, POLLRDHUP, 0};
+      pollfd hangup{fd, POLLRDHUP, 0};
       if (::poll(&hangup, 1, 0) != 0) break;
     }
-    const auto length = static_cast<std::size_t>(received);
 
-    ControlResult result{STATUS_INVALID_PARAMETER, 0};
-    std::uint32_t outLength = 0;
-    if (length >= P::kRequestHeader && length <= request.size()) {
-      const std::uint32_t code = LoadLe32(request.data());
-      const std::uint32_t inLength = LoadLe32(request.data() + 4);
-      outLength = LoadLe32(request.data() + 8);
-      const bool outputSent = P::SendsOutputBuffer(code);
-      if (inLength <= P::kMaxPayload && outLength <= P::kMaxPayload &&
-          length - P::kRequestHeader == inLength + (outputSent ? outLength : 0)) {
-        output.assign(outLength, 0);
-        if (outputSent)
-          std::copy_n(request.begin() + static_cast<std::ptrdiff_t>(P::kRequestHeader + inLength),
-                      outLength, output.begin());
-        result = handler.Control(code, std::span(request).subspan(P::kRequestHeader, inLength),
-                                 std::span(output));
+    std::vector<std::uint8_t> datagram;
+    std::optional<DecodedRequest> request;
+    if (static_cast<std::size_t>(peeked) > kMaxRequestBytes) {
+      // Larger than any request may be: dropped unread.
+      if (::recv(fd, &none, 0, MSG_TRUNC) < 0 && errno != EINTR) break;
+    } else {
+      datagram.resize(static_cast<std::size_t>(peeked));
+      const ssize_t received = ::recv(fd, datagram.data(), datagram.size(), MSG_TRUNC);
+      if (received < 0) {
+        if (errno == EINTR || errno == EAGAIN) continue;  // still queued: peeked again
+        break;
       }
+      if (static_cast<std::size_t>(received) == datagram.size()) request = DecodeRequest(datagram);
     }
 
-    std::uint8_t header[P::kReplyHeader];
-    StoreLe32(header, result.status);
-    std::size_t outBytes = 0;
-    if (!NtFailed(result.status)) outBytes = std::min<std::size_t>(result.information, outLength);
-    StoreLe32(header + 4, NtFailed(result.status) ? result.information
-                                                : static_cast<std::uint32_t>(outBytes));
-    iovec parts[2] = {{header, sizeof(header)}, {output.data(), outBytes}};
+    ControlResult result{STATUS_INVALID_PARAMETER, 0};
+    std::vector<std::uint8_t> output;
+    std::uint32_t outLength = 0;
+    if (request) {
+      outLength = request->outLength;
+      output.assign(outLength, 0);
+      std::copy(request->output.begin(), request->output.end(), output.begin());
+      result = handler.Control(request->code, request->input, std::span(output));
+    }
+    EncodedReply reply = EncodeReply(result, outLength);
+    iovec parts[2] = {{reply.header.data(), reply.header.size()}, {output.data(), reply.outputBytes}};
     msghdr message{};
     message.msg_iov = parts;
-    message.msg_iovlen = outBytes > 0 ? 2 : 1;
-    if (!SendReply(connection.fd, message)) break;  // the client is gone, or Stop
+    message.msg_iovlen = reply.outputBytes > 0 ? 2 : 1;
+    if (!SendReply(fd, message)) break;  // the client is gone, or Stop
   }
-  handler.Close();
-  Message("connection closed on " + name);
-  connection.finished.store(true);
+  if (opened) {
+    handler.Close();
+    Message("connection closed on " + name);
+  }
+  {
+    std::lock_guard<std::mutex> lock(connectionsMutex_);
+    ReleaseLocked(connection);
+    connection.finished.store(true);
+  }
+  Signal(reapFd_);
 }
 
 }  // namespace vantrel::driver

@@ -4,6 +4,11 @@
 // the instance's ControlHandler. Wire format: ControlProtocol.h.
 // Access is by group: the sockets are 0660 and a folder the server creates
 // is 0770, both owned by the group given to SetGroup.
+// What a connection costs is bounded: a thread and its descriptor, released
+// as soon as the connection ends, and buffers sized to the request being
+// served. Limits cap the connections of each socket and of each client user;
+// a connection over a limit gets one reply, STATUS_TOO_MANY_OPENED_FILES
+// with information 0, and is closed.
 #pragma once
 
 #include <sys/socket.h>
@@ -14,6 +19,7 @@
 #include <filesystem>
 #include <functional>
 #include <list>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -21,6 +27,7 @@
 #include <thread>
 #include <vector>
 
+#include "ConnectionQuota.h"
 #include "vantrel/driver/ControlHandler.h"
 
 namespace vantrel::driver {
@@ -46,6 +53,22 @@ class ControlServer {
   // it); without one they keep the process's group. Only before Start.
   void SetGroup(gid_t group);
 
+  struct Limits {
+    // Connections each socket serves at once; 0: no limit.
+    std::size_t perSocket = 0;
+    // Connections each client user holds at once, shared with whatever else
+    // holds the same quota (the other boards' servers); none: no limit.
+    std::shared_ptr<ConnectionQuota> perUid;
+    // Where refusals and connections that cannot be served are reported,
+    // also when the server's own log is quiet; none: the server's log.
+    Log report;
+  };
+  // Only before Start.
+  void SetLimits(Limits limits);
+  // The next `count` connection threads fail to start, as when the system
+  // is out of threads.
+  void FailThreadStartsForTest(int count) { failThreadStarts_.store(count); }
+
   // Creates the folder when missing and every socket, then starts serving.
   // Once it returns, clients can connect. Throws std::system_error or
   // std::runtime_error, leaving no socket behind.
@@ -57,6 +80,9 @@ class ControlServer {
   std::filesystem::path SocketPath(int instance) const;
   // Connections whose thread is still serving.
   std::size_t ActiveConnections() const;
+  // Connections accepted and not yet released (thread joined, descriptor
+  // closed).
+  std::size_t HeldConnections() const;
 
  private:
   struct Listener {
@@ -67,19 +93,35 @@ class ControlServer {
     ino_t inode = 0;
   };
   struct Connection {
-    int fd = -1;
+    int fd = -1;  // under connectionsMutex_; -1 once the connection has ended
     int instance = 0;
+    uid_t uid = 0;
+    bool quotaTaken = false;
     std::thread thread;
     std::atomic<bool> finished{false};
   };
 
   void CreateListener(int instance);
   void AcceptLoop();
+  void Accept(const Listener& listener);
+  struct Refusal {
+    std::string key;     // what reached its limit: the socket's name, or "uid N"
+    std::string reason;  // for the log
+  };
+  // Counts the connection against the limits; false, with the reason, when
+  // it must be refused. Under connectionsMutex_.
+  bool Admit(int instance, uid_t uid, bool* quotaTaken, Refusal* refusal);
+  void Refuse(int fd, const Refusal& refusal);
+  void NoteAdmitted(int instance, uid_t uid);
   void Serve(Connection& connection);
   bool SendReply(int fd, const ::msghdr& message) const;
+  // Ends a connection: closes its descriptor and gives back its places.
+  // Under connectionsMutex_.
+  void ReleaseLocked(Connection& connection);
   void ReapFinished();
   void CloseListeners();
   void Message(const std::string& text) const;
+  void Report(const std::string& text) const;
 
   const std::filesystem::path deviceDir_;
   std::vector<ControlHandler*> handlers_;
@@ -90,11 +132,20 @@ class ControlServer {
   std::mutex lifecycleMutex_;  // Start and Stop
   bool running_ = false;
   int stopFd_ = -1;  // eventfd, readable once Stop begins
+  int reapFd_ = -1;  // eventfd, readable when a connection has ended
   std::vector<Listener> listeners_;
   std::thread acceptThread_;
 
+  Limits limits_;
+  std::atomic<int> failThreadStarts_{0};
+
   mutable std::mutex connectionsMutex_;
   std::list<std::unique_ptr<Connection>> connections_;
+  std::vector<std::size_t> open_;  // connections per instance, under connectionsMutex_
+  // Refusals since the first one of each kind that was logged, by kind
+  // ("ezusb-0", "uid 1000"): each kind is logged once until a connection
+  // of that kind is admitted again. Accept thread only.
+  std::map<std::string, std::size_t> refused_;
 };
 
 }  // namespace vantrel::driver

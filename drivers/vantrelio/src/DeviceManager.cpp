@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <system_error>
 
 #include "vantrel/loader/LoaderDevice.h"
 
@@ -26,7 +27,11 @@ std::string Hex(std::uint32_t status) {
 
 }  // namespace
 
-DeviceManager::DeviceManager(DeviceManagerOptions options) : options_(std::move(options)) {}
+DeviceManager::DeviceManager(DeviceManagerOptions options)
+    : options_(std::move(options)),
+      quota_(options_.maxConnectionsPerUser != 0
+                 ? std::make_shared<ConnectionQuota>(options_.maxConnectionsPerUser)
+                 : nullptr) {}
 
 DeviceManager::~DeviceManager() { RemoveAll(); }
 
@@ -55,6 +60,43 @@ void DeviceManager::Arrived(std::shared_ptr<usbhost::UsbDevice> device) {
 }
 
 void DeviceManager::Load(const std::shared_ptr<usbhost::UsbDevice>& device) {
+  ReapLoads();
+  const std::string location = device->Identity().Location();
+  std::lock_guard lock(loadsMutex_);
+  auto job = std::make_shared<LoadJob>();
+  std::shared_ptr<LoadJob>& latest = loads_[location];
+  try {
+    job->thread = std::thread([this, device, job, previous = latest] {
+      // One download at a time at each place: a part that left and came
+      // back waits for its earlier download, which its departure ends.
+      if (previous && previous->thread.joinable()) previous->thread.join();
+      RunLoad(device);
+      job->done.store(true);
+    });
+  } catch (const std::system_error& e) {
+    Log("bare part at " + location + ": cannot start its firmware load: " + e.what());
+    return;
+  }
+  latest = std::move(job);
+}
+
+void DeviceManager::ReapLoads() {
+  std::list<std::shared_ptr<LoadJob>> done;
+  {
+    std::lock_guard lock(loadsMutex_);
+    for (auto it = loads_.begin(); it != loads_.end();) {
+      if (it->second->done.load()) {
+        done.push_back(std::move(it->second));
+        it = loads_.erase(it);
+      } else {
+        ++it;
+      }
+    }
+  }
+  for (auto& job : done) job->thread.join();
+}
+
+void DeviceManager::RunLoad(const std::shared_ptr<usbhost::UsbDevice>& device) {
   const auto identity = device->Identity();
   Log("bare part " + Ids(identity) + " arrived at " + identity.Location() + ": loading firmware");
   loader::LoaderDevice loader(device);
@@ -91,6 +133,7 @@ void DeviceManager::AddBoard(const std::shared_ptr<usbhost::UsbDevice>& device) 
       options_.verbose ? options_.log : ControlServer::Log{});
   board.server->AddEndpoint(name, board.device.get());
   if (options_.group) board.server->SetGroup(*options_.group);
+  board.server->SetLimits({options_.maxConnectionsPerBoard, quota_, options_.log});
   try {
     board.server->Start();
   } catch (const std::exception& e) {
@@ -113,6 +156,7 @@ void DeviceManager::AddBoard(const std::shared_ptr<usbhost::UsbDevice>& device) 
 }
 
 void DeviceManager::Departed(const usbhost::DeviceIdentity& identity) {
+  ReapLoads();
   Board board;
   {
     std::lock_guard lock(mutex_);
@@ -169,6 +213,13 @@ void DeviceManager::RemoveAll() {
     for (const auto& [location, board] : boards) removing_.push_back(board.device->Instance());
   }
   for (auto& [location, board] : boards) RemoveBoard(location, std::move(board));
+  std::map<std::string, std::shared_ptr<LoadJob>> loads;
+  {
+    std::lock_guard lock(loadsMutex_);
+    loads.swap(loads_);
+  }
+  // Each waits for the one before at its place.
+  for (auto& [location, job] : loads) job->thread.join();
 }
 
 std::vector<int> DeviceManager::Instances() const {

@@ -2,23 +2,30 @@
 // firmware download; a board that arrives becomes a board device under the
 // lowest free instance 0 to 7, served on the socket "ezusb-N"; a departure
 // removes the device and its socket.
+// Each download runs on a thread of its own, one at a time per bus place,
+// so that a part that never answers holds up neither the other boards'
+// arrivals and departures nor its own departure.
 #pragma once
 
 #include <sys/types.h>
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
 #include <functional>
+#include <list>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "BoardDevice.h"
+#include "ConnectionQuota.h"
 #include "ControlServer.h"
 #include "ExchangeRecord.h"
 #include "vantrel/usbhost/Backends.h"
@@ -43,6 +50,14 @@ struct DeviceManagerOptions {
   // False only for the test that shows what the per-channel exchange locks
   // prevent.
   bool exchangeLocks = true;
+  // Connections each board serves at once, and connections each client
+  // user holds across all boards; 0: no limit. One over a limit is refused
+  // with STATUS_TOO_MANY_OPENED_FILES.
+  std::size_t maxConnectionsPerBoard = kDefaultConnectionsPerBoard;
+  std::size_t maxConnectionsPerUser = kDefaultConnectionsPerUser;
+
+  static constexpr std::size_t kDefaultConnectionsPerBoard = 64;
+  static constexpr std::size_t kDefaultConnectionsPerUser = 256;
 };
 
 class DeviceManager {
@@ -56,7 +71,9 @@ class DeviceManager {
 
   // The handlers to give the bus.
   usbhost::UsbBus::Events Events();
-  // Removes every board, as if each had left (at shutdown).
+  // Removes every board, as if each had left, and waits for the downloads
+  // in flight (at shutdown, once the bus has stopped: a stopped bus ends
+  // every transfer of its devices).
   void RemoveAll();
   // The instances now served, lowest first; a departing board counts until
   // its socket has gone.
@@ -76,12 +93,24 @@ class DeviceManager {
   void Arrived(std::shared_ptr<usbhost::UsbDevice> device);
   void Departed(const usbhost::DeviceIdentity& identity);
   void Requested(const usbhost::DeviceIdentity& identity, usbhost::PnpRequest request);
+  // One download, on its own thread after the one before at the same place.
   void Load(const std::shared_ptr<usbhost::UsbDevice>& device);
+  void RunLoad(const std::shared_ptr<usbhost::UsbDevice>& device);
+  void ReapLoads();
   void AddBoard(const std::shared_ptr<usbhost::UsbDevice>& device);
   void RemoveBoard(const std::string& location, Board board);
   void Log(const std::string& line) const;
 
+  struct LoadJob {
+    std::thread thread;
+    std::atomic<bool> done{false};
+  };
+
   const DeviceManagerOptions options_;
+  const std::shared_ptr<ConnectionQuota> quota_;
+  std::mutex loadsMutex_;
+  // The latest download at each place; each one waits for the one before.
+  std::map<std::string, std::shared_ptr<LoadJob>> loads_;
   mutable std::mutex mutex_;
   std::condition_variable changed_;
   std::map<std::string, Board> boards_;  // by bus location

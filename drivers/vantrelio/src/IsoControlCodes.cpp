@@ -82,12 +82,14 @@ ControlResult IsoTransfer(const DeviceContext& context, InBuffer in, OutBuffer o
   // out.size() >= packetCount * (packetSize + 12), without overflowing.
   if (out.size() / p.packetCount < std::uint64_t(p.packetSize) + kIsoPacketRecordSize)
     return {STATUS_UNSUCCESSFUL, 0};
+  if (!IsoInFlightBounded(p)) return {STATUS_INSUFFICIENT_RESOURCES, 0};
 
   const std::size_t dataBytes = std::size_t(p.packetCount) * p.packetSize;
   const std::size_t recordBytes = std::size_t(p.packetCount) * kIsoPacketRecordSize;
   RunIsoTransfer(context, pipe, p, out.first(dataBytes), out.subspan(dataBytes, recordBytes));
-  // The data and the packet records go back to the caller.
-  return {STATUS_SUCCESS, static_cast<std::uint32_t>(dataBytes + recordBytes)};
+  // Information 0; the data and the packet records go back to the caller
+  // all the same, as the reply's output bytes.
+  return {STATUS_SUCCESS, 0, static_cast<std::uint32_t>(dataBytes + recordBytes)};
 }
 
 ControlResult ReadIsoStream(const DeviceContext& context, InBuffer in, OutBuffer out) {

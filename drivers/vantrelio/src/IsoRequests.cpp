@@ -29,6 +29,11 @@ bool IsoShapeUsable(const IsoParameters& parameters) {
          parameters.bufferCount != 0;
 }
 
+bool IsoInFlightBounded(const IsoParameters& parameters) {
+  return parameters.bufferCount <= kMaxIsoRequestsInFlight &&
+         std::uint64_t(parameters.bufferCount) * parameters.framesPerBuffer <= kMaxIsoPacketsInFlight;
+}
+
 usbhost::TransferRequest IsoGroupRequest(const PipeInformation& pipe, std::span<std::uint8_t> data,
                                          std::uint32_t frames, std::uint32_t packetSize) {
   usbhost::TransferRequest request;

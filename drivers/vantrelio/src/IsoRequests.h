@@ -22,6 +22,14 @@ struct IsoParameters {
 
 inline constexpr std::size_t kIsoPacketRecordSize = 12;
 
+// What one transfer or stream may keep in flight at once: at most 64
+// requests (the buffer count B), carrying at most 4096 packets together
+// (B x frames per buffer; 4 s of full-speed frames). Each request in flight
+// costs a host-side transfer with its packet list, so larger records are
+// refused with STATUS_INSUFFICIENT_RESOURCES before anything is allocated.
+inline constexpr std::uint32_t kMaxIsoRequestsInFlight = 64;
+inline constexpr std::uint64_t kMaxIsoPacketsInFlight = 4096;
+
 // Reads an IsoTransferRecord; false when `in` is too short for one.
 bool ReadIsoParameters(InBuffer in, IsoParameters* parameters);
 
@@ -34,6 +42,9 @@ std::uint32_t CheckIsoPipe(const DeviceContext& context, const IsoParameters& pa
 // Packet size, frames per buffer and buffer count must not be 0: every
 // size and group index is computed from them.
 bool IsoShapeUsable(const IsoParameters& parameters);
+
+// B and B x F within the bounds above (the shape must be usable).
+bool IsoInFlightBounded(const IsoParameters& parameters);
 
 // One request of `frames` packets of `packetSize` bytes over `data`
 // (frames x packetSize bytes), started as soon as possible.

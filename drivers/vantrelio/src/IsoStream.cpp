@@ -67,7 +67,8 @@ ControlResult IsoStreamRunner::Start(const DeviceContext& context, InBuffer in) 
   const std::uint64_t areaBytes = std::uint64_t(p.packetSize) * p.framesPerBuffer * p.bufferCount;
   const std::uint64_t dataBytes = std::uint64_t(p.packetCount) * p.packetSize;
   const std::uint64_t statusBytes = std::uint64_t(p.packetCount) * kIsoPacketRecordSize;
-  if (areaBytes / p.bufferCount / p.framesPerBuffer != p.packetSize || areaBytes > kMaxStreamBytes ||
+  if (!IsoInFlightBounded(p) || areaBytes / p.bufferCount / p.framesPerBuffer != p.packetSize ||
+      areaBytes > kMaxStreamBytes ||
       dataBytes > kMaxStreamBytes || statusBytes > kMaxStreamBytes)
     return {STATUS_INSUFFICIENT_RESOURCES, 0};
   try {

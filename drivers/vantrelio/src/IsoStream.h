@@ -23,7 +23,9 @@ class IsoStreamRunner {
   IsoStreamRunner(const IsoStreamRunner&) = delete;
   IsoStreamRunner& operator=(const IsoStreamRunner&) = delete;
 
-  // IOCTL_VIO_START_ISO_STREAM. While a stream runs (until its last request
+  // IOCTL_VIO_START_ISO_STREAM. A record beyond the in-flight bounds of
+  // IsoRequests.h, or whose areas exceed 64 MiB, is refused with
+  // STATUS_INSUFFICIENT_RESOURCES. While a stream runs (until its last request
   // has ended, also after a stop) another start is refused with
   // STATUS_DEVICE_BUSY. The stream holds a work reference until its last
   // request has ended, so removal waits for it.

@@ -75,6 +75,15 @@ constexpr const char* kUsage =
     "                       daemon's own group\n"
     "  --verbose            report connections (with the client's pid and uid) and\n"
     "                       exchanges on standard error\n"
+    "  --max-connections-per-board N\n"
+    "                       connections each board serves at once (default 64;\n"
+    "                       0: no limit)\n"
+    "  --max-connections-per-user N\n"
+    "                       connections each client user holds at once across\n"
+    "                       all boards (default 256; 0: no limit). A connection\n"
+    "                       over a limit gets the status 0xC000011F\n"
+    "                       (STATUS_TOO_MANY_OPENED_FILES) and is closed; the\n"
+    "                       first refusal of each kind is logged\n"
 
     "  --help               show this text and exit\n"
     "\n"
@@ -96,6 +105,8 @@ struct Options {
   unsigned boards = 1;
   unsigned isoDevices = 0;
   unsigned eepromBytes = 32768;
+  unsigned connectionsPerBoard = vantrel::driver::DeviceManagerOptions::kDefaultConnectionsPerBoard;
+  unsigned connectionsPerUser = vantrel::driver::DeviceManagerOptions::kDefaultConnectionsPerUser;
 };
 
 struct UsageError {
@@ -161,6 +172,10 @@ Options ParseOptions(int argc, char** argv) {
       options.isoDevices = ParseNumber(arg, value());
       if (options.isoDevices > 7)
         throw UsageError{"--iso-devices must be 0 to 7, not " + std::to_string(options.isoDevices)};
+    } else if (arg == "--max-connections-per-board") {
+      options.connectionsPerBoard = ParseNumber(arg, value());
+    } else if (arg == "--max-connections-per-user") {
+      options.connectionsPerUser = ParseNumber(arg, value());
     } else if (arg == "--eeprom-bytes") {
       const unsigned n = ParseNumber(arg, value());
       if (n < 128 || n > 65536 || (n & (n - 1)) != 0)
@@ -315,6 +330,8 @@ int Run(const Options& options) {
     if (!options.group.empty() || !options.simulate)
       managed.group = FindGroup(options.group.empty() ? std::string("vantrel") : options.group);
     managed.exchangeLocks = options.exchangeLocks;
+    managed.maxConnectionsPerBoard = options.connectionsPerBoard;
+    managed.maxConnectionsPerUser = options.connectionsPerUser;
     if (trace || options.verbose) {
       managed.exchanges = [&trace, verbose = options.verbose](const ExchangeRecord& record) {
         if (trace) trace->Record(record);
@@ -350,6 +367,7 @@ int Run(const Options& options) {
                                                       options.verbose ? Report : ControlServer::Log{});
       consoleServer->AddEndpoint(vantrel::driver::kSimConsoleSocket, consoleHandler.get());
       if (managed.group) consoleServer->SetGroup(*managed.group);
+      consoleServer->SetLimits({options.connectionsPerBoard, nullptr, Report});
       consoleServer->Start();
       Report("serving " + std::to_string(options.boards) + " simulated board(s) in " + deviceDir);
     } else {

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -15,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "ConnectionQuota.h"
 #include "ControlServer.h"
 #include "SimBoardDevice.h"
 #include "TestClient.h"
@@ -317,6 +319,156 @@ TEST_F(ControlServerTest, StaleSocketIsReplacedButNothingElseIs) {
   EXPECT_THROW(StartServer(), std::runtime_error);
   EXPECT_FALSE(fs::exists(dir / "ezusb-0"));  // nothing left behind
   EXPECT_TRUE(fs::is_regular_file(dir / "ezusb-1"));
+}
+
+}  // namespace
+}  // namespace vantrel::driver
+
+namespace vantrel::driver {
+namespace {
+
+std::size_t OpenDescriptors() {
+  std::size_t count = 0;
+  for ([[maybe_unused]] const auto& entry : fs::directory_iterator("/proc/self/fd")) ++count;
+  return count;
+}
+
+std::size_t ResidentBytes() {
+  std::ifstream statm("/proc/self/statm");
+  std::size_t size = 0, resident = 0;
+  statm >> size >> resident;
+  return resident * static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+}
+
+// The connection's first message, once the server has refused it.
+Reply RefusalOf(TestClient& client) {
+  const Reply r = client.Receive();
+  EXPECT_TRUE(client.WaitForClose());
+  return r;
+}
+
+TEST_F(ControlServerTest, EndedConnectionsReleaseTheirThreadAndDescriptorAtOnce) {
+  StartServer();
+  const std::size_t before = OpenDescriptors();
+  {
+    std::vector<std::unique_ptr<TestClient>> clients;
+    for (int i = 0; i < 20; ++i) {
+      clients.push_back(std::make_unique<TestClient>(server->SocketPath(i % 2)));
+      ExpectServed(*clients.back());
+    }
+  }
+  // Nobody connects again: the server releases them by itself.
+  EXPECT_TRUE(Eventually([&] { return server->HeldConnections() == 0; }));
+  EXPECT_TRUE(Eventually([&] { return OpenDescriptors() == before; }))
+      << OpenDescriptors() << " descriptors open, " << before << " before";
+}
+
+TEST_F(ControlServerTest, AConnectionWhoseThreadCannotStartIsToldAndClosed) {
+  StartServer();
+  server->FailThreadStartsForTest(1);
+  TestClient unlucky(server->SocketPath(0));
+  EXPECT_EQ(RefusalOf(unlucky).status, STATUS_INSUFFICIENT_RESOURCES);
+  EXPECT_TRUE(Eventually([&] { return server->HeldConnections() == 0; }));
+  TestClient next(server->SocketPath(0));
+  ExpectServed(next);
+}
+
+TEST_F(ControlServerTest, ConnectionsBeyondTheLimitsAreRefusedAndEachLimitIsLoggedOnce) {
+  std::mutex mutex;
+  std::vector<std::string> lines;
+  auto logged = [&](const std::string& text) {
+    std::lock_guard lock(mutex);
+    return std::count_if(lines.begin(), lines.end(),
+                         [&](const std::string& line) { return line.find(text) != std::string::npos; });
+  };
+  server = std::make_unique<ControlServer>(dir, std::vector<ControlHandler*>{handlers[0], handlers[1]},
+                                           [&](const std::string& line) {
+                                             std::lock_guard lock(mutex);
+                                             lines.push_back(line);
+                                           });
+  auto quota = std::make_shared<ConnectionQuota>(3);
+  server->SetLimits({2, quota, {}});
+  server->Start();
+
+  auto first = std::make_unique<TestClient>(server->SocketPath(0));
+  TestClient second(server->SocketPath(0));
+  ExpectServed(*first);
+  ExpectServed(second);
+  // The socket is full: each further connection is told so and closed.
+  for (int i = 0; i < 3; ++i) {
+    TestClient refused(server->SocketPath(0));
+    EXPECT_EQ(RefusalOf(refused).status, STATUS_TOO_MANY_OPENED_FILES);
+  }
+  // The other socket has room, until the user holds its three.
+  TestClient third(server->SocketPath(1));
+  ExpectServed(third);
+  EXPECT_EQ(quota->Held(::getuid()), 3u);
+  for (int i = 0; i < 2; ++i) {
+    TestClient refused(server->SocketPath(1));
+    EXPECT_EQ(RefusalOf(refused).status, STATUS_TOO_MANY_OPENED_FILES);
+  }
+  EXPECT_EQ(logged("refusing connections: ezusb-0 serves 2 connections"), 1);
+  EXPECT_EQ(logged("refusing connections: uid " + std::to_string(::getuid())), 1);
+
+  // A connection that ends makes room at once.
+  first.reset();
+  EXPECT_TRUE(Eventually([&] { return quota->Held(::getuid()) == 2; }));
+  TestClient again(server->SocketPath(0));
+  ExpectServed(again);
+  EXPECT_TRUE(Eventually([&] { return logged("3 refused while at the limit") == 1; }));
+  server->Stop();
+  EXPECT_EQ(quota->Held(::getuid()), 0u);
+}
+
+TEST_F(ControlServerTest, RequestsOfEverySizeAreServedAndOversizedOnesDropped) {
+  StartServer();
+  TestClient client(server->SocketPath(0));
+  // The largest input, and a request no larger than the limit allows whose
+  // lengths disagree with it.
+  const Bytes largest(ControlProtocol::kMaxPayload, 0x11);
+  EXPECT_EQ(client.Control(IOCTL_VIO_NOP, largest, 0).status, STATUS_SUCCESS);
+  {
+    // A datagram larger than any request: dropped unread, the connection
+    // goes on.
+    const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+    ASSERT_GE(fd, 0);
+    const int room = 1 << 20;
+    ASSERT_EQ(::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &room, sizeof(room)), 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string path = server->SocketPath(0).string();
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    ASSERT_EQ(::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)), 0);
+    Bytes huge = RequestMessage(IOCTL_VIO_NOP, 0, 0, {});
+    huge.resize(2 * ControlProtocol::kMaxPayload + 4096, 0);
+    ASSERT_EQ(::send(fd, huge.data(), huge.size(), MSG_NOSIGNAL), static_cast<ssize_t>(huge.size()));
+    std::uint8_t reply[64];
+    ASSERT_EQ(::recv(fd, reply, sizeof(reply), 0), 8);
+    EXPECT_EQ(LoadLe32(reply), STATUS_INVALID_PARAMETER);
+    const Bytes nop = RequestMessage(IOCTL_VIO_NOP, 0, 0, {});
+    ASSERT_EQ(::send(fd, nop.data(), nop.size(), MSG_NOSIGNAL), static_cast<ssize_t>(nop.size()));
+    ASSERT_EQ(::recv(fd, reply, sizeof(reply), 0), 8);
+    EXPECT_EQ(LoadLe32(reply), STATUS_SUCCESS);
+    ::close(fd);
+  }
+}
+
+TEST_F(ControlServerTest, IdleConnectionsHoldNoRequestBuffers) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "AddressSanitizer's own bookkeeping per thread dwarfs what is measured";
+#endif
+  StartServer();
+  // Each connection that has been served and waits for its next request
+  // costs its thread's stack pages, not a buffer of the largest request.
+  constexpr std::size_t kConnections = 200;
+  const std::size_t before = ResidentBytes();
+  std::vector<std::unique_ptr<TestClient>> idle;
+  for (std::size_t i = 0; i < kConnections; ++i) {
+    idle.push_back(std::make_unique<TestClient>(server->SocketPath(0)));
+    ExpectServed(*idle.back());
+  }
+  const std::size_t grown = ResidentBytes() - std::min(before, ResidentBytes());
+  EXPECT_LT(grown, kConnections * 64 * 1024) << grown / kConnections << " bytes per idle connection";
 }
 
 }  // namespace

@@ -291,7 +291,8 @@ TEST_F(DaemonTest, SimulatedIsochronousDevicesStreamInRealTime) {
   client.SendRaw(message);
   const test::Reply write = client.Receive();
   ASSERT_EQ(write.status, STATUS_SUCCESS);
-  EXPECT_EQ(write.information, 4u * 28);
+  EXPECT_EQ(write.information, 0u);
+  EXPECT_EQ(write.output.size(), 4u * 28);
   d.Signal(SIGTERM);
   EXPECT_EQ(d.Wait(), 0) << d.Stderr();
 }
@@ -321,6 +322,31 @@ TEST_F(DaemonTest, GroupOwnsTheFolderAndSocketsAndClientsAreLoggedByCredentials)
   // Served once, removed once: at the stop.
   EXPECT_EQ(log.find("Ezusb-0 deleted"), log.rfind("Ezusb-0 deleted")) << log;
   EXPECT_EQ(log.find("Ezusb-0, started"), log.rfind("Ezusb-0, started")) << log;
+}
+
+TEST_F(DaemonTest, ConnectionLimitsComeFromOptionsAndARefusalIsLoggedOnce) {
+  Daemon d({"--simulate", "--device-dir", dir.string(), "--boards", "2", "--max-connections-per-board", "2",
+            "--max-connections-per-user", "3"});
+  ASSERT_TRUE(d.WaitForLine("serving 2 simulated board(s)")) << d.Stderr();
+  TestClient a(dir / "ezusb-0"), b(dir / "ezusb-0");
+  for (TestClient* client : {&a, &b})
+    EXPECT_EQ(client->Control(IOCTL_VIO_NOP, {}, 0).status, STATUS_SUCCESS);
+  for (int i = 0; i < 4; ++i) {
+    TestClient refused(dir / "ezusb-0");
+    EXPECT_EQ(refused.Receive().status, STATUS_TOO_MANY_OPENED_FILES);
+    EXPECT_TRUE(refused.WaitForClose());
+  }
+  TestClient c(dir / "ezusb-1");
+  EXPECT_EQ(c.Control(IOCTL_VIO_NOP, {}, 0).status, STATUS_SUCCESS);
+  TestClient overUser(dir / "ezusb-1");
+  EXPECT_EQ(overUser.Receive().status, STATUS_TOO_MANY_OPENED_FILES);
+  d.Signal(SIGTERM);
+  EXPECT_EQ(d.Wait(), 0);
+  const std::string log = d.Stderr();
+  const auto first = log.find("refusing connections: ezusb-0");
+  ASSERT_NE(first, std::string::npos) << log;
+  EXPECT_EQ(first, log.rfind("refusing connections: ezusb-0")) << log;
+  EXPECT_NE(log.find("refusing connections: uid"), std::string::npos) << log;
 }
 
 TEST_F(DaemonTest, MissingGroupIsReportedAndTheBoardsAreServedAnyway) {

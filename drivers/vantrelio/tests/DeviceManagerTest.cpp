@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <future>
@@ -29,6 +30,25 @@ using Bytes = std::vector<std::uint8_t>;
 using test::ExchangeBlock;
 using test::MakeTempDir;
 using test::TestClient;
+
+// A bare part that takes every control request and never completes one,
+// until it leaves the bus.
+class SilentPart final : public k27sim::SimUsbDevice {
+ public:
+  std::uint16_t VendorId() const override { return kLoaderVendorId; }
+  std::uint16_t ProductId() const override { return kLoaderProductId; }
+  k27sim::UsbTransferOutcome Control(const k27sim::UsbSetup&, std::span<std::uint8_t>) override {
+    ++attempts;
+    return {LeftBus() ? k27sim::UsbOutcome::Gone : k27sim::UsbOutcome::Nak, 0};
+  }
+  k27sim::UsbTransferOutcome Out(std::uint8_t, std::span<const std::uint8_t>) override {
+    return {k27sim::UsbOutcome::Stall, 0};
+  }
+  k27sim::UsbTransferOutcome In(std::uint8_t, std::span<std::uint8_t>) override {
+    return {k27sim::UsbOutcome::Stall, 0};
+  }
+  std::atomic<int> attempts{0};
+};
 
 class DeviceManagerTest : public ::testing::Test {
  protected:
@@ -95,12 +115,38 @@ TEST_F(DeviceManagerTest, BarePartsAreLoadedAndTheNinthBoardGetsNoDevice) {
   EXPECT_FALSE(fs::exists(dir_ / "ezusb-8"));
 
   // The board found at the port that leaves loses its instance; the next
-  // board takes the lowest free one.
-  bus_.Unplug(4);
+  // board takes the lowest free one. The parts load side by side, so any
+  // port may hold instance 3.
+  int port3 = 0;
+  for (int port = 1; port <= 9 && port3 == 0; ++port)
+    if (LogHas("at 1-" + std::to_string(port) + " is \\Device\\Ezusb-3")) port3 = port;
+  ASSERT_NE(port3, 0);
+  bus_.Unplug(port3);
   ASSERT_TRUE(WaitForInstances({0, 1, 2, 4, 5, 6, 7}));
   EXPECT_FALSE(fs::exists(dir_ / "ezusb-3"));
   Plug(10);
   ASSERT_TRUE(WaitForInstances({0, 1, 2, 3, 4, 5, 6, 7}));
+}
+
+TEST_F(DeviceManagerTest, APartThatNeverAnswersHoldsUpNoOtherBoard) {
+  auto silent = std::make_shared<SilentPart>();
+  bus_.Plug(1, silent);
+  ASSERT_TRUE(WaitForInstances({}));
+  for (int i = 0; i < 1000 && silent->attempts.load() == 0; ++i) std::this_thread::sleep_for(5ms);
+  ASSERT_GT(silent->attempts.load(), 0);
+  // Its download waits; other parts are loaded and served meanwhile, and
+  // boards still leave.
+  Plug(2);
+  ASSERT_TRUE(WaitForInstances({0}));
+  Plug(3);
+  ASSERT_TRUE(WaitForInstances({0, 1}));
+  bus_.Unplug(2);
+  ASSERT_TRUE(WaitForInstances({1}));
+  // Its departure ends its download; a part at the same place is loaded.
+  bus_.Unplug(1);
+  Plug(1);
+  ASSERT_TRUE(WaitForInstances({0, 1}));
+  EXPECT_TRUE(LogHas("firmware load at"));
 }
 
 TEST_F(DeviceManagerTest, ExchangesReachTheBoardThroughTheWholeStack) {

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <mutex>
 
+#include "IsoRequests.h"
 #include "IsoTestSupport.h"
 
 namespace vantrel::driver::isotest {
@@ -135,6 +136,32 @@ TEST_F(IsoStreamTest, AfterAStopEachRequestEndsAtItsNextCompletion) {
   ASSERT_EQ(Start(), STATUS_SUCCESS);
   bus_.AdvanceFrames(kFrames);
   EXPECT_EQ(ReadSome(kFrames).size(), kFrames);
+}
+
+TEST_F(IsoStreamTest, RequestsAndPacketsInFlightAreBoundedAndGiveTheirFramesBack) {
+  // A million one-byte requests: refused before anything is allocated.
+  EXPECT_EQ(Start(1, kCount, 1, 1000000), STATUS_INSUFFICIENT_RESOURCES);
+  EXPECT_EQ(Start(kSize, kCount, 1, kMaxIsoRequestsInFlight + 1), STATUS_INSUFFICIENT_RESOURCES);
+  const std::uint32_t frames = std::uint32_t(kMaxIsoPacketsInFlight / kMaxIsoRequestsInFlight);
+  EXPECT_EQ(Start(kSize, kCount, frames + 1, kMaxIsoRequestsInFlight), STATUS_INSUFFICIENT_RESOURCES);
+  // A transfer likewise.
+  EXPECT_EQ(Call(IOCTL_VIO_ISO_READ, IsoRecord(kInPipe, 1, 65, 1, 65), 65 * 13).status,
+            STATUS_INSUFFICIENT_RESOURCES);
+  EXPECT_EQ(iso_->TransfersServed(), 0u);
+
+  // At the bounds the stream runs; stopped and its pipe aborted, it ends
+  // and the frames it had booked are free for the next transfer.
+  ASSERT_EQ(Start(kSize, 4096, frames, kMaxIsoRequestsInFlight), STATUS_SUCCESS);
+  EXPECT_EQ(Call(IOCTL_VIO_STOP_ISO_STREAM, {}, 0).status, STATUS_SUCCESS);
+  EXPECT_EQ(Call(IOCTL_VIO_ABORT_PIPE, Bytes{0, 0, 0, 0}, 0).status, STATUS_SUCCESS);
+  ASSERT_TRUE(WaitFor([&] { return ReadRaw(kCount).status == STATUS_UNSUCCESSFUL; }));
+  const std::uint32_t now = bus_.FrameNumber();
+  const Reply reply = WhileFramesRun(
+      [&] { return Call(IOCTL_VIO_ISO_READ, IsoRecord(kInPipe, kSize, 4, 4, 1), 4 * (kSize + kRecord)); });
+  ASSERT_EQ(reply.status, STATUS_SUCCESS);
+  ASSERT_EQ(reply.output.size(), 4 * (kSize + kRecord));
+  // Bytes 4-7 of a packet: the frame it was sent in.
+  EXPECT_LT(LoadLe32(&reply.output[4]) - now, 100u);
 }
 
 TEST_F(IsoStreamTest, TwoConnectionsReadingAtOnceShareThePacketsBetweenThem) {

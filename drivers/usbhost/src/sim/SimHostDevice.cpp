@@ -34,7 +34,7 @@ void SimTransfer::Cancel() {
 
 SimHostDevice::SimHostDevice(int port, std::shared_ptr<k27sim::SimUsbDevice> device,
                              k27sim::SimUsbBus& bus)
-    : port_(port), device_(std::move(device)), bus_(bus) {
+    : device_(std::move(device)), bus_(bus) {
   identity_.bus = 1;
   identity_.portPath = {static_cast<std::uint8_t>(port)};
   identity_.vendorId = device_->VendorId();
@@ -70,6 +70,20 @@ bool SimHostDevice::IsoDue(const TransferRequest& request) const {
   const std::uint32_t end =
       request.startFrame + static_cast<std::uint32_t>(request.isoPackets.size());
   return static_cast<std::int32_t>(bus_.FrameNumber() - end) >= 0;
+}
+
+void SimHostDevice::RewindIsoLocked(std::uint8_t endpoint) {
+  std::optional<std::uint32_t> end;
+  for (const auto& transfer : waiting_) {
+    const TransferRequest& request = transfer->Request();
+    if (request.type != TransferType::Isochronous || request.endpoint != endpoint) continue;
+    const std::uint32_t last = request.startFrame + static_cast<std::uint32_t>(request.isoPackets.size());
+    if (!end || static_cast<std::int32_t>(last - *end) > 0) end = last;
+  }
+  if (end)
+    nextIsoFrame_[endpoint] = *end;
+  else
+    nextIsoFrame_.erase(endpoint);
 }
 
 bool SimHostDevice::IsoWaiting() {
@@ -219,7 +233,10 @@ void SimHostDevice::Cancel(SimTransfer& transfer) {
   // the transfer waiting, which the cancel then ends.
   std::lock_guard attempt(attemptMutex_);
   std::lock_guard lock(mutex_);
+  const std::size_t before = waiting_.size();
   waiting_.remove_if([&](const auto& t) { return t.get() == &transfer; });
+  if (waiting_.size() != before && transfer.Request().type == TransferType::Isochronous)
+    RewindIsoLocked(transfer.Request().endpoint);
   transfer.Complete({USBD_STATUS_CANCELED, 0, transfer.Request().isoPackets, 0});
 }
 
@@ -236,6 +253,7 @@ void SimHostDevice::AbortEndpoint(std::uint8_t endpoint) {
         ++it;
       }
     }
+    RewindIsoLocked(endpoint);
   }
   for (auto& transfer : aborted)
     transfer->Complete({USBD_STATUS_CANCELED, 0, transfer->Request().isoPackets, 0});
@@ -247,6 +265,7 @@ void SimHostDevice::MarkGone() {
     std::lock_guard lock(mutex_);
     gone_ = true;
     waiting.swap(waiting_);
+    nextIsoFrame_.clear();
   }
   for (auto& transfer : waiting)
     transfer->Complete({USBD_STATUS_DEVICE_GONE, 0, transfer->Request().isoPackets, 0});
@@ -292,14 +311,27 @@ std::uint32_t SimHostDevice::SelectConfiguration(std::uint8_t configurationValue
                                                  InterfaceInfo* selected) {
   const std::uint32_t status = StandardRequest(0x00, kSetConfiguration, configurationValue, 0);
   if (UsbdFailed(status)) return status;
+  {
+    std::lock_guard lock(mutex_);
+    selection_ = {configurationValue, interface, 0};
+  }
   if (alternate != 0) {
     const std::uint32_t set = StandardRequest(0x01, kSetInterface, alternate, interface);
     if (UsbdFailed(set)) return set;
+    std::lock_guard lock(mutex_);
+    selection_.alternate = alternate;
   }
   return ReadInterface(interface, alternate, selected);
 }
 
-std::uint32_t SimHostDevice::Deconfigure() { return StandardRequest(0x00, kSetConfiguration, 0, 0); }
+std::uint32_t SimHostDevice::Deconfigure() {
+  const std::uint32_t status = StandardRequest(0x00, kSetConfiguration, 0, 0);
+  if (!UsbdFailed(status)) {
+    std::lock_guard lock(mutex_);
+    selection_ = {};
+  }
+  return status;
+}
 
 std::uint32_t SimHostDevice::SelectInterface(std::uint8_t interface, std::uint8_t alternate,
                                              InterfaceInfo* selected) {
@@ -308,6 +340,11 @@ std::uint32_t SimHostDevice::SelectInterface(std::uint8_t interface, std::uint8_
   if (UsbdFailed(described)) return described;
   const std::uint32_t status = StandardRequest(0x01, kSetInterface, alternate, interface);
   if (UsbdFailed(status)) return status;
+  {
+    std::lock_guard lock(mutex_);
+    selection_.interface = interface;
+    selection_.alternate = alternate;
+  }
   if (selected != nullptr) *selected = info;
   return USBD_STATUS_SUCCESS;
 }
@@ -317,8 +354,24 @@ std::uint32_t SimHostDevice::ResetEndpoint(std::uint8_t endpoint) {
 }
 
 std::uint32_t SimHostDevice::ResetPort() {
-  std::lock_guard lock(mutex_);
-  return gone_ ? USBD_STATUS_DEVICE_GONE : USBD_STATUS_SUCCESS;
+  std::list<std::shared_ptr<SimTransfer>> ended;
+  Selection selection;
+  {
+    std::lock_guard attempt(attemptMutex_);
+    std::lock_guard lock(mutex_);
+    if (gone_) return USBD_STATUS_DEVICE_GONE;
+    ended.swap(waiting_);
+    nextIsoFrame_.clear();
+    selection = selection_;
+    // The device forgets its state while no transfer can reach it.
+    device_->PortReset();
+  }
+  for (auto& transfer : ended)
+    transfer->Complete({USBD_STATUS_CANCELED, 0, transfer->Request().isoPackets, 0});
+  if (selection.configuration == 0) return USBD_STATUS_SUCCESS;
+  const std::uint32_t status = StandardRequest(0x00, kSetConfiguration, selection.configuration, 0);
+  if (UsbdFailed(status) || selection.alternate == 0) return status;
+  return StandardRequest(0x01, kSetInterface, selection.alternate, selection.interface);
 }
 
 std::optional<std::uint32_t> SimHostDevice::CurrentFrameNumber() { return bus_.FrameNumber(); }

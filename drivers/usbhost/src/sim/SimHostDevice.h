@@ -36,6 +36,10 @@ class SimHostDevice final : public UsbDevice, public std::enable_shared_from_thi
                                 InterfaceInfo* selected) override;
   void AbortEndpoint(std::uint8_t endpoint) override;
   std::uint32_t ResetEndpoint(std::uint8_t endpoint) override;
+  // Ends every transfer in flight (USBD_STATUS_CANCELED), resets the
+  // simulated device to its default state and, as the platform does after a
+  // port reset, selects the configuration and interface setting in force
+  // again.
   std::uint32_t ResetPort() override;
   std::optional<std::uint32_t> CurrentFrameNumber() override;
 
@@ -53,7 +57,6 @@ class SimHostDevice final : public UsbDevice, public std::enable_shared_from_thi
                                 std::uint16_t index);
   std::uint32_t ReadInterface(int interface, int alternate, InterfaceInfo* selected);
 
-  const int port_;
   const std::shared_ptr<k27sim::SimUsbDevice> device_;
   k27sim::SimUsbBus& bus_;
   DeviceIdentity identity_;
@@ -73,9 +76,21 @@ class SimHostDevice final : public UsbDevice, public std::enable_shared_from_thi
   void ScheduleIso(TransferRequest& request);
   bool IsoDue(const TransferRequest& request) const;
   bool IsoWaiting();
+  // The endpoint's schedule ends after the last transfer still waiting on
+  // it: the frames of transfers that were cancelled are free again. Under
+  // mutex_.
+  void RewindIsoLocked(std::uint8_t endpoint);
   void WakeIsoClock();
   void RunIsoClock();
   std::map<std::uint8_t, std::uint32_t> nextIsoFrame_;  // under mutex_
+
+  // What the host selected, restored after a port reset; under mutex_.
+  struct Selection {
+    std::uint8_t configuration = 0;  // 0: not configured
+    std::uint8_t interface = 0;
+    std::uint8_t alternate = 0;
+  };
+  Selection selection_;
   std::mutex isoClockMutex_;
   std::condition_variable isoClockWake_;
   bool isoPending_ = false;    // under isoClockMutex_

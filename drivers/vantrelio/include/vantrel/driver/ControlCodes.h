@@ -22,6 +22,9 @@ enum NtStatus : std::uint32_t {
   STATUS_DEVICE_NOT_CONNECTED = 0xC000009D,
   STATUS_CANCELLED = 0xC0000120,
   STATUS_DEVICE_DATA_ERROR = 0xC000009C,
+  // The daemon refuses a connection: the board, or the client's user, holds
+  // as many connections as the daemon allows.
+  STATUS_TOO_MANY_OPENED_FILES = 0xC000011F,
 };
 
 // The USB stack's request block statuses (USBD_STATUS_*) are the host layer's.

@@ -2,7 +2,10 @@
 //   request: u32 code, u32 input length, u32 output length, then the input
 //            bytes; for codes of the "in direct" method (code & 3 == 1), whose
 //            output buffer carries data to the device, the output bytes follow
-//   reply:   u32 status, u32 information, then the output bytes (none on failure)
+//   reply:   u32 status, u32 information, then the output bytes (none on
+//            failure); the datagram's length says how many there are, which
+//            is the information count except for the codes whose information
+//            is not one (the isochronous transfers: 0)
 #pragma once
 
 #include <cstddef>

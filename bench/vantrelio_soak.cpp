@@ -1,0 +1,445 @@
+// Soak of the driver daemon: a simulated daemon with several boards, many
+// client processes exchanging commands with random boards, and boards
+// unplugged and plugged back at random every few seconds, for a set time.
+// Reports exchanges per second, failures by status and the daemon's peak
+// threads, descriptors and resident memory; exits non-zero when a reply is
+// crossed (it answers another command), a request hangs past the driver's
+// time limit, the daemon dies, or its memory keeps growing.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <optional>
+#include <random>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <vantrel/driver/ControlCodes.h>
+#include <vantrel/driver/ControlProtocol.h>
+#include <vantrel/driver/SimConsoleProtocol.h>
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+namespace drv = vantrel::driver;
+using Clock = std::chrono::steady_clock;
+using Block = drv::BulkExchangeBlock;
+
+constexpr const char* kUsage =
+    "Usage: vantrelio_soak [OPTIONS]\n"
+    "\n"
+    "Runs a simulated vantrelio daemon and drives it with client processes that\n"
+    "exchange commands with random boards while boards are unplugged and\n"
+    "plugged back at random, then reports exchanges per second, failures by\n"
+    "status and the daemon's peak threads, descriptors and resident memory.\n"
+    "Exit status 1 when a reply is crossed, a request hangs past the driver's\n"
+    "5 s limit, the daemon dies or its memory keeps growing; 2 for a usage error.\n"
+    "\n"
+    "Options:\n"
+    "  --seconds N         how long to run (default 60)\n"
+    "  --boards N          simulated boards, 1 to 8 (default 8)\n"
+    "  --clients N         client processes, 1 to 256 (default 32)\n"
+    "  --replug-seconds N  mean time between unplugs, 0: none (default 3)\n"
+    "  --daemon PATH       the vantrelio to run (default: the one built beside this)\n"
+    "  --help              show this text and exit\n";
+
+constexpr auto kDriverLimit = std::chrono::seconds(5);
+// A request unanswered this long after the driver's limit has hung.
+constexpr auto kHangMargin = std::chrono::seconds(5);
+
+struct Options {
+  int seconds = 60;
+  int boards = 8;
+  int clients = 32;
+  int replugSeconds = 3;
+  std::string daemon = VANTRELIO_PATH;
+};
+
+// What one client saw, sent to the parent through a pipe as text lines.
+struct Tally {
+  std::uint64_t exchanges = 0;  // answered with success and the right echo
+  std::uint64_t crossed = 0;
+  std::uint64_t hung = 0;
+  std::map<std::string, std::uint64_t> failures;
+  double slowestMs = 0;
+};
+
+std::string Hex(std::uint32_t value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08X", value);
+  return text;
+}
+
+std::string StatusName(std::uint32_t status) {
+  switch (status) {
+    case drv::STATUS_UNSUCCESSFUL: return "STATUS_UNSUCCESSFUL " + Hex(status);
+    case drv::STATUS_INVALID_PARAMETER: return "STATUS_INVALID_PARAMETER " + Hex(status);
+    case drv::STATUS_DELETE_PENDING: return "STATUS_DELETE_PENDING " + Hex(status);
+    case drv::STATUS_CANCELLED: return "STATUS_CANCELLED " + Hex(status);
+    case drv::STATUS_DEVICE_NOT_CONNECTED: return "STATUS_DEVICE_NOT_CONNECTED " + Hex(status);
+    case drv::STATUS_TOO_MANY_OPENED_FILES: return "STATUS_TOO_MANY_OPENED_FILES " + Hex(status);
+    case drv::STATUS_INSUFFICIENT_RESOURCES: return "STATUS_INSUFFICIENT_RESOURCES " + Hex(status);
+    default: return "status " + Hex(status);
+  }
+}
+
+int Connect(const fs::path& path) {
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  const std::string text = path.string();
+  if (text.size() >= sizeof address.sun_path) return -1;
+  std::memcpy(address.sun_path, text.c_str(), text.size() + 1);
+  const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+  if (fd < 0) return -1;
+  if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+enum class Outcome { Reply, Closed, Hung };
+
+// One request and its reply, waiting at most `limit` for the reply.
+Outcome Call(int fd, std::uint32_t code, const std::vector<std::uint8_t>& in, std::uint32_t outLength,
+             std::chrono::milliseconds limit, std::uint32_t* status, std::vector<std::uint8_t>* output) {
+  std::vector<std::uint8_t> request(drv::ControlProtocol::kRequestHeader + in.size());
+  drv::StoreLe32(request.data(), code);
+  drv::StoreLe32(request.data() + 4, static_cast<std::uint32_t>(in.size()));
+  drv::StoreLe32(request.data() + 8, outLength);
+  std::copy(in.begin(), in.end(), request.begin() + drv::ControlProtocol::kRequestHeader);
+  if (::send(fd, request.data(), request.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(request.size()))
+    return Outcome::Closed;
+  pollfd p{fd, POLLIN, 0};
+  if (::poll(&p, 1, static_cast<int>(limit.count())) != 1) return Outcome::Hung;
+  std::vector<std::uint8_t> reply(drv::ControlProtocol::kReplyHeader + outLength);
+  const ssize_t n = ::recv(fd, reply.data(), reply.size(), 0);
+  if (n < static_cast<ssize_t>(drv::ControlProtocol::kReplyHeader)) return Outcome::Closed;
+  *status = drv::LoadLe32(reply.data());
+  output->assign(reply.begin() + drv::ControlProtocol::kReplyHeader, reply.begin() + n);
+  return Outcome::Reply;
+}
+
+// A client process: exchanges on random boards until the deadline, each
+// with a command byte of its own so that a reply meant for another client
+// shows. Writes its tally to `report` and exits.
+[[noreturn]] void RunClient(int index, const Options& options, const fs::path& dir, Clock::time_point end,
+                            int report) {
+  std::mt19937 random(static_cast<unsigned>(index * 7919 + 17));
+  Tally tally;
+  const std::uint8_t command = static_cast<std::uint8_t>(0x20 + index % 200);
+  std::vector<int> fds(static_cast<std::size_t>(options.boards), -1);
+  const auto limit = std::chrono::duration_cast<std::chrono::milliseconds>(kDriverLimit + kHangMargin);
+  while (Clock::now() < end) {
+    const std::size_t board = random() % fds.size();
+    int& fd = fds[board];
+    if (fd < 0) {
+      fd = Connect(dir / ("ezusb-" + std::to_string(board)));
+      if (fd < 0) {
+        ++tally.failures["no connection (board away)"];
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        continue;
+      }
+    }
+    const int channel = 1 + static_cast<int>(random() % 7);
+    std::vector<std::uint8_t> block(Block::kSize, 0);
+    drv::StoreLe32(block.data() + Block::kOutPipe, static_cast<std::uint32_t>(2 * channel - 1));
+    drv::StoreLe32(block.data() + Block::kInPipe, static_cast<std::uint32_t>(2 * channel - 2));
+    drv::StoreLe32(block.data() + Block::kOutLength, 2);
+    drv::StoreLe32(block.data() + Block::kInLength, 65);
+    block[Block::kHeaderSize] = command;
+    std::uint32_t status = 0;
+    std::vector<std::uint8_t> output;
+    const auto start = Clock::now();
+    const Outcome outcome = Call(fd, drv::IOCTL_VIO_BULK_EXCHANGE, block, Block::kSize, limit, &status, &output);
+    tally.slowestMs = std::max(
+        tally.slowestMs, std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+    if (outcome != Outcome::Reply) {
+      ++(outcome == Outcome::Hung ? tally.hung : tally.failures["connection closed"]);
+      ::close(fd);
+      fd = -1;
+      continue;
+    }
+    if (drv::NtFailed(status)) {
+      ++tally.failures[StatusName(status)];
+      // The board's connection ends with its removal: start a new one.
+      if (status == drv::STATUS_DELETE_PENDING || status == drv::STATUS_TOO_MANY_OPENED_FILES) {
+        ::close(fd);
+        fd = -1;
+      }
+      continue;
+    }
+    const bool whole = output.size() == Block::kSize && drv::LoadLe32(output.data() + Block::kInLength) >= 1;
+    if (!whole || output[Block::kHeaderSize] != command)
+      ++tally.crossed;
+    else
+      ++tally.exchanges;
+  }
+  for (int fd : fds)
+    if (fd >= 0) ::close(fd);
+  std::ostringstream text;
+  text << "exchanges " << tally.exchanges << "\ncrossed " << tally.crossed << "\nhung " << tally.hung
+       << "\nslowest " << tally.slowestMs << "\n";
+  for (const auto& [what, count] : tally.failures) text << "failure " << count << " " << what << "\n";
+  const std::string bytes = text.str();
+  for (std::size_t sent = 0; sent < bytes.size();) {
+    const ssize_t n = ::write(report, bytes.data() + sent, bytes.size() - sent);
+    if (n <= 0) break;
+    sent += static_cast<std::size_t>(n);
+  }
+  ::_exit(0);
+}
+
+struct Sample {
+  long threads = 0;
+  long descriptors = 0;
+  long residentKiB = 0;
+};
+
+std::optional<Sample> SampleOf(pid_t pid) {
+  Sample sample;
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  if (!status) return std::nullopt;
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("Threads:", 0) == 0) sample.threads = std::atol(line.c_str() + 8);
+    if (line.rfind("VmRSS:", 0) == 0) sample.residentKiB = std::atol(line.c_str() + 6);
+  }
+  std::error_code ec;
+  for (fs::directory_iterator it("/proc/" + std::to_string(pid) + "/fd", ec), last; !ec && it != last;
+       it.increment(ec))
+    ++sample.descriptors;
+  return sample;
+}
+
+// One command to the simulated daemon's console: "N\nunplug\n" and the like.
+bool Console(const fs::path& dir, int board, const char* word) {
+  const int fd = Connect(dir / drv::kSimConsoleSocket);
+  if (fd < 0) return false;
+  const std::string text = std::to_string(board) + "\n" + word + "\n";
+  std::uint32_t status = 0;
+  std::vector<std::uint8_t> output;
+  const Outcome outcome = Call(fd, drv::kSimConsoleCode, std::vector<std::uint8_t>(text.begin(), text.end()), 256,
+                               std::chrono::milliseconds(10000), &status, &output);
+  ::close(fd);
+  return outcome == Outcome::Reply && !drv::NtFailed(status) && !output.empty() && output[0] == '0';
+}
+
+int ParseInt(const std::string& option, const char* text, int low, int high) {
+  char* end = nullptr;
+  const long value = std::strtol(text, &end, 10);
+  if (end == text || *end != '\0' || value < low || value > high) {
+    std::fprintf(stderr, "vantrelio_soak: %s must be %d to %d, not '%s'\n", option.c_str(), low, high, text);
+    std::exit(2);
+  }
+  return static_cast<int>(value);
+}
+
+Options ParseOptions(int argc, char** argv) {
+  Options options;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--help" || arg == "-h") {
+      std::fputs(kUsage, stdout);
+      std::exit(0);
+    }
+    if (i + 1 >= argc) {
+      std::fprintf(stderr, "vantrelio_soak: unknown option or missing value: %s\n%s", arg.c_str(), kUsage);
+      std::exit(2);
+    }
+    const char* value = argv[++i];
+    if (arg == "--seconds") {
+      options.seconds = ParseInt(arg, value, 1, 86400);
+    } else if (arg == "--boards") {
+      options.boards = ParseInt(arg, value, 1, 8);
+    } else if (arg == "--clients") {
+      options.clients = ParseInt(arg, value, 1, 256);
+    } else if (arg == "--replug-seconds") {
+      options.replugSeconds = ParseInt(arg, value, 0, 3600);
+    } else if (arg == "--daemon") {
+      options.daemon = value;
+    } else {
+      std::fprintf(stderr, "vantrelio_soak: unknown option %s\n%s", arg.c_str(), kUsage);
+      std::exit(2);
+    }
+  }
+  return options;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const Options options = ParseOptions(argc, argv);
+  ::signal(SIGPIPE, SIG_IGN);
+  char dirName[] = "/tmp/vio-soak-XXXXXX";
+  if (::mkdtemp(dirName) == nullptr) {
+    std::perror("vantrelio_soak: mkdtemp");
+    return 1;
+  }
+  const fs::path dir = dirName;
+  const fs::path log = dir / "vantrelio.log";
+
+  // The daemon, its standard error into a file.
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 2, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  const std::string boards = std::to_string(options.boards);
+  std::vector<std::string> args{options.daemon, "--simulate", "--device-dir", dir.string(), "--boards", boards};
+  std::vector<char*> argvDaemon;
+  for (auto& a : args) argvDaemon.push_back(a.data());
+  argvDaemon.push_back(nullptr);
+  pid_t daemon = 0;
+  if (posix_spawn(&daemon, options.daemon.c_str(), &actions, nullptr, argvDaemon.data(), environ) != 0) {
+    std::fprintf(stderr, "vantrelio_soak: cannot run %s\n", options.daemon.c_str());
+    return 1;
+  }
+  posix_spawn_file_actions_destroy(&actions);
+  const auto ready = Clock::now() + std::chrono::seconds(60);
+  while (!fs::exists(dir / drv::kSimConsoleSocket) && Clock::now() < ready)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  if (!fs::exists(dir / drv::kSimConsoleSocket)) {
+    std::fprintf(stderr, "vantrelio_soak: the daemon did not start; its log is %s\n", log.c_str());
+    ::kill(daemon, SIGTERM);
+    ::waitpid(daemon, nullptr, 0);
+    return 1;
+  }
+
+  const auto start = Clock::now();
+  const auto end = start + std::chrono::seconds(options.seconds);
+  std::vector<pid_t> clients;
+  std::vector<int> reports;
+  for (int c = 0; c < options.clients; ++c) {
+    int pipeFds[2];
+    if (::pipe2(pipeFds, O_CLOEXEC) != 0) break;
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      ::close(pipeFds[0]);
+      RunClient(c, options, dir, end, pipeFds[1]);
+    }
+    ::close(pipeFds[1]);
+    if (pid < 0) {
+      ::close(pipeFds[0]);
+      break;
+    }
+    clients.push_back(pid);
+    reports.push_back(pipeFds[0]);
+  }
+
+  // Unplug and plug back random boards; sample the daemon meanwhile.
+  std::mt19937 random(12345);
+  std::exponential_distribution<double> gap(options.replugSeconds > 0 ? 1.0 / options.replugSeconds : 1.0);
+  auto nextReplug = start + std::chrono::milliseconds(static_cast<long>(gap(random) * 1000));
+  Sample peak;
+  long earlyPeakKiB = 0, latePeakKiB = 0;
+  int replugs = 0, replugFailures = 0;
+  bool daemonDied = false;
+  while (Clock::now() < end) {
+    const auto sample = SampleOf(daemon);
+    if (!sample) {
+      daemonDied = true;
+      break;
+    }
+    peak.threads = std::max(peak.threads, sample->threads);
+    peak.descriptors = std::max(peak.descriptors, sample->descriptors);
+    peak.residentKiB = std::max(peak.residentKiB, sample->residentKiB);
+    // Memory after the warm-up quarter, in the second quarter and the second half.
+    const double done = std::chrono::duration<double>(Clock::now() - start) / (end - start);
+    if (done >= 0.25 && done < 0.5) earlyPeakKiB = std::max(earlyPeakKiB, sample->residentKiB);
+    if (done >= 0.5) latePeakKiB = std::max(latePeakKiB, sample->residentKiB);
+    if (options.replugSeconds > 0 && Clock::now() >= nextReplug) {
+      const int board = static_cast<int>(random() % static_cast<unsigned>(options.boards));
+      const bool ok = Console(dir, board, "unplug");
+      std::this_thread::sleep_for(std::chrono::milliseconds(100 + random() % 400));
+      if (!ok || !Console(dir, board, "plug")) ++replugFailures;
+      ++replugs;
+      nextReplug = Clock::now() + std::chrono::milliseconds(static_cast<long>(gap(random) * 1000));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+
+  Tally total;
+  for (std::size_t c = 0; c < clients.size(); ++c) {
+    std::string text;
+    char buffer[4096];
+    ssize_t n;
+    while ((n = ::read(reports[c], buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<std::size_t>(n));
+    ::close(reports[c]);
+    int state = 0;
+    ::waitpid(clients[c], &state, 0);
+    std::istringstream lines(text);
+    std::string word;
+    while (lines >> word) {
+      if (word == "failure") {
+        std::uint64_t count = 0;
+        lines >> count;
+        std::string what;
+        std::getline(lines, what);
+        total.failures[what.substr(1)] += count;
+      } else if (word == "slowest") {
+        double ms = 0;
+        lines >> ms;
+        total.slowestMs = std::max(total.slowestMs, ms);
+      } else {
+        std::uint64_t count = 0;
+        lines >> count;
+        if (word == "exchanges") total.exchanges += count;
+        if (word == "crossed") total.crossed += count;
+        if (word == "hung") total.hung += count;
+      }
+    }
+  }
+  const auto finalSample = SampleOf(daemon);
+  if (!daemonDied) ::kill(daemon, SIGTERM);
+  int daemonState = 0;
+  ::waitpid(daemon, &daemonState, 0);
+  const bool cleanStop = !daemonDied && WIFEXITED(daemonState) && WEXITSTATUS(daemonState) == 0;
+
+  const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  // Growth: the second half's peak well above the second quarter's.
+  const bool grew = earlyPeakKiB > 0 && latePeakKiB > earlyPeakKiB + earlyPeakKiB * 3 / 10 + 16 * 1024;
+  std::printf("vantrelio soak: %.0f s, %d boards, %zu client processes, %d unplug/plug cycles (%d failed)\n",
+              seconds, options.boards, clients.size(), replugs, replugFailures);
+  std::printf("exchanges: %llu answered, %.0f per second; slowest %.0f ms\n",
+              static_cast<unsigned long long>(total.exchanges), static_cast<double>(total.exchanges) / seconds,
+              total.slowestMs);
+  std::printf("failures by status:%s\n", total.failures.empty() ? " none" : "");
+  for (const auto& [what, count] : total.failures)
+    std::printf("  %-48s %llu\n", what.c_str(), static_cast<unsigned long long>(count));
+  std::printf("crossed replies: %llu; requests hung past %lld s: %llu\n",
+              static_cast<unsigned long long>(total.crossed),
+              static_cast<long long>(std::chrono::duration_cast<std::chrono::seconds>(kDriverLimit + kHangMargin).count()),
+              static_cast<unsigned long long>(total.hung));
+  std::printf("daemon peak: %ld threads, %ld descriptors, %.1f MiB resident "
+              "(second quarter %.1f MiB, second half %.1f MiB, at the end %.1f MiB)\n",
+              peak.threads, peak.descriptors, peak.residentKiB / 1024.0, earlyPeakKiB / 1024.0,
+              latePeakKiB / 1024.0, finalSample ? finalSample->residentKiB / 1024.0 : 0.0);
+  std::printf("daemon: %s\n", daemonDied ? "DIED during the run" : cleanStop ? "stopped cleanly" : "did not stop cleanly");
+
+  const bool failed = total.crossed > 0 || total.hung > 0 || grew || daemonDied || !cleanStop;
+  if (grew) std::printf("FAILED: the daemon's memory kept growing\n");
+  if (failed) {
+    std::printf("FAILED; the daemon's log is %s\n", log.c_str());
+    return 1;
+  }
+  std::error_code ignored;
+  fs::remove_all(dir, ignored);
+  return 0;
+}
