@@ -7,6 +7,7 @@
 #include <map>
 #include <cstring>
 #include <exception>
+#include <new>
 #include <system_error>
 
 #include "DictionaryText.h"
@@ -28,6 +29,10 @@ DictionaryItem* DictionaryStore::MakeItem(DictionaryItem* owner, int kind, std::
   item->isReply = isReply;
   items_.push_back(std::move(item));
   return items_.back().get();
+}
+
+void DictionaryStore::Truncate(std::size_t count) {
+  if (count < items_.size()) items_.resize(count);
 }
 
 namespace {
@@ -52,26 +57,42 @@ std::string FirstChildText(pugi::xml_node node) { return node.first_child().valu
 
 bool HasAttribute(pugi::xml_node node, const char* name) { return !node.attribute(name).empty(); }
 
-void TakeDescription(pugi::xml_node description, DictionaryItem* record) {
-  const SplitText split = SplitDictionaryText(FirstChildText(description));
-  record->shortDescription = split.shortText;
-  record->fullDescription = split.fullText;
-}
+// Counts what a file makes; going past a limit ends the file's reading.
+class Budget {
+ public:
+  struct Exceeded {
+    std::string what;
+  };
+
+  void Spend(std::size_t items, std::size_t textBytes) {
+    items_ += items;
+    textBytes_ += textBytes;
+    if (items_ > kMaxDictionaryItems) throw Exceeded{"more than " + std::to_string(kMaxDictionaryItems) + " items"};
+    if (textBytes_ > kMaxDictionaryTextBytes)
+      throw Exceeded{"more than " + std::to_string(kMaxDictionaryTextBytes) + " bytes of text"};
+  }
+
+ private:
+  std::size_t items_ = 0;
+  std::size_t textBytes_ = 0;
+};
 
 class BranchBuilder {
  public:
   BranchBuilder(const std::string& path, DictionaryStore& store, std::vector<DictionaryNode>& errors)
       : path_(path), store_(store), errors_(errors) {}
 
+  Budget& Spent() { return budget_; }
+
   DictionaryNode Build(pugi::xml_node dictionary) {
     IndexResponseHeaders(dictionary);
-    DictionaryNode top{"Transaction Dictionary: '" + path_ + "'", nullptr, true, {}};
-    top.children.push_back(ErrorNode("Type = " + std::string(dictionary.attribute("type").value())));
-    top.children.push_back(ErrorNode("Version = " + std::string(dictionary.attribute("version").value())));
+    DictionaryNode top = Node("Transaction Dictionary: '" + path_ + "'", nullptr, true);
+    top.children.push_back(Node("Type = " + std::string(dictionary.attribute("type").value())));
+    top.children.push_back(Node("Version = " + std::string(dictionary.attribute("version").value())));
     if (!HasAttribute(dictionary, "type") || !HasAttribute(dictionary, "version"))
       Unsupported("Transaction_Dictionary without type or version");
 
-    DictionaryNode transactions{"Transactions", nullptr, true, {}};
+    DictionaryNode transactions = Node("Transactions", nullptr, true);
     for (pugi::xml_node transaction : Descendants(dictionary, "Transaction")) AddTransaction(transaction, transactions);
     // Descending codes; equal codes keep the order in which they were read.
     std::stable_sort(transactions.children.begin(), transactions.children.end(),
@@ -83,7 +104,31 @@ class BranchBuilder {
   }
 
  private:
+  DictionaryNode Node(std::string text, DictionaryItem* record = nullptr, bool expanded = false) {
+    budget_.Spend(1, text.size());
+    return DictionaryNode{std::move(text), record, expanded, {}};
+  }
+  DictionaryItem* Record(const std::string& code) {
+    budget_.Spend(1, code.size());
+    return store_.MakeRecord(code);
+  }
+  DictionaryItem* Item(DictionaryItem* owner, int kind, std::uint8_t isReply) {
+    budget_.Spend(1, 0);
+    return store_.MakeItem(owner, kind, isReply);
+  }
+  SplitText Split(pugi::xml_node node) {
+    SplitText split = SplitDictionaryText(FirstChildText(node));
+    budget_.Spend(0, split.shortText.size() + split.fullText.size());
+    return split;
+  }
+  void TakeDescription(pugi::xml_node description, DictionaryItem* record) {
+    SplitText split = Split(description);
+    record->shortDescription = std::move(split.shortText);
+    record->fullDescription = std::move(split.fullText);
+  }
+
   void Unsupported(const std::string& what) {
+    budget_.Spend(1, what.size());
     errors_.push_back(ErrorNode("Error: unsupported dictionary:'" + path_ + "' { " + what + " }"));
   }
 
@@ -106,11 +151,11 @@ class BranchBuilder {
       Unsupported("Transmit_Header " + code + " without a name");
       return;
     }
-    DictionaryItem* command = store_.MakeRecord(code);
-    DictionaryNode item{"Command [" + code + "] = " + FirstChildText(header), command, false, {}};
+    DictionaryItem* command = Record(code);
+    DictionaryNode item = Node("Command [" + code + "] = " + FirstChildText(header), command);
 
     if (const pugi::xml_node data = FirstDescendant(transaction, "Transmit_Data"); data && data.first_child())
-      TakeData(data, command, 0, item, store_);
+      TakeData(data, command, 0, item);
     if (const pugi::xml_node description = FirstDescendant(transaction, "Transmit_Description");
         description && description.first_child())
       TakeDescription(description, command);
@@ -129,15 +174,15 @@ class BranchBuilder {
       return;
     }
     const std::string code = receive.attribute("code").value();
-    DictionaryItem* reply = store_.MakeRecord(code);
-    DictionaryNode item{"Response [" + code + "]: " + FirstChildText(receive),
-                        store_.MakeItem(reply, DictionaryItem::kReplyItem, 0), false, {}};
+    DictionaryItem* reply = Record(code);
+    DictionaryNode item =
+        Node("Response [" + code + "]: " + FirstChildText(receive), Item(reply, DictionaryItem::kReplyItem, 0));
     if (const auto found = responseHeaders_.find(code); found != responseHeaders_.end()) {
       const pugi::xml_node data = found->second.next_sibling();
       if (!data) {
         Unsupported("Response_Header " + code + " without its data");
       } else {
-        if (data.first_child()) TakeData(data, reply, 1, item, store_);
+        if (data.first_child()) TakeData(data, reply, 1, item);
         if (const pugi::xml_node description = data.next_sibling(); description && description.first_child())
           TakeDescription(description, reply);
       }
@@ -151,11 +196,11 @@ class BranchBuilder {
       return;
     }
     const std::string code = header.attribute("code").value();
-    DictionaryItem* reply = store_.MakeRecord(code);
-    DictionaryNode item{"Response [" + code + "]: " + FirstChildText(header),
-                        store_.MakeItem(reply, DictionaryItem::kReplyItem, 0), true, {}};
+    DictionaryItem* reply = Record(code);
+    DictionaryNode item =
+        Node("Response [" + code + "]: " + FirstChildText(header), Item(reply, DictionaryItem::kReplyItem, 0), true);
     if (const pugi::xml_node data = FirstDescendant(receive, "Receive_Data"); data && data.first_child())
-      TakeData(data, reply, 1, item, store_);
+      TakeData(data, reply, 1, item);
     if (const pugi::xml_node description = FirstDescendant(receive, "Receive_Description");
         description && description.first_child())
       TakeDescription(description, reply);
@@ -164,24 +209,25 @@ class BranchBuilder {
 
   // Fills the record's data texts from an element with a length and a text
   // and adds the data item under `parent`.
-  void TakeData(pugi::xml_node data, DictionaryItem* record, std::uint8_t isReply, DictionaryNode& parent,
-                DictionaryStore& store) {
+  void TakeData(pugi::xml_node data, DictionaryItem* record, std::uint8_t isReply, DictionaryNode& parent) {
     if (!HasAttribute(data, "length")) {
       Unsupported(std::string(data.name()) + " without length");
       return;
     }
     record->length = data.attribute("length").value();
-    const SplitText split = SplitDictionaryText(FirstChildText(data));
-    record->shortData = split.shortText;
-    record->fullData = split.fullText;
-    parent.children.push_back(DictionaryNode{"Data [" + record->length + "] = { " + record->shortData + " }",
-                                             store.MakeItem(record, DictionaryItem::kDataItem, isReply), false, {}});
+    budget_.Spend(0, record->length.size());
+    SplitText split = Split(data);
+    record->shortData = std::move(split.shortText);
+    record->fullData = std::move(split.fullText);
+    parent.children.push_back(Node("Data [" + record->length + "] = { " + record->shortData + " }",
+                                   Item(record, DictionaryItem::kDataItem, isReply)));
   }
 
   const std::string& path_;
   DictionaryStore& store_;
   std::vector<DictionaryNode>& errors_;
   std::map<std::string, pugi::xml_node> responseHeaders_;  // the first of each code wins
+  Budget budget_;
 };
 
 // Depth of the element tree, walked without recursion.
@@ -217,12 +263,23 @@ std::vector<DictionaryNode> LoadDictionaryBuffer(const void* data, std::size_t s
     return result;
   }
   std::vector<DictionaryNode> errors;
+  const std::size_t recordsBefore = store.Count();
   try {
     BranchBuilder builder(shownPath, store, errors);
     for (const auto& selected : document.select_nodes("//Transaction_Dictionary"))
       result.push_back(builder.Build(selected.node()));
+  } catch (const Budget::Exceeded& exceeded) {
+    // Nothing of the file stays: a half-read dictionary would mislead.
+    result.clear();
+    errors.clear();
+    store.Truncate(recordsBefore);
+    result.push_back(ErrorNode("Error: unsupported dictionary:'" + shownPath + "' { " + exceeded.what + " }"));
+    return result;
   } catch (const std::exception&) {
     // Out of memory in the middle of a file: show that it could not be read.
+    result.clear();
+    errors.clear();
+    store.Truncate(recordsBefore);
     return {ErrorNode(LoadError(shownPath))};
   }
   for (auto& error : errors) result.push_back(std::move(error));
@@ -236,8 +293,12 @@ std::vector<DictionaryNode> LoadDictionaryFile(const std::filesystem::path& path
   const auto size = std::filesystem::is_regular_file(path, ec) ? std::filesystem::file_size(path, ec) : 0;
   if (ec || !std::filesystem::is_regular_file(path, ec) || size > kMaxDictionaryBytes)
     return {ErrorNode(LoadError(shown))};
-  std::ifstream file(path, std::ios::binary);
-  std::string bytes(static_cast<std::size_t>(size), '\0');
-  if (!file.read(bytes.data(), static_cast<std::streamsize>(bytes.size()))) return {ErrorNode(LoadError(shown))};
-  return LoadDictionaryBuffer(bytes.data(), bytes.size(), shown, store);
+  try {
+    std::ifstream file(path, std::ios::binary);
+    std::string bytes(static_cast<std::size_t>(size), '\0');
+    if (!file.read(bytes.data(), static_cast<std::streamsize>(bytes.size()))) return {ErrorNode(LoadError(shown))};
+    return LoadDictionaryBuffer(bytes.data(), bytes.size(), shown, store);
+  } catch (const std::bad_alloc&) {
+    return {ErrorNode(LoadError(shown))};
+  }
 }

@@ -25,6 +25,8 @@ class DictionaryStore {
   DictionaryItem* MakeRecord(std::string code);  // command or reply record, owner itself
   DictionaryItem* MakeItem(DictionaryItem* owner, int kind, std::uint8_t isReply);
   std::size_t Count() const { return items_.size(); }
+  // Destroys the records made after the first `count`.
+  void Truncate(std::size_t count);
 
  private:
   std::vector<std::unique_ptr<DictionaryItem>> items_;
@@ -34,6 +36,11 @@ class DictionaryStore {
 // allowed to exhaust memory or time.
 inline constexpr std::uintmax_t kMaxDictionaryBytes = 4u * 1024u * 1024u;
 inline constexpr unsigned kMaxDictionaryDepth = 64;
+// What one file may make: tree items and records together, and the bytes of
+// text copied into them (nested transactions and shared replies can make a
+// small file copy the same elements and texts many times over).
+inline constexpr std::size_t kMaxDictionaryItems = 50000;
+inline constexpr std::size_t kMaxDictionaryTextBytes = 16u * 1024u * 1024u;
 
 // The top-level items for one file: one branch per Transaction_Dictionary,
 // then an error item for each part that could not be read.

@@ -9,8 +9,9 @@ struct SplitText {
   std::string fullText;   // empty for one line; else every line joined by CR LF
 };
 
-// Reduces a description or data layout: lines end at a line feed, tabs at the
-// start of each line are dropped.
+// Reduces a description or data layout: blanks, tabs and line breaks around
+// the whole text are dropped, lines end at a line feed, tabs at the start of
+// each line are dropped.
 SplitText SplitDictionaryText(std::string_view text);
 
 // The leading decimal number of a code or length text; 0 when the text does

@@ -1,6 +1,8 @@
 #include "K27DiagSheet.h"
 
 #include <QDialogButtonBox>
+#include <QKeyEvent>
+#include <QPushButton>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
@@ -38,6 +40,23 @@ CK27DiagSheet::CK27DiagSheet(CK27DiagApp* app, const QString& caption, QWidget* 
   layout->addWidget(tabs_);
   layout->addWidget(buttons_);
   connect(buttons_, &QDialogButtonBox::rejected, this, &QDialog::reject);
+  // A box's Return belongs to its page, never to the sheet's Close button.
+  for (QPushButton* button : buttons_->findChildren<QPushButton*>()) {
+    button->setAutoDefault(false);
+    button->setDefault(false);
+  }
+}
+
+void CK27DiagSheet::keyPressEvent(QKeyEvent* event) {
+  switch (event->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+    case Qt::Key_Escape:
+      event->accept();
+      return;
+    default:
+      QDialog::keyPressEvent(event);
+  }
 }
 
 CK27DiagSheet::~CK27DiagSheet() {

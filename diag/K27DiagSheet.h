@@ -27,6 +27,11 @@ class CK27DiagSheet : public QDialog {
 
   QTabWidget* Tabs() const { return tabs_; }
 
+ protected:
+  // Return, Enter and Escape that no control took end nothing: the sheet has
+  // no default button, and it closes only by its button or close box.
+  void keyPressEvent(QKeyEvent* event) override;
+
  private:
   QTabWidget* tabs_;  // child of the sheet
   QDialogButtonBox* buttons_;

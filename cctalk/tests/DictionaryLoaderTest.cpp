@@ -44,6 +44,15 @@ TEST(DictionaryText, SplitKeepsFirstLineShortAndJoinsAllLinesWithoutLeadingTabs)
   // A line feed ends a line; it does not start an empty one.
   EXPECT_EQ(SplitDictionaryText("Ends here\n").fullText, "");
   EXPECT_EQ(SplitDictionaryText("").shortText, "");
+
+  // Written on the lines between its tags: the layout around the text goes.
+  const SplitText own = SplitDictionaryText("\n\t\t[ inhibit 1 ]\n\t\t[ inhibit 2 ]\n\t");
+  EXPECT_EQ(own.shortText, "[ inhibit 1 ] ...");
+  EXPECT_EQ(own.fullText, "[ inhibit 1 ]\r\n[ inhibit 2 ]");
+  const SplitText single = SplitDictionaryText("\r\n    Reads the level sensors.  \r\n  ");
+  EXPECT_EQ(single.shortText, "Reads the level sensors.");
+  EXPECT_EQ(single.fullText, "");
+  EXPECT_EQ(SplitDictionaryText(" \n\t ").shortText, "");
 }
 
 TEST(DictionaryText, LeadingNumberReadsDigitsOnly) {
@@ -237,6 +246,41 @@ TEST(DictionaryLoader, UnreadableOrHostileFilesGiveOneErrorItem) {
   EXPECT_EQ(Texts(Load(deep, store, "deep.xml")),
             std::vector<std::string>{"Error: unsupported dictionary:'deep.xml' { nested deeper than 64 levels }"});
 
+  // Nested transactions below the depth limit, each with replies: every
+  // transaction also collects the replies of those inside it, so the items
+  // grow with the product of nesting and size. Refused whole, nothing kept.
+  {
+    std::string nested;
+    const std::string replies = [] {
+      std::string r;
+      for (int i = 0; i < 60; ++i) r += "<Receive code=\"0\">ACK</Receive>";
+      return r;
+    }();
+    constexpr int kLevels = 50;
+    for (int i = 0; i < kLevels; ++i) nested += "<Transaction><Transmit_Header code=\"1\">x</Transmit_Header>" + replies;
+    for (int i = 0; i < kLevels; ++i) nested += "</Transaction>";
+    std::string wide;
+    for (int i = 0; i < 20; ++i) wide += nested;
+    const std::size_t before = store.Count();
+    EXPECT_EQ(Texts(Load("<Transaction_Dictionary type=\"a\" version=\"1\">" + wide + "</Transaction_Dictionary>", store,
+                         "nested.xml")),
+              std::vector<std::string>{"Error: unsupported dictionary:'nested.xml' { more than " +
+                                       std::to_string(kMaxDictionaryItems) + " items }"});
+    EXPECT_EQ(store.Count(), before);
+  }
+  // One long shared description copied into every reply that names it.
+  {
+    std::string commands;
+    for (int i = 0; i < 2000; ++i) commands += Command("9", "x", "<Receive code=\"0\">ACK</Receive>");
+    const std::string text = "<Response_Header code=\"0\">ACK</Response_Header><D length=\"0\"/><E>" +
+                             std::string(1'000'000, 'a') + "\nb</E>";
+    EXPECT_EQ(Texts(Load("<Transaction_Dictionary type=\"a\" version=\"1\">" + commands + text +
+                         "</Transaction_Dictionary>",
+                         store, "copies.xml")),
+              std::vector<std::string>{"Error: unsupported dictionary:'copies.xml' { more than " +
+                                       std::to_string(kMaxDictionaryTextBytes) + " bytes of text }"});
+  }
+
   // A pipe named like a dictionary would block a reader for ever.
   const auto pipe = folder.Root() / "pipe.xml";
   ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
@@ -294,8 +338,9 @@ TEST(ShippedDictionaries, ReadCleanlyAndHaveTheDailyCommands) {
       EXPECT_LE(LeadingNumber(command.record->length), 255u) << command.text;
     }
   }
-  for (const char* daily : {"254", "253", "246", "245", "244", "242", "241", "236", "232", "231", "230", "229", "228",
-                            "227", "192", "4", "1"})
+  for (const char* daily : {"254", "253", "252", "247", "246", "245", "244", "242", "241", "240", "236", "232", "231",
+                            "230", "229", "228", "227", "213", "210", "209", "197", "196", "195", "192", "171", "168",
+                            "167", "161", "160", "4", "1"})
     EXPECT_NE(std::find(commands.begin(), commands.end(), daily), commands.end()) << daily;
 }
 

@@ -6,6 +6,7 @@
 #include <QToolTip>
 
 #include <algorithm>
+#include <new>
 
 #include "CcctalkMessage.h"
 #include "DictionaryDiscovery.h"
@@ -43,7 +44,15 @@ CXMLTreeView::~CXMLTreeView() {
 }
 
 void CXMLTreeView::LoadDictionary(const std::filesystem::path& path) {
-  for (const DictionaryNode& node : LoadDictionaryFile(path, store_)) AddNode(node, nullptr);
+  const int before = topLevelItemCount();
+  try {
+    for (const DictionaryNode& node : LoadDictionaryFile(path, store_)) AddNode(node, nullptr);
+  } catch (const std::bad_alloc&) {
+    // The file's items go again; the records they pointed to stay in the
+    // store until the tree goes, unreachable but harmless.
+    while (topLevelItemCount() > before) delete takeTopLevelItem(topLevelItemCount() - 1);
+    addTopLevelItem(new QTreeWidgetItem(QStringList{FromText("Error: unable to load XML:'" + path.string() + "'")}));
+  }
 }
 
 void CXMLTreeView::LoadDictionaries(const std::vector<std::filesystem::path>& folders) {

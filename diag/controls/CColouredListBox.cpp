@@ -4,6 +4,7 @@
 #include <QFontInfo>
 #include <QFontMetrics>
 #include <QPainter>
+#include <QScrollBar>
 
 CColouredListBox::CColouredListBox(bool fixedPitch, QWidget* parent)
     : QListWidget(parent), fixedPitch_(fixedPitch) {
@@ -38,13 +39,24 @@ QFont CColouredListBox::MakeFixedPitchFont(const QString& family) {
 
 QFont CColouredListBox::LineFont() const { return fixedPitch_ ? font_ : font(); }
 
+bool CColouredListBox::FollowsNewest() const {
+    const QScrollBar* bar = verticalScrollBar();
+    return bar == nullptr || bar->value() >= bar->maximum();
+}
+
 int CColouredListBox::AddLine(const QString& text, std::int32_t colour) {
+    // Taken before the line goes in: whether the reader is at the end.
+    const bool follow = FollowsNewest();
     addItem(text);
     lines_.push_back(Line{text, colour});
     const int last = count() - 1;
-    // Each new line becomes the selected line and is brought into view.
-    setCurrentRow(last, QItemSelectionModel::ClearAndSelect);
-    scrollToItem(item(last));
+    // Each new line becomes the selected line and is brought into view,
+    // unless the technician has scrolled back to read older lines: then the
+    // view and the selection stay where they are.
+    if (follow) {
+        setCurrentRow(last, QItemSelectionModel::ClearAndSelect);
+        scrollToItem(item(last));
+    }
     return last;
 }
 

@@ -29,11 +29,15 @@ public:
     explicit CColouredListBox(bool fixedPitch, QWidget* parent = nullptr);
     ~CColouredListBox() override;
 
-    // Appends a line, selects it (which keeps the newest line in view) and
-    // returns its index.
+    // Appends a line and returns its index. While the view is at its end the
+    // new line is selected and brought into view; while the technician has
+    // scrolled away from the end the position and selection are kept.
     int AddLine(const QString& text, std::int32_t colour = kDefaultColour);
     // Removes one line; an index outside the list is ignored.
     void DeleteLine(int index);
+
+    // Whether the view is at its end, where new lines are followed.
+    bool FollowsNewest() const;
 
     int LineCount() const { return static_cast<int>(lines_.size()); }
     QString LineText(int index) const;

@@ -332,6 +332,11 @@ bool CHexBlockEdit::event(QEvent* event) {
 
 void CHexBlockEdit::keyPressEvent(QKeyEvent* event) {
     event->accept();
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
+        !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::ShiftModifier))) {
+        emit returnPressed();
+        return;
+    }
     if (Length() == 0) return;
     if (HandleMovementKey(event) || HandleEditKey(event)) {
         viewport()->update();

@@ -118,6 +118,8 @@ public:
     static bool IsPrintable(std::uint8_t byte) { return byte >= 0x20 && byte < 0x7F; }
 
 signals:
+    // Return or Enter was pressed: the owner's action, if it has one.
+    void returnPressed();
     // The bytes or the length changed by typing, insertion, deletion or paste.
     void dataChanged();
 

@@ -18,6 +18,7 @@ namespace {
 
 char HexDigit(int value) { return "0123456789ABCDEF"[value & 0xF]; }
 
+
 int HexValue(QChar c) {
     const char16_t u = c.unicode();
     if (u >= u'0' && u <= u'9') return u - u'0';
@@ -29,6 +30,12 @@ int HexValue(QChar c) {
 constexpr std::int32_t kRed = CColouredListBox::Rgb(255, 0, 0);
 
 }  // namespace
+
+QChar CMemoryView::DisplayedCharacter(std::uint8_t byte) {
+    // Control characters, DEL and the C1 controls have no glyph.
+    const bool control = byte < 0x20 || (byte >= 0x7F && byte <= 0x9F);
+    return control ? QLatin1Char('.') : QChar(byte);
+}
 
 QColor CMemoryView::StateColour(std::uint8_t state, const QPalette& palette) {
     if (state == MemoryBuffer::kChanged) return QColor(255, 0, 0);
@@ -191,7 +198,7 @@ void CMemoryView::paintEvent(QPaintEvent*) {
                 const bool litChar = atCursor && !hexMode_;
                 if (litChar) painter.fillRect(charX, y, cw, lineHeight_, colours.color(QPalette::Highlight));
                 painter.setPen(litChar ? colours.color(QPalette::HighlightedText) : colour);
-                painter.drawText(charX, y + ascent, byte >= 32 ? QString(QChar(byte)) : QStringLiteral("."));
+                painter.drawText(charX, y + ascent, QString(DisplayedCharacter(byte)));
                 hexX += (i - first == 7) ? 4 * cw : 3 * cw;
                 charX += cw;
             }
@@ -317,6 +324,8 @@ bool CMemoryView::MoveKey(int key) {
 
 void CMemoryView::TypeCharacter(QChar c) {
     const int index = cursor_;
+    // A byte past the memory's end has no board address of its own.
+    if (!buffer_->Writable(start_ + index)) return;
     const std::uint8_t old = buffer_->Data()[index];
     const bool last = index == size_ - 1;
     if (hexMode_) {

@@ -27,6 +27,9 @@ public:
     // Control id of the scroll bar.
     static constexpr int kScrollBarId = 100;
 
+    // What the character column shows for a byte: "." for bytes without a
+    // glyph of their own.
+    static QChar DisplayedCharacter(std::uint8_t byte);
     // Colour of a byte of the given state.
     static QColor StateColour(std::uint8_t state, const QPalette& palette);
     // Colour of the addresses.

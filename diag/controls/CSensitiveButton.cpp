@@ -27,10 +27,11 @@ void CSensitiveButton::Leave() {
   notified_ = false;
 }
 
-void CSensitiveButton::enterEvent(QEnterEvent* event) {
-  Enter();
-  QRadioButton::enterEvent(event);
-}
+// An entry alone does not act: the toolkit also reports one when the button
+// appears under a pointer that rests there (its page shown by keyboard). Only
+// a movement of the pointer over the button counts, and every real entry
+// brings one.
+void CSensitiveButton::enterEvent(QEnterEvent* event) { QRadioButton::enterEvent(event); }
 
 void CSensitiveButton::leaveEvent(QEvent* event) {
   Leave();

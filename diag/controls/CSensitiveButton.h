@@ -1,6 +1,7 @@
-// A round output indicator that acts when the pointer reaches it: entering it
-// reports once, as a click would, and it reports again only after the pointer
-// has left and come back. Its check state belongs to its page: neither a
+// A round output indicator that acts when the pointer is moved onto it: the
+// first movement over it reports once, as a click would, and it reports
+// again only after the pointer has left and come back. A pointer that rests
+// where the indicator appears does nothing. Its check state belongs to its page: neither a
 // click nor an entry changes it by itself.
 #pragma once
 
@@ -16,7 +17,7 @@ class CSensitiveButton : public QRadioButton {
   bool Notified() const { return notified_; }
 
  signals:
-  // The pointer has entered the button: the page treats it as a click.
+  // The pointer has been moved onto the button: the page treats it as a click.
   void pointedAt();
 
  protected:

@@ -66,6 +66,12 @@ bool MemoryBuffer::CheckWriteRange(int address, int count) {
                                        count, Hex(address), Hex(writeLast), Hex(first), Hex(last));
         return false;
     }
+    if (address < 0 || writeLast >= memoryEnd_) {
+        // A board address past the memory's end would wrap round to its start.
+        errorText_ = QString::asprintf("Write of %d bytes [0x%08x - 0x%08x] passes the end of the memory [0x%08x]",
+                                       count, Hex(address), Hex(writeLast), Hex(memoryEnd_ - 1));
+        return false;
+    }
     return true;
 }
 

@@ -25,6 +25,8 @@ public:
 
     // Start before the first read.
     static constexpr int kNoStart = -1;
+    // End of a memory whose size the buffer has not been told.
+    static constexpr std::int64_t kNoEnd = std::int64_t{1} << 32;
 
     // Neither object is owned; both may be null.
     MemoryBuffer(VantrelUSB* board, CColouredListBox* log);
@@ -63,16 +65,26 @@ public:
     // Whether the board address lies in [Start(), Start() + Size()).
     bool Contains(int address) const;
 
+    // First address past the memory that can be reached: no byte at or
+    // beyond it is written, whatever the window holds.
+    std::int64_t MemoryEnd() const { return memoryEnd_; }
+    // Finds out where the memory ends, for kinds that can ask the board.
+    virtual void MeasureMemory() {}
+    // Whether the byte at the board address may be typed into: inside the
+    // window and inside the memory.
+    bool Writable(int address) const { return Contains(address) && address >= 0 && address < memoryEnd_; }
+
 protected:
     void SetStart(int address) { start_ = address; }
+    void SetMemoryEnd(std::int64_t end) { memoryEnd_ = end; }
     void SetErrorText(const QString& text) { errorText_ = text; }
 
     // Takes a successful read of Size() bytes: a byte equal to the one held is
     // unchanged, any other replaces it and is changed.
     void TakeRead(const std::uint8_t* bytes);
 
-    // Refuses a write that does not lie wholly inside the window, or that has
-    // no bytes, setting the error text. True when the write may go ahead.
+    // Refuses a write that does not lie wholly inside the window and the
+    // memory, or that has no bytes, setting the error text. True when the write may go ahead.
     bool CheckWriteRange(int address, int count);
 
     // Takes the result of a write of count bytes from the board address, which
@@ -90,5 +102,6 @@ private:
     std::vector<std::uint8_t> data_;
     int size_ = 0;
     int start_ = kNoStart;
+    std::int64_t memoryEnd_ = kNoEnd;
     QString errorText_;
 };

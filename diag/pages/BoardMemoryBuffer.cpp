@@ -6,7 +6,9 @@
 
 #include "UsbErrorNames.h"
 
-BoardMemoryBuffer::BoardMemoryBuffer(VantrelUSB* board, CColouredListBox* log) : MemoryBuffer(board, log) {}
+BoardMemoryBuffer::BoardMemoryBuffer(VantrelUSB* board, CColouredListBox* log) : MemoryBuffer(board, log) {
+    SetMemoryEnd(kAddressSpace);
+}
 
 BoardMemoryBuffer::~BoardMemoryBuffer() = default;
 
@@ -18,6 +20,12 @@ QString BoardMemoryBuffer::FailureText(const char* format, int address, int coun
 bool BoardMemoryBuffer::Read(int address) {
     SetStart(address);
     const int size = Size();
+    if (address < 0 || static_cast<std::int64_t>(address) + size > kAddressSpace) {
+        // Never sent with the address cut to 16 bits.
+        SetErrorText(QString::asprintf(ReadFailureFormat(), static_cast<unsigned>(address), size,
+                                       k27diag::UsbErrorName(USB_MESSAGE_PARAMETER_OUT_OF_RANGE)));
+        return false;
+    }
     // The board call may fill part of the scratch area before it fails.
     std::vector<unsigned char> scratch(static_cast<std::size_t>(size));
     const bool ok = Board() != nullptr &&
@@ -46,6 +54,30 @@ bool BoardMemoryBuffer::Write(int address, int count) {
     }
     TakeWriteResult(address, count, ok ? readBack.data() : nullptr);
     return ok;
+}
+
+void EEPROMBuffer::MeasureMemory() {
+    SetMemoryEnd(kAddressSpace);
+    if (Board() == nullptr) return;
+    unsigned char none = 0;
+    auto accepted = [this, &none](std::int64_t address) {
+        return Board()->ReadEEPROM(static_cast<unsigned short>(address), &none, 0) != 0;
+    };
+    // The lowest address a transfer may start at; nothing accepted there:
+    // the end stays unknown.
+    constexpr std::int64_t kFirstPublic = 8;
+    if (!accepted(kFirstPublic)) return;
+    // low is accepted; the highest accepted address lies in [low, high].
+    std::int64_t low = kFirstPublic;
+    std::int64_t high = kAddressSpace - 1;
+    while (low < high) {
+        const std::int64_t middle = low + (high - low + 1) / 2;
+        if (accepted(middle)) low = middle;
+        else high = middle - 1;
+    }
+    // An empty transfer at the last address is accepted; the last byte a
+    // transfer may touch is the one before it.
+    SetMemoryEnd(low);
 }
 
 int EEPROMBuffer::BoardRead(unsigned short address, unsigned char* buffer, std::uint32_t length) {

@@ -11,6 +11,10 @@
 
 class BoardMemoryBuffer : public MemoryBuffer {
 public:
+    // Board addresses are 16 bits wide: a transfer never passes this end,
+    // where the board would wrap round to address 0.
+    static constexpr std::int64_t kAddressSpace = 0x10000;
+
     BoardMemoryBuffer(VantrelUSB* board, CColouredListBox* log);
     ~BoardMemoryBuffer() override;
 
@@ -37,6 +41,13 @@ private:
 class EEPROMBuffer : public BoardMemoryBuffer {
 public:
     using BoardMemoryBuffer::BoardMemoryBuffer;
+
+    // The library checks every EEPROM transfer against the part's last
+    // address, and an empty read needs no exchange: the highest address at
+    // which an empty read is accepted is where the reachable part ends. When
+    // no address is accepted (no board, geometry unknown) the end is the
+    // address space's.
+    void MeasureMemory() override;
 
 protected:
     int BoardRead(unsigned short address, unsigned char* buffer, std::uint32_t length) override;

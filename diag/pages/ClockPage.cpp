@@ -38,6 +38,7 @@ RTClockPage::RTClockPage(VantrelUSB* board, QWidget* parent) : CActivePage(paren
   layout->addStretch(1);
 
   connect(setButton_, &QPushButton::clicked, this, &RTClockPage::SetTime);
+  connect(newTimeEdit_, &QLineEdit::returnPressed, this, &RTClockPage::SetTime);
 }
 
 RTClockPage::~RTClockPage() = default;

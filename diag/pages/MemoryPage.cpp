@@ -10,6 +10,7 @@
 #include <QShowEvent>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <climits>
 #include <cstdint>
 
@@ -101,6 +102,8 @@ CMemoryPage::CMemoryPage(VantrelUSB* board, Kind kind, BufferFactory makeBuffer,
 
   buffer_ = makeBuffer(board_, log_);
   connect(updateButton_, &QPushButton::clicked, this, &CMemoryPage::UpdateView);
+  connect(addressEdit_, &QLineEdit::returnPressed, this, &CMemoryPage::UpdateView);
+  connect(countEdit_, &QLineEdit::returnPressed, this, &CMemoryPage::UpdateView);
 }
 
 CMemoryPage::~CMemoryPage() {
@@ -116,6 +119,13 @@ std::uint32_t CMemoryPage::CountOf(const QString& text, std::uint32_t maxCount) 
   return n;
 }
 
+std::int64_t CMemoryPage::WindowEnd(std::uint32_t address, std::int64_t memoryEnd) {
+  // Board addresses are 16 bits: past 0xFFFF a window would wrap round to 0.
+  constexpr std::int64_t kSpaceEnd = std::int64_t{kHighestAddress} + 1;
+  if (address >= memoryEnd) return kSpaceEnd;
+  return std::min(memoryEnd, kSpaceEnd);
+}
+
 void CMemoryPage::InitialiseDialog() {
   initialised_ = true;
   addressEdit_->SetValue(kind_.initialAddress);
@@ -127,7 +137,15 @@ void CMemoryPage::UpdateView() {
   std::uint32_t address = 0;
   if (!addressEdit_->GetValue(address)) address = 0;
   if (address > kHighestAddress) address = kHighestAddress;
-  const std::uint32_t count = CountOf(countEdit_->text(), kind_.maxCount);
+  std::uint32_t count = CountOf(countEdit_->text(), kind_.maxCount);
+  buffer_->MeasureMemory();
+  const std::int64_t end = WindowEnd(address, buffer_->MemoryEnd());
+  if (address + std::int64_t{count} > end) {
+    count = static_cast<std::uint32_t>(end - address);
+    log_->AddLine(QString::asprintf("Number of bytes cut to %u: the memory ends at 0x%08X", count,
+                                    static_cast<unsigned>(end - 1)),
+                  kBlack);
+  }
 
   buffer_->Resize(static_cast<int>(count));
   if (!buffer_->Read(static_cast<int>(address))) log_->AddLine(buffer_->ErrorText(), kRed);

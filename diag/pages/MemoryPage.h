@@ -51,6 +51,12 @@ class CMemoryPage : public QWidget {
   // maxCount, negative values included, cut to maxCount.
   static std::uint32_t CountOf(const QString& text, std::uint32_t maxCount);
 
+  // Where a window at the address must end: at the memory's end
+  // (memoryEnd), and in any case at the end of the 16-bit address space. A
+  // window that starts past a smaller memory's end is held to the address
+  // space only; none of its bytes can be read or typed into.
+  static std::int64_t WindowEnd(std::uint32_t address, std::int64_t memoryEnd);
+
   MemoryBuffer* Buffer() const { return buffer_.get(); }
   CColouredListBox* Log() const { return log_; }
   CMemoryView* View() const { return view_; }

@@ -90,9 +90,10 @@ ReelPage::ReelPage(VantrelUSB* board, QWidget* parent) : CActivePage(parent), bo
   layout->addWidget(BuildSpinGroup(), 0, 0);
   layout->addWidget(BuildConfigureGroup(), 0, 1);
   layout->addLayout(statusRow, 1, 0, 1, 2);
-  layout->addWidget(BuildRampGroup(), 2, 0);
-  layout->addWidget(logBox, 2, 1);
-  layout->setRowStretch(2, 1);
+  layout->addWidget(BuildRampGroup(), 2, 0, 1, 2);
+  // The log takes the page's whole width, so that its lines are read whole.
+  layout->addWidget(logBox, 3, 0, 1, 2);
+  layout->setRowStretch(3, 1);
 }
 
 ReelPage::~ReelPage() = default;

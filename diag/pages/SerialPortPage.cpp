@@ -63,6 +63,9 @@ SerialPortPage::SerialPortPage(VantrelUSB* board, QWidget* parent)
 
   connect(connection_, &CSerialConnectionBox::changed, this, [this] { ApplyConfiguration(); });
   connect(sendButton_, &QPushButton::clicked, this, &SerialPortPage::SendBytes);
+  connect(editor_, &CHexBlockEdit::returnPressed, this, [this] {
+    if (sendButton_->isEnabled()) SendBytes();
+  });
 }
 
 SerialPortPage::~SerialPortPage() = default;

@@ -22,6 +22,7 @@
 #include "ControlToolTip.h"
 #include "K27DiagApp.h"
 #include "K27DiagSheet.h"
+#include "SimBoardProbe.h"
 #include "SimDaemon.h"
 #include "pages/CCTalkPage.h"
 #include "pages/CDataEntry.h"
@@ -43,6 +44,9 @@ const char kDictionary[] = R"(<?xml version="1.0"?>
     <Transmit_Description>Sets the inhibits
 	one bit a coin</Transmit_Description>
     <Receive code="0">ACK</Receive></Transaction>
+  <Transaction><Transmit_Header code="253">Address poll</Transmit_Header>
+    <Receive><Receive_Header code="raw">Address byte, unframed</Receive_Header>
+      <Receive_Data length="1">[ address ]</Receive_Data></Receive></Transaction>
   <Response_Header code="0">ACK</Response_Header><Data length="0"/><Description>Acknowledge</Description>
 </Transaction_Dictionary></Root>
 )";
@@ -78,6 +82,9 @@ class CcTalkPageTest : public QObject {
   void AddressesAreCutToEightBits();
   void NoCommandSelectedAddsNothing();
   void BadRepliesAreShownRed();
+  void DamagedEchoShowsTheLocalEchoUnderTheError();
+  void AddressPollShowsTheRawAddressByte();
+  void RefusedConfigurationIsRetriedAfterInitInTheCcTalkMode();
   void RefusedConfigurationIsReported();
 
  private:
@@ -99,6 +106,7 @@ class CcTalkPageTest : public QObject {
   std::unique_ptr<CK27DiagApp> app_;
   std::unique_ptr<CK27DiagSheet> sheet_;
   bool daemonStopped_ = false;
+  std::unique_ptr<k27diag_test::ExchangeTrace> trace_;
 };
 
 QString CcTalkPageTest::Simctl(const QStringList& words) {
@@ -111,6 +119,8 @@ QString CcTalkPageTest::Simctl(const QStringList& words) {
 
 void CcTalkPageTest::initTestCase() {
   daemon_.UseFolder();
+  trace_ = std::make_unique<k27diag_test::ExchangeTrace>(daemon_.Folder() + QStringLiteral("/trace.log"));
+  daemon_.AddArguments({QStringLiteral("--trace"), trace_->Path()});
   daemon_.Start();
   // The page reads the dictionaries of the folder it starts in.
   QVERIFY(workDir_.isValid());
@@ -132,6 +142,8 @@ void CcTalkPageTest::init() {
 void CcTalkPageTest::cleanup() {
   if (daemonStopped_) return;
   Simctl({QStringLiteral("serial"), QStringLiteral("B"), QStringLiteral("power"), QStringLiteral("on")});
+  Simctl({QStringLiteral("serial"), QStringLiteral("B"), QStringLiteral("echo"), QStringLiteral("normal")});
+  Simctl({QStringLiteral("fault"), QStringLiteral("4"), QStringLiteral("61"), QStringLiteral("none")});
   Device()->setText(QStringLiteral("2"));
   Host()->setText(QStringLiteral("1"));
 }
@@ -328,6 +340,85 @@ void CcTalkPageTest::BadRepliesAreShownRed() {
 
   QCOMPARE(view.AddIncoming(CcctalkMessage())->text(0), QStringLiteral("[Incoming] Timeout - no command received"));
   QCOMPARE(view.topLevelItemCount(), 3);
+}
+
+// What the host read back differs from what it sent: the error item carries
+// the echo as a red child, whose tip is its whole dump.
+void CcTalkPageTest::DamagedEchoShowsTheLocalEchoUnderTheError() {
+  Select(QStringLiteral("Command [254] = Simple poll"));
+  const QString unequal =
+      QStringLiteral("[Error] CcctalkMessage::send () { error: local echo expected - received unequivalent data }");
+  const struct {
+    const char* mode;
+    QByteArray echo;
+  } cases[] = {{"short", QByteArray("\x02\x00\x01\xfe", 4)}, {"altered", QByteArray("\x02\x00\x01\xfe\x00", 5)}};
+  for (const auto& c : cases) {
+    Simctl({QStringLiteral("serial"), QStringLiteral("B"), QStringLiteral("echo"), QLatin1String(c.mode)});
+    const int first = List()->topLevelItemCount();
+    SendButton()->click();
+    QCOMPARE(TopTexts(first), (QStringList{QStringLiteral("[Outgoing] Command [254] = Simple poll"), unequal}));
+    QTreeWidgetItem* error = List()->topLevelItem(first + 1);
+    QCOMPARE(CTransactionView::RecordOf(error)->colour, QColor(255, 0, 0));
+    QVERIFY(error->isExpanded());
+    QCOMPARE(error->childCount(), 1);
+    QTreeWidgetItem* echo = error->child(0);
+    QCOMPARE(echo->text(0), QStringLiteral("[local echo] data [%1] = [%2] ...").arg(c.echo.size()).arg(Dump(c.echo)));
+    QCOMPARE(CTransactionView::RecordOf(echo)->colour, QColor(255, 0, 0));
+    QCOMPARE(CTransactionView::RecordOf(echo)->tip, Dump(c.echo) + QLatin1Char('\n'));
+    QVERIFY(CTransactionView::RecordOf(echo)->fixedTip);
+  }
+}
+
+// The address poll gets no frame: the device's address as one raw byte,
+// which the page shows as an invalid command with the byte below it.
+void CcTalkPageTest::AddressPollShowsTheRawAddressByte() {
+  Select(QStringLiteral("Command [253] = Address poll"));
+  Device()->setText(QStringLiteral("0"));
+  const int first = List()->topLevelItemCount();
+  SendButton()->click();
+  QCOMPARE(TopTexts(first), (QStringList{QStringLiteral("[Outgoing] Command [253] = Address poll"),
+                                         QStringLiteral("[Incoming] Invalid Command")}));
+  QTreeWidgetItem* incoming = List()->topLevelItem(first + 1);
+  QCOMPARE(CTransactionView::RecordOf(incoming)->colour, QColor(255, 0, 0));
+  QCOMPARE(incoming->child(0)->text(0), QStringLiteral("[%1] ...").arg(Dump(QByteArray("\x02", 1))));
+}
+
+// A refused configuration is tried once more after the connection has been
+// opened again; both tries ask for the ccTalk mode (port type 2).
+void CcTalkPageTest::RefusedConfigurationIsRetriedAfterInitInTheCcTalkMode() {
+  Select(QStringLiteral("Command [254] = Simple poll"));
+  trace_->Mark();
+  QCOMPARE(Simctl({QStringLiteral("fault"), QStringLiteral("4"), QStringLiteral("61"), QStringLiteral("status=3"),
+                   QStringLiteral("1")}),
+           QString());
+  const int first = List()->topLevelItemCount();
+  SendButton()->click();
+  QCOMPARE(TopTexts(first), (QStringList{QStringLiteral("[Outgoing] Command [254] = Simple poll"),
+                                         QStringLiteral("[Incoming] Command [0]")}));
+  QCOMPARE(sheet_->findChild<QGroupBox*>(QStringLiteral("id1021"))->title(), QStringLiteral("Output"));
+  QStringList commands;
+  QTRY_VERIFY((commands = trace_->CommandsSince(QStringLiteral("66")), commands.filter(QStringLiteral("6102")).size() >= 2));
+  QList<qsizetype> configs;
+  for (qsizetype i = 0; i < commands.size(); ++i) {
+    if (!commands[i].startsWith(QStringLiteral("61"))) continue;
+    QVERIFY2(commands[i].startsWith(QStringLiteral("6102")), qPrintable(commands[i]));
+    configs << i;
+  }
+  QCOMPARE(configs.size(), 2);
+  // The connection was opened again between the two tries.
+  QVERIFY(configs[1] - configs[0] > 1);
+
+  // Refused twice: the caption tells, and the transaction stops there.
+  QCOMPARE(Simctl({QStringLiteral("fault"), QStringLiteral("4"), QStringLiteral("61"), QStringLiteral("status=3"),
+                   QStringLiteral("2")}),
+           QString());
+  const int next = List()->topLevelItemCount();
+  SendButton()->click();
+  QCOMPARE(TopTexts(next).size(), 1);
+  QVERIFY(TopTexts(next).front().startsWith(QStringLiteral("[Error] Output - Vantrel.Send () = error: ")));
+  QVERIFY(sheet_->findChild<QGroupBox*>(QStringLiteral("id1021"))
+              ->title()
+              .startsWith(QStringLiteral("Output - Vantrel.SetConfig () = error: ")));
 }
 
 // Last: it stops the daemon.

@@ -284,6 +284,14 @@ void ClockTest::setTimeWritesTypedNumber() {
   QVERIFY2(shown >= -6 && shown <= -4, qPrintable(Edit(sheet.get(), "id1001")->text()));
   QVERIFY(app.Board()->GetClock(&board) != 0);
   QVERIFY2(board >= 4294967290UL && board <= 4294967292UL, qPrintable(QString::number(board)));
+
+  // Return in the box sets the time too, and the sheet stays open.
+  QLineEdit* edit = Edit(sheet.get(), "id1000");
+  edit->setText(QStringLiteral("7000"));
+  QTest::keyClick(edit, Qt::Key_Return);
+  shown = Shown(sheet.get());
+  QVERIFY2(shown >= 7000 && shown <= 7002, qPrintable(Edit(sheet.get(), "id1001")->text()));
+  QVERIFY(sheet->isVisible());
 }
 
 void ClockTest::failedWriteShowsMessageBox() {

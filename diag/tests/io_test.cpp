@@ -46,6 +46,8 @@ class IoTest : public QObject {
   void pointerSweepTogglesEachLampOnce();
   void clicksAndAuxOutputs();
   void brightnessSlider();
+  void restingPointerSwitchesNothing();
+  void failedPollLeavesTheInputsAsTheyWere();
   void leavingStopsPolling();
 
  private:
@@ -299,6 +301,54 @@ void IoTest::brightnessSlider() {
   PointAt(sheet.get(), 6036);  // lamp 2
   QCOMPARE(Console({QStringLiteral("outputs")}), QStringLiteral("on=0600000000 off=0000000000 brightness=9"));
   QCOMPARE(box->title(), QStringLiteral("Lamp Brightness = 0 (off | off)"));
+}
+
+// The page shown by keyboard under a pointer that rests where lamp 08
+// appears: the toolkit reports an entry, but no output switches until the
+// pointer really moves.
+void IoTest::restingPointerSwitchesNothing() {
+  daemon_.Start();
+  if (QTest::currentTestFailed()) return;
+  CK27DiagApp app;
+  auto sheet = OpenOnPage(app);
+  auto* lamp8 = Control<CSensitiveButton>(sheet.get(), kLampRow[0]);
+  const QPoint spot = lamp8->mapTo(sheet.get(), lamp8->rect().center());
+  sheet->Tabs()->setCurrentIndex(kOtherTab);
+  QTest::mouseMove(sheet.get(), spot);
+  QCoreApplication::processEvents();
+
+  trace_->Mark();
+  sheet->Tabs()->setCurrentIndex(kIoTab);
+  QTRY_VERIFY(trace_->CommandsSince().count(kInputPoll) >= 2);
+  QVERIFY(lamp8->underMouse());  // the entry was reported
+  QVERIFY(!lamp8->isChecked());
+  QCOMPARE(Console({QStringLiteral("outputs")}), QStringLiteral("on=0000000000 off=0000000000 brightness=10"));
+
+  // A real movement over it switches it.
+  MoveTo(sheet.get(), lamp8, lamp8->rect().center() + QPoint(1, 0));
+  QVERIFY(lamp8->isChecked());
+  QCOMPARE(Console({QStringLiteral("outputs")}), QStringLiteral("on=0001000000 off=0000000000 brightness=10"));
+}
+
+// Polls that fail after a good one leave the boxes showing the last inputs
+// read; polling goes on and shows the board again once it answers.
+void IoTest::failedPollLeavesTheInputsAsTheyWere() {
+  daemon_.Start();
+  if (QTest::currentTestFailed()) return;
+  CK27DiagApp app;
+  auto sheet = OpenOnPage(app);
+  QCOMPARE(Console({QStringLiteral("inputs"), QStringLiteral("FEFFFFFF00")}), QString());
+  auto* input0 = Control<QCheckBox>(sheet.get(), 6002);
+  QTRY_VERIFY(input0->isChecked());
+
+  QCOMPARE(Console({QStringLiteral("fault"), QStringLiteral("1"), kInputPoll, QStringLiteral("status=3")}), QString());
+  QCOMPARE(Console({QStringLiteral("inputs"), QStringLiteral("FFFFFFFFFF")}), QString());
+  trace_->Mark();
+  QTRY_VERIFY(trace_->CommandsSince().count(kInputPoll) >= 3);
+  QVERIFY(input0->isChecked());
+
+  QCOMPARE(Console({QStringLiteral("fault"), QStringLiteral("1"), kInputPoll, QStringLiteral("none")}), QString());
+  QTRY_VERIFY(!input0->isChecked());
 }
 
 void IoTest::leavingStopsPolling() {

@@ -72,6 +72,8 @@ class MemoryPagesTest : public QObject {
   void typedHexDigitsAreWrittenAndVerified();
   void leavingTheTabReleasesTheBuffer();
   void failedReadIsLogged();
+  void windowsStopAtTheEndOfTheMemory();
+  void returnRunsTheUpdateAndNothingClosesTheSheet();
   void failedWriteIsLogged();
 
  private:
@@ -317,16 +319,106 @@ void MemoryPagesTest::failedReadIsLogged() {
   sheet_ = k27diag_test::OpenSheet(*app_, kCaption);
   CMemoryPage* page = ShowTab(sheet_.get(), kEepromTab);
   QVERIFY(page != nullptr);
-  const std::vector<std::uint8_t> before(page->Buffer()->Data(), page->Buffer()->Data() + 256);
   // Past the EEPROM's end: the library refuses the range.
   Update(page, QStringLiteral("0xFFFF"), QStringLiteral("256"));
-  QCOMPARE(page->Log()->LineCount(), 2);
-  const QString expected = QStringLiteral("VantrelUSB::ReadEEPROM (0x0000FFFF, 256) = error: %1")
+  QCOMPARE(page->Log()->LineCount(), 3);
+  QCOMPARE(page->Log()->LineText(1), QStringLiteral("Number of bytes cut to 1: the memory ends at 0x0000FFFF"));
+  const QString expected = QStringLiteral("VantrelUSB::ReadEEPROM (0x0000FFFF, 1) = error: %1")
                                .arg(QLatin1String(k27diag::UsbErrorName(app_->Board()->GetLastError())));
-  QCOMPARE(page->Log()->LineText(1), expected);
-  QCOMPARE(page->Log()->LineColour(1), kRed);
-  // The buffer keeps what it had.
-  QVERIFY(std::equal(before.begin(), before.end(), page->Buffer()->Data()));
+  QCOMPARE(page->Log()->LineText(2), expected);
+  QCOMPARE(page->Log()->LineColour(2), kRed);
+  // Same size: the buffer keeps what it had.
+  Update(page, QStringLiteral("0x7F00"), QStringLiteral("1"));
+  const std::uint8_t kept = page->Buffer()->Data()[0];
+  const std::uint8_t keptState = page->Buffer()->State()[0];
+  Update(page, QStringLiteral("0xFFFF"), QStringLiteral("1"));
+  QCOMPARE(page->Log()->LineColour(page->Log()->LineCount() - 1), kRed);
+  QCOMPARE(page->Buffer()->Data()[0], kept);
+  QCOMPARE(page->Buffer()->State()[0], keptState);
+}
+
+// A window never passes the end of its memory: the count is cut (and the cut
+// logged), and no typed byte reaches a board address other than its own.
+void MemoryPagesTest::windowsStopAtTheEndOfTheMemory() {
+  app_ = std::make_unique<CK27DiagApp>();
+  sheet_ = k27diag_test::OpenSheet(*app_, kCaption);
+  auto other = OtherProgram();
+  unsigned char atZero = 0;
+  QVERIFY(other->ReadSRAM(0, &atZero, 1) != 0);
+
+  CMemoryPage* sram = ShowTab(sheet_.get(), kSramTab);
+  QVERIFY(sram != nullptr);
+  Update(sram, QStringLiteral("0xFF00"), QStringLiteral("512"));
+  QCOMPARE(sram->Buffer()->Size(), 256);
+  QCOMPARE(sram->CountEdit()->text(), QStringLiteral("256"));
+  QCOMPARE(sram->Log()->LineText(1), QStringLiteral("Number of bytes cut to 256: the memory ends at 0x0000FFFF"));
+  QCOMPARE(sram->Log()->LineColour(1), CColouredListBox::Rgb(0, 0, 0));
+  QCOMPARE(sram->Log()->LineCount(), 2);  // and the read succeeds
+  QCOMPARE(sram->View()->TotalLines(), 16);
+
+  // The last byte of the window is the SRAM's last: typed there, it lands at
+  // 0xFFFF and address 0 keeps its byte.
+  CMemoryView* view = sram->View();
+  view->setFocus();
+  QTest::keyClick(view, Qt::Key_End, Qt::ControlModifier);
+  QTest::keyClick(view, Qt::Key_End);
+  QCOMPARE(view->Cursor(), 255);
+  const unsigned char typed = static_cast<unsigned char>(atZero ^ 0xFF);
+  QTest::keyClicks(view, QString::asprintf("%02x", typed));
+  unsigned char last = 0;
+  unsigned char zero = 0;
+  QVERIFY(other->ReadSRAM(0xFFFF, &last, 1) != 0);
+  QVERIFY(other->ReadSRAM(0, &zero, 1) != 0);
+  QCOMPARE(last, typed);
+  QCOMPARE(zero, atZero);
+  QCOMPARE(sram->Buffer()->State()[255], MemoryBuffer::kVerified);
+
+  Update(sram, QStringLiteral("0xFFFF"), QStringLiteral("65536"));
+  QCOMPARE(sram->Buffer()->Size(), 1);
+  QCOMPARE(sram->CountEdit()->text(), QStringLiteral("1"));
+
+  // The EEPROM ends where the part does (32 KiB here, the last byte kept for
+  // the library), and a window wholly past it takes no typing.
+  CMemoryPage* eeprom = ShowTab(sheet_.get(), kEepromTab);
+  QVERIFY(eeprom != nullptr);
+  const int lines = eeprom->Log()->LineCount();
+  Update(eeprom, QStringLiteral("0x7F00"), QStringLiteral("512"));
+  QCOMPARE(eeprom->Buffer()->Size(), 0xFF);
+  QCOMPARE(eeprom->Log()->LineText(lines), QStringLiteral("Number of bytes cut to 255: the memory ends at 0x00007FFE"));
+  QCOMPARE(eeprom->Log()->LineCount(), lines + 1);
+  Update(eeprom, QStringLiteral("0x8000"), QStringLiteral("16"));
+  QCOMPARE(eeprom->Buffer()->Size(), 16);
+  QCOMPARE(eeprom->Log()->LineColour(eeprom->Log()->LineCount() - 1), kRed);  // refused by the library
+  const int afterRead = eeprom->Log()->LineCount();
+  QVERIFY(!eeprom->Buffer()->Writable(0x8000));
+  eeprom->View()->setFocus();
+  QTest::keyClicks(eeprom->View(), QStringLiteral("00"));
+  QCOMPARE(eeprom->Log()->LineCount(), afterRead);  // nothing written, nothing refused
+  QCOMPARE(eeprom->Buffer()->State()[0], MemoryBuffer::kNeverRead);
+}
+
+// Return in a box runs the page's own action; neither Return nor Escape
+// reaches the sheet's Close button.
+void MemoryPagesTest::returnRunsTheUpdateAndNothingClosesTheSheet() {
+  app_ = std::make_unique<CK27DiagApp>();
+  sheet_ = k27diag_test::OpenSheet(*app_, kCaption);
+  CMemoryPage* sram = ShowTab(sheet_.get(), kSramTab);
+  QVERIFY(sram != nullptr);
+  QVERIFY(QTest::qWaitForWindowActive(sheet_.get()));
+  sram->AddressEdit()->setFocus();
+  sram->AddressEdit()->setText(QStringLiteral("0x40"));
+  QTest::keyClick(sram->AddressEdit(), Qt::Key_Return);
+  QCOMPARE(sram->Buffer()->Start(), 0x40);
+  sram->CountEdit()->setText(QStringLiteral("32"));
+  QTest::keyClick(sram->CountEdit(), Qt::Key_Enter);
+  QCOMPARE(sram->Buffer()->Size(), 32);
+  QTest::keyClick(sram->CountEdit(), Qt::Key_Escape);
+  QTest::keyClick(sheet_.get(), Qt::Key_Return);
+  QTest::keyClick(sheet_.get(), Qt::Key_Escape);
+  QCoreApplication::processEvents();
+  QVERIFY(sheet_->isVisible());
+  QCOMPARE(sheet_->result(), 0);
+  for (QPushButton* button : sheet_->findChildren<QPushButton*>()) QVERIFY2(!button->isDefault(), qPrintable(button->text()));
 }
 
 // Last: stops the daemon.

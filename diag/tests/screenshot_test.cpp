@@ -1,7 +1,9 @@
 // Every page of the sheet on a simulated board served by vantrelio: each one
-// is made current in turn and must paint something. With K27_SCREENSHOT_DIR
-// set, each page is also written there as page-N-<caption>.png, for people to
-// look at; the pixels themselves are never checked.
+// is made current in turn and must paint something, at the sheet's own size,
+// with no log line and no label cut short: measured in its font, and in the
+// pixels grabbed from each log, whose right edge must be bare. With
+// K27_SCREENSHOT_DIR set, each page is also written there as
+// page-N-<caption>.png, for people to look at.
 #include <QApplication>
 #include <QDir>
 #include <QImage>
@@ -9,12 +11,14 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPixmap>
+#include <QTextDocument>
 #include <QProcess>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <cstdlib>
 #include <memory>
 
 #include "CColouredListBox.h"
@@ -110,6 +114,56 @@ void ShowTurningReels(ReelPage* page) {
   QTRY_VERIFY(position3->text() != QStringLiteral("Position: 000"));
 }
 
+// Whether a pixel is the list's background (plain or selected), which is all
+// that the right edge of a log shows when every line fits.
+bool IsBackground(const QColor& c, const QPalette& palette) {
+  for (const QColor& back : {palette.color(QPalette::Base), palette.color(QPalette::Highlight)}) {
+    if (std::abs(c.red() - back.red()) < 24 && std::abs(c.green() - back.green()) < 24 &&
+        std::abs(c.blue() - back.blue()) < 24)
+      return true;
+  }
+  return false;
+}
+
+// No log line and no label on the page is cut at the size it is shown at.
+void CheckNothingCut(QWidget* page, const QString& caption) {
+  for (CColouredListBox* log : page->findChildren<CColouredListBox*>()) {
+    if (!log->isVisible()) continue;
+    const QFontMetrics metrics(log->LineFont());
+    const int room = log->viewport()->width();
+    for (int i = 0; i < log->LineCount(); ++i) {
+      const QString text = log->LineText(i);
+      const int width = log->FixedPitch() ? static_cast<int>(text.size()) * metrics.horizontalAdvance(QLatin1Char('0'))
+                                          : metrics.horizontalAdvance(text);
+      QVERIFY2(width <= room, qPrintable(QStringLiteral("%1: log %2 line cut at %3 of %4 px: %5")
+                                             .arg(caption, log->objectName())
+                                             .arg(room)
+                                             .arg(width)
+                                             .arg(text)));
+    }
+    const QImage image = log->viewport()->grab().toImage();
+    for (int y = 0; y < image.height(); ++y) {
+      for (int x = image.width() - 2; x < image.width(); ++x) {
+        QVERIFY2(IsBackground(image.pixelColor(x, y), log->palette()),
+                 qPrintable(QStringLiteral("%1: log %2 has text at its right edge, row %3")
+                                .arg(caption, log->objectName())
+                                .arg(y)));
+      }
+    }
+  }
+  for (QLabel* label : page->findChildren<QLabel*>()) {
+    if (!label->isVisible() || label->wordWrap() || label->text().isEmpty() || Qt::mightBeRichText(label->text()))
+      continue;
+    const int width = label->fontMetrics().horizontalAdvance(label->text());
+    QVERIFY2(width <= label->contentsRect().width(),
+             qPrintable(QStringLiteral("%1: label cut at %2 of %3 px: %4")
+                            .arg(caption)
+                            .arg(label->contentsRect().width())
+                            .arg(width)
+                            .arg(label->text())));
+  }
+}
+
 }  // namespace
 
 class ScreenshotTest : public QObject {
@@ -188,6 +242,8 @@ void ScreenshotTest::everyPagePaints() {
     if (auto* serial = qobject_cast<SerialPortPage*>(page)) ShowSerialExchange(serial, daemon_.Folder());
     if (auto* io = qobject_cast<IOPage*>(page)) ShowLiveInputs(sheet.get(), io, daemon_.Folder());
     if (auto* reels = qobject_cast<ReelPage*>(page)) ShowTurningReels(reels);
+    if (QTest::currentTestFailed()) return;
+    CheckNothingCut(page, expected[i]);
     if (QTest::currentTestFailed()) return;
 
     // The whole sheet, so that the tab bar shows which page this is.

@@ -73,6 +73,7 @@ class SerialPortTest : public QObject {
   void sendAddsDumpLinesInChunksOf16();
   void receivedBytesRebuildThePartialLine();
   void echoedBytesShowWhileActive();
+  void refusedConfigurationIsRetriedAfterInit();
 
  private:
   std::unique_ptr<CK27DiagSheet> OpenSerialPage(CK27DiagApp& app);
@@ -381,6 +382,51 @@ void SerialPortTest::echoedBytesShowWhileActive() {
   QCOMPARE(list->LineColour(1), kBlue);
   QCOMPARE(Console({QStringLiteral("serial"), QStringLiteral("B"), QStringLiteral("attach"), QStringLiteral("none")}),
            QString());
+}
+
+// A refused configuration is tried once more after the connection has been
+// opened again, in the plain mode (port type 0); refused twice, the caption
+// tells. Return in the byte editor sends.
+void SerialPortTest::refusedConfigurationIsRetriedAfterInit() {
+  daemon_.Start();
+  if (QTest::currentTestFailed()) return;
+  QCOMPARE(Console({QStringLiteral("serial"), QStringLiteral("B"), QStringLiteral("attach"), QStringLiteral("silent")}),
+           QString());
+  CK27DiagApp app;
+  auto sheet = OpenSerialPage(app);
+  auto* caption = Control<QGroupBox>(sheet.get(), 7009);
+  QCOMPARE(caption->title(), QStringLiteral("Output"));
+
+  trace_->Mark();
+  QCOMPARE(Console({QStringLiteral("fault"), QStringLiteral("4"), kSetConfig, QStringLiteral("status=3"), QStringLiteral("1")}),
+           QString());
+  Choose(Control<QComboBox>(sheet.get(), 7016), 0);
+  QCOMPARE(caption->title(), QStringLiteral("Output"));
+  QStringList commands;
+  QTRY_VERIFY((commands = trace_->CommandsSince(), commands.filter(QStringLiteral("6100")).size() >= 2));
+  QList<qsizetype> configs;
+  for (qsizetype i = 0; i < commands.size(); ++i) {
+    if (!commands[i].startsWith(kSetConfig)) continue;
+    QVERIFY2(commands[i].startsWith(QStringLiteral("6100")), qPrintable(commands[i]));
+    configs << i;
+  }
+  QCOMPARE(configs.size(), 2);
+  QVERIFY(configs[1] - configs[0] > 1);  // the connection opened again between them
+
+  QCOMPARE(Console({QStringLiteral("fault"), QStringLiteral("4"), kSetConfig, QStringLiteral("status=3"), QStringLiteral("2")}),
+           QString());
+  Choose(Control<QComboBox>(sheet.get(), 7016), 1);
+  QVERIFY2(caption->title().startsWith(QStringLiteral("Output - Vantrel.SetConfig () = error: ")),
+           qPrintable(caption->title()));
+
+  // Configured again, Return in the byte editor sends its bytes.
+  const QString sentBefore = Console({QStringLiteral("serial"), QStringLiteral("B"), QStringLiteral("sent")});
+  auto* editor = Control<CHexBlockEdit>(sheet.get(), 7001);
+  editor->setFocus();
+  QTest::keyClick(editor, Qt::Key_Return);
+  QCOMPARE(caption->title(), QStringLiteral("Output"));
+  QVERIFY(Console({QStringLiteral("serial"), QStringLiteral("B"), QStringLiteral("sent")}) != sentBefore);
+  QVERIFY(sheet->isVisible());
 }
 
 QTEST_MAIN(SerialPortTest)

@@ -22,6 +22,7 @@ constexpr std::uint8_t kSerialNumber = 242;
 constexpr std::uint8_t kProductCode = 244;
 constexpr std::uint8_t kEquipmentCategory = 245;
 constexpr std::uint8_t kManufacturerId = 246;
+constexpr std::uint8_t kAddressClash = 252;
 constexpr std::uint8_t kAddressPoll = 253;
 constexpr std::uint8_t kSimplePoll = 254;
 }  // namespace header
@@ -56,6 +57,11 @@ void CcTalkDevicePeer::SetPowered(bool powered) {
   std::lock_guard lock(mutex_);
   powered_ = powered;
   frame_.clear();
+}
+
+void CcTalkDevicePeer::SetLineFault(LineFault fault) {
+  std::lock_guard lock(mutex_);
+  lineFault_ = fault;
 }
 
 bool CcTalkDevicePeer::Powered() const {
@@ -97,7 +103,13 @@ std::vector<LineByte> CcTalkDevicePeer::Transfer(std::span<const LineByte> sent,
   std::lock_guard lock(mutex_);
   std::vector<LineByte> out;
   if (!powered_) return out;
-  for (const LineByte& byte : sent) {
+  for (std::size_t at = 0; at < sent.size(); ++at) {
+    LineByte byte = sent[at];
+    if (lineFault_ != LineFault::kNone && at + 1 == sent.size()) {
+      // The last byte of the send is damaged on the wire.
+      if (lineFault_ == LineFault::kLastByteLost) continue;
+      byte.value = static_cast<std::uint8_t>(~byte.value);
+    }
     out.push_back(byte);  // local echo on the single wire
     if (!frame_.empty() && byte.atMicros > lastByteMicros_ + kResyncGapMicros) frame_.clear();
     lastByteMicros_ = byte.atMicros;
@@ -108,6 +120,12 @@ std::vector<LineByte> CcTalkDevicePeer::Transfer(std::span<const LineByte> sent,
     const std::optional<Answer> answer = AnswerFor(request);
     if (!answer) continue;
     ++framesAnswered_;
+    if (answer->raw) {
+      const std::uint64_t start = byte.atMicros + answer->rawDelayMicros;
+      for (std::size_t i = 0; i < answer->data.size(); ++i)
+        out.push_back({answer->data[i], start + LineMicros(i + 1, baud)});
+      continue;
+    }
     const std::vector<std::uint8_t> reply = Frame(request[2], options_.address, answer->header, answer->data);
     const std::uint64_t start = byte.atMicros + options_.replyDelayMicros;
     for (std::size_t i = 0; i < reply.size(); ++i) {
@@ -135,7 +153,10 @@ std::optional<CcTalkDevicePeer::Answer> CcTalkDevicePeer::AnswerFor(const std::v
     case header::kSimplePoll:
       return ack();
     case header::kAddressPoll:
-      return reply({options_.address});
+    case header::kAddressClash:
+      // Not a frame: the address alone, later the higher the address, so
+      // that devices sharing the bus answer one after the other.
+      return Answer{kAck, {options_.address}, true, kAddressDelayMicros * options_.address};
     case header::kManufacturerId:
       return reply(Text(options_.manufacturerId));
     case header::kEquipmentCategory:

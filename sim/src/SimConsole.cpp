@@ -26,9 +26,9 @@ constexpr CommandHelp kCommands[] = {
     {"dips", "dips HEX", "set the dip switches (byte 3 of the inputs, 2 hex digits)"},
     {"outputs", "outputs", "print on=HEX off=HEX brightness=N"},
     {"reels", "reels", "print each reel's position, error, busy and sync"},
-    {"serial", "serial A|B attach loopback|silent|cctalk|none | push HEX | sent | power on|off",
+    {"serial", "serial A|B attach loopback|silent|cctalk|none | push HEX | sent | power on|off | echo normal|short|altered",
      "attach a peer to a port, queue bytes for it to receive, show what it sent, "
-     "switch the ccTalk device's 12 V"},
+     "switch the ccTalk device's 12 V, damage the last byte of each send on its wire (lost or inverted)"},
     {"pulse", "pulse INPUT COUNT", "inject COUNT pulses on input bit INPUT (0-39)"},
     {"fault", "fault CH CMD none|noreply|short|long|echo|stall|status=N [COUNT]",
      "damage the replies of command CMD (hex) on channel CH, COUNT times (default: until none)"},
@@ -268,6 +268,19 @@ ConsoleReply SimConsole::Serial(SimBoard& board, int boardIndex,
     auto device = ccTalk_.find(key);
     if (device == ccTalk_.end()) return {ConsoleReply::kFailed, "no ccTalk device on that port\n"};
     device->second->SetPowered(words[3] == "on");
+    return Ok();
+  }
+  if (action == "echo" && words.size() == 4) {
+    using Fault = CcTalkDevicePeer::LineFault;
+    const std::string& mode = words[3];
+    const std::optional<Fault> fault = mode == "normal"    ? std::optional(Fault::kNone)
+                                       : mode == "short"   ? std::optional(Fault::kLastByteLost)
+                                       : mode == "altered" ? std::optional(Fault::kLastByteInverted)
+                                                           : std::nullopt;
+    if (!fault) return BadUsage(command, "echo is normal, short or altered");
+    auto device = ccTalk_.find(key);
+    if (device == ccTalk_.end()) return {ConsoleReply::kFailed, "no ccTalk device on that port\n"};
+    device->second->SetLineFault(*fault);
     return Ok();
   }
   return BadUsage(command, "unknown serial action");

@@ -108,7 +108,7 @@ Response SimSerialPort::Send(std::span<const std::uint8_t> payload, std::uint64_
   sent_.insert(sent_.end(), payload.begin(), payload.end());
   while (sent_.size() > kSentLogBytes) sent_.pop_front();
 
-  const SimPolledMessages::Transmission sent = Transmit(payload, nowMicros);
+  const SimPolledMessages::Transmission sent = Transmit(payload, nowMicros, true);
   for (const LineByte& byte : sent.answer) received_.Add(byte);
   Response response = Response::Ok();
   response.busyMicros = sent.sentMicros - nowMicros;
@@ -116,7 +116,7 @@ Response SimSerialPort::Send(std::span<const std::uint8_t> payload, std::uint64_
 }
 
 SimPolledMessages::Transmission SimSerialPort::Transmit(std::span<const std::uint8_t> bytes,
-                                                         std::uint64_t atMicros) {
+                                                         std::uint64_t atMicros, bool fromHost) {
   const std::uint32_t baud = Baud();
   const std::uint64_t start = std::max(atMicros, lineFreeMicros_);
   std::vector<LineByte> line;
@@ -126,7 +126,7 @@ SimPolledMessages::Transmission SimSerialPort::Transmit(std::span<const std::uin
 
   SimPolledMessages::Transmission out;
   out.sentMicros = lineFreeMicros_;
-  if (peer_) out.answer = peer_->Transfer(line, baud);
+  if (peer_ && (!fromHost || peer_->ListensTo(configuration_[0]))) out.answer = peer_->Transfer(line, baud);
   return out;
 }
 
@@ -141,7 +141,7 @@ Response SimSerialPort::SetTimeoutMessage(std::span<const std::uint8_t> payload)
 
 void SimSerialPort::AdvanceTo(std::uint64_t nowMicros) {
   polled_.AdvanceTo(nowMicros, [this](std::span<const std::uint8_t> message, std::uint64_t at) {
-    return Transmit(message, at);
+    return Transmit(message, at, false);
   });
 }
 

@@ -56,7 +56,10 @@ class SimSerialPort final : public ChannelHandler {
   Response Send(std::span<const std::uint8_t> payload, std::uint64_t nowMicros);
   Response SetTimeoutMessage(std::span<const std::uint8_t> payload);
   // Puts `bytes` on the line from `atMicros` on, or once the line is free.
-  SimPolledMessages::Transmission Transmit(std::span<const std::uint8_t> bytes, std::uint64_t atMicros);
+  // The host's own sends reach the peer only when it listens to the port's
+  // mode; polled messages are ccTalk frames and always go on the bus.
+  SimPolledMessages::Transmission Transmit(std::span<const std::uint8_t> bytes, std::uint64_t atMicros,
+                                           bool fromHost);
 
   const bool portB_;
   std::array<std::uint8_t, 6> configuration_;

@@ -46,9 +46,9 @@ struct CcTalkBus : RunningBoard {
 
   // Polls as the ccTalk tool does until `count` bytes have come or 100 polls
   // (100 ms of board time) have passed.
-  Bytes Collect(std::size_t count) {
+  Bytes Collect(std::size_t count, int polls = 100) {
     Bytes got;
-    for (int i = 0; i < 100 && got.size() < count; ++i) {
+    for (int i = 0; i < polls && got.size() < count; ++i) {
       const Bytes bytes = Poll();
       got.insert(got.end(), bytes.begin(), bytes.end());
     }
@@ -98,7 +98,7 @@ TEST(SimCcTalkDevice, AnswersTheStandardRequests) {
   EXPECT_EQ(bus.Transact(Frame(3, 1, 242)), Frame(1, 3, 0, {0x10, 0x20, 0x30}));
   EXPECT_EQ(bus.Transact(Frame(3, 1, 241)), Frame(1, 3, 0, Text("1.00")));
   EXPECT_EQ(bus.Transact(Frame(3, 1, 4)), Frame(1, 3, 0, {1, 4, 2}));
-  EXPECT_EQ(bus.Transact(Frame(0, 1, 253)), Frame(1, 3, 0, {3}));  // address poll, broadcast
+  EXPECT_EQ(bus.Transact(Frame(0, 1, 253)), Bytes{3});  // address poll, broadcast: the raw address
   EXPECT_EQ(bus.Transact(Frame(3, 1, 100)), Frame(1, 3, 5));      // NAK
   EXPECT_EQ(bus.Transact(Frame(3, 7, 254)), Frame(7, 3, 0));      // answered to its source
 }
@@ -136,6 +136,47 @@ TEST(SimCcTalkDevice, BadChecksumOtherAddressAndBrokenFramesGetNoAnswer) {
   EXPECT_EQ(bus.Collect(10), poll);  // the echo only
   EXPECT_EQ(bus.Transact(poll), (Bytes{1, 0, 2, 0, 0xFD}));
   EXPECT_EQ(bus.device->FramesAnswered(), 1u);
+}
+
+// Address poll and address clash get no frame: the address alone, 4 ms per
+// unit of the address after the request.
+TEST(SimCcTalkDevice, AddressPollAndClashAreAnsweredWithTheRawAddressLater) {
+  CcTalkDeviceOptions options;
+  options.address = 5;
+  CcTalkBus bus(options);
+  for (const Bytes& request : {Frame(0, 1, 253), Frame(5, 1, 253), Frame(5, 1, 252)}) {
+    bus.SendBytes(request);
+    EXPECT_EQ(bus.Collect(request.size()), request);
+    EXPECT_EQ(bus.Collect(1, 15), Bytes{});  // not within 15 ms
+    EXPECT_EQ(bus.Collect(2, 30), Bytes{5});
+  }
+  EXPECT_EQ(bus.Transact(Frame(0, 1, 252)), Bytes{});  // a clash is asked of one address
+}
+
+// The device is on the ccTalk wire, which the port drives in the ccTalk mode
+// only; a damaged wire shows in the echo, and the device hears it too.
+TEST(SimCcTalkDevice, OnlyTheCcTalkModeReachesItAndADamagedWireShowsInTheEcho) {
+  CcTalkBus bus;
+  bus.Exchange(kChannelB, Bytes{0x61, 0, 0, 0, 0, 0xB2, 0xFF});  // plain RS-232
+  bus.SendBytes(Frame(2, 1, 254));
+  EXPECT_EQ(bus.Collect(5), Bytes{});
+  bus.Exchange(kChannelB, Bytes{0x61, 2, 0, 0, 0, 0xB2, 0xFF});
+  EXPECT_EQ(bus.Transact(Frame(2, 1, 254)), (Bytes{1, 0, 2, 0, 0xFD}));
+
+  const Bytes poll = Frame(2, 1, 254);
+  bus.device->SetLineFault(CcTalkDevicePeer::LineFault::kLastByteLost);
+  bus.SendBytes(poll);
+  EXPECT_EQ(bus.Collect(10), Bytes(poll.begin(), poll.end() - 1));
+  bus.AdvanceMicros(60'000);  // the device drops the broken frame
+  bus.device->SetLineFault(CcTalkDevicePeer::LineFault::kLastByteInverted);
+  bus.SendBytes(poll);
+  Bytes altered = poll;
+  altered.back() = static_cast<std::uint8_t>(~altered.back());
+  EXPECT_EQ(bus.Collect(10), altered);
+  bus.AdvanceMicros(60'000);
+  bus.device->SetLineFault(CcTalkDevicePeer::LineFault::kNone);
+  EXPECT_EQ(bus.Transact(poll), (Bytes{1, 0, 2, 0, 0xFD}));
+  EXPECT_EQ(bus.device->FramesAnswered(), 2u);
 }
 
 TEST(SimCcTalkDevice, WithoutPowerTheHostFindsNoEchoOnItsFirstPoll) {

@@ -25,6 +25,9 @@ ctl dips 07 && [ "$(ctl inputs)" = "inputs=0102030705" ] || fail "dips"
 grep -q '^reel 0: position=0 error=0 busy=0 sync=0$' <<<"$(ctl reels)" || fail "reel line"
 ctl serial A attach loopback || fail "attach"
 ctl serial B push 0A0B0C || fail "push"
+ctl serial B echo short 2>/dev/null && fail "echo without a ccTalk device"
+ctl serial B attach cctalk && ctl serial B echo short && ctl serial B echo altered && ctl serial B echo normal ||
+  fail "echo modes of the ccTalk device"
 ctl pulse 3 10 || fail "pulse"
 ctl fault 2 06 status=3 2 || fail "fault"
 ctl fault 2 06 none || fail "fault none"
@@ -54,6 +57,7 @@ expect_usage fault 9 06 short
 expect_usage fault 2 06 sparks
 expect_usage serial C attach loopback
 expect_usage serial A attach modem
+expect_usage serial B echo loud
 expect_usage pulse 40 1
 expect_usage launch
 expect_usage --board 5 outputs

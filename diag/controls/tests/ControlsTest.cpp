@@ -94,6 +94,31 @@ private slots:
         QVERIFY(!list.viewport()->rect().intersects(list.visualItemRect(list.item(0))));
     }
 
+    // Scrolled back to read older lines, the reader keeps the place (and the
+    // selection) while lines come in; back at the end, new lines are
+    // followed again.
+    void scrolledBackViewKeepsItsPlace() {
+        CColouredListBox list(false);
+        list.resize(240, 120);
+        list.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&list));
+        for (int i = 0; i < 100; ++i) list.AddLine(QStringLiteral("line %1").arg(i));
+        QTRY_VERIFY(list.verticalScrollBar()->value() > 0);
+        list.verticalScrollBar()->setValue(10);
+        list.setCurrentRow(12);
+        QVERIFY(!list.FollowsNewest());
+        for (int i = 0; i < 20; ++i) QCOMPARE(list.AddLine(QStringLiteral("more %1").arg(i)), 100 + i);
+        QCoreApplication::processEvents();
+        QCOMPARE(list.verticalScrollBar()->value(), 10);
+        QCOMPARE(list.currentRow(), 12);
+
+        list.verticalScrollBar()->setValue(list.verticalScrollBar()->maximum());
+        QVERIFY(list.FollowsNewest());
+        QCOMPARE(list.AddLine(QStringLiteral("newest")), 120);
+        QCOMPARE(list.currentRow(), 120);
+        QTRY_VERIFY(list.viewport()->rect().contains(list.visualItemRect(list.item(120))));
+    }
+
     void deleteLineRemovesOneAndIgnoresOutside() {
         CColouredListBox list(false);
         list.AddLine(QStringLiteral("a"), CColouredListBox::Rgb(1, 2, 3));

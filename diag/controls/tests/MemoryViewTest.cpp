@@ -25,6 +25,8 @@ public:
     std::vector<std::pair<int, std::uint8_t>> writes;  // address and byte sent
     bool failWrite = false;
 
+    void EndAt(std::int64_t end) { SetMemoryEnd(end); }
+
     bool Read(int address) override {
         SetStart(address);
         std::vector<std::uint8_t> scratch(static_cast<std::size_t>(Size()));
@@ -160,6 +162,40 @@ private slots:
         QTest::keyClick(f.view.get(), Qt::Key_Delete);
         QCOMPARE(f.buffer->writes.size(), std::size_t{1});
         QCOMPARE(f.view->Cursor(), 1);
+    }
+
+    // A window may run past the memory's end (a part smaller than the
+    // window): the bytes there have no board address and take no typing,
+    // and a write that reaches them is refused before the board.
+    void bytesPastTheMemoryEndTakeNoTyping() {
+        Fixture f(0xFFF0, 32);
+        f.buffer->EndAt(0x10000);
+        QTest::keyClick(f.view.get(), Qt::Key_End);
+        QCOMPARE(f.view->Cursor(), 15);
+        QTest::keyClicks(f.view.get(), QStringLiteral("ab"));
+        QCOMPARE(f.buffer->writes.size(), std::size_t{2});
+        QCOMPARE(f.buffer->writes.back().first, 0xFFFF);
+        QCOMPARE(f.view->Cursor(), 16);  // 0x10000: past the end
+        QTest::keyClicks(f.view.get(), QStringLiteral("12"));
+        QTest::keyClick(f.view.get(), Qt::Key_Tab);
+        QTest::keyClick(f.view.get(), 'Z');
+        QCOMPARE(f.buffer->writes.size(), std::size_t{2});
+        QCOMPARE(f.log->LineCount(), 0);
+        QVERIFY(!f.buffer->Writable(0x10000));
+        QVERIFY(f.buffer->Writable(0xFFFF));
+        QVERIFY(!f.buffer->Write(0xFFFF, 2));
+        QCOMPARE(f.buffer->ErrorText(),
+                 QStringLiteral("Write of 2 bytes [0x0000ffff - 0x00010000] passes the end of the memory [0x0000ffff]"));
+    }
+
+    // The character column shows "." for every byte without a glyph: the
+    // controls below 0x20, DEL and the C1 controls 0x80-0x9F.
+    void charactersWithoutGlyphShowAsDots() {
+        for (int byte = 0; byte < 256; ++byte) {
+            const bool control = byte < 0x20 || (byte >= 0x7F && byte <= 0x9F);
+            const QChar shown = CMemoryView::DisplayedCharacter(static_cast<std::uint8_t>(byte));
+            QCOMPARE(shown, control ? QLatin1Char('.') : QChar(byte));
+        }
     }
 
     void failedWriteIsLoggedInRed() {

@@ -10,7 +10,9 @@
 // bytes gathered so far. Headers answered:
 //   254 simple poll, 1 reset, 231 modify inhibit status (2 bytes),
 //   228 modify master inhibit (1 byte): ACK (header 0, no data)
-//   253 address poll (also when sent to address 0): one byte, the address
+//   253 address poll (also when sent to address 0) and 252 address clash:
+//       no frame; the device puts its address on the bus as one raw byte,
+//       4 x address milliseconds after the request
 //   246 manufacturer id, 245 equipment category, 244 product code,
 //   241 software revision: the texts of the options
 //   242 serial number: 3 bytes, least significant first
@@ -21,6 +23,14 @@
 //   4 request comms revision: 3 bytes
 // Every other header, and a modify command with the wrong data count, gets
 // a NAK (header 5).
+//
+// The device hangs on the ccTalk single wire, which the board drives only in
+// the ccTalk mode (port type 2): sent in another mode, bytes never reach it.
+//
+// A damaged line (SetLineFault) changes the last byte of each send (a whole
+// frame, for the frames the ccTalk tool sends) on the wire:
+// lost, or with its bits inverted. The host reads back what is on the wire,
+// and the device hears the same, so the frame gets no answer.
 //
 // Without its 12 V supply (SetPowered(false)) the bus is dead: no echo and no
 // answer, and bytes sent meanwhile are lost. The host's first timestamped
@@ -56,13 +66,21 @@ class CcTalkDevicePeer final : public SerialPeer {
   static constexpr std::uint8_t kAck = 0;
   static constexpr std::uint8_t kNak = 5;
   static constexpr std::uint64_t kResyncGapMicros = 50'000;
+  static constexpr std::uint8_t kCcTalkPortType = 2;
+  // Delay of the raw address answers, per unit of the address.
+  static constexpr std::uint64_t kAddressDelayMicros = 4'000;
+
+  enum class LineFault { kNone, kLastByteLost, kLastByteInverted };
 
   explicit CcTalkDevicePeer(CcTalkDeviceOptions options = {});
 
   std::vector<LineByte> Transfer(std::span<const LineByte> sent, std::uint32_t baud) override;
 
+  bool ListensTo(std::uint8_t portType) const override { return portType == kCcTalkPortType; }
+
   void SetPowered(bool powered);
   bool Powered() const;
+  void SetLineFault(LineFault fault);
 
   // A coin or error event for read buffered credit: the event counter moves
   // on (1 to 255, then 1 again; 0 only after power-up or reset).
@@ -79,6 +97,8 @@ class CcTalkDevicePeer final : public SerialPeer {
   struct Answer {
     std::uint8_t header = kAck;
     std::vector<std::uint8_t> data;
+    bool raw = false;  // data alone, unframed, after rawDelayMicros
+    std::uint64_t rawDelayMicros = 0;
   };
   std::optional<Answer> AnswerFor(const std::vector<std::uint8_t>& frame);
   void Reset();
@@ -86,6 +106,7 @@ class CcTalkDevicePeer final : public SerialPeer {
   const CcTalkDeviceOptions options_;
   mutable std::mutex mutex_;
   bool powered_ = true;
+  LineFault lineFault_ = LineFault::kNone;
   std::vector<std::uint8_t> frame_;  // bytes of the frame being received
   std::uint64_t lastByteMicros_ = 0;
   std::uint8_t eventCounter_ = 0;

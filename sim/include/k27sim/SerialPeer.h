@@ -37,6 +37,14 @@ class SerialPeer {
   // Called with the board's lock held: a peer must not call into the board.
   // A peer may serve several ports or boards, from several threads.
   virtual std::vector<LineByte> Transfer(std::span<const LineByte> sent, std::uint32_t baud) = 0;
+
+  // Whether the peer is on the line that the port drives in this mode (the
+  // port type, byte 0 of the line configuration): the host's sends reach the
+  // peer only then. Plain peers hang on every mode.
+  virtual bool ListensTo(std::uint8_t portType) const {
+    (void)portType;
+    return true;
+  }
 };
 
 }  // namespace k27sim
