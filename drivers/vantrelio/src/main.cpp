@@ -257,9 +257,7 @@ struct SimulatedBus {
     part.reEnumerationDelay = std::chrono::milliseconds(20);
     return std::make_shared<k27sim::SimEzUsbPart>(boards[board], part);
   }
-  void PlugAll() {
-    for (std::size_t n = 0; n < boards.size(); ++n) bus.Plug(static_cast<int>(n) + 1, BarePart(n));
-  }
+  void PlugBoard(std::size_t n) { bus.Plug(static_cast<int>(n) + 1, BarePart(n)); }
   // Isochronous devices carry the board's identifiers so that they are
   // served as boards; they sit on the ports after the boards'.
   void PlugIsoDevices(unsigned count) {
@@ -346,10 +344,14 @@ int Run(const Options& options) {
       auto simHost = vantrel::usbhost::MakeSimBus(simulated->bus);
       simHost->Start(manager->Events());
       host = std::move(simHost);
-      simulated->PlugAll();
       std::string failure;
-      if (!manager->WaitForStartedBoards(options.boards, std::chrono::seconds(30), &failure))
-        throw std::runtime_error(failure);
+      // One board at a time: parts load side by side, and instance N is to
+      // be simulated board N, as k27simctl --board N names it.
+      for (std::size_t n = 0; n < simulated->boards.size(); ++n) {
+        simulated->PlugBoard(n);
+        if (!manager->WaitForStartedBoards(n + 1, std::chrono::seconds(30), &failure))
+          throw std::runtime_error(failure);
+      }
       if (options.isoDevices > 0) {
         simulated->PlugIsoDevices(options.isoDevices);
         if (!manager->WaitForStartedBoards(options.boards + options.isoDevices,
