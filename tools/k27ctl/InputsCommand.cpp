@@ -55,7 +55,8 @@ void PrintInputs(const Invocation& invocation, const usbInput& inputs) {
   for (int bit = 0; bit < 24; ++bit)
     if ((b[bit / 8] >> (bit % 8) & 1) == 0) {
       low.Push(std::int64_t(bit));
-      lowText += " " + std::to_string(bit);
+      lowText += ' ';
+      lowText += std::to_string(bit);
     }
   if (invocation.json) {
     PrintLine(Json::Object()
@@ -99,7 +100,10 @@ int RunInputs(Invocation& invocation, const Args& args) {
       if (before == after) continue;
       ++changes;
       changed.Push(Json::Object().Add("name", BitName(bit)).Add("bit", bit).Add("value", after));
-      text += " " + BitName(bit) + "=" + std::to_string(after);
+      text += ' ';
+      text += BitName(bit);
+      text += '=';
+      text += std::to_string(after);
     }
     last = now;
     if (changes == 0) return 0;

@@ -111,7 +111,14 @@ void PrintDump(std::uint32_t address, const std::vector<std::uint8_t>& bytes) {
   for (std::size_t row = 0; row < bytes.size(); row += 16) {
     const std::size_t n = std::min<std::size_t>(16, bytes.size() - row);
     std::string line = Memory::HexAddress(address + static_cast<std::uint32_t>(row)) + ":";
-    for (std::size_t i = 0; i < 16; ++i) line += i < n ? " " + Hex(&bytes[row + i], 1) : "   ";
+    for (std::size_t i = 0; i < 16; ++i) {
+      if (i < n) {
+        line += ' ';
+        line += Hex(&bytes[row + i], 1);
+      } else {
+        line += "   ";
+      }
+    }
     PrintLine(line + "  |" + Printable(&bytes[row], n) + "|");
   }
 }

@@ -65,7 +65,8 @@ void PrintImages(const Invocation& invocation, const OutputImages& images, bool 
   for (int output = 0; output < kOutputCount; ++output)
     if (BitOf(images.on, output)) {
       on.Push(std::int64_t(output));
-      list += " " + std::to_string(output);
+      list += ' ';
+      list += std::to_string(output);
     }
   if (invocation.json) {
     PrintLine(Json::Object()
