@@ -26,11 +26,13 @@ bool PlugTracker::Depart(const Plug& plug) {
 
 std::vector<Plug> PlugTracker::Missing(const std::vector<Plug>& present) const {
   std::vector<Plug> missing;
-  for (const auto& [location, entry] : plugs_) {
+  for (const auto& tracked : plugs_) {
+    const std::string& location = tracked.first;
+    const auto address = tracked.second.address;
     const bool there = std::any_of(present.begin(), present.end(), [&](const Plug& p) {
-      return p.location == location && p.address == entry.address;
+      return p.location == location && p.address == address;
     });
-    if (!there) missing.push_back({location, entry.address});
+    if (!there) missing.push_back({location, address});
   }
   return missing;
 }
