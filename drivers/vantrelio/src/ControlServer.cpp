@@ -468,16 +468,8 @@ void ControlServer::Serve(Connection& connection) {
       if (static_cast<std::size_t>(received) == datagram.size()) request = DecodeRequest(datagram);
     }
 
-    ControlResult result{STATUS_INVALID_PARAMETER, 0};
     std::vector<std::uint8_t> output;
-    std::uint32_t outLength = 0;
-    if (request) {
-      outLength = request->outLength;
-      output.assign(outLength, 0);
-      std::copy(request->output.begin(), request->output.end(), output.begin());
-      result = handler.Control(request->code, request->input, std::span(output));
-    }
-    EncodedReply reply = EncodeReply(result, outLength);
+    EncodedReply reply = HandleRequest(handler, request, output);
     iovec parts[2] = {{reply.header.data(), reply.header.size()}, {output.data(), reply.outputBytes}};
     msghdr message{};
     message.msg_iov = parts;

@@ -37,4 +37,14 @@ EncodedReply EncodeReply(const ControlResult& result, std::uint32_t outLength) {
   return reply;
 }
 
+EncodedReply HandleRequest(ControlHandler& handler, const std::optional<DecodedRequest>& request,
+                           std::vector<std::uint8_t>& output) {
+  output.clear();
+  if (!request) return EncodeReply({STATUS_INVALID_PARAMETER, 0}, 0);
+  output.assign(request->outLength, 0);
+  std::copy(request->output.begin(), request->output.end(), output.begin());
+  const ControlResult result = handler.Control(request->code, request->input, std::span(output));
+  return EncodeReply(result, request->outLength);
+}
+
 }  // namespace vantrel::driver

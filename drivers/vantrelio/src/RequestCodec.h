@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <vector>
 
 #include "vantrel/driver/ControlHandler.h"
 #include "vantrel/driver/ControlProtocol.h"
@@ -45,5 +46,11 @@ struct EncodedReply {
 // field carries the code's own count (on success, bounded by the output
 // length when it is the output's byte count).
 EncodedReply EncodeReply(const ControlResult& result, std::uint32_t outLength);
+
+// Runs a decoded request on `handler` (a malformed one, none, gets
+// STATUS_INVALID_PARAMETER) and encodes its reply; `output` receives the
+// output buffer, whose first `outputBytes` bytes follow the reply's header.
+EncodedReply HandleRequest(ControlHandler& handler, const std::optional<DecodedRequest>& request,
+                           std::vector<std::uint8_t>& output);
 
 }  // namespace vantrel::driver

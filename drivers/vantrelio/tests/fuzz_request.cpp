@@ -159,16 +159,8 @@ BoardDevice& Board() {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   BoardDevice& board = Board();
   const auto request = vantrel::driver::DecodeRequest(std::span(data, size));
-  ControlResult result{vantrel::driver::STATUS_INVALID_PARAMETER, 0};
   std::vector<std::uint8_t> output;
-  std::uint32_t outLength = 0;
-  if (request) {
-    outLength = request->outLength;
-    output.assign(outLength, 0);
-    std::copy(request->output.begin(), request->output.end(), output.begin());
-    result = board.Control(request->code, request->input, output);
-  }
-  const auto reply = vantrel::driver::EncodeReply(result, outLength);
+  const auto reply = vantrel::driver::HandleRequest(board, request, output);
   // The reply never carries more than the caller's buffer holds.
   if (reply.outputBytes > output.size()) std::abort();
   // A stream an input started ends before the next input.
