@@ -27,9 +27,7 @@ struct Options {
   double seconds = 30;
 };
 
-void Usage() {
-  std::fprintf(stderr, "usage: diag_idle --page \"<tab caption>\" [--seconds N]\n");
-}
+void Usage() { std::fprintf(stderr, "usage: diag_idle --page \"<tab caption>\" [--seconds N]\n"); }
 
 bool ParseOptions(int argc, char** argv, Options& options) {
   for (int i = 1; i < argc; ++i) {
@@ -39,7 +37,8 @@ bool ParseOptions(int argc, char** argv, Options& options) {
     } else if (std::strcmp(argv[i], "--seconds") == 0 && hasValue) {
       char* end = nullptr;
       options.seconds = std::strtod(argv[++i], &end);
-      if (end == argv[i] || *end != '\0' || !(options.seconds > 0) || options.seconds > 86400) return false;
+      if (end == argv[i] || *end != '\0' || !(options.seconds > 0) || options.seconds > 86400)
+        return false;
     } else {
       return false;
     }
@@ -51,7 +50,9 @@ bool ParseOptions(int argc, char** argv, Options& options) {
 double CpuSeconds() {
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
-  const auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
+  const auto seconds = [](const timeval& t) {
+    return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6;
+  };
   return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
@@ -70,7 +71,8 @@ int main(int argc, char** argv) {
 
   CK27DiagApp app;
   app.InitialiseBoard();
-  if (app.Initialised() == 0) std::fprintf(stderr, "diag_idle: no board (error %d); measuring anyway\n", app.InitError());
+  if (app.Initialised() == 0)
+    std::fprintf(stderr, "diag_idle: no board (error %d); measuring anyway\n", app.InitError());
 
   CK27DiagSheet sheet(&app, QStringLiteral("Vantrel K27 Diagnostic Suite"));
   sheet.show();
@@ -81,7 +83,8 @@ int main(int argc, char** argv) {
   }
   if (index < 0) {
     std::fprintf(stderr, "diag_idle: no tab \"%s\"; the tabs are:\n", qPrintable(options.page));
-    for (int i = 0; i < tabs->count(); ++i) std::fprintf(stderr, "  %s\n", qPrintable(tabs->tabText(i)));
+    for (int i = 0; i < tabs->count(); ++i)
+      std::fprintf(stderr, "  %s\n", qPrintable(tabs->tabText(i)));
     return 2;
   }
   tabs->setCurrentIndex(index);
@@ -91,7 +94,8 @@ int main(int argc, char** argv) {
   const double cpuBefore = CpuSeconds();
   QElapsedTimer wall;
   wall.start();
-  QTimer::singleShot(static_cast<int>(options.seconds * 1000), Qt::PreciseTimer, &application, &QCoreApplication::quit);
+  QTimer::singleShot(static_cast<int>(options.seconds * 1000), Qt::PreciseTimer, &application,
+                     &QCoreApplication::quit);
   application.exec();
   const double elapsed = static_cast<double>(wall.nsecsElapsed()) / 1e9;
   const double cpu = CpuSeconds() - cpuBefore;

@@ -102,7 +102,8 @@ class Daemon {
     std::filesystem::create_directories(dir_);
     std::string dirArg = dir_.string();
     const char* argv[] = {VANTRELIO_PATH, "--simulate", "--device-dir", dirArg.c_str(), nullptr};
-    if (::posix_spawn(&pid_, VANTRELIO_PATH, nullptr, nullptr, const_cast<char**>(argv), environ) != 0)
+    if (::posix_spawn(&pid_, VANTRELIO_PATH, nullptr, nullptr, const_cast<char**>(argv), environ) !=
+        0)
       pid_ = -1;
     ::setenv("VANTREL_DEVICE_DIR", dirArg.c_str(), 1);
   }

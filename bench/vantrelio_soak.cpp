@@ -90,14 +90,22 @@ std::string Hex(std::uint32_t value) {
 
 std::string StatusName(std::uint32_t status) {
   switch (status) {
-    case drv::STATUS_UNSUCCESSFUL: return "STATUS_UNSUCCESSFUL " + Hex(status);
-    case drv::STATUS_INVALID_PARAMETER: return "STATUS_INVALID_PARAMETER " + Hex(status);
-    case drv::STATUS_DELETE_PENDING: return "STATUS_DELETE_PENDING " + Hex(status);
-    case drv::STATUS_CANCELLED: return "STATUS_CANCELLED " + Hex(status);
-    case drv::STATUS_DEVICE_NOT_CONNECTED: return "STATUS_DEVICE_NOT_CONNECTED " + Hex(status);
-    case drv::STATUS_TOO_MANY_OPENED_FILES: return "STATUS_TOO_MANY_OPENED_FILES " + Hex(status);
-    case drv::STATUS_INSUFFICIENT_RESOURCES: return "STATUS_INSUFFICIENT_RESOURCES " + Hex(status);
-    default: return "status " + Hex(status);
+    case drv::STATUS_UNSUCCESSFUL:
+      return "STATUS_UNSUCCESSFUL " + Hex(status);
+    case drv::STATUS_INVALID_PARAMETER:
+      return "STATUS_INVALID_PARAMETER " + Hex(status);
+    case drv::STATUS_DELETE_PENDING:
+      return "STATUS_DELETE_PENDING " + Hex(status);
+    case drv::STATUS_CANCELLED:
+      return "STATUS_CANCELLED " + Hex(status);
+    case drv::STATUS_DEVICE_NOT_CONNECTED:
+      return "STATUS_DEVICE_NOT_CONNECTED " + Hex(status);
+    case drv::STATUS_TOO_MANY_OPENED_FILES:
+      return "STATUS_TOO_MANY_OPENED_FILES " + Hex(status);
+    case drv::STATUS_INSUFFICIENT_RESOURCES:
+      return "STATUS_INSUFFICIENT_RESOURCES " + Hex(status);
+    default:
+      return "status " + Hex(status);
   }
 }
 
@@ -119,14 +127,16 @@ int Connect(const fs::path& path) {
 enum class Outcome { Reply, Closed, Hung };
 
 // One request and its reply, waiting at most `limit` for the reply.
-Outcome Call(int fd, std::uint32_t code, const std::vector<std::uint8_t>& in, std::uint32_t outLength,
-             std::chrono::milliseconds limit, std::uint32_t* status, std::vector<std::uint8_t>* output) {
+Outcome Call(int fd, std::uint32_t code, const std::vector<std::uint8_t>& in,
+             std::uint32_t outLength, std::chrono::milliseconds limit, std::uint32_t* status,
+             std::vector<std::uint8_t>* output) {
   std::vector<std::uint8_t> request(drv::ControlProtocol::kRequestHeader + in.size());
   drv::StoreLe32(request.data(), code);
   drv::StoreLe32(request.data() + 4, static_cast<std::uint32_t>(in.size()));
   drv::StoreLe32(request.data() + 8, outLength);
   std::copy(in.begin(), in.end(), request.begin() + drv::ControlProtocol::kRequestHeader);
-  if (::send(fd, request.data(), request.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(request.size()))
+  if (::send(fd, request.data(), request.size(), MSG_NOSIGNAL) !=
+      static_cast<ssize_t>(request.size()))
     return Outcome::Closed;
   pollfd p{fd, POLLIN, 0};
   if (::poll(&p, 1, static_cast<int>(limit.count())) != 1) return Outcome::Hung;
@@ -141,13 +151,14 @@ Outcome Call(int fd, std::uint32_t code, const std::vector<std::uint8_t>& in, st
 // A client process: exchanges on random boards until the deadline, each
 // with a command byte of its own so that a reply meant for another client
 // shows. Writes its tally to `report` and exits.
-[[noreturn]] void RunClient(int index, const Options& options, const fs::path& dir, Clock::time_point end,
-                            int report) {
+[[noreturn]] void RunClient(int index, const Options& options, const fs::path& dir,
+                            Clock::time_point end, int report) {
   std::mt19937 random(static_cast<unsigned>(index * 7919 + 17));
   Tally tally;
   const std::uint8_t command = static_cast<std::uint8_t>(0x20 + index % 200);
   std::vector<int> fds(static_cast<std::size_t>(options.boards), -1);
-  const auto limit = std::chrono::duration_cast<std::chrono::milliseconds>(kDriverLimit + kHangMargin);
+  const auto limit =
+      std::chrono::duration_cast<std::chrono::milliseconds>(kDriverLimit + kHangMargin);
   while (Clock::now() < end) {
     const std::size_t board = random() % fds.size();
     int& fd = fds[board];
@@ -169,7 +180,8 @@ Outcome Call(int fd, std::uint32_t code, const std::vector<std::uint8_t>& in, st
     std::uint32_t status = 0;
     std::vector<std::uint8_t> output;
     const auto start = Clock::now();
-    const Outcome outcome = Call(fd, drv::IOCTL_VIO_BULK_EXCHANGE, block, Block::kSize, limit, &status, &output);
+    const Outcome outcome =
+        Call(fd, drv::IOCTL_VIO_BULK_EXCHANGE, block, Block::kSize, limit, &status, &output);
     tally.slowestMs = std::max(
         tally.slowestMs, std::chrono::duration<double, std::milli>(Clock::now() - start).count());
     if (outcome != Outcome::Reply) {
@@ -187,7 +199,8 @@ Outcome Call(int fd, std::uint32_t code, const std::vector<std::uint8_t>& in, st
       }
       continue;
     }
-    const bool whole = output.size() == Block::kSize && drv::LoadLe32(output.data() + Block::kInLength) >= 1;
+    const bool whole =
+        output.size() == Block::kSize && drv::LoadLe32(output.data() + Block::kInLength) >= 1;
     if (!whole || output[Block::kHeaderSize] != command)
       ++tally.crossed;
     else
@@ -196,9 +209,10 @@ Outcome Call(int fd, std::uint32_t code, const std::vector<std::uint8_t>& in, st
   for (int fd : fds)
     if (fd >= 0) ::close(fd);
   std::ostringstream text;
-  text << "exchanges " << tally.exchanges << "\ncrossed " << tally.crossed << "\nhung " << tally.hung
-       << "\nslowest " << tally.slowestMs << "\n";
-  for (const auto& [what, count] : tally.failures) text << "failure " << count << " " << what << "\n";
+  text << "exchanges " << tally.exchanges << "\ncrossed " << tally.crossed << "\nhung "
+       << tally.hung << "\nslowest " << tally.slowestMs << "\n";
+  for (const auto& [what, count] : tally.failures)
+    text << "failure " << count << " " << what << "\n";
   const std::string bytes = text.str();
   for (std::size_t sent = 0; sent < bytes.size();) {
     const ssize_t n = ::write(report, bytes.data() + sent, bytes.size() - sent);
@@ -224,8 +238,8 @@ std::optional<Sample> SampleOf(pid_t pid) {
     if (line.rfind("VmRSS:", 0) == 0) sample.residentKiB = std::atol(line.c_str() + 6);
   }
   std::error_code ec;
-  for (fs::directory_iterator it("/proc/" + std::to_string(pid) + "/fd", ec), last; !ec && it != last;
-       it.increment(ec))
+  for (fs::directory_iterator it("/proc/" + std::to_string(pid) + "/fd", ec), last;
+       !ec && it != last; it.increment(ec))
     ++sample.descriptors;
   return sample;
 }
@@ -237,8 +251,9 @@ bool Console(const fs::path& dir, int board, const char* word) {
   const std::string text = std::to_string(board) + "\n" + word + "\n";
   std::uint32_t status = 0;
   std::vector<std::uint8_t> output;
-  const Outcome outcome = Call(fd, drv::kSimConsoleCode, std::vector<std::uint8_t>(text.begin(), text.end()), 256,
-                               std::chrono::milliseconds(10000), &status, &output);
+  const Outcome outcome =
+      Call(fd, drv::kSimConsoleCode, std::vector<std::uint8_t>(text.begin(), text.end()), 256,
+           std::chrono::milliseconds(10000), &status, &output);
   ::close(fd);
   return outcome == Outcome::Reply && !drv::NtFailed(status) && !output.empty() && output[0] == '0';
 }
@@ -247,7 +262,8 @@ int ParseInt(const std::string& option, const char* text, int low, int high) {
   char* end = nullptr;
   const long value = std::strtol(text, &end, 10);
   if (end == text || *end != '\0' || value < low || value > high) {
-    std::fprintf(stderr, "vantrelio_soak: %s must be %d to %d, not '%s'\n", option.c_str(), low, high, text);
+    std::fprintf(stderr, "vantrelio_soak: %s must be %d to %d, not '%s'\n", option.c_str(), low,
+                 high, text);
     std::exit(2);
   }
   return static_cast<int>(value);
@@ -262,7 +278,8 @@ Options ParseOptions(int argc, char** argv) {
       std::exit(0);
     }
     if (i + 1 >= argc) {
-      std::fprintf(stderr, "vantrelio_soak: unknown option or missing value: %s\n%s", arg.c_str(), kUsage);
+      std::fprintf(stderr, "vantrelio_soak: unknown option or missing value: %s\n%s", arg.c_str(),
+                   kUsage);
       std::exit(2);
     }
     const char* value = argv[++i];
@@ -302,12 +319,14 @@ int main(int argc, char** argv) {
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 2, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   const std::string boards = std::to_string(options.boards);
-  std::vector<std::string> args{options.daemon, "--simulate", "--device-dir", dir.string(), "--boards", boards};
+  std::vector<std::string> args{options.daemon, "--simulate", "--device-dir",
+                                dir.string(),   "--boards",   boards};
   std::vector<char*> argvDaemon;
   for (auto& a : args) argvDaemon.push_back(a.data());
   argvDaemon.push_back(nullptr);
   pid_t daemon = 0;
-  if (posix_spawn(&daemon, options.daemon.c_str(), &actions, nullptr, argvDaemon.data(), environ) != 0) {
+  if (posix_spawn(&daemon, options.daemon.c_str(), &actions, nullptr, argvDaemon.data(), environ) !=
+      0) {
     std::fprintf(stderr, "vantrelio_soak: cannot run %s\n", options.daemon.c_str());
     return 1;
   }
@@ -345,7 +364,8 @@ int main(int argc, char** argv) {
 
   // Unplug and plug back random boards; sample the daemon meanwhile.
   std::mt19937 random(12345);
-  std::exponential_distribution<double> gap(options.replugSeconds > 0 ? 1.0 / options.replugSeconds : 1.0);
+  std::exponential_distribution<double> gap(options.replugSeconds > 0 ? 1.0 / options.replugSeconds
+                                                                      : 1.0);
   auto nextReplug = start + std::chrono::milliseconds(static_cast<long>(gap(random) * 1000));
   Sample peak;
   long earlyPeakKiB = 0, latePeakKiB = 0;
@@ -380,7 +400,8 @@ int main(int argc, char** argv) {
     std::string text;
     char buffer[4096];
     ssize_t n;
-    while ((n = ::read(reports[c], buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<std::size_t>(n));
+    while ((n = ::read(reports[c], buffer, sizeof buffer)) > 0)
+      text.append(buffer, static_cast<std::size_t>(n));
     ::close(reports[c]);
     int state = 0;
     ::waitpid(clients[c], &state, 0);
@@ -414,24 +435,32 @@ int main(int argc, char** argv) {
 
   const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
   // Growth: the second half's peak well above the second quarter's.
-  const bool grew = earlyPeakKiB > 0 && latePeakKiB > earlyPeakKiB + earlyPeakKiB * 3 / 10 + 16 * 1024;
-  std::printf("vantrelio soak: %.0f s, %d boards, %zu client processes, %d unplug/plug cycles (%d failed)\n",
-              seconds, options.boards, clients.size(), replugs, replugFailures);
+  const bool grew =
+      earlyPeakKiB > 0 && latePeakKiB > earlyPeakKiB + earlyPeakKiB * 3 / 10 + 16 * 1024;
+  std::printf(
+      "vantrelio soak: %.0f s, %d boards, %zu client processes, %d unplug/plug cycles (%d "
+      "failed)\n",
+      seconds, options.boards, clients.size(), replugs, replugFailures);
   std::printf("exchanges: %llu answered, %.0f per second; slowest %.0f ms\n",
-              static_cast<unsigned long long>(total.exchanges), static_cast<double>(total.exchanges) / seconds,
-              total.slowestMs);
+              static_cast<unsigned long long>(total.exchanges),
+              static_cast<double>(total.exchanges) / seconds, total.slowestMs);
   std::printf("failures by status:%s\n", total.failures.empty() ? " none" : "");
   for (const auto& [what, count] : total.failures)
     std::printf("  %-48s %llu\n", what.c_str(), static_cast<unsigned long long>(count));
-  std::printf("crossed replies: %llu; requests hung past %lld s: %llu\n",
-              static_cast<unsigned long long>(total.crossed),
-              static_cast<long long>(std::chrono::duration_cast<std::chrono::seconds>(kDriverLimit + kHangMargin).count()),
-              static_cast<unsigned long long>(total.hung));
-  std::printf("daemon peak: %ld threads, %ld descriptors, %.1f MiB resident "
-              "(second quarter %.1f MiB, second half %.1f MiB, at the end %.1f MiB)\n",
-              peak.threads, peak.descriptors, peak.residentKiB / 1024.0, earlyPeakKiB / 1024.0,
-              latePeakKiB / 1024.0, finalSample ? finalSample->residentKiB / 1024.0 : 0.0);
-  std::printf("daemon: %s\n", daemonDied ? "DIED during the run" : cleanStop ? "stopped cleanly" : "did not stop cleanly");
+  std::printf(
+      "crossed replies: %llu; requests hung past %lld s: %llu\n",
+      static_cast<unsigned long long>(total.crossed),
+      static_cast<long long>(
+          std::chrono::duration_cast<std::chrono::seconds>(kDriverLimit + kHangMargin).count()),
+      static_cast<unsigned long long>(total.hung));
+  std::printf(
+      "daemon peak: %ld threads, %ld descriptors, %.1f MiB resident "
+      "(second quarter %.1f MiB, second half %.1f MiB, at the end %.1f MiB)\n",
+      peak.threads, peak.descriptors, peak.residentKiB / 1024.0, earlyPeakKiB / 1024.0,
+      latePeakKiB / 1024.0, finalSample ? finalSample->residentKiB / 1024.0 : 0.0);
+  std::printf("daemon: %s\n", daemonDied  ? "DIED during the run"
+                              : cleanStop ? "stopped cleanly"
+                                          : "did not stop cleanly");
 
   const bool failed = total.crossed > 0 || total.hung > 0 || grew || daemonDied || !cleanStop;
   if (grew) std::printf("FAILED: the daemon's memory kept growing\n");

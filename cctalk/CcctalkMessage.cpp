@@ -55,7 +55,8 @@ CcctalkMessage::Result CcctalkMessage::assign(std::span<const std::uint8_t> raw)
 }
 
 bool CcctalkMessage::operator==(const CcctalkMessage& other) const {
-  return length_ == other.length_ && std::equal(bytes().begin(), bytes().end(), other.bytes().begin());
+  return length_ == other.length_ &&
+         std::equal(bytes().begin(), bytes().end(), other.bytes().begin());
 }
 
 void CcctalkMessage::appendError(std::string_view text) {
@@ -106,7 +107,8 @@ std::string CcctalkMessage::dump() const {
 
 CcctalkMessage CcctalkMessage::echo() const {
   CcctalkMessage message;
-  const std::size_t n = static_cast<std::size_t>(std::clamp<std::int32_t>(echoLength_, 0, static_cast<std::int32_t>(kMaximumLength)));
+  const std::size_t n = static_cast<std::size_t>(
+      std::clamp<std::int32_t>(echoLength_, 0, static_cast<std::int32_t>(kMaximumLength)));
   std::copy_n(echoBytes_.begin(), n, message.bytes_.begin());
   message.length_ = static_cast<std::uint32_t>(n);
   return message;

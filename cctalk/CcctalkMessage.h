@@ -34,15 +34,15 @@ class CcctalkMessage {
   // The platform's generic failure code E_FAIL (0x80004005), negative.
   static constexpr Result kFail = static_cast<Result>(0x80004005u);
 
-  static constexpr std::size_t kHeaderLength = 4;    // destination .. header
-  static constexpr std::size_t kMinimumLength = 5;   // header and checksum
+  static constexpr std::size_t kHeaderLength = 4;     // destination .. header
+  static constexpr std::size_t kMinimumLength = 5;    // header and checksum
   static constexpr std::size_t kMaximumLength = 260;  // 255 data bytes
   static constexpr std::size_t kMaximumData = 255;
   static constexpr std::size_t kDumpBytesPerLine = 16;
 
   // The time limits of receive(), in the board's time units.
-  static constexpr std::uint16_t kReplyTimeout = 50;   // the ccTalk page's reply
-  static constexpr std::uint16_t kEchoTimeout = 100;   // send()'s local echo
+  static constexpr std::uint16_t kReplyTimeout = 50;  // the ccTalk page's reply
+  static constexpr std::uint16_t kEchoTimeout = 100;  // send()'s local echo
 
   // receive() modes: a single time value reaching the limit ends the
   // receive (kSingleGap), or the sum of all of them (kTotalTime). Any other

@@ -10,7 +10,8 @@
 
 namespace {
 
-constexpr std::string_view kReceiveNoDevice = "CcctalkMessage::receive () { unable to access device }";
+constexpr std::string_view kReceiveNoDevice =
+    "CcctalkMessage::receive () { unable to access device }";
 constexpr std::string_view kReceiveFailed =
     "CcctalkMessage::receive () { Vantrel.ReceiveByteWithTimestamp (} = error:";
 constexpr std::string_view kNoPower = "CcctalkMessage::receive () { error: no 12V power } ";
@@ -18,7 +19,8 @@ constexpr std::string_view kClearFailed =
     "CcctalkMessage::ClearPort () { Vantrel.ReceiveByteWithTimestamp (} = error:";
 constexpr std::string_view kSendNoDevice = "CcctalkMessage::send () { unable to access device }";
 constexpr std::string_view kSendFailed = "CcctalkMessage::send () { Vantrel.Send (} = error:";
-constexpr std::string_view kEchoExpected = "CcctalkMessage::send () { error: local echo expected - ";
+constexpr std::string_view kEchoExpected =
+    "CcctalkMessage::send () { error: local echo expected - ";
 constexpr std::string_view kEchoDiffers = "received unequivalent data }";
 constexpr std::string_view kClose = " }";
 
@@ -39,7 +41,8 @@ std::string BoardError(std::string_view prefix, VantrelUSB* board) {
 
 }  // namespace
 
-CcctalkMessage::Result CcctalkMessage::ClearPort(VantrelUSB* board, _usbSerialPort port, int* drained) {
+CcctalkMessage::Result CcctalkMessage::ClearPort(VantrelUSB* board, _usbSerialPort port,
+                                                 int* drained) {
   if (board == nullptr) {
     appendError(kReceiveNoDevice);
     return kFail;

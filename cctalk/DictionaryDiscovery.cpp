@@ -11,7 +11,8 @@ namespace {
 
 bool HasXmlExtension(const fs::path& name) {
   std::string ext = name.extension().string();
-  std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  std::transform(ext.begin(), ext.end(), ext.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   return ext == ".xml";
 }
 
@@ -21,9 +22,12 @@ void Discover(const fs::path& folder, std::set<fs::path>& visited, std::vector<f
   if (ec || !visited.insert(identity).second) return;
 
   std::vector<fs::directory_entry> entries;
-  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) entries.push_back(*it);
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
+    entries.push_back(*it);
   std::sort(entries.begin(), entries.end(),
-            [](const fs::directory_entry& a, const fs::directory_entry& b) { return a.path().filename() < b.path().filename(); });
+            [](const fs::directory_entry& a, const fs::directory_entry& b) {
+              return a.path().filename() < b.path().filename();
+            });
 
   for (const auto& entry : entries) {
     const fs::path name = entry.path().filename();

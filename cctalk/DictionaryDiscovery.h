@@ -8,4 +8,5 @@
 // Searches the roots in turn. A folder met again (through a symbolic link,
 // or as a later root) is not searched twice. Names within a folder are taken
 // in sorted order, so the result does not depend on the file system.
-std::vector<std::filesystem::path> DiscoverDictionaryFiles(const std::vector<std::filesystem::path>& roots);
+std::vector<std::filesystem::path> DiscoverDictionaryFiles(
+    const std::vector<std::filesystem::path>& roots);

@@ -22,5 +22,7 @@ struct DictionaryItem {
   std::uint8_t variable = 0;  // never set by the reader
 
   // True for the record of a command (what BuildCommand looks for).
-  bool IsCommandRecord() const { return kind == kRecord && owner != nullptr && owner->isReply == 0; }
+  bool IsCommandRecord() const {
+    return kind == kRecord && owner != nullptr && owner->isReply == 0;
+  }
 };

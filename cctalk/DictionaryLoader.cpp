@@ -37,18 +37,25 @@ void DictionaryStore::Truncate(std::size_t count) {
 
 namespace {
 
-std::string LoadError(const std::string& path) { return "Error: unable to load XML:'" + path + "'"; }
+std::string LoadError(const std::string& path) {
+  return "Error: unable to load XML:'" + path + "'";
+}
 
-DictionaryNode ErrorNode(std::string text) { return DictionaryNode{std::move(text), nullptr, false, {}}; }
+DictionaryNode ErrorNode(std::string text) {
+  return DictionaryNode{std::move(text), nullptr, false, {}};
+}
 
 // The first descendant element with this name, in document order.
 pugi::xml_node FirstDescendant(pugi::xml_node node, const char* name) {
-  return node.find_node([name](pugi::xml_node n) { return n.type() == pugi::node_element && std::strcmp(n.name(), name) == 0; });
+  return node.find_node([name](pugi::xml_node n) {
+    return n.type() == pugi::node_element && std::strcmp(n.name(), name) == 0;
+  });
 }
 
 std::vector<pugi::xml_node> Descendants(pugi::xml_node node, const char* name) {
   std::vector<pugi::xml_node> found;
-  for (const auto& selected : node.select_nodes((std::string(".//") + name).c_str())) found.push_back(selected.node());
+  for (const auto& selected : node.select_nodes((std::string(".//") + name).c_str()))
+    found.push_back(selected.node());
   return found;
 }
 
@@ -67,7 +74,8 @@ class Budget {
   void Spend(std::size_t items, std::size_t textBytes) {
     items_ += items;
     textBytes_ += textBytes;
-    if (items_ > kMaxDictionaryItems) throw Exceeded{"more than " + std::to_string(kMaxDictionaryItems) + " items"};
+    if (items_ > kMaxDictionaryItems)
+      throw Exceeded{"more than " + std::to_string(kMaxDictionaryItems) + " items"};
     if (textBytes_ > kMaxDictionaryTextBytes)
       throw Exceeded{"more than " + std::to_string(kMaxDictionaryTextBytes) + " bytes of text"};
   }
@@ -79,7 +87,8 @@ class Budget {
 
 class BranchBuilder {
  public:
-  BranchBuilder(const std::string& path, DictionaryStore& store, std::vector<DictionaryNode>& errors)
+  BranchBuilder(const std::string& path, DictionaryStore& store,
+                std::vector<DictionaryNode>& errors)
       : path_(path), store_(store), errors_(errors) {}
 
   Budget& Spent() { return budget_; }
@@ -88,12 +97,14 @@ class BranchBuilder {
     IndexResponseHeaders(dictionary);
     DictionaryNode top = Node("Transaction Dictionary: '" + path_ + "'", nullptr, true);
     top.children.push_back(Node("Type = " + std::string(dictionary.attribute("type").value())));
-    top.children.push_back(Node("Version = " + std::string(dictionary.attribute("version").value())));
+    top.children.push_back(
+        Node("Version = " + std::string(dictionary.attribute("version").value())));
     if (!HasAttribute(dictionary, "type") || !HasAttribute(dictionary, "version"))
       Unsupported("Transaction_Dictionary without type or version");
 
     DictionaryNode transactions = Node("Transactions", nullptr, true);
-    for (pugi::xml_node transaction : Descendants(dictionary, "Transaction")) AddTransaction(transaction, transactions);
+    for (pugi::xml_node transaction : Descendants(dictionary, "Transaction"))
+      AddTransaction(transaction, transactions);
     // Descending codes; equal codes keep the order in which they were read.
     std::stable_sort(transactions.children.begin(), transactions.children.end(),
                      [](const DictionaryNode& a, const DictionaryNode& b) {
@@ -136,7 +147,8 @@ class BranchBuilder {
   void IndexResponseHeaders(pugi::xml_node dictionary) {
     responseHeaders_.clear();
     for (pugi::xml_node header : Descendants(dictionary, "Response_Header"))
-      if (HasAttribute(header, "code")) responseHeaders_.emplace(header.attribute("code").value(), header);
+      if (HasAttribute(header, "code"))
+        responseHeaders_.emplace(header.attribute("code").value(), header);
   }
 
   void AddTransaction(pugi::xml_node transaction, DictionaryNode& transactions) {
@@ -154,7 +166,8 @@ class BranchBuilder {
     DictionaryItem* command = Record(code);
     DictionaryNode item = Node("Command [" + code + "] = " + FirstChildText(header), command);
 
-    if (const pugi::xml_node data = FirstDescendant(transaction, "Transmit_Data"); data && data.first_child())
+    if (const pugi::xml_node data = FirstDescendant(transaction, "Transmit_Data");
+        data && data.first_child())
       TakeData(data, command, 0, item);
     if (const pugi::xml_node description = FirstDescendant(transaction, "Transmit_Description");
         description && description.first_child())
@@ -175,15 +188,16 @@ class BranchBuilder {
     }
     const std::string code = receive.attribute("code").value();
     DictionaryItem* reply = Record(code);
-    DictionaryNode item =
-        Node("Response [" + code + "]: " + FirstChildText(receive), Item(reply, DictionaryItem::kReplyItem, 0));
+    DictionaryNode item = Node("Response [" + code + "]: " + FirstChildText(receive),
+                               Item(reply, DictionaryItem::kReplyItem, 0));
     if (const auto found = responseHeaders_.find(code); found != responseHeaders_.end()) {
       const pugi::xml_node data = found->second.next_sibling();
       if (!data) {
         Unsupported("Response_Header " + code + " without its data");
       } else {
         if (data.first_child()) TakeData(data, reply, 1, item);
-        if (const pugi::xml_node description = data.next_sibling(); description && description.first_child())
+        if (const pugi::xml_node description = data.next_sibling();
+            description && description.first_child())
           TakeDescription(description, reply);
       }
     }
@@ -197,9 +211,10 @@ class BranchBuilder {
     }
     const std::string code = header.attribute("code").value();
     DictionaryItem* reply = Record(code);
-    DictionaryNode item =
-        Node("Response [" + code + "]: " + FirstChildText(header), Item(reply, DictionaryItem::kReplyItem, 0), true);
-    if (const pugi::xml_node data = FirstDescendant(receive, "Receive_Data"); data && data.first_child())
+    DictionaryNode item = Node("Response [" + code + "]: " + FirstChildText(header),
+                               Item(reply, DictionaryItem::kReplyItem, 0), true);
+    if (const pugi::xml_node data = FirstDescendant(receive, "Receive_Data");
+        data && data.first_child())
       TakeData(data, reply, 1, item);
     if (const pugi::xml_node description = FirstDescendant(receive, "Receive_Description");
         description && description.first_child())
@@ -209,7 +224,8 @@ class BranchBuilder {
 
   // Fills the record's data texts from an element with a length and a text
   // and adds the data item under `parent`.
-  void TakeData(pugi::xml_node data, DictionaryItem* record, std::uint8_t isReply, DictionaryNode& parent) {
+  void TakeData(pugi::xml_node data, DictionaryItem* record, std::uint8_t isReply,
+                DictionaryNode& parent) {
     if (!HasAttribute(data, "length")) {
       Unsupported(std::string(data.name()) + " without length");
       return;
@@ -245,7 +261,8 @@ unsigned Depth(const pugi::xml_document& document) {
 
 }  // namespace
 
-std::vector<DictionaryNode> LoadDictionaryBuffer(const void* data, std::size_t size, const std::string& shownPath,
+std::vector<DictionaryNode> LoadDictionaryBuffer(const void* data, std::size_t size,
+                                                 const std::string& shownPath,
                                                  DictionaryStore& store) {
   std::vector<DictionaryNode> result;
   if (size > kMaxDictionaryBytes) {
@@ -258,8 +275,9 @@ std::vector<DictionaryNode> LoadDictionaryBuffer(const void* data, std::size_t s
     return result;
   }
   if (Depth(document) > kMaxDictionaryDepth) {
-    result.push_back(ErrorNode("Error: unsupported dictionary:'" + shownPath + "' { nested deeper than " +
-                               std::to_string(kMaxDictionaryDepth) + " levels }"));
+    result.push_back(ErrorNode("Error: unsupported dictionary:'" + shownPath +
+                               "' { nested deeper than " + std::to_string(kMaxDictionaryDepth) +
+                               " levels }"));
     return result;
   }
   std::vector<DictionaryNode> errors;
@@ -273,7 +291,8 @@ std::vector<DictionaryNode> LoadDictionaryBuffer(const void* data, std::size_t s
     result.clear();
     errors.clear();
     store.Truncate(recordsBefore);
-    result.push_back(ErrorNode("Error: unsupported dictionary:'" + shownPath + "' { " + exceeded.what + " }"));
+    result.push_back(
+        ErrorNode("Error: unsupported dictionary:'" + shownPath + "' { " + exceeded.what + " }"));
     return result;
   } catch (const std::exception&) {
     // Out of memory in the middle of a file: show that it could not be read.
@@ -286,17 +305,20 @@ std::vector<DictionaryNode> LoadDictionaryBuffer(const void* data, std::size_t s
   return result;
 }
 
-std::vector<DictionaryNode> LoadDictionaryFile(const std::filesystem::path& path, DictionaryStore& store) {
+std::vector<DictionaryNode> LoadDictionaryFile(const std::filesystem::path& path,
+                                               DictionaryStore& store) {
   const std::string shown = path.string();
   std::error_code ec;
   // Only plain files: a device or a pipe named *.xml could block or never end.
-  const auto size = std::filesystem::is_regular_file(path, ec) ? std::filesystem::file_size(path, ec) : 0;
+  const auto size =
+      std::filesystem::is_regular_file(path, ec) ? std::filesystem::file_size(path, ec) : 0;
   if (ec || !std::filesystem::is_regular_file(path, ec) || size > kMaxDictionaryBytes)
     return {ErrorNode(LoadError(shown))};
   try {
     std::ifstream file(path, std::ios::binary);
     std::string bytes(static_cast<std::size_t>(size), '\0');
-    if (!file.read(bytes.data(), static_cast<std::streamsize>(bytes.size()))) return {ErrorNode(LoadError(shown))};
+    if (!file.read(bytes.data(), static_cast<std::streamsize>(bytes.size())))
+      return {ErrorNode(LoadError(shown))};
     return LoadDictionaryBuffer(bytes.data(), bytes.size(), shown, store);
   } catch (const std::bad_alloc&) {
     return {ErrorNode(LoadError(shown))};

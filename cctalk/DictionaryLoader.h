@@ -44,8 +44,10 @@ inline constexpr std::size_t kMaxDictionaryTextBytes = 16u * 1024u * 1024u;
 
 // The top-level items for one file: one branch per Transaction_Dictionary,
 // then an error item for each part that could not be read.
-std::vector<DictionaryNode> LoadDictionaryFile(const std::filesystem::path& path, DictionaryStore& store);
+std::vector<DictionaryNode> LoadDictionaryFile(const std::filesystem::path& path,
+                                               DictionaryStore& store);
 
 // The same for a file already in memory; `shownPath` names it in the items.
 std::vector<DictionaryNode> LoadDictionaryBuffer(const void* data, std::size_t size,
-                                                 const std::string& shownPath, DictionaryStore& store);
+                                                 const std::string& shownPath,
+                                                 DictionaryStore& store);

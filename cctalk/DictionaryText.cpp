@@ -17,8 +17,9 @@ SplitText SplitDictionaryText(std::string_view text) {
   // layout's line breaks and indentation, which are not part of it.
   constexpr std::string_view kSpace = " \t\r\n";
   const auto first = text.find_first_not_of(kSpace);
-  text = first == std::string_view::npos ? std::string_view{}
-                                         : text.substr(first, text.find_last_not_of(kSpace) - first + 1);
+  text = first == std::string_view::npos
+             ? std::string_view{}
+             : text.substr(first, text.find_last_not_of(kSpace) - first + 1);
   std::vector<std::string_view> lines;
   std::size_t start = 0;
   while (start < text.size()) {

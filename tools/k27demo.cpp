@@ -11,7 +11,8 @@
 namespace {
 
 void PrintText(const char* label, const unsigned char* text, std::size_t room) {
-  std::printf("%-16s %.*s\n", label, static_cast<int>(strnlen(reinterpret_cast<const char*>(text), room)),
+  std::printf("%-16s %.*s\n", label,
+              static_cast<int>(strnlen(reinterpret_cast<const char*>(text), room)),
               reinterpret_cast<const char*>(text));
 }
 
@@ -67,9 +68,10 @@ bool SerialLoopback(VantrelUSB& board) {
 
 int main(int argc, char** argv) {
   if (argc > 1 && std::strcmp(argv[1], "--help") == 0) {
-    std::puts("usage: k27demo [DEVICE-INDEX]\n"
-              "Connects to a K27 board through the vantrelio daemon and prints its versions,\n"
-              "its EEPROM geometry and the first 64 public EEPROM bytes.");
+    std::puts(
+        "usage: k27demo [DEVICE-INDEX]\n"
+        "Connects to a K27 board through the vantrelio daemon and prints its versions,\n"
+        "its EEPROM geometry and the first 64 public EEPROM bytes.");
     return 0;
   }
   const int index = argc > 1 ? std::atoi(argv[1]) : 0;

@@ -49,7 +49,8 @@ int main(int argc, char** argv) {
       if (arg == "--device-dir") {
         deviceDir = value;
       } else {
-        if (value.empty() || value.size() > 2 || value.find_first_not_of("0123456789") != std::string::npos)
+        if (value.empty() || value.size() > 2 ||
+            value.find_first_not_of("0123456789") != std::string::npos)
           return UsageError("--board needs a board number");
         board = value;
       }

@@ -152,8 +152,8 @@ TEST_F(BoardOnSimTest, CcTalkSimplePollIsEchoedAndAnswered) {
     heard.push_back(byte);
   }
   // The host's own frame first (the bus echo), then the device's ACK.
-  EXPECT_EQ(heard, (std::vector<unsigned char>{0x02, 0x00, 0x01, 0xFE, 0xFF,
-                                               0x01, 0x00, 0x02, 0x00, 0xFD}));
+  EXPECT_EQ(heard, (std::vector<unsigned char>{0x02, 0x00, 0x01, 0xFE, 0xFF, 0x01, 0x00, 0x02, 0x00,
+                                               0xFD}));
 }
 
 TEST_F(BoardOnSimTest, PolledMessagesCollectTheDevicesAnswers) {
@@ -222,8 +222,7 @@ TEST_F(BoardOnSimTest, SpiEchoesAndSecFramesArriveWhole) {
   const auto transfers = Sim().SpiTransfers();
   ASSERT_FALSE(transfers.empty());
   EXPECT_EQ(transfers.back().sendBits, 48);
-  EXPECT_EQ(transfers.back().data,
-            (std::vector<std::uint8_t>{0x11, 0x22, 0x02, 0x01, 0x02, 0x38}));
+  EXPECT_EQ(transfers.back().data, (std::vector<std::uint8_t>{0x11, 0x22, 0x02, 0x01, 0x02, 0x38}));
   ASSERT_NE(board_.DisableSPI(), 0);
   EXPECT_FALSE(Sim().SpiEnabled());
 }

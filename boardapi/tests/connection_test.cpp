@@ -106,7 +106,7 @@ TEST(ConnectionTest, AssignedObjectsShareOneContext) {
   EXPECT_EQ(second.GetLastError(), USB_MESSAGE_I2C_ERROR);
   EXPECT_NE(second.Get8051Version(text), 0);
   VantrelUSB& same = second;
-  second = same;  // assigned to itself: the context is kept
+  second = same;         // assigned to itself: the context is kept
   third = VantrelUSB();  // third drops the shared context for a new one
   EXPECT_EQ(second.GetLastError(), USB_MESSAGE_I2C_ERROR);
 }

@@ -67,7 +67,10 @@ TEST(ProbeTest, FourKilobytePartIsTakenFromItsFirstWrap) {
 class EepromTest : public ::testing::Test {
  protected:
   EepromTest() : bus_({WithEeprom(32768)}) {}
-  void SetUp() override { ASSERT_NE(board_.init(0), 0); bus_.ClearLog(); }
+  void SetUp() override {
+    ASSERT_NE(board_.init(0), 0);
+    bus_.ClearLog();
+  }
   SimBus bus_;
   VantrelUSB board_;
 };
@@ -183,7 +186,10 @@ TEST_F(EepromRestoreTest, BoardLeftWithATrialGeometryTakesNoTransfer) {
 class SramTest : public ::testing::Test {
  protected:
   SramTest() : bus_({k27sim::SimBoardOptions{}}) {}
-  void SetUp() override { ASSERT_NE(board_.init(0), 0); bus_.ClearLog(); }
+  void SetUp() override {
+    ASSERT_NE(board_.init(0), 0);
+    bus_.ClearLog();
+  }
   SimBus bus_;
   VantrelUSB board_;
 };

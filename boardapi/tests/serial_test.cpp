@@ -202,8 +202,8 @@ CCTalkConfig SimplePollConfig() {
 TEST_F(SerialTest, CcTalkPollConfigurationCrossesItsOptionBytes) {
   CCTalkConfig config = SimplePollConfig();
   ASSERT_NE(board_.ConfigureCCTalkPort(USB_SERIAL_PORT_A, &config), 0);
-  Bytes expected = {0x67, 1, 2, 4, 1, 1, 5, 50, 0x77, 0x88, 0x99, 0xAA, 5, 6,
-                    2, 0, 1, 254, 255, 2, 1, 1, 229, 7, 16};
+  Bytes expected = {0x67, 1, 2, 4, 1,   1,   5, 50, 0x77, 0x88, 0x99, 0xAA, 5,
+                    6,    2, 0, 1, 254, 255, 2, 1,  1,    229,  7,    16};
   EXPECT_EQ(Only(3), expected);
 
   script_->Clear();
@@ -217,9 +217,10 @@ TEST_F(SerialTest, CcTalkPollConfigurationCrossesItsOptionBytes) {
   config.firstMessage[1] = 21;  // 26 bytes
   EXPECT_EQ(board_.ConfigureCCTalkPort(USB_SERIAL_PORT_A, &config), 0);
   EXPECT_EQ(board_.GetLastError(), USB_MESSAGE_PARAMETER_OUT_OF_RANGE);
-  for (auto change : {+[](CCTalkConfig& c) { c.slot = 4; }, +[](CCTalkConfig& c) { c.mode = 4; },
-                      +[](CCTalkConfig& c) { c.mode = -1; }, +[](CCTalkConfig& c) { c.option2 = 5; },
-                      +[](CCTalkConfig& c) { c.pollTime = -10; }}) {
+  for (auto change :
+       {+[](CCTalkConfig& c) { c.slot = 4; }, +[](CCTalkConfig& c) { c.mode = 4; },
+        +[](CCTalkConfig& c) { c.mode = -1; }, +[](CCTalkConfig& c) { c.option2 = 5; },
+        +[](CCTalkConfig& c) { c.pollTime = -10; }}) {
     config = SimplePollConfig();
     change(config);
     EXPECT_EQ(board_.ConfigureCCTalkPort(USB_SERIAL_PORT_A, &config), 0);

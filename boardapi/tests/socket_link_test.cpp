@@ -54,7 +54,8 @@ class SocketLinkTest : public ::testing::Test {
     char pattern[] = "/tmp/k27-link-XXXXXX";
     ASSERT_NE(::mkdtemp(pattern), nullptr);
     dir_ = pattern;
-    server_ = std::make_unique<drv::ControlServer>(dir_, std::vector<drv::ControlHandler*>{&handler_});
+    server_ =
+        std::make_unique<drv::ControlServer>(dir_, std::vector<drv::ControlHandler*>{&handler_});
     server_->Start();
     link_ = SocketDeviceLink::Connect(server_->SocketPath(0).string());
     ASSERT_TRUE(link_);
@@ -77,9 +78,9 @@ TEST_F(SocketLinkTest, InDirectCodesCarryTheirOutputBufferToTheDriver) {
   const Bytes pipe = {3, 0, 0, 0};
   const Bytes address = {0x00, 0x08};
   const Bytes setup = {0, 2, 0, 0, 0x51, 0, 0x34, 0x12, 0, 0};
-  for (const auto& [code, in] : {std::pair{drv::IOCTL_VIO_PIPE_WRITE, pipe},
-                                 std::pair{drv::IOCTL_VIO_DOWNLOAD_AT, address},
-                                 std::pair{drv::IOCTL_VIO_CONTROL_REQUEST, setup}}) {
+  for (const auto& [code, in] :
+       {std::pair{drv::IOCTL_VIO_PIPE_WRITE, pipe}, std::pair{drv::IOCTL_VIO_DOWNLOAD_AT, address},
+        std::pair{drv::IOCTL_VIO_CONTROL_REQUEST, setup}}) {
     Bytes data(130);
     for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i * 7 + 1);
     const Bytes sent = data;

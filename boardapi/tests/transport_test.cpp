@@ -110,9 +110,9 @@ TEST_F(ReplyCheckOrderTest, FirstFailedCheckNamesTheFailure) {
     Bytes reply;
     usbErrorCode expected;
   } cases[] = {
-      {{0x07, 3}, USB_DEVICE_RESPONSE_ERROR},      // wrong echo and a failure status
+      {{0x07, 3}, USB_DEVICE_RESPONSE_ERROR},  // wrong echo and a failure status
       {{0x07, 0xEE, 1, 2}, USB_DEVICE_RESPONSE_ERROR},
-      {{0x07}, USB_DEVICE_BYTE_COUNT_ERROR},       // short, and its only byte wrong
+      {{0x07}, USB_DEVICE_BYTE_COUNT_ERROR},  // short, and its only byte wrong
       {{}, USB_DEVICE_BYTE_COUNT_ERROR},
   };
   for (const Case& c : cases) {

@@ -29,7 +29,8 @@ Bytes Of(const CcctalkMessage& m) { return Bytes(m.bytes().begin(), m.bytes().en
 // The library keeps the last timestamped reply per board slot in shared
 // memory; each test starts with it empty.
 void EmptySharedReceiveBuffer() {
-  auto* record = vantrel::shared::Record(vantrel::shared::State().buffers, vantrel::shared::kReceiveBufferSize, 0);
+  auto* record = vantrel::shared::Record(vantrel::shared::State().buffers,
+                                         vantrel::shared::kReceiveBufferSize, 0);
   record[0] = record[1] = 0;
 }
 
@@ -63,7 +64,8 @@ TEST_F(CcctalkScriptedTest, ReceiveStopsAtTheFrameLengthFromItsDataCount) {
   Poll(Bytes(pairs.begin() + 20, pairs.end()));
 
   CcctalkMessage m;
-  EXPECT_EQ(m.receive(&board_, USB_SERIAL_PORT_B, CcctalkMessage::kReplyTimeout, CcctalkMessage::kSingleGap, false),
+  EXPECT_EQ(m.receive(&board_, USB_SERIAL_PORT_B, CcctalkMessage::kReplyTimeout,
+                      CcctalkMessage::kSingleGap, false),
             CcctalkMessage::kOk);
   EXPECT_EQ(m.length(), 15u);
   EXPECT_TRUE(m == reply);
@@ -82,7 +84,8 @@ TEST_F(CcctalkScriptedTest, SingleGapLimitEndsOnATimeValueOfFifty) {
   // 49 does not end the receive; 50 does, and its byte is not counted.
   Poll({0x01, 0, 0x00, 49, 0x02, 50, 0x03, 1});
   CcctalkMessage m;
-  EXPECT_EQ(m.receive(&board_, USB_SERIAL_PORT_B, 50, CcctalkMessage::kSingleGap, false), CcctalkMessage::kOk);
+  EXPECT_EQ(m.receive(&board_, USB_SERIAL_PORT_B, 50, CcctalkMessage::kSingleGap, false),
+            CcctalkMessage::kOk);
   EXPECT_EQ(Of(m), (Bytes{0x01, 0x00}));
   EXPECT_EQ(m.elapsed(), 99u);
   EXPECT_EQ(m.validate(), CcctalkMessage::kFail);
@@ -92,14 +95,16 @@ TEST_F(CcctalkScriptedTest, SingleGapLimitEndsOnATimeValueOfFifty) {
   Poll({0x01, 3});
   Poll({60});
   CcctalkMessage idle;
-  EXPECT_EQ(idle.receive(&board_, USB_SERIAL_PORT_B, 50, CcctalkMessage::kSingleGap, false), CcctalkMessage::kOk);
+  EXPECT_EQ(idle.receive(&board_, USB_SERIAL_PORT_B, 50, CcctalkMessage::kSingleGap, false),
+            CcctalkMessage::kOk);
   EXPECT_EQ(Of(idle), (Bytes{0x01}));
 }
 
 TEST_F(CcctalkScriptedTest, TotalTimeLimitAddsTheValuesUp) {
   Poll({0x01, 30, 0x00, 30, 0x02, 30});
   CcctalkMessage m;
-  EXPECT_EQ(m.receive(&board_, USB_SERIAL_PORT_B, 80, CcctalkMessage::kTotalTime, false), CcctalkMessage::kOk);
+  EXPECT_EQ(m.receive(&board_, USB_SERIAL_PORT_B, 80, CcctalkMessage::kTotalTime, false),
+            CcctalkMessage::kOk);
   EXPECT_EQ(Of(m), (Bytes{0x01, 0x00}));
   EXPECT_EQ(m.elapsed(), 90u);
 
@@ -108,7 +113,8 @@ TEST_F(CcctalkScriptedTest, TotalTimeLimitAddsTheValuesUp) {
   EmptySharedReceiveBuffer();
   for (int i = 0; i < 300; ++i) Poll({255});
   CcctalkMessage patient;
-  EXPECT_EQ(patient.receive(&board_, USB_SERIAL_PORT_B, 0, CcctalkMessage::kSingleGap, false), CcctalkMessage::kOk);
+  EXPECT_EQ(patient.receive(&board_, USB_SERIAL_PORT_B, 0, CcctalkMessage::kSingleGap, false),
+            CcctalkMessage::kOk);
   EXPECT_EQ(patient.length(), 0u);
   EXPECT_EQ(patient.elapsed(), 65535u);
   EXPECT_EQ(Polls(), 1u + 257u);
@@ -117,7 +123,8 @@ TEST_F(CcctalkScriptedTest, TotalTimeLimitAddsTheValuesUp) {
 TEST_F(CcctalkScriptedTest, PowerCheckOnlyLooksAtTheFirstPoll) {
   Poll({5});
   CcctalkMessage dead;
-  EXPECT_EQ(dead.receive(&board_, USB_SERIAL_PORT_B, 100, CcctalkMessage::kSingleGap, true), CcctalkMessage::kFail);
+  EXPECT_EQ(dead.receive(&board_, USB_SERIAL_PORT_B, 100, CcctalkMessage::kSingleGap, true),
+            CcctalkMessage::kFail);
   EXPECT_EQ(dead.errorText(), kNoPower);
   EXPECT_EQ(Polls(), 1u);
 
@@ -127,7 +134,8 @@ TEST_F(CcctalkScriptedTest, PowerCheckOnlyLooksAtTheFirstPoll) {
   Poll({0x02, 200});
   Poll({100});
   CcctalkMessage alive;
-  EXPECT_EQ(alive.receive(&board_, USB_SERIAL_PORT_B, 100, CcctalkMessage::kSingleGap, true), CcctalkMessage::kOk);
+  EXPECT_EQ(alive.receive(&board_, USB_SERIAL_PORT_B, 100, CcctalkMessage::kSingleGap, true),
+            CcctalkMessage::kOk);
   EXPECT_EQ(Of(alive), (Bytes{0x02}));
   EXPECT_EQ(alive.elapsed(), 100u);
   EXPECT_EQ(alive.errorText(), "none");
@@ -137,24 +145,29 @@ TEST_F(CcctalkScriptedTest, BoardFailuresAndNoBoardAreReported) {
   // The scripted board's default reply carries no value at all, which the
   // library refuses.
   CcctalkMessage m;
-  EXPECT_EQ(m.receive(&board_, USB_SERIAL_PORT_B, 50, CcctalkMessage::kSingleGap, false), CcctalkMessage::kFail);
+  EXPECT_EQ(m.receive(&board_, USB_SERIAL_PORT_B, 50, CcctalkMessage::kSingleGap, false),
+            CcctalkMessage::kFail);
   EXPECT_EQ(m.errorText(),
-            "CcctalkMessage::receive () { Vantrel.ReceiveByteWithTimestamp (} = error:USB_DEVICE_BYTE_COUNT_ERROR }");
+            "CcctalkMessage::receive () { Vantrel.ReceiveByteWithTimestamp (} = "
+            "error:USB_DEVICE_BYTE_COUNT_ERROR }");
   CcctalkMessage clear;
   EXPECT_EQ(clear.ClearPort(&board_, USB_SERIAL_PORT_B), CcctalkMessage::kFail);
   EXPECT_EQ(clear.errorText(),
-            "CcctalkMessage::ClearPort () { Vantrel.ReceiveByteWithTimestamp (} = error:USB_DEVICE_BYTE_COUNT_ERROR }");
+            "CcctalkMessage::ClearPort () { Vantrel.ReceiveByteWithTimestamp (} = "
+            "error:USB_DEVICE_BYTE_COUNT_ERROR }");
   script_->Reply(kPortBChannel, 0x62, {0x62, 0x03});
   CcctalkMessage sent;
   sent.build(2, 0, 1, 254);
   EXPECT_EQ(sent.send(&board_, USB_SERIAL_PORT_B), CcctalkMessage::kFail);
-  EXPECT_EQ(sent.errorText(), "CcctalkMessage::send () { Vantrel.Send (} = error:USB_MESSAGE_EXECUTION_FAILURE }");
+  EXPECT_EQ(sent.errorText(),
+            "CcctalkMessage::send () { Vantrel.Send (} = error:USB_MESSAGE_EXECUTION_FAILURE }");
 
   CcctalkMessage none;
   EXPECT_EQ(none.ClearPort(nullptr, USB_SERIAL_PORT_B), CcctalkMessage::kFail);
   EXPECT_EQ(none.receive(nullptr, USB_SERIAL_PORT_B, 50, 0, false), CcctalkMessage::kFail);
-  EXPECT_EQ(none.errorText(), "CcctalkMessage::receive () { unable to access device }"
-                              "CcctalkMessage::receive () { unable to access device }");
+  EXPECT_EQ(none.errorText(),
+            "CcctalkMessage::receive () { unable to access device }"
+            "CcctalkMessage::receive () { unable to access device }");
   EXPECT_EQ(none.send(nullptr, USB_SERIAL_PORT_B), CcctalkMessage::kFail);
   const std::string sendText = "CcctalkMessage::send () { unable to access device }";
   ASSERT_GT(none.errorText().size(), sendText.size());
@@ -204,7 +217,8 @@ TEST_F(CcctalkSimTest, SimplePollIsEchoedAndAcknowledged) {
   EXPECT_TRUE(m.echo() == m);
   EXPECT_EQ(bus_.Board().SentBytes(k27sim::kPortB), (Bytes{0x02, 0x00, 0x01, 0xFE, 0xFF}));
 
-  ASSERT_EQ(m.receive(&board_, USB_SERIAL_PORT_B, CcctalkMessage::kReplyTimeout, CcctalkMessage::kSingleGap, false),
+  ASSERT_EQ(m.receive(&board_, USB_SERIAL_PORT_B, CcctalkMessage::kReplyTimeout,
+                      CcctalkMessage::kSingleGap, false),
             CcctalkMessage::kOk);
   EXPECT_EQ(Of(m), (Bytes{0x01, 0x00, 0x02, 0x00, 0xFD}));
   EXPECT_EQ(m.validate(), CcctalkMessage::kOk);
@@ -218,7 +232,8 @@ TEST_F(CcctalkSimTest, FrameForAnotherAddressTimesOutEmpty) {
   CcctalkMessage m;
   m.build(9, 0, 1, 254);
   ASSERT_EQ(m.send(&board_, USB_SERIAL_PORT_B), CcctalkMessage::kOk) << m.errorText();
-  EXPECT_EQ(m.receive(&board_, USB_SERIAL_PORT_B, CcctalkMessage::kReplyTimeout, CcctalkMessage::kSingleGap, false),
+  EXPECT_EQ(m.receive(&board_, USB_SERIAL_PORT_B, CcctalkMessage::kReplyTimeout,
+                      CcctalkMessage::kSingleGap, false),
             CcctalkMessage::kOk);
   EXPECT_EQ(m.length(), 0u);
   EXPECT_EQ(m.validate(), CcctalkMessage::kFail);
@@ -260,8 +275,8 @@ TEST_F(CcctalkSimTest, BusWithoutPowerFailsTheEchoAndKeepsEveryEchoError) {
   ASSERT_EQ(text.substr(text.size() - 2), " }");
   // The shared echo message's history, which ends with this failure: the
   // no-12V text with its trailing blank, so two blanks stand before "}".
-  const std::string history =
-      text.substr(std::string(kEchoExpected).size(), text.size() - std::string(kEchoExpected).size() - 2);
+  const std::string history = text.substr(std::string(kEchoExpected).size(),
+                                          text.size() - std::string(kEchoExpected).size() - 2);
   ASSERT_GE(history.size(), std::string(kNoPower).size());
   EXPECT_EQ(history.substr(history.size() - std::string(kNoPower).size()), kNoPower);
   EXPECT_EQ(text.substr(text.size() - 3), "  }");

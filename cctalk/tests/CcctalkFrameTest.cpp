@@ -35,14 +35,16 @@ TEST(CcctalkFrame, BuildFillsHeaderDataAndChecksum) {
   const std::array<std::uint8_t, 2> inhibit{0xFF, 0x7F};
   CcctalkMessage modify;
   modify.build(2, 2, 1, 231, inhibit);
-  EXPECT_EQ(Of(modify), (Bytes{2, 2, 1, 231, 0xFF, 0x7F, static_cast<std::uint8_t>(-(2 + 2 + 1 + 231 + 0xFF + 0x7F))}));
+  EXPECT_EQ(Of(modify), (Bytes{2, 2, 1, 231, 0xFF, 0x7F,
+                               static_cast<std::uint8_t>(-(2 + 2 + 1 + 231 + 0xFF + 0x7F))}));
   EXPECT_EQ(modify.validate(), CcctalkMessage::kOk);
 
   // Fewer data bytes than the count: the rest are zeros, nothing is read
   // beyond what was given.
   CcctalkMessage shortData;
   shortData.build(3, 4, 1, 10, std::span<const std::uint8_t>(inhibit).first(1));
-  EXPECT_EQ(Of(shortData), (Bytes{3, 4, 1, 10, 0xFF, 0, 0, 0, static_cast<std::uint8_t>(-(3 + 4 + 1 + 10 + 0xFF))}));
+  EXPECT_EQ(Of(shortData), (Bytes{3, 4, 1, 10, 0xFF, 0, 0, 0,
+                                  static_cast<std::uint8_t>(-(3 + 4 + 1 + 10 + 0xFF))}));
 }
 
 TEST(CcctalkFrame, SetDataKeepsAddressesAndHeader) {
@@ -50,7 +52,8 @@ TEST(CcctalkFrame, SetDataKeepsAddressesAndHeader) {
   m.build(40, 0, 1, 245);
   const Bytes data{1, 2, 3};
   EXPECT_EQ(m.setData(data), CcctalkMessage::kOk);
-  EXPECT_EQ(Of(m), (Bytes{40, 3, 1, 245, 1, 2, 3, static_cast<std::uint8_t>(-(40 + 3 + 1 + 245 + 6))}));
+  EXPECT_EQ(Of(m),
+            (Bytes{40, 3, 1, 245, 1, 2, 3, static_cast<std::uint8_t>(-(40 + 3 + 1 + 245 + 6))}));
   EXPECT_EQ(m.validate(), CcctalkMessage::kOk);
   EXPECT_EQ(m.setData({}), CcctalkMessage::kOk);
   EXPECT_EQ(Of(m), (Bytes{40, 0, 1, 245, static_cast<std::uint8_t>(-(40 + 1 + 245))}));

@@ -51,7 +51,8 @@ void CXMLTreeView::LoadDictionary(const std::filesystem::path& path) {
     // The file's items go again; the records they pointed to stay in the
     // store until the tree goes, unreachable but harmless.
     while (topLevelItemCount() > before) delete takeTopLevelItem(topLevelItemCount() - 1);
-    addTopLevelItem(new QTreeWidgetItem(QStringList{FromText("Error: unable to load XML:'" + path.string() + "'")}));
+    addTopLevelItem(new QTreeWidgetItem(
+        QStringList{FromText("Error: unable to load XML:'" + path.string() + "'")}));
   }
 }
 
@@ -62,7 +63,8 @@ void CXMLTreeView::LoadDictionaries(const std::vector<std::filesystem::path>& fo
 void CXMLTreeView::AddNode(const DictionaryNode& node, QTreeWidgetItem* parent) {
   auto* item = parent != nullptr ? new QTreeWidgetItem(parent) : new QTreeWidgetItem(this);
   item->setText(0, FromText(node.text));
-  if (node.record != nullptr) item->setData(0, kRecordRole, QVariant::fromValue(reinterpret_cast<quintptr>(node.record)));
+  if (node.record != nullptr)
+    item->setData(0, kRecordRole, QVariant::fromValue(reinterpret_cast<quintptr>(node.record)));
   for (const DictionaryNode& child : node.children) AddNode(child, item);
   item->setExpanded(node.expanded);
 }
@@ -80,25 +82,33 @@ QString CXMLTreeView::ToolTipFor(const QTreeWidgetItem* item) {
   return FromText(owner.fullDescription.empty() ? owner.shortDescription : owner.fullDescription);
 }
 
-int CXMLTreeView::BuildCommand(std::uint8_t destination, std::uint8_t source, CcctalkMessage& message) {
+int CXMLTreeView::BuildCommand(std::uint8_t destination, std::uint8_t source,
+                               CcctalkMessage& message) {
   QTreeWidgetItem* item = currentItem();
   if (item != nullptr && !item->isSelected()) item = nullptr;
-  while (item != nullptr && (RecordOf(item) == nullptr || !RecordOf(item)->IsCommandRecord())) item = item->parent();
+  while (item != nullptr && (RecordOf(item) == nullptr || !RecordOf(item)->IsCommandRecord()))
+    item = item->parent();
   if (item == nullptr) return -1;
 
   const DictionaryItem& command = *RecordOf(item);
   selectedCommandText_ = item->text(0);
-  selectedDescription_ = FromText(command.fullDescription.empty() ? command.shortDescription : command.fullDescription);
+  selectedDescription_ = FromText(command.fullDescription.empty() ? command.shortDescription
+                                                                  : command.fullDescription);
 
-  message.build(destination, 0, source, static_cast<std::uint8_t>(LeadingNumber(command.code) & 0xFFu));
+  message.build(destination, 0, source,
+                static_cast<std::uint8_t>(LeadingNumber(command.code) & 0xFFu));
 
   // A frame holds at most 255 data bytes, whatever the dictionary says.
-  const auto count = static_cast<std::size_t>(std::min<unsigned long>(LeadingNumber(command.length), 255));
+  const auto count =
+      static_cast<std::size_t>(std::min<unsigned long>(LeadingNumber(command.length), 255));
   if (count == 0) return 0;
   std::vector<std::uint8_t> bytes(count, 0);
-  const CommandDataRequest request{selectedCommandText_,          FromText(command.shortDescription),
-                                   FromText(command.fullDescription), FromText(command.shortData),
-                                   FromText(command.fullData),     command.variable != 0};
+  const CommandDataRequest request{selectedCommandText_,
+                                   FromText(command.shortDescription),
+                                   FromText(command.fullDescription),
+                                   FromText(command.shortData),
+                                   FromText(command.fullData),
+                                   command.variable != 0};
   if (!dataEntry_ || !dataEntry_(request, bytes)) return -1;
   bytes.resize(std::min<std::size_t>(bytes.size(), CcctalkMessage::kMaximumData));
   message.setData(bytes);

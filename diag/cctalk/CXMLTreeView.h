@@ -30,7 +30,8 @@ class CXMLTreeView : public QTreeWidget {
  public:
   // Asks for the data bytes; `bytes` comes with the command's byte count of
   // zeros and holds the edited bytes on return. False when cancelled.
-  using DataEntry = std::function<bool(const CommandDataRequest& request, std::vector<std::uint8_t>& bytes)>;
+  using DataEntry =
+      std::function<bool(const CommandDataRequest& request, std::vector<std::uint8_t>& bytes)>;
 
   explicit CXMLTreeView(QWidget* parent = nullptr);
   ~CXMLTreeView() override;

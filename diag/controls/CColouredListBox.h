@@ -14,74 +14,77 @@
 #include <vector>
 
 class CColouredListBox : public QListWidget {
-    Q_OBJECT
+  Q_OBJECT
 
-public:
-    // Colour of a line: 0x00RRGGBB, or kDefaultColour for the window text colour.
-    static constexpr std::int32_t kDefaultColour = -1;
-    static constexpr std::int32_t Rgb(int red, int green, int blue) {
-        return static_cast<std::int32_t>(((red & 0xFF) << 16) | ((green & 0xFF) << 8) | (blue & 0xFF));
-    }
+ public:
+  // Colour of a line: 0x00RRGGBB, or kDefaultColour for the window text colour.
+  static constexpr std::int32_t kDefaultColour = -1;
+  static constexpr std::int32_t Rgb(int red, int green, int blue) {
+    return static_cast<std::int32_t>(((red & 0xFF) << 16) | ((green & 0xFF) << 8) | (blue & 0xFF));
+  }
 
-    // Pixel height of the fixed-pitch font.
-    static constexpr int kFixedPitchPixelHeight = 12;
+  // Pixel height of the fixed-pitch font.
+  static constexpr int kFixedPitchPixelHeight = 12;
 
-    explicit CColouredListBox(bool fixedPitch, QWidget* parent = nullptr);
-    ~CColouredListBox() override;
+  explicit CColouredListBox(bool fixedPitch, QWidget* parent = nullptr);
+  ~CColouredListBox() override;
 
-    // Appends a line and returns its index. While the view is at its end the
-    // new line is selected and brought into view; while the technician has
-    // scrolled away from the end the position and selection are kept.
-    int AddLine(const QString& text, std::int32_t colour = kDefaultColour);
-    // Removes one line; an index outside the list is ignored.
-    void DeleteLine(int index);
+  // Appends a line and returns its index. While the view is at its end the
+  // new line is selected and brought into view; while the technician has
+  // scrolled away from the end the position and selection are kept.
+  int AddLine(const QString& text, std::int32_t colour = kDefaultColour);
+  // Removes one line; an index outside the list is ignored.
+  void DeleteLine(int index);
 
-    // Whether the view is at its end, where new lines are followed.
-    bool FollowsNewest() const;
+  // Whether the view is at its end, where new lines are followed.
+  bool FollowsNewest() const;
 
-    int LineCount() const { return static_cast<int>(lines_.size()); }
-    QString LineText(int index) const;
-    std::int32_t LineColour(int index) const;
+  int LineCount() const { return static_cast<int>(lines_.size()); }
+  QString LineText(int index) const;
+  std::int32_t LineColour(int index) const;
 
-    bool FixedPitch() const { return fixedPitch_; }
-    // The font the lines are drawn in.
-    QFont LineFont() const;
+  bool FixedPitch() const { return fixedPitch_; }
+  // The font the lines are drawn in.
+  QFont LineFont() const;
 
-    // Colours a line is drawn in.
-    struct Look {
-        QColor text;
-        QColor back;
-    };
-    Look LookOf(int index, bool selected, const QPalette& palette) const;
+  // Colours a line is drawn in.
+  struct Look {
+    QColor text;
+    QColor back;
+  };
+  Look LookOf(int index, bool selected, const QPalette& palette) const;
 
-    // One rectangle per character, in drawing order, for a fixed-pitch line
-    // drawn into lineRect; each cell is cellWidth wide. Surrogate pairs take
-    // one cell.
-    static std::vector<QRect> CharacterCells(const QString& text, const QRect& lineRect, int cellWidth);
+  // One rectangle per character, in drawing order, for a fixed-pitch line
+  // drawn into lineRect; each cell is cellWidth wide. Surrogate pairs take
+  // one cell.
+  static std::vector<QRect> CharacterCells(const QString& text, const QRect& lineRect,
+                                           int cellWidth);
 
-    // The fixed-pitch font: the family asked for ("Courier New") at 12 pixels,
-    // or the system's fixed-pitch font at that size where the family found is
-    // not fixed-pitch.
-    static QFont MakeFixedPitchFont(const QString& family = QStringLiteral("Courier New"));
+  // The fixed-pitch font: the family asked for ("Courier New") at 12 pixels,
+  // or the system's fixed-pitch font at that size where the family found is
+  // not fixed-pitch.
+  static QFont MakeFixedPitchFont(const QString& family = QStringLiteral("Courier New"));
 
-private:
-    struct Line {
-        QString text;
-        std::int32_t colour;
-    };
+ private:
+  struct Line {
+    QString text;
+    std::int32_t colour;
+  };
 
-    class Delegate : public QStyledItemDelegate {
-    public:
-        explicit Delegate(CColouredListBox* owner) : QStyledItemDelegate(owner), owner_(owner) {}
-        void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+  class Delegate : public QStyledItemDelegate {
+   public:
+    explicit Delegate(CColouredListBox* owner) : QStyledItemDelegate(owner), owner_(owner) {}
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override;
 
-    private:
-        CColouredListBox* owner_;
-    };
+   private:
+    CColouredListBox* owner_;
+  };
 
-    void DrawLine(QPainter* painter, const QRect& rect, int index, bool selected, const QPalette& palette) const;
+  void DrawLine(QPainter* painter, const QRect& rect, int index, bool selected,
+                const QPalette& palette) const;
 
-    bool fixedPitch_;
-    std::vector<Line> lines_;
-    QFont font_;
+  bool fixedPitch_;
+  std::vector<Line> lines_;
+  QFont font_;
 };

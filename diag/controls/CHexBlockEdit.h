@@ -28,162 +28,162 @@
 class QMimeData;
 
 class CHexBlockEdit : public QAbstractScrollArea {
-    Q_OBJECT
+  Q_OBJECT
 
-public:
-    // Column the caret is in.
-    enum class CaretMode { kNone, kCharacter, kHighNibble, kLowNibble };
+ public:
+  // Column the caret is in.
+  enum class CaretMode { kNone, kCharacter, kHighNibble, kLowNibble };
 
-    // Clipboard format of the raw bytes.
-    static constexpr const char* kBinaryFormat = "BinaryData";
+  // Clipboard format of the raw bytes.
+  static constexpr const char* kBinaryFormat = "BinaryData";
 
-    // With scrollBars the editor shows scroll bars when its lines do not fit.
-    explicit CHexBlockEdit(bool scrollBars = true, QWidget* parent = nullptr);
-    ~CHexBlockEdit() override;
+  // With scrollBars the editor shows scroll bars when its lines do not fit.
+  explicit CHexBlockEdit(bool scrollBars = true, QWidget* parent = nullptr);
+  ~CHexBlockEdit() override;
 
-    // Which columns are shown, and whether addresses have eight hex digits
-    // (else four).
-    void SetOptions(bool showAddress, bool showHex, bool showChars, bool wideAddress);
-    // Bytes a line, 1 or more (others are taken as 1).
-    void SetBytesPerRow(int n);
-    // Whether the Insert and Delete keys may change the length.
-    void SetInsertDelete(bool on);
-    // Longest block that inserting and pasting may make; the default has no
-    // practical limit. SetData is not cut by it.
-    void SetMaxLength(int n);
+  // Which columns are shown, and whether addresses have eight hex digits
+  // (else four).
+  void SetOptions(bool showAddress, bool showHex, bool showChars, bool wideAddress);
+  // Bytes a line, 1 or more (others are taken as 1).
+  void SetBytesPerRow(int n);
+  // Whether the Insert and Delete keys may change the length.
+  void SetInsertDelete(bool on);
+  // Longest block that inserting and pasting may make; the default has no
+  // practical limit. SetData is not cut by it.
+  void SetMaxLength(int n);
 
-    // Copies n bytes in (none when bytes is null or n < 1): caret on byte 0,
-    // high nibble, no selection, scrolled to the top. Does not emit
-    // dataChanged.
-    void SetData(const std::uint8_t* bytes, int n);
-    void SetData(const QByteArray& bytes);
-    // Copies min(length, max) bytes into buffer (none when it is null) and
-    // returns the length.
-    int GetData(std::uint8_t* buffer, int max) const;
+  // Copies n bytes in (none when bytes is null or n < 1): caret on byte 0,
+  // high nibble, no selection, scrolled to the top. Does not emit
+  // dataChanged.
+  void SetData(const std::uint8_t* bytes, int n);
+  void SetData(const QByteArray& bytes);
+  // Copies min(length, max) bytes into buffer (none when it is null) and
+  // returns the length.
+  int GetData(std::uint8_t* buffer, int max) const;
 
-    int Length() const { return static_cast<int>(bytes_.size()); }
-    QByteArray Bytes() const;
+  int Length() const { return static_cast<int>(bytes_.size()); }
+  QByteArray Bytes() const;
 
-    bool ShowAddress() const { return showAddress_; }
-    bool ShowHex() const { return showHex_; }
-    bool ShowChars() const { return showChars_; }
-    bool WideAddress() const { return wideAddress_; }
-    int BytesPerRow() const { return bytesPerRow_; }
-    bool InsertDelete() const { return insertDelete_; }
-    int MaxLength() const { return maxLength_; }
+  bool ShowAddress() const { return showAddress_; }
+  bool ShowHex() const { return showHex_; }
+  bool ShowChars() const { return showChars_; }
+  bool WideAddress() const { return wideAddress_; }
+  int BytesPerRow() const { return bytesPerRow_; }
+  bool InsertDelete() const { return insertDelete_; }
+  int MaxLength() const { return maxLength_; }
 
-    int Caret() const { return caret_; }
-    CaretMode Mode() const { return mode_; }
-    // Selected bytes [SelectionStart, SelectionEnd); both -1 when none.
-    int SelectionStart() const { return selectionStart_; }
-    int SelectionEnd() const { return selectionEnd_; }
-    bool HasSelection() const { return selectionStart_ >= 0 && selectionEnd_ > selectionStart_; }
-    // Byte offset of the first line shown.
-    int TopOffset() const { return topOffset_; }
-    // Whole lines shown at once (at least 1).
-    int LinesPerPage() const;
+  int Caret() const { return caret_; }
+  CaretMode Mode() const { return mode_; }
+  // Selected bytes [SelectionStart, SelectionEnd); both -1 when none.
+  int SelectionStart() const { return selectionStart_; }
+  int SelectionEnd() const { return selectionEnd_; }
+  bool HasSelection() const { return selectionStart_ >= 0 && selectionEnd_ > selectionStart_; }
+  // Byte offset of the first line shown.
+  int TopOffset() const { return topOffset_; }
+  // Whole lines shown at once (at least 1).
+  int LinesPerPage() const;
 
-    // Places the caret (clamped into the block) and clears the selection.
-    void SetCaret(int index, CaretMode mode);
-    // Selects [start, end), clamped into the block; an empty range clears it.
-    void SetSelection(int start, int end);
+  // Places the caret (clamped into the block) and clears the selection.
+  void SetCaret(int index, CaretMode mode);
+  // Selects [start, end), clamped into the block; an empty range clears it.
+  void SetSelection(int start, int end);
 
-    // The standard edit commands. Copy and Cut need a selection; Paste works
-    // on an empty block too.
-    void Copy();
-    void Cut();
-    void Paste();
-    // Deletes the selection.
-    void Clear();
-    void SelectAll();
+  // The standard edit commands. Copy and Cut need a selection; Paste works
+  // on an empty block too.
+  void Copy();
+  void Cut();
+  void Paste();
+  // Deletes the selection.
+  void Clear();
+  void SelectAll();
 
-    // Where the parts of a line are drawn, in pixels from the left of the
-    // unscrolled content.
-    struct Layout {
-        int charWidth = 0;
-        int lineHeight = 0;
-        int addressX = 0;
-        int hexX = 0;
-        int charsX = 0;
-        int width = 0;
-    };
-    Layout CurrentLayout() const { return layout_; }
-    // Pixel point (viewport coordinates) of the given byte's nibble or
-    // character, for a click there. Null point when not on screen.
-    QPoint PointOf(int index, CaretMode mode) const;
+  // Where the parts of a line are drawn, in pixels from the left of the
+  // unscrolled content.
+  struct Layout {
+    int charWidth = 0;
+    int lineHeight = 0;
+    int addressX = 0;
+    int hexX = 0;
+    int charsX = 0;
+    int width = 0;
+  };
+  Layout CurrentLayout() const { return layout_; }
+  // Pixel point (viewport coordinates) of the given byte's nibble or
+  // character, for a click there. Null point when not on screen.
+  QPoint PointOf(int index, CaretMode mode) const;
 
-    // The text form of bytes as Copy writes it for the given column.
-    static QString TextForm(const std::uint8_t* bytes, int n, bool characterColumn);
-    // Shown in the character column as itself.
-    static bool IsPrintable(std::uint8_t byte) { return byte >= 0x20 && byte < 0x7F; }
+  // The text form of bytes as Copy writes it for the given column.
+  static QString TextForm(const std::uint8_t* bytes, int n, bool characterColumn);
+  // Shown in the character column as itself.
+  static bool IsPrintable(std::uint8_t byte) { return byte >= 0x20 && byte < 0x7F; }
 
-signals:
-    // Return or Enter was pressed: the owner's action, if it has one.
-    void returnPressed();
-    // The bytes or the length changed by typing, insertion, deletion or paste.
-    void dataChanged();
+ signals:
+  // Return or Enter was pressed: the owner's action, if it has one.
+  void returnPressed();
+  // The bytes or the length changed by typing, insertion, deletion or paste.
+  void dataChanged();
 
-protected:
-    bool event(QEvent* event) override;
-    void paintEvent(QPaintEvent* event) override;
-    void resizeEvent(QResizeEvent* event) override;
-    void keyPressEvent(QKeyEvent* event) override;
-    void mousePressEvent(QMouseEvent* event) override;
-    void mouseMoveEvent(QMouseEvent* event) override;
-    void mouseReleaseEvent(QMouseEvent* event) override;
-    void mouseDoubleClickEvent(QMouseEvent* event) override;
-    void focusInEvent(QFocusEvent* event) override;
-    void focusOutEvent(QFocusEvent* event) override;
-    void scrollContentsBy(int dx, int dy) override;
-    void contextMenuEvent(QContextMenuEvent* event) override;
+ protected:
+  bool event(QEvent* event) override;
+  void paintEvent(QPaintEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+  void mouseDoubleClickEvent(QMouseEvent* event) override;
+  void focusInEvent(QFocusEvent* event) override;
+  void focusOutEvent(QFocusEvent* event) override;
+  void scrollContentsBy(int dx, int dy) override;
+  void contextMenuEvent(QContextMenuEvent* event) override;
 
-private:
-    // A caret position: the byte and the column part.
-    struct Position {
-        int index = 0;
-        CaretMode mode = CaretMode::kHighNibble;
-    };
+ private:
+  // A caret position: the byte and the column part.
+  struct Position {
+    int index = 0;
+    CaretMode mode = CaretMode::kHighNibble;
+  };
 
-    void Relayout();
-    void UpdateScrollBars();
-    void EnsureCaretVisible();
-    int TotalLines() const;
-    bool InCharacters() const { return mode_ == CaretMode::kCharacter; }
+  void Relayout();
+  void UpdateScrollBars();
+  void EnsureCaretVisible();
+  int TotalLines() const;
+  bool InCharacters() const { return mode_ == CaretMode::kCharacter; }
 
-    bool HandleMovementKey(QKeyEvent* event);
-    bool HandleEditKey(QKeyEvent* event);
-    void HandleCharacter(QKeyEvent* event);
-    void TypeHexDigit(int value);
-    void TypeCharacter(std::uint8_t byte);
+  bool HandleMovementKey(QKeyEvent* event);
+  bool HandleEditKey(QKeyEvent* event);
+  void HandleCharacter(QKeyEvent* event);
+  void TypeHexDigit(int value);
+  void TypeCharacter(std::uint8_t byte);
 
-    // Moves the caret; with extend the selection runs from the anchor to it.
-    void MoveCaret(Position to, bool extend);
-    void SelectTo(Position at);
-    void ClearSelection();
-    Position PositionAt(const QPoint& point) const;
+  // Moves the caret; with extend the selection runs from the anchor to it.
+  void MoveCaret(Position to, bool extend);
+  void SelectTo(Position at);
+  void ClearSelection();
+  Position PositionAt(const QPoint& point) const;
 
-    void InsertBytes(int at, const std::vector<std::uint8_t>& bytes);
-    void EraseBytes(int from, int count);
-    void Edited();
+  void InsertBytes(int at, const std::vector<std::uint8_t>& bytes);
+  void EraseBytes(int from, int count);
+  void Edited();
 
-    QMimeData* MakeMimeData() const;
+  QMimeData* MakeMimeData() const;
 
-    std::vector<std::uint8_t> bytes_;
-    bool insertDelete_ = true;
-    bool showAddress_ = true;
-    bool wideAddress_ = true;
-    bool showHex_ = true;
-    bool showChars_ = true;
-    int bytesPerRow_ = 8;
-    int maxLength_ = INT_MAX / 4;
-    int topOffset_ = 0;
-    int caret_ = 0;
-    CaretMode mode_ = CaretMode::kNone;
-    int selectionStart_ = -1;
-    int selectionEnd_ = -1;
-    int anchor_ = 0;       // where a Shift or drag selection began
-    bool dragging_ = false;
-    bool dragInCharacters_ = false;
-    QFont font_;
-    Layout layout_;
+  std::vector<std::uint8_t> bytes_;
+  bool insertDelete_ = true;
+  bool showAddress_ = true;
+  bool wideAddress_ = true;
+  bool showHex_ = true;
+  bool showChars_ = true;
+  int bytesPerRow_ = 8;
+  int maxLength_ = INT_MAX / 4;
+  int topOffset_ = 0;
+  int caret_ = 0;
+  CaretMode mode_ = CaretMode::kNone;
+  int selectionStart_ = -1;
+  int selectionEnd_ = -1;
+  int anchor_ = 0;  // where a Shift or drag selection began
+  bool dragging_ = false;
+  bool dragInCharacters_ = false;
+  QFont font_;
+  Layout layout_;
 };

@@ -5,7 +5,8 @@
 
 #include "DebuggerOutput.h"
 
-CSensitiveButton::CSensitiveButton(const QString& text, QWidget* parent) : QRadioButton(text, parent) {
+CSensitiveButton::CSensitiveButton(const QString& text, QWidget* parent)
+    : QRadioButton(text, parent) {
   // Indicators of one page are independent outputs, never a radio group.
   setAutoExclusive(false);
   setMouseTracking(true);
@@ -44,7 +45,9 @@ void CSensitiveButton::leaveEvent(QEvent* event) {
 void CSensitiveButton::mouseMoveEvent(QMouseEvent* event) {
   const QPoint p = event->position().toPoint();
   const bool inside = p.x() >= 0 && p.y() >= 0 && p.x() <= width() && p.y() <= height();
-  if (inside) Enter();
-  else Leave();
+  if (inside)
+    Enter();
+  else
+    Leave();
   QRadioButton::mouseMoveEvent(event);
 }

@@ -51,7 +51,8 @@ AboutPage::AboutPage(CK27DiagApp* app, QWidget* parent)
   boxLayout->addLayout(lines, 1);
   boxLayout->addWidget(reinitialise_, 0, Qt::AlignTop);
 
-  auto* issue = new QLabel(QStringLiteral("Vantrel K27 Diagnostic Suite, issue " K27DIAG_ISSUE), this);
+  auto* issue =
+      new QLabel(QStringLiteral("Vantrel K27 Diagnostic Suite, issue " K27DIAG_ISSUE), this);
   issue->setObjectName(QStringLiteral("id9106"));
 
   auto* layout = new QVBoxLayout(this);

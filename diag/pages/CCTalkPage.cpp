@@ -21,7 +21,9 @@
 
 namespace {
 
-QString ErrorName(VantrelUSB* board) { return QLatin1String(k27diag::UsbErrorName(board->GetLastError())); }
+QString ErrorName(VantrelUSB* board) {
+  return QLatin1String(k27diag::UsbErrorName(board->GetLastError()));
+}
 
 // The low 8 bits of the leading number of an address edit; empty gives 0.
 std::uint8_t Address(const QLineEdit* edit) {
@@ -31,7 +33,8 @@ std::uint8_t Address(const QLineEdit* edit) {
 QLineEdit* AddressEdit(const QString& id, QWidget* parent) {
   auto* edit = new QLineEdit(parent);
   edit->setObjectName(id);
-  edit->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), edit));
+  edit->setValidator(
+      new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), edit));
   edit->setMaximumWidth(60);
   return edit;
 }
@@ -76,9 +79,10 @@ CCTalkPage::CCTalkPage(VantrelUSB* board, QWidget* parent)
   layout->addWidget(commandBox_, 1);
   layout->addLayout(right, 1);
 
-  commandTree_->SetDataEntry([this](const CommandDataRequest& request, std::vector<std::uint8_t>& bytes) {
-    return CDataEntry::Run(request, bytes, this);
-  });
+  commandTree_->SetDataEntry(
+      [this](const CommandDataRequest& request, std::vector<std::uint8_t>& bytes) {
+        return CDataEntry::Run(request, bytes, this);
+      });
   connect(sendButton_, &QPushButton::clicked, this, &CCTalkPage::RunTransaction);
   connect(connection_, &CSerialConnectionBox::changed, this, [this] { ApplyConfiguration(); });
 }
@@ -116,7 +120,8 @@ void CCTalkPage::Initialise() {
 
 int CCTalkPage::ApplyConfiguration() {
   if (!connection_->Apply(board_, USB_PORT_TYPE_CCTALK)) {
-    commandBox_->setTitle(QStringLiteral("Output - Vantrel.SetConfig () = error: %1").arg(ErrorName(board_)));
+    commandBox_->setTitle(
+        QStringLiteral("Output - Vantrel.SetConfig () = error: %1").arg(ErrorName(board_)));
     return -1;
   }
   commandBox_->setTitle(QStringLiteral("Output"));
@@ -126,7 +131,8 @@ int CCTalkPage::ApplyConfiguration() {
 
 void CCTalkPage::RunTransaction() {
   if (ApplyConfiguration() < 0) {
-    transactions_->AddErrorText(QStringLiteral("Output - Vantrel.Send () = error: %1").arg(ErrorName(board_)));
+    transactions_->AddErrorText(
+        QStringLiteral("Output - Vantrel.Send () = error: %1").arg(ErrorName(board_)));
     return;
   }
   CcctalkMessage message;
@@ -136,15 +142,18 @@ void CCTalkPage::RunTransaction() {
     return;
   }
   if (drained > 0)
-    transactions_->AddErrorText(QStringLiteral("Cleared %1 byte(s) of unexpected data from the port").arg(drained));
+    transactions_->AddErrorText(
+        QStringLiteral("Cleared %1 byte(s) of unexpected data from the port").arg(drained));
 
   if (commandTree_->BuildCommand(Address(deviceEdit_), Address(hostEdit_), message) < 0) return;
-  transactions_->AddOutgoing(message, commandTree_->SelectedCommandText(), commandTree_->SelectedDescription());
+  transactions_->AddOutgoing(message, commandTree_->SelectedCommandText(),
+                             commandTree_->SelectedDescription());
   if (message.send(board_, connection_->Port()) < 0) {
     transactions_->AddError(message);
     return;
   }
-  if (message.receive(board_, connection_->Port(), CcctalkMessage::kReplyTimeout, CcctalkMessage::kSingleGap, false) < 0)
+  if (message.receive(board_, connection_->Port(), CcctalkMessage::kReplyTimeout,
+                      CcctalkMessage::kSingleGap, false) < 0)
     transactions_->AddError(message);
   else
     transactions_->AddIncoming(message);

@@ -10,7 +10,8 @@
 #include "CHexBlockEdit.h"
 #include "ControlToolTip.h"
 
-CDataEntry::CDataEntry(const CommandDataRequest& request, std::vector<std::uint8_t>& bytes, QWidget* parent)
+CDataEntry::CDataEntry(const CommandDataRequest& request, std::vector<std::uint8_t>& bytes,
+                       QWidget* parent)
     : QDialog(parent),
       bytes_(bytes),
       variable_(request.variable),
@@ -66,12 +67,17 @@ CDataEntry::~CDataEntry() {
 void CDataEntry::accept() {
   // A fixed-length command keeps its byte count: bytes the editor lacks stay 0.
   const QByteArray edited = editor_->Bytes();
-  if (variable_) bytes_.assign(edited.begin(), edited.end());
-  else std::copy_n(edited.begin(), std::min<qsizetype>(edited.size(), static_cast<qsizetype>(bytes_.size())), bytes_.begin());
+  if (variable_)
+    bytes_.assign(edited.begin(), edited.end());
+  else
+    std::copy_n(edited.begin(),
+                std::min<qsizetype>(edited.size(), static_cast<qsizetype>(bytes_.size())),
+                bytes_.begin());
   QDialog::accept();
 }
 
-bool CDataEntry::Run(const CommandDataRequest& request, std::vector<std::uint8_t>& bytes, QWidget* parent) {
+bool CDataEntry::Run(const CommandDataRequest& request, std::vector<std::uint8_t>& bytes,
+                     QWidget* parent) {
   CDataEntry dialog(request, bytes, parent);
   return dialog.exec() == QDialog::Accepted;
 }

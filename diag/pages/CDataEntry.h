@@ -21,11 +21,13 @@ class CDataEntry : public QDialog {
 
   // `bytes` holds the command's byte count of zeros; on OK it receives the
   // edited bytes (at most that many unless the length may change).
-  CDataEntry(const CommandDataRequest& request, std::vector<std::uint8_t>& bytes, QWidget* parent = nullptr);
+  CDataEntry(const CommandDataRequest& request, std::vector<std::uint8_t>& bytes,
+             QWidget* parent = nullptr);
   ~CDataEntry() override;
 
   // Runs the dialog; true when confirmed.
-  static bool Run(const CommandDataRequest& request, std::vector<std::uint8_t>& bytes, QWidget* parent);
+  static bool Run(const CommandDataRequest& request, std::vector<std::uint8_t>& bytes,
+                  QWidget* parent);
 
   ControlToolTip* DescriptionTip() const { return descriptionTip_; }
   ControlToolTip* DataTip() const { return dataTip_; }

@@ -50,8 +50,9 @@ const TransactionItem* CTransactionView::RecordOf(const QTreeWidgetItem* item) {
   return reinterpret_cast<const TransactionItem*>(item->data(0, kRecordRole).value<quintptr>());
 }
 
-QTreeWidgetItem* CTransactionView::AddItem(QTreeWidgetItem* parent, const QString& text, const QColor& colour,
-                                           const QString& tip, bool fixedTip) {
+QTreeWidgetItem* CTransactionView::AddItem(QTreeWidgetItem* parent, const QString& text,
+                                           const QColor& colour, const QString& tip,
+                                           bool fixedTip) {
   auto record = std::make_unique<TransactionItem>();
   record->colour = colour;
   record->tip = tip;
@@ -77,7 +78,9 @@ QTreeWidgetItem* CTransactionView::AddError(const CcctalkMessage& message) {
   if (message.echoLength() > 0) {
     const CcctalkMessage echo = message.echo();
     AddItem(item,
-            QStringLiteral("[local echo] data [%1] = [%2] ...").arg(message.echoLength()).arg(FirstDumpLine(echo)),
+            QStringLiteral("[local echo] data [%1] = [%2] ...")
+                .arg(message.echoLength())
+                .arg(FirstDumpLine(echo)),
             kErrorColour, WholeDump(echo), true);
     item->setExpanded(true);
   }
@@ -87,8 +90,10 @@ QTreeWidgetItem* CTransactionView::AddError(const CcctalkMessage& message) {
 
 QTreeWidgetItem* CTransactionView::AddOutgoing(const CcctalkMessage& message, const QString& text,
                                                const QString& description) {
-  QTreeWidgetItem* item = AddItem(nullptr, QStringLiteral("[Outgoing] %1").arg(text), QColor(), description, false);
-  AddItem(item, QStringLiteral("[%1] ...").arg(FirstDumpLine(message)), QColor(), WholeDump(message), true);
+  QTreeWidgetItem* item =
+      AddItem(nullptr, QStringLiteral("[Outgoing] %1").arg(text), QColor(), description, false);
+  AddItem(item, QStringLiteral("[%1] ...").arg(FirstDumpLine(message)), QColor(),
+          WholeDump(message), true);
   scrollToItem(item);
   return item;
 }
@@ -98,20 +103,26 @@ QTreeWidgetItem* CTransactionView::AddIncoming(const CcctalkMessage& received) {
   QTreeWidgetItem* item = nullptr;
   if (message.validate() < 0) {
     if (message.length() == 0) {
-      item = AddItem(nullptr, QStringLiteral("[Incoming] Timeout - no command received"), kErrorColour, {}, false);
+      item = AddItem(nullptr, QStringLiteral("[Incoming] Timeout - no command received"),
+                     kErrorColour, {}, false);
     } else {
-      item = AddItem(nullptr, QStringLiteral("[Incoming] Invalid Command"), kErrorColour, {}, false);
-      AddItem(item, QStringLiteral("[%1] ...").arg(FirstDumpLine(message)), kErrorColour, WholeDump(message), false);
+      item =
+          AddItem(nullptr, QStringLiteral("[Incoming] Invalid Command"), kErrorColour, {}, false);
+      AddItem(item, QStringLiteral("[%1] ...").arg(FirstDumpLine(message)), kErrorColour,
+              WholeDump(message), false);
       item->setExpanded(true);
     }
   } else {
-    const QString tip = QStringLiteral("Destination = %1\nNumber of data bytes = %2\nSource = %3\nHeader = %4")
-                            .arg(message.destination())
-                            .arg(message.dataCount())
-                            .arg(message.source())
-                            .arg(message.header());
-    item = AddItem(nullptr, QStringLiteral("[Incoming] Command [%1]").arg(message.header()), kReplyColour, tip, false);
-    AddItem(item, QStringLiteral("[%1] ...").arg(FirstDumpLine(message)), kReplyColour, WholeDump(message), true);
+    const QString tip =
+        QStringLiteral("Destination = %1\nNumber of data bytes = %2\nSource = %3\nHeader = %4")
+            .arg(message.destination())
+            .arg(message.dataCount())
+            .arg(message.source())
+            .arg(message.header());
+    item = AddItem(nullptr, QStringLiteral("[Incoming] Command [%1]").arg(message.header()),
+                   kReplyColour, tip, false);
+    AddItem(item, QStringLiteral("[%1] ...").arg(FirstDumpLine(message)), kReplyColour,
+            WholeDump(message), true);
     item->setExpanded(true);
   }
   scrollToItem(item);
@@ -126,7 +137,8 @@ bool CTransactionView::viewportEvent(QEvent* event) {
       QToolTip::hideText();
       event->ignore();
     } else {
-      QToolTip::showText(help->globalPos(), PlainTipText(record->tip, record->fixedTip), viewport());
+      QToolTip::showText(help->globalPos(), PlainTipText(record->tip, record->fixedTip),
+                         viewport());
     }
     return true;
   }

@@ -14,7 +14,7 @@ class CcctalkMessage;
 // The record behind each item of the list.
 struct TransactionItem {
   QColor colour;  // invalid: the default window text colour
-  QString tip;  // empty: no tip
+  QString tip;    // empty: no tip
   bool fixedTip = false;
 };
 
@@ -31,7 +31,8 @@ class CTransactionView : public QTreeWidget {
   // Each adds one top-level item at the end and scrolls it into view.
   QTreeWidgetItem* AddErrorText(const QString& text);
   QTreeWidgetItem* AddError(const CcctalkMessage& message);
-  QTreeWidgetItem* AddOutgoing(const CcctalkMessage& message, const QString& text, const QString& description);
+  QTreeWidgetItem* AddOutgoing(const CcctalkMessage& message, const QString& text,
+                               const QString& description);
   QTreeWidgetItem* AddIncoming(const CcctalkMessage& message);
 
   static const TransactionItem* RecordOf(const QTreeWidgetItem* item);
@@ -45,8 +46,8 @@ class CTransactionView : public QTreeWidget {
   void mousePressEvent(QMouseEvent* event) override;
 
  private:
-  QTreeWidgetItem* AddItem(QTreeWidgetItem* parent, const QString& text, const QColor& colour, const QString& tip,
-                           bool fixedTip);
+  QTreeWidgetItem* AddItem(QTreeWidgetItem* parent, const QString& text, const QColor& colour,
+                           const QString& tip, bool fixedTip);
 
   std::vector<std::unique_ptr<TransactionItem>> records_;
 };

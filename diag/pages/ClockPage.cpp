@@ -76,8 +76,9 @@ void RTClockPage::Refresh() {
     currentTimeEdit_->setText(QString::number(shown));
   } else {
     setButton_->setEnabled(false);
-    currentTimeEdit_->setText(QStringLiteral("error: unknown (%1)")
-                                  .arg(QLatin1String(k27diag::UsbErrorName(board_->GetLastError()))));
+    currentTimeEdit_->setText(
+        QStringLiteral("error: unknown (%1)")
+            .arg(QLatin1String(k27diag::UsbErrorName(board_->GetLastError()))));
   }
 }
 

@@ -40,7 +40,7 @@ class RTClockPage : public CActivePage {
   void OnTick() override;
   void SetTime();
 
-  VantrelUSB* board_;   // not owned
+  VantrelUSB* board_;  // not owned
   int refreshCount_ = 0;
   QPushButton* setButton_;
   QLineEdit* newTimeEdit_;

@@ -26,6 +26,7 @@ CMemoryPage::Kind EepromKind() {
 
 }  // namespace
 
-EEPROMPage::EEPROMPage(VantrelUSB* board, QWidget* parent) : CMemoryPage(board, EepromKind(), MakeBuffer, parent) {}
+EEPROMPage::EEPROMPage(VantrelUSB* board, QWidget* parent)
+    : CMemoryPage(board, EepromKind(), MakeBuffer, parent) {}
 
 EEPROMPage::~EEPROMPage() = default;

@@ -112,7 +112,8 @@ QGroupBox* IOPage::BuildDipSwitches() {
   auto* grid = new QGridLayout(box);
   for (int k = 0; k < 8; ++k) {
     const int index = 24 + k;
-    grid->addWidget(MakeInput(box, kInputIds[static_cast<std::size_t>(index)], index, k), k / 4, k % 4);
+    grid->addWidget(MakeInput(box, kInputIds[static_cast<std::size_t>(index)], index, k), k / 4,
+                    k % 4);
   }
   return box;
 }
@@ -145,7 +146,8 @@ QGroupBox* IOPage::BuildAuxOutputs() {
   auto* grid = new QGridLayout(box);
   for (int k = 0; k < kOutputCount - kLampCount; ++k) {
     const int index = kLampCount + k;
-    grid->addWidget(MakeOutput(box, kOutputIds[static_cast<std::size_t>(index)], index, k), k / 3, k % 3);
+    grid->addWidget(MakeOutput(box, kOutputIds[static_cast<std::size_t>(index)], index, k), k / 3,
+                    k % 3);
   }
   return box;
 }

@@ -28,8 +28,8 @@ constexpr int kInitialCount = 256;
 QString Id(int id) { return QStringLiteral("id%1").arg(id); }
 
 bool IsBlank(QChar c) {
-  return c == QLatin1Char(' ') || c == QLatin1Char('\t') || c == QLatin1Char('\n') || c == QLatin1Char('\v') ||
-         c == QLatin1Char('\f') || c == QLatin1Char('\r');
+  return c == QLatin1Char(' ') || c == QLatin1Char('\t') || c == QLatin1Char('\n') ||
+         c == QLatin1Char('\v') || c == QLatin1Char('\f') || c == QLatin1Char('\r');
 }
 
 // The plain decimal conversion, held within the range of an int.
@@ -65,7 +65,8 @@ CMemoryPage::CMemoryPage(VantrelUSB* board, Kind kind, BufferFactory makeBuffer,
   addressEdit_->setObjectName(Id(kind_.addressId));
   countEdit_ = new QLineEdit(rangeBox);
   countEdit_->setObjectName(Id(kind_.countId));
-  countEdit_->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), countEdit_));
+  countEdit_->setValidator(
+      new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), countEdit_));
   updateButton_ = new QPushButton(QStringLiteral("Update View"), rangeBox);
   updateButton_->setObjectName(Id(kind_.updateId));
   updateButton_->setAutoDefault(false);

@@ -46,26 +46,35 @@ QString StatusText(int value, unsigned char byte) {
 unsigned char StatusByte(const usbReelStatus& status, int value, int reel) {
   const auto r = static_cast<std::size_t>(reel);
   switch (value) {
-    case 0: return status.position[r];
-    case 1: return status.error[r];
-    case 2: return status.busy[r];
-    default: return status.sync[r];
+    case 0:
+      return status.position[r];
+    case 1:
+      return status.error[r];
+    case 2:
+      return status.busy[r];
+    default:
+      return status.sync[r];
   }
 }
 
 QString StepCodeText(unsigned char code) {
   switch (code) {
-    case ReelPage::kMinus2: return QStringLiteral("-2");
-    case ReelPage::kMinus1: return QStringLiteral("-1");
-    case ReelPage::kPlus1: return QStringLiteral("+1");
-    default: return QStringLiteral("+2");
+    case ReelPage::kMinus2:
+      return QStringLiteral("-2");
+    case ReelPage::kMinus1:
+      return QStringLiteral("-1");
+    case ReelPage::kPlus1:
+      return QStringLiteral("+1");
+    default:
+      return QStringLiteral("+2");
   }
 }
 
 QLineEdit* MakeNumberEdit(QWidget* parent, int id) {
   auto* edit = new QLineEdit(parent);
   edit->setObjectName(ControlName(id));
-  edit->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), edit));
+  edit->setValidator(
+      new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), edit));
   return edit;
 }
 
@@ -84,7 +93,8 @@ ReelPage::ReelPage(VantrelUSB* board, QWidget* parent) : CActivePage(parent), bo
   logLayout->addWidget(log_);
 
   auto* statusRow = new QHBoxLayout;
-  for (int reel = 0; reel < RampTables::kReels; ++reel) statusRow->addWidget(BuildStatusGroup(reel));
+  for (int reel = 0; reel < RampTables::kReels; ++reel)
+    statusRow->addWidget(BuildStatusGroup(reel));
 
   auto* layout = new QGridLayout(this);
   layout->addWidget(BuildSpinGroup(), 0, 0);
@@ -101,7 +111,9 @@ ReelPage::~ReelPage() = default;
 int ReelPage::ParseDecimal(const QString& text) {
   qsizetype i = 0;
   const qsizetype n = text.size();
-  while (i < n && (text.at(i) == QLatin1Char(' ') || (text.at(i).unicode() >= 9 && text.at(i).unicode() <= 13))) ++i;
+  while (i < n && (text.at(i) == QLatin1Char(' ') ||
+                   (text.at(i).unicode() >= 9 && text.at(i).unicode() <= 13)))
+    ++i;
   bool negative = false;
   if (i < n && (text.at(i) == QLatin1Char('+') || text.at(i) == QLatin1Char('-'))) {
     negative = text.at(i) == QLatin1Char('-');
@@ -134,7 +146,8 @@ QWidget* ReelPage::BuildSpinGroup() {
     int id;
     const char* text;
     unsigned char code;
-  } buttons[] = {{2006, "- 2", kMinus2}, {2007, "- 1", kMinus1}, {2008, "+ 1", kPlus1}, {2002, "+ 2", kPlus2}};
+  } buttons[] = {
+      {2006, "- 2", kMinus2}, {2007, "- 1", kMinus1}, {2008, "+ 1", kPlus1}, {2002, "+ 2", kPlus2}};
   int column = 0;
   for (const auto& b : buttons) {
     auto* button = new QPushButton(QString::fromLatin1(b.text), box);
@@ -154,7 +167,8 @@ QWidget* ReelPage::BuildConfigureGroup() {
   auto* grid = new QGridLayout(box);
   reelCount_ = new QComboBox(box);
   reelCount_->setObjectName(ControlName(2010));
-  reelCount_->addItems({QStringLiteral("1 reel"), QStringLiteral("2 reels"), QStringLiteral("3 reels")});
+  reelCount_->addItems(
+      {QStringLiteral("1 reel"), QStringLiteral("2 reels"), QStringLiteral("3 reels")});
   grid->addWidget(reelCount_, 0, 0);
   auto* clearSync = new QPushButton(QStringLiteral("Clear Sync"), box);
   clearSync->setObjectName(ControlName(2009));
@@ -193,7 +207,8 @@ QWidget* ReelPage::BuildRampGroup() {
   shareBox_->setObjectName(ControlName(2025));
   rampReel_ = new QComboBox(box);
   rampReel_->setObjectName(ControlName(2027));
-  rampReel_->addItems({QStringLiteral("Reel 1"), QStringLiteral("Reel 2"), QStringLiteral("Reel 3")});
+  rampReel_->addItems(
+      {QStringLiteral("Reel 1"), QStringLiteral("Reel 2"), QStringLiteral("Reel 3")});
   grid->addWidget(shareBox_, 0, 0);
   grid->addWidget(rampReel_, 0, 1);
 
@@ -216,7 +231,8 @@ QWidget* ReelPage::BuildRampGroup() {
     grid->addWidget(list, row, 0);
     grid->addWidget(editor, row, 1);
     const RampTables::Side side = s.side;
-    connect(list, &QComboBox::currentIndexChanged, this, [this, side](int index) { RampLengthChanged(side, index); });
+    connect(list, &QComboBox::currentIndexChanged, this,
+            [this, side](int index) { RampLengthChanged(side, index); });
     ++row;
   }
   auto* apply = new QPushButton(QStringLiteral("Apply Ramps"), box);
@@ -246,8 +262,10 @@ void ReelPage::LogError(const QString& call, const QString& why) {
 }
 
 void ReelPage::LogResult(const QString& call, int result) {
-  if (result != 0) LogSuccess(call);
-  else LogError(call, LastErrorName());
+  if (result != 0)
+    LogSuccess(call);
+  else
+    LogError(call, LastErrorName());
 }
 
 // ---- Activation --------------------------------------------------------------
@@ -316,7 +334,8 @@ void ReelPage::PollStatus() {
   const bool force = forceStatus_;
   forceStatus_ = false;
   const usbReelStatus old = status_;
-  if (board_->GetReelStatus(&status_) == 0) LogError(QStringLiteral("GetReelStatus ()"), LastErrorName());
+  if (board_->GetReelStatus(&status_) == 0)
+    LogError(QStringLiteral("GetReelStatus ()"), LastErrorName());
   if (numReels_ < 1 || numReels_ > RampTables::kReels) return;
   for (int reel = numReels_ - 1; reel >= 0; --reel) ShowReelStatus(reel, old, force);
 }
@@ -325,7 +344,8 @@ void ReelPage::ShowReelStatus(int reel, const usbReelStatus& old, bool force) {
   for (int value = 0; value < 4; ++value) {
     const unsigned char now = StatusByte(status_, value, reel);
     if (!force && now == StatusByte(old, value, reel)) continue;
-    statusTexts_[static_cast<std::size_t>(reel)][static_cast<std::size_t>(value)]->setText(StatusText(value, now));
+    statusTexts_[static_cast<std::size_t>(reel)][static_cast<std::size_t>(value)]->setText(
+        StatusText(value, now));
   }
 }
 
@@ -344,12 +364,16 @@ void ReelPage::Spin(unsigned char stepCode) {
   for (int reel = 0; reel < numReels_ && reel < RampTables::kReels; ++reel) {
     if (!spinBoxes_[static_cast<std::size_t>(reel)]->isChecked()) continue;
     const int minimum = ramps_.MinimumSteps(shareRamps_ ? 0 : reel);
-    const QString call = QStringLiteral("SpinReels (%1, %2, %3)").arg(reel).arg(StepCodeText(stepCode)).arg(numSteps_);
+    const QString call = QStringLiteral("SpinReels (%1, %2, %3)")
+                             .arg(reel)
+                             .arg(StepCodeText(stepCode))
+                             .arg(numSteps_);
     if (numSteps_ < minimum) {
       LogError(call, QStringLiteral("min number of steps = %1").arg(minimum));
       continue;
     }
-    if (board_->SpinReels(static_cast<unsigned char>(reel), stepCode, steps) == 0) LogError(call, LastErrorName());
+    if (board_->SpinReels(static_cast<unsigned char>(reel), stepCode, steps) == 0)
+      LogError(call, LastErrorName());
   }
 }
 
@@ -363,8 +387,10 @@ void ReelPage::ClearSync() {
 void ReelPage::SaveEditors() {
   for (const RampTables::Side side : {RampTables::kUp, RampTables::kDown}) {
     const QByteArray bytes = EditorBytes(editors_[side]);
-    if (shareRamps_) ramps_.StoreAll(side, bytes);
-    else ramps_.Store(side, selectedReel_, bytes);
+    if (shareRamps_)
+      ramps_.StoreAll(side, bytes);
+    else
+      ramps_.Store(side, selectedReel_, bytes);
   }
 }
 
@@ -401,7 +427,8 @@ void ReelPage::ReelCountChanged(int index) {
   for (int reel = n; reel < RampTables::kReels; ++reel) {
     for (QLabel* text : statusTexts_[static_cast<std::size_t>(reel)]) text->clear();
   }
-  for (int reel = 0; reel < RampTables::kReels; ++reel) spinBoxes_[static_cast<std::size_t>(reel)]->setVisible(reel < n);
+  for (int reel = 0; reel < RampTables::kReels; ++reel)
+    spinBoxes_[static_cast<std::size_t>(reel)]->setVisible(reel < n);
   Configure();
   forceStatus_ = true;
 }

@@ -59,7 +59,8 @@ void CSerialConnectionBox::Initialise() {
 
   rtsList_->clear();
   rtsList_->addItems({QStringLiteral("RtsControl: ENABLE"), QStringLiteral("RtsControl: DISABLE"),
-                      QStringLiteral("RtsControl: HANDSHAKE"), QStringLiteral("RtsControl: TOGGLE")});
+                      QStringLiteral("RtsControl: HANDSHAKE"),
+                      QStringLiteral("RtsControl: TOGGLE")});
   rtsList_->setCurrentIndex(1);
   rtsControl_ = 0;
 }
@@ -80,18 +81,22 @@ void CSerialConnectionBox::PortSelected(int selection) {
 }
 
 void CSerialConnectionBox::BaudSelected(int selection) {
-  if (selection >= 0 && selection < BaudListLength(port_)) baudRate_ = baudTable[selection][port_].baudRate;
+  if (selection >= 0 && selection < BaudListLength(port_))
+    baudRate_ = baudTable[selection][port_].baudRate;
   emit changed();
 }
 
 void CSerialConnectionBox::CtsSelected(int selection) {
-  if (selection == 0) ctsFlow_ = 1;
-  else if (selection == 1) ctsFlow_ = 0;
+  if (selection == 0)
+    ctsFlow_ = 1;
+  else if (selection == 1)
+    ctsFlow_ = 0;
   emit changed();
 }
 
 void CSerialConnectionBox::RtsSelected(int selection) {
-  if (selection >= 0 && selection < static_cast<int>(kRtsCodes.size())) rtsControl_ = kRtsCodes[selection];
+  if (selection >= 0 && selection < static_cast<int>(kRtsCodes.size()))
+    rtsControl_ = kRtsCodes[selection];
   emit changed();
 }
 

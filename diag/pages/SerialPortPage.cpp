@@ -38,7 +38,9 @@ SerialPortPage::SerialPortPage(VantrelUSB* board, QWidget* parent)
   editor_ = new CHexBlockEdit(true, outputBox_);
   editor_->setObjectName(QStringLiteral("id7001"));
   auto* hint = new QLabel(
-      QStringLiteral("(INSERT = add byte, DEL/BACKSPACE = delete byte, TAB = toggle hex/char input)"), outputBox_);
+      QStringLiteral(
+          "(INSERT = add byte, DEL/BACKSPACE = delete byte, TAB = toggle hex/char input)"),
+      outputBox_);
   sendButton_ = new QPushButton(QStringLiteral("Send"), outputBox_);
   sendButton_->setObjectName(QStringLiteral("id7002"));
   sendButton_->setAutoDefault(false);
@@ -84,7 +86,8 @@ void SerialPortPage::InitialiseDialog() {
   initialised_ = true;
   editor_->SetOptions(true, true, true, false);
   editor_->SetBytesPerRow(16);
-  editor_->SetData(reinterpret_cast<const std::uint8_t*>(kGreeting), static_cast<int>(sizeof kGreeting - 1));
+  editor_->SetData(reinterpret_cast<const std::uint8_t*>(kGreeting),
+                   static_cast<int>(sizeof kGreeting - 1));
   connection_->Initialise();
   ApplyConfiguration();
 }
@@ -92,7 +95,8 @@ void SerialPortPage::InitialiseDialog() {
 int SerialPortPage::ApplyConfiguration() {
   rxCount_ = 0;
   if (!connection_->Apply(board_, USB_PORT_TYPE_RS232)) {
-    outputBox_->setTitle(QStringLiteral("Output - Vantrel.SetConfig () = error: %1").arg(ErrorName()));
+    outputBox_->setTitle(
+        QStringLiteral("Output - Vantrel.SetConfig () = error: %1").arg(ErrorName()));
     return -1;
   }
   outputBox_->setTitle(kOutput);
@@ -121,7 +125,8 @@ void SerialPortPage::AddDumpLines(std::uint32_t* offset, const std::uint8_t* byt
                                   std::int32_t colour) {
   for (int at = 0; at < count; at += kSerialDumpBytesPerLine) {
     const int n = std::min(kSerialDumpBytesPerLine, count - at);
-    list_->AddLine(SerialDumpLine(*offset, std::span<const std::uint8_t>(bytes + at, static_cast<std::size_t>(n))),
+    list_->AddLine(SerialDumpLine(*offset, std::span<const std::uint8_t>(
+                                               bytes + at, static_cast<std::size_t>(n))),
                    colour);
     *offset += static_cast<std::uint32_t>(n);
   }
@@ -131,9 +136,10 @@ void SerialPortPage::Poll() {
   for (int i = 0; i < kMaxBytesPerPoll; ++i) {
     unsigned char time = 0;  // not used on this page
     int hasByte = 0;
-    if (board_->ReceiveByteWithTimestamp(Port(), &rxLine_[static_cast<std::size_t>(rxCount_)], &time, &hasByte) ==
-        0) {
-      transactionsBox_->setTitle(QStringLiteral("Output - Vantrel.Receive () = error: %1").arg(ErrorName()));
+    if (board_->ReceiveByteWithTimestamp(Port(), &rxLine_[static_cast<std::size_t>(rxCount_)],
+                                         &time, &hasByte) == 0) {
+      transactionsBox_->setTitle(
+          QStringLiteral("Output - Vantrel.Receive () = error: %1").arg(ErrorName()));
       return;
     }
     if (hasByte == 0) return;
@@ -144,12 +150,14 @@ void SerialPortPage::Poll() {
     while (rxCount_ >= kSerialDumpBytesPerLine) {
       AddDumpLines(&rxOffset_, rxLine_.data(), kSerialDumpBytesPerLine, kReceivedColour);
       rxCount_ -= kSerialDumpBytesPerLine;
-      std::memmove(rxLine_.data(), rxLine_.data() + kSerialDumpBytesPerLine, static_cast<std::size_t>(rxCount_));
+      std::memmove(rxLine_.data(), rxLine_.data() + kSerialDumpBytesPerLine,
+                   static_cast<std::size_t>(rxCount_));
     }
     if (rxCount_ > 0) {
       // Shown at the running offset, which moves on only with a full line.
-      const QString line =
-          SerialDumpLine(rxOffset_, std::span<const std::uint8_t>(rxLine_.data(), static_cast<std::size_t>(rxCount_)));
+      const QString line = SerialDumpLine(
+          rxOffset_,
+          std::span<const std::uint8_t>(rxLine_.data(), static_cast<std::size_t>(rxCount_)));
       list_->AddLine(line, kReceivedColour);
     }
   }

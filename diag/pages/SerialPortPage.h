@@ -52,7 +52,8 @@ class SerialPortPage : public CActivePage {
   void InitialiseDialog();
   void OnActivate() override;
   void OnTick() override;
-  void AddDumpLines(std::uint32_t* offset, const std::uint8_t* bytes, int count, std::int32_t colour);
+  void AddDumpLines(std::uint32_t* offset, const std::uint8_t* bytes, int count,
+                    std::int32_t colour);
   QString ErrorName() const;
 
   VantrelUSB* board_;  // not owned

@@ -26,6 +26,7 @@ CMemoryPage::Kind SramKind() {
 
 }  // namespace
 
-SRAMPage::SRAMPage(VantrelUSB* board, QWidget* parent) : CMemoryPage(board, SramKind(), MakeBuffer, parent) {}
+SRAMPage::SRAMPage(VantrelUSB* board, QWidget* parent)
+    : CMemoryPage(board, SramKind(), MakeBuffer, parent) {}
 
 SRAMPage::~SRAMPage() = default;

@@ -13,7 +13,8 @@ namespace k27diag_test {
 // what it printed, or "failed: ..." when it did not succeed.
 inline QString SimConsole(const QString& folder, const QStringList& words) {
   QProcess ctl;
-  ctl.start(QStringLiteral(K27_SIMCTL_PATH), QStringList{QStringLiteral("--device-dir"), folder} + words);
+  ctl.start(QStringLiteral(K27_SIMCTL_PATH),
+            QStringList{QStringLiteral("--device-dir"), folder} + words);
   if (!ctl.waitForFinished(10000)) return QStringLiteral("failed: k27simctl did not finish");
   const QString out = QString::fromLocal8Bit(ctl.readAllStandardOutput()).trimmed();
   if (ctl.exitStatus() != QProcess::NormalExit || ctl.exitCode() != 0)

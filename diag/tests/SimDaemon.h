@@ -26,13 +26,15 @@ class SimDaemon {
   void Start() {
     if (process_.state() != QProcess::NotRunning) return;
     process_.setProgram(QStringLiteral(K27_VANTRELIO_PATH));
-    process_.setArguments(QStringList{QStringLiteral("--simulate"), QStringLiteral("--device-dir"), dir_.path()} +
-                          extraArguments_);
+    process_.setArguments(
+        QStringList{QStringLiteral("--simulate"), QStringLiteral("--device-dir"), dir_.path()} +
+        extraArguments_);
     process_.setProcessChannelMode(QProcess::SeparateChannels);
     process_.start();
     QVERIFY2(process_.waitForStarted(10000), qPrintable(process_.errorString()));
     QByteArray log;
-    QTRY_VERIFY_WITH_TIMEOUT((log += process_.readAllStandardError(), log.contains("serving")), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT((log += process_.readAllStandardError(), log.contains("serving")),
+                             20000);
   }
   void Stop() {
     if (process_.state() == QProcess::NotRunning) return;
@@ -55,9 +57,10 @@ class SimDaemon {
 
 // The sheet's tab captions, in their order.
 inline QStringList TabCaptions() {
-  return {QStringLiteral("cctalk Port"),   QStringLiteral("Input / Output"), QStringLiteral("Real-Time Clock"),
-          QStringLiteral("Serial Port"),   QStringLiteral("EEPROM Memory"),  QStringLiteral("SRAM Memory"),
-          QStringLiteral("Reels"),         QStringLiteral("About")};
+  return {QStringLiteral("cctalk Port"),     QStringLiteral("Input / Output"),
+          QStringLiteral("Real-Time Clock"), QStringLiteral("Serial Port"),
+          QStringLiteral("EEPROM Memory"),   QStringLiteral("SRAM Memory"),
+          QStringLiteral("Reels"),           QStringLiteral("About")};
 }
 
 // Connects the application to board 0 and shows its sheet.

@@ -23,7 +23,8 @@ const QString kCaption = QStringLiteral("Vantrel K27 Diagnostic Suite");
 
 QString LineText(QWidget* root, const char* id) {
   auto* label = root->findChild<QLabel*>(QLatin1String(id));
-  return label != nullptr ? label->text() : QStringLiteral("<no control %1>").arg(QLatin1String(id));
+  return label != nullptr ? label->text()
+                          : QStringLiteral("<no control %1>").arg(QLatin1String(id));
 }
 
 }  // namespace
@@ -50,13 +51,9 @@ class AboutTest : public QObject {
   k27diag_test::SimDaemon daemon_;
 };
 
-void AboutTest::initTestCase() {
-  daemon_.UseFolder();
-}
+void AboutTest::initTestCase() { daemon_.UseFolder(); }
 
-void AboutTest::cleanup() {
-  k27diag_test::CloseWindows();
-}
+void AboutTest::cleanup() { k27diag_test::CloseWindows(); }
 
 void AboutTest::cleanupTestCase() { StopDaemon(); }
 
@@ -129,8 +126,9 @@ void AboutTest::sheetTabsAndStartPage() {
   QStringList captions;
   for (int i = 0; i < tabs->count(); ++i) captions << tabs->tabText(i);
   QCOMPARE(captions, expected);
-  const QStringList expectedIds{QStringLiteral("id104"), QStringLiteral("id106"), QStringLiteral("id103"),
-                                QStringLiteral("id107"), QStringLiteral("id108"), QStringLiteral("id109"),
+  const QStringList expectedIds{QStringLiteral("id104"), QStringLiteral("id106"),
+                                QStringLiteral("id103"), QStringLiteral("id107"),
+                                QStringLiteral("id108"), QStringLiteral("id109"),
                                 QStringLiteral("id110"), QStringLiteral("id111")};
   QStringList ids;
   for (int i = 0; i < tabs->count(); ++i) ids << tabs->widget(i)->objectName();
@@ -160,8 +158,10 @@ void AboutTest::noBoardTexts() {
   QVERIFY(QTest::qWaitForWindowExposed(sheet.get()));
   QCOMPARE(LineText(sheet.get(), "id9102"), QStringLiteral("Device Status: Failed initialisation"));
   QCOMPARE(LineText(sheet.get(), "id9100"), QStringLiteral("DLL Version: 35"));
-  QCOMPARE(LineText(sheet.get(), "id9103"), QStringLiteral("PIC Version: Error (USB_MESSAGE_EXECUTION_SUCCESS)"));
-  QCOMPARE(LineText(sheet.get(), "id9101"), QStringLiteral("8051 Version: Error (USB_MESSAGE_EXECUTION_SUCCESS)"));
+  QCOMPARE(LineText(sheet.get(), "id9103"),
+           QStringLiteral("PIC Version: Error (USB_MESSAGE_EXECUTION_SUCCESS)"));
+  QCOMPARE(LineText(sheet.get(), "id9101"),
+           QStringLiteral("8051 Version: Error (USB_MESSAGE_EXECUTION_SUCCESS)"));
 
   // Switching tabs does not compute the texts again.
   sheet->Tabs()->setCurrentIndex(0);

@@ -54,10 +54,12 @@ const char kDictionary[] = R"(<?xml version="1.0"?>
 // The dump text of a frame as the list shows it: hex pairs, "- ", characters.
 QString Dump(const QByteArray& frame) {
   QString text;
-  for (const char byte : frame) text += QStringLiteral("%1 ").arg(static_cast<unsigned char>(byte), 2, 16, QLatin1Char('0'));
+  for (const char byte : frame)
+    text += QStringLiteral("%1 ").arg(static_cast<unsigned char>(byte), 2, 16, QLatin1Char('0'));
   text += QStringLiteral("- ");
   for (const char byte : frame)
-    text += static_cast<unsigned char>(byte) < 0x20 ? QLatin1Char('.') : QChar(static_cast<unsigned char>(byte));
+    text += static_cast<unsigned char>(byte) < 0x20 ? QLatin1Char('.')
+                                                    : QChar(static_cast<unsigned char>(byte));
   return text;
 }
 
@@ -91,12 +93,18 @@ class CcTalkPageTest : public QObject {
   QString Simctl(const QStringList& words);
   CCTalkPage* Page() const { return sheet_->findChild<CCTalkPage*>(QStringLiteral("id104")); }
   CXMLTreeView* Tree() const { return sheet_->findChild<CXMLTreeView*>(QStringLiteral("id1023")); }
-  CTransactionView* List() const { return sheet_->findChild<CTransactionView*>(QStringLiteral("id1022")); }
+  CTransactionView* List() const {
+    return sheet_->findChild<CTransactionView*>(QStringLiteral("id1022"));
+  }
   QLineEdit* Host() const { return sheet_->findChild<QLineEdit*>(QStringLiteral("id1026")); }
   QLineEdit* Device() const { return sheet_->findChild<QLineEdit*>(QStringLiteral("id1025")); }
-  QPushButton* SendButton() const { return sheet_->findChild<QPushButton*>(QStringLiteral("id1014")); }
+  QPushButton* SendButton() const {
+    return sheet_->findChild<QPushButton*>(QStringLiteral("id1014"));
+  }
   void Select(const QString& commandText);
-  QString Sent() { return Simctl({QStringLiteral("serial"), QStringLiteral("B"), QStringLiteral("sent")}); }
+  QString Sent() {
+    return Simctl({QStringLiteral("serial"), QStringLiteral("B"), QStringLiteral("sent")});
+  }
   // The texts of the list's top-level items from `first` on.
   QStringList TopTexts(int first) const;
 
@@ -111,23 +119,28 @@ class CcTalkPageTest : public QObject {
 
 QString CcTalkPageTest::Simctl(const QStringList& words) {
   QProcess simctl;
-  simctl.start(QStringLiteral(K27_SIMCTL_PATH), QStringList{QStringLiteral("--device-dir"), daemon_.Folder()} + words);
+  simctl.start(QStringLiteral(K27_SIMCTL_PATH),
+               QStringList{QStringLiteral("--device-dir"), daemon_.Folder()} + words);
   if (!simctl.waitForFinished(10000) || simctl.exitCode() != 0)
-    qWarning("k27simctl %s failed: %s", qPrintable(words.join(' ')), simctl.readAllStandardError().constData());
+    qWarning("k27simctl %s failed: %s", qPrintable(words.join(' ')),
+             simctl.readAllStandardError().constData());
   return QString::fromLatin1(simctl.readAllStandardOutput()).trimmed();
 }
 
 void CcTalkPageTest::initTestCase() {
   daemon_.UseFolder();
-  trace_ = std::make_unique<k27diag_test::ExchangeTrace>(daemon_.Folder() + QStringLiteral("/trace.log"));
+  trace_ = std::make_unique<k27diag_test::ExchangeTrace>(daemon_.Folder() +
+                                                         QStringLiteral("/trace.log"));
   daemon_.AddArguments({QStringLiteral("--trace"), trace_->Path()});
   daemon_.Start();
   // The page reads the dictionaries of the folder it starts in.
   QVERIFY(workDir_.isValid());
-  std::ofstream(QDir(workDir_.path()).filePath(QStringLiteral("test.xml")).toStdString()) << kDictionary;
+  std::ofstream(QDir(workDir_.path()).filePath(QStringLiteral("test.xml")).toStdString())
+      << kDictionary;
   startDir_ = QDir::currentPath();
   QVERIFY(QDir::setCurrent(workDir_.path()));
-  Simctl({QStringLiteral("serial"), QStringLiteral("B"), QStringLiteral("attach"), QStringLiteral("cctalk")});
+  Simctl({QStringLiteral("serial"), QStringLiteral("B"), QStringLiteral("attach"),
+          QStringLiteral("cctalk")});
 }
 
 void CcTalkPageTest::init() {
@@ -141,9 +154,12 @@ void CcTalkPageTest::init() {
 
 void CcTalkPageTest::cleanup() {
   if (daemonStopped_) return;
-  Simctl({QStringLiteral("serial"), QStringLiteral("B"), QStringLiteral("power"), QStringLiteral("on")});
-  Simctl({QStringLiteral("serial"), QStringLiteral("B"), QStringLiteral("echo"), QStringLiteral("normal")});
-  Simctl({QStringLiteral("fault"), QStringLiteral("4"), QStringLiteral("61"), QStringLiteral("none")});
+  Simctl({QStringLiteral("serial"), QStringLiteral("B"), QStringLiteral("power"),
+          QStringLiteral("on")});
+  Simctl({QStringLiteral("serial"), QStringLiteral("B"), QStringLiteral("echo"),
+          QStringLiteral("normal")});
+  Simctl(
+      {QStringLiteral("fault"), QStringLiteral("4"), QStringLiteral("61"), QStringLiteral("none")});
   Device()->setText(QStringLiteral("2"));
   Host()->setText(QStringLiteral("1"));
 }
@@ -166,18 +182,22 @@ void CcTalkPageTest::Select(const QString& commandText) {
 
 QStringList CcTalkPageTest::TopTexts(int first) const {
   QStringList texts;
-  for (int i = first; i < List()->topLevelItemCount(); ++i) texts << List()->topLevelItem(i)->text(0);
+  for (int i = first; i < List()->topLevelItemCount(); ++i)
+    texts << List()->topLevelItem(i)->text(0);
   return texts;
 }
 
 void CcTalkPageTest::LoadsTheDictionariesOfTheCurrentFolder() {
   QCOMPARE(Tree()->topLevelItem(0)->text(0),
-           QStringLiteral("Transaction Dictionary: '%1'").arg(QDir(workDir_.path()).filePath(QStringLiteral("test.xml"))));
+           QStringLiteral("Transaction Dictionary: '%1'")
+               .arg(QDir(workDir_.path()).filePath(QStringLiteral("test.xml"))));
   QCOMPARE(Tree()->topLevelItem(0)->child(0)->text(0), QStringLiteral("Type = Test Coin"));
-  QCOMPARE(Tree()->topLevelItem(0)->child(2)->child(0)->text(0), QStringLiteral("Command [254] = Simple poll"));
+  QCOMPARE(Tree()->topLevelItem(0)->child(2)->child(0)->text(0),
+           QStringLiteral("Command [254] = Simple poll"));
   QCOMPARE(Host()->text(), QStringLiteral("1"));
   QCOMPARE(Device()->text(), QStringLiteral("2"));
-  QCOMPARE(sheet_->findChild<QGroupBox*>(QStringLiteral("id1021"))->title(), QStringLiteral("Output"));
+  QCOMPARE(sheet_->findChild<QGroupBox*>(QStringLiteral("id1021"))->title(),
+           QStringLiteral("Output"));
   QVERIFY(SendButton()->isEnabled());
 }
 
@@ -188,7 +208,8 @@ void CcTalkPageTest::SimplePollShowsRequestAndBlueReply() {
   QCOMPARE(TopTexts(first), (QStringList{QStringLiteral("[Outgoing] Command [254] = Simple poll"),
                                          QStringLiteral("[Incoming] Command [0]")}));
   QTreeWidgetItem* outgoing = List()->topLevelItem(first);
-  QCOMPARE(CTransactionView::RecordOf(outgoing)->tip, QStringLiteral("Checks that the device answers"));
+  QCOMPARE(CTransactionView::RecordOf(outgoing)->tip,
+           QStringLiteral("Checks that the device answers"));
   QVERIFY(!outgoing->isExpanded());
   const QByteArray poll("\x02\x00\x01\xfe\xff", 5);
   QCOMPARE(outgoing->child(0)->text(0), QStringLiteral("[%1] ...").arg(Dump(poll)));
@@ -199,9 +220,11 @@ void CcTalkPageTest::SimplePollShowsRequestAndBlueReply() {
   QTreeWidgetItem* incoming = List()->topLevelItem(first + 1);
   const TransactionItem* reply = CTransactionView::RecordOf(incoming);
   QCOMPARE(reply->colour, QColor(0, 0, 200));
-  QCOMPARE(reply->tip, QStringLiteral("Destination = 1\nNumber of data bytes = 0\nSource = 2\nHeader = 0"));
+  QCOMPARE(reply->tip,
+           QStringLiteral("Destination = 1\nNumber of data bytes = 0\nSource = 2\nHeader = 0"));
   QVERIFY(incoming->isExpanded());
-  QCOMPARE(incoming->child(0)->text(0), QStringLiteral("[%1] ...").arg(Dump(QByteArray("\x01\x00\x02\x00\xfd", 5))));
+  QCOMPARE(incoming->child(0)->text(0),
+           QStringLiteral("[%1] ...").arg(Dump(QByteArray("\x01\x00\x02\x00\xfd", 5))));
   QCOMPARE(CTransactionView::RecordOf(incoming->child(0))->colour, QColor(0, 0, 200));
   QVERIFY(CTransactionView::RecordOf(incoming->child(0))->fixedTip);
 }
@@ -211,8 +234,9 @@ void CcTalkPageTest::SilentDeviceGivesTheTimeoutItem() {
   Device()->setText(QStringLiteral("3"));  // nobody there: the bus echoes, nobody answers
   const int first = List()->topLevelItemCount();
   SendButton()->click();
-  QCOMPARE(TopTexts(first), (QStringList{QStringLiteral("[Outgoing] Command [254] = Simple poll"),
-                                         QStringLiteral("[Incoming] Timeout - no command received")}));
+  QCOMPARE(TopTexts(first),
+           (QStringList{QStringLiteral("[Outgoing] Command [254] = Simple poll"),
+                        QStringLiteral("[Incoming] Timeout - no command received")}));
   QTreeWidgetItem* timeout = List()->topLevelItem(first + 1);
   QCOMPARE(CTransactionView::RecordOf(timeout)->colour, QColor(255, 0, 0));
   QVERIFY(CTransactionView::RecordOf(timeout)->tip.isEmpty());
@@ -220,14 +244,16 @@ void CcTalkPageTest::SilentDeviceGivesTheTimeoutItem() {
 }
 
 void CcTalkPageTest::BusWithout12VoltsGivesAnErrorWithoutEcho() {
-  Simctl({QStringLiteral("serial"), QStringLiteral("B"), QStringLiteral("power"), QStringLiteral("off")});
+  Simctl({QStringLiteral("serial"), QStringLiteral("B"), QStringLiteral("power"),
+          QStringLiteral("off")});
   Select(QStringLiteral("Command [254] = Simple poll"));
   const int first = List()->topLevelItemCount();
   SendButton()->click();
   const QStringList texts = TopTexts(first);
   QCOMPARE(texts.size(), 2);
   QCOMPARE(texts[0], QStringLiteral("[Outgoing] Command [254] = Simple poll"));
-  QVERIFY2(texts[1].startsWith(QStringLiteral("[Error] CcctalkMessage::send () { error: local echo expected - ")),
+  QVERIFY2(texts[1].startsWith(
+               QStringLiteral("[Error] CcctalkMessage::send () { error: local echo expected - ")),
            qPrintable(texts[1]));
   QVERIFY(texts[1].contains(QStringLiteral("CcctalkMessage::receive () { error: no 12V power } ")));
   QTreeWidgetItem* error = List()->topLevelItem(first + 1);
@@ -237,15 +263,18 @@ void CcTalkPageTest::BusWithout12VoltsGivesAnErrorWithoutEcho() {
 }
 
 void CcTalkPageTest::StrayBytesAreDrainedAndReported() {
-  Simctl({QStringLiteral("serial"), QStringLiteral("B"), QStringLiteral("push"), QStringLiteral("0a0b0c")});
+  Simctl({QStringLiteral("serial"), QStringLiteral("B"), QStringLiteral("push"),
+          QStringLiteral("0a0b0c")});
   // The bytes come in one line time apart (about 1 ms each at 9600 baud).
   QTest::qWait(50);
   Select(QStringLiteral("Command [254] = Simple poll"));
   const int first = List()->topLevelItemCount();
   SendButton()->click();
-  QCOMPARE(TopTexts(first),
-           (QStringList{QStringLiteral("[Error] Cleared 3 byte(s) of unexpected data from the port"),
-                        QStringLiteral("[Outgoing] Command [254] = Simple poll"), QStringLiteral("[Incoming] Command [0]")}));
+  QCOMPARE(
+      TopTexts(first),
+      (QStringList{QStringLiteral("[Error] Cleared 3 byte(s) of unexpected data from the port"),
+                   QStringLiteral("[Outgoing] Command [254] = Simple poll"),
+                   QStringLiteral("[Incoming] Command [0]")}));
   QCOMPARE(CTransactionView::RecordOf(List()->topLevelItem(first))->colour, QColor(255, 0, 0));
 }
 
@@ -262,7 +291,8 @@ void CcTalkPageTest::ConfirmedDataEntrySendsTheBytes() {
              QStringLiteral("Description: Sets the inhibits ..."));
     QCOMPARE(dialog->findChild<QLabel*>(QStringLiteral("id1029"))->text(),
              QStringLiteral("Data [2] = [ inhibit 1 ] ..."));
-    QCOMPARE(dialog->DescriptionTip()->Text(), QStringLiteral("Sets the inhibits\r\none bit a coin"));
+    QCOMPARE(dialog->DescriptionTip()->Text(),
+             QStringLiteral("Sets the inhibits\r\none bit a coin"));
     QCOMPARE(dialog->DataTip()->Text(), QStringLiteral("[ inhibit 1 ]\r\n[ inhibit 2 ]"));
     QCOMPARE(dialog->Editor()->Bytes(), QByteArray(2, '\0'));
     QVERIFY(!dialog->Editor()->InsertDelete());
@@ -272,11 +302,13 @@ void CcTalkPageTest::ConfirmedDataEntrySendsTheBytes() {
   const int first = List()->topLevelItemCount();
   SendButton()->click();
   QVERIFY(seen);
-  QCOMPARE(TopTexts(first), (QStringList{QStringLiteral("[Outgoing] Command [231] = Modify inhibit status"),
-                                         QStringLiteral("[Incoming] Command [0]")}));
+  QCOMPARE(TopTexts(first),
+           (QStringList{QStringLiteral("[Outgoing] Command [231] = Modify inhibit status"),
+                        QStringLiteral("[Incoming] Command [0]")}));
   QCOMPARE(List()->topLevelItem(first)->child(0)->text(0),
            QStringLiteral("[%1] ...").arg(Dump(QByteArray("\x02\x02\x01\xe7\xff\x03\x12", 7))));
-  QCOMPARE(CTransactionView::RecordOf(List()->topLevelItem(first))->tip, QStringLiteral("Sets the inhibits\r\none bit a coin"));
+  QCOMPARE(CTransactionView::RecordOf(List()->topLevelItem(first))->tip,
+           QStringLiteral("Sets the inhibits\r\none bit a coin"));
 }
 
 void CcTalkPageTest::CancelledDataEntrySendsNothing() {
@@ -320,13 +352,15 @@ void CcTalkPageTest::NoCommandSelectedAddsNothing() {
 void CcTalkPageTest::BadRepliesAreShownRed() {
   CTransactionView view;
   CcctalkMessage badChecksum;
-  QCOMPARE(badChecksum.assign(std::vector<std::uint8_t>{0x01, 0x00, 0x02, 0x00, 0x00}), CcctalkMessage::kOk);
+  QCOMPARE(badChecksum.assign(std::vector<std::uint8_t>{0x01, 0x00, 0x02, 0x00, 0x00}),
+           CcctalkMessage::kOk);
   QTreeWidgetItem* invalid = view.AddIncoming(badChecksum);
   QCOMPARE(invalid->text(0), QStringLiteral("[Incoming] Invalid Command"));
   QCOMPARE(CTransactionView::RecordOf(invalid)->colour, QColor(255, 0, 0));
   QVERIFY(CTransactionView::RecordOf(invalid)->tip.isEmpty());
   QVERIFY(invalid->isExpanded());
-  QCOMPARE(invalid->child(0)->text(0), QStringLiteral("[%1] ...").arg(Dump(QByteArray("\x01\x00\x02\x00\x00", 5))));
+  QCOMPARE(invalid->child(0)->text(0),
+           QStringLiteral("[%1] ...").arg(Dump(QByteArray("\x01\x00\x02\x00\x00", 5))));
   QVERIFY(!CTransactionView::RecordOf(invalid->child(0))->fixedTip);
 
   // A long reply shows its first 16 bytes in the item and all of them in the tip.
@@ -338,7 +372,8 @@ void CcTalkPageTest::BadRepliesAreShownRed() {
   QCOMPARE(line, QStringLiteral("[%1] ...").arg(Dump(QByteArray(16, 'A'))));
   QCOMPARE(CTransactionView::RecordOf(longOne->child(0))->tip.count(QLatin1Char('\n')), 2);
 
-  QCOMPARE(view.AddIncoming(CcctalkMessage())->text(0), QStringLiteral("[Incoming] Timeout - no command received"));
+  QCOMPARE(view.AddIncoming(CcctalkMessage())->text(0),
+           QStringLiteral("[Incoming] Timeout - no command received"));
   QCOMPARE(view.topLevelItemCount(), 3);
 }
 
@@ -346,23 +381,29 @@ void CcTalkPageTest::BadRepliesAreShownRed() {
 // the echo as a red child, whose tip is its whole dump.
 void CcTalkPageTest::DamagedEchoShowsTheLocalEchoUnderTheError() {
   Select(QStringLiteral("Command [254] = Simple poll"));
-  const QString unequal =
-      QStringLiteral("[Error] CcctalkMessage::send () { error: local echo expected - received unequivalent data }");
+  const QString unequal = QStringLiteral(
+      "[Error] CcctalkMessage::send () { error: local echo expected - received unequivalent data "
+      "}");
   const struct {
     const char* mode;
     QByteArray echo;
-  } cases[] = {{"short", QByteArray("\x02\x00\x01\xfe", 4)}, {"altered", QByteArray("\x02\x00\x01\xfe\x00", 5)}};
+  } cases[] = {{"short", QByteArray("\x02\x00\x01\xfe", 4)},
+               {"altered", QByteArray("\x02\x00\x01\xfe\x00", 5)}};
   for (const auto& c : cases) {
-    Simctl({QStringLiteral("serial"), QStringLiteral("B"), QStringLiteral("echo"), QLatin1String(c.mode)});
+    Simctl({QStringLiteral("serial"), QStringLiteral("B"), QStringLiteral("echo"),
+            QLatin1String(c.mode)});
     const int first = List()->topLevelItemCount();
     SendButton()->click();
-    QCOMPARE(TopTexts(first), (QStringList{QStringLiteral("[Outgoing] Command [254] = Simple poll"), unequal}));
+    QCOMPARE(TopTexts(first),
+             (QStringList{QStringLiteral("[Outgoing] Command [254] = Simple poll"), unequal}));
     QTreeWidgetItem* error = List()->topLevelItem(first + 1);
     QCOMPARE(CTransactionView::RecordOf(error)->colour, QColor(255, 0, 0));
     QVERIFY(error->isExpanded());
     QCOMPARE(error->childCount(), 1);
     QTreeWidgetItem* echo = error->child(0);
-    QCOMPARE(echo->text(0), QStringLiteral("[local echo] data [%1] = [%2] ...").arg(c.echo.size()).arg(Dump(c.echo)));
+    QCOMPARE(
+        echo->text(0),
+        QStringLiteral("[local echo] data [%1] = [%2] ...").arg(c.echo.size()).arg(Dump(c.echo)));
     QCOMPARE(CTransactionView::RecordOf(echo)->colour, QColor(255, 0, 0));
     QCOMPARE(CTransactionView::RecordOf(echo)->tip, Dump(c.echo) + QLatin1Char('\n'));
     QVERIFY(CTransactionView::RecordOf(echo)->fixedTip);
@@ -380,7 +421,8 @@ void CcTalkPageTest::AddressPollShowsTheRawAddressByte() {
                                          QStringLiteral("[Incoming] Invalid Command")}));
   QTreeWidgetItem* incoming = List()->topLevelItem(first + 1);
   QCOMPARE(CTransactionView::RecordOf(incoming)->colour, QColor(255, 0, 0));
-  QCOMPARE(incoming->child(0)->text(0), QStringLiteral("[%1] ...").arg(Dump(QByteArray("\x02", 1))));
+  QCOMPARE(incoming->child(0)->text(0),
+           QStringLiteral("[%1] ...").arg(Dump(QByteArray("\x02", 1))));
 }
 
 // A refused configuration is tried once more after the connection has been
@@ -388,16 +430,18 @@ void CcTalkPageTest::AddressPollShowsTheRawAddressByte() {
 void CcTalkPageTest::RefusedConfigurationIsRetriedAfterInitInTheCcTalkMode() {
   Select(QStringLiteral("Command [254] = Simple poll"));
   trace_->Mark();
-  QCOMPARE(Simctl({QStringLiteral("fault"), QStringLiteral("4"), QStringLiteral("61"), QStringLiteral("status=3"),
-                   QStringLiteral("1")}),
+  QCOMPARE(Simctl({QStringLiteral("fault"), QStringLiteral("4"), QStringLiteral("61"),
+                   QStringLiteral("status=3"), QStringLiteral("1")}),
            QString());
   const int first = List()->topLevelItemCount();
   SendButton()->click();
   QCOMPARE(TopTexts(first), (QStringList{QStringLiteral("[Outgoing] Command [254] = Simple poll"),
                                          QStringLiteral("[Incoming] Command [0]")}));
-  QCOMPARE(sheet_->findChild<QGroupBox*>(QStringLiteral("id1021"))->title(), QStringLiteral("Output"));
+  QCOMPARE(sheet_->findChild<QGroupBox*>(QStringLiteral("id1021"))->title(),
+           QStringLiteral("Output"));
   QStringList commands;
-  QTRY_VERIFY((commands = trace_->CommandsSince(QStringLiteral("66")), commands.filter(QStringLiteral("6102")).size() >= 2));
+  QTRY_VERIFY((commands = trace_->CommandsSince(QStringLiteral("66")),
+               commands.filter(QStringLiteral("6102")).size() >= 2));
   QList<qsizetype> configs;
   for (qsizetype i = 0; i < commands.size(); ++i) {
     if (!commands[i].startsWith(QStringLiteral("61"))) continue;
@@ -409,13 +453,14 @@ void CcTalkPageTest::RefusedConfigurationIsRetriedAfterInitInTheCcTalkMode() {
   QVERIFY(configs[1] - configs[0] > 1);
 
   // Refused twice: the caption tells, and the transaction stops there.
-  QCOMPARE(Simctl({QStringLiteral("fault"), QStringLiteral("4"), QStringLiteral("61"), QStringLiteral("status=3"),
-                   QStringLiteral("2")}),
+  QCOMPARE(Simctl({QStringLiteral("fault"), QStringLiteral("4"), QStringLiteral("61"),
+                   QStringLiteral("status=3"), QStringLiteral("2")}),
            QString());
   const int next = List()->topLevelItemCount();
   SendButton()->click();
   QCOMPARE(TopTexts(next).size(), 1);
-  QVERIFY(TopTexts(next).front().startsWith(QStringLiteral("[Error] Output - Vantrel.Send () = error: ")));
+  QVERIFY(TopTexts(next).front().startsWith(
+      QStringLiteral("[Error] Output - Vantrel.Send () = error: ")));
   QVERIFY(sheet_->findChild<QGroupBox*>(QStringLiteral("id1021"))
               ->title()
               .startsWith(QStringLiteral("Output - Vantrel.SetConfig () = error: ")));
@@ -430,7 +475,8 @@ void CcTalkPageTest::RefusedConfigurationIsReported() {
   SendButton()->click();
   const QStringList texts = TopTexts(first);
   QCOMPARE(texts.size(), 1);
-  QVERIFY2(texts[0].startsWith(QStringLiteral("[Error] Output - Vantrel.Send () = error: ")), qPrintable(texts[0]));
+  QVERIFY2(texts[0].startsWith(QStringLiteral("[Error] Output - Vantrel.Send () = error: ")),
+           qPrintable(texts[0]));
   QVERIFY(sheet_->findChild<QGroupBox*>(QStringLiteral("id1021"))
               ->title()
               .startsWith(QStringLiteral("Output - Vantrel.SetConfig () = error: ")));

@@ -43,8 +43,10 @@ void CloseMessageBoxWhenShown(SeenBox* seen) {
       seen->title = box->windowTitle();
       seen->text = box->text();
       QAbstractButton* ok = box->button(QMessageBox::Ok);
-      if (ok != nullptr) ok->click();
-      else box->reject();
+      if (ok != nullptr)
+        ok->click();
+      else
+        box->reject();
       poll->deleteLater();
       return;
     }
@@ -86,13 +88,9 @@ class ClockTest : public QObject {
   k27diag_test::SimDaemon daemon_;
 };
 
-void ClockTest::initTestCase() {
-  daemon_.UseFolder();
-}
+void ClockTest::initTestCase() { daemon_.UseFolder(); }
 
-void ClockTest::cleanup() {
-  k27diag_test::CloseWindows();
-}
+void ClockTest::cleanup() { k27diag_test::CloseWindows(); }
 
 void ClockTest::cleanupTestCase() { StopDaemon(); }
 

@@ -52,7 +52,9 @@ class IoTest : public QObject {
 
  private:
   std::unique_ptr<CK27DiagSheet> OpenOnPage(CK27DiagApp& app);
-  QString Console(const QStringList& words) { return k27diag_test::SimConsole(daemon_.Folder(), words); }
+  QString Console(const QStringList& words) {
+    return k27diag_test::SimConsole(daemon_.Folder(), words);
+  }
   template <typename T>
   static T* Control(CK27DiagSheet* sheet, int id) {
     return sheet->findChild<T*>(QStringLiteral("id%1").arg(id));
@@ -70,7 +72,8 @@ class IoTest : public QObject {
 
 void IoTest::initTestCase() {
   daemon_.UseFolder();
-  trace_ = std::make_unique<k27diag_test::ExchangeTrace>(daemon_.Folder() + QStringLiteral("/trace.log"));
+  trace_ = std::make_unique<k27diag_test::ExchangeTrace>(daemon_.Folder() +
+                                                         QStringLiteral("/trace.log"));
   daemon_.AddArguments({QStringLiteral("--trace"), trace_->Path()});
 }
 
@@ -128,7 +131,8 @@ void IoTest::noBoardLeavesInputsAlone() {
   for (int id : kInputIds) QVERIFY(!Control<QCheckBox>(sheet.get(), id)->isChecked());
   QVERIFY(!Control<QCheckBox>(sheet.get(), 6011)->isChecked());
   // The page still shows its reset state and no error.
-  QCOMPARE(Control<QGroupBox>(sheet.get(), 6044)->title(), QStringLiteral("Lamp Brightness = 10 (on | on)"));
+  QCOMPARE(Control<QGroupBox>(sheet.get(), 6044)->title(),
+           QStringLiteral("Lamp Brightness = 10 (on | on)"));
 }
 
 void IoTest::activationTurnsEverythingOff() {
@@ -142,16 +146,19 @@ void IoTest::activationTurnsEverythingOff() {
   QVERIFY(app.Board()->SetOnPeriodOutputs(usbOutput{{0xFF, 0x12, 0x34, 0x56, 0x3F}}) != 0);
   QVERIFY(app.Board()->SetOffPeriodOutputs(usbOutput{{0x01, 0x02, 0x03, 0x04, 0x05}}) != 0);
   QVERIFY(app.Board()->SetOutputBrightness(3) != 0);
-  QCOMPARE(Console({QStringLiteral("outputs")}), QStringLiteral("on=FF1234563F off=0102030405 brightness=3"));
+  QCOMPARE(Console({QStringLiteral("outputs")}),
+           QStringLiteral("on=FF1234563F off=0102030405 brightness=3"));
   trace_->Mark();
 
   sheet->Tabs()->setCurrentIndex(kIoTab);
-  QCOMPARE(Console({QStringLiteral("outputs")}), QStringLiteral("on=0000000000 off=0000000000 brightness=10"));
+  QCOMPARE(Console({QStringLiteral("outputs")}),
+           QStringLiteral("on=0000000000 off=0000000000 brightness=10"));
   // On period, off period, brightness: in that order, before the first poll.
   QTRY_VERIFY(trace_->CommandsSince().size() >= 4);
   const QStringList commands = trace_->CommandsSince();
-  QCOMPARE(commands.mid(0, 4), (QStringList{QStringLiteral("530000000000"), QStringLiteral("540000000000"),
-                                            QStringLiteral("550A"), kInputPoll}));
+  QCOMPARE(commands.mid(0, 4),
+           (QStringList{QStringLiteral("530000000000"), QStringLiteral("540000000000"),
+                        QStringLiteral("550A"), kInputPoll}));
 
   auto* page = qobject_cast<IOPage*>(sheet->Tabs()->widget(kIoTab));
   QVERIFY(page->Polling());
@@ -160,7 +167,8 @@ void IoTest::activationTurnsEverythingOff() {
   QCOMPARE(slider->minimum(), 0);
   QCOMPARE(slider->maximum(), 10);
   QCOMPARE(slider->value(), 10);
-  QCOMPARE(Control<QGroupBox>(sheet.get(), 6044)->title(), QStringLiteral("Lamp Brightness = 10 (on | on)"));
+  QCOMPARE(Control<QGroupBox>(sheet.get(), 6044)->title(),
+           QStringLiteral("Lamp Brightness = 10 (on | on)"));
   const QList<CSensitiveButton*> outputs = page->findChildren<CSensitiveButton*>();
   QCOMPARE(outputs.size(), IOPage::kOutputCount);
   for (CSensitiveButton* output : outputs) QVERIFY(!output->isChecked());
@@ -172,7 +180,8 @@ void IoTest::activationTurnsEverythingOff() {
   sheet->Tabs()->setCurrentIndex(kOtherTab);
   sheet->Tabs()->setCurrentIndex(kIoTab);
   QVERIFY(!Control<CSensitiveButton>(sheet.get(), 6034)->isChecked());
-  QCOMPARE(Console({QStringLiteral("outputs")}), QStringLiteral("on=0000000000 off=0000000000 brightness=10"));
+  QCOMPARE(Console({QStringLiteral("outputs")}),
+           QStringLiteral("on=0000000000 off=0000000000 brightness=10"));
 }
 
 void IoTest::inputsFollowTheBoard() {
@@ -192,7 +201,8 @@ void IoTest::inputsFollowTheBoard() {
   QVERIFY(!Control<QCheckBox>(sheet.get(), 6019)->isChecked());  // input 16
   QVERIFY(!Control<QCheckBox>(sheet.get(), 6027)->isChecked());  // dip 1
   int checked = 0;
-  for (QCheckBox* box : sheet->Tabs()->widget(kIoTab)->findChildren<QCheckBox*>()) checked += box->isChecked();
+  for (QCheckBox* box : sheet->Tabs()->widget(kIoTab)->findChildren<QCheckBox*>())
+    checked += box->isChecked();
   QCOMPARE(checked, 5);
 
   // The inputs change back; a click on a check box does not tick it.
@@ -217,21 +227,27 @@ void IoTest::pointerSweepTogglesEachLampOnce() {
   // Left to right across lamps 8-15, several moves inside each one.
   for (int id : kLampRow) {
     auto* lamp = Control<CSensitiveButton>(sheet.get(), id);
-    for (int x : {2, lamp->width() / 2, lamp->width() - 3}) MoveTo(sheet.get(), lamp, QPoint(x, lamp->height() / 2));
+    for (int x : {2, lamp->width() / 2, lamp->width() - 3})
+      MoveTo(sheet.get(), lamp, QPoint(x, lamp->height() / 2));
   }
   MoveTo(sheet.get(), group, QPoint(group->width() - 2, y));
-  for (int id : kLampRow) QVERIFY2(Control<CSensitiveButton>(sheet.get(), id)->isChecked(), qPrintable(QString::number(id)));
+  for (int id : kLampRow)
+    QVERIFY2(Control<CSensitiveButton>(sheet.get(), id)->isChecked(),
+             qPrintable(QString::number(id)));
   QCOMPARE(page->OnImage().output[1], 0xFF);
-  QCOMPARE(Console({QStringLiteral("outputs")}), QStringLiteral("on=00FF000000 off=0000000000 brightness=10"));
+  QCOMPARE(Console({QStringLiteral("outputs")}),
+           QStringLiteral("on=00FF000000 off=0000000000 brightness=10"));
 
   // And back: each lamp goes off again.
   for (auto it = std::rbegin(kLampRow); it != std::rend(kLampRow); ++it) {
     auto* lamp = Control<CSensitiveButton>(sheet.get(), *it);
-    for (int x : {lamp->width() - 3, lamp->width() / 2, 2}) MoveTo(sheet.get(), lamp, QPoint(x, lamp->height() / 2));
+    for (int x : {lamp->width() - 3, lamp->width() / 2, 2})
+      MoveTo(sheet.get(), lamp, QPoint(x, lamp->height() / 2));
   }
   MoveTo(sheet.get(), group, QPoint(1, y));
   for (int id : kLampRow) QVERIFY(!Control<CSensitiveButton>(sheet.get(), id)->isChecked());
-  QCOMPARE(Console({QStringLiteral("outputs")}), QStringLiteral("on=0000000000 off=0000000000 brightness=10"));
+  QCOMPARE(Console({QStringLiteral("outputs")}),
+           QStringLiteral("on=0000000000 off=0000000000 brightness=10"));
 }
 
 void IoTest::clicksAndAuxOutputs() {
@@ -243,14 +259,16 @@ void IoTest::clicksAndAuxOutputs() {
   for (int id : {6068, 6043, 6073}) PointAt(sheet.get(), id);
   QVERIFY(Control<CSensitiveButton>(sheet.get(), 6068)->isChecked());
   QVERIFY(Control<CSensitiveButton>(sheet.get(), 6043)->isChecked());
-  QCOMPARE(Console({QStringLiteral("outputs")}), QStringLiteral("on=0000008021 off=0000000000 brightness=10"));
+  QCOMPARE(Console({QStringLiteral("outputs")}),
+           QStringLiteral("on=0000008021 off=0000000000 brightness=10"));
 
   // Coming back onto aux 0 switches it off, and the click on it is a second,
   // separate toggle that switches it on again.
   auto* aux0 = Control<CSensitiveButton>(sheet.get(), 6043);
   MoveTo(sheet.get(), aux0, aux0->rect().center());
   QVERIFY(!aux0->isChecked());
-  QCOMPARE(Console({QStringLiteral("outputs")}), QStringLiteral("on=0000008020 off=0000000000 brightness=10"));
+  QCOMPARE(Console({QStringLiteral("outputs")}),
+           QStringLiteral("on=0000008020 off=0000000000 brightness=10"));
   QTest::mouseClick(aux0, Qt::LeftButton);
   QVERIFY(aux0->isChecked());
   QTest::mouseClick(aux0, Qt::LeftButton);
@@ -258,12 +276,14 @@ void IoTest::clicksAndAuxOutputs() {
   // The indicators are never a radio group: the others kept their state.
   QVERIFY(Control<CSensitiveButton>(sheet.get(), 6073)->isChecked());
   QVERIFY(Control<CSensitiveButton>(sheet.get(), 6068)->isChecked());
-  QCOMPARE(Console({QStringLiteral("outputs")}), QStringLiteral("on=0000008020 off=0000000000 brightness=10"));
+  QCOMPARE(Console({QStringLiteral("outputs")}),
+           QStringLiteral("on=0000008020 off=0000000000 brightness=10"));
 
   // Moving on and clicking toggles twice: aux 5 ends as it was.
   MoveOnAndClick(sheet.get(), 6073);
   QVERIFY(Control<CSensitiveButton>(sheet.get(), 6073)->isChecked());
-  QCOMPARE(Console({QStringLiteral("outputs")}), QStringLiteral("on=0000008020 off=0000000000 brightness=10"));
+  QCOMPARE(Console({QStringLiteral("outputs")}),
+           QStringLiteral("on=0000008020 off=0000000000 brightness=10"));
 }
 
 void IoTest::brightnessSlider() {
@@ -278,17 +298,20 @@ void IoTest::brightnessSlider() {
   QTest::keyClick(slider, Qt::Key_Left);
   QCOMPARE(slider->value(), 9);
   QCOMPARE(box->title(), QStringLiteral("Lamp Brightness = 9 (on | off)"));
-  QCOMPARE(Console({QStringLiteral("outputs")}), QStringLiteral("on=0200000000 off=0000000000 brightness=9"));
+  QCOMPARE(Console({QStringLiteral("outputs")}),
+           QStringLiteral("on=0200000000 off=0000000000 brightness=9"));
 
   // Back at the right end: the on image in both periods, the level not sent.
   QTest::keyClick(slider, Qt::Key_End);
   QCOMPARE(box->title(), QStringLiteral("Lamp Brightness = 10 (on | on)"));
-  QCOMPARE(Console({QStringLiteral("outputs")}), QStringLiteral("on=0200000000 off=0200000000 brightness=9"));
+  QCOMPARE(Console({QStringLiteral("outputs")}),
+           QStringLiteral("on=0200000000 off=0200000000 brightness=9"));
 
   QTest::keyClick(slider, Qt::Key_Home);
   QCOMPARE(slider->value(), 0);
   QCOMPARE(box->title(), QStringLiteral("Lamp Brightness = 0 (off | off)"));
-  QCOMPARE(Console({QStringLiteral("outputs")}), QStringLiteral("on=0000000000 off=0000000000 brightness=9"));
+  QCOMPARE(Console({QStringLiteral("outputs")}),
+           QStringLiteral("on=0000000000 off=0000000000 brightness=9"));
 
   // At the left end already: nothing more is sent.
   trace_->Mark();
@@ -299,7 +322,8 @@ void IoTest::brightnessSlider() {
 
   // A lamp toggled at 0 goes out as the on image with the cleared off image.
   PointAt(sheet.get(), 6036);  // lamp 2
-  QCOMPARE(Console({QStringLiteral("outputs")}), QStringLiteral("on=0600000000 off=0000000000 brightness=9"));
+  QCOMPARE(Console({QStringLiteral("outputs")}),
+           QStringLiteral("on=0600000000 off=0000000000 brightness=9"));
   QCOMPARE(box->title(), QStringLiteral("Lamp Brightness = 0 (off | off)"));
 }
 
@@ -322,12 +346,14 @@ void IoTest::restingPointerSwitchesNothing() {
   QTRY_VERIFY(trace_->CommandsSince().count(kInputPoll) >= 2);
   QVERIFY(lamp8->underMouse());  // the entry was reported
   QVERIFY(!lamp8->isChecked());
-  QCOMPARE(Console({QStringLiteral("outputs")}), QStringLiteral("on=0000000000 off=0000000000 brightness=10"));
+  QCOMPARE(Console({QStringLiteral("outputs")}),
+           QStringLiteral("on=0000000000 off=0000000000 brightness=10"));
 
   // A real movement over it switches it.
   MoveTo(sheet.get(), lamp8, lamp8->rect().center() + QPoint(1, 0));
   QVERIFY(lamp8->isChecked());
-  QCOMPARE(Console({QStringLiteral("outputs")}), QStringLiteral("on=0001000000 off=0000000000 brightness=10"));
+  QCOMPARE(Console({QStringLiteral("outputs")}),
+           QStringLiteral("on=0001000000 off=0000000000 brightness=10"));
 }
 
 // Polls that fail after a good one leave the boxes showing the last inputs
@@ -341,13 +367,17 @@ void IoTest::failedPollLeavesTheInputsAsTheyWere() {
   auto* input0 = Control<QCheckBox>(sheet.get(), 6002);
   QTRY_VERIFY(input0->isChecked());
 
-  QCOMPARE(Console({QStringLiteral("fault"), QStringLiteral("1"), kInputPoll, QStringLiteral("status=3")}), QString());
+  QCOMPARE(Console({QStringLiteral("fault"), QStringLiteral("1"), kInputPoll,
+                    QStringLiteral("status=3")}),
+           QString());
   QCOMPARE(Console({QStringLiteral("inputs"), QStringLiteral("FFFFFFFFFF")}), QString());
   trace_->Mark();
   QTRY_VERIFY(trace_->CommandsSince().count(kInputPoll) >= 3);
   QVERIFY(input0->isChecked());
 
-  QCOMPARE(Console({QStringLiteral("fault"), QStringLiteral("1"), kInputPoll, QStringLiteral("none")}), QString());
+  QCOMPARE(
+      Console({QStringLiteral("fault"), QStringLiteral("1"), kInputPoll, QStringLiteral("none")}),
+      QString());
   QTRY_VERIFY(!input0->isChecked());
 }
 
@@ -365,7 +395,8 @@ void IoTest::leavingStopsPolling() {
   trace_->Mark();
   QTest::qWait(3 * IOPage::kPollMs);
   QCOMPARE(trace_->CommandsSince(), QStringList());
-  QCOMPARE(Console({QStringLiteral("outputs")}), QStringLiteral("on=4000000000 off=0000000000 brightness=10"));
+  QCOMPARE(Console({QStringLiteral("outputs")}),
+           QStringLiteral("on=4000000000 off=0000000000 brightness=10"));
   QVERIFY(Control<CSensitiveButton>(sheet.get(), 6040)->isChecked());
 }
 

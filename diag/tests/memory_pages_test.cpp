@@ -39,7 +39,9 @@ CMemoryPage* ShowTab(CK27DiagSheet* sheet, const QString& caption) {
   return nullptr;
 }
 
-void ShowOtherTab(CK27DiagSheet* sheet) { sheet->Tabs()->setCurrentIndex(sheet->Tabs()->count() - 1); }
+void ShowOtherTab(CK27DiagSheet* sheet) {
+  sheet->Tabs()->setCurrentIndex(sheet->Tabs()->count() - 1);
+}
 
 // Types the texts into the boxes and presses "Update View".
 void Update(CMemoryPage* page, const QString& address, const QString& count) {
@@ -236,7 +238,8 @@ void MemoryPagesTest::unchangedBytesStayPlainAndChangedOnesTurnRed() {
     // After a size change every byte that is not 0xCC is red.
     const std::vector<std::uint8_t> first = States(page->Buffer());
     for (int i = 0; i < 128; ++i) {
-      const std::uint8_t expected = page->Buffer()->Data()[i] == 0xCC ? MemoryBuffer::kUnchanged : MemoryBuffer::kChanged;
+      const std::uint8_t expected =
+          page->Buffer()->Data()[i] == 0xCC ? MemoryBuffer::kUnchanged : MemoryBuffer::kChanged;
       QCOMPARE(first[static_cast<std::size_t>(i)], expected);
     }
     QTest::mouseClick(page->UpdateButton(), Qt::LeftButton);
@@ -244,8 +247,9 @@ void MemoryPagesTest::unchangedBytesStayPlainAndChangedOnesTurnRed() {
 
     // Another program changes byte 5.
     unsigned char changed = static_cast<unsigned char>(page->Buffer()->Data()[5] ^ 0x5A);
-    const int written = sram ? other->WriteSRAM(static_cast<unsigned short>(address + 5), &changed, 1)
-                             : other->WriteEEPROM(static_cast<unsigned short>(address + 5), &changed, 1);
+    const int written =
+        sram ? other->WriteSRAM(static_cast<unsigned short>(address + 5), &changed, 1)
+             : other->WriteEEPROM(static_cast<unsigned short>(address + 5), &changed, 1);
     QVERIFY(written != 0);
     QTest::mouseClick(page->UpdateButton(), Qt::LeftButton);
     std::vector<std::uint8_t> expected(128, MemoryBuffer::kUnchanged);
@@ -279,8 +283,9 @@ void MemoryPagesTest::typedHexDigitsAreWrittenAndVerified() {
     QCOMPARE(view->Cursor(), 4);
 
     unsigned char onBoard = 0;
-    const int read = sram ? other->ReadSRAM(static_cast<unsigned short>(address + 3), &onBoard, 1)
-                          : other->ReadEEPROM(static_cast<unsigned short>(address + 3), &onBoard, 1);
+    const int read = sram
+                         ? other->ReadSRAM(static_cast<unsigned short>(address + 3), &onBoard, 1)
+                         : other->ReadEEPROM(static_cast<unsigned short>(address + 3), &onBoard, 1);
     QVERIFY(read != 0);
     QCOMPARE(onBoard, static_cast<unsigned char>(0x7F));
     QCOMPARE(page->Buffer()->State()[3], MemoryBuffer::kVerified);
@@ -289,8 +294,9 @@ void MemoryPagesTest::typedHexDigitsAreWrittenAndVerified() {
     // The character column writes the character's code.
     QTest::keyClick(view, Qt::Key_Tab);
     QTest::keyClick(view, 'Q');
-    const int readChar = sram ? other->ReadSRAM(static_cast<unsigned short>(address + 4), &onBoard, 1)
-                              : other->ReadEEPROM(static_cast<unsigned short>(address + 4), &onBoard, 1);
+    const int readChar =
+        sram ? other->ReadSRAM(static_cast<unsigned short>(address + 4), &onBoard, 1)
+             : other->ReadEEPROM(static_cast<unsigned short>(address + 4), &onBoard, 1);
     QVERIFY(readChar != 0);
     QCOMPARE(onBoard, static_cast<unsigned char>('Q'));
     QCOMPARE(page->Buffer()->State()[4], MemoryBuffer::kVerified);
@@ -322,9 +328,11 @@ void MemoryPagesTest::failedReadIsLogged() {
   // Past the EEPROM's end: the library refuses the range.
   Update(page, QStringLiteral("0xFFFF"), QStringLiteral("256"));
   QCOMPARE(page->Log()->LineCount(), 3);
-  QCOMPARE(page->Log()->LineText(1), QStringLiteral("Number of bytes cut to 1: the memory ends at 0x0000FFFF"));
-  const QString expected = QStringLiteral("VantrelUSB::ReadEEPROM (0x0000FFFF, 1) = error: %1")
-                               .arg(QLatin1String(k27diag::UsbErrorName(app_->Board()->GetLastError())));
+  QCOMPARE(page->Log()->LineText(1),
+           QStringLiteral("Number of bytes cut to 1: the memory ends at 0x0000FFFF"));
+  const QString expected =
+      QStringLiteral("VantrelUSB::ReadEEPROM (0x0000FFFF, 1) = error: %1")
+          .arg(QLatin1String(k27diag::UsbErrorName(app_->Board()->GetLastError())));
   QCOMPARE(page->Log()->LineText(2), expected);
   QCOMPARE(page->Log()->LineColour(2), kRed);
   // Same size: the buffer keeps what it had.
@@ -351,7 +359,8 @@ void MemoryPagesTest::windowsStopAtTheEndOfTheMemory() {
   Update(sram, QStringLiteral("0xFF00"), QStringLiteral("512"));
   QCOMPARE(sram->Buffer()->Size(), 256);
   QCOMPARE(sram->CountEdit()->text(), QStringLiteral("256"));
-  QCOMPARE(sram->Log()->LineText(1), QStringLiteral("Number of bytes cut to 256: the memory ends at 0x0000FFFF"));
+  QCOMPARE(sram->Log()->LineText(1),
+           QStringLiteral("Number of bytes cut to 256: the memory ends at 0x0000FFFF"));
   QCOMPARE(sram->Log()->LineColour(1), CColouredListBox::Rgb(0, 0, 0));
   QCOMPARE(sram->Log()->LineCount(), 2);  // and the read succeeds
   QCOMPARE(sram->View()->TotalLines(), 16);
@@ -384,11 +393,13 @@ void MemoryPagesTest::windowsStopAtTheEndOfTheMemory() {
   const int lines = eeprom->Log()->LineCount();
   Update(eeprom, QStringLiteral("0x7F00"), QStringLiteral("512"));
   QCOMPARE(eeprom->Buffer()->Size(), 0xFF);
-  QCOMPARE(eeprom->Log()->LineText(lines), QStringLiteral("Number of bytes cut to 255: the memory ends at 0x00007FFE"));
+  QCOMPARE(eeprom->Log()->LineText(lines),
+           QStringLiteral("Number of bytes cut to 255: the memory ends at 0x00007FFE"));
   QCOMPARE(eeprom->Log()->LineCount(), lines + 1);
   Update(eeprom, QStringLiteral("0x8000"), QStringLiteral("16"));
   QCOMPARE(eeprom->Buffer()->Size(), 16);
-  QCOMPARE(eeprom->Log()->LineColour(eeprom->Log()->LineCount() - 1), kRed);  // refused by the library
+  QCOMPARE(eeprom->Log()->LineColour(eeprom->Log()->LineCount() - 1),
+           kRed);  // refused by the library
   const int afterRead = eeprom->Log()->LineCount();
   QVERIFY(!eeprom->Buffer()->Writable(0x8000));
   eeprom->View()->setFocus();
@@ -418,7 +429,8 @@ void MemoryPagesTest::returnRunsTheUpdateAndNothingClosesTheSheet() {
   QCoreApplication::processEvents();
   QVERIFY(sheet_->isVisible());
   QCOMPARE(sheet_->result(), 0);
-  for (QPushButton* button : sheet_->findChildren<QPushButton*>()) QVERIFY2(!button->isDefault(), qPrintable(button->text()));
+  for (QPushButton* button : sheet_->findChildren<QPushButton*>())
+    QVERIFY2(!button->isDefault(), qPrintable(button->text()));
 }
 
 // Last: stops the daemon.
@@ -433,8 +445,9 @@ void MemoryPagesTest::failedWriteIsLogged() {
   CMemoryView* view = page->View();
   QTest::keyClick(view, '3');
   QCOMPARE(page->Log()->LineCount(), 2);
-  const QString expected = QStringLiteral("[Error] VantrelUSB::WriteEPROM (0x00000008, 1) = error: %1")
-                               .arg(QLatin1String(k27diag::UsbErrorName(app_->Board()->GetLastError())));
+  const QString expected =
+      QStringLiteral("[Error] VantrelUSB::WriteEPROM (0x00000008, 1) = error: %1")
+          .arg(QLatin1String(k27diag::UsbErrorName(app_->Board()->GetLastError())));
   QCOMPARE(page->Log()->LineText(1), expected);
   QCOMPARE(page->Log()->LineColour(1), kRed);
   QCOMPARE(page->Buffer()->Data()[0] >> 4, 3);

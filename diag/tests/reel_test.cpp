@@ -33,8 +33,12 @@ const QString kStatusPoll = QStringLiteral("5C");
 
 // Ramp commands of the default tables for one reel.
 QString ReelByte(int reel) { return QStringLiteral("%1").arg(reel, 2, 10, QLatin1Char('0')); }
-QString DefaultUp(int reel) { return QStringLiteral("58") + ReelByte(reel) + QStringLiteral("076423130E10100B"); }
-QString DefaultDown(int reel) { return QStringLiteral("59") + ReelByte(reel) + QStringLiteral("04160E23C8"); }
+QString DefaultUp(int reel) {
+  return QStringLiteral("58") + ReelByte(reel) + QStringLiteral("076423130E10100B");
+}
+QString DefaultDown(int reel) {
+  return QStringLiteral("59") + ReelByte(reel) + QStringLiteral("04160E23C8");
+}
 
 struct LogLine {
   QString text;
@@ -92,7 +96,8 @@ class ReelTest : public QObject {
 
 void ReelTest::initTestCase() {
   daemon_.UseFolder();
-  trace_ = std::make_unique<k27diag_test::ExchangeTrace>(daemon_.Folder() + QStringLiteral("/trace.log"));
+  trace_ = std::make_unique<k27diag_test::ExchangeTrace>(daemon_.Folder() +
+                                                         QStringLiteral("/trace.log"));
   daemon_.AddArguments({QStringLiteral("--trace"), trace_->Path()});
 }
 
@@ -142,14 +147,19 @@ void ReelTest::noBoardLogsInRed() {
   QCOMPARE(o.app->Initialised(), 0);
   QVERIFY(o.page != nullptr);
   const QString why = QLatin1String(k27diag::UsbErrorName(o.app->Board()->GetLastError()));
-  QList<LogLine> expected{{QStringLiteral("VantrelUSB::ConfigureReels (3, 96, 0) = error: ") + why, kRed},
-                          {QStringLiteral("VantrelUSB::ConfigureReels (3, 96, 0) = error: ") + why, kRed}};
+  QList<LogLine> expected{
+      {QStringLiteral("VantrelUSB::ConfigureReels (3, 96, 0) = error: ") + why, kRed},
+      {QStringLiteral("VantrelUSB::ConfigureReels (3, 96, 0) = error: ") + why, kRed}};
   for (int reel = 0; reel < 3; ++reel) {
-    expected.append({QStringLiteral("VantrelUSB::SpinRampUp (%1) = error: %2").arg(reel).arg(why), kRed});
-    expected.append({QStringLiteral("VantrelUSB::SpinRampDown (%1) = error: %2").arg(reel).arg(why), kRed});
+    expected.append(
+        {QStringLiteral("VantrelUSB::SpinRampUp (%1) = error: %2").arg(reel).arg(why), kRed});
+    expected.append(
+        {QStringLiteral("VantrelUSB::SpinRampDown (%1) = error: %2").arg(reel).arg(why), kRed});
   }
   for (int reel = 0; reel < 3; ++reel)
-    expected.append({QStringLiteral("VantrelUSB::ReelSynchroniseEnable (%1) = error: %2").arg(reel).arg(why), kRed});
+    expected.append(
+        {QStringLiteral("VantrelUSB::ReelSynchroniseEnable (%1) = error: %2").arg(reel).arg(why),
+         kRed});
   QCOMPARE(LogFrom(o.page, 0), expected);
 
   // Then one red status line per poll.
@@ -165,8 +175,10 @@ void ReelTest::noBoardLogsInRed() {
   for (const LogLine& line : LogFrom(o.page, before))
     if (line.text.startsWith(QStringLiteral("VantrelUSB::SpinReels"))) spins.append(line);
   QCOMPARE(spins.size(), 3);
-  QCOMPARE(spins[0], (LogLine{QStringLiteral("VantrelUSB::SpinReels (0, -2, 20) = error: ") + why, kRed}));
-  QCOMPARE(spins[2], (LogLine{QStringLiteral("VantrelUSB::SpinReels (2, -2, 20) = error: ") + why, kRed}));
+  QCOMPARE(spins[0],
+           (LogLine{QStringLiteral("VantrelUSB::SpinReels (0, -2, 20) = error: ") + why, kRed}));
+  QCOMPARE(spins[2],
+           (LogLine{QStringLiteral("VantrelUSB::SpinReels (2, -2, 20) = error: ") + why, kRed}));
 }
 
 void ReelTest::activationSendsDefaults() {
@@ -174,12 +186,21 @@ void ReelTest::activationSendsDefaults() {
   if (QTest::currentTestFailed()) return;
   Opened o = OpenOnPage();
   QVERIFY(o.app->Initialised() != 0);
-  const QStringList expected{QStringLiteral("5603006000"), QStringLiteral("5603006000"),
-                             DefaultUp(0), DefaultDown(0), DefaultUp(1), DefaultDown(1), DefaultUp(2),
-                             DefaultDown(2), QStringLiteral("5B00"), QStringLiteral("5B01"), QStringLiteral("5B02")};
+  const QStringList expected{QStringLiteral("5603006000"),
+                             QStringLiteral("5603006000"),
+                             DefaultUp(0),
+                             DefaultDown(0),
+                             DefaultUp(1),
+                             DefaultDown(1),
+                             DefaultUp(2),
+                             DefaultDown(2),
+                             QStringLiteral("5B00"),
+                             QStringLiteral("5B01"),
+                             QStringLiteral("5B02")};
   QTRY_COMPARE(trace_->CommandsSince(kStatusPoll), expected);
   QTRY_VERIFY(trace_->CommandsSince().size() > expected.size());
-  QCOMPARE(trace_->CommandsSince().mid(0, expected.size()), expected);  // the first poll comes after
+  QCOMPARE(trace_->CommandsSince().mid(0, expected.size()),
+           expected);  // the first poll comes after
 
   QList<LogLine> log{{QStringLiteral("VantrelUSB::ConfigureReels (3, 96, 0) = success"), kBlack},
                      {QStringLiteral("VantrelUSB::ConfigureReels (3, 96, 0) = success"), kBlack}};
@@ -188,7 +209,8 @@ void ReelTest::activationSendsDefaults() {
     log.append({QStringLiteral("VantrelUSB::SpinRampDown (%1) = success").arg(reel), kBlack});
   }
   for (int reel = 0; reel < 3; ++reel)
-    log.append({QStringLiteral("VantrelUSB::ReelSynchroniseEnable (%1) = success").arg(reel), kBlack});
+    log.append(
+        {QStringLiteral("VantrelUSB::ReelSynchroniseEnable (%1) = success").arg(reel), kBlack});
   QCOMPARE(LogFrom(o.page, 0), log);
 
   QCOMPARE(Control<QComboBox>(o, 2010)->currentText(), QStringLiteral("3 reels"));
@@ -228,10 +250,15 @@ void ReelTest::minimumStepsWithDefaultTables() {
   int before = o.page->Log()->LineCount();
   trace_->Mark();
   Control<QPushButton>(o, 2008)->click();  // "+ 1"
-  QCOMPARE(LogFrom(o.page, before),
-           (QList<LogLine>{{QStringLiteral("VantrelUSB::SpinReels (0, +1, 9) = error: min number of steps = 10"), kRed},
-                           {QStringLiteral("VantrelUSB::SpinReels (1, +1, 9) = error: min number of steps = 10"), kRed},
-                           {QStringLiteral("VantrelUSB::SpinReels (2, +1, 9) = error: min number of steps = 10"), kRed}}));
+  QCOMPARE(
+      LogFrom(o.page, before),
+      (QList<LogLine>{
+          {QStringLiteral("VantrelUSB::SpinReels (0, +1, 9) = error: min number of steps = 10"),
+           kRed},
+          {QStringLiteral("VantrelUSB::SpinReels (1, +1, 9) = error: min number of steps = 10"),
+           kRed},
+          {QStringLiteral("VantrelUSB::SpinReels (2, +1, 9) = error: min number of steps = 10"),
+           kRed}}));
   QCOMPARE(trace_->CommandsSince(kStatusPoll), QStringList());
 
   // 10 steps goes to the board, for the checked reels only.
@@ -254,7 +281,8 @@ void ReelTest::spinMovesTheReel() {
   for (int id : {2033, 2034}) Control<QCheckBox>(o, id)->setChecked(false);
   Control<QPushButton>(o, 2008)->click();  // "+ 1": reel 1 only
   // The reel turns (busy), then stands 12 half-steps on; a good spin logs nothing.
-  QTRY_COMPARE_WITH_TIMEOUT(Control<QLabel>(o, 2011)->text(), QStringLiteral("Position: 012"), 10000);
+  QTRY_COMPARE_WITH_TIMEOUT(Control<QLabel>(o, 2011)->text(), QStringLiteral("Position: 012"),
+                            10000);
   QTRY_COMPARE(Control<QLabel>(o, 2013)->text(), QStringLiteral("Busy: 000"));
   QCOMPARE(Control<QLabel>(o, 2016)->text(), QStringLiteral("Position: 000"));
   for (const LogLine& line : LogFrom(o.page, before))
@@ -272,8 +300,10 @@ void ReelTest::oneReelBlanksTheOthers() {
   Control<QComboBox>(o, 2010)->setCurrentIndex(0);
   QCOMPARE(o.page->NumReels(), 1);
   QCOMPARE(LogFrom(o.page, before),
-           (QList<LogLine>{{QStringLiteral("VantrelUSB::ConfigureReels (1, 96, 0) = success"), kBlack}}));
-  for (int id : {2016, 2017, 2018, 2019, 2021, 2022, 2023, 2024}) QCOMPARE(Control<QLabel>(o, id)->text(), QString());
+           (QList<LogLine>{
+               {QStringLiteral("VantrelUSB::ConfigureReels (1, 96, 0) = success"), kBlack}}));
+  for (int id : {2016, 2017, 2018, 2019, 2021, 2022, 2023, 2024})
+    QCOMPARE(Control<QLabel>(o, id)->text(), QString());
   QVERIFY(Control<QCheckBox>(o, 2032)->isVisible());
   QVERIFY(!Control<QCheckBox>(o, 2033)->isVisible());
   QVERIFY(!Control<QCheckBox>(o, 2034)->isVisible());
@@ -316,7 +346,8 @@ void ReelTest::halfStepsSentAsOneByte() {
   QCOMPARE(o.page->HalfSteps(), 300);
   const QList<LogLine> log = LogFrom(o.page, before);
   QVERIFY(!log.isEmpty());
-  QCOMPARE(log.last(), (LogLine{QStringLiteral("VantrelUSB::ConfigureReels (3, 300, 0) = success"), kBlack}));
+  QCOMPARE(log.last(),
+           (LogLine{QStringLiteral("VantrelUSB::ConfigureReels (3, 300, 0) = success"), kBlack}));
   QTRY_VERIFY(!trace_->CommandsSince(kStatusPoll).isEmpty());
   QTRY_COMPARE(trace_->CommandsSince(kStatusPoll).last(), QStringLiteral("5603002C00"));
   // Letters cannot be typed into the box.
@@ -359,8 +390,9 @@ void ReelTest::sharedRampsReachEveryReel() {
   Control<QPushButton>(o, 2031)->click();
   const QString upTable = QStringLiteral("07") + QStringLiteral("0A23130E10100B");
   QTRY_COMPARE(trace_->CommandsSince(kStatusPoll),
-               (QStringList{QStringLiteral("5800") + upTable, DefaultDown(0), QStringLiteral("5801") + upTable,
-                            DefaultDown(1), QStringLiteral("5802") + upTable, DefaultDown(2)}));
+               (QStringList{QStringLiteral("5800") + upTable, DefaultDown(0),
+                            QStringLiteral("5801") + upTable, DefaultDown(1),
+                            QStringLiteral("5802") + upTable, DefaultDown(2)}));
 }
 
 void ReelTest::perReelRampsReachTheirReel() {
@@ -400,17 +432,21 @@ void ReelTest::perReelRampsReachTheirReel() {
   trace_->Mark();
   Control<QPushButton>(o, 2031)->click();
   QTRY_COMPARE(trace_->CommandsSince(kStatusPoll),
-               (QStringList{DefaultUp(0), DefaultDown(0), QStringLiteral("580103012313"), QStringLiteral("59010116"),
-                            DefaultUp(2), DefaultDown(2)}));
+               (QStringList{DefaultUp(0), DefaultDown(0), QStringLiteral("580103012313"),
+                            QStringLiteral("59010116"), DefaultUp(2), DefaultDown(2)}));
 
   // Reel 2's minimum is 3 + 1 - 1 = 3 steps; the others still need 10.
   SetSteps(o, QStringLiteral("4"));
   const int before = o.page->Log()->LineCount();
   trace_->Mark();
   Control<QPushButton>(o, 2008)->click();
-  QCOMPARE(LogFrom(o.page, before),
-           (QList<LogLine>{{QStringLiteral("VantrelUSB::SpinReels (0, +1, 4) = error: min number of steps = 10"), kRed},
-                           {QStringLiteral("VantrelUSB::SpinReels (2, +1, 4) = error: min number of steps = 10"), kRed}}));
+  QCOMPARE(
+      LogFrom(o.page, before),
+      (QList<LogLine>{
+          {QStringLiteral("VantrelUSB::SpinReels (0, +1, 4) = error: min number of steps = 10"),
+           kRed},
+          {QStringLiteral("VantrelUSB::SpinReels (2, +1, 4) = error: min number of steps = 10"),
+           kRed}}));
   QTRY_COMPARE(trace_->CommandsSince(kStatusPoll), QStringList{QStringLiteral("5701010004")});
 }
 

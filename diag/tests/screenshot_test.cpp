@@ -55,14 +55,15 @@ QString FileSafe(const QString& caption) {
 // The ccTalk page after a simple poll of the simulator's coin acceptor on
 // port B, read from the shipped dictionaries.
 void ShowCcTalkTransaction(CCTalkPage* page, const QString& folder) {
-  QCOMPARE(k27diag_test::SimConsole(folder, {QStringLiteral("serial"), QStringLiteral("B"), QStringLiteral("attach"),
-                                             QStringLiteral("cctalk")}),
+  QCOMPARE(k27diag_test::SimConsole(folder, {QStringLiteral("serial"), QStringLiteral("B"),
+                                             QStringLiteral("attach"), QStringLiteral("cctalk")}),
            QString());
   auto* tree = page->findChild<CXMLTreeView*>(QStringLiteral("id1023"));
   auto* list = page->findChild<CTransactionView*>(QStringLiteral("id1022"));
   auto* send = page->findChild<QPushButton*>(QStringLiteral("id1014"));
   QVERIFY(tree != nullptr && list != nullptr && send != nullptr);
-  const auto polls = tree->findItems(QStringLiteral("Command [254]"), Qt::MatchStartsWith | Qt::MatchRecursive);
+  const auto polls =
+      tree->findItems(QStringLiteral("Command [254]"), Qt::MatchStartsWith | Qt::MatchRecursive);
   QVERIFY2(!polls.isEmpty(), "the shipped dictionaries were not found");
   tree->setCurrentItem(polls.front());
   tree->scrollToItem(polls.front());
@@ -73,8 +74,8 @@ void ShowCcTalkTransaction(CCTalkPage* page, const QString& folder) {
 // The Serial Port page mid-exchange: its greeting sent to a loopback plug on
 // port B and the echo received.
 void ShowSerialExchange(SerialPortPage* page, const QString& folder) {
-  QCOMPARE(k27diag_test::SimConsole(folder, {QStringLiteral("serial"), QStringLiteral("B"), QStringLiteral("attach"),
-                                             QStringLiteral("loopback")}),
+  QCOMPARE(k27diag_test::SimConsole(folder, {QStringLiteral("serial"), QStringLiteral("B"),
+                                             QStringLiteral("attach"), QStringLiteral("loopback")}),
            QString());
   auto* send = page->findChild<QPushButton*>(QStringLiteral("id7002"));
   auto* list = page->findChild<CColouredListBox*>(QStringLiteral("id7003"));
@@ -86,7 +87,9 @@ void ShowSerialExchange(SerialPortPage* page, const QString& folder) {
 // The Input / Output page with inputs read from the board and a few lamps
 // switched on by pointing at them.
 void ShowLiveInputs(QWidget* sheet, IOPage* page, const QString& folder) {
-  QCOMPARE(k27diag_test::SimConsole(folder, {QStringLiteral("inputs"), QStringLiteral("5AA5F00F00")}), QString());
+  QCOMPARE(
+      k27diag_test::SimConsole(folder, {QStringLiteral("inputs"), QStringLiteral("5AA5F00F00")}),
+      QString());
   auto* input1 = page->findChild<QWidget*>(QStringLiteral("id6002"));  // input 0 reads 0
   QVERIFY(input1 != nullptr);
   QTRY_VERIFY(input1->property("checked").toBool());
@@ -133,7 +136,8 @@ void CheckNothingCut(QWidget* page, const QString& caption) {
     const int room = log->viewport()->width();
     for (int i = 0; i < log->LineCount(); ++i) {
       const QString text = log->LineText(i);
-      const int width = log->FixedPitch() ? static_cast<int>(text.size()) * metrics.horizontalAdvance(QLatin1Char('0'))
+      const int width = log->FixedPitch() ? static_cast<int>(text.size()) *
+                                                metrics.horizontalAdvance(QLatin1Char('0'))
                                           : metrics.horizontalAdvance(text);
       QVERIFY2(width <= room, qPrintable(QStringLiteral("%1: log %2 line cut at %3 of %4 px: %5")
                                              .arg(caption, log->objectName())
@@ -152,7 +156,8 @@ void CheckNothingCut(QWidget* page, const QString& caption) {
     }
   }
   for (QLabel* label : page->findChildren<QLabel*>()) {
-    if (!label->isVisible() || label->wordWrap() || label->text().isEmpty() || Qt::mightBeRichText(label->text()))
+    if (!label->isVisible() || label->wordWrap() || label->text().isEmpty() ||
+        Qt::mightBeRichText(label->text()))
       continue;
     const int width = label->fontMetrics().horizontalAdvance(label->text());
     QVERIFY2(width <= label->contentsRect().width(),
@@ -238,8 +243,10 @@ void ScreenshotTest::everyPagePaints() {
     QTRY_VERIFY(page->isVisible());
     QTRY_VERIFY(page->width() > 0 && page->height() > 0);
     QCoreApplication::processEvents();
-    if (auto* ccTalk = qobject_cast<CCTalkPage*>(page)) ShowCcTalkTransaction(ccTalk, daemon_.Folder());
-    if (auto* serial = qobject_cast<SerialPortPage*>(page)) ShowSerialExchange(serial, daemon_.Folder());
+    if (auto* ccTalk = qobject_cast<CCTalkPage*>(page))
+      ShowCcTalkTransaction(ccTalk, daemon_.Folder());
+    if (auto* serial = qobject_cast<SerialPortPage*>(page))
+      ShowSerialExchange(serial, daemon_.Folder());
     if (auto* io = qobject_cast<IOPage*>(page)) ShowLiveInputs(sheet.get(), io, daemon_.Folder());
     if (auto* reels = qobject_cast<ReelPage*>(page)) ShowTurningReels(reels);
     if (QTest::currentTestFailed()) return;
@@ -251,11 +258,12 @@ void ScreenshotTest::everyPagePaints() {
     QVERIFY2(!shot.isNull(), qPrintable(expected[i]));
     QVERIFY(shot.width() > 0 && shot.height() > 0);
     const QPixmap pageShot = page->grab();
-    QVERIFY2(!pageShot.isNull() && pageShot.width() > 0 && pageShot.height() > 0, qPrintable(expected[i]));
+    QVERIFY2(!pageShot.isNull() && pageShot.width() > 0 && pageShot.height() > 0,
+             qPrintable(expected[i]));
 
     if (!outDir.isEmpty()) {
-      const QString path =
-          QDir(outDir).filePath(QStringLiteral("page-%1-%2.png").arg(i + 1).arg(FileSafe(tabs->tabText(i))));
+      const QString path = QDir(outDir).filePath(
+          QStringLiteral("page-%1-%2.png").arg(i + 1).arg(FileSafe(tabs->tabText(i))));
       QVERIFY2(shot.save(path, "PNG"), qPrintable(path));
       QVERIFY2(!QImage(path).isNull(), qPrintable(path));
       written << path;

@@ -82,7 +82,9 @@ class SerialPortTest : public QObject {
   static T* Control(CK27DiagSheet* sheet, int id) {
     return sheet->findChild<T*>(QStringLiteral("id%1").arg(id));
   }
-  QString Console(const QStringList& words) { return k27diag_test::SimConsole(daemon_.Folder(), words); }
+  QString Console(const QStringList& words) {
+    return k27diag_test::SimConsole(daemon_.Folder(), words);
+  }
   // Queues bytes for port B to receive and moves the board's time on until
   // they have all arrived.
   void Arrive(const QByteArray& bytes);
@@ -93,7 +95,8 @@ class SerialPortTest : public QObject {
 
 void SerialPortTest::initTestCase() {
   daemon_.UseFolder();
-  trace_ = std::make_unique<k27diag_test::ExchangeTrace>(daemon_.Folder() + QStringLiteral("/trace.log"));
+  trace_ = std::make_unique<k27diag_test::ExchangeTrace>(daemon_.Folder() +
+                                                         QStringLiteral("/trace.log"));
   daemon_.AddArguments({QStringLiteral("--trace"), trace_->Path()});
 }
 
@@ -112,7 +115,9 @@ SerialPortPage* SerialPortTest::Page(CK27DiagSheet* sheet) const {
 }
 
 void SerialPortTest::Arrive(const QByteArray& bytes) {
-  QCOMPARE(Console({QStringLiteral("serial"), QStringLiteral("B"), QStringLiteral("push"), Hex(bytes)}), QString());
+  QCOMPARE(
+      Console({QStringLiteral("serial"), QStringLiteral("B"), QStringLiteral("push"), Hex(bytes)}),
+      QString());
   // 10 bits a byte at 9600 baud is about a millisecond each.
   QCOMPARE(Console({QStringLiteral("advance"), QString::number(bytes.size() + 50)}), QString());
 }
@@ -137,17 +142,21 @@ void SerialPortTest::baudTableAndDumpLines() {
   const QByteArray hello("Hello, world!");
   const auto* data = reinterpret_cast<const std::uint8_t*>(hello.constData());
   const QString line = SerialDumpLine(0, {data, 13});
-  QCOMPARE(line, QStringLiteral("0000 48 65 6C 6C 6F 2C 20 77 6F 72 6C 64 21          Hello, world!   "));
+  QCOMPARE(line,
+           QStringLiteral("0000 48 65 6C 6C 6F 2C 20 77 6F 72 6C 64 21          Hello, world!   "));
   // Control bytes are dots; bytes from 0x80 up are shown as they are; the
   // offset grows past four digits.
   const std::uint8_t odd[] = {0x00, 0x1F, 0x20, 0x7F, 0x80, 0xE9, 0xFF};
-  QCOMPARE(SerialDumpLine(0x12345, odd), ExpectedLine(0x12345, QByteArray(reinterpret_cast<const char*>(odd), 7)));
+  QCOMPARE(SerialDumpLine(0x12345, odd),
+           ExpectedLine(0x12345, QByteArray(reinterpret_cast<const char*>(odd), 7)));
   QVERIFY(SerialDumpLine(0x12345, odd).startsWith(QStringLiteral("12345 00 1F 20 7F 80 E9 FF ")));
-  QVERIFY(SerialDumpLine(0, odd).endsWith(QStringLiteral("..") + QStringLiteral(" ") + QChar(0x7F) + QChar(0x80) +
-                                          QChar(0xE9) + QChar(0xFF) + QString(9, QLatin1Char(' '))));
+  QVERIFY(SerialDumpLine(0, odd).endsWith(QStringLiteral("..") + QStringLiteral(" ") + QChar(0x7F) +
+                                          QChar(0x80) + QChar(0xE9) + QChar(0xFF) +
+                                          QString(9, QLatin1Char(' '))));
   // More than 16 bytes are never read.
   const QByteArray many(20, 'x');
-  QCOMPARE(SerialDumpLine(0, {reinterpret_cast<const std::uint8_t*>(many.constData()), 20}).size(), 5 + 48 + 16);
+  QCOMPARE(SerialDumpLine(0, {reinterpret_cast<const std::uint8_t*>(many.constData()), 20}).size(),
+           5 + 48 + 16);
 }
 
 void SerialPortTest::noBoardCaptions() {
@@ -235,8 +244,9 @@ void SerialPortTest::listsAndRatesCarriedBetweenPorts() {
   QCOMPARE(page->RtsControl(), 2);
   Choose(rts, 0);
   QCOMPARE(page->RtsControl(), 1);
-  QCOMPARE(trace_->CommandsSince(), (QStringList{QStringLiteral("61000000016400"), QStringLiteral("61000002016400"),
-                                                 QStringLiteral("61000001016400")}));
+  QCOMPARE(trace_->CommandsSince(),
+           (QStringList{QStringLiteral("61000000016400"), QStringLiteral("61000002016400"),
+                        QStringLiteral("61000001016400")}));
   Choose(cts, 1);
   Choose(rts, 1);
   QCOMPARE(page->CtsFlow(), 0);
@@ -246,7 +256,8 @@ void SerialPortTest::listsAndRatesCarriedBetweenPorts() {
 void SerialPortTest::sendAddsDumpLinesInChunksOf16() {
   daemon_.Start();
   if (QTest::currentTestFailed()) return;
-  QCOMPARE(Console({QStringLiteral("serial"), QStringLiteral("B"), QStringLiteral("attach"), QStringLiteral("none")}),
+  QCOMPARE(Console({QStringLiteral("serial"), QStringLiteral("B"), QStringLiteral("attach"),
+                    QStringLiteral("none")}),
            QString());
   CK27DiagApp app;
   auto sheet = OpenSerialPage(app);
@@ -261,7 +272,8 @@ void SerialPortTest::sendAddsDumpLinesInChunksOf16() {
   QVERIFY(list->FixedPitch());
   // Switched away so that no poll runs in between.
   sheet->Tabs()->setCurrentIndex(kOtherTab);
-  const QString before = Console({QStringLiteral("serial"), QStringLiteral("B"), QStringLiteral("sent")});
+  const QString before =
+      Console({QStringLiteral("serial"), QStringLiteral("B"), QStringLiteral("sent")});
 
   QByteArray forty;
   for (int i = 0; i < 40; ++i) forty.append(static_cast<char>(0x30 + i));
@@ -287,7 +299,8 @@ void SerialPortTest::sendAddsDumpLinesInChunksOf16() {
   trace_->Mark();
   page->SendBytes();
   QCOMPARE(list->LineCount(), 4);
-  for (const QString& command : trace_->CommandsSince()) QVERIFY2(!command.startsWith(QStringLiteral("62")), qPrintable(command));
+  for (const QString& command : trace_->CommandsSince())
+    QVERIFY2(!command.startsWith(QStringLiteral("62")), qPrintable(command));
 
   // The button does the same.
   sheet->Tabs()->setCurrentIndex(kSerialTab);
@@ -300,7 +313,8 @@ void SerialPortTest::sendAddsDumpLinesInChunksOf16() {
 void SerialPortTest::receivedBytesRebuildThePartialLine() {
   daemon_.Start();
   if (QTest::currentTestFailed()) return;
-  QCOMPARE(Console({QStringLiteral("serial"), QStringLiteral("B"), QStringLiteral("attach"), QStringLiteral("none")}),
+  QCOMPARE(Console({QStringLiteral("serial"), QStringLiteral("B"), QStringLiteral("attach"),
+                    QStringLiteral("none")}),
            QString());
   CK27DiagApp app;
   auto sheet = OpenSerialPage(app);
@@ -380,7 +394,8 @@ void SerialPortTest::echoedBytesShowWhileActive() {
   QTRY_COMPARE(list->LineCount(), 2);
   QTRY_COMPARE(list->LineText(1), sent);
   QCOMPARE(list->LineColour(1), kBlue);
-  QCOMPARE(Console({QStringLiteral("serial"), QStringLiteral("B"), QStringLiteral("attach"), QStringLiteral("none")}),
+  QCOMPARE(Console({QStringLiteral("serial"), QStringLiteral("B"), QStringLiteral("attach"),
+                    QStringLiteral("none")}),
            QString());
 }
 
@@ -390,7 +405,8 @@ void SerialPortTest::echoedBytesShowWhileActive() {
 void SerialPortTest::refusedConfigurationIsRetriedAfterInit() {
   daemon_.Start();
   if (QTest::currentTestFailed()) return;
-  QCOMPARE(Console({QStringLiteral("serial"), QStringLiteral("B"), QStringLiteral("attach"), QStringLiteral("silent")}),
+  QCOMPARE(Console({QStringLiteral("serial"), QStringLiteral("B"), QStringLiteral("attach"),
+                    QStringLiteral("silent")}),
            QString());
   CK27DiagApp app;
   auto sheet = OpenSerialPage(app);
@@ -398,12 +414,14 @@ void SerialPortTest::refusedConfigurationIsRetriedAfterInit() {
   QCOMPARE(caption->title(), QStringLiteral("Output"));
 
   trace_->Mark();
-  QCOMPARE(Console({QStringLiteral("fault"), QStringLiteral("4"), kSetConfig, QStringLiteral("status=3"), QStringLiteral("1")}),
+  QCOMPARE(Console({QStringLiteral("fault"), QStringLiteral("4"), kSetConfig,
+                    QStringLiteral("status=3"), QStringLiteral("1")}),
            QString());
   Choose(Control<QComboBox>(sheet.get(), 7016), 0);
   QCOMPARE(caption->title(), QStringLiteral("Output"));
   QStringList commands;
-  QTRY_VERIFY((commands = trace_->CommandsSince(), commands.filter(QStringLiteral("6100")).size() >= 2));
+  QTRY_VERIFY(
+      (commands = trace_->CommandsSince(), commands.filter(QStringLiteral("6100")).size() >= 2));
   QList<qsizetype> configs;
   for (qsizetype i = 0; i < commands.size(); ++i) {
     if (!commands[i].startsWith(kSetConfig)) continue;
@@ -413,19 +431,22 @@ void SerialPortTest::refusedConfigurationIsRetriedAfterInit() {
   QCOMPARE(configs.size(), 2);
   QVERIFY(configs[1] - configs[0] > 1);  // the connection opened again between them
 
-  QCOMPARE(Console({QStringLiteral("fault"), QStringLiteral("4"), kSetConfig, QStringLiteral("status=3"), QStringLiteral("2")}),
+  QCOMPARE(Console({QStringLiteral("fault"), QStringLiteral("4"), kSetConfig,
+                    QStringLiteral("status=3"), QStringLiteral("2")}),
            QString());
   Choose(Control<QComboBox>(sheet.get(), 7016), 1);
   QVERIFY2(caption->title().startsWith(QStringLiteral("Output - Vantrel.SetConfig () = error: ")),
            qPrintable(caption->title()));
 
   // Configured again, Return in the byte editor sends its bytes.
-  const QString sentBefore = Console({QStringLiteral("serial"), QStringLiteral("B"), QStringLiteral("sent")});
+  const QString sentBefore =
+      Console({QStringLiteral("serial"), QStringLiteral("B"), QStringLiteral("sent")});
   auto* editor = Control<CHexBlockEdit>(sheet.get(), 7001);
   editor->setFocus();
   QTest::keyClick(editor, Qt::Key_Return);
   QCOMPARE(caption->title(), QStringLiteral("Output"));
-  QVERIFY(Console({QStringLiteral("serial"), QStringLiteral("B"), QStringLiteral("sent")}) != sentBefore);
+  QVERIFY(Console({QStringLiteral("serial"), QStringLiteral("B"), QStringLiteral("sent")}) !=
+          sentBefore);
   QVERIFY(sheet->isVisible());
 }
 

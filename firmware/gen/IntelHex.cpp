@@ -37,7 +37,8 @@ std::vector<FirmwareRecord> ReadIntelHex(std::istream& in, const std::string& na
     while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t'))
       line.pop_back();
     if (line.empty()) continue;
-    if (endLine != 0) throw ImageError(where + "text after the end record of line " + std::to_string(endLine));
+    if (endLine != 0)
+      throw ImageError(where + "text after the end record of line " + std::to_string(endLine));
     if (line[0] != ':') throw ImageError(where + "a record starts with ':'");
     if ((line.size() - 1) % 2 != 0) throw ImageError(where + "odd number of hex digits");
     std::vector<std::uint8_t> bytes;
@@ -49,8 +50,8 @@ std::vector<FirmwareRecord> ReadIntelHex(std::istream& in, const std::string& na
     if (bytes.size() < 5) throw ImageError(where + "record too short");
     const std::size_t count = bytes[0];
     if (bytes.size() != count + 5)
-      throw ImageError(where + "length field says " + std::to_string(count) + " data bytes, the record has " +
-                       std::to_string(bytes.size() - 5));
+      throw ImageError(where + "length field says " + std::to_string(count) +
+                       " data bytes, the record has " + std::to_string(bytes.size() - 5));
     unsigned sum = 0;
     for (auto byte : bytes) sum += byte;
     if ((sum & 0xFFu) != 0) throw ImageError(where + "checksum mismatch");
@@ -74,8 +75,10 @@ std::vector<FirmwareRecord> ReadIntelHex(std::istream& in, const std::string& na
         // into external memory: the two go by different requests.
         std::uint32_t address = first;
         while (address <= last) {
-          std::uint32_t end = std::min(last + 1, address + static_cast<std::uint32_t>(kFirmwareRecordMaxData));
-          if (address <= kInternalMemoryTop) end = std::min(end, std::uint32_t{kInternalMemoryTop + 1});
+          std::uint32_t end =
+              std::min(last + 1, address + static_cast<std::uint32_t>(kFirmwareRecordMaxData));
+          if (address <= kInternalMemoryTop)
+            end = std::min(end, std::uint32_t{kInternalMemoryTop + 1});
           FirmwareRecord record{};
           record.length = static_cast<std::uint8_t>(end - address);
           record.address = static_cast<std::uint16_t>(address);
@@ -103,7 +106,8 @@ std::vector<FirmwareRecord> ReadIntelHex(std::istream& in, const std::string& na
       default: {
         char text[4];
         std::snprintf(text, sizeof text, "%02X", type);
-        throw ImageError(where + "record type " + text + " is not supported (00 data, 01 end, 02/04 address)");
+        throw ImageError(where + "record type " + text +
+                         " is not supported (00 data, 01 end, 02/04 address)");
       }
     }
   }

@@ -75,7 +75,8 @@ std::vector<std::uint8_t> ReadRaw(const std::string& path, std::size_t expected)
   if (!in) Fail(path, "cannot open");
   std::vector<std::uint8_t> image((std::istreambuf_iterator<char>(in)), {});
   if (expected != 0 && image.size() != expected)
-    Fail(path, "is " + std::to_string(image.size()) + " bytes, expected " + std::to_string(expected));
+    Fail(path,
+         "is " + std::to_string(image.size()) + " bytes, expected " + std::to_string(expected));
   return image;
 }
 
@@ -106,17 +107,24 @@ int main(int argc, char** argv) {
       if (i + 1 >= argc) Fail(arg, "needs a value");
       return argv[++i];
     };
-    if (arg == "--description") description = value();
-    else if (arg == "--raw") raw = value();
-    else if (arg == "--size") expected = std::stoul(value());
-    else if (arg == "--out") output = value();
-    else if (arg == "--name") name = value();
-    else if (arg == "--header") header = value();
+    if (arg == "--description")
+      description = value();
+    else if (arg == "--raw")
+      raw = value();
+    else if (arg == "--size")
+      expected = std::stoul(value());
+    else if (arg == "--out")
+      output = value();
+    else if (arg == "--name")
+      name = value();
+    else if (arg == "--header")
+      header = value();
     else if (arg == "--help") {
       std::cout << "usage: imagegen (--description FILE | --raw FILE [--size N]) --name NAME "
                    "--header HEADER --out FILE.cpp\n";
       return 0;
-    } else Fail(arg, "unknown option (see --help)");
+    } else
+      Fail(arg, "unknown option (see --help)");
   }
   if (output.empty() || name.empty() || header.empty() || description.empty() == raw.empty())
     Fail("arguments", "see --help");

@@ -50,7 +50,8 @@ long ParseCount(const std::string& text, const std::string& where) {
   return std::stol(text);
 }
 
-unsigned ParseHex(const std::string& text, unsigned limit, const std::string& where, const char* what) {
+unsigned ParseHex(const std::string& text, unsigned limit, const std::string& where,
+                  const char* what) {
   if (text.empty() || text.size() > 8 ||
       text.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
     throw ImageError(where + std::string(what) + " '" + text + "' is not a hex number");
@@ -77,7 +78,8 @@ std::vector<std::string> Words(const std::string& line, const std::string& where
       if (end == std::string::npos) throw ImageError(where + "text without its closing quote");
       ++end;
     } else {
-      while (end < line.size() && line[end] != ' ' && line[end] != '\t' && line[end] != '\r' && line[end] != '#')
+      while (end < line.size() && line[end] != ' ' && line[end] != '\t' && line[end] != '\r' &&
+             line[end] != '#')
         ++end;
     }
     words.push_back(line.substr(i, end - i));
@@ -107,7 +109,8 @@ std::vector<FirmwareRecord> ReadDescription(const std::string& path,
       lfsr = static_cast<std::uint16_t>(ParseHex(words[1], 0xFFFF, where, "seed"));
       if (lfsr == 0) throw ImageError(where + "the fill seed must not be 0");
     } else if (word == "expect") {
-      if (words.size() != 3) throw ImageError(where + "expect takes a record count and a byte count");
+      if (words.size() != 3)
+        throw ImageError(where + "expect takes a record count and a byte count");
       expectRecords = ParseCount(words[1], where);
       expectBytes = ParseCount(words[2], where);
     } else if (word == "segments") {
@@ -116,7 +119,8 @@ std::vector<FirmwareRecord> ReadDescription(const std::string& path,
         if (dash == std::string::npos) throw ImageError(where + "a segment is FIRST-LAST");
         Segment segment{ParseHex(words[i].substr(0, dash), 0xFFFF, where, "address"),
                         ParseHex(words[i].substr(dash + 1), 0xFFFF, where, "address"), lineNo};
-        if (segment.last < segment.first) throw ImageError(where + "segment " + words[i] + " ends before it starts");
+        if (segment.last < segment.first)
+          throw ImageError(where + "segment " + words[i] + " ends before it starts");
         segments.push_back(segment);
       }
     } else if ((word[0] == '@' && word.size() > 2 && word.back() == ':') || word == "+") {
@@ -145,7 +149,8 @@ std::vector<FirmwareRecord> ReadDescription(const std::string& path,
             put(0);
           }
         } else {
-          if (item.size() != 2) throw ImageError(where + "a byte is two hex digits, not '" + item + "'");
+          if (item.size() != 2)
+            throw ImageError(where + "a byte is two hex digits, not '" + item + "'");
           put(ParseHex(item, 0xFF, where, "byte"));
         }
       }
@@ -160,8 +165,9 @@ std::vector<FirmwareRecord> ReadDescription(const std::string& path,
   for (const auto& segment : segments)
     for (unsigned address = segment.first; address <= segment.last; ++address) {
       if (owner[address] != 0)
-        throw ImageError(path + ":" + std::to_string(segment.line) + ": segments overlap at address " +
-                         Hex(address) + " (also line " + std::to_string(owner[address]) + ")");
+        throw ImageError(path + ":" + std::to_string(segment.line) +
+                         ": segments overlap at address " + Hex(address) + " (also line " +
+                         std::to_string(owner[address]) + ")");
       owner[address] = segment.line;
     }
   std::vector<std::uint8_t> memory(0x10000);
@@ -201,10 +207,11 @@ std::vector<FirmwareRecord> ReadDescription(const std::string& path,
     }
   long bytes = 0;
   for (const auto& record : records) bytes += record.length;
-  if (expectRecords >= 0 && (static_cast<long>(records.size()) != expectRecords || bytes != expectBytes))
+  if (expectRecords >= 0 &&
+      (static_cast<long>(records.size()) != expectRecords || bytes != expectBytes))
     throw ImageError(path + ": comes out with " + std::to_string(records.size()) + " records and " +
-                     std::to_string(bytes) + " bytes, expected " + std::to_string(expectRecords) + " and " +
-                     std::to_string(expectBytes));
+                     std::to_string(bytes) + " bytes, expected " + std::to_string(expectRecords) +
+                     " and " + std::to_string(expectBytes));
   return records;
 }
 
@@ -219,7 +226,8 @@ void CheckRecords(const std::vector<FirmwareRecord>& records, const std::string&
   }
 }
 
-void WriteOutputs(const std::string& sourcePath, const std::string& sizesPath, const std::string& header,
+void WriteOutputs(const std::string& sourcePath, const std::string& sizesPath,
+                  const std::string& header,
                   const std::vector<std::pair<std::string, std::vector<FirmwareRecord>>>& images) {
   std::ofstream source(sourcePath);
   if (!source) throw ImageError(sourcePath + ": cannot write");
@@ -263,11 +271,13 @@ int main(int argc, char** argv) {
       auto nameAndValue = [&]() {
         const std::string text = value();
         const auto equals = text.find('=');
-        if (equals == std::string::npos || equals == 0) throw ImageError(arg + ": expects NAME=VALUE");
+        if (equals == std::string::npos || equals == 0)
+          throw ImageError(arg + ": expects NAME=VALUE");
         return std::make_pair(text.substr(0, equals), text.substr(equals + 1));
       };
       if (arg == "--help") {
-        std::cout << "usage: recordgen [--set NAME=VALUE]... (--description IMAGE=FILE | --hex IMAGE=FILE)...\n"
+        std::cout << "usage: recordgen [--set NAME=VALUE]... (--description IMAGE=FILE | --hex "
+                     "IMAGE=FILE)...\n"
                      "                 --header HEADER --out FILE.cpp --sizes FILE.h\n"
                      "Writes each IMAGE as an array of 22-byte download records ended by an end\n"
                      "record, from a segment description or from Intel HEX, and the record\n"

@@ -17,7 +17,8 @@ using k27fw::ReadIntelHex;
 
 // One record as text, with its checksum.
 std::string Line(unsigned type, unsigned address, const std::vector<std::uint8_t>& data) {
-  std::vector<unsigned> bytes{static_cast<unsigned>(data.size()), address >> 8, address & 0xFF, type};
+  std::vector<unsigned> bytes{static_cast<unsigned>(data.size()), address >> 8, address & 0xFF,
+                              type};
   bytes.insert(bytes.end(), data.begin(), data.end());
   unsigned sum = 0;
   std::string text = ":";
@@ -115,14 +116,16 @@ TEST(IntelHex, RefusesFaultsNamingFileAndLine) {
       {"odd digits", ":00000001F\n", "image.hex:1: odd number"},
       {"length field", ":0200000001FD\n", "image.hex:1: length field says 2"},
       {"too short", ":0000\n", "image.hex:1: record too short"},
-      {"past 0xFFFF", Line(0, 0xFFF8, Counting(16)) + kEnd, "image.hex:1: data runs to address 0x10007"},
+      {"past 0xFFFF", Line(0, 0xFFF8, Counting(16)) + kEnd,
+       "image.hex:1: data runs to address 0x10007"},
       {"linear address", Line(4, 0, {0, 1}) + kEnd, "image.hex:1: extended linear address 0x0001"},
       {"segment past 0xFFFF", Line(2, 0, {0x10, 0}) + Line(0, 0, {1}) + kEnd,
        "image.hex:2: data runs to address 0x10000"},
       {"address written twice", Line(0, 0x10, Counting(4)) + Line(0, 0x13, {9}) + kEnd,
        "image.hex:2: address 0x0013 was already written by line 1"},
   };
-  for (const auto& c : cases) EXPECT_EQ(ErrorOf(c.text).rfind(c.message, 0), 0u) << c.what << ": " << ErrorOf(c.text);
+  for (const auto& c : cases)
+    EXPECT_EQ(ErrorOf(c.text).rfind(c.message, 0), 0u) << c.what << ": " << ErrorOf(c.text);
 }
 
 }  // namespace

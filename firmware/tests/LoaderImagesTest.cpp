@@ -80,8 +80,9 @@ TEST(LoaderImages, WalksEndAtTheEndRecordWithTheImagesExtents) {
   EXPECT_EQ(loader.bytes, 1664u);
   EXPECT_EQ(loader.endIndex, std::size(LoaderImage) - 1);
   EXPECT_FALSE(loader.overlap);
-  EXPECT_EQ(Ranges(loader),
-            (std::vector<Range>{{0x0000, 0x0002}, {0x0043, 0x0045}, {0x004B, 0x004D}, {0x1100, 0x1776}}));
+  EXPECT_EQ(
+      Ranges(loader),
+      (std::vector<Range>{{0x0000, 0x0002}, {0x0043, 0x0045}, {0x004B, 0x004D}, {0x1100, 0x1776}}));
 }
 
 TEST(LoaderImages, RecordsAreWellFormedInternalAndNotInAddressOrder) {
@@ -91,7 +92,8 @@ TEST(LoaderImages, RecordsAreWellFormedInternalAndNotInAddressOrder) {
     EXPECT_EQ(end.length, 0);
     EXPECT_EQ(end.address, 0);
     EXPECT_EQ(end.type, kFirmwareRecordEnd);
-    EXPECT_TRUE(std::all_of(std::begin(end.data), std::end(end.data), [](auto b) { return b == 0; }));
+    EXPECT_TRUE(
+        std::all_of(std::begin(end.data), std::end(end.data), [](auto b) { return b == 0; }));
     for (const FirmwareRecord& record : image.first(image.size() - 1)) {
       SCOPED_TRACE(record.address);
       EXPECT_GE(record.length, 1);

@@ -43,7 +43,8 @@ std::vector<std::uint8_t> Text(const std::string& text) {
 
 std::vector<std::uint8_t> Frame(std::uint8_t destination, std::uint8_t source, std::uint8_t head,
                                 const std::vector<std::uint8_t>& data) {
-  std::vector<std::uint8_t> frame{destination, static_cast<std::uint8_t>(data.size()), source, head};
+  std::vector<std::uint8_t> frame{destination, static_cast<std::uint8_t>(data.size()), source,
+                                  head};
   frame.insert(frame.end(), data.begin(), data.end());
   frame.push_back(static_cast<std::uint8_t>(-Sum(frame)));
   return frame;
@@ -99,7 +100,8 @@ void CcTalkDevicePeer::Reset() {
   masterInhibit_ = 0;
 }
 
-std::vector<LineByte> CcTalkDevicePeer::Transfer(std::span<const LineByte> sent, std::uint32_t baud) {
+std::vector<LineByte> CcTalkDevicePeer::Transfer(std::span<const LineByte> sent,
+                                                 std::uint32_t baud) {
   std::lock_guard lock(mutex_);
   std::vector<LineByte> out;
   if (!powered_) return out;
@@ -126,7 +128,8 @@ std::vector<LineByte> CcTalkDevicePeer::Transfer(std::span<const LineByte> sent,
         out.push_back({answer->data[i], start + LineMicros(i + 1, baud)});
       continue;
     }
-    const std::vector<std::uint8_t> reply = Frame(request[2], options_.address, answer->header, answer->data);
+    const std::vector<std::uint8_t> reply =
+        Frame(request[2], options_.address, answer->header, answer->data);
     const std::uint64_t start = byte.atMicros + options_.replyDelayMicros;
     for (std::size_t i = 0; i < reply.size(); ++i) {
       out.push_back({reply[i], start + LineMicros(i + 1, baud)});
@@ -138,12 +141,14 @@ std::vector<LineByte> CcTalkDevicePeer::Transfer(std::span<const LineByte> sent,
   return out;
 }
 
-std::optional<CcTalkDevicePeer::Answer> CcTalkDevicePeer::AnswerFor(const std::vector<std::uint8_t>& frame) {
+std::optional<CcTalkDevicePeer::Answer> CcTalkDevicePeer::AnswerFor(
+    const std::vector<std::uint8_t>& frame) {
   if (Sum(frame) != 0) return std::nullopt;
   const std::uint8_t destination = frame[0];
   const std::uint8_t head = frame[3];
   const std::span<const std::uint8_t> data(frame.data() + 4, frame[1]);
-  if (destination != options_.address && !(destination == kBroadcast && head == header::kAddressPoll)) {
+  if (destination != options_.address &&
+      !(destination == kBroadcast && head == header::kAddressPoll)) {
     return std::nullopt;
   }
 

@@ -11,7 +11,8 @@ bool Within(std::uint32_t address, std::size_t length, std::uint32_t start, std:
   return address >= start && address <= end && length <= end - address;
 }
 
-std::vector<std::uint8_t> Cut(const std::vector<std::uint8_t>& memory, std::uint32_t address, std::size_t length) {
+std::vector<std::uint8_t> Cut(const std::vector<std::uint8_t>& memory, std::uint32_t address,
+                              std::size_t length) {
   if (address >= memory.size()) return {};
   const std::size_t n = std::min<std::size_t>(length, memory.size() - address);
   return {memory.begin() + address, memory.begin() + static_cast<std::ptrdiff_t>(address + n)};
@@ -20,7 +21,9 @@ std::vector<std::uint8_t> Cut(const std::vector<std::uint8_t>& memory, std::uint
 }  // namespace
 
 EzUsbMemory::EzUsbMemory()
-    : internal_(kInternalBytes), registers_(kRegistersEnd - kRegistersStart), external_(kExternalBytes) {}
+    : internal_(kInternalBytes),
+      registers_(kRegistersEnd - kRegistersStart),
+      external_(kExternalBytes) {}
 
 bool EzUsbMemory::InternalRange(std::uint32_t address, std::size_t length) {
   return Within(address, length, 0, kInternalBytes);

@@ -39,8 +39,9 @@ static_assert(SimBoard::kReelStepMicros == SimReels::kStepMicros);
 static_assert(SimBoard::kPulseUnitMicros == SimOutputs::kPulseUnitMicros);
 
 std::uint64_t SaturatingAdd(std::uint64_t a, std::uint64_t b) {
-  return b > std::numeric_limits<std::uint64_t>::max() - a ? std::numeric_limits<std::uint64_t>::max()
-                                                           : a + b;
+  return b > std::numeric_limits<std::uint64_t>::max() - a
+             ? std::numeric_limits<std::uint64_t>::max()
+             : a + b;
 }
 
 // A channel the running firmware has no code for.
@@ -53,7 +54,9 @@ class NotServed final : public ChannelHandler {
 
 struct SimBoard::State {
   explicit State(const SimBoardOptions& opts)
-      : options(opts), start(std::chrono::steady_clock::now()), eeprom(opts.eepromBytes, opts.eepromSeed) {
+      : options(opts),
+        start(std::chrono::steady_clock::now()),
+        eeprom(opts.eepromBytes, opts.eepromSeed) {
     io = Install(kIoChannel, std::make_unique<SimIoChannel>(opts.boardAddress));
     ports[kPortA] = Install(kPortAChannel, std::make_unique<SimSerialPort>(false));
     ports[kPortB] = Install(kPortBChannel, std::make_unique<SimSerialPort>(true));
@@ -176,7 +179,8 @@ SimReply SimBoard::Read(int channel, std::size_t maxLength) {
   return state_->Read(channel, maxLength);
 }
 
-SimReply SimBoard::Exchange(int channel, std::span<const std::uint8_t> command, std::size_t maxLength) {
+SimReply SimBoard::Exchange(int channel, std::span<const std::uint8_t> command,
+                            std::size_t maxLength) {
   // One lock across both halves, so that a concurrent exchange on the same
   // channel cannot take this one's reply.
   std::lock_guard lock(mutex_);
@@ -356,7 +360,8 @@ void SimBoard::AttachPeer(int port, std::shared_ptr<SerialPeer> peer) {
   state_->ports[port]->AttachPeer(std::move(peer));
 }
 
-void SimBoard::PushReceived(int port, std::span<const std::uint8_t> bytes, std::uint64_t delayMicros) {
+void SimBoard::PushReceived(int port, std::span<const std::uint8_t> bytes,
+                            std::uint64_t delayMicros) {
   if (!ValidPort(port)) return;
   std::lock_guard lock(mutex_);
   const std::uint64_t now = state_->Settle();
@@ -401,7 +406,8 @@ SimBoard::TimeoutMessage SimBoard::SerialTimeoutMessage(int port) const {
   return TimeoutMessage{p.TimeoutTime(), p.TimeoutMessage()};
 }
 
-std::optional<std::vector<std::uint8_t>> SimBoard::PolledMessageConfiguration(int port, int slot) const {
+std::optional<std::vector<std::uint8_t>> SimBoard::PolledMessageConfiguration(int port,
+                                                                              int slot) const {
   if (!ValidPort(port) || slot < 0) return std::nullopt;
   std::lock_guard lock(mutex_);
   return state_->ports[port]->PolledConfiguration(static_cast<std::size_t>(slot));

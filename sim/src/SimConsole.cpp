@@ -22,13 +22,17 @@ struct CommandHelp {
 };
 
 constexpr CommandHelp kCommands[] = {
-    {"inputs", "inputs [HEX]", "show or set the five input bytes, as the board sends them (10 hex digits)"},
+    {"inputs", "inputs [HEX]",
+     "show or set the five input bytes, as the board sends them (10 hex digits)"},
     {"dips", "dips HEX", "set the dip switches (byte 3 of the inputs, 2 hex digits)"},
     {"outputs", "outputs", "print on=HEX off=HEX brightness=N"},
     {"reels", "reels", "print each reel's position, error, busy and sync"},
-    {"serial", "serial A|B attach loopback|silent|cctalk|none | push HEX | sent | power on|off | echo normal|short|altered",
+    {"serial",
+     "serial A|B attach loopback|silent|cctalk|none | push HEX | sent | power on|off | echo "
+     "normal|short|altered",
      "attach a peer to a port, queue bytes for it to receive, show what it sent, "
-     "switch the ccTalk device's 12 V, damage the last byte of each send on its wire (lost or inverted)"},
+     "switch the ccTalk device's 12 V, damage the last byte of each send on its wire (lost or "
+     "inverted)"},
     {"pulse", "pulse INPUT COUNT", "inject COUNT pulses on input bit INPUT (0-39)"},
     {"fault", "fault CH CMD none|noreply|short|long|echo|stall|status=N [COUNT]",
      "damage the replies of command CMD (hex) on channel CH, COUNT times (default: until none)"},
@@ -63,10 +67,14 @@ std::optional<std::vector<std::uint8_t>> ParseHex(const std::string& text) {
     for (std::size_t j = i; j < i + 2; ++j) {
       const char c = text[j];
       unsigned digit;
-      if (c >= '0' && c <= '9') digit = unsigned(c - '0');
-      else if (c >= 'a' && c <= 'f') digit = unsigned(c - 'a' + 10);
-      else if (c >= 'A' && c <= 'F') digit = unsigned(c - 'A' + 10);
-      else return std::nullopt;
+      if (c >= '0' && c <= '9')
+        digit = unsigned(c - '0');
+      else if (c >= 'a' && c <= 'f')
+        digit = unsigned(c - 'a' + 10);
+      else if (c >= 'A' && c <= 'F')
+        digit = unsigned(c - 'A' + 10);
+      else
+        return std::nullopt;
       value = value * 16 + digit;
     }
     bytes.push_back(static_cast<std::uint8_t>(value));
@@ -115,7 +123,8 @@ void SimConsole::SetPlugHooks(PlugHooks hooks) {
 
 std::string SimConsole::Summary() {
   std::string text;
-  for (const auto& command : kCommands) text += std::string("  ") + command.usage + "\n      " + command.what + "\n";
+  for (const auto& command : kCommands)
+    text += std::string("  ") + command.usage + "\n      " + command.what + "\n";
   return text;
 }
 
@@ -186,12 +195,18 @@ ConsoleReply SimConsole::Run(int boardIndex, const std::vector<std::string>& wor
     Fault fault;
     fault.count = -1;
     const std::string& kind = words[3];
-    if (kind == "none") fault.count = 0;
-    else if (kind == "noreply") fault.kind = FaultKind::NoReply;
-    else if (kind == "short") fault.kind = FaultKind::Short;
-    else if (kind == "long") fault.kind = FaultKind::Long;
-    else if (kind == "echo") fault.kind = FaultKind::WrongEcho;
-    else if (kind == "stall") fault.kind = FaultKind::Stall;
+    if (kind == "none")
+      fault.count = 0;
+    else if (kind == "noreply")
+      fault.kind = FaultKind::NoReply;
+    else if (kind == "short")
+      fault.kind = FaultKind::Short;
+    else if (kind == "long")
+      fault.kind = FaultKind::Long;
+    else if (kind == "echo")
+      fault.kind = FaultKind::WrongEcho;
+    else if (kind == "stall")
+      fault.kind = FaultKind::Stall;
     else if (kind.rfind("status=", 0) == 0) {
       const auto status = ParseNumber(kind.substr(7), 0, 255);
       if (!status) return BadUsage(*command, "status=N needs N from 0 to 255");
@@ -242,8 +257,10 @@ ConsoleReply SimConsole::Serial(SimBoard& board, int boardIndex,
     const std::string& peer = words[3];
     std::shared_ptr<SerialPeer> attached;
     ccTalk_.erase(key);
-    if (peer == "loopback") attached = std::make_shared<LoopbackPeer>();
-    else if (peer == "silent") attached = std::make_shared<SilentPeer>();
+    if (peer == "loopback")
+      attached = std::make_shared<LoopbackPeer>();
+    else if (peer == "silent")
+      attached = std::make_shared<SilentPeer>();
     else if (peer == "cctalk") {
       auto device = std::make_shared<CcTalkDevicePeer>();
       ccTalk_[key] = device;

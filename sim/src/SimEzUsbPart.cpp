@@ -30,21 +30,52 @@ constexpr UsbTransferOutcome kStall{UsbOutcome::Stall, 0};
 // The part's built-in descriptors: a vendor-class device with one
 // configuration of one interface without endpoints, and no strings.
 UsbDescriptors BareDescriptors(std::uint16_t vendorId, std::uint16_t productId) {
-  const std::vector<std::uint8_t> block{
-      18, 1, 0x00, 0x01, 0xFF, 0xFF, 0xFF, 64,
-      static_cast<std::uint8_t>(vendorId), static_cast<std::uint8_t>(vendorId >> 8),
-      static_cast<std::uint8_t>(productId), static_cast<std::uint8_t>(productId >> 8),
-      0x01, 0x00, 0, 0, 0, 1,
-      9, 2, 18, 0, 1, 1, 0, 0x80, 50,
-      9, 4, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0,
-      0, 0};
+  const std::vector<std::uint8_t> block{18,
+                                        1,
+                                        0x00,
+                                        0x01,
+                                        0xFF,
+                                        0xFF,
+                                        0xFF,
+                                        64,
+                                        static_cast<std::uint8_t>(vendorId),
+                                        static_cast<std::uint8_t>(vendorId >> 8),
+                                        static_cast<std::uint8_t>(productId),
+                                        static_cast<std::uint8_t>(productId >> 8),
+                                        0x01,
+                                        0x00,
+                                        0,
+                                        0,
+                                        0,
+                                        1,
+                                        9,
+                                        2,
+                                        18,
+                                        0,
+                                        1,
+                                        1,
+                                        0,
+                                        0x80,
+                                        50,
+                                        9,
+                                        4,
+                                        0,
+                                        0,
+                                        0,
+                                        0xFF,
+                                        0xFF,
+                                        0xFF,
+                                        0,
+                                        0,
+                                        0};
   return *ParseDescriptorBlock(block);
 }
 
 }  // namespace
 
 struct SimEzUsbPart::State {
-  State(std::uint16_t vendorId, std::uint16_t productId) : requests(BareDescriptors(vendorId, productId)) {}
+  State(std::uint16_t vendorId, std::uint16_t productId)
+      : requests(BareDescriptors(vendorId, productId)) {}
 
   enum class Running { Nothing, Loader, BoardFirmware };
 
@@ -59,7 +90,8 @@ struct SimEzUsbPart::State {
 };
 
 SimEzUsbPart::SimEzUsbPart(std::shared_ptr<SimBoard> board, SimEzUsbPartOptions options)
-    : board_(std::move(board)), options_(options),
+    : board_(std::move(board)),
+      options_(options),
       state_(std::make_unique<State>(options.vendorId, options.productId)) {}
 
 SimEzUsbPart::~SimEzUsbPart() = default;
@@ -69,7 +101,8 @@ std::uint16_t SimEzUsbPart::ProductId() const { return options_.productId; }
 
 UsbTransferOutcome SimEzUsbPart::Control(const UsbSetup& setup, std::span<std::uint8_t> data) {
   if (LeftBus()) return {UsbOutcome::Gone, 0};
-  const std::span<std::uint8_t> stage = data.first(std::min<std::size_t>(data.size(), setup.length));
+  const std::span<std::uint8_t> stage =
+      data.first(std::min<std::size_t>(data.size(), setup.length));
   const bool in = (setup.requestType & kDirectionIn) != 0;
   const std::uint32_t address = setup.value;
 
@@ -77,23 +110,27 @@ UsbTransferOutcome SimEzUsbPart::Control(const UsbSetup& setup, std::span<std::u
   UsbTransferOutcome outcome = kStall;
   {
     std::lock_guard lock(state_->mutex);
-    if ((setup.requestType & kRequestKindMask) == kStandard) return state_->requests.Handle(setup, data);
+    if ((setup.requestType & kRequestKindMask) == kStandard)
+      return state_->requests.Handle(setup, data);
     if ((setup.requestType & kRequestKindMask) != kVendor) return kStall;
 
     const bool toDevice = (setup.requestType & kRecipientMask) == 0 && setup.index == 0;
-    if (toDevice && setup.request == kFirmwareLoadRequest && EzUsbMemory::PartRange(address, stage.size())) {
+    if (toDevice && setup.request == kFirmwareLoadRequest &&
+        EzUsbMemory::PartRange(address, stage.size())) {
       if (in) {
         state_->memory.ReadPart(address, stage);
         if (address <= kCpuControlAddress && kCpuControlAddress - address < stage.size())
           stage[kCpuControlAddress - address] = state_->held ? 1 : 0;
       } else {
         state_->memory.WritePart(address, stage);
-        if (EzUsbMemory::InternalRange(address, stage.size()) && !stage.empty()) state_->codeLoaded = true;
+        if (EzUsbMemory::InternalRange(address, stage.size()) && !stage.empty())
+          state_->codeLoaded = true;
         if (address <= kCpuControlAddress && kCpuControlAddress - address < stage.size())
           boardDescriptors = WriteCpuControl(stage[kCpuControlAddress - address]);
       }
       outcome = {UsbOutcome::Ack, stage.size()};
-    } else if (toDevice && (setup.request == kExternalMemoryRequest || setup.request == kLoaderMemoryRequest) &&
+    } else if (toDevice &&
+               (setup.request == kExternalMemoryRequest || setup.request == kLoaderMemoryRequest) &&
                state_->running == State::Running::Loader && !state_->held &&
                EzUsbMemory::ExternalRange(address, stage.size())) {
       if (in)
@@ -135,7 +172,8 @@ std::optional<UsbDescriptors> SimEzUsbPart::WriteCpuControl(std::uint8_t value) 
   state_->held = false;
   std::optional<UsbDescriptors> block =
       ParseDescriptorBlock(state_->memory.InternalFrom(kDescriptorBlockAddress));
-  if (block && (block->VendorId() != options_.vendorId || block->ProductId() != options_.productId)) {
+  if (block &&
+      (block->VendorId() != options_.vendorId || block->ProductId() != options_.productId)) {
     state_->running = State::Running::BoardFirmware;
     return block;
   }
@@ -181,12 +219,14 @@ std::vector<VendorRequestRecord> SimEzUsbPart::VendorRequests() const {
   return {state_->log.begin(), state_->log.end()};
 }
 
-std::vector<std::uint8_t> SimEzUsbPart::InternalMemory(std::uint16_t address, std::size_t length) const {
+std::vector<std::uint8_t> SimEzUsbPart::InternalMemory(std::uint16_t address,
+                                                       std::size_t length) const {
   std::lock_guard lock(state_->mutex);
   return state_->memory.Internal(address, length);
 }
 
-std::vector<std::uint8_t> SimEzUsbPart::ExternalMemory(std::uint16_t address, std::size_t length) const {
+std::vector<std::uint8_t> SimEzUsbPart::ExternalMemory(std::uint16_t address,
+                                                       std::size_t length) const {
   std::lock_guard lock(state_->mutex);
   return state_->memory.External(address, length);
 }

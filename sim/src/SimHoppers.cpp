@@ -21,7 +21,8 @@ std::optional<Response> SimHoppers::Handle(const Request& request) {
       if (request.payload.size() != 1) return Response::Status(status::kLengthError);
       if (request.payload[0] >= kInputs) return Response::Status(status::kExecutionFailure);
       const Hopper& h = hoppers_[request.payload[0]];
-      return Response::Ok({h.state, static_cast<std::uint8_t>(std::min<std::uint16_t>(h.paid, 255))});
+      return Response::Ok(
+          {h.state, static_cast<std::uint8_t>(std::min<std::uint16_t>(h.paid, 255))});
     }
     default:
       return std::nullopt;
@@ -32,7 +33,8 @@ std::optional<Response> SimHoppers::Handle(const Request& request) {
 Response SimHoppers::Release(const Request& request) {
   const std::span<const std::uint8_t> p = request.payload;
   if (p.size() != 7) return Response::Status(status::kLengthError);
-  if (p[0] >= kInputs || p[3] >= SimOutputs::kOutputs) return Response::Status(status::kExecutionFailure);
+  if (p[0] >= kInputs || p[3] >= SimOutputs::kOutputs)
+    return Response::Status(status::kExecutionFailure);
   Hopper& h = hoppers_[p[0]];
   if (h.state == kPaying) return Response::Status(status::kExecutionFailure);
 

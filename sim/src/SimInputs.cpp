@@ -21,7 +21,9 @@ constexpr std::uint8_t kMultiplexed = 0x73;
 constexpr std::size_t kDipByte = 3;
 constexpr std::uint8_t kAddressBits = 0x07;
 
-std::vector<std::uint8_t> ToVector(std::span<const std::uint8_t> bytes) { return {bytes.begin(), bytes.end()}; }
+std::vector<std::uint8_t> ToVector(std::span<const std::uint8_t> bytes) {
+  return {bytes.begin(), bytes.end()};
+}
 
 std::size_t PayloadFor(std::uint8_t command) {
   switch (command) {
@@ -37,7 +39,8 @@ std::size_t PayloadFor(std::uint8_t command) {
 }  // namespace
 
 SimInputs::SimInputs(std::uint8_t address)
-    : snapshot_{0xFF, 0xFF, 0xFF, static_cast<std::uint8_t>(~kAddressBits | (address & kAddressBits)), 0xFF} {}
+    : snapshot_{0xFF, 0xFF, 0xFF,
+                static_cast<std::uint8_t>(~kAddressBits | (address & kAddressBits)), 0xFF} {}
 
 void SimInputs::SetSnapshot(const Bytes& inputs) {
   for (std::size_t i = 0; i < snapshot_.size(); ++i) {
@@ -55,7 +58,8 @@ void SimInputs::SetDipSwitches(std::uint8_t switches) {
 void SimInputs::InjectPulses(int input, int count) {
   if (input < 0 || input >= kInputBits || count <= 0) return;
   PulsedInput& p = pulsed_[static_cast<std::size_t>(input)];
-  if (p.checking) p.count = static_cast<std::uint8_t>(std::min(255, p.count + std::min(count, 255)));
+  if (p.checking)
+    p.count = static_cast<std::uint8_t>(std::min(255, p.count + std::min(count, 255)));
 }
 
 std::uint8_t SimInputs::PulseCount(int input) const {

@@ -45,13 +45,15 @@ UsbDescriptors IsoDescriptors(const SimIsoDeviceOptions& options) {
 }
 
 void PutLe32(std::uint8_t* out, std::size_t room, std::uint32_t value) {
-  for (std::size_t i = 0; i < 4 && i < room; ++i) out[i] = static_cast<std::uint8_t>(value >> (8 * i));
+  for (std::size_t i = 0; i < 4 && i < room; ++i)
+    out[i] = static_cast<std::uint8_t>(value >> (8 * i));
 }
 
 }  // namespace
 
 SimIsoDevice::SimIsoDevice(SimIsoDeviceOptions options)
-    : options_(options), requests_(std::make_unique<UsbStandardRequests>(IsoDescriptors(options))) {}
+    : options_(options),
+      requests_(std::make_unique<UsbStandardRequests>(IsoDescriptors(options))) {}
 
 SimIsoDevice::~SimIsoDevice() = default;
 
@@ -85,7 +87,8 @@ UsbTransferOutcome SimIsoDevice::Isochronous(std::uint8_t endpoint, std::span<st
   if (LeftBus()) return kGone;
   std::lock_guard lock(mutex_);
   const UsbEndpointInfo* info = requests_->ActiveEndpoint(endpoint);
-  if (!info || (info->attributes & kTransferTypeMask) != kIsochronous || requests_->Halted(endpoint))
+  if (!info || (info->attributes & kTransferTypeMask) != kIsochronous ||
+      requests_->Halted(endpoint))
     return kStall;
   const bool in = (endpoint & 0x80) != 0;
   std::size_t moved = 0;

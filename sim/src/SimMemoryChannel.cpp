@@ -21,7 +21,8 @@ bool InsideSram(const MemoryRequest& request) {
 
 SimMemoryChannel::SimMemoryChannel() : sram_(kSramBytes, 0) {}
 
-std::vector<std::uint8_t> SimMemoryChannel::Copy(std::uint32_t address, std::uint32_t length) const {
+std::vector<std::uint8_t> SimMemoryChannel::Copy(std::uint32_t address,
+                                                 std::uint32_t length) const {
   if (address >= kSramBytes) return {};
   const std::uint32_t end = address + std::min(length, kSramBytes - address);
   return {sram_.begin() + address, sram_.begin() + end};

@@ -31,7 +31,8 @@ std::optional<Response> SimOutputs::Handle(const Request& request) {
       if (payload.size() != 2 * onPeriod_.size()) return Response::Status(status::kLengthError);
       for (Image* image : {&onPeriod_, &offPeriod_}) {
         for (std::size_t i = 0; i < image->size(); ++i) {
-          (*image)[i] = static_cast<std::uint8_t>(((*image)[i] | payload[i]) & ~payload[i + image->size()]);
+          (*image)[i] =
+              static_cast<std::uint8_t>(((*image)[i] | payload[i]) & ~payload[i + image->size()]);
         }
       }
       return Response::Ok();
@@ -69,7 +70,8 @@ void SimOutputs::EndPulse() {
 }
 
 // Payload: time (10 ms units), then the output number.
-Response SimOutputs::StartPulse(std::span<const std::uint8_t> payload, bool on, std::uint64_t nowMicros) {
+Response SimOutputs::StartPulse(std::span<const std::uint8_t> payload, bool on,
+                                std::uint64_t nowMicros) {
   if (payload.size() != 2) return Response::Status(status::kLengthError);
   if (payload[1] >= kOutputs) return Response::Status(status::kExecutionFailure);
   if (pulse_.running) EndPulse();

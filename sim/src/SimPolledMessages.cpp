@@ -14,7 +14,8 @@ constexpr std::uint64_t kPollUnitMicros = 10'000;
 
 }  // namespace
 
-Response SimPolledMessages::Configure(std::span<const std::uint8_t> payload, std::uint64_t nowMicros) {
+Response SimPolledMessages::Configure(std::span<const std::uint8_t> payload,
+                                      std::uint64_t nowMicros) {
   if (payload.size() < kHeaderBytes ||
       payload.size() != kHeaderBytes + payload[kFirstLengthByte] + payload[kSecondLengthByte]) {
     return Response::Status(status::kLengthError);
@@ -33,8 +34,8 @@ Response SimPolledMessages::Configure(std::span<const std::uint8_t> payload, std
   return Response::Ok();
 }
 
-std::optional<SimPolledMessages::Slot>* SimPolledMessages::SlotFor(std::span<const std::uint8_t> payload,
-                                                                   std::uint8_t& statusOut) {
+std::optional<SimPolledMessages::Slot>* SimPolledMessages::SlotFor(
+    std::span<const std::uint8_t> payload, std::uint8_t& statusOut) {
   if (payload.size() != 1) {
     statusOut = status::kLengthError;
     return nullptr;
@@ -65,7 +66,8 @@ Response SimPolledMessages::Delete(std::span<const std::uint8_t> payload) {
   return Response::Ok();
 }
 
-Response SimPolledMessages::Receive(std::span<const std::uint8_t> payload, std::uint64_t nowMicros) {
+Response SimPolledMessages::Receive(std::span<const std::uint8_t> payload,
+                                    std::uint64_t nowMicros) {
   std::uint8_t code = status::kSuccess;
   std::optional<Slot>* slot = SlotFor(payload, code);
   if (slot == nullptr) return Response::Status(code);

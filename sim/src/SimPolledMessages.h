@@ -39,7 +39,8 @@ class SimPolledMessages {
     std::vector<LineByte> answer;
     std::uint64_t sentMicros = 0;
   };
-  using Transmitter = std::function<Transmission(std::span<const std::uint8_t> message, std::uint64_t atMicros)>;
+  using Transmitter =
+      std::function<Transmission(std::span<const std::uint8_t> message, std::uint64_t atMicros)>;
 
   Response Configure(std::span<const std::uint8_t> payload, std::uint64_t nowMicros);
   Response Empty(std::span<const std::uint8_t> payload);

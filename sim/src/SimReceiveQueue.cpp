@@ -21,7 +21,8 @@ std::vector<std::uint8_t> SimReceiveQueue::Take(std::size_t max, std::uint64_t n
   return out;
 }
 
-std::vector<std::uint8_t> SimReceiveQueue::TakeTimestamped(std::size_t maxPairs, std::uint64_t nowMicros) {
+std::vector<std::uint8_t> SimReceiveQueue::TakeTimestamped(std::size_t maxPairs,
+                                                           std::uint64_t nowMicros) {
   if (!Ready(nowMicros)) return {TimeValue(lastTakenMicros_, nowMicros)};
   std::vector<std::uint8_t> out;
   while (out.size() < 2 * maxPairs && Ready(nowMicros)) {

@@ -32,7 +32,6 @@ class SimReceiveQueue {
   // byte before, saturating at 255.
   std::vector<std::uint8_t> TakeTimestamped(std::size_t maxPairs, std::uint64_t nowMicros);
 
-
  private:
   static std::uint8_t TimeValue(std::uint64_t fromMicros, std::uint64_t toMicros);
   bool Ready(std::uint64_t nowMicros) const {

@@ -53,9 +53,9 @@ class SimReels {
     bool syncArmed = false;
     std::vector<std::uint8_t> rampUp;
     std::vector<std::uint8_t> rampDown;
-    int delta = 0;             // half-steps per step
-    std::uint32_t steps = 0;   // of the spin
-    std::uint32_t taken = 0;   // steps taken so far
+    int delta = 0;                     // half-steps per step
+    std::uint32_t steps = 0;           // of the spin
+    std::uint32_t taken = 0;           // steps taken so far
     std::uint64_t nextStepMicros = 0;  // when the next step ends
   };
 

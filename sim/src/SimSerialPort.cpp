@@ -54,7 +54,8 @@ std::uint32_t SimSerialPort::Baud() const {
     }
     return 187'200u / (256u - reload);
   }
-  const std::uint32_t reload = static_cast<std::uint32_t>(configuration_[5] << 8 | configuration_[4]);
+  const std::uint32_t reload =
+      static_cast<std::uint32_t>(configuration_[5] << 8 | configuration_[4]);
   for (const Rate& r : kPortBRates) {
     if (r.divisor == reload) return r.baud;
   }
@@ -87,11 +88,13 @@ Response SimSerialPort::Handle(const Request& request) {
       return Response::Status(status::kNotRecognised);
   }
   if (!payload.empty()) return Response::Status(status::kLengthError);
-  if (request.command == kReceive) return Response::Ok(received_.Take(kMaxReceive, request.nowMicros));
+  if (request.command == kReceive)
+    return Response::Ok(received_.Take(kMaxReceive, request.nowMicros));
   if (request.command == kReceiveTimestamped) {
     return Response::Ok(received_.TakeTimestamped(kMaxTimestampedPairs, request.nowMicros));
   }
-  return Response::Ok({static_cast<std::uint8_t>(parityErrors_ >> 8), static_cast<std::uint8_t>(parityErrors_)});
+  return Response::Ok(
+      {static_cast<std::uint8_t>(parityErrors_ >> 8), static_cast<std::uint8_t>(parityErrors_)});
 }
 
 // Bytes 2 and 3 are the RTS mode (0-3) and the CTS flag (0-1); other values
@@ -116,17 +119,19 @@ Response SimSerialPort::Send(std::span<const std::uint8_t> payload, std::uint64_
 }
 
 SimPolledMessages::Transmission SimSerialPort::Transmit(std::span<const std::uint8_t> bytes,
-                                                         std::uint64_t atMicros, bool fromHost) {
+                                                        std::uint64_t atMicros, bool fromHost) {
   const std::uint32_t baud = Baud();
   const std::uint64_t start = std::max(atMicros, lineFreeMicros_);
   std::vector<LineByte> line;
   line.reserve(bytes.size());
-  for (std::size_t i = 0; i < bytes.size(); ++i) line.push_back({bytes[i], start + LineMicros(i + 1, baud)});
+  for (std::size_t i = 0; i < bytes.size(); ++i)
+    line.push_back({bytes[i], start + LineMicros(i + 1, baud)});
   lineFreeMicros_ = start + LineMicros(bytes.size(), baud);
 
   SimPolledMessages::Transmission out;
   out.sentMicros = lineFreeMicros_;
-  if (peer_ && (!fromHost || peer_->ListensTo(configuration_[0]))) out.answer = peer_->Transfer(line, baud);
+  if (peer_ && (!fromHost || peer_->ListensTo(configuration_[0])))
+    out.answer = peer_->Transfer(line, baud);
   return out;
 }
 
@@ -149,8 +154,10 @@ void SimSerialPort::PushReceived(std::span<const std::uint8_t> bytes, std::uint6
   if (bytes.empty()) return;
   const std::uint32_t baud = Baud();
   const std::optional<std::uint64_t> last = received_.LastArrivalMicros();
-  const std::uint64_t start = last ? std::max(firstMicros, *last + LineMicros(1, baud)) : firstMicros;
-  for (std::size_t i = 0; i < bytes.size(); ++i) received_.Add({bytes[i], start + LineMicros(i, baud)});
+  const std::uint64_t start =
+      last ? std::max(firstMicros, *last + LineMicros(1, baud)) : firstMicros;
+  for (std::size_t i = 0; i < bytes.size(); ++i)
+    received_.Add({bytes[i], start + LineMicros(i, baud)});
 }
 
 }  // namespace k27sim

@@ -58,8 +58,8 @@ class SimSerialPort final : public ChannelHandler {
   // Puts `bytes` on the line from `atMicros` on, or once the line is free.
   // The host's own sends reach the peer only when it listens to the port's
   // mode; polled messages are ccTalk frames and always go on the bus.
-  SimPolledMessages::Transmission Transmit(std::span<const std::uint8_t> bytes, std::uint64_t atMicros,
-                                           bool fromHost);
+  SimPolledMessages::Transmission Transmit(std::span<const std::uint8_t> bytes,
+                                           std::uint64_t atMicros, bool fromHost);
 
   const bool portB_;
   std::array<std::uint8_t, 6> configuration_;

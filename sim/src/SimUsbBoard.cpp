@@ -24,11 +24,14 @@ constexpr UsbTransferOutcome kGone{UsbOutcome::Gone, 0};
 
 }  // namespace
 
-SimUsbBoard::SimUsbBoard(std::shared_ptr<SimBoard> board, std::uint16_t vendorId, std::uint16_t productId)
-    : SimUsbBoard(std::move(board), *ParseDescriptorBlock(BuildBoardDescriptorBlock(vendorId, productId))) {}
+SimUsbBoard::SimUsbBoard(std::shared_ptr<SimBoard> board, std::uint16_t vendorId,
+                         std::uint16_t productId)
+    : SimUsbBoard(std::move(board),
+                  *ParseDescriptorBlock(BuildBoardDescriptorBlock(vendorId, productId))) {}
 
 SimUsbBoard::SimUsbBoard(std::shared_ptr<SimBoard> board, UsbDescriptors descriptors)
-    : board_(std::move(board)), requests_(std::make_unique<UsbStandardRequests>(std::move(descriptors))) {}
+    : board_(std::move(board)),
+      requests_(std::make_unique<UsbStandardRequests>(std::move(descriptors))) {}
 
 SimUsbBoard::~SimUsbBoard() = default;
 

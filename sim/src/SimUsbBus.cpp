@@ -37,8 +37,11 @@ struct SimUsbBus::State : std::enable_shared_from_this<State> {
   };
 
   State(int portCount, FrameClock frameClock)
-      : ports(portCount), clock(frameClock), start(Clock::now()),
-        devices(static_cast<std::size_t>(portCount)), returns(static_cast<std::size_t>(portCount)) {}
+      : ports(portCount),
+        clock(frameClock),
+        start(Clock::now()),
+        devices(static_cast<std::size_t>(portCount)),
+        returns(static_cast<std::size_t>(portCount)) {}
 
   void CheckPort(int port) const {
     if (port < 1 || port > ports)
@@ -94,7 +97,8 @@ struct SimUsbBus::State : std::enable_shared_from_this<State> {
   void Plug(int port, std::shared_ptr<SimUsbDevice> device) {
     std::unique_lock lock(mutex);
     CheckPort(port);
-    if (!Claim(port, device)) throw std::invalid_argument("the USB device is plugged into a bus already");
+    if (!Claim(port, device))
+      throw std::invalid_argument("the USB device is plugged into a bus already");
     returns[Slot(port)].reset();
     DetachLocked(port);
     AttachLocked(port, std::move(device));
@@ -130,7 +134,8 @@ struct SimUsbBus::State : std::enable_shared_from_this<State> {
     return true;
   }
 
-  void Replace(int port, std::shared_ptr<SimUsbDevice> successor, std::chrono::milliseconds absence) {
+  void Replace(int port, std::shared_ptr<SimUsbDevice> successor,
+               std::chrono::milliseconds absence) {
     std::unique_lock lock(mutex);
     CheckPort(port);
     const std::shared_ptr<SimUsbDevice>& current = devices[Slot(port)];
@@ -305,7 +310,8 @@ void SimUsbBus::Plug(int port, std::shared_ptr<SimUsbDevice> device) {
 
 void SimUsbBus::Unplug(int port) { state_->Unplug(port); }
 
-void SimUsbBus::Replace(int port, std::shared_ptr<SimUsbDevice> successor, std::chrono::milliseconds absence) {
+void SimUsbBus::Replace(int port, std::shared_ptr<SimUsbDevice> successor,
+                        std::chrono::milliseconds absence) {
   state_->Replace(port, std::move(successor), absence);
 }
 

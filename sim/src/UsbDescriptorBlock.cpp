@@ -48,7 +48,8 @@ bool ReadConfiguration(std::span<const std::uint8_t> config, UsbDescriptors& out
       if ((address & 0x0F) == 0 || (address & 0x70) != 0) return false;
       out.endpoints.push_back({address, d[3], Word(d, 4), out.interfaceSettings.back()});
       --endpointsExpected;
-    } else if (type == usbdesc::kDevice || type == usbdesc::kConfiguration || type == usbdesc::kString) {
+    } else if (type == usbdesc::kDevice || type == usbdesc::kConfiguration ||
+               type == usbdesc::kString) {
       return false;
     }
     offset += length;
@@ -59,7 +60,9 @@ bool ReadConfiguration(std::span<const std::uint8_t> config, UsbDescriptors& out
 }  // namespace
 
 std::uint16_t UsbDescriptors::VendorId() const { return device.size() >= 10 ? Word(device, 8) : 0; }
-std::uint16_t UsbDescriptors::ProductId() const { return device.size() >= 12 ? Word(device, 10) : 0; }
+std::uint16_t UsbDescriptors::ProductId() const {
+  return device.size() >= 12 ? Word(device, 10) : 0;
+}
 std::uint8_t UsbDescriptors::ConfigurationValue() const {
   return configuration.size() >= 6 ? configuration[5] : 0;
 }
@@ -71,21 +74,23 @@ std::vector<std::uint8_t> UsbStringDescriptor(std::string_view text) {
   return out;
 }
 
-std::vector<std::uint8_t> BuildBoardDescriptorBlock(std::uint16_t vendorId, std::uint16_t productId) {
+std::vector<std::uint8_t> BuildBoardDescriptorBlock(std::uint16_t vendorId,
+                                                    std::uint16_t productId) {
   std::vector<std::uint8_t> block{usbdesc::kDeviceLength, usbdesc::kDevice};
-  PutWord(block, 0x0100);                          // bcdUSB
-  block.insert(block.end(), {0, 0, 0, 64});        // class per interface, bMaxPacketSize0
+  PutWord(block, 0x0100);                    // bcdUSB
+  block.insert(block.end(), {0, 0, 0, 64});  // class per interface, bMaxPacketSize0
   PutWord(block, vendorId);
   PutWord(block, productId);
-  PutWord(block, 0x0001);                          // bcdDevice
-  block.insert(block.end(), {1, 2, 0, 1});         // strings, one configuration
+  PutWord(block, 0x0001);                   // bcdDevice
+  block.insert(block.end(), {1, 2, 0, 1});  // strings, one configuration
 
   const std::uint16_t total = usbdesc::kConfigurationLength + usbdesc::kInterfaceLength +
                               kBoardEndpoints * usbdesc::kEndpointLength;
   block.insert(block.end(), {usbdesc::kConfigurationLength, usbdesc::kConfiguration});
   PutWord(block, total);
   block.insert(block.end(), {1, 1, 0, 0x80, 50});
-  block.insert(block.end(), {usbdesc::kInterfaceLength, usbdesc::kInterface, 0, 0, kBoardEndpoints, 0xFF, 0, 0, 0});
+  block.insert(block.end(), {usbdesc::kInterfaceLength, usbdesc::kInterface, 0, 0, kBoardEndpoints,
+                             0xFF, 0, 0, 0});
   for (std::uint8_t channel = 1; channel <= kBoardEndpoints / 2; ++channel) {
     for (const std::uint8_t address : {static_cast<std::uint8_t>(0x80 | channel), channel}) {
       block.insert(block.end(), {usbdesc::kEndpointLength, usbdesc::kEndpoint, address, 0x02});
@@ -96,7 +101,8 @@ std::vector<std::uint8_t> BuildBoardDescriptorBlock(std::uint16_t vendorId, std:
 
   block.insert(block.end(), {4, usbdesc::kString});
   PutWord(block, kEnglishUnitedStates);
-  for (const std::string_view text : {"Velto Ltd.", "Vantrel K27 Board", "Vantrel Default Interface"}) {
+  for (const std::string_view text :
+       {"Velto Ltd.", "Vantrel K27 Board", "Vantrel Default Interface"}) {
     const std::vector<std::uint8_t> string = UsbStringDescriptor(text);
     block.insert(block.end(), string.begin(), string.end());
   }

@@ -30,16 +30,19 @@ constexpr UsbTransferOutcome kDone{UsbOutcome::Ack, 0};
 
 UsbTransferOutcome CopyIn(const std::vector<std::uint8_t>& source, const UsbSetup& setup,
                           std::span<std::uint8_t> data) {
-  const std::size_t n = std::min({source.size(), static_cast<std::size_t>(setup.length), data.size()});
+  const std::size_t n =
+      std::min({source.size(), static_cast<std::size_t>(setup.length), data.size()});
   if (n) std::memcpy(data.data(), source.data(), n);
   return {UsbOutcome::Ack, n};
 }
 
 }  // namespace
 
-UsbStandardRequests::UsbStandardRequests(UsbDescriptors descriptors) : descriptors_(std::move(descriptors)) {}
+UsbStandardRequests::UsbStandardRequests(UsbDescriptors descriptors)
+    : descriptors_(std::move(descriptors)) {}
 
-UsbTransferOutcome UsbStandardRequests::Handle(const UsbSetup& setup, std::span<std::uint8_t> data) {
+UsbTransferOutcome UsbStandardRequests::Handle(const UsbSetup& setup,
+                                               std::span<std::uint8_t> data) {
   switch (setup.request) {
     case kGetDescriptor:
       return setup.requestType == kInToDevice ? GetDescriptor(setup, data) : kStall;
@@ -57,7 +60,8 @@ UsbTransferOutcome UsbStandardRequests::Handle(const UsbSetup& setup, std::span<
   }
 }
 
-UsbTransferOutcome UsbStandardRequests::GetDescriptor(const UsbSetup& setup, std::span<std::uint8_t> data) const {
+UsbTransferOutcome UsbStandardRequests::GetDescriptor(const UsbSetup& setup,
+                                                      std::span<std::uint8_t> data) const {
   const std::uint8_t type = static_cast<std::uint8_t>(setup.value >> 8);
   const std::uint8_t index = static_cast<std::uint8_t>(setup.value);
   switch (type) {
@@ -68,7 +72,8 @@ UsbTransferOutcome UsbStandardRequests::GetDescriptor(const UsbSetup& setup, std
     case usbdesc::kString:
       // Every string is given in the one language the device lists,
       // whatever language the request names.
-      return index < descriptors_.strings.size() ? CopyIn(descriptors_.strings[index], setup, data) : kStall;
+      return index < descriptors_.strings.size() ? CopyIn(descriptors_.strings[index], setup, data)
+                                                 : kStall;
     default:
       return kStall;
   }
@@ -84,8 +89,10 @@ UsbTransferOutcome UsbStandardRequests::SetConfiguration(const UsbSetup& setup) 
 }
 
 UsbTransferOutcome UsbStandardRequests::SetInterface(const UsbSetup& setup) {
-  if (configuration_ == 0 || setup.length != 0 || setup.index > 0xFF || setup.value > 0xFF) return kStall;
-  const UsbInterfaceSetting wanted{static_cast<std::uint8_t>(setup.index), static_cast<std::uint8_t>(setup.value)};
+  if (configuration_ == 0 || setup.length != 0 || setup.index > 0xFF || setup.value > 0xFF)
+    return kStall;
+  const UsbInterfaceSetting wanted{static_cast<std::uint8_t>(setup.index),
+                                   static_cast<std::uint8_t>(setup.value)};
   const auto& settings = descriptors_.interfaceSettings;
   if (std::find(settings.begin(), settings.end(), wanted) == settings.end()) return kStall;
   alternates_[wanted.number] = wanted.alternate;

@@ -11,7 +11,8 @@ namespace {
 
 constexpr int kChannelB = 4;
 
-Bytes Frame(std::uint8_t destination, std::uint8_t source, std::uint8_t header, const Bytes& data = {}) {
+Bytes Frame(std::uint8_t destination, std::uint8_t source, std::uint8_t header,
+            const Bytes& data = {}) {
   Bytes frame{destination, static_cast<std::uint8_t>(data.size()), source, header};
   frame.insert(frame.end(), data.begin(), data.end());
   std::uint8_t sum = 0;
@@ -23,7 +24,8 @@ Bytes Frame(std::uint8_t destination, std::uint8_t source, std::uint8_t header, 
 // A ccTalk device on port B, configured as the ccTalk tool does it: port
 // type 2, 9600 baud.
 struct CcTalkBus : RunningBoard {
-  explicit CcTalkBus(CcTalkDeviceOptions options = {}) : device(std::make_shared<CcTalkDevicePeer>(options)) {
+  explicit CcTalkBus(CcTalkDeviceOptions options = {})
+      : device(std::make_shared<CcTalkDevicePeer>(options)) {
     AttachPeer(kPortB, device);
     const Bytes config{0x61, 2, 0, 0, 0, 0xB2, 0xFF};
     Exchange(kChannelB, config);
@@ -99,8 +101,8 @@ TEST(SimCcTalkDevice, AnswersTheStandardRequests) {
   EXPECT_EQ(bus.Transact(Frame(3, 1, 241)), Frame(1, 3, 0, Text("1.00")));
   EXPECT_EQ(bus.Transact(Frame(3, 1, 4)), Frame(1, 3, 0, {1, 4, 2}));
   EXPECT_EQ(bus.Transact(Frame(0, 1, 253)), Bytes{3});  // address poll, broadcast: the raw address
-  EXPECT_EQ(bus.Transact(Frame(3, 1, 100)), Frame(1, 3, 5));      // NAK
-  EXPECT_EQ(bus.Transact(Frame(3, 7, 254)), Frame(7, 3, 0));      // answered to its source
+  EXPECT_EQ(bus.Transact(Frame(3, 1, 100)), Frame(1, 3, 5));  // NAK
+  EXPECT_EQ(bus.Transact(Frame(3, 7, 254)), Frame(7, 3, 0));  // answered to its source
 }
 
 TEST(SimCcTalkDevice, InhibitsAndCreditsFollowTheHostAndTheCoins) {

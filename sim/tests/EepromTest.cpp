@@ -66,8 +66,8 @@ TEST(SimEeprom, ProbeFindsTheTrueCapacityOfEveryPart) {
 
 TEST(SimEeprom, InvalidCapacitiesAreMadeValid) {
   const std::pair<std::uint32_t, std::uint32_t> cases[] = {
-      {0, 128}, {1, 128}, {128, 128}, {129, 256}, {3000, 4096}, {65535, 65536}, {65536, 65536},
-      {65537, 65536}, {0xFFFFFFFF, 65536}};
+      {0, 128},       {1, 128},       {128, 128},     {129, 256},         {3000, 4096},
+      {65535, 65536}, {65536, 65536}, {65537, 65536}, {0xFFFFFFFF, 65536}};
   for (const auto& [requested, expected] : cases) {
     SimBoard board({.eepromBytes = requested});
     EXPECT_EQ(board.EepromBytes(), expected) << requested;
@@ -111,7 +111,8 @@ TEST(SimEeprom, ReadAndWriteWrapAtTheEndOfThePart) {
   Configure(board, 128);
   const Bytes content = board.Eeprom();
 
-  EXPECT_EQ(Data(Send(board, 2, ReadRequest(kRead, 4, 128))), Bytes(content.begin(), content.begin() + 4));
+  EXPECT_EQ(Data(Send(board, 2, ReadRequest(kRead, 4, 128))),
+            Bytes(content.begin(), content.begin() + 4));
   EXPECT_EQ(Data(Send(board, 2, ReadRequest(kRead, 4, 0xFFFE))),
             (Bytes{content[126], content[127], content[0], content[1]}));
 
@@ -140,16 +141,17 @@ TEST(SimEeprom, MalformedRequestsAnswerLengthError) {
   Configure(board, 32768);
   const Bytes before = board.Eeprom();
   const Bytes bad[] = {
-      {kConfigure, 64, 2, 0x7F, 0xFF},              // configuration one byte short
-      {kConfigure, 64, 2, 0x7F, 0xFF, 0x51, 0},     // and one too long
-      ReadRequest(kRead, 0, 0), ReadRequest(kRead, 63, 0),
-      {kRead, 1, 0},                                // address high byte missing
-      {kWrite, 1, 0},                               // header cut short
-      WriteRequest(kWrite, 0, {}),                  // nothing to write
-      {kWrite, 2, 0, 0, 0xAA},                      // fewer data bytes than announced
-      {kWrite, 1, 0, 0, 0xAA, 0xBB},                // more data bytes than announced
-      WriteRequest(kWrite, 0, Bytes(61, 0xAA)),     // chunk above 60 bytes
-      {0x06, 0},                                    // version takes no payload
+      {kConfigure, 64, 2, 0x7F, 0xFF},           // configuration one byte short
+      {kConfigure, 64, 2, 0x7F, 0xFF, 0x51, 0},  // and one too long
+      ReadRequest(kRead, 0, 0),
+      ReadRequest(kRead, 63, 0),
+      {kRead, 1, 0},                             // address high byte missing
+      {kWrite, 1, 0},                            // header cut short
+      WriteRequest(kWrite, 0, {}),               // nothing to write
+      {kWrite, 2, 0, 0, 0xAA},                   // fewer data bytes than announced
+      {kWrite, 1, 0, 0, 0xAA, 0xBB},             // more data bytes than announced
+      WriteRequest(kWrite, 0, Bytes(61, 0xAA)),  // chunk above 60 bytes
+      {0x06, 0},                                 // version takes no payload
   };
   for (const Bytes& request : bad) {
     const SimReply reply = Send(board, 2, request);

@@ -34,8 +34,8 @@ TEST_F(SimEzUsbPartTest, AnswersWithThePartsOwnIdentity) {
   EXPECT_EQ(device.bytes[10] | device.bytes[11] << 8, 0x2131);
   const ControlResult config = GetDescriptor(*part, 2, 0, 255);
   ASSERT_EQ(config.bytes.size(), 18u);
-  EXPECT_EQ(config.bytes[4], 1);       // one interface
-  EXPECT_EQ(config.bytes[9 + 4], 0);   // without endpoints
+  EXPECT_EQ(config.bytes[4], 1);      // one interface
+  EXPECT_EQ(config.bytes[9 + 4], 0);  // without endpoints
   EXPECT_EQ(GetDescriptor(*part, 3, 0, 255).outcome, UsbOutcome::Stall);
   EXPECT_EQ(SetConfiguration(*part, 1), UsbOutcome::Ack);
   Bytes buffer(64);
@@ -54,13 +54,15 @@ TEST_F(SimEzUsbPartTest, CpuControlRegisterHoldsAndReleasesThe8051) {
   SetCpuReset(*part, true);
   EXPECT_TRUE(part->CpuHeld());
   EXPECT_EQ(VendorWrite(*part, 0xA0, kCpucs, {0x03}), UsbOutcome::Ack);  // bit 0 counts
-  EXPECT_EQ(part->CpuControlWrites(), (Writes{CpuControl::Run, CpuControl::Run, CpuControl::Hold, CpuControl::Hold}));
+  EXPECT_EQ(part->CpuControlWrites(),
+            (Writes{CpuControl::Run, CpuControl::Run, CpuControl::Hold, CpuControl::Hold}));
 }
 
 TEST_F(SimEzUsbPartTest, FirmwareLoadReachesInternalMemoryOnly) {
   EXPECT_EQ(VendorWrite(*part, 0xA0, 0x1B30, Bytes(16, 0x11)), UsbOutcome::Ack);  // up to 0x1B3F
   EXPECT_EQ(VendorRead(*part, 0xA0, 0x1B30, 16).bytes, Bytes(16, 0x11));
-  EXPECT_EQ(VendorWrite(*part, 0xA0, 0x1B31, Bytes(16, 0x22)), UsbOutcome::Stall);  // crosses the end
+  EXPECT_EQ(VendorWrite(*part, 0xA0, 0x1B31, Bytes(16, 0x22)),
+            UsbOutcome::Stall);  // crosses the end
   EXPECT_EQ(VendorWrite(*part, 0xA0, 0x2000, {1}), UsbOutcome::Stall);
   EXPECT_EQ(VendorWrite(*part, 0xA0, 0xFFFF, {1, 2}), UsbOutcome::Stall);
   EXPECT_EQ(part->InternalMemory(0x1B3F, 4), Bytes{0x11});
@@ -72,9 +74,11 @@ TEST_F(SimEzUsbPartTest, FirmwareLoadReachesInternalMemoryOnly) {
 }
 
 TEST_F(SimEzUsbPartTest, ExternalMemoryIsServedOnlyWhileALoaderRuns) {
-  EXPECT_EQ(VendorWrite(*part, 0xA3, 0x2000, {1, 2, 3}), UsbOutcome::Stall);  // held, nothing loaded
+  EXPECT_EQ(VendorWrite(*part, 0xA3, 0x2000, {1, 2, 3}),
+            UsbOutcome::Stall);  // held, nothing loaded
   SetCpuReset(*part, false);
-  EXPECT_EQ(VendorWrite(*part, 0xA3, 0x2000, {1, 2, 3}), UsbOutcome::Stall);  // runs, nothing loaded
+  EXPECT_EQ(VendorWrite(*part, 0xA3, 0x2000, {1, 2, 3}),
+            UsbOutcome::Stall);  // runs, nothing loaded
   EXPECT_FALSE(part->LoaderRunning());
 
   RunLoader();
@@ -152,8 +156,7 @@ TEST_F(SimEzUsbPartTest, NoReEnumerationWithoutABoardDescriptorBlock) {
   Bytes damaged = BuildBoardDescriptorBlock(kBoardVendor, kBoardProduct);
   damaged[18 + 2] = 117;  // wTotalLength beyond the endpoints
   const std::vector<MemoryImage> images{
-      LoaderStandIn(),
-      BoardFirmwareWith(damaged),
+      LoaderStandIn(), BoardFirmwareWith(damaged),
       BoardFirmwareWith(BuildBoardDescriptorBlock(0x0547, 0x2131)),  // the bare part's own identity
   };
   for (const MemoryImage& image : images) {
@@ -191,7 +194,8 @@ TEST_F(SimEzUsbPartTest, BoardStateSurvivesReEnumerationAndPowerCycles) {
 }
 
 TEST_F(SimEzUsbPartTest, DelayedReEnumerationAfterAFailedRunWrite) {
-  part = std::make_shared<SimEzUsbPart>(board, SimEzUsbPartOptions{.reEnumerationDelay = 30ms, .runWriteFails = true});
+  part = std::make_shared<SimEzUsbPart>(
+      board, SimEzUsbPartOptions{.reEnumerationDelay = 30ms, .runWriteFails = true});
   SimUsbBus bus(1);
   BusRecorder recorder(bus);
   bus.Plug(1, part);

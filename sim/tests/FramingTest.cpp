@@ -77,7 +77,8 @@ TEST(SimFraming, ApplicationChannelsAnswerTheirOwnCommandsOnlyWhileTheImageRuns)
     EXPECT_EQ(Send(board, channel, command).bytes, (Bytes{command[0], kNotRecognised})) << channel;
   }
   EXPECT_EQ(Status(Send(board, 6, {0x49})), kOk);  // download end starts the image
-  for (const auto& [channel, command] : own) EXPECT_EQ(Status(Send(board, channel, command)), kOk) << channel;
+  for (const auto& [channel, command] : own)
+    EXPECT_EQ(Status(Send(board, channel, command)), kOk) << channel;
   for (const auto& [channel, command] : foreign) {
     for (std::uint8_t code : {command, std::uint8_t{0x00}, std::uint8_t{0xFF}}) {
       EXPECT_EQ(Send(board, channel, {code, 1, 2}).bytes, (Bytes{code, kNotRecognised})) << channel;

@@ -69,7 +69,8 @@ TEST(SimInputs, PulseCountersCountWhileTheCheckIsOnAndSaturate) {
   EXPECT_EQ(Data(Send(board, 1, {0x6F, 7})), Bytes{2});
   EXPECT_EQ(Data(Send(board, 1, {0x6F, 8})), Bytes{0});
 
-  EXPECT_EQ(Status(Send(board, 1, {0x6C, 7, 0})), kOk);  // end: the count stays, nothing more counts
+  EXPECT_EQ(Status(Send(board, 1, {0x6C, 7, 0})),
+            kOk);  // end: the count stays, nothing more counts
   board.InjectPulses(7, 1);
   EXPECT_EQ(board.PulseCount(7), 2);
 
@@ -93,18 +94,36 @@ TEST(SimIoChannel, WrongPayloadLengthsAnswerTheirStatus) {
     std::uint8_t status;
   };
   const Case cases[] = {
-      {{0x4B, 0}, kLengthError}, {{0x51, 0}, kLengthError}, {{0x52, 0}, kLengthError},
-      {{0x72}, kLengthError}, {{0x73, 0}, kLengthError}, {{0x6B, 1, 2}, kLengthError},
-      {{0x6C, 1}, kLengthError}, {{0x6D}, kLengthError}, {{0x6E, 1, 1}, kLengthError},
-      {{0x6F}, kLengthError}, {{0x70, 1, 2, 3, 4, 5, 6}, kLengthError}, {{0x71}, kLengthError},
-      {{0x4D, 1, 2, 3, 4, 5, 6, 7, 8, 9}, kLengthError}, {{0x4E, 1}, kLengthError},
-      {{0x4F, 1, 2, 3}, kLengthError}, {{0x50, 0}, kLengthError}, {{0x53, 1, 2, 3, 4}, kLengthError},
-      {{0x54, 1, 2, 3, 4, 5, 6}, kLengthError}, {{0x55}, kLengthError}, {{0x56, 3, 0, 200}, kLengthError},
-      {{0x57, 0, 1, 0}, kLengthError}, {{0x58, 0}, kLengthError}, {{0x5A, 1, 2}, kLengthError},
-      {{0x5B}, 21}, {{0x5B, 0, 0}, 21}, {{0x5C, 0}, 20},
+      {{0x4B, 0}, kLengthError},
+      {{0x51, 0}, kLengthError},
+      {{0x52, 0}, kLengthError},
+      {{0x72}, kLengthError},
+      {{0x73, 0}, kLengthError},
+      {{0x6B, 1, 2}, kLengthError},
+      {{0x6C, 1}, kLengthError},
+      {{0x6D}, kLengthError},
+      {{0x6E, 1, 1}, kLengthError},
+      {{0x6F}, kLengthError},
+      {{0x70, 1, 2, 3, 4, 5, 6}, kLengthError},
+      {{0x71}, kLengthError},
+      {{0x4D, 1, 2, 3, 4, 5, 6, 7, 8, 9}, kLengthError},
+      {{0x4E, 1}, kLengthError},
+      {{0x4F, 1, 2, 3}, kLengthError},
+      {{0x50, 0}, kLengthError},
+      {{0x53, 1, 2, 3, 4}, kLengthError},
+      {{0x54, 1, 2, 3, 4, 5, 6}, kLengthError},
+      {{0x55}, kLengthError},
+      {{0x56, 3, 0, 200}, kLengthError},
+      {{0x57, 0, 1, 0}, kLengthError},
+      {{0x58, 0}, kLengthError},
+      {{0x5A, 1, 2}, kLengthError},
+      {{0x5B}, 21},
+      {{0x5B, 0, 0}, 21},
+      {{0x5C, 0}, 20},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(Send(board, 1, c.request).bytes, (Bytes{c.request[0], c.status})) << int(c.request[0]);
+    EXPECT_EQ(Send(board, 1, c.request).bytes, (Bytes{c.request[0], c.status}))
+        << int(c.request[0]);
   }
   EXPECT_EQ(board.OnPeriodOutputs(), (SimBoard::OutputImage{}));
   EXPECT_EQ(board.OutputBrightness(), 0);

@@ -14,7 +14,9 @@ class SimIsoDeviceTest : public ::testing::Test {
  protected:
   SimIsoDevice device{{kBoardVendor, kBoardProduct, 16}};
 
-  void Configure() { ASSERT_EQ(ControlOut(device, 0x00, kSetConfiguration, 1, 0), UsbOutcome::Ack); }
+  void Configure() {
+    ASSERT_EQ(ControlOut(device, 0x00, kSetConfiguration, 1, 0), UsbOutcome::Ack);
+  }
   UsbTransferOutcome Iso(std::uint8_t endpoint, Bytes& buffer, std::vector<UsbIsoPacket>& packets,
                          std::uint32_t frame) {
     return device.Isochronous(endpoint, buffer, packets, frame);

@@ -30,11 +30,16 @@ TEST(SimMemory, ChunksPastTheEndAnswerAddressingErrorAndDoNotWrap) {
 
 TEST(SimMemory, MalformedRequestsAnswerLengthError) {
   SimBoard board;
-  const Bytes bad[] = {ReadRequest(kRead, 0, 0),     ReadRequest(kRead, 63, 0),
-                       {kRead, 1, 0},                {kRead, 1, 0, 0, 0},
-                       {kWrite, 2, 0, 0, 7},         WriteRequest(kWrite, 0, Bytes(61, 7)),
-                       {kWrite, 0, 0, 0},            {0x48, 0},
-                       {0x49, 0},                    {0x4A, 0}};
+  const Bytes bad[] = {ReadRequest(kRead, 0, 0),
+                       ReadRequest(kRead, 63, 0),
+                       {kRead, 1, 0},
+                       {kRead, 1, 0, 0, 0},
+                       {kWrite, 2, 0, 0, 7},
+                       WriteRequest(kWrite, 0, Bytes(61, 7)),
+                       {kWrite, 0, 0, 0},
+                       {0x48, 0},
+                       {0x49, 0},
+                       {0x4A, 0}};
   for (const Bytes& request : bad) {
     EXPECT_EQ(Send(board, 6, request).bytes, (Bytes{request[0], kLengthError}));
   }
@@ -53,7 +58,9 @@ TEST(SimMemory, ImageFlagFollowsBeginAndEndOfDownload) {
   for (std::size_t offset = 0; offset < image.size(); offset += 60) {
     const std::size_t n = std::min<std::size_t>(60, image.size() - offset);
     const Bytes chunk(image.begin() + offset, image.begin() + offset + n);
-    ASSERT_EQ(Status(Send(board, 6, WriteRequest(kWrite, static_cast<std::uint16_t>(offset), chunk))), kOk);
+    ASSERT_EQ(
+        Status(Send(board, 6, WriteRequest(kWrite, static_cast<std::uint16_t>(offset), chunk))),
+        kOk);
   }
   EXPECT_EQ(Status(Send(board, 6, {0x49})), kOk);
   EXPECT_TRUE(board.ApplicationRunning());

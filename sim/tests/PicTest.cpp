@@ -98,9 +98,13 @@ TEST(SimPic, RandomNumbersFollowTheSeedWhileEnabled) {
 TEST(SimPic, WrongPayloadLengthsAnswerLengthErrorAndChangeNothing) {
   SimBoard board;
   Send(board, 5, {0x14, 10, 0, 0, 0});
-  const Bytes bad[] = {{0x14, 1, 2, 3}, {0x14, 1, 2, 3, 4, 5}, {0x15, 0}, {0x28, 0}, {0x29, 0},
-                       {0x2A, 0},       {0x2C, 0},          {0x3F, 0}, {0x40, 0}, {0x43, 0},
-                       {0x44, 0},       {0x45, 1, 2, 3},    {0x46, 0}};
+  const Bytes bad[] = {{0x14, 1, 2, 3}, {0x14, 1, 2, 3, 4, 5},
+                       {0x15, 0},       {0x28, 0},
+                       {0x29, 0},       {0x2A, 0},
+                       {0x2C, 0},       {0x3F, 0},
+                       {0x40, 0},       {0x43, 0},
+                       {0x44, 0},       {0x45, 1, 2, 3},
+                       {0x46, 0}};
   for (const Bytes& request : bad) {
     EXPECT_EQ(Send(board, 5, request).bytes, (Bytes{request[0], kLengthError}));
   }

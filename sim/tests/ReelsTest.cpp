@@ -27,13 +27,15 @@ TEST(SimReels, SpinMovesTheReelOverTimeModuloTheRotation) {
 
   Finish(board);
   const Bytes done = Data(Send(board, 1, {0x5C}));
-  EXPECT_EQ(Bytes(done.begin() + 6, done.begin() + 12), (Bytes{0, 100, 0, 0, 0, 0}));  // 300 mod 200
+  EXPECT_EQ(Bytes(done.begin() + 6, done.begin() + 12),
+            (Bytes{0, 100, 0, 0, 0, 0}));  // 300 mod 200
 
   ASSERT_EQ(Status(Send(board, 1, {0x57, 1, 0xFF, 0x00, 150})), kOk);
   Finish(board);
   EXPECT_EQ(board.Reel(1).position, 150);  // 100 − 150 mod 200
 
-  Send(board, 1, {0x56, 1, 0x01, 0x2C, 0});  // 300 half-steps: positions 256 and up use the high byte
+  Send(board, 1,
+       {0x56, 1, 0x01, 0x2C, 0});  // 300 half-steps: positions 256 and up use the high byte
   Send(board, 1, {0x57, 0, 0x01, 0x01, 0x04});
   Finish(board);
   const Bytes high = Data(Send(board, 1, {0x5C}));
@@ -47,7 +49,8 @@ TEST(SimReels, RampTablesTimeTheFirstAndLastSteps) {
   ASSERT_EQ(Status(Send(board, 1, {0x59, 0, 1, 10})), kOk);
   EXPECT_EQ(Status(Send(board, 1, {0x57, 0, 0x01, 0, 1})), kTooFewSteps);  // 1 < 2 + 1 - 1
 
-  ASSERT_EQ(Status(Send(board, 1, {0x57, 0, 0x01, 0, 5})), kOk);  // at 4 ms: 10 + 10 + 2 + 2 + 10 ms
+  ASSERT_EQ(Status(Send(board, 1, {0x57, 0, 0x01, 0, 5})),
+            kOk);  // at 4 ms: 10 + 10 + 2 + 2 + 10 ms
   board.AdvanceMicros(32'999);
   EXPECT_EQ(board.Reel(0), (ReelState{.position = 4, .busy = true}));
   board.AdvanceMicros(1);

@@ -77,7 +77,7 @@ TEST(SimSerialPort, LoopbackBytesComeBackAndReceiveTakesAtMost62) {
 
 TEST(SimSerialPort, ReceivedBytesWaitForTheirTimeAndCarryMilliseconds) {
   RunningBoard board;
-  board.PushReceived(kPortA, Bytes{0x10, 0x20}, 10'000);  // at 10 ms and 11.04 ms
+  board.PushReceived(kPortA, Bytes{0x10, 0x20}, 10'000);      // at 10 ms and 11.04 ms
   EXPECT_EQ(Data(Send(board, kChannelA, {0x66})), Bytes{0});  // nothing yet: 0 ms since power-up
   board.AdvanceMicros(20'000);
   EXPECT_EQ(Data(Send(board, kChannelA, {0x66})), (Bytes{0x10, 10, 0x20, 1}));
@@ -135,9 +135,22 @@ TEST(SimSerialPort, ParityErrorsAndTimeoutMessageAreKept) {
 // Polled-message configuration: slot, mode, option, framing, length offset,
 // length adjust, poll time / 10, four option bytes, the two lengths, then
 // the messages.
-Bytes PolledConfiguration(std::uint8_t slot, std::uint8_t pollTime, const Bytes& first, const Bytes& second = {}) {
-  Bytes out{0x67, slot, 0, 0, 1, 1, 5, pollTime, 0, 0, 0, 0,
-            static_cast<std::uint8_t>(first.size()), static_cast<std::uint8_t>(second.size())};
+Bytes PolledConfiguration(std::uint8_t slot, std::uint8_t pollTime, const Bytes& first,
+                          const Bytes& second = {}) {
+  Bytes out{0x67,
+            slot,
+            0,
+            0,
+            1,
+            1,
+            5,
+            pollTime,
+            0,
+            0,
+            0,
+            0,
+            static_cast<std::uint8_t>(first.size()),
+            static_cast<std::uint8_t>(second.size())};
   out.insert(out.end(), first.begin(), first.end());
   out.insert(out.end(), second.begin(), second.end());
   return out;
@@ -187,7 +200,8 @@ TEST(SimSerialPort, FullPolledBufferReportsTheLoss) {
   const Bytes first = Data(Send(board, kChannelA, {0x69, 0}));
   EXPECT_EQ(first[0], 1);
   std::size_t collected = first.size() - 2;
-  for (int i = 0; i < 10 && collected < 255; ++i) collected += Data(Send(board, kChannelA, {0x69, 0})).size() - 2;
+  for (int i = 0; i < 10 && collected < 255; ++i)
+    collected += Data(Send(board, kChannelA, {0x69, 0})).size() - 2;
   EXPECT_EQ(collected, 255u);
   EXPECT_EQ(Data(Send(board, kChannelA, {0x69, 0}))[0], 0);  // reported once
 }

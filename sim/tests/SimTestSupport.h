@@ -41,7 +41,9 @@ inline Bytes WriteRequest(std::uint8_t command, std::uint16_t address, const Byt
 // A board whose application image runs, so that channels 1, 3, 4 and 7
 // answer.
 struct RunningBoard : SimBoard {
-  explicit RunningBoard(SimBoardOptions options = {}) : SimBoard(options) { SetApplicationRunning(true); }
+  explicit RunningBoard(SimBoardOptions options = {}) : SimBoard(options) {
+    SetApplicationRunning(true);
+  }
 };
 
 constexpr std::uint8_t kOk = 0;

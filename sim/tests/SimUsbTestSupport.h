@@ -37,7 +37,9 @@ inline ControlResult ControlIn(SimUsbDevice& device, std::uint8_t type, std::uin
 
 inline UsbOutcome ControlOut(SimUsbDevice& device, std::uint8_t type, std::uint8_t request,
                              std::uint16_t value, std::uint16_t index, Bytes data = {}) {
-  return device.Control({type, request, value, index, static_cast<std::uint16_t>(data.size())}, data).outcome;
+  return device
+      .Control({type, request, value, index, static_cast<std::uint16_t>(data.size())}, data)
+      .outcome;
 }
 
 inline ControlResult GetDescriptor(SimUsbDevice& device, std::uint8_t type, std::uint8_t index,
@@ -53,7 +55,8 @@ inline UsbOutcome ClearHalt(SimUsbDevice& device, std::uint8_t endpoint) {
   return ControlOut(device, 0x02, 1, 0, endpoint);
 }
 
-inline UsbOutcome VendorWrite(SimUsbDevice& device, std::uint8_t request, std::uint16_t address, Bytes data) {
+inline UsbOutcome VendorWrite(SimUsbDevice& device, std::uint8_t request, std::uint16_t address,
+                              Bytes data) {
   return ControlOut(device, 0x40, request, address, 0, std::move(data));
 }
 
@@ -63,7 +66,8 @@ inline ControlResult VendorRead(SimUsbDevice& device, std::uint8_t request, std:
 }
 
 inline UsbOutcome SetCpuReset(SimUsbDevice& device, bool hold) {
-  return VendorWrite(device, 0xA0, SimEzUsbPart::kCpuControlAddress, {static_cast<std::uint8_t>(hold ? 1 : 0)});
+  return VendorWrite(device, 0xA0, SimEzUsbPart::kCpuControlAddress,
+                     {static_cast<std::uint8_t>(hold ? 1 : 0)});
 }
 
 // An 8051 memory image: bytes by start address.
@@ -93,7 +97,8 @@ inline MemoryImage LoaderStandIn() {
 
 // Board firmware stand-in: a long jump, some code, and `block` at 0x0D6B.
 inline MemoryImage BoardFirmwareWith(const Bytes& block) {
-  return {{0x0000, {0x02, 0x01, 0x00}}, {0x0100, Bytes(300, 0x5A)}, {kDescriptorBlockAddress, block}};
+  return {
+      {0x0000, {0x02, 0x01, 0x00}}, {0x0100, Bytes(300, 0x5A)}, {kDescriptorBlockAddress, block}};
 }
 
 inline MemoryImage BoardFirmware() {
@@ -117,7 +122,9 @@ inline UsbOutcome Download(SimUsbDevice& part, const MemoryImage& boardFirmware)
 class BusRecorder {
  public:
   explicit BusRecorder(SimUsbBus& bus) {
-    bus.SetObserver({[this](int port, std::shared_ptr<SimUsbDevice> device) { Add("+" + std::to_string(port), device); },
+    bus.SetObserver({[this](int port, std::shared_ptr<SimUsbDevice> device) {
+                       Add("+" + std::to_string(port), device);
+                     },
                      [this](int port) { Add("-" + std::to_string(port), nullptr); }});
   }
   std::vector<std::string> Events() const {
@@ -131,7 +138,8 @@ class BusRecorder {
   // Waits up to 2 s for `count` events in all.
   bool WaitForEvents(std::size_t count) {
     std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, std::chrono::seconds(2), [&] { return events_.size() >= count; });
+    return changed_.wait_for(lock, std::chrono::seconds(2),
+                             [&] { return events_.size() >= count; });
   }
 
  private:

@@ -39,8 +39,10 @@ TEST(SimSpi, ReplyHasTheReceiveLengthFromScriptOrEcho) {
 TEST(SimSpi, PayloadMustMatchTheBitCount) {
   RunningBoard board;
   Send(board, 7, {0x5E});
-  const Bytes bad[] = {{0x60, 9, 8, 0, 1}, {0x60, 8, 8, 0, 1, 2}, {0x60, 8, 8}, {0x60}, {0x5E, 0}, {0x5F, 0}};
-  for (const Bytes& request : bad) EXPECT_EQ(Send(board, 7, request).bytes, (Bytes{request[0], kLengthError}));
+  const Bytes bad[] = {{0x60, 9, 8, 0, 1}, {0x60, 8, 8, 0, 1, 2}, {0x60, 8, 8}, {0x60}, {0x5E, 0},
+                       {0x5F, 0}};
+  for (const Bytes& request : bad)
+    EXPECT_EQ(Send(board, 7, request).bytes, (Bytes{request[0], kLengthError}));
   EXPECT_TRUE(board.SpiEnabled());
   EXPECT_TRUE(board.SpiTransfers().empty());
   EXPECT_EQ(Status(Send(board, 7, {0x61})), kNotRecognised);

@@ -11,7 +11,8 @@ namespace {
 
 std::string StringText(const Bytes& descriptor) {
   std::string text;
-  for (std::size_t i = 2; i + 1 < descriptor.size(); i += 2) text += static_cast<char>(descriptor[i]);
+  for (std::size_t i = 2; i + 1 < descriptor.size(); i += 2)
+    text += static_cast<char>(descriptor[i]);
   return text;
 }
 
@@ -34,7 +35,8 @@ TEST_F(SimUsbBoardTest, DescriptorsAsTheHostReadsThem) {
 
   const ControlResult device = GetDescriptor(usb, 1, 0, 64);
   ASSERT_EQ(device.outcome, UsbOutcome::Ack);
-  EXPECT_EQ(device.bytes, (Bytes{18, 1, 0x00, 0x01, 0, 0, 0, 64, 0x50, 0x1D, 0x27, 0x61, 0x01, 0x00, 1, 2, 0, 1}));
+  EXPECT_EQ(device.bytes, (Bytes{18, 1, 0x00, 0x01, 0, 0, 0, 64, 0x50, 0x1D, 0x27, 0x61, 0x01, 0x00,
+                                 1, 2, 0, 1}));
   EXPECT_EQ(GetDescriptor(usb, 1, 0, 8).bytes.size(), 8u);
 
   const ControlResult head = GetDescriptor(usb, 2, 0, 9);
@@ -43,16 +45,21 @@ TEST_F(SimUsbBoardTest, DescriptorsAsTheHostReadsThem) {
   EXPECT_EQ(total, 116);
   const ControlResult whole = GetDescriptor(usb, 2, 0, total + 16);
   ASSERT_EQ(whole.bytes.size(), 116u);
-  EXPECT_EQ(Bytes(whole.bytes.begin(), whole.bytes.begin() + 9), (Bytes{9, 2, 116, 0, 1, 1, 0, 0x80, 50}));
-  EXPECT_EQ(Bytes(whole.bytes.begin() + 9, whole.bytes.begin() + 18), (Bytes{9, 4, 0, 0, 14, 0xFF, 0, 0, 0}));
-  const Bytes expectedOrder{0x81, 0x01, 0x82, 0x02, 0x83, 0x03, 0x84, 0x04, 0x85, 0x05, 0x86, 0x06, 0x87, 0x07};
+  EXPECT_EQ(Bytes(whole.bytes.begin(), whole.bytes.begin() + 9),
+            (Bytes{9, 2, 116, 0, 1, 1, 0, 0x80, 50}));
+  EXPECT_EQ(Bytes(whole.bytes.begin() + 9, whole.bytes.begin() + 18),
+            (Bytes{9, 4, 0, 0, 14, 0xFF, 0, 0, 0}));
+  const Bytes expectedOrder{0x81, 0x01, 0x82, 0x02, 0x83, 0x03, 0x84,
+                            0x04, 0x85, 0x05, 0x86, 0x06, 0x87, 0x07};
   for (std::size_t i = 0; i < expectedOrder.size(); ++i) {
     const auto at = whole.bytes.begin() + 18 + static_cast<std::ptrdiff_t>(7 * i);
-    EXPECT_EQ(Bytes(at, at + 7), (Bytes{7, 5, expectedOrder[i], 0x02, 64, 0, 0})) << "endpoint " << i;
+    EXPECT_EQ(Bytes(at, at + 7), (Bytes{7, 5, expectedOrder[i], 0x02, 64, 0, 0}))
+        << "endpoint " << i;
   }
 
   EXPECT_EQ(GetDescriptor(usb, 2, 1, 9).outcome, UsbOutcome::Stall);  // one configuration only
-  EXPECT_EQ(GetDescriptor(usb, 6, 0, 10).outcome, UsbOutcome::Stall);  // no device qualifier (USB 1.0)
+  EXPECT_EQ(GetDescriptor(usb, 6, 0, 10).outcome,
+            UsbOutcome::Stall);  // no device qualifier (USB 1.0)
 }
 
 TEST_F(SimUsbBoardTest, StringDescriptorsInUtf16) {
@@ -74,8 +81,8 @@ TEST_F(SimUsbBoardTest, ServesNoVendorOrClassRequest) {
   EXPECT_EQ(VendorRead(usb, 0xA3, 0x2000, 16).outcome, UsbOutcome::Stall);
   EXPECT_EQ(VendorRead(usb, 0x06, 0, 8).outcome, UsbOutcome::Stall);
   EXPECT_EQ(ControlIn(usb, 0xA1, 0x01, 0, 0, 8).outcome, UsbOutcome::Stall);  // class, interface
-  EXPECT_EQ(ControlOut(usb, 0x00, 5, 7, 0), UsbOutcome::Stall);               // SET_ADDRESS: not known
-  EXPECT_EQ(ControlIn(usb, 0x80, 0, 0, 0, 2).outcome, UsbOutcome::Stall);     // GET_STATUS: not known
+  EXPECT_EQ(ControlOut(usb, 0x00, 5, 7, 0), UsbOutcome::Stall);            // SET_ADDRESS: not known
+  EXPECT_EQ(ControlIn(usb, 0x80, 0, 0, 0, 2).outcome, UsbOutcome::Stall);  // GET_STATUS: not known
 }
 
 TEST_F(SimUsbBoardTest, ConfigurationAndInterfaceSettings) {
@@ -215,15 +222,15 @@ TEST(SimUsbBoardDescriptorBlock, CutOrDamagedBlocksAreRefused) {
     copy[offset] = value;
     return ParseDescriptorBlock(copy).has_value();
   };
-  EXPECT_FALSE(damaged(0, 17));         // device descriptor length
-  EXPECT_FALSE(damaged(18 + 2, 117));   // wTotalLength beyond the endpoints
-  EXPECT_FALSE(damaged(18 + 2, 115));   // wTotalLength cutting the last one
-  EXPECT_FALSE(damaged(18 + 9 + 4, 13));  // one endpoint more than announced
-  EXPECT_FALSE(damaged(18 + 9 + 4, 15));  // one endpoint fewer
-  EXPECT_FALSE(damaged(18 + 4, 2));     // two interfaces announced
-  EXPECT_FALSE(damaged(15, 5));         // iProduct names a string not there
-  EXPECT_FALSE(damaged(18 + 116, 0));   // a string descriptor of no length
-  EXPECT_FALSE(damaged(18 + 116 + 4, 0xFE));  // a string running past the block
+  EXPECT_FALSE(damaged(0, 17));                // device descriptor length
+  EXPECT_FALSE(damaged(18 + 2, 117));          // wTotalLength beyond the endpoints
+  EXPECT_FALSE(damaged(18 + 2, 115));          // wTotalLength cutting the last one
+  EXPECT_FALSE(damaged(18 + 9 + 4, 13));       // one endpoint more than announced
+  EXPECT_FALSE(damaged(18 + 9 + 4, 15));       // one endpoint fewer
+  EXPECT_FALSE(damaged(18 + 4, 2));            // two interfaces announced
+  EXPECT_FALSE(damaged(15, 5));                // iProduct names a string not there
+  EXPECT_FALSE(damaged(18 + 116, 0));          // a string descriptor of no length
+  EXPECT_FALSE(damaged(18 + 116 + 4, 0xFE));   // a string running past the block
   EXPECT_FALSE(damaged(block.size() - 1, 1));  // no end marker
 }
 

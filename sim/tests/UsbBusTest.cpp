@@ -31,9 +31,9 @@ TEST(SimUsbBus, PlugsAndUnplugsAreReportedInOrder) {
   EXPECT_EQ(bus.DeviceAt(0), nullptr);
   EXPECT_EQ(bus.DeviceAt(5), nullptr);
 
-  bus.Unplug(2);               // empty: nothing to report
-  bus.Plug(4, NewBoard());     // an occupied port loses its device first
-  bus.Plug(1, nullptr);        // the same as unplugging
+  bus.Unplug(2);            // empty: nothing to report
+  bus.Plug(4, NewBoard());  // an occupied port loses its device first
+  bus.Plug(1, nullptr);     // the same as unplugging
   bus.Unplug(4);
   EXPECT_EQ(recorder.Events(), (Events{"+1", "+4", "-4", "+4", "-1", "-4"}));
   EXPECT_EQ(bus.DeviceAt(4), nullptr);
@@ -160,7 +160,8 @@ TEST(SimUsbBus, BusGoneWhileADeviceIsAwayReportsNothingMore) {
   std::atomic<int> reports{0};
   {
     SimUsbBus bus(1);
-    bus.SetObserver({[&](int, std::shared_ptr<SimUsbDevice>) { ++reports; }, [&](int) { ++reports; }});
+    bus.SetObserver(
+        {[&](int, std::shared_ptr<SimUsbDevice>) { ++reports; }, [&](int) { ++reports; }});
     bus.Plug(1, NewBoard());
     bus.Replace(1, NewBoard(), 20ms);
   }

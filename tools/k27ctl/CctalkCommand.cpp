@@ -63,7 +63,8 @@ struct Exchange {
 
 class Bus {
  public:
-  Bus(Invocation& invocation, const Options& options) : invocation_(invocation), options_(options) {}
+  Bus(Invocation& invocation, const Options& options)
+      : invocation_(invocation), options_(options) {}
 
   // Sets the port to ccTalk at the chosen speed; once per run.
   void Configure() {
@@ -71,24 +72,28 @@ class Bus {
     dcb.DCBlength = sizeof dcb;
     dcb.BaudRate = options_.baud;
     dcb.ByteSize = 8;
-    invocation_.Check(invocation_.Board().SetConfig(options_.port, &dcb, USB_PORT_TYPE_CCTALK), "SetConfig");
+    invocation_.Check(invocation_.Board().SetConfig(options_.port, &dcb, USB_PORT_TYPE_CCTALK),
+                      "SetConfig");
   }
 
   // One request and its reply. A bus that does not echo the request (no
   // 12 V, nothing attached) or a board failure throws: no device can answer.
-  Exchange Run(std::uint8_t destination, std::uint8_t header, const std::vector<std::uint8_t>& data) {
+  Exchange Run(std::uint8_t destination, std::uint8_t header,
+               const std::vector<std::uint8_t>& data) {
     VantrelUSB* board = &invocation_.Board();
     Exchange exchange;
     CcctalkMessage message;
     int drained = 0;
     if (message.ClearPort(board, options_.port, &drained) < 0) throw Failure(message.errorText());
     if (drained > 0 && !invocation_.json)
-      std::fprintf(stderr, "k27ctl: cleared %d byte(s) of unexpected data from the port\n", drained);
+      std::fprintf(stderr, "k27ctl: cleared %d byte(s) of unexpected data from the port\n",
+                   drained);
     message.build(destination, 0, options_.source, header);
     message.setData(data);
     exchange.request = message;
     if (message.send(board, options_.port) < 0) throw Failure(message.errorText());
-    if (message.receive(board, options_.port, CcctalkMessage::kReplyTimeout, CcctalkMessage::kSingleGap, false) < 0)
+    if (message.receive(board, options_.port, CcctalkMessage::kReplyTimeout,
+                        CcctalkMessage::kSingleGap, false) < 0)
       throw Failure(message.errorText());
     exchange.reply = message;
     if (message.length() == 0) {
@@ -96,7 +101,8 @@ class Bus {
       exchange.error = "no reply from address " + std::to_string(destination) + " (timed out)";
     } else if (message.validate() < 0) {
       exchange.outcome = Outcome::kInvalid;
-      exchange.error = "invalid reply from address " + std::to_string(destination) + ": " + message.errorText();
+      exchange.error =
+          "invalid reply from address " + std::to_string(destination) + ": " + message.errorText();
     } else if (message.destination() != options_.source || message.source() != destination) {
       exchange.outcome = Outcome::kInvalid;
       exchange.error = "the reply is addressed from " + std::to_string(message.source()) + " to " +
@@ -130,18 +136,23 @@ Json FrameJson(const CcctalkMessage& message, const std::string& name) {
       .Add("frame", Hex(message.bytes().data(), message.length()));
 }
 
-std::string FrameLine(const std::string& label, const CcctalkMessage& message, const std::string& name) {
+std::string FrameLine(const std::string& label, const CcctalkMessage& message,
+                      const std::string& name) {
   const auto data = DataOf(message);
-  std::string line = label + " " + (name.empty() ? "header" : name) + " [" + std::to_string(message.header()) + "] from " +
-                     std::to_string(message.source()) + " to " + std::to_string(message.destination());
-  if (data.empty()) line += ", no data";
-  else line += ", data " + Hex(data) + " |" + Printable(data.data(), data.size()) + "|";
+  std::string line =
+      label + " " + (name.empty() ? "header" : name) + " [" + std::to_string(message.header()) +
+      "] from " + std::to_string(message.source()) + " to " + std::to_string(message.destination());
+  if (data.empty())
+    line += ", no data";
+  else
+    line += ", data " + Hex(data) + " |" + Printable(data.data(), data.size()) + "|";
   return line;
 }
 
 // HEADER|NAME to a header and its dictionary entry (null for a bare number
 // the dictionaries do not know).
-std::pair<std::uint8_t, const CctalkCommand*> Resolve(const CctalkDictionary& dictionary, const std::string& word) {
+std::pair<std::uint8_t, const CctalkCommand*> Resolve(const CctalkDictionary& dictionary,
+                                                      const std::string& word) {
   if (!word.empty() && std::isdigit(static_cast<unsigned char>(word[0]))) {
     const auto header = static_cast<std::uint8_t>(ParseNumber(word, 0, 255, "HEADER"));
     return {header, dictionary.FindHeader(header)};
@@ -166,7 +177,8 @@ int Scan(Invocation& invocation, const Options& options, Bus& bus) {
   int polled = 0;
   WatchSignals();
   {
-    Progress progress("scanning", static_cast<std::uint64_t>(options.last - options.first + 1), "addresses", 1);
+    Progress progress("scanning", static_cast<std::uint64_t>(options.last - options.first + 1),
+                      "addresses", 1);
     for (int address = options.first; address <= options.last && !Interrupted(); ++address) {
       progress.Update(static_cast<std::uint64_t>(address - options.first));
       if (address == options.source) continue;
@@ -176,15 +188,20 @@ int Scan(Invocation& invocation, const Options& options, Bus& bus) {
       const std::string category = AskText(bus, target, 245);
       const std::string product = AskText(bus, target, 244);
       if (invocation.json)
-        devices.Push(Json::Object().Add("address", address).Add("category", category).Add("product", product));
+        devices.Push(Json::Object()
+                         .Add("address", address)
+                         .Add("category", category)
+                         .Add("product", product));
       else {
         progress.Clear();
-        PrintLine("address " + std::to_string(address) + ": " + (category.empty() ? "?" : category) + ", product " +
+        PrintLine("address " + std::to_string(address) + ": " +
+                  (category.empty() ? "?" : category) + ", product " +
                   (product.empty() ? "?" : product));
       }
     }
   }
-  if (invocation.json) PrintLine(Json::Object().Add("devices", devices).Add("polled", polled).Text());
+  if (invocation.json)
+    PrintLine(Json::Object().Add("devices", devices).Add("polled", polled).Text());
   return kExitOk;
 }
 
@@ -205,14 +222,18 @@ int RunCctalk(Invocation& invocation, const Args& args) {
        {"interval", required_argument, nullptr, 'i'}},
       kHelp, [&](int code, const char* value) {
         if (code == 'p') options.port = ParsePort(value);
-        if (code == 's') options.source = static_cast<std::uint8_t>(ParseNumber(value, 0, 255, "--source"));
-        if (code == 'b') options.baud = static_cast<std::uint32_t>(ParseNumber(value, 1, 1000000, "--baud"));
+        if (code == 's')
+          options.source = static_cast<std::uint8_t>(ParseNumber(value, 0, 255, "--source"));
+        if (code == 'b')
+          options.baud = static_cast<std::uint32_t>(ParseNumber(value, 1, 1000000, "--baud"));
         if (code == 'd') options.folders.emplace_back(value);
         if (code == 'f') options.first = static_cast<int>(ParseNumber(value, 1, 255, "--first"));
         if (code == 'l') options.last = static_cast<int>(ParseNumber(value, 1, 255, "--last"));
         if (code == 'H') options.header = value;
-        if (code == 'r') options.repeat = static_cast<long>(ParseNumber(value, 1, 1000000, "--repeat"));
-        if (code == 'i') options.intervalMs = static_cast<int>(ParseNumber(value, 0, 3600000, "--interval"));
+        if (code == 'r')
+          options.repeat = static_cast<long>(ParseNumber(value, 1, 1000000, "--repeat"));
+        if (code == 'i')
+          options.intervalMs = static_cast<int>(ParseNumber(value, 0, 3600000, "--interval"));
       });
   if (parsed.helpShown) return kExitOk;
   const auto& words = parsed.operands;
@@ -220,7 +241,8 @@ int RunCctalk(Invocation& invocation, const Args& args) {
   if (options.first > options.last) throw UsageError("--first is above --last");
   if (options.folders.empty()) options.folders.push_back(CctalkDictionary::InstalledFolder());
   const CctalkDictionary dictionary(options.folders);
-  for (const auto& warning : dictionary.Warnings()) std::fprintf(stderr, "k27ctl: dictionary: %s\n", warning.c_str());
+  for (const auto& warning : dictionary.Warnings())
+    std::fprintf(stderr, "k27ctl: dictionary: %s\n", warning.c_str());
   Bus bus(invocation, options);
 
   if (words[0] == "scan") {
@@ -231,10 +253,12 @@ int RunCctalk(Invocation& invocation, const Args& args) {
 
   if (words[0] == "poll") {
     if (words.size() > 2) throw UsageError("cctalk poll takes at most DEST");
-    const auto destination = static_cast<std::uint8_t>(words.size() == 2 ? ParseNumber(words[1], 0, 255, "DEST") : 2);
+    const auto destination =
+        static_cast<std::uint8_t>(words.size() == 2 ? ParseNumber(words[1], 0, 255, "DEST") : 2);
     const auto [header, command] = Resolve(dictionary, options.header.value_or("simple poll"));
     if (command != nullptr && command->dataLength > 0)
-      throw UsageError("poll sends no data, and " + command->name + " needs " + std::to_string(command->dataLength) + " bytes");
+      throw UsageError("poll sends no data, and " + command->name + " needs " +
+                       std::to_string(command->dataLength) + " bytes");
     bus.Configure();
     WatchSignals();
     long good = 0, timedOut = 0, invalid = 0, sent = 0;
@@ -244,16 +268,26 @@ int RunCctalk(Invocation& invocation, const Args& args) {
         ::nanosleep(&pause, nullptr);
       }
       const Exchange exchange = bus.Run(destination, header, {});
-      if (exchange.outcome == Outcome::kGood) ++good;
-      else if (exchange.outcome == Outcome::kTimedOut) ++timedOut;
-      else ++invalid;
+      if (exchange.outcome == Outcome::kGood)
+        ++good;
+      else if (exchange.outcome == Outcome::kTimedOut)
+        ++timedOut;
+      else
+        ++invalid;
     }
     if (invocation.json)
-      PrintLine(Json::Object().Add("sent", std::int64_t(sent)).Add("good", std::int64_t(good)).Add("timed_out", std::int64_t(timedOut)).Add("invalid", std::int64_t(invalid)).Text());
+      PrintLine(Json::Object()
+                    .Add("sent", std::int64_t(sent))
+                    .Add("good", std::int64_t(good))
+                    .Add("timed_out", std::int64_t(timedOut))
+                    .Add("invalid", std::int64_t(invalid))
+                    .Text());
     else
       PrintLine("sent " + std::to_string(sent) + "  good " + std::to_string(good) + "  timed out " +
                 std::to_string(timedOut) + "  invalid " + std::to_string(invalid));
-    if (good != sent) throw Failure(std::to_string(sent - good) + " of " + std::to_string(sent) + " polls got no good reply");
+    if (good != sent)
+      throw Failure(std::to_string(sent - good) + " of " + std::to_string(sent) +
+                    " polls got no good reply");
     return kExitOk;
   }
 
@@ -261,10 +295,13 @@ int RunCctalk(Invocation& invocation, const Args& args) {
   const auto destination = static_cast<std::uint8_t>(ParseNumber(words[0], 0, 255, "DEST"));
   const auto [header, command] = Resolve(dictionary, words[1]);
   std::vector<std::uint8_t> data;
-  for (std::size_t i = 2; i < words.size(); ++i) data.push_back(static_cast<std::uint8_t>(ParseNumber(words[i], 0, 255, "DATA")));
-  if (data.size() > CcctalkMessage::kMaximumData) throw UsageError("a ccTalk frame carries at most 255 data bytes");
+  for (std::size_t i = 2; i < words.size(); ++i)
+    data.push_back(static_cast<std::uint8_t>(ParseNumber(words[i], 0, 255, "DATA")));
+  if (data.size() > CcctalkMessage::kMaximumData)
+    throw UsageError("a ccTalk frame carries at most 255 data bytes");
   if (command != nullptr && command->dataLength > 0 && data.size() != command->dataLength)
-    throw UsageError(command->name + " takes " + std::to_string(command->dataLength) + " data byte(s): " + command->data);
+    throw UsageError(command->name + " takes " + std::to_string(command->dataLength) +
+                     " data byte(s): " + command->data);
 
   bus.Configure();
   const Exchange exchange = bus.Run(destination, header, data);
@@ -274,15 +311,21 @@ int RunCctalk(Invocation& invocation, const Args& args) {
   const std::string layout = reply != nullptr ? reply->data : "";
   if (invocation.json) {
     Json result = Json::Object().Add("request", FrameJson(exchange.request, requestName));
-    if (exchange.outcome == Outcome::kTimedOut) result.AddNull("reply");
-    else result.Add("reply", FrameJson(exchange.reply, replyName).Add("layout", layout));
-    if (exchange.error.empty()) result.AddNull("error");
-    else result.Add("error", exchange.error);
+    if (exchange.outcome == Outcome::kTimedOut)
+      result.AddNull("reply");
+    else
+      result.Add("reply", FrameJson(exchange.reply, replyName).Add("layout", layout));
+    if (exchange.error.empty())
+      result.AddNull("error");
+    else
+      result.Add("error", exchange.error);
     PrintLine(result.Text());
   } else {
-    PrintLine(FrameLine("request", exchange.request, requestName) + ": " + Hex(exchange.request.bytes().data(), exchange.request.length()));
+    PrintLine(FrameLine("request", exchange.request, requestName) + ": " +
+              Hex(exchange.request.bytes().data(), exchange.request.length()));
     if (exchange.outcome != Outcome::kTimedOut) {
-      PrintLine(FrameLine("reply  ", exchange.reply, replyName) + ": " + Hex(exchange.reply.bytes().data(), exchange.reply.length()));
+      PrintLine(FrameLine("reply  ", exchange.reply, replyName) + ": " +
+                Hex(exchange.reply.bytes().data(), exchange.reply.length()));
       if (!layout.empty()) PrintLine("        data layout: " + layout);
     }
   }

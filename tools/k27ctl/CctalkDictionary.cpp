@@ -36,24 +36,29 @@ std::string Normalised(const std::string& text) {
 
 void ReadCommand(const DictionaryNode& node, std::vector<CctalkCommand>& commands) {
   std::string code, name;
-  if (node.record == nullptr || !node.record->IsCommandRecord() || !SplitItemText(node.text, "Command [", "] = ", code, name))
+  if (node.record == nullptr || !node.record->IsCommandRecord() ||
+      !SplitItemText(node.text, "Command [", "] = ", code, name))
     return;
   CctalkCommand command;
   command.header = static_cast<std::uint8_t>(LeadingNumber(code) & 0xFF);
   command.name = name;
-  command.dataLength = static_cast<unsigned>(std::min<unsigned long>(LeadingNumber(node.record->length), 255));
+  command.dataLength =
+      static_cast<unsigned>(std::min<unsigned long>(LeadingNumber(node.record->length), 255));
   command.data = node.record->shortData;
   command.description = node.record->shortDescription;
   for (const auto& child : node.children) {
     CctalkReply reply;
-    if (child.record == nullptr || !SplitItemText(child.text, "Response [", "]: ", reply.code, reply.name)) continue;
+    if (child.record == nullptr ||
+        !SplitItemText(child.text, "Response [", "]: ", reply.code, reply.name))
+      continue;
     reply.data = child.record->owner != nullptr ? child.record->owner->shortData : std::string();
     command.replies.push_back(std::move(reply));
   }
   commands.push_back(std::move(command));
 }
 
-void Walk(const DictionaryNode& node, std::vector<CctalkCommand>& commands, std::vector<std::string>& warnings) {
+void Walk(const DictionaryNode& node, std::vector<CctalkCommand>& commands,
+          std::vector<std::string>& warnings) {
   if (node.text.rfind("Error:", 0) == 0) warnings.push_back(node.text);
   ReadCommand(node, commands);
   for (const auto& child : node.children) Walk(child, commands, warnings);
@@ -75,7 +80,8 @@ std::filesystem::path CctalkDictionary::InstalledFolder() {
 }
 
 const CctalkCommand* CctalkDictionary::Find(const std::string& headerOrName) const {
-  if (!headerOrName.empty() && std::isdigit(static_cast<unsigned char>(headerOrName[0]))) return nullptr;
+  if (!headerOrName.empty() && std::isdigit(static_cast<unsigned char>(headerOrName[0])))
+    return nullptr;
   const std::string wanted = Normalised(headerOrName);
   for (const auto& command : commands_)
     if (Normalised(command.name) == wanted) return &command;
@@ -91,7 +97,8 @@ const CctalkCommand* CctalkDictionary::FindHeader(std::uint8_t header) const {
 const CctalkReply* CctalkDictionary::Reply(const CctalkCommand* command, std::uint8_t header) {
   if (command == nullptr) return nullptr;
   for (const auto& reply : command->replies)
-    if (LeadingNumber(reply.code) == header && !reply.code.empty() && std::isdigit(static_cast<unsigned char>(reply.code[0])))
+    if (LeadingNumber(reply.code) == header && !reply.code.empty() &&
+        std::isdigit(static_cast<unsigned char>(reply.code[0])))
       return &reply;
   return nullptr;
 }
@@ -99,10 +106,14 @@ const CctalkReply* CctalkDictionary::Reply(const CctalkCommand* command, std::ui
 std::string CctalkDictionary::ReplyName(const CctalkCommand* command, std::uint8_t header) {
   if (const CctalkReply* reply = Reply(command, header)) return reply->name;
   switch (header) {
-    case 0: return "ACK";
-    case 5: return "NAK";
-    case 6: return "BUSY";
-    default: return "";
+    case 0:
+      return "ACK";
+    case 5:
+      return "NAK";
+    case 6:
+      return "BUSY";
+    default:
+      return "";
   }
 }
 

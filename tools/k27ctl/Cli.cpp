@@ -45,7 +45,8 @@ VantrelUSB& Invocation::Board() {
     // library shares per board (output images, EEPROM geometry) are its own.
     for (int instance = 0; instance < 8; ++instance) {
       usbInput inputs{};
-      if (board_.init(instance) && board_.GetInputs(&inputs) && (inputs.input[3] & 0x07) == *boardAddress) {
+      if (board_.init(instance) && board_.GetInputs(&inputs) &&
+          (inputs.input[3] & 0x07) == *boardAddress) {
         connected_ = true;
         instance_ = instance;
         return board_;
@@ -58,7 +59,8 @@ VantrelUSB& Invocation::Board() {
   if (!board_.init(instance_)) {
     const usbErrorCode code = board_.GetLastError();
     if (code == USB_MESSAGE_EXECUTION_SUCCESS)
-      throw Failure("board " + std::to_string(instance_) + " is not there (is vantrelio running? see k27ctl list)");
+      throw Failure("board " + std::to_string(instance_) +
+                    " is not there (is vantrelio running? see k27ctl list)");
     throw Failure("board " + std::to_string(instance_) + ": connection failed: " + ErrorName(code));
   }
   connected_ = true;
@@ -71,7 +73,8 @@ void Invocation::BoardFailed(const std::string& what) {
 
 // ---- Parsing ---------------------------------------------------------------
 
-std::int64_t ParseNumber(const std::string& text, std::int64_t low, std::int64_t high, const std::string& what) {
+std::int64_t ParseNumber(const std::string& text, std::int64_t low, std::int64_t high,
+                         const std::string& what) {
   const std::string range = " (" + std::to_string(low) + " to " + std::to_string(high) + ")";
   std::string digits = text;
   bool negative = false;
@@ -90,11 +93,13 @@ std::int64_t ParseNumber(const std::string& text, std::int64_t low, std::int64_t
     if (HexDigit(c) < 0 || HexDigit(c) >= base) throw UsageError(notNumber);
   digits.erase(0, std::min(digits.find_first_not_of('0'), digits.size() - 1));
   // Longer than this is beyond every range here, and would overflow.
-  if (digits.size() > (base == 16 ? 15u : 18u)) throw UsageError(what + " is out of range" + range + ": " + text);
+  if (digits.size() > (base == 16 ? 15u : 18u))
+    throw UsageError(what + " is out of range" + range + ": " + text);
   std::int64_t value = 0;
   for (const char c : digits) value = value * base + HexDigit(c);
   if (negative) value = -value;
-  if (value < low || value > high) throw UsageError(what + " is out of range" + range + ": " + text);
+  if (value < low || value > high)
+    throw UsageError(what + " is out of range" + range + ": " + text);
   return value;
 }
 
@@ -127,8 +132,8 @@ double ParseSeconds(const std::string& text, double high, const std::string& wha
   char* end = nullptr;
   const double value = std::strtod(text.c_str(), &end);
   if (text.empty() || *end != '\0' || errno != 0 || !(value >= 0) || value > high)
-    throw UsageError(what + " must be seconds from 0 to " + std::to_string(static_cast<int>(high)) + ", not '" +
-                     text + "'");
+    throw UsageError(what + " must be seconds from 0 to " + std::to_string(static_cast<int>(high)) +
+                     ", not '" + text + "'");
   return value;
 }
 
@@ -155,7 +160,8 @@ ParsedArgs ParseOptions(const std::vector<std::string>& args, const std::string&
       parsed.helpShown = true;
       return parsed;
     }
-    const std::string word = optind >= 1 && optind <= count ? words[static_cast<std::size_t>(optind - 1)] : "";
+    const std::string word =
+        optind >= 1 && optind <= count ? words[static_cast<std::size_t>(optind - 1)] : "";
     if (code == '?') throw UsageError("unknown option '" + word + "' for " + command);
     if (code == ':') throw UsageError("option '" + word + "' needs a value");
     if (handle) handle(code, optarg);
@@ -179,7 +185,8 @@ std::string Hex(const std::uint8_t* bytes, std::size_t count) {
 
 std::string Printable(const std::uint8_t* bytes, std::size_t count) {
   std::string text;
-  for (std::size_t i = 0; i < count; ++i) text += bytes[i] >= 0x20 && bytes[i] < 0x7F ? char(bytes[i]) : '.';
+  for (std::size_t i = 0; i < count; ++i)
+    text += bytes[i] >= 0x20 && bytes[i] < 0x7F ? char(bytes[i]) : '.';
   return text;
 }
 

@@ -86,7 +86,9 @@ ParsedArgs ParseOptions(const std::vector<std::string>& args, const std::string&
 // ---- Output ----------------------------------------------------------------
 
 std::string Hex(const std::uint8_t* bytes, std::size_t count);
-inline std::string Hex(const std::vector<std::uint8_t>& bytes) { return Hex(bytes.data(), bytes.size()); }
+inline std::string Hex(const std::vector<std::uint8_t>& bytes) {
+  return Hex(bytes.data(), bytes.size());
+}
 // Printable ASCII kept, every other byte as '.'.
 std::string Printable(const std::uint8_t* bytes, std::size_t count);
 // Milliseconds of CLOCK_MONOTONIC, the time base of every --watch line.

@@ -38,8 +38,9 @@ constexpr int kMaxRecords = 1024;  // a board that never says "no more" cannot l
 
 int RunClock(Invocation& invocation, const Args& args) {
   bool fromSystem = false;
-  const ParsedArgs parsed = ParseOptions(args, "clock", {{"from-system", no_argument, nullptr, 's'}}, kClockHelp,
-                                         [&](int code, const char*) { fromSystem = fromSystem || code == 's'; });
+  const ParsedArgs parsed =
+      ParseOptions(args, "clock", {{"from-system", no_argument, nullptr, 's'}}, kClockHelp,
+                   [&](int code, const char*) { fromSystem = fromSystem || code == 's'; });
   if (parsed.helpShown) return kExitOk;
   const auto& words = parsed.operands;
   if (words.empty()) throw UsageError("clock needs get or set");
@@ -48,21 +49,25 @@ int RunClock(Invocation& invocation, const Args& args) {
     if (words.size() != 1 || fromSystem) throw UsageError("clock get takes no arguments");
     invocation.Check(invocation.Board().GetClock(&value), "GetClock");
   } else if (words[0] == "set") {
-    if (fromSystem == (words.size() == 2) || words.size() > 2) throw UsageError("clock set takes VALUE or --from-system");
-    value = fromSystem ? static_cast<unsigned long>(std::time(nullptr)) & 0xFFFFFFFFul
-                       : static_cast<unsigned long>(ParseNumber(words[1], 0, 0xFFFFFFFFll, "VALUE"));
+    if (fromSystem == (words.size() == 2) || words.size() > 2)
+      throw UsageError("clock set takes VALUE or --from-system");
+    value = fromSystem
+                ? static_cast<unsigned long>(std::time(nullptr)) & 0xFFFFFFFFul
+                : static_cast<unsigned long>(ParseNumber(words[1], 0, 0xFFFFFFFFll, "VALUE"));
     invocation.Check(invocation.Board().SetClock(value), "SetClock");
   } else {
     throw UsageError("unknown clock action '" + words[0] + "'");
   }
-  PrintLine(invocation.json ? Json::Object().Add("clock", std::int64_t(value)).Text() : "clock " + std::to_string(value));
+  PrintLine(invocation.json ? Json::Object().Add("clock", std::int64_t(value)).Text()
+                            : "clock " + std::to_string(value));
   return kExitOk;
 }
 
 int RunSecurity(Invocation& invocation, const Args& args) {
   bool cached = false;
-  const ParsedArgs parsed = ParseOptions(args, "security", {{"cached", no_argument, nullptr, 'c'}}, kSecurityHelp,
-                                         [&](int code, const char*) { cached = cached || code == 'c'; });
+  const ParsedArgs parsed =
+      ParseOptions(args, "security", {{"cached", no_argument, nullptr, 'c'}}, kSecurityHelp,
+                   [&](int code, const char*) { cached = cached || code == 'c'; });
   if (parsed.helpShown) return kExitOk;
   const auto& words = parsed.operands;
   if (words.size() != 1) throw UsageError("security needs read, flags or clear");
@@ -81,22 +86,36 @@ int RunSecurity(Invocation& invocation, const Args& args) {
         if (board->GetLastError() == USB_MESSAGE_EXECUTION_FAILURE) break;
         invocation.BoardFailed("NextSecuritySwitchRead");
       }
-      if (invocation.json) records.Push(Json::Object().Add("time", std::int64_t(time)).Add("state", int(state)));
-      else PrintLine("time " + std::to_string(time) + "  state " + std::to_string(state));
+      if (invocation.json)
+        records.Push(Json::Object().Add("time", std::int64_t(time)).Add("state", int(state)));
+      else
+        PrintLine("time " + std::to_string(time) + "  state " + std::to_string(state));
     }
     board->ClearErrors();
-    if (invocation.json) PrintLine(Json::Object().Add("records", records).Text());
-    else if (count == 0) PrintLine("no security switch records");
+    if (invocation.json)
+      PrintLine(Json::Object().Add("records", records).Text());
+    else if (count == 0)
+      PrintLine("no security switch records");
   } else if (words[0] == "flags") {
     unsigned char first = 0, second = 0;
     board = &invocation.Board();
-    if (cached) invocation.Check(board->CachedReadAndResetSecuritySwitchFlags(&first, &second), "CachedReadAndResetSecuritySwitchFlags");
-    else invocation.Check(board->ReadAndResetSecuritySwitchFlags(&first, &second), "ReadAndResetSecuritySwitchFlags");
-    if (invocation.json) PrintLine(Json::Object().Add("flags", Json::Array().Push(std::int64_t(first)).Push(std::int64_t(second))).Text());
-    else PrintLine("flags " + Hex(&first, 1) + " " + Hex(&second, 1));
+    if (cached)
+      invocation.Check(board->CachedReadAndResetSecuritySwitchFlags(&first, &second),
+                       "CachedReadAndResetSecuritySwitchFlags");
+    else
+      invocation.Check(board->ReadAndResetSecuritySwitchFlags(&first, &second),
+                       "ReadAndResetSecuritySwitchFlags");
+    if (invocation.json)
+      PrintLine(
+          Json::Object()
+              .Add("flags", Json::Array().Push(std::int64_t(first)).Push(std::int64_t(second)))
+              .Text());
+    else
+      PrintLine("flags " + Hex(&first, 1) + " " + Hex(&second, 1));
   } else if (words[0] == "clear") {
     invocation.Check(invocation.Board().ClearSecuritySwitches(), "ClearSecuritySwitches");
-    PrintLine(invocation.json ? Json::Object().Add("cleared", true).Text() : "security switches cleared");
+    PrintLine(invocation.json ? Json::Object().Add("cleared", true).Text()
+                              : "security switches cleared");
   } else {
     throw UsageError("unknown security action '" + words[0] + "'");
   }
@@ -105,22 +124,27 @@ int RunSecurity(Invocation& invocation, const Args& args) {
 
 int RunRandom(Invocation& invocation, const Args& args) {
   std::optional<unsigned long> seed;
-  const ParsedArgs parsed = ParseOptions(args, "random", {{"seed", required_argument, nullptr, 's'}}, kRandomHelp,
-                                         [&](int code, const char* value) {
-                                           if (code == 's') seed = static_cast<unsigned long>(ParseNumber(value, 0, 0xFFFFFFFFll, "--seed"));
-                                         });
+  const ParsedArgs parsed = ParseOptions(
+      args, "random", {{"seed", required_argument, nullptr, 's'}}, kRandomHelp,
+      [&](int code, const char* value) {
+        if (code == 's')
+          seed = static_cast<unsigned long>(ParseNumber(value, 0, 0xFFFFFFFFll, "--seed"));
+      });
   if (parsed.helpShown) return kExitOk;
   const auto& words = parsed.operands;
   if (words.size() == 1 && words[0] == "disable") {
     if (seed) throw UsageError("--seed does not go with disable");
-    invocation.Check(invocation.Board().DisableRandomNumberGenerator(), "DisableRandomNumberGenerator");
-    PrintLine(invocation.json ? Json::Object().Add("disabled", true).Text() : "random number generator disabled");
+    invocation.Check(invocation.Board().DisableRandomNumberGenerator(),
+                     "DisableRandomNumberGenerator");
+    PrintLine(invocation.json ? Json::Object().Add("disabled", true).Text()
+                              : "random number generator disabled");
     return kExitOk;
   }
   if (words.size() > 1) throw UsageError("random takes at most a count");
   const long count = words.empty() ? 1 : static_cast<long>(ParseNumber(words[0], 1, 10000, "N"));
   VantrelUSB& board = invocation.Board();
-  if (seed) invocation.Check(board.EnableRandomNumberGenerator(*seed), "EnableRandomNumberGenerator");
+  if (seed)
+    invocation.Check(board.EnableRandomNumberGenerator(*seed), "EnableRandomNumberGenerator");
   Json numbers = Json::Array();
   for (long i = 0; i < count; ++i) {
     unsigned short number = 0;
@@ -129,8 +153,10 @@ int RunRandom(Invocation& invocation, const Args& args) {
         invocation.BoardFailed("GetRandomNumber (is the generator enabled? see --seed)");
       invocation.BoardFailed("GetRandomNumber");
     }
-    if (invocation.json) numbers.Push(std::int64_t(number));
-    else PrintLine(std::to_string(number));
+    if (invocation.json)
+      numbers.Push(std::int64_t(number));
+    else
+      PrintLine(std::to_string(number));
   }
   if (invocation.json) PrintLine(Json::Object().Add("numbers", numbers).Text());
   return kExitOk;

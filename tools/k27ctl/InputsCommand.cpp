@@ -19,7 +19,8 @@ constexpr char kInputsHelp[] =
     "Ctrl-C.\n\n"
     "JSON, once: {\"raw\":HEX10,\"inputs\":HEX6,\"dips\":HEX2,\"address\":N,\"byte4\":HEX2,\n"
     "  \"low\":[input numbers whose bit reads 0]}\n"
-    "JSON, per change: {\"time_ms\":N,\"raw\":HEX10,\"changed\":[{\"name\":\"input3\",\"bit\":3,\"value\":0}]}\n";
+    "JSON, per change: "
+    "{\"time_ms\":N,\"raw\":HEX10,\"changed\":[{\"name\":\"input3\",\"bit\":3,\"value\":0}]}\n";
 
 constexpr char kDipsHelp[] =
     "usage: k27ctl dips\n\n"
@@ -69,8 +70,8 @@ void PrintInputs(const Invocation& invocation, const usbInput& inputs) {
                   .Text());
     return;
   }
-  PrintLine("inputs " + Hex(b, 3) + "  dips " + Hex(b + 3, 1) + "  address " + std::to_string(b[3] & 7) +
-            "  byte4 " + Hex(b + 4, 1));
+  PrintLine("inputs " + Hex(b, 3) + "  dips " + Hex(b + 3, 1) + "  address " +
+            std::to_string(b[3] & 7) + "  byte4 " + Hex(b + 4, 1));
   PrintLine("inputs reading 0:" + (lowText.empty() ? std::string(" none") : lowText));
 }
 
@@ -78,11 +79,13 @@ void PrintInputs(const Invocation& invocation, const usbInput& inputs) {
 
 int RunInputs(Invocation& invocation, const Args& args) {
   WatchLimits limits;
-  const ParsedArgs parsed = ParseOptions(args, "inputs", WatchLimits::Options(), kInputsHelp,
-                                         [&](int code, const char* value) { limits.Handle(code, value); });
+  const ParsedArgs parsed =
+      ParseOptions(args, "inputs", WatchLimits::Options(), kInputsHelp,
+                   [&](int code, const char* value) { limits.Handle(code, value); });
   if (parsed.helpShown) return kExitOk;
   if (!parsed.operands.empty()) throw UsageError("inputs takes no arguments");
-  if ((limits.count || limits.timeout) && !limits.watch) throw UsageError("--count and --timeout go with --watch");
+  if ((limits.count || limits.timeout) && !limits.watch)
+    throw UsageError("--count and --timeout go with --watch");
 
   usbInput last = ReadInputs(invocation);
   if (!limits.watch) {
@@ -109,7 +112,11 @@ int RunInputs(Invocation& invocation, const Args& args) {
     if (changes == 0) return 0;
     const std::int64_t time = MonotonicMs();
     if (invocation.json)
-      PrintLine(Json::Object().Add("time_ms", time).Add("raw", Hex(now.input, 5)).Add("changed", changed).Text());
+      PrintLine(Json::Object()
+                    .Add("time_ms", time)
+                    .Add("raw", Hex(now.input, 5))
+                    .Add("changed", changed)
+                    .Text());
     else
       PrintLine(std::to_string(time) + " ms " + Hex(now.input, 5) + text);
     return 1;
@@ -128,29 +135,37 @@ int RunDips(Invocation& invocation, const Args& args) {
     text += std::to_string(dips >> bit & 1);
   }
   if (invocation.json)
-    PrintLine(Json::Object().Add("dips", Hex(&dips, 1)).Add("address", int(dips & 7)).Add("switches", switches).Text());
+    PrintLine(Json::Object()
+                  .Add("dips", Hex(&dips, 1))
+                  .Add("address", int(dips & 7))
+                  .Add("switches", switches)
+                  .Text());
   else
-    PrintLine("dips " + Hex(&dips, 1) + "  address " + std::to_string(dips & 7) + "  switches 0-7: " + text);
+    PrintLine("dips " + Hex(&dips, 1) + "  address " + std::to_string(dips & 7) +
+              "  switches 0-7: " + text);
   return kExitOk;
 }
 
 int RunHoppers(Invocation& invocation, const Args& args) {
   int settingA = 0, settingB = 0;
   ActiveState level = ACTIVE_LOW;
-  const ParsedArgs parsed = ParseOptions(
-      args, "hoppers",
-      {{"setting-a", required_argument, nullptr, 'A'},
-       {"setting-b", required_argument, nullptr, 'B'},
-       {"active", required_argument, nullptr, 'L'}},
-      kHoppersHelp, [&](int code, const char* value) {
-        if (code == 'A') settingA = static_cast<int>(ParseNumber(value, 0, 255, "--setting-a"));
-        if (code == 'B') settingB = static_cast<int>(ParseNumber(value, 0, 255, "--setting-b"));
-        if (code == 'L') {
-          const std::string text = value;
-          if (text != "low" && text != "high") throw UsageError("--active is low or high");
-          level = text == "high" ? ACTIVE_HIGH : ACTIVE_LOW;
-        }
-      });
+  const ParsedArgs parsed =
+      ParseOptions(args, "hoppers",
+                   {{"setting-a", required_argument, nullptr, 'A'},
+                    {"setting-b", required_argument, nullptr, 'B'},
+                    {"active", required_argument, nullptr, 'L'}},
+                   kHoppersHelp, [&](int code, const char* value) {
+                     if (code == 'A')
+                       settingA = static_cast<int>(ParseNumber(value, 0, 255, "--setting-a"));
+                     if (code == 'B')
+                       settingB = static_cast<int>(ParseNumber(value, 0, 255, "--setting-b"));
+                     if (code == 'L') {
+                       const std::string text = value;
+                       if (text != "low" && text != "high")
+                         throw UsageError("--active is low or high");
+                       level = text == "high" ? ACTIVE_HIGH : ACTIVE_LOW;
+                     }
+                   });
   if (parsed.helpShown) return kExitOk;
   const auto& words = parsed.operands;
   if (words.empty()) throw UsageError("hoppers needs INPUT... or pay INPUT OUTPUT COINS");
@@ -160,27 +175,32 @@ int RunHoppers(Invocation& invocation, const Args& args) {
     const auto input = static_cast<_usbInputBitId>(ParseNumber(words[1], 0, 32, "INPUT"));
     const auto output = static_cast<_usbOutputBitId>(ParseNumber(words[2], 0, 37, "OUTPUT"));
     const auto coins = static_cast<unsigned short>(ParseNumber(words[3], 0, 65535, "COINS"));
-    invocation.Check(invocation.Board().ReleaseParallelHopperCoins(input, static_cast<unsigned char>(settingA), level,
-                                                                  output, coins, static_cast<unsigned char>(settingB)),
+    invocation.Check(invocation.Board().ReleaseParallelHopperCoins(
+                         input, static_cast<unsigned char>(settingA), level, output, coins,
+                         static_cast<unsigned char>(settingB)),
                      "ReleaseParallelHopperCoins");
-    PrintLine(invocation.json ? Json::Object().Add("paying", true).Text()
-                              : "paying " + words[3] + " coin(s) on the hopper at input " + words[1]);
+    PrintLine(invocation.json
+                  ? Json::Object().Add("paying", true).Text()
+                  : "paying " + words[3] + " coin(s) on the hopper at input " + words[1]);
     return kExitOk;
   }
 
   std::vector<int> inputs;
-  for (const auto& word : words) inputs.push_back(static_cast<int>(ParseNumber(word, 0, 32, "INPUT")));
+  for (const auto& word : words)
+    inputs.push_back(static_cast<int>(ParseNumber(word, 0, 32, "INPUT")));
   Json hoppers = Json::Array();
   for (const int input : inputs) {
     ReleaseHopperCoinsStatus status{};
     unsigned char count = 0;
-    invocation.Check(invocation.Board().GetParallelHopperStatus(static_cast<_usbInputBitId>(input), &status, &count),
+    invocation.Check(invocation.Board().GetParallelHopperStatus(static_cast<_usbInputBitId>(input),
+                                                                &status, &count),
                      "GetParallelHopperStatus");
     if (invocation.json)
-      hoppers.Push(Json::Object().Add("input", input).Add("status", int(status)).Add("count", int(count)));
+      hoppers.Push(
+          Json::Object().Add("input", input).Add("status", int(status)).Add("count", int(count)));
     else
-      PrintLine("hopper at input " + std::to_string(input) + ": status " + std::to_string(int(status)) + "  count " +
-                std::to_string(count));
+      PrintLine("hopper at input " + std::to_string(input) + ": status " +
+                std::to_string(int(status)) + "  count " + std::to_string(count));
   }
   if (invocation.json) PrintLine(Json::Object().Add("hoppers", hoppers).Text());
   return kExitOk;

@@ -9,11 +9,21 @@ std::string JsonString(std::string_view text) {
   for (const char c : text) {
     const auto byte = static_cast<unsigned char>(c);
     switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
       default:
         if (byte < 0x20 || byte >= 0x7F) {
           // Bytes outside ASCII are not valid UTF-8 on their own: escape
@@ -84,6 +94,8 @@ Json& Json::Push(std::int64_t value) {
   return *this;
 }
 
-std::string Json::Text() const { return std::string(1, open_) + body_ + (open_ == '{' ? '}' : ']'); }
+std::string Json::Text() const {
+  return std::string(1, open_) + body_ + (open_ == '{' ? '}' : ']');
+}
 
 }  // namespace k27ctl

@@ -96,12 +96,13 @@ int RunList(Invocation& invocation, const Args& args) {
                                          .Add("device_address", int(info.eeprom.deviceAddress))));
     } else {
       char line[512];
-      std::snprintf(line, sizeof line,
-                    "board %d: address %d  library %s  8051 %s  PIC %s  serial %s (%s)  EEPROM %u bytes "
-                    "(page %d, %d address bytes, device 0x%02X)",
-                    info.instance, info.address, info.library.c_str(), info.firmware.c_str(), info.pic.c_str(),
-                    info.serial.c_str(), info.serialText.c_str(), bytes, info.eeprom.pageSize,
-                    info.eeprom.addressBytes, info.eeprom.deviceAddress);
+      std::snprintf(
+          line, sizeof line,
+          "board %d: address %d  library %s  8051 %s  PIC %s  serial %s (%s)  EEPROM %u bytes "
+          "(page %d, %d address bytes, device 0x%02X)",
+          info.instance, info.address, info.library.c_str(), info.firmware.c_str(),
+          info.pic.c_str(), info.serial.c_str(), info.serialText.c_str(), bytes,
+          info.eeprom.pageSize, info.eeprom.addressBytes, info.eeprom.deviceAddress);
       PrintLine(line);
     }
   }

@@ -17,10 +17,10 @@ constexpr std::uint32_t kChunk = 256;  // bytes per library call: the bar moves,
 
 std::string HelpFor(const std::string& name) {
   const bool eeprom = name == "eeprom";
-  return "usage: k27ctl " + name + " read ADDR COUNT\n" +
-         "       k27ctl " + name + " dump FILE [--address A] [--count N] [--format bin|hex]\n" +
-         "       k27ctl " + name + " load FILE [--verify] [--address A] [--format bin|hex]\n" +
-         "       k27ctl " + name + " compare FILE [--address A] [--format bin|hex]\n\n" +
+  return "usage: k27ctl " + name + " read ADDR COUNT\n" + "       k27ctl " + name +
+         " dump FILE [--address A] [--count N] [--format bin|hex]\n" + "       k27ctl " + name +
+         " load FILE [--verify] [--address A] [--format bin|hex]\n" + "       k27ctl " + name +
+         " compare FILE [--address A] [--format bin|hex]\n\n" +
          (eeprom ? "The EEPROM from address 8 (0-7 are not the library's to touch) up to the\n"
                    "end the library allows for the probed device.\n"
                  : "The 64 KiB SRAM, addresses 0 to 0xFFFF.\n") +
@@ -56,35 +56,43 @@ class Memory {
   void CheckRange(std::uint32_t address, std::uint64_t count) {
     if (address < First() || address + count > End()) {
       char text[160];
-      std::snprintf(text, sizeof text, "0x%04X..0x%04llX is outside the %s's range 0x%04X..0x%04X", address,
-                    static_cast<unsigned long long>(address + count - (count > 0 ? 1 : 0)), Name(), First(),
-                    End() - 1);
+      std::snprintf(text, sizeof text, "0x%04X..0x%04llX is outside the %s's range 0x%04X..0x%04X",
+                    address, static_cast<unsigned long long>(address + count - (count > 0 ? 1 : 0)),
+                    Name(), First(), End() - 1);
       throw UsageError(text);
     }
   }
 
-  std::vector<std::uint8_t> Read(std::uint32_t address, std::uint32_t count, Progress& progress, std::uint64_t& done) {
+  std::vector<std::uint8_t> Read(std::uint32_t address, std::uint32_t count, Progress& progress,
+                                 std::uint64_t& done) {
     std::vector<std::uint8_t> bytes(count);
     for (std::uint32_t offset = 0; offset < count; offset += kChunk) {
       const std::uint32_t n = std::min(kChunk, count - offset);
       const auto at = static_cast<unsigned short>(address + offset);
       VantrelUSB& board = invocation_.Board();
-      const int ok = eeprom_ ? board.ReadEEPROM(at, bytes.data() + offset, n) : board.ReadSRAM(at, bytes.data() + offset, n);
-      if (!ok) invocation_.BoardFailed(std::string(eeprom_ ? "ReadEEPROM" : "ReadSRAM") + " at " + HexAddress(at));
+      const int ok = eeprom_ ? board.ReadEEPROM(at, bytes.data() + offset, n)
+                             : board.ReadSRAM(at, bytes.data() + offset, n);
+      if (!ok)
+        invocation_.BoardFailed(std::string(eeprom_ ? "ReadEEPROM" : "ReadSRAM") + " at " +
+                                HexAddress(at));
       done += n;
       progress.Update(done);
     }
     return bytes;
   }
 
-  void Write(std::uint32_t address, std::vector<std::uint8_t>& bytes, Progress& progress, std::uint64_t& done) {
+  void Write(std::uint32_t address, std::vector<std::uint8_t>& bytes, Progress& progress,
+             std::uint64_t& done) {
     const auto count = static_cast<std::uint32_t>(bytes.size());
     for (std::uint32_t offset = 0; offset < count; offset += kChunk) {
       const std::uint32_t n = std::min(kChunk, count - offset);
       const auto at = static_cast<unsigned short>(address + offset);
       VantrelUSB& board = invocation_.Board();
-      const int ok = eeprom_ ? board.WriteEEPROM(at, bytes.data() + offset, n) : board.WriteSRAM(at, bytes.data() + offset, n);
-      if (!ok) invocation_.BoardFailed(std::string(eeprom_ ? "WriteEEPROM" : "WriteSRAM") + " at " + HexAddress(at));
+      const int ok = eeprom_ ? board.WriteEEPROM(at, bytes.data() + offset, n)
+                             : board.WriteSRAM(at, bytes.data() + offset, n);
+      if (!ok)
+        invocation_.BoardFailed(std::string(eeprom_ ? "WriteEEPROM" : "WriteSRAM") + " at " +
+                                HexAddress(at));
       done += n;
       progress.Update(done);
     }
@@ -134,8 +142,10 @@ int RunMemory(Invocation& invocation, const Args& args, const std::string& name)
        {"format", required_argument, nullptr, 'f'},
        {"verify", no_argument, nullptr, 'v'}},
       HelpFor(name), [&](int code, const char* value) {
-        if (code == 'a') address = static_cast<std::uint32_t>(ParseNumber(value, 0, 0xFFFF, "--address"));
-        if (code == 'n') count = static_cast<std::uint32_t>(ParseNumber(value, 1, 0x10000, "--count"));
+        if (code == 'a')
+          address = static_cast<std::uint32_t>(ParseNumber(value, 0, 0xFFFF, "--address"));
+        if (code == 'n')
+          count = static_cast<std::uint32_t>(ParseNumber(value, 1, 0x10000, "--count"));
         if (code == 'f') format = value;
         if (code == 'v') verify = true;
       });
@@ -150,15 +160,22 @@ int RunMemory(Invocation& invocation, const Args& args, const std::string& name)
 
   if (action == "read") {
     if (words.size() != 3 || address) throw UsageError(name + " read takes ADDR COUNT");
-    const auto at = static_cast<std::uint32_t>(ParseNumber(words[1], memory.First(), 0xFFFF, "ADDR"));
+    const auto at =
+        static_cast<std::uint32_t>(ParseNumber(words[1], memory.First(), 0xFFFF, "ADDR"));
     const auto n = static_cast<std::uint32_t>(ParseNumber(words[2], 1, 0x10000, "COUNT"));
     memory.CheckRange(at, n);
     Progress progress(std::string("reading ") + memory.Name(), n);
     std::uint64_t done = 0;
     const auto bytes = memory.Read(at, n, progress, done);
     progress.Done();
-    if (invocation.json) PrintLine(Json::Object().Add("address", std::int64_t(at)).Add("count", std::int64_t(n)).Add("bytes", Hex(bytes)).Text());
-    else PrintDump(at, bytes);
+    if (invocation.json)
+      PrintLine(Json::Object()
+                    .Add("address", std::int64_t(at))
+                    .Add("count", std::int64_t(n))
+                    .Add("bytes", Hex(bytes))
+                    .Text());
+    else
+      PrintDump(at, bytes);
     return kExitOk;
   }
 
@@ -171,7 +188,9 @@ int RunMemory(Invocation& invocation, const Args& args, const std::string& name)
     const std::uint32_t at = address.value_or(memory.First());
     if (at < memory.First()) memory.CheckRange(at, 1);
     const std::uint32_t n = count.value_or(memory.End() > at ? memory.End() - at : 0);
-    if (n == 0) throw Failure(std::string("the ") + memory.Name() + " has nothing to dump from " + Memory::HexAddress(at));
+    if (n == 0)
+      throw Failure(std::string("the ") + memory.Name() + " has nothing to dump from " +
+                    Memory::HexAddress(at));
     memory.CheckRange(at, n);
     Progress progress(std::string("dumping ") + memory.Name(), n);
     std::uint64_t done = 0;
@@ -179,14 +198,22 @@ int RunMemory(Invocation& invocation, const Args& args, const std::string& name)
     progress.Done();
     WriteImageFile(path, fileFormat, at, bytes);
     if (invocation.json)
-      PrintLine(Json::Object().Add("file", path).Add("address", std::int64_t(at)).Add("count", std::int64_t(n)).Add("format", formatName).Text());
+      PrintLine(Json::Object()
+                    .Add("file", path)
+                    .Add("address", std::int64_t(at))
+                    .Add("count", std::int64_t(n))
+                    .Add("format", formatName)
+                    .Text());
     else
-      PrintLine("dumped " + std::to_string(n) + " bytes from " + Memory::HexAddress(at) + " to " + path);
+      PrintLine("dumped " + std::to_string(n) + " bytes from " + Memory::HexAddress(at) + " to " +
+                path);
     return kExitOk;
   }
 
-  if (action != "load" && action != "compare") throw UsageError("unknown " + name + " action '" + action + "'");
-  if (address && fileFormat == FileFormat::kIntelHex) throw UsageError("--address goes with raw binary files");
+  if (action != "load" && action != "compare")
+    throw UsageError("unknown " + name + " action '" + action + "'");
+  if (address && fileFormat == FileFormat::kIntelHex)
+    throw UsageError("--address goes with raw binary files");
   // The whole file is read and checked before the board is asked anything.
   auto segments = ReadImageFile(path, fileFormat, address.value_or(memory.First()));
   if (segments.empty()) throw UsageError(path + " holds no data");
@@ -203,17 +230,25 @@ int RunMemory(Invocation& invocation, const Args& args, const std::string& name)
       Progress progress(std::string("verifying ") + memory.Name(), total);
       std::uint64_t done = 0;
       for (const auto& segment : segments) {
-        const auto back = memory.Read(segment.address, static_cast<std::uint32_t>(segment.bytes.size()), progress, done);
+        const auto back = memory.Read(
+            segment.address, static_cast<std::uint32_t>(segment.bytes.size()), progress, done);
         for (std::size_t i = 0; i < back.size(); ++i)
           if (back[i] != segment.bytes[i])
-            throw Failure("verify failed at " + Memory::HexAddress(segment.address + static_cast<std::uint32_t>(i)) +
-                          ": wrote 0x" + Hex(&segment.bytes[i], 1) + ", read 0x" + Hex(&back[i], 1));
+            throw Failure("verify failed at " +
+                          Memory::HexAddress(segment.address + static_cast<std::uint32_t>(i)) +
+                          ": wrote 0x" + Hex(&segment.bytes[i], 1) + ", read 0x" +
+                          Hex(&back[i], 1));
       }
     }
     if (invocation.json)
-      PrintLine(Json::Object().Add("file", path).Add("written", std::int64_t(total)).Add("verified", verify).Text());
+      PrintLine(Json::Object()
+                    .Add("file", path)
+                    .Add("written", std::int64_t(total))
+                    .Add("verified", verify)
+                    .Text());
     else
-      PrintLine("loaded " + std::to_string(total) + " bytes from " + path + (verify ? ", verified" : ""));
+      PrintLine("loaded " + std::to_string(total) + " bytes from " + path +
+                (verify ? ", verified" : ""));
     return kExitOk;
   }
 
@@ -223,7 +258,8 @@ int RunMemory(Invocation& invocation, const Args& args, const std::string& name)
   std::optional<std::uint32_t> first;
   std::uint8_t fileByte = 0, boardByte = 0;
   for (const auto& segment : segments) {
-    const auto back = memory.Read(segment.address, static_cast<std::uint32_t>(segment.bytes.size()), progress, done);
+    const auto back = memory.Read(segment.address, static_cast<std::uint32_t>(segment.bytes.size()),
+                                  progress, done);
     for (std::size_t i = 0; i < back.size(); ++i)
       if (back[i] != segment.bytes[i]) {
         ++differences;
@@ -236,23 +272,34 @@ int RunMemory(Invocation& invocation, const Args& args, const std::string& name)
   }
   progress.Done();
   if (invocation.json) {
-    Json result = Json::Object().Add("file", path).Add("compared", std::int64_t(total)).Add("equal", !first).Add("differences", std::int64_t(differences));
-    if (first) result.Add("first_difference", std::int64_t(*first));
-    else result.AddNull("first_difference");
+    Json result = Json::Object()
+                      .Add("file", path)
+                      .Add("compared", std::int64_t(total))
+                      .Add("equal", !first)
+                      .Add("differences", std::int64_t(differences));
+    if (first)
+      result.Add("first_difference", std::int64_t(*first));
+    else
+      result.AddNull("first_difference");
     PrintLine(result.Text());
   } else if (!first) {
-    PrintLine(std::string("the ") + memory.Name() + " matches " + path + " (" + std::to_string(total) + " bytes)");
+    PrintLine(std::string("the ") + memory.Name() + " matches " + path + " (" +
+              std::to_string(total) + " bytes)");
   }
   if (first)
-    throw Failure(std::string("the ") + memory.Name() + " differs from " + path + " at " + Memory::HexAddress(*first) +
-                  ": file 0x" + Hex(&fileByte, 1) + ", board 0x" + Hex(&boardByte, 1) + " (" +
-                  std::to_string(differences) + " bytes differ)");
+    throw Failure(std::string("the ") + memory.Name() + " differs from " + path + " at " +
+                  Memory::HexAddress(*first) + ": file 0x" + Hex(&fileByte, 1) + ", board 0x" +
+                  Hex(&boardByte, 1) + " (" + std::to_string(differences) + " bytes differ)");
   return kExitOk;
 }
 
 }  // namespace
 
-int RunEeprom(Invocation& invocation, const Args& args) { return RunMemory(invocation, args, "eeprom"); }
-int RunSram(Invocation& invocation, const Args& args) { return RunMemory(invocation, args, "sram"); }
+int RunEeprom(Invocation& invocation, const Args& args) {
+  return RunMemory(invocation, args, "eeprom");
+}
+int RunSram(Invocation& invocation, const Args& args) {
+  return RunMemory(invocation, args, "sram");
+}
 
 }  // namespace k27ctl

@@ -22,7 +22,8 @@ constexpr std::uint32_t kAddressSpace = 0x10000;
 constexpr std::uintmax_t kMaxFileBytes = 4u * 1024u * 1024u;  // far above any image of 64 KiB
 
 bool EndsWith(const std::string& text, const std::string& tail) {
-  return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+  return text.size() >= tail.size() &&
+         text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
 std::string ReadWholeFile(const std::string& path) {
@@ -32,7 +33,8 @@ std::string ReadWholeFile(const std::string& path) {
   char buffer[65536];
   while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
     data.append(buffer, static_cast<std::size_t>(in.gcount()));
-    if (data.size() > kMaxFileBytes) throw UsageError(path + " is too large for a board memory image");
+    if (data.size() > kMaxFileBytes)
+      throw UsageError(path + " is too large for a board memory image");
   }
   return data;
 }
@@ -66,7 +68,8 @@ std::vector<Segment> ParseIntelHex(const std::string& path, const std::string& t
       record.push_back(static_cast<std::uint8_t>(high * 16 + low));
     }
     const std::size_t count = record[0];
-    if (record.size() != count + 5) throw UsageError(where + "the record's length does not match its byte count");
+    if (record.size() != count + 5)
+      throw UsageError(where + "the record's length does not match its byte count");
     unsigned sum = 0;
     for (const std::uint8_t b : record) sum += b;
     if ((sum & 0xFF) != 0) throw UsageError(where + "checksum error");
@@ -80,7 +83,8 @@ std::vector<Segment> ParseIntelHex(const std::string& path, const std::string& t
           if (address >= kAddressSpace) throw UsageError(where + "address beyond 0xFFFF");
           const auto [it, inserted] = bytes.emplace(address, data[i]);
           if (!inserted && it->second != data[i])
-            throw UsageError(where + "gives address " + std::to_string(address) + " a second, different value");
+            throw UsageError(where + "gives address " + std::to_string(address) +
+                             " a second, different value");
         }
         break;
       case 0x01:
@@ -122,11 +126,13 @@ FileFormat FormatFor(const std::string& path, const std::optional<std::string>& 
   }
   std::string lower = path;
   for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return EndsWith(lower, ".hex") || EndsWith(lower, ".ihex") || EndsWith(lower, ".ihx") ? FileFormat::kIntelHex
-                                                                                          : FileFormat::kBinary;
+  return EndsWith(lower, ".hex") || EndsWith(lower, ".ihex") || EndsWith(lower, ".ihx")
+             ? FileFormat::kIntelHex
+             : FileFormat::kBinary;
 }
 
-std::vector<Segment> ReadImageFile(const std::string& path, FileFormat format, std::uint32_t binaryAddress) {
+std::vector<Segment> ReadImageFile(const std::string& path, FileFormat format,
+                                   std::uint32_t binaryAddress) {
   const std::string data = ReadWholeFile(path);
   if (format == FileFormat::kIntelHex) return ParseIntelHex(path, data);
   if (data.empty()) return {};
@@ -159,8 +165,9 @@ std::string IntelHexText(std::uint32_t address, const std::vector<std::uint8_t>&
 
 void WriteImageFile(const std::string& path, FileFormat format, std::uint32_t address,
                     const std::vector<std::uint8_t>& bytes) {
-  const std::string content =
-      format == FileFormat::kIntelHex ? IntelHexText(address, bytes) : std::string(bytes.begin(), bytes.end());
+  const std::string content = format == FileFormat::kIntelHex
+                                  ? IntelHexText(address, bytes)
+                                  : std::string(bytes.begin(), bytes.end());
   const std::string temporary = path + ".k27ctl-partial";
   {
     std::ofstream out(temporary, std::ios::binary | std::ios::trunc);

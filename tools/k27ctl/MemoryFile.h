@@ -25,7 +25,8 @@ struct Segment {
 // is one segment at `binaryAddress`. Intel HEX gives its contiguous runs in
 // address order; two records that give one address different bytes are
 // refused.
-std::vector<Segment> ReadImageFile(const std::string& path, FileFormat format, std::uint32_t binaryAddress);
+std::vector<Segment> ReadImageFile(const std::string& path, FileFormat format,
+                                   std::uint32_t binaryAddress);
 
 // The Intel HEX text of `bytes` at `address`: 16 bytes per data record,
 // then the end-of-file record.

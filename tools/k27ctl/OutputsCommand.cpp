@@ -36,7 +36,8 @@ constexpr char kLampTestHelp[] =
     "both periods as they were before (when no program holds the images, see\n"
     "outputs --help, give them with --restore HEX, or every output is left off).\n"
     "Ctrl-C stops early and still restores.\n\n"
-    "JSON: one {\"output\":N} per step, then {\"tested\":N,\"restored\":{\"on\":HEX10,\"off\":HEX10}}\n";
+    "JSON: one {\"output\":N} per step, then "
+    "{\"tested\":N,\"restored\":{\"on\":HEX10,\"off\":HEX10}}\n";
 
 constexpr int kOutputCount = 38;
 
@@ -55,9 +56,16 @@ bool BitOf(const usbOutput& image, int output) {
 void PrintImages(const Invocation& invocation, const OutputImages& images, bool known) {
   if (!known) {
     if (invocation.json)
-      PrintLine(Json::Object().Add("known", false).AddNull("on").AddNull("off").AddNull("outputs_on").Text());
+      PrintLine(Json::Object()
+                    .Add("known", false)
+                    .AddNull("on")
+                    .AddNull("off")
+                    .AddNull("outputs_on")
+                    .Text());
     else
-      PrintLine("done; the outputs it left alone are not known (no program holds the library's output images)");
+      PrintLine(
+          "done; the outputs it left alone are not known (no program holds the library's output "
+          "images)");
     return;
   }
   Json on = Json::Array();
@@ -76,7 +84,8 @@ void PrintImages(const Invocation& invocation, const OutputImages& images, bool 
                   .Add("outputs_on", on)
                   .Text());
   } else {
-    PrintLine("on period " + Hex(images.on.output, 5) + "  off period " + Hex(images.off.output, 5));
+    PrintLine("on period " + Hex(images.on.output, 5) + "  off period " +
+              Hex(images.off.output, 5));
     PrintLine("outputs on:" + (list.empty() ? std::string(" none") : list));
   }
 }
@@ -101,8 +110,9 @@ int RunOutputs(Invocation& invocation, const Args& args) {
     invocation.Board();
     if (!OutputImagesKnown()) {
       PrintImages(invocation, {}, false);
-      throw Failure("the output images are not known: the board cannot report them, and no program holds the "
-                    "library's copies");
+      throw Failure(
+          "the output images are not known: the board cannot report them, and no program holds the "
+          "library's copies");
     }
     PrintImages(invocation, ReadOutputImages(invocation.Instance()), true);
     return kExitOk;
@@ -111,16 +121,19 @@ int RunOutputs(Invocation& invocation, const Args& args) {
     if (words.size() != 2) throw UsageError("outputs set takes one HEX image");
     auto image = ParseHexBytes(words[1], "the image");
     if (image.size() != 5) throw UsageError("the image is five bytes (10 hex digits)");
-    if (image[4] & 0xC0) throw UsageError("byte 4 holds aux outputs 0-5 only (bits 6 and 7 must be 0)");
+    if (image[4] & 0xC0)
+      throw UsageError("byte 4 holds aux outputs 0-5 only (bits 6 and 7 must be 0)");
     invocation.Check(invocation.Board().SetOutputs(image.data()), "SetOutputs");
   } else if (action == "on" || action == "off") {
     if (words.size() < 2) throw UsageError("outputs " + action + " needs output numbers (0-37)");
     usbOutput mask{}, none{};
-    for (std::size_t i = 1; i < words.size(); ++i) SetBit(mask, static_cast<int>(ParseNumber(words[i], 0, 37, "output")));
+    for (std::size_t i = 1; i < words.size(); ++i)
+      SetBit(mask, static_cast<int>(ParseNumber(words[i], 0, 37, "output")));
     VantrelUSB& board = invocation.Board();
     known = OutputImagesKnown();
-    invocation.Check(action == "on" ? board.ModifyOutputs(&none, &mask) : board.ModifyOutputs(&mask, &none),
-                     "ModifyOutputs");
+    invocation.Check(
+        action == "on" ? board.ModifyOutputs(&none, &mask) : board.ModifyOutputs(&mask, &none),
+        "ModifyOutputs");
   } else if (action == "brightness") {
     if (words.size() != 2) throw UsageError("outputs brightness takes a level 0-10");
     const auto level = static_cast<int>(ParseNumber(words[1], 0, 10, "the brightness"));
@@ -129,7 +142,9 @@ int RunOutputs(Invocation& invocation, const Args& args) {
     const usbOutput dark{};
     known = OutputImagesKnown();
     if (level == 10 && !known)
-      throw Failure("brightness 10 needs the on image, which is not known (no program holds the library's copies)");
+      throw Failure(
+          "brightness 10 needs the on image, which is not known (no program holds the library's "
+          "copies)");
     if (level == 0) known = true;
     if (level == 10) {
       invocation.Check(board.SetOffPeriodOutputs(images.on), "SetOffPeriodOutputs");
@@ -139,7 +154,8 @@ int RunOutputs(Invocation& invocation, const Args& args) {
       invocation.Check(board.SetOffPeriodOutputs(dark), "SetOffPeriodOutputs");
     } else {
       invocation.Check(board.SetOffPeriodOutputs(dark), "SetOffPeriodOutputs");
-      invocation.Check(board.SetOutputBrightness(static_cast<unsigned char>(level)), "SetOutputBrightness");
+      invocation.Check(board.SetOutputBrightness(static_cast<unsigned char>(level)),
+                       "SetOutputBrightness");
     }
   } else {
     throw UsageError("unknown outputs action '" + action + "'");
@@ -152,22 +168,24 @@ int RunLampTest(Invocation& invocation, const Args& args) {
   int delayMs = 250;
   bool lampsOnly = false;
   std::optional<usbOutput> restore;
-  const ParsedArgs parsed = ParseOptions(
-      args, "lamp-test",
-      {{"delay", required_argument, nullptr, 'd'},
-       {"lamps-only", no_argument, nullptr, 'l'},
-       {"restore", required_argument, nullptr, 'r'}},
-      kLampTestHelp, [&](int code, const char* value) {
-        if (code == 'd') delayMs = static_cast<int>(ParseNumber(value, 0, 60000, "--delay"));
-        if (code == 'l') lampsOnly = true;
-        if (code == 'r') {
-          const auto image = ParseHexBytes(value, "--restore");
-          if (image.size() != 5 || (image[4] & 0xC0) != 0) throw UsageError("--restore takes a five-byte output image");
-          usbOutput pattern{};
-          std::copy(image.begin(), image.end(), pattern.output);
-          restore = pattern;
-        }
-      });
+  const ParsedArgs parsed =
+      ParseOptions(args, "lamp-test",
+                   {{"delay", required_argument, nullptr, 'd'},
+                    {"lamps-only", no_argument, nullptr, 'l'},
+                    {"restore", required_argument, nullptr, 'r'}},
+                   kLampTestHelp, [&](int code, const char* value) {
+                     if (code == 'd')
+                       delayMs = static_cast<int>(ParseNumber(value, 0, 60000, "--delay"));
+                     if (code == 'l') lampsOnly = true;
+                     if (code == 'r') {
+                       const auto image = ParseHexBytes(value, "--restore");
+                       if (image.size() != 5 || (image[4] & 0xC0) != 0)
+                         throw UsageError("--restore takes a five-byte output image");
+                       usbOutput pattern{};
+                       std::copy(image.begin(), image.end(), pattern.output);
+                       restore = pattern;
+                     }
+                   });
   if (parsed.helpShown) return kExitOk;
   if (!parsed.operands.empty()) throw UsageError("lamp-test takes no arguments");
 
@@ -177,8 +195,10 @@ int RunLampTest(Invocation& invocation, const Args& args) {
     before.on = *restore;
     before.off = *restore;
   } else if (!OutputImagesKnown()) {
-    std::fprintf(stderr, "k27ctl: the outputs before the test are not known (no program holds the library's "
-                         "output images); every output is left off\n");
+    std::fprintf(
+        stderr,
+        "k27ctl: the outputs before the test are not known (no program holds the library's "
+        "output images); every output is left off\n");
   }
   WatchSignals();
   const int last = lampsOnly ? 32 : kOutputCount;
@@ -199,18 +219,22 @@ int RunLampTest(Invocation& invocation, const Args& args) {
     SleepMs(delayMs);
   }
   // Restored whatever happened above.
-  const bool restored = board.SetOnPeriodOutputs(before.on) && board.SetOffPeriodOutputs(before.off);
-  if (!restored) failure += (failure.empty() ? "" : "; ") + std::string("restoring the outputs: ") +
-                            ErrorName(board.GetLastError());
+  const bool restored =
+      board.SetOnPeriodOutputs(before.on) && board.SetOffPeriodOutputs(before.off);
+  if (!restored)
+    failure += (failure.empty() ? "" : "; ") + std::string("restoring the outputs: ") +
+               ErrorName(board.GetLastError());
   if (!failure.empty()) throw Failure(failure);
   if (invocation.json)
     PrintLine(Json::Object()
                   .Add("tested", tested)
-                  .Add("restored", Json::Object().Add("on", Hex(before.on.output, 5)).Add("off", Hex(before.off.output, 5)))
+                  .Add("restored", Json::Object()
+                                       .Add("on", Hex(before.on.output, 5))
+                                       .Add("off", Hex(before.off.output, 5)))
                   .Text());
   else
-    PrintLine("tested " + std::to_string(tested) + " outputs; restored on " + Hex(before.on.output, 5) + " off " +
-              Hex(before.off.output, 5));
+    PrintLine("tested " + std::to_string(tested) + " outputs; restored on " +
+              Hex(before.on.output, 5) + " off " + Hex(before.off.output, 5));
   return kExitOk;
 }
 

@@ -11,7 +11,9 @@ constexpr int kBarWidth = 40;
 }  // namespace
 
 Progress::Progress(std::string label, std::uint64_t total, std::string unit, std::uint64_t minimum)
-    : label_(std::move(label)), total_(total), unit_(std::move(unit)),
+    : label_(std::move(label)),
+      total_(total),
+      unit_(std::move(unit)),
       shown_(total >= minimum && ::isatty(STDERR_FILENO) == 1) {
   Update(0);
 }
@@ -39,7 +41,8 @@ void Progress::Update(std::uint64_t done) {
   const int filled = percent * kBarWidth / 100;
   std::fprintf(stderr, "\r%s [%.*s%*s] %3d%% %llu/%llu %s", label_.c_str(), filled,
                "########################################", kBarWidth - filled, "", percent,
-               static_cast<unsigned long long>(done), static_cast<unsigned long long>(total_), unit_.c_str());
+               static_cast<unsigned long long>(done), static_cast<unsigned long long>(total_),
+               unit_.c_str());
   std::fflush(stderr);
 }
 

@@ -10,7 +10,8 @@ namespace k27ctl {
 class Progress {
  public:
   // Totals below `minimum` pass too quickly for a bar.
-  Progress(std::string label, std::uint64_t total, std::string unit = "bytes", std::uint64_t minimum = 513);
+  Progress(std::string label, std::uint64_t total, std::string unit = "bytes",
+           std::uint64_t minimum = 513);
   ~Progress();
   Progress(const Progress&) = delete;
   Progress& operator=(const Progress&) = delete;

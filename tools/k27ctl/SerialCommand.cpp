@@ -28,11 +28,14 @@ constexpr int kPollMs = 10;
 // as a usage error, rather than by the library.
 bool BaudAllowed(_usbSerialPort port, std::uint32_t baud) {
   static constexpr std::uint32_t kPortA[] = {1200, 2400, 4800, 9600, 19200, 38400, 62500};
-  static constexpr std::uint32_t kPortB[] = {110, 300, 600, 1200, 2400, 4800, 9600, 14400, 19200, 38400, 57600, 62500};
+  static constexpr std::uint32_t kPortB[] = {110,  300,   600,   1200,  2400,  4800,
+                                             9600, 14400, 19200, 38400, 57600, 62500};
   if (port == USB_SERIAL_PORT_A) {
-    for (const auto rate : kPortA) if (rate == baud) return true;
+    for (const auto rate : kPortA)
+      if (rate == baud) return true;
   } else {
-    for (const auto rate : kPortB) if (rate == baud) return true;
+    for (const auto rate : kPortB)
+      if (rate == baud) return true;
   }
   return false;
 }
@@ -46,46 +49,58 @@ int RunSerial(Invocation& invocation, const Args& args) {
   std::optional<std::string> text;
   std::optional<double> timeout;
   std::optional<long> count;
-  const ParsedArgs parsed = ParseOptions(
-      args, "serial",
-      {{"baud", required_argument, nullptr, 'b'},
-       {"parity", required_argument, nullptr, 'p'},
-       {"rts", required_argument, nullptr, 'r'},
-       {"cts", no_argument, nullptr, 'c'},
-       {"type", required_argument, nullptr, 'y'},
-       {"text", required_argument, nullptr, 'x'},
-       {"timeout", required_argument, nullptr, 't'},
-       {"count", required_argument, nullptr, 'n'}},
-      kHelp, [&](int code, const char* value) {
-        const std::string v = value ? value : "";
-        configOption = configOption || code == 'b' || code == 'p' || code == 'r' || code == 'c' || code == 'y';
-        if (code == 'b') baud = static_cast<std::uint32_t>(ParseNumber(v, 1, 1000000, "--baud"));
-        if (code == 'p') {
-          if (v == "none") parity = 0;
-          else if (v == "odd") parity = 1;
-          else if (v == "even") parity = 2;
-          else throw UsageError("--parity is none, odd or even");
-        }
-        if (code == 'r') rts = static_cast<int>(ParseNumber(v, 0, 3, "--rts"));
-        if (code == 'c') cts = true;
-        if (code == 'y') {
-          if (v == "rs232") type = USB_PORT_TYPE_RS232;
-          else if (v == "cctalk") type = USB_PORT_TYPE_CCTALK;
-          else type = static_cast<int>(ParseNumber(v, 0, 3, "--type"));
-        }
-        if (code == 'x') text = v;
-        if (code == 't') timeout = ParseSeconds(v, 3600, "--timeout");
-        if (code == 'n') count = static_cast<long>(ParseNumber(v, 1, 1000000, "--count"));
-      });
+  const ParsedArgs parsed =
+      ParseOptions(args, "serial",
+                   {{"baud", required_argument, nullptr, 'b'},
+                    {"parity", required_argument, nullptr, 'p'},
+                    {"rts", required_argument, nullptr, 'r'},
+                    {"cts", no_argument, nullptr, 'c'},
+                    {"type", required_argument, nullptr, 'y'},
+                    {"text", required_argument, nullptr, 'x'},
+                    {"timeout", required_argument, nullptr, 't'},
+                    {"count", required_argument, nullptr, 'n'}},
+                   kHelp, [&](int code, const char* value) {
+                     const std::string v = value ? value : "";
+                     configOption = configOption || code == 'b' || code == 'p' || code == 'r' ||
+                                    code == 'c' || code == 'y';
+                     if (code == 'b')
+                       baud = static_cast<std::uint32_t>(ParseNumber(v, 1, 1000000, "--baud"));
+                     if (code == 'p') {
+                       if (v == "none")
+                         parity = 0;
+                       else if (v == "odd")
+                         parity = 1;
+                       else if (v == "even")
+                         parity = 2;
+                       else
+                         throw UsageError("--parity is none, odd or even");
+                     }
+                     if (code == 'r') rts = static_cast<int>(ParseNumber(v, 0, 3, "--rts"));
+                     if (code == 'c') cts = true;
+                     if (code == 'y') {
+                       if (v == "rs232")
+                         type = USB_PORT_TYPE_RS232;
+                       else if (v == "cctalk")
+                         type = USB_PORT_TYPE_CCTALK;
+                       else
+                         type = static_cast<int>(ParseNumber(v, 0, 3, "--type"));
+                     }
+                     if (code == 'x') text = v;
+                     if (code == 't') timeout = ParseSeconds(v, 3600, "--timeout");
+                     if (code == 'n')
+                       count = static_cast<long>(ParseNumber(v, 1, 1000000, "--count"));
+                   });
   if (parsed.helpShown) return kExitOk;
   const auto& words = parsed.operands;
   if (words.size() < 2) throw UsageError("serial needs PORT and config, send or receive");
   const _usbSerialPort port = ParsePort(words[0]);
   const std::string portName = port == USB_SERIAL_PORT_A ? "A" : "B";
   const std::string& action = words[1];
-  if (configOption && action != "config") throw UsageError("--baud, --parity, --rts, --cts and --type go with config");
+  if (configOption && action != "config")
+    throw UsageError("--baud, --parity, --rts, --cts and --type go with config");
   if (text && action != "send") throw UsageError("--text goes with send");
-  if ((timeout || count) && action != "receive") throw UsageError("--timeout and --count go with receive");
+  if ((timeout || count) && action != "receive")
+    throw UsageError("--timeout and --count go with receive");
 
   if (action == "config") {
     if (words.size() != 2) throw UsageError("serial config takes options only");
@@ -99,9 +114,11 @@ int RunSerial(Invocation& invocation, const Args& args) {
     dcb.fRtsControl = static_cast<std::uint32_t>(rts) & 3u;
     dcb.fOutxCtsFlow = cts ? 1u : 0u;
     dcb.ByteSize = 8;
-    invocation.Check(invocation.Board().SetConfig(port, &dcb, static_cast<_usbPortType>(type)), "SetConfig");
-    PrintLine(invocation.json ? Json::Object().Add("port", portName).Add("baud", std::int64_t(baud)).Text()
-                              : "port " + portName + " configured at " + std::to_string(baud) + " baud");
+    invocation.Check(invocation.Board().SetConfig(port, &dcb, static_cast<_usbPortType>(type)),
+                     "SetConfig");
+    PrintLine(invocation.json
+                  ? Json::Object().Add("port", portName).Add("baud", std::int64_t(baud)).Text()
+                  : "port " + portName + " configured at " + std::to_string(baud) + " baud");
     return kExitOk;
   }
   if (action == "send") {
@@ -114,9 +131,13 @@ int RunSerial(Invocation& invocation, const Args& args) {
       if (words.size() != 3) throw UsageError("serial send takes HEX or --text STR");
       bytes = ParseHexBytes(words[2], "the bytes");
     }
-    invocation.Check(invocation.Board().Send(port, bytes.data(), static_cast<std::uint32_t>(bytes.size())), "Send");
-    PrintLine(invocation.json ? Json::Object().Add("port", portName).Add("sent", std::int64_t(bytes.size())).Text()
-                              : "sent " + std::to_string(bytes.size()) + " bytes on port " + portName);
+    invocation.Check(
+        invocation.Board().Send(port, bytes.data(), static_cast<std::uint32_t>(bytes.size())),
+        "Send");
+    PrintLine(
+        invocation.json
+            ? Json::Object().Add("port", portName).Add("sent", std::int64_t(bytes.size())).Text()
+            : "sent " + std::to_string(bytes.size()) + " bytes on port " + portName);
     return kExitOk;
   }
   if (action == "receive") {
@@ -129,9 +150,13 @@ int RunSerial(Invocation& invocation, const Args& args) {
     for (;;) {
       unsigned long length = 0;
       invocation.Check(board.Receive(port, buffer.data(), &length), "Receive");
-      bytes.insert(bytes.end(), buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(std::min<unsigned long>(length, buffer.size())));
+      bytes.insert(bytes.end(), buffer.begin(),
+                   buffer.begin() +
+                       static_cast<std::ptrdiff_t>(std::min<unsigned long>(length, buffer.size())));
       if (count && static_cast<long>(bytes.size()) >= *count) break;
-      if (!timeout || Interrupted() || MonotonicMs() - start >= static_cast<std::int64_t>(*timeout * 1000)) break;
+      if (!timeout || Interrupted() ||
+          MonotonicMs() - start >= static_cast<std::int64_t>(*timeout * 1000))
+        break;
       const timespec pause{0, kPollMs * 1000000L};
       ::nanosleep(&pause, nullptr);
     }

@@ -22,16 +22,19 @@ constexpr char kHelp[] =
 
 int RunSpi(Invocation& invocation, const Args& args) {
   int receiveBits = 0, option = 0, replyCount = 0;
-  const ParsedArgs parsed = ParseOptions(
-      args, "spi",
-      {{"receive", required_argument, nullptr, 'r'},
-       {"option", required_argument, nullptr, 'o'},
-       {"reply-count", required_argument, nullptr, 'c'}},
-      kHelp, [&](int code, const char* value) {
-        if (code == 'r') receiveBits = static_cast<int>(ParseNumber(value, 0, 255, "--receive"));
-        if (code == 'o') option = static_cast<int>(ParseNumber(value, 0, 255, "--option"));
-        if (code == 'c') replyCount = static_cast<int>(ParseNumber(value, 0, 27, "--reply-count"));
-      });
+  const ParsedArgs parsed =
+      ParseOptions(args, "spi",
+                   {{"receive", required_argument, nullptr, 'r'},
+                    {"option", required_argument, nullptr, 'o'},
+                    {"reply-count", required_argument, nullptr, 'c'}},
+                   kHelp, [&](int code, const char* value) {
+                     if (code == 'r')
+                       receiveBits = static_cast<int>(ParseNumber(value, 0, 255, "--receive"));
+                     if (code == 'o')
+                       option = static_cast<int>(ParseNumber(value, 0, 255, "--option"));
+                     if (code == 'c')
+                       replyCount = static_cast<int>(ParseNumber(value, 0, 27, "--reply-count"));
+                   });
   if (parsed.helpShown) return kExitOk;
   const auto& words = parsed.operands;
   if (words.empty()) throw UsageError("spi needs enable, disable, transfer or sec");
@@ -40,7 +43,8 @@ int RunSpi(Invocation& invocation, const Args& args) {
   if (action == "enable" || action == "disable") {
     if (words.size() != 1) throw UsageError("spi " + action + " takes no arguments");
     VantrelUSB& board = invocation.Board();
-    invocation.Check(action == "enable" ? board.EnableSPI() : board.DisableSPI(), action == "enable" ? "EnableSPI" : "DisableSPI");
+    invocation.Check(action == "enable" ? board.EnableSPI() : board.DisableSPI(),
+                     action == "enable" ? "EnableSPI" : "DisableSPI");
     PrintLine(invocation.json ? Json::Object().Add("done", true).Text() : "SPI " + action + "d");
     return kExitOk;
   }
@@ -51,12 +55,14 @@ int RunSpi(Invocation& invocation, const Args& args) {
     if (words.size() < 2 || words.size() > 3) throw UsageError("spi transfer takes BITS [HEX]");
     const auto bits = static_cast<int>(ParseNumber(words[1], 0, 255, "BITS"));
     const std::size_t bytes = static_cast<std::size_t>((bits + 7) / 8);
-    std::vector<std::uint8_t> data = words.size() == 3 ? ParseHexBytes(words[2], "HEX") : std::vector<std::uint8_t>{};
+    std::vector<std::uint8_t> data =
+        words.size() == 3 ? ParseHexBytes(words[2], "HEX") : std::vector<std::uint8_t>{};
     if (data.size() != bytes)
-      throw UsageError(std::to_string(bits) + " bits take " + std::to_string(bytes) + " data bytes, not " +
-                       std::to_string(data.size()));
+      throw UsageError(std::to_string(bits) + " bits take " + std::to_string(bytes) +
+                       " data bytes, not " + std::to_string(data.size()));
     data.resize(32);
-    invocation.Check(invocation.Board().SendSPI(static_cast<unsigned char>(bits), data.data(), static_cast<unsigned char>(option),
+    invocation.Check(invocation.Board().SendSPI(static_cast<unsigned char>(bits), data.data(),
+                                                static_cast<unsigned char>(option),
                                                 static_cast<unsigned char>(receiveBits), received),
                      "SendSPI");
     shown = static_cast<std::size_t>((receiveBits + 7) / 8);
@@ -64,11 +70,13 @@ int RunSpi(Invocation& invocation, const Args& args) {
     if (words.size() < 3 || words.size() > 4) throw UsageError("spi sec takes FIRST SECOND [HEX]");
     const auto first = static_cast<unsigned char>(ParseNumber(words[1], 0, 255, "FIRST"));
     const auto second = static_cast<unsigned char>(ParseNumber(words[2], 0, 255, "SECOND"));
-    std::vector<std::uint8_t> data = words.size() == 4 ? ParseHexBytes(words[3], "HEX") : std::vector<std::uint8_t>{};
+    std::vector<std::uint8_t> data =
+        words.size() == 4 ? ParseHexBytes(words[3], "HEX") : std::vector<std::uint8_t>{};
     if (data.size() > 27) throw UsageError("a SEC frame carries at most 27 data bytes");
     const auto count = static_cast<unsigned char>(data.size());
     data.resize(27);
-    invocation.Check(invocation.Board().SendSEC(first, second, count, data.data(), static_cast<unsigned char>(option),
+    invocation.Check(invocation.Board().SendSEC(first, second, count, data.data(),
+                                                static_cast<unsigned char>(option),
                                                 static_cast<unsigned char>(replyCount), received),
                      "SendSEC");
     shown = static_cast<std::size_t>(replyCount + 4);
@@ -76,8 +84,9 @@ int RunSpi(Invocation& invocation, const Args& args) {
     throw UsageError("unknown spi action '" + action + "'");
   }
   shown = std::min<std::size_t>(shown, 62);
-  PrintLine(invocation.json ? Json::Object().Add("received", Hex(received, shown)).Text()
-                            : "received " + (shown ? Hex(received, shown) : std::string("nothing")));
+  PrintLine(invocation.json
+                ? Json::Object().Add("received", Hex(received, shown)).Text()
+                : "received " + (shown ? Hex(received, shown) : std::string("nothing")));
   return kExitOk;
 }
 

@@ -17,10 +17,14 @@ std::vector<option> WatchLimits::Options() {
 }
 
 bool WatchLimits::Handle(int code, const char* value) {
-  if (code == kWatchCode) watch = true;
-  else if (code == kCountCode) count = static_cast<long>(ParseNumber(value, 1, 1000000000, "--count"));
-  else if (code == kTimeoutCode) timeout = ParseSeconds(value, 1e6, "--timeout");
-  else return false;
+  if (code == kWatchCode)
+    watch = true;
+  else if (code == kCountCode)
+    count = static_cast<long>(ParseNumber(value, 1, 1000000000, "--count"));
+  else if (code == kTimeoutCode)
+    timeout = ParseSeconds(value, 1e6, "--timeout");
+  else
+    return false;
   return true;
 }
 
@@ -32,7 +36,8 @@ int RunWatch(const WatchLimits& limits, int intervalMs, const std::function<int(
     reported += poll();
     if (limits.count && reported >= *limits.count) return kExitOk;
     if (Interrupted()) return kExitOk;
-    if (limits.timeout && MonotonicMs() - start >= static_cast<std::int64_t>(*limits.timeout * 1000)) {
+    if (limits.timeout &&
+        MonotonicMs() - start >= static_cast<std::int64_t>(*limits.timeout * 1000)) {
       if (!limits.count) return kExitOk;
       throw Failure("timed out after " + std::to_string(MonotonicMs() - start) + " ms with " +
                     std::to_string(reported) + " of " + std::to_string(*limits.count) + " changes");

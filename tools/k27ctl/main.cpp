@@ -47,7 +47,8 @@ void PrintUsage(std::FILE* to) {
       "  --help        this text\n\n"
       "Commands:\n",
       to);
-  for (const auto& command : kCommands) std::fprintf(to, "  %-10s %s\n", command.name, command.summary);
+  for (const auto& command : kCommands)
+    std::fprintf(to, "  %-10s %s\n", command.name, command.summary);
   std::fputs(
       "\nNumbers are decimal or 0x hex.\n"
       "Exit status: 0 success; 1 failure (a board error is named on standard error,\n"
@@ -97,7 +98,8 @@ int main(int argc, char** argv) {
           return Usage("unknown option '" + word + "'");
       }
     }
-    if (invocation.boardIndex && invocation.boardAddress) return Usage("--board and --address exclude each other");
+    if (invocation.boardIndex && invocation.boardAddress)
+      return Usage("--board and --address exclude each other");
     if (optind >= argc) return Usage("no command given");
     const std::string name = argv[optind];
     const Args args(argv + optind + 1, argv + argc);

@@ -197,11 +197,11 @@ static_assert(sizeof(_DCB) == 28);
 // data-count byte plus 5. The option bytes are named by the request byte they
 // go to.
 struct CCTalkConfig {
-  unsigned char slot;            // 0-3
-  std::int32_t mode;             // 0-3
-  unsigned char option2;         // 0-4
+  unsigned char slot;     // 0-3
+  std::int32_t mode;      // 0-3
+  unsigned char option2;  // 0-4
   unsigned char option10;
-  std::int32_t pollTime;         // clamped to at most 2,550; sent / 10
+  std::int32_t pollTime;  // clamped to at most 2,550; sent / 10
   unsigned char option8;
   unsigned char option7;
   unsigned char option9;

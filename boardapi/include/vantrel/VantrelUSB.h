@@ -82,7 +82,6 @@ class VantrelUSB {
   int ReadSRAM(unsigned short address, unsigned char* buffer, std::uint32_t length);
   int WriteSRAM(unsigned short address, unsigned char* data, std::uint32_t length);
 
-
   // ---- Inputs, pulse counting and hoppers (channel 1) ----
   // Connects to the first of devices 0-7 whose dip switches 0-2 read `address`;
   // addresses of 16 or more fail with USB_MESSAGE_PARAMETER_OUT_OF_RANGE.
@@ -196,15 +195,13 @@ class VantrelUSB {
               unsigned char receiveBits, unsigned char* received);
   // Counts above 27 do not fit the one-byte bit count of a frame and fail with
   // USB_MESSAGE_PARAMETER_OUT_OF_RANGE.
-  int SendSEC(unsigned char first, unsigned char second, unsigned char count,
-              unsigned char* data, unsigned char option, unsigned char replyCount,
-              unsigned char* received);
+  int SendSEC(unsigned char first, unsigned char second, unsigned char count, unsigned char* data,
+              unsigned char option, unsigned char replyCount, unsigned char* received);
 
  private:
   int InitPort(int deviceIndex);
   int PerformUSBIO(unsigned char command, int channel, unsigned char* payload,
-                   unsigned long payloadLength, unsigned char* reply,
-                   unsigned long* replyLength);
+                   unsigned long payloadLength, unsigned char* reply, unsigned long* replyLength);
   int Download8051Software();
   int UncheckedReadEEPROM(unsigned short address, unsigned char* buffer, std::uint32_t length);
 

@@ -40,8 +40,7 @@ int VantrelUSB::GetClock(unsigned long* value) {
 
 int VantrelUSB::StartSecuritySwitchRead() {
   unsigned long length = 0;
-  return PerformUSBIO(cmd::kStartSecuritySwitchRead, USB_CHANNEL_PIC, nullptr, 0, nullptr,
-                      &length);
+  return PerformUSBIO(cmd::kStartSecuritySwitchRead, USB_CHANNEL_PIC, nullptr, 0, nullptr, &length);
 }
 
 int VantrelUSB::NextSecuritySwitchRead(unsigned long* time, unsigned char* state) {
@@ -81,8 +80,7 @@ int VantrelUSB::ReadAndResetSecuritySwitchFlags(unsigned char* first, unsigned c
                    second);
 }
 
-int VantrelUSB::CachedReadAndResetSecuritySwitchFlags(unsigned char* first,
-                                                      unsigned char* second) {
+int VantrelUSB::CachedReadAndResetSecuritySwitchFlags(unsigned char* first, unsigned char* second) {
   return ReadFlags(VANTREL_EXCHANGE, context_->lastError, cmd::kCachedReadAndResetSecurityFlags,
                    first, second);
 }

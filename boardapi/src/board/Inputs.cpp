@@ -65,8 +65,8 @@ template <typename Exchange>
 int ReadSnapshot(Exchange&& exchange, usbErrorCode& lastError, unsigned char command,
                  usbInput* inputs) {
   unsigned char reply[vantrel::kMaxReplyData] = {};
-  if (!vantrel::ExchangeForRecord(exchange, lastError, command, USB_CHANNEL_IO, nullptr, 0,
-                                  reply, kSnapshotBytes))
+  if (!vantrel::ExchangeForRecord(exchange, lastError, command, USB_CHANNEL_IO, nullptr, 0, reply,
+                                  kSnapshotBytes))
     return 0;
   std::memcpy(inputs->input, reply, sizeof inputs->input);
   return 1;
@@ -106,9 +106,8 @@ int VantrelUSB::InputMultiplexing(usbInputMultiplexing mode) {
 
 int VantrelUSB::GetMultiplexedInputs(usbMultiplexedInput* inputs) {
   unsigned char reply[vantrel::kMaxReplyData] = {};
-  if (!vantrel::ExchangeForRecord(VANTREL_EXCHANGE, context_->lastError,
-                                  cmd::kGetMultiplexedInputs, USB_CHANNEL_IO, nullptr, 0, reply,
-                                  sizeof(usbMultiplexedInput)))
+  if (!vantrel::ExchangeForRecord(VANTREL_EXCHANGE, context_->lastError, cmd::kGetMultiplexedInputs,
+                                  USB_CHANNEL_IO, nullptr, 0, reply, sizeof(usbMultiplexedInput)))
     return 0;
   inputs->first = reply[0];
   std::memcpy(inputs->group, reply + 1, sizeof inputs->group);
@@ -120,8 +119,8 @@ int VantrelUSB::ConfigurePulsedInput(_usbInputBitId input, unsigned char setting
   unsigned char payload[3] = {static_cast<unsigned char>(input), setting,
                               static_cast<unsigned char>(level)};
   unsigned long length = 0;
-  return PerformUSBIO(cmd::kConfigurePulsedInput, USB_CHANNEL_IO, payload, sizeof payload,
-                      nullptr, &length);
+  return PerformUSBIO(cmd::kConfigurePulsedInput, USB_CHANNEL_IO, payload, sizeof payload, nullptr,
+                      &length);
 }
 
 int VantrelUSB::BeginPulsedInputCheck(_usbInputBitId input) {
@@ -139,8 +138,7 @@ int VantrelUSB::EndPulsedInputCheck(_usbInputBitId input) {
 int VantrelUSB::ResetPulsedInputCounter(_usbInputBitId input) {
   unsigned char payload = static_cast<unsigned char>(input);
   unsigned long length = 0;
-  return PerformUSBIO(cmd::kResetPulsedInputCounter, USB_CHANNEL_IO, &payload, 1, nullptr,
-                      &length);
+  return PerformUSBIO(cmd::kResetPulsedInputCounter, USB_CHANNEL_IO, &payload, 1, nullptr, &length);
 }
 
 int VantrelUSB::DecrementPulsedInputCounter(_usbInputBitId input) {

@@ -61,8 +61,10 @@ int RestoreEepromGeometry(Exchange&& exchange, int slot, usbErrorCode& lastError
 // is recorded as a byte-count error.
 #define VANTREL_EXCHANGE [this](auto&&... a) { return PerformUSBIO(a...); }
 #define VANTREL_ON_EMPTY [this] { context_->lastError = USB_DEVICE_BYTE_COUNT_ERROR; }
-#define VANTREL_PROBE_READ \
-  [this](unsigned short a, unsigned char* b, std::uint32_t n) { return UncheckedReadEEPROM(a, b, n); }
+#define VANTREL_PROBE_READ                                      \
+  [this](unsigned short a, unsigned char* b, std::uint32_t n) { \
+    return UncheckedReadEEPROM(a, b, n);                        \
+  }
 
 int VantrelUSB::ConfigureEEPROM(K27EEPROM* geometry) {
   auto& eeproms = vantrel::shared::State().eeproms;
@@ -114,8 +116,8 @@ int VantrelUSB::WriteSRAM(unsigned short address, unsigned char* data, std::uint
     context_->lastError = USB_MESSAGE_PARAMETER_OUT_OF_RANGE;
     return 0;
   }
-  return vantrel::ChunkedWrite(VANTREL_EXCHANGE, cmd::kSramWrite, USB_CHANNEL_MEMORY, address,
-                               data, length);
+  return vantrel::ChunkedWrite(VANTREL_EXCHANGE, cmd::kSramWrite, USB_CHANNEL_MEMORY, address, data,
+                               length);
 }
 
 // The probe tries geometries on the board that are not the part's own. Other

@@ -44,8 +44,7 @@ int SendPeriodImage(Exchange&& exchange, SharedObject& block, int slot, unsigned
 // the whole-image operation, which takes the same re-entrant lock again.
 // Returns -1 for a byte index outside the image.
 template <typename SendImage>
-int SendPeriodBit(SendImage&& sendImage, SharedObject& block, int slot, int byte, int bit,
-                  int on) {
+int SendPeriodBit(SendImage&& sendImage, SharedObject& block, int slot, int byte, int bit, int on) {
   SharedLockGuard lock(block);
   if (byte < 0 || byte > kLastOutputByte) return -1;
   std::uint8_t* copy = Copy(block, slot);

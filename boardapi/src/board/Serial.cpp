@@ -31,9 +31,8 @@ struct Divisor {
   std::uint32_t baud;
   unsigned char low, high;
 };
-constexpr Divisor kPortA[] = {{1200, 0x64, 0}, {2400, 0xB2, 0}, {4800, 0xD9, 0},
-                              {9600, 0xEC, 0}, {19200, 0xF6, 0}, {38400, 0xFB, 0},
-                              {62500, 0xFD, 0}};
+constexpr Divisor kPortA[] = {{1200, 0x64, 0},  {2400, 0xB2, 0},  {4800, 0xD9, 0}, {9600, 0xEC, 0},
+                              {19200, 0xF6, 0}, {38400, 0xFB, 0}, {62500, 0xFD, 0}};
 constexpr Divisor kPortB[] = {{110, 0x5D, 0xE5},   {300, 0x3C, 0xF6},   {600, 0x1F, 0xFB},
                               {1200, 0x8F, 0xFD},  {2400, 0xC8, 0xFE},  {4800, 0x64, 0xFF},
                               {9600, 0xB2, 0xFF},  {14400, 0xCC, 0xFF}, {19200, 0xD9, 0xFF},
@@ -140,8 +139,7 @@ int VantrelUSB::Send(_usbSerialPort port, unsigned char* data, std::uint32_t len
   for (std::uint32_t offset = 0; offset < length;) {
     const unsigned long chunk = std::min<unsigned long>(length - offset, kSendChunk);
     unsigned long replyLength = 0;
-    if (!PerformUSBIO(cmd::kSerialSend, Channel(port), data + offset, chunk, nullptr,
-                      &replyLength))
+    if (!PerformUSBIO(cmd::kSerialSend, Channel(port), data + offset, chunk, nullptr, &replyLength))
       return 0;
     offset += static_cast<std::uint32_t>(chunk);
   }
@@ -201,8 +199,8 @@ int VantrelUSB::ReceiveByteWithTimestamp(_usbSerialPort port, unsigned char* byt
   return 1;
 }
 
-int VantrelUSB::SetTimeoutMessage(_usbSerialPort port, unsigned char* message,
-                                  unsigned char length, float seconds) {
+int VantrelUSB::SetTimeoutMessage(_usbSerialPort port, unsigned char* message, unsigned char length,
+                                  float seconds) {
   VANTREL_CHECK_PORT(port);
   if (length > kTimeoutMessageMax) {
     context_->lastError = USB_DEVICE_BYTE_COUNT_ERROR;
@@ -242,9 +240,14 @@ int VantrelUSB::ConfigureCCTalkPort(_usbSerialPort port, CCTalkConfig* config) {
   PollRequest request{config->slot,
                       static_cast<unsigned char>(config->mode),
                       config->option2,
-                      1, 1, 5,
+                      1,
+                      1,
+                      5,
                       config->pollTime,
-                      config->option7, config->option8, config->option9, config->option10,
+                      config->option7,
+                      config->option8,
+                      config->option9,
+                      config->option10,
                       config->firstMessage,
                       config->secondMessage,
                       static_cast<unsigned char>(config->firstMessage[1] + 5),
@@ -268,9 +271,14 @@ int VantrelUSB::ConfigureRS232Poll(_usbSerialPort port, RS232PollConfig* config)
       config->slot,
       static_cast<unsigned char>(config->mode),
       config->option2,
-      config->framing, config->lengthOffset, config->lengthAdjust,
+      config->framing,
+      config->lengthOffset,
+      config->lengthAdjust,
       config->pollTime,
-      config->option7, config->option8, config->option9, config->option10,
+      config->option7,
+      config->option8,
+      config->option9,
+      config->option10,
       config->firstMessage,
       config->secondMessage,
       static_cast<unsigned char>(config->firstMessage[config->lengthOffset] + config->lengthAdjust),
@@ -296,8 +304,8 @@ int VantrelUSB::DeletePolledMessage(_usbSerialPort port, unsigned char slot) {
   return PerformUSBIO(cmd::kSerialDeletePolled, Channel(port), &slot, 1, nullptr, &length);
 }
 
-int VantrelUSB::ReceivePolledMessage(_usbSerialPort port, unsigned char slot,
-                                     unsigned char* buffer, unsigned long* length, int* status) {
+int VantrelUSB::ReceivePolledMessage(_usbSerialPort port, unsigned char slot, unsigned char* buffer,
+                                     unsigned long* length, int* status) {
   *length = 0;
   VANTREL_CHECK_PORT(port);
   for (;;) {

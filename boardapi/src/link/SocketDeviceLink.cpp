@@ -51,7 +51,8 @@ int SocketDeviceLink::ReplyTimeoutMs() {
   char* end = nullptr;
   errno = 0;
   const long value = std::strtol(text, &end, 10);
-  if (errno != 0 || *end != '\0' || value < 1 || value > kMaxTimeoutMs) return kDefaultReplyTimeoutMs;
+  if (errno != 0 || *end != '\0' || value < 1 || value > kMaxTimeoutMs)
+    return kDefaultReplyTimeoutMs;
   return static_cast<int>(value);
 }
 
@@ -169,7 +170,8 @@ bool SocketDeviceLink::Control(std::uint32_t code, std::span<const std::uint8_t>
   const std::size_t bodyBytes = static_cast<std::size_t>(received) - sizeof replyHeader;
   const std::size_t count = bodyBytes < out.size() ? bodyBytes : out.size();
   if (count != 0) std::memcpy(out.data(), body, count);
-  if (returned != nullptr) *returned = static_cast<std::uint32_t>(information < count ? information : count);
+  if (returned != nullptr)
+    *returned = static_cast<std::uint32_t>(information < count ? information : count);
   return true;
 }
 

@@ -27,8 +27,8 @@ class SocketDeviceLink final : public DeviceLink {
   // A request that the daemon has not answered in time fails, and the
   // connection is dropped with it: a late reply must never be taken for the
   // next request's. Every later request fails until the board is opened again.
-  bool Control(std::uint32_t code, std::span<const std::uint8_t> in,
-               std::span<std::uint8_t> out, std::uint32_t* returned) override;
+  bool Control(std::uint32_t code, std::span<const std::uint8_t> in, std::span<std::uint8_t> out,
+               std::uint32_t* returned) override;
   // False only when the caller has released the connection before.
   bool Close() override;
 

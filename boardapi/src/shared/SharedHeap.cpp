@@ -44,7 +44,8 @@ std::uint32_t UnitsForMapping(std::size_t mappingSize) {
 std::uint32_t UnitsForBlock(std::size_t bytes) {
   const std::size_t units = (bytes + kUnitSize - 1) / kUnitSize;
   if (units == 0) return 1;
-  if (units > std::numeric_limits<std::uint32_t>::max()) return std::numeric_limits<std::uint32_t>::max();
+  if (units > std::numeric_limits<std::uint32_t>::max())
+    return std::numeric_limits<std::uint32_t>::max();
   return static_cast<std::uint32_t>(units);
 }
 

@@ -81,7 +81,8 @@ std::uint32_t UnitsForBlock(std::size_t bytes);
 // The heap inside a mapped view. It does no locking; callers hold lock 0.
 class SharedHeap {
  public:
-  SharedHeap(std::uint8_t* base, std::size_t mappingSize) : base_(base), mappingSize_(mappingSize) {}
+  SharedHeap(std::uint8_t* base, std::size_t mappingSize)
+      : base_(base), mappingSize_(mappingSize) {}
 
   SharedHeapHeader& Header() const;
   // Writes the header of a fresh mapping: the region's descriptor, count 1,
@@ -125,7 +126,8 @@ class SharedHeap {
  private:
   // Makes `block` (free, at least `units` long) a taken block of exactly
   // `units` with that name and id; the rest of it becomes a free block.
-  void Take(SharedBlockHeader* block, std::uint32_t units, const char* name, std::uint32_t id) const;
+  void Take(SharedBlockHeader* block, std::uint32_t units, const char* name,
+            std::uint32_t id) const;
 
   std::uint8_t* base_;
   std::size_t mappingSize_;

@@ -47,7 +47,8 @@ bool InitialiseMutex(pthread_mutex_t* mutex) {
 SharedMutex::Object* MapAndInitialise(int fd, std::size_t size, std::uint32_t magic) {
   struct stat status {};
   if (fstat(fd, &status) != 0) return nullptr;
-  if (static_cast<std::size_t>(status.st_size) < size && ftruncate(fd, static_cast<off_t>(size)) != 0)
+  if (static_cast<std::size_t>(status.st_size) < size &&
+      ftruncate(fd, static_cast<off_t>(size)) != 0)
     return nullptr;
   void* view = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
   if (view == MAP_FAILED) return nullptr;

@@ -24,7 +24,8 @@ void ClearReceiveBuffers(std::uint8_t* data) {
 }  // namespace
 
 SharedRegionDescriptor LibraryRegion() {
-  return MakeRegionDescriptor(kRegionName, 0, MakeLockDescriptor(kLockBase, 0, kRegionLockCount), kRegionSize);
+  return MakeRegionDescriptor(kRegionName, 0, MakeLockDescriptor(kLockBase, 0, kRegionLockCount),
+                              kRegionSize);
 }
 
 void SharedBlockObject::Attach() {
@@ -42,7 +43,8 @@ void SharedBlockObject::Attach() {
       ClearReceiveBuffers(reinterpret_cast<std::uint8_t*>(block) + kUnitSize);
     regionLock.Unlock();
   }
-  if (block != nullptr) dataSize_.store((std::size_t{block->length} - 1) * kUnitSize, std::memory_order_release);
+  if (block != nullptr)
+    dataSize_.store((std::size_t{block->length} - 1) * kUnitSize, std::memory_order_release);
   block_.store(block, std::memory_order_release);
   // The lock is had even without a block: it then guards the process's own
   // records instead.

@@ -22,7 +22,8 @@ class SharedBlockObject final : public SharedObject {
  public:
   // `sizeAsked` includes the block header; the block's lock is
   // "K27Mutex_SEM_<lockNumber>".
-  constexpr SharedBlockObject(const char* name, std::uint32_t id, std::uint32_t sizeAsked, int lockNumber)
+  constexpr SharedBlockObject(const char* name, std::uint32_t id, std::uint32_t sizeAsked,
+                              int lockNumber)
       : name_(name), id_(id), sizeAsked_(sizeAsked), lockNumber_(lockNumber) {}
 
   // Attaches the region's segment, finds the block or takes it, and gets the

@@ -92,7 +92,8 @@ std::string UnavailableReason() {
 }
 
 std::uint8_t* Record(SharedObject& object, std::size_t recordSize, int slot) {
-  if (auto* block = dynamic_cast<SharedBlockObject*>(&object)) return block->RecordAddress(recordSize, slot);
+  if (auto* block = dynamic_cast<SharedBlockObject*>(&object))
+    return block->RecordAddress(recordSize, slot);
   if (std::uint8_t* data = object.Data(); data != nullptr && slot >= 0 && slot < kBoardSlots)
     return data + static_cast<std::size_t>(slot) * recordSize;
   if (recordSize > scratchRecord.size()) return nullptr;

@@ -6,13 +6,13 @@
 #include <cstdlib>
 #include <cstring>
 
-#define CHECK(condition)                                                                    \
-  do {                                                                                      \
-    if (!(condition)) {                                                                     \
+#define CHECK(condition)                                                                      \
+  do {                                                                                        \
+    if (!(condition)) {                                                                       \
       std::fprintf(stderr, "consumer: line %d: %s failed (error %d)\n", __LINE__, #condition, \
-                   static_cast<int>(board.GetLastError()));                                 \
-      return 1;                                                                             \
-    }                                                                                       \
+                   static_cast<int>(board.GetLastError()));                                   \
+      return 1;                                                                               \
+    }                                                                                         \
   } while (0)
 
 int main(int argc, char** argv) {

@@ -21,7 +21,8 @@ inline pid_t Spawn(const std::vector<std::string>& args, const std::string& outp
   argv.push_back(nullptr);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output.c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
   pid_t pid = -1;
   if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = -1;
   posix_spawn_file_actions_destroy(&actions);

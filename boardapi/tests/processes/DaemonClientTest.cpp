@@ -56,11 +56,13 @@ class DaemonClientTest : public ::testing::Test {
   fs::path DeviceDir() const { return dir_ / "run"; }
 
   void StartDaemon(std::vector<std::string> extra = {}) {
-    std::vector<std::string> args = {VANTRELIO_PATH, "--simulate", "--device-dir", DeviceDir().string()};
+    std::vector<std::string> args = {VANTRELIO_PATH, "--simulate", "--device-dir",
+                                     DeviceDir().string()};
     args.insert(args.end(), extra.begin(), extra.end());
     daemon_ = Spawn(args);
     ASSERT_GT(daemon_, 0);
-    for (int i = 0; i < 1000 && !vantrel::SocketDeviceLink::Open(0); ++i) std::this_thread::sleep_for(10ms);
+    for (int i = 0; i < 1000 && !vantrel::SocketDeviceLink::Open(0); ++i)
+      std::this_thread::sleep_for(10ms);
     ASSERT_TRUE(vantrel::SocketDeviceLink::Open(0)) << "the daemon does not serve ezusb-0";
   }
   void StopDaemon(int signal) {
@@ -76,7 +78,8 @@ class DaemonClientTest : public ::testing::Test {
     EXPECT_NE(board.init(0), 0);
     for (int peer = 0; peer < kPeers; ++peer) {
       std::vector<unsigned char> fill(62, static_cast<unsigned char>(RangeFill(peer)));
-      EXPECT_NE(board.WriteSRAM(static_cast<unsigned short>(RangeAddress(peer)), fill.data(), 62), 0);
+      EXPECT_NE(board.WriteSRAM(static_cast<unsigned short>(RangeAddress(peer)), fill.data(), 62),
+                0);
     }
     board.close();
     std::vector<pid_t> peers;
@@ -94,7 +97,8 @@ class DaemonClientTest : public ::testing::Test {
 
 TEST_F(DaemonClientTest, ProcessesReadingOneChannelNeverGetAnotherRangesData) {
   StartDaemon();
-  EXPECT_EQ(RunSramPeers(2000), std::vector<int>(kPeers, 0)) << "0 clean, 3 foreign data, 4 a failed read";
+  EXPECT_EQ(RunSramPeers(2000), std::vector<int>(kPeers, 0))
+      << "0 clean, 3 foreign data, 4 a failed read";
 }
 
 TEST_F(DaemonClientTest, WithoutTheChannelLockRepliesCross) {
@@ -126,7 +130,8 @@ TEST_F(DaemonClientTest, VanishedDaemonFailsEveryExchangeAndInitReconnects) {
     unsigned char bytes[62];
     for (int i = 0; i < 5; ++i) {
       board.ClearErrors();
-      const int result = i % 2 ? board.ReadSRAM(0x8000, bytes, sizeof bytes) : board.GetInputs(bytes);
+      const int result =
+          i % 2 ? board.ReadSRAM(0x8000, bytes, sizeof bytes) : board.GetInputs(bytes);
       results.emplace_back(result, static_cast<int>(board.GetLastError()));
     }
     return results;
@@ -190,21 +195,24 @@ TEST_F(DaemonClientTest, StoppedDaemonFailsTheExchangeInTimeAndDropsTheConnectio
 // Runs `client` in a child process as nobody (uid 65534) with group `gid`
 // and the supplementary `groups`; its exit status, and what it wrote on
 // standard error.
-std::pair<int, std::string> RunAsNobody(gid_t gid, const std::vector<gid_t>& groups, int (*client)()) {
+std::pair<int, std::string> RunAsNobody(gid_t gid, const std::vector<gid_t>& groups,
+                                        int (*client)()) {
   int pipeFds[2];
   if (::pipe(pipeFds) != 0) return {-1, "pipe"};
   const pid_t child = ::fork();
   if (child == 0) {
     ::dup2(pipeFds[1], STDERR_FILENO);
     ::close(pipeFds[0]);
-    if (::setgroups(groups.size(), groups.data()) != 0 || ::setgid(gid) != 0 || ::setuid(65534) != 0)
+    if (::setgroups(groups.size(), groups.data()) != 0 || ::setgid(gid) != 0 ||
+        ::setuid(65534) != 0)
       ::_exit(90);
     ::_exit(client());
   }
   ::close(pipeFds[1]);
   std::string text;
   char chunk[512];
-  for (ssize_t n; (n = ::read(pipeFds[0], chunk, sizeof chunk)) > 0;) text.append(chunk, static_cast<std::size_t>(n));
+  for (ssize_t n; (n = ::read(pipeFds[0], chunk, sizeof chunk)) > 0;)
+    text.append(chunk, static_cast<std::size_t>(n));
   ::close(pipeFds[0]);
   return {Wait(child), text};
 }
@@ -259,7 +267,8 @@ class SharedObjectAccessTest : public DaemonClientTest {
 
   std::vector<std::string> ObjectNames() const {
     std::vector<std::string> names = {ns_ + ".K27SharedMemory"};
-    for (int lock = 0; lock <= 5; ++lock) names.push_back(ns_ + ".K27Mutex_SEM_" + std::to_string(lock));
+    for (int lock = 0; lock <= 5; ++lock)
+      names.push_back(ns_ + ".K27Mutex_SEM_" + std::to_string(lock));
     return names;
   }
 
@@ -274,17 +283,20 @@ class SharedObjectAccessTest : public DaemonClientTest {
     if (child == 0) {
       ::dup2(pipeFds[1], STDERR_FILENO);
       ::close(pipeFds[0]);
-      if (::setgroups(groups.size(), groups.data()) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0)
+      if (::setgroups(groups.size(), groups.data()) != 0 || ::setgid(gid) != 0 ||
+          ::setuid(uid) != 0)
         ::_exit(90);
       char* argv[] = {const_cast<char*>(BOARD_PEER_PATH), const_cast<char*>("init"), nullptr};
-      char* envp[] = {const_cast<char*>(nsVariable.c_str()), const_cast<char*>(dirVariable.c_str()), nullptr};
+      char* envp[] = {const_cast<char*>(nsVariable.c_str()), const_cast<char*>(dirVariable.c_str()),
+                      nullptr};
       ::execve(BOARD_PEER_PATH, argv, envp);
       ::_exit(91);
     }
     ::close(pipeFds[1]);
     std::string text;
     char chunk[512];
-    for (ssize_t n; (n = ::read(pipeFds[0], chunk, sizeof chunk)) > 0;) text.append(chunk, static_cast<std::size_t>(n));
+    for (ssize_t n; (n = ::read(pipeFds[0], chunk, sizeof chunk)) > 0;)
+      text.append(chunk, static_cast<std::size_t>(n));
     ::close(pipeFds[0]);
     return {Wait(child), text};
   }
@@ -301,7 +313,8 @@ TEST_F(SharedObjectAccessTest, OnlyTheBoardGroupCanOpenOrMakeTheSharedObjects) {
   const auto [first, firstText] = PeerInit(1, 1, {});
   EXPECT_EQ(first, 1) << firstText;
   EXPECT_NE(firstText.find("no access to the shared board state"), std::string::npos) << firstText;
-  for (const std::string& name : ObjectNames()) EXPECT_FALSE(fs::exists("/dev/shm/" + name)) << name;
+  for (const std::string& name : ObjectNames())
+    EXPECT_FALSE(fs::exists("/dev/shm/" + name)) << name;
 
   // Made by a member (user nobody), they belong to the group, for it alone.
   const auto [member, memberText] = PeerInit(65534, 1, {65534});

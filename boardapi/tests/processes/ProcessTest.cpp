@@ -67,15 +67,16 @@ class ProcessTest : public ::testing::Test {
   }
 
   std::string Console(const std::vector<std::string>& words) {
-    auto link = vantrel::SocketDeviceLink::Connect((dir_ / vantrel::driver::kSimConsoleSocket).string());
+    auto link =
+        vantrel::SocketDeviceLink::Connect((dir_ / vantrel::driver::kSimConsoleSocket).string());
     if (!link) return "<no console>";
     std::string request = "0\n";
     for (const auto& w : words) request += w + "\n";
     std::vector<std::uint8_t> reply(4096);
     std::uint32_t returned = 0;
     if (!link->Control(vantrel::driver::kSimConsoleCode,
-                       {reinterpret_cast<const std::uint8_t*>(request.data()), request.size()}, reply,
-                       &returned) ||
+                       {reinterpret_cast<const std::uint8_t*>(request.data()), request.size()},
+                       reply, &returned) ||
         returned == 0 || reply[0] != '0')
       return "<refused>";
     return std::string(reply.begin() + 1, reply.begin() + returned);
@@ -120,7 +121,8 @@ TEST_F(ProcessTest, FourProcessesOfTwoThreadsLoseNoOutputUpdate) {
 TEST_F(ProcessTest, PeriodBitsAndModifyOutputsFromSeveralProcessesLoseNothing) {
   std::vector<pid_t> peers;
   for (int first = 0; first < output_stress::kThreads; first += 2)
-    peers.push_back(Spawn({BOARD_PEER_PATH, first % 4 == 0 ? "outputs" : "period", std::to_string(first), "2"}));
+    peers.push_back(Spawn(
+        {BOARD_PEER_PATH, first % 4 == 0 ? "outputs" : "period", std::to_string(first), "2"}));
   for (pid_t peer : peers) EXPECT_EQ(Wait(peer), 0);
   const auto image = output_stress::FinalImage();
   const std::string expected = Hex(image.data(), image.size());

@@ -31,7 +31,8 @@ struct Traced {
 
 std::vector<unsigned> FromHex(const std::string& hex) {
   std::vector<unsigned> bytes;
-  for (std::size_t i = 0; i + 1 < hex.size(); i += 2) bytes.push_back(std::stoul(hex.substr(i, 2), nullptr, 16));
+  for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+    bytes.push_back(std::stoul(hex.substr(i, 2), nullptr, 16));
   return bytes;
 }
 
@@ -118,8 +119,9 @@ TEST_P(SharedEepromTest, ConnectingProcessesNeverSeeATrialGeometry) {
   const unsigned capacity = GetParam();
   StartDaemon(capacity);
   const std::string c = std::to_string(capacity);
-  EXPECT_EQ(RunPeers({{"eeprom", c, "20", "0"}, {"eeprom", c, "20", "1"}, {"eeprom", c, "20", "2"}}),
-            std::vector<int>(3, 0))
+  EXPECT_EQ(
+      RunPeers({{"eeprom", c, "20", "0"}, {"eeprom", c, "20", "1"}, {"eeprom", c, "20", "2"}}),
+      std::vector<int>(3, 0))
       << "4 init failed, 5 wrong geometry, 6 a transfer in range failed, 7 other bytes read back, "
          "8 a write past the end was not refused";
   int writes = 0;

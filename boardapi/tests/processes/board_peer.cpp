@@ -73,7 +73,8 @@ int RunPeriods(int first, int count) {
         const int byte = call.output < 32 ? call.output / 8 : 4;
         const int bit = call.output < 32 ? call.output % 8 : call.output - 32;
         const auto id = static_cast<_usbOutputId>(byte);
-        if (!board.SetOnPeriodOutputBit(id, bit, call.on) || !board.SetOffPeriodOutputBit(id, bit, call.on))
+        if (!board.SetOnPeriodOutputBit(id, bit, call.on) ||
+            !board.SetOffPeriodOutputBit(id, bit, call.on))
           ++failures[static_cast<std::size_t>(t)];
       }
       board.close();
@@ -110,15 +111,18 @@ int RunEeprom(unsigned capacity, int rounds, int id) {
     }
     K27EEPROM geometry{};
     if (!board.CheckEEPROM(&geometry) || geometry.lastAddress + 1u != capacity) {
-      std::fprintf(stderr, "board_peer: round %d: CheckEEPROM gave last address 0x%04X (error %d)\n",
-                   round, geometry.lastAddress, static_cast<int>(board.GetLastError()));
+      std::fprintf(stderr,
+                   "board_peer: round %d: CheckEEPROM gave last address 0x%04X (error %d)\n", round,
+                   geometry.lastAddress, static_cast<int>(board.GetLastError()));
       return 5;
     }
     unsigned char data[kEdgeBytes], back[kEdgeBytes];
-    for (unsigned i = 0; i < kEdgeBytes; ++i) data[i] = static_cast<unsigned char>(id * 64 + round + i);
+    for (unsigned i = 0; i < kEdgeBytes; ++i)
+      data[i] = static_cast<unsigned char>(id * 64 + round + i);
     if (!board.WriteEEPROM(static_cast<unsigned short>(own), data, kOwnBytes) ||
         !board.ReadEEPROM(static_cast<unsigned short>(own), back, kOwnBytes) ||
-        !board.WriteEEPROM(static_cast<unsigned short>(capacity - 1 - kEdgeBytes), data, kEdgeBytes)) {
+        !board.WriteEEPROM(static_cast<unsigned short>(capacity - 1 - kEdgeBytes), data,
+                           kEdgeBytes)) {
       std::fprintf(stderr, "board_peer: round %d: a transfer in range failed with %d\n", round,
                    static_cast<int>(board.GetLastError()));
       return 6;
@@ -130,8 +134,9 @@ int RunEeprom(unsigned capacity, int rounds, int id) {
     board.ClearErrors();
     if (board.WriteEEPROM(static_cast<unsigned short>(capacity - kEdgeBytes), data, kEdgeBytes) ||
         board.GetLastError() != USB_MESSAGE_PARAMETER_OUT_OF_RANGE) {
-      std::fprintf(stderr, "board_peer: round %d: a write past the end was not refused (error %d)\n",
-                   round, static_cast<int>(board.GetLastError()));
+      std::fprintf(stderr,
+                   "board_peer: round %d: a write past the end was not refused (error %d)\n", round,
+                   static_cast<int>(board.GetLastError()));
       return 8;
     }
   }
@@ -196,16 +201,17 @@ int main(int argc, char** argv) {
                      std::atoi(argv[4]));
   if (argc == 4 && std::strcmp(argv[1], "set") == 0) {
     VantrelUSB board;
-    return board.init(0) &&
-                   board.SetOutputBit(static_cast<_usbOutputBitId>(std::atoi(argv[2])), std::atoi(argv[3]))
+    return board.init(0) && board.SetOutputBit(static_cast<_usbOutputBitId>(std::atoi(argv[2])),
+                                               std::atoi(argv[3]))
                ? 0
                : 1;
   }
   if (argc == 5 && std::strcmp(argv[1], "sram") == 0)
     return RunSram(static_cast<unsigned>(std::strtoul(argv[2], nullptr, 0)),
                    static_cast<unsigned>(std::strtoul(argv[3], nullptr, 0)), std::atoi(argv[4]));
-  std::fprintf(stderr,
-               "usage: board_peer outputs FIRST COUNT | period FIRST COUNT | set OUTPUT ON | drain |\n"
-               "                  sram ADDRESS FILL COUNT | init | eeprom CAPACITY ROUNDS ID\n");
+  std::fprintf(
+      stderr,
+      "usage: board_peer outputs FIRST COUNT | period FIRST COUNT | set OUTPUT ON | drain |\n"
+      "                  sram ADDRESS FILL COUNT | init | eeprom CAPACITY ROUNDS ID\n");
   return 2;
 }

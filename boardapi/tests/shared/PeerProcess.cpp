@@ -40,7 +40,8 @@ std::string FreshNamespace() {
 void UnlinkNamespace(const std::string& ns) {
   const std::string prefix = "/" + ns + ".";
   shm_unlink((prefix + "K27SharedMemory").c_str());
-  for (int lock = 0; lock <= 4; ++lock) shm_unlink((prefix + "K27Mutex_SEM_" + std::to_string(lock)).c_str());
+  for (int lock = 0; lock <= 4; ++lock)
+    shm_unlink((prefix + "K27Mutex_SEM_" + std::to_string(lock)).c_str());
 }
 
 Peer::Peer(const std::string& ns, const std::vector<std::string>& commands) {
@@ -55,7 +56,8 @@ Peer::Peer(const std::string& ns, const std::vector<std::string>& commands) {
   std::vector<std::string> environment;
   const std::string assignment = std::string(kNamespaceVariable) + "=";
   for (char** entry = environ; *entry != nullptr; ++entry)
-    if (std::strncmp(*entry, assignment.c_str(), assignment.size()) != 0) environment.emplace_back(*entry);
+    if (std::strncmp(*entry, assignment.c_str(), assignment.size()) != 0)
+      environment.emplace_back(*entry);
   environment.push_back(assignment + ns);
   std::vector<char*> envp;
   for (std::string& entry : environment) envp.push_back(entry.data());

@@ -17,7 +17,8 @@ class SharedHeapTest : public ::testing::Test {
   void Lay(std::uint32_t size) {
     memory_.assign(size, 0);
     heap_ = SharedHeap(memory_.data(), memory_.size());
-    heap_.Initialise(MakeRegionDescriptor("K27SharedMemory", 0, MakeLockDescriptor("K27Mutex", 0, 10), size));
+    heap_.Initialise(
+        MakeRegionDescriptor("K27SharedMemory", 0, MakeLockDescriptor("K27Mutex", 0, 10), size));
   }
   SharedBlockHeader* Attach(const char* name, std::size_t size, bool* taken = nullptr) {
     bool ignored = false;

@@ -104,7 +104,8 @@ TEST_F(SharedProcesses, DetachingAtUnloadLeavesTheMapping) {
   Peer unloaded(ns_, {"write:1:0:165", "detach", "objects", "locks", "read:1:0", "wait"});
   EXPECT_EQ(unloaded.Line(), "wrote");
   EXPECT_EQ(unloaded.Line(), "detached");
-  for (int object = 1; object <= 4; ++object) EXPECT_EQ(unloaded.Line(), "object " + std::to_string(object) + " -1 0");
+  for (int object = 1; object <= 4; ++object)
+    EXPECT_EQ(unloaded.Line(), "object " + std::to_string(object) + " -1 0");
   EXPECT_EQ(unloaded.Line(), "locks 0");
   // Without a block the process works on records of its own.
   EXPECT_EQ(unloaded.Line(), "value 0");
@@ -190,8 +191,10 @@ TEST_F(SharedProcesses, UpdatesUnderTheLockFromTwoProcessesAddUp) {
 
 TEST_F(SharedProcesses, UnavailableMappingLeavesObjectsWithoutBlocks) {
   Block("K27SharedMemory");
-  Peer peer(ns_, {"objects", "write:1:0:165", "read:1:0", "read:2:0", "write:4:99:1", "lock:3", "unlock:3", "info"});
-  for (int object = 1; object <= 4; ++object) EXPECT_EQ(peer.Line(), "object " + std::to_string(object) + " -1 1");
+  Peer peer(ns_, {"objects", "write:1:0:165", "read:1:0", "read:2:0", "write:4:99:1", "lock:3",
+                  "unlock:3", "info"});
+  for (int object = 1; object <= 4; ++object)
+    EXPECT_EQ(peer.Line(), "object " + std::to_string(object) + " -1 1");
   EXPECT_EQ(peer.Line(), "wrote");
   // The process keeps records of its own, one set per object.
   EXPECT_EQ(peer.Line(), "value 165");

@@ -41,8 +41,9 @@ TEST_F(SystemNamesTest, ValidNamespaceIsPrefixed) {
 }
 
 TEST_F(SystemNamesTest, InvalidNamespaceIsIgnored) {
-  for (const std::string& ns : {std::string(), std::string("a/b"), std::string("../x/"), std::string("sp ace"),
-                               std::string("a\nb"), std::string(kMaxNamespaceLength + 1, 'n')})
+  for (const std::string& ns :
+       {std::string(), std::string("a/b"), std::string("../x/"), std::string("sp ace"),
+        std::string("a\nb"), std::string(kMaxNamespaceLength + 1, 'n')})
     EXPECT_EQ(NameUnder(ns), "/K27Mutex_SEM_3") << ns;
 }
 

@@ -19,7 +19,8 @@ int main(int argc, char** argv) {
   if (std::getenv(kRestarted) == nullptr) {
     const char* given = std::getenv("VANTREL_SHARED_NAMESPACE");
     const std::string base = given != nullptr ? given : "";
-    const std::string ns = (base.empty() ? std::string("k27t-shared") : base) + "-" + std::to_string(getpid());
+    const std::string ns =
+        (base.empty() ? std::string("k27t-shared") : base) + "-" + std::to_string(getpid());
     setenv("VANTREL_SHARED_NAMESPACE", ns.c_str(), 1);
     // The first start attached under the base namespace; the restarted
     // process removes those objects too.

@@ -8,11 +8,11 @@
 //   read32:<obj>:<slot>         bytes 0-3 of the record                -> "value32 <n>"
 //   count:<obj>:<times>         adds 1 to bytes 0-3 of record 15, each
 //                               time under the lock                    -> "counted"
-//   lock:<obj> / unlock:<obj>                                          -> "locked <obj>" / "unlocked <obj>"
-//   trylock:<obj>               (stays held when got)                  -> "trylock <obj> got|busy"
-//   info                        the heap header and the heap's blocks  -> "heap ...", "block ..."..., "end"
-//   objects                     per object: block offset or -1, lock handle 1/0
-//   detach                      detaches the objects as unloading does -> "detached"
+//   lock:<obj> / unlock:<obj>                                          -> "locked <obj>" /
+//   "unlocked <obj>" trylock:<obj>               (stays held when got)                  -> "trylock
+//   <obj> got|busy" info                        the heap header and the heap's blocks  -> "heap
+//   ...", "block ..."..., "end" objects                     per object: block offset or -1, lock
+//   handle 1/0 detach                      detaches the objects as unloading does -> "detached"
 //   locks                       named locks open in the process        -> "locks <n>"
 //   wait                        prints "waiting", then reads one line of stdin
 // At the end "done", exit status 0.
@@ -38,7 +38,8 @@ using namespace vantrel::shared;
 
 SharedBlockObject& Object(int number) {
   SharedState& state = State();
-  SharedObject* objects[] = {&state.outOnCopies, &state.outOffCopies, &state.eeproms, &state.buffers};
+  SharedObject* objects[] = {&state.outOnCopies, &state.outOffCopies, &state.eeproms,
+                             &state.buffers};
   if (number < 1 || number > 4) {
     std::cout << "error object " << number << std::endl;
     std::exit(2);
@@ -48,13 +49,18 @@ SharedBlockObject& Object(int number) {
 
 std::size_t RecordSize(int number) {
   switch (number) {
-    case 3: return kEepromConfigCopySize;
-    case 4: return kReceiveBufferSize;
-    default: return kOutputCopySize;
+    case 3:
+      return kEepromConfigCopySize;
+    case 4:
+      return kReceiveBufferSize;
+    default:
+      return kOutputCopySize;
   }
 }
 
-std::uint8_t* RecordOf(int number, int slot) { return Record(Object(number), RecordSize(number), slot); }
+std::uint8_t* RecordOf(int number, int slot) {
+  return Record(Object(number), RecordSize(number), slot);
+}
 
 std::vector<std::string> Fields(const std::string& command) {
   std::vector<std::string> fields;
@@ -82,9 +88,9 @@ void Info() {
   const SharedHeapHeader& header = heap.Header();
   // The heap is read under the region's lock, as attaching writes it.
   segment->Lock().Lock();
-  std::cout << "heap " << header.units << ' ' << header.initCount << ' ' << header.region.name << ' '
-            << header.region.lock.name << ' ' << header.region.lock.count << ' ' << header.region.size
-            << std::endl;
+  std::cout << "heap " << header.units << ' ' << header.initCount << ' ' << header.region.name
+            << ' ' << header.region.lock.name << ' ' << header.region.lock.count << ' '
+            << header.region.size << std::endl;
   heap.ForEachBlock([](std::uint32_t unit, SharedBlockHeader* block) {
     std::cout << "block " << unit << ' ' << (block->name[0] != '\0' ? block->name : "-") << ' '
               << block->length << ' ' << block->refCount << std::endl;
@@ -98,7 +104,8 @@ void Objects() {
   for (int number = 1; number <= 4; ++number) {
     SharedBlockObject& object = Object(number);
     long offset = -1;
-    if (object.Block() != nullptr) offset = static_cast<long>(object.Segment()->Heap().OffsetOf(object.Block()));
+    if (object.Block() != nullptr)
+      offset = static_cast<long>(object.Segment()->Heap().OffsetOf(object.Block()));
     const bool handle = object.LockHandle() != nullptr && object.LockHandle()->HasHandle();
     std::cout << "object " << number << ' ' << offset << ' ' << (handle ? 1 : 0) << std::endl;
   }
@@ -128,7 +135,8 @@ int main(int argc, char** argv) {
     if (command == "write") {
       SharedBlockObject& object = Object(Number(fields, 1));
       SharedLockGuard guard(object);
-      RecordOf(Number(fields, 1), Number(fields, 2))[0] = static_cast<std::uint8_t>(Number(fields, 3));
+      RecordOf(Number(fields, 1), Number(fields, 2))[0] =
+          static_cast<std::uint8_t>(Number(fields, 3));
       std::cout << "wrote" << std::endl;
     } else if (command == "read") {
       SharedLockGuard guard(Object(Number(fields, 1)));

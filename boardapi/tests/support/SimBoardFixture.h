@@ -40,24 +40,28 @@ struct Exchange {
 // reaches them through the in-process link.
 class SimBus {
  public:
-  explicit SimBus(std::vector<k27sim::SimBoardOptions> boards) : bus_(static_cast<int>(boards.size())) {
+  explicit SimBus(std::vector<k27sim::SimBoardOptions> boards)
+      : bus_(static_cast<int>(boards.size())) {
     for (std::size_t i = 0; i < boards.size(); ++i) {
       boards_.push_back(std::make_shared<k27sim::SimBoard>(boards[i]));
-      bus_.Plug(static_cast<int>(i) + 1,
-                std::make_shared<k27sim::SimUsbBoard>(boards_.back(), kBoardVendorId, kBoardProductId));
+      bus_.Plug(static_cast<int>(i) + 1, std::make_shared<k27sim::SimUsbBoard>(
+                                             boards_.back(), kBoardVendorId, kBoardProductId));
     }
     devices_.resize(boards.size());
     host_ = usbhost::MakeSimBus(bus_);
-    host_->Start({[this](std::shared_ptr<usbhost::UsbDevice> usb) { Arrived(std::move(usb)); }, {}, {}});
+    host_->Start(
+        {[this](std::shared_ptr<usbhost::UsbDevice> usb) { Arrived(std::move(usb)); }, {}, {}});
     std::unique_lock lock(mutex_);
     started_.wait_for(lock, std::chrono::seconds(10), [this] {
-      return std::all_of(devices_.begin(), devices_.end(), [](const auto& d) { return d != nullptr; });
+      return std::all_of(devices_.begin(), devices_.end(),
+                         [](const auto& d) { return d != nullptr; });
     });
     lock.unlock();
     SetDeviceOpener([this](int index) -> std::unique_ptr<DeviceLink> {
       std::lock_guard guard(mutex_);
       opened_.push_back(index);
-      if (index < 0 || index >= static_cast<int>(devices_.size()) || !devices_[index]) return nullptr;
+      if (index < 0 || index >= static_cast<int>(devices_.size()) || !devices_[index])
+        return nullptr;
       return std::make_unique<CountedLink>(std::make_unique<InProcessDeviceLink>(devices_[index]),
                                            liveLinks_[static_cast<std::size_t>(index)]);
     });
@@ -99,7 +103,8 @@ class SimBus {
   // or destroyed.
   class CountedLink final : public DeviceLink {
    public:
-    CountedLink(std::unique_ptr<DeviceLink> link, std::atomic<int>& live) : link_(std::move(link)), live_(live) {
+    CountedLink(std::unique_ptr<DeviceLink> link, std::atomic<int>& live)
+        : link_(std::move(link)), live_(live) {
       ++live_;
     }
     ~CountedLink() override { Close(); }
@@ -126,7 +131,8 @@ class SimBus {
     auto device = std::make_shared<driver::BoardDevice>(usb, index, std::chrono::milliseconds(200));
     device->SetExchangeHook([this](const driver::ExchangeRecord& r) {
       std::lock_guard lock(mutex_);
-      log_.push_back({r.channel, r.out, r.in.has_value(), r.in.value_or(std::vector<std::uint8_t>{})});
+      log_.push_back(
+          {r.channel, r.out, r.in.has_value(), r.in.value_or(std::vector<std::uint8_t>{})});
     });
     device->Start();
     std::lock_guard lock(mutex_);

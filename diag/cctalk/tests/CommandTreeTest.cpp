@@ -23,20 +23,25 @@ class CommandTree : public ::testing::Test {
  protected:
   void SetUp() override {
     const std::string replies =
-        "<Response_Header code=\"0\">ACK</Response_Header><Data length=\"1\">[ address ]\n[ more ]</Data>"
+        "<Response_Header code=\"0\">ACK</Response_Header><Data length=\"1\">[ address ]\n[ more "
+        "]</Data>"
         "<Description>Acknowledge</Description>";
     const auto file = folder_.Write(
         "coin.xml",
-        Dictionary(Command("254", "Simple poll",
-                           "<Transmit_Description>Checks that the device answers</Transmit_Description>"
-                           "<Receive code=\"0\">ACK</Receive>") +
-                   Command("231", "Modify inhibit status",
-                           "<Transmit_Data length=\"3\">[ inhibit 1 ]\n[ inhibit 2 ]\n[ spare ]</Transmit_Data>"
-                           "<Transmit_Description>Sets the inhibits\n\tone bit a coin</Transmit_Description>"
-                           "<Receive><Receive_Header code=\"0\">ACK</Receive_Header>"
-                           "<Receive_Data length=\"1\">one line</Receive_Data></Receive>") +
-                   Command("300", "Wide code", "<Transmit_Data length=\"variable\">any</Transmit_Data>") +
-                   Command("5", "Too long", "<Transmit_Data length=\"400\">bytes</Transmit_Data>") + replies));
+        Dictionary(
+            Command("254", "Simple poll",
+                    "<Transmit_Description>Checks that the device answers</Transmit_Description>"
+                    "<Receive code=\"0\">ACK</Receive>") +
+            Command(
+                "231", "Modify inhibit status",
+                "<Transmit_Data length=\"3\">[ inhibit 1 ]\n[ inhibit 2 ]\n[ spare "
+                "]</Transmit_Data>"
+                "<Transmit_Description>Sets the inhibits\n\tone bit a coin</Transmit_Description>"
+                "<Receive><Receive_Header code=\"0\">ACK</Receive_Header>"
+                "<Receive_Data length=\"1\">one line</Receive_Data></Receive>") +
+            Command("300", "Wide code", "<Transmit_Data length=\"variable\">any</Transmit_Data>") +
+            Command("5", "Too long", "<Transmit_Data length=\"400\">bytes</Transmit_Data>") +
+            replies));
     tree_.LoadDictionary(file);
   }
 
@@ -64,10 +69,12 @@ TEST_F(CommandTree, TipsComeFromTheOwnersDescriptionsAndData) {
   // Single-line description: the short text stands in.
   EXPECT_EQ(CXMLTreeView::ToolTipFor(CommandItem(1)), "Checks that the device answers");
   EXPECT_EQ(CXMLTreeView::ToolTipFor(CommandItem(1)->child(0)), "Acknowledge");
-  EXPECT_EQ(CXMLTreeView::ToolTipFor(CommandItem(1)->child(0)->child(0)), "[ address ]\r\n[ more ]");
+  EXPECT_EQ(CXMLTreeView::ToolTipFor(CommandItem(1)->child(0)->child(0)),
+            "[ address ]\r\n[ more ]");
   QTreeWidgetItem* inhibit = CommandItem(2);
   EXPECT_EQ(CXMLTreeView::ToolTipFor(inhibit), "Sets the inhibits\r\none bit a coin");
-  EXPECT_EQ(CXMLTreeView::ToolTipFor(inhibit->child(0)), "[ inhibit 1 ]\r\n[ inhibit 2 ]\r\n[ spare ]");
+  EXPECT_EQ(CXMLTreeView::ToolTipFor(inhibit->child(0)),
+            "[ inhibit 1 ]\r\n[ inhibit 2 ]\r\n[ spare ]");
   // A one-line data text has no full text: no tip; a reply without description neither.
   EXPECT_EQ(CXMLTreeView::ToolTipFor(inhibit->child(1)->child(0)), "");
   EXPECT_EQ(CXMLTreeView::ToolTipFor(inhibit->child(1)), "");
@@ -86,7 +93,8 @@ TEST_F(CommandTree, BuildsNothingWithoutACommandSelected) {
 TEST_F(CommandTree, BuildsTheCommandAboveTheSelectedReplyOrData) {
   int asked = 0;
   tree_.SetDataEntry([&](const CommandDataRequest&, Bytes&) { return ++asked, true; });
-  for (QTreeWidgetItem* item : {CommandItem(1), CommandItem(1)->child(0), CommandItem(1)->child(0)->child(0)}) {
+  for (QTreeWidgetItem* item :
+       {CommandItem(1), CommandItem(1)->child(0), CommandItem(1)->child(0)->child(0)}) {
     tree_.setCurrentItem(item);
     CcctalkMessage message;
     ASSERT_EQ(tree_.BuildCommand(2, 1, message), 0);
@@ -138,7 +146,8 @@ TEST_F(CommandTree, VariableLengthSendsNoDataAndWideCodesKeepTheirLowByte) {
 
 TEST_F(CommandTree, LengthBeyondAFrameIsCutTo255Bytes) {
   std::size_t offered = 0;
-  tree_.SetDataEntry([&](const CommandDataRequest&, Bytes& bytes) { return offered = bytes.size(), true; });
+  tree_.SetDataEntry(
+      [&](const CommandDataRequest&, Bytes& bytes) { return offered = bytes.size(), true; });
   tree_.setCurrentItem(CommandItem(3));
   CcctalkMessage message;
   ASSERT_EQ(tree_.BuildCommand(2, 1, message), 0);

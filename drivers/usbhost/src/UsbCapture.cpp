@@ -24,10 +24,14 @@ void Put(std::vector<std::uint8_t>& out, T value) {
 
 std::uint8_t XferType(TransferType type) {
   switch (type) {
-    case TransferType::Isochronous: return 0;
-    case TransferType::Interrupt: return 1;
-    case TransferType::Control: return 2;
-    case TransferType::Bulk: return 3;
+    case TransferType::Isochronous:
+      return 0;
+    case TransferType::Interrupt:
+      return 1;
+    case TransferType::Control:
+      return 2;
+    case TransferType::Bulk:
+      return 3;
   }
   return 3;
 }
@@ -35,17 +39,26 @@ std::uint8_t XferType(TransferType type) {
 // The kernel's completion statuses, as usbmon shows them.
 std::int32_t LinuxStatus(std::uint32_t usbd) {
   switch (usbd) {
-    case USBD_STATUS_SUCCESS: return 0;
+    case USBD_STATUS_SUCCESS:
+      return 0;
     case USBD_STATUS_STALL_PID:
-    case USBD_STATUS_ENDPOINT_HALTED: return -EPIPE;
-    case USBD_STATUS_CANCELED: return -ENOENT;
-    case USBD_STATUS_DEVICE_GONE: return -ESHUTDOWN;
-    case USBD_STATUS_DEV_NOT_RESPONDING: return -ETIMEDOUT;
-    case USBD_STATUS_CRC: return -EILSEQ;
+    case USBD_STATUS_ENDPOINT_HALTED:
+      return -EPIPE;
+    case USBD_STATUS_CANCELED:
+      return -ENOENT;
+    case USBD_STATUS_DEVICE_GONE:
+      return -ESHUTDOWN;
+    case USBD_STATUS_DEV_NOT_RESPONDING:
+      return -ETIMEDOUT;
+    case USBD_STATUS_CRC:
+      return -EILSEQ;
     case USBD_STATUS_DATA_OVERRUN:
-    case USBD_STATUS_BUFFER_OVERRUN: return -EOVERFLOW;
-    case USBD_STATUS_ERROR_SHORT_TRANSFER: return -EREMOTEIO;
-    default: return -EPROTO;
+    case USBD_STATUS_BUFFER_OVERRUN:
+      return -EOVERFLOW;
+    case USBD_STATUS_ERROR_SHORT_TRANSFER:
+      return -EREMOTEIO;
+    default:
+      return -EPROTO;
   }
 }
 
@@ -57,8 +70,13 @@ bool IsIn(const TransferRequest& request) {
 class CapturedTransfer final : public PendingTransfer {
  public:
   CapturedTransfer(std::shared_ptr<PendingTransfer> inner, std::shared_ptr<UsbCapture> capture,
-                   std::uint64_t id, std::uint8_t device, std::uint16_t bus, TransferRequest request)
-      : inner_(std::move(inner)), capture_(std::move(capture)), id_(id), device_(device), bus_(bus),
+                   std::uint64_t id, std::uint8_t device, std::uint16_t bus,
+                   TransferRequest request)
+      : inner_(std::move(inner)),
+        capture_(std::move(capture)),
+        id_(id),
+        device_(device),
+        bus_(bus),
         request_(std::move(request)) {
     if (inner_->Completed()) Note();
   }
@@ -77,7 +95,8 @@ class CapturedTransfer final : public PendingTransfer {
 
  private:
   void Note() {
-    if (!noted_.exchange(true)) capture_->Record(id_, false, device_, bus_, request_, &inner_->Result());
+    if (!noted_.exchange(true))
+      capture_->Record(id_, false, device_, bus_, request_, &inner_->Result());
   }
   std::shared_ptr<PendingTransfer> inner_;
   std::shared_ptr<UsbCapture> capture_;
@@ -102,8 +121,8 @@ class CapturedDevice final : public UsbDevice {
     return std::make_shared<CapturedTransfer>(std::move(pending), capture_, id, number_, bus,
                                               std::move(request));
   }
-  std::uint32_t SelectConfiguration(std::uint8_t value, std::uint8_t interface, std::uint8_t alternate,
-                                    InterfaceInfo* selected) override {
+  std::uint32_t SelectConfiguration(std::uint8_t value, std::uint8_t interface,
+                                    std::uint8_t alternate, InterfaceInfo* selected) override {
     return inner_->SelectConfiguration(value, interface, alternate, selected);
   }
   std::uint32_t Deconfigure() override { return inner_->Deconfigure(); }
@@ -112,9 +131,13 @@ class CapturedDevice final : public UsbDevice {
     return inner_->SelectInterface(interface, alternate, selected);
   }
   void AbortEndpoint(std::uint8_t endpoint) override { inner_->AbortEndpoint(endpoint); }
-  std::uint32_t ResetEndpoint(std::uint8_t endpoint) override { return inner_->ResetEndpoint(endpoint); }
+  std::uint32_t ResetEndpoint(std::uint8_t endpoint) override {
+    return inner_->ResetEndpoint(endpoint);
+  }
   std::uint32_t ResetPort() override { return inner_->ResetPort(); }
-  std::optional<std::uint32_t> CurrentFrameNumber() override { return inner_->CurrentFrameNumber(); }
+  std::optional<std::uint32_t> CurrentFrameNumber() override {
+    return inner_->CurrentFrameNumber();
+  }
 
  private:
   std::shared_ptr<UsbDevice> inner_;
@@ -174,7 +197,8 @@ void UsbCapture::Record(std::uint64_t id, bool submit, std::uint8_t deviceNumber
   // of an IN transfer.
   std::size_t dataBytes = 0;
   if (submit && !in) dataBytes = request.data.size();
-  if (!submit && in && result != nullptr) dataBytes = std::min(result->transferred, request.data.size());
+  if (!submit && in && result != nullptr)
+    dataBytes = std::min(result->transferred, request.data.size());
   const std::uint32_t urbLength = static_cast<std::uint32_t>(
       submit ? request.data.size() : (result != nullptr ? result->transferred : 0));
 
@@ -184,12 +208,13 @@ void UsbCapture::Record(std::uint64_t id, bool submit, std::uint8_t deviceNumber
   Put<std::uint64_t>(packet, id);
   packet.push_back(submit ? 'S' : 'C');
   packet.push_back(XferType(request.type));
-  const std::uint8_t endpoint = control ? static_cast<std::uint8_t>(in ? 0x80 : 0x00) : request.endpoint;
+  const std::uint8_t endpoint =
+      control ? static_cast<std::uint8_t>(in ? 0x80 : 0x00) : request.endpoint;
   packet.push_back(endpoint);
   packet.push_back(deviceNumber);
   Put<std::uint16_t>(packet, bus);
-  packet.push_back(submit && control ? 0 : '-');                 // setup present
-  packet.push_back(dataBytes != 0 ? 0 : (in ? '<' : '>'));       // data present
+  packet.push_back(submit && control ? 0 : '-');            // setup present
+  packet.push_back(dataBytes != 0 ? 0 : (in ? '<' : '>'));  // data present
   Put<std::int64_t>(packet, now.tv_sec);
   Put<std::int32_t>(packet, static_cast<std::int32_t>(now.tv_usec));
   Put<std::int32_t>(packet, submit ? -EINPROGRESS : LinuxStatus(result->status));
@@ -204,11 +229,12 @@ void UsbCapture::Record(std::uint64_t id, bool submit, std::uint8_t deviceNumber
   } else {
     Put<std::uint64_t>(packet, 0);
   }
-  Put<std::int32_t>(packet, 0);                                  // interval
+  Put<std::int32_t>(packet, 0);  // interval
   Put<std::int32_t>(packet, result != nullptr ? static_cast<std::int32_t>(result->startFrame) : 0);
-  Put<std::uint32_t>(packet, in ? kUrbDirIn : 0);                // transfer flags
-  Put<std::uint32_t>(packet, 0);                                 // iso descriptors
-  packet.insert(packet.end(), request.data.begin(), request.data.begin() + static_cast<std::ptrdiff_t>(dataBytes));
+  Put<std::uint32_t>(packet, in ? kUrbDirIn : 0);  // transfer flags
+  Put<std::uint32_t>(packet, 0);                   // iso descriptors
+  packet.insert(packet.end(), request.data.begin(),
+                request.data.begin() + static_cast<std::ptrdiff_t>(dataBytes));
 
   std::vector<std::uint8_t> record;
   Put<std::uint32_t>(record, static_cast<std::uint32_t>(now.tv_sec));

@@ -63,7 +63,8 @@ std::string DevNode(int devnum) {
 std::string Record(const std::string& sysname, int devnum, const std::string& descriptors,
                    bool node = true) {
   const std::string dev = DevNode(devnum);
-  std::string record = "P: /devices/usb1" + (sysname == "usb1" ? std::string() : "/" + sysname) + "\n";
+  std::string record =
+      "P: /devices/usb1" + (sysname == "usb1" ? std::string() : "/" + sysname) + "\n";
   if (node) record += "N: " + dev.substr(5) + "\n";
   record += "E: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nE: BUSNUM=001\n";
   record += "E: DEVNUM=" + dev.substr(dev.size() - 3) + "\nE: DEVNAME=" + dev + "\n";
@@ -75,7 +76,8 @@ std::string Record(const std::string& sysname, int devnum, const std::string& de
 
 // A root hub (1d6b:0002), which the bus must not report.
 const std::string kRootHub = Record(
-    "usb1", 1, "12010002090001406B1D020006050302010109021900010100E0000904000001090000000705810304000C");
+    "usb1", 1,
+    "12010002090001406B1D020006050302010109021900010100E0000904000001090000000705810304000C");
 
 // The device behind usbfs: vendor control requests, a bulk echo (what goes
 // out on 0x02 comes back on 0x86; IN transfers wait for data) and an
@@ -83,9 +85,9 @@ const std::string kRootHub = Record(
 class EmulatedDevice {
  public:
   // Control requests it knows.
-  static constexpr std::uint8_t kReadId = 0x01;   // IN: "K27" + low byte of wValue
-  static constexpr std::uint8_t kWrite = 0x02;    // OUT: kept
-  static constexpr std::uint8_t kStall = 0x03;    // stalls
+  static constexpr std::uint8_t kReadId = 0x01;  // IN: "K27" + low byte of wValue
+  static constexpr std::uint8_t kWrite = 0x02;   // OUT: kept
+  static constexpr std::uint8_t kStall = 0x03;   // stalls
 
   EmulatedDevice(UMockdevTestbed* testbed, std::string node)
       : testbed_(testbed), node_(std::move(node)) {
@@ -170,13 +172,15 @@ class EmulatedDevice {
       std::lock_guard lock(mutex_);
       switch (umockdev_ioctl_client_get_request(client)) {
         case USBDEVFS_GET_CAPABILITIES:
-          *Arg<std::uint32_t*>(client) = USBDEVFS_CAP_BULK_CONTINUATION |
-                                         USBDEVFS_CAP_NO_PACKET_SIZE_LIM |
-                                         USBDEVFS_CAP_REAP_AFTER_DISCONNECT |
-                                         USBDEVFS_CAP_ZERO_PACKET;
+          *Arg<std::uint32_t*>(client) =
+              USBDEVFS_CAP_BULK_CONTINUATION | USBDEVFS_CAP_NO_PACKET_SIZE_LIM |
+              USBDEVFS_CAP_REAP_AFTER_DISCONNECT | USBDEVFS_CAP_ZERO_PACKET;
           break;
-        case USBDEVFS_GETDRIVER: error = ENODATA; break;  // no kernel driver bound
-        case USBDEVFS_IOCTL: break;
+        case USBDEVFS_GETDRIVER:
+          error = ENODATA;
+          break;  // no kernel driver bound
+        case USBDEVFS_IOCTL:
+          break;
         case USBDEVFS_CLAIMINTERFACE:
           ++claimAttempts_;
           if (busyClaims_ > 0) {
@@ -186,7 +190,8 @@ class EmulatedDevice {
             claimed_.push_back(*Arg<unsigned*>(client));
           }
           break;
-        case USBDEVFS_RELEASEINTERFACE: break;
+        case USBDEVFS_RELEASEINTERFACE:
+          break;
         case USBDEVFS_SETCONFIGURATION:
           configurations_.push_back(*Arg<int*>(client));
           break;
@@ -195,10 +200,18 @@ class EmulatedDevice {
           settings_.emplace_back(setting->interface, setting->altsetting);
           break;
         }
-        case USBDEVFS_CLEAR_HALT: clearedHalts_.push_back(*Arg<unsigned*>(client)); break;
-        case USBDEVFS_RESET: ++resets_; break;
-        case USBDEVFS_SUBMITURB: error = Submit(Arg<usbdevfs_urb*>(client)); break;
-        case USBDEVFS_DISCARDURB: error = Discard(Arg<usbdevfs_urb*>(client)); break;
+        case USBDEVFS_CLEAR_HALT:
+          clearedHalts_.push_back(*Arg<unsigned*>(client));
+          break;
+        case USBDEVFS_RESET:
+          ++resets_;
+          break;
+        case USBDEVFS_SUBMITURB:
+          error = Submit(Arg<usbdevfs_urb*>(client));
+          break;
+        case USBDEVFS_DISCARDURB:
+          error = Discard(Arg<usbdevfs_urb*>(client));
+          break;
         case USBDEVFS_REAPURB:
         case USBDEVFS_REAPURBNDELAY:
           if (done_.empty()) {
@@ -208,7 +221,9 @@ class EmulatedDevice {
             done_.pop_front();
           }
           break;
-        default: error = ENOTTY; break;
+        default:
+          error = ENOTTY;
+          break;
       }
     }
     if (error != 0) result = -1;
@@ -274,7 +289,8 @@ class EmulatedDevice {
         Finish(urb, 0, 0);
         return 0;
       }
-      default: return EINVAL;
+      default:
+        return EINVAL;
     }
   }
 

@@ -23,19 +23,24 @@ using namespace std::chrono_literals;
 // ---- status mapping ----
 
 TEST(LibusbStatus, CompletedTransferSucceeds) {
-  EXPECT_EQ(LibusbTransferStatus(LIBUSB_TRANSFER_COMPLETED, true, true, 64, 64), USBD_STATUS_SUCCESS);
-  EXPECT_EQ(LibusbTransferStatus(LIBUSB_TRANSFER_COMPLETED, false, false, 10, 10), USBD_STATUS_SUCCESS);
+  EXPECT_EQ(LibusbTransferStatus(LIBUSB_TRANSFER_COMPLETED, true, true, 64, 64),
+            USBD_STATUS_SUCCESS);
+  EXPECT_EQ(LibusbTransferStatus(LIBUSB_TRANSFER_COMPLETED, false, false, 10, 10),
+            USBD_STATUS_SUCCESS);
 }
 
 TEST(LibusbStatus, ShortInIsAnErrorOnlyWhenNotAllowed) {
-  EXPECT_EQ(LibusbTransferStatus(LIBUSB_TRANSFER_COMPLETED, true, true, 3, 64), USBD_STATUS_SUCCESS);
+  EXPECT_EQ(LibusbTransferStatus(LIBUSB_TRANSFER_COMPLETED, true, true, 3, 64),
+            USBD_STATUS_SUCCESS);
   EXPECT_EQ(LibusbTransferStatus(LIBUSB_TRANSFER_COMPLETED, true, false, 3, 64),
             USBD_STATUS_ERROR_SHORT_TRANSFER);
   EXPECT_EQ(LibusbTransferStatus(LIBUSB_TRANSFER_COMPLETED, true, false, 0, 64),
             USBD_STATUS_ERROR_SHORT_TRANSFER);
-  EXPECT_EQ(LibusbTransferStatus(LIBUSB_TRANSFER_COMPLETED, true, false, 64, 64), USBD_STATUS_SUCCESS);
+  EXPECT_EQ(LibusbTransferStatus(LIBUSB_TRANSFER_COMPLETED, true, false, 64, 64),
+            USBD_STATUS_SUCCESS);
   // OUT transfers are never short on the host's side.
-  EXPECT_EQ(LibusbTransferStatus(LIBUSB_TRANSFER_COMPLETED, false, false, 3, 64), USBD_STATUS_SUCCESS);
+  EXPECT_EQ(LibusbTransferStatus(LIBUSB_TRANSFER_COMPLETED, false, false, 3, 64),
+            USBD_STATUS_SUCCESS);
 }
 
 TEST(LibusbStatus, FailedTransfers) {

@@ -25,10 +25,9 @@ class EchoDevice final : public k27sim::SimUsbDevice {
   k27sim::UsbTransferOutcome Control(const k27sim::UsbSetup& setup,
                                      std::span<std::uint8_t> data) override {
     if (setup.requestType == 0x80 && setup.request == 6 && (setup.value >> 8) == 2) {
-      const std::uint8_t config[] = {9, 2, 32, 0, 1, 1, 0, 0x80, 50,
-                                     9, 4, 0, 0, 2, 0xFF, 0, 0, 0,
-                                     7, 5, 0x81, 2, 64, 0, 0,
-                                     7, 5, 0x01, 2, 64, 0, 0};
+      const std::uint8_t config[] = {9,  2, 32, 0,    1, 1,    0, 0x80, 50, 9,    4,
+                                     0,  0, 2,  0xFF, 0, 0,    0, 7,    5,  0x81, 2,
+                                     64, 0, 0,  7,    5, 0x01, 2, 64,   0,  0};
       const std::size_t n = std::min(data.size(), sizeof config);
       std::copy_n(config, n, data.begin());
       return {k27sim::UsbOutcome::Ack, n};
@@ -209,11 +208,9 @@ TEST_F(SimBackendTest, UnplugEndsWaitingTransfersAndLaterOnes) {
 }
 
 TEST(ParseInterfaceTest, FindsTheSettingAndNeverReadsPastTheEnd) {
-  std::vector<std::uint8_t> config = {9, 2, 41, 0, 1, 1, 0, 0x80, 50,
-                                      9, 4, 0, 0, 1, 0xFF, 0, 0, 0,
-                                      7, 5, 0x81, 2, 64, 0, 0,
-                                      9, 4, 0, 1, 1, 0xFF, 0, 0, 0,
-                                      7, 5, 0x82, 1, 0x00, 0x02, 1};
+  std::vector<std::uint8_t> config = {9,    2, 41,   0, 1, 1, 0,    0x80, 50,   9, 4,    0,    0, 1,
+                                      0xFF, 0, 0,    0, 7, 5, 0x81, 2,    64,   0, 0,    9,    4, 0,
+                                      1,    1, 0xFF, 0, 0, 0, 7,    5,    0x82, 1, 0x00, 0x02, 1};
   InterfaceInfo info;
   ASSERT_TRUE(ParseInterface(config, -1, -1, &info));
   ASSERT_EQ(info.endpoints.size(), 1u);

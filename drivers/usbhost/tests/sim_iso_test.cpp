@@ -45,7 +45,8 @@ class SimIsoTest : public ::testing::Test {
   }
   void TearDown() override { host_->Stop(); }
 
-  std::shared_ptr<PendingTransfer> SubmitIn(std::vector<std::uint8_t>& buffer, std::uint32_t packets) {
+  std::shared_ptr<PendingTransfer> SubmitIn(std::vector<std::uint8_t>& buffer,
+                                            std::uint32_t packets) {
     TransferRequest request;
     request.type = TransferType::Isochronous;
     request.endpoint = k27sim::SimIsoDevice::kInEndpoint;

@@ -137,8 +137,8 @@ ControlResult BoardDevice::Control(std::uint32_t code, std::span<const std::uint
   if (NtFailed(result.status))
     result.information = 0;
   else
-    result.information = std::min<std::uint32_t>(result.information,
-                                                 static_cast<std::uint32_t>(out.size()));
+    result.information =
+        std::min<std::uint32_t>(result.information, static_cast<std::uint32_t>(out.size()));
   return result;
 }
 

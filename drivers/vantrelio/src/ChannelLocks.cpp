@@ -15,8 +15,7 @@ ChannelLocks::Held::~Held() {
   if (b_ != nullptr) b_->unlock();
 }
 
-ChannelLocks::Held ChannelLocks::Lock(const PipeInformation& first,
-                                      const PipeInformation& second) {
+ChannelLocks::Held ChannelLocks::Lock(const PipeInformation& first, const PipeInformation& second) {
   if (!enabled_) return Held(nullptr, nullptr);
   return Held(&locks_[first.endpointAddress & 0x0F], &locks_[second.endpointAddress & 0x0F]);
 }

@@ -5,9 +5,7 @@
 
 namespace vantrel::driver {
 
-std::uint16_t ConfigTotalLength(const std::uint8_t* descriptor) {
-  return LoadLe16(descriptor + 2);
-}
+std::uint16_t ConfigTotalLength(const std::uint8_t* descriptor) { return LoadLe16(descriptor + 2); }
 
 std::optional<std::vector<std::uint8_t>> ReadConfigDescriptorWhole(const DeviceContext& context) {
   constexpr std::size_t kFirstBuffer = 265;

@@ -48,7 +48,8 @@ void RemoveStaleSocket(const std::filesystem::path& path, const sockaddr_un& add
     if (errno == ENOENT) return;
     ThrowErrno("cannot stat " + path.string());
   }
-  if (!S_ISSOCK(st.st_mode)) throw std::runtime_error(path.string() + " exists and is not a socket");
+  if (!S_ISSOCK(st.st_mode))
+    throw std::runtime_error(path.string() + " exists and is not a socket");
   const int probe = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (probe < 0) ThrowErrno("socket");
   const int rc = ::connect(probe, reinterpret_cast<const sockaddr*>(&address), sizeof(address));
@@ -180,7 +181,8 @@ void ControlServer::CreateListener(int instance) {
   // Before listen: nobody can connect while the mode is still the umask's.
   if (group_ && ::chown(entry.path.c_str(), static_cast<uid_t>(-1), *group_) != 0)
     ThrowErrno("cannot give " + entry.path.string() + " to group " + std::to_string(*group_));
-  if (::chmod(entry.path.c_str(), 0660) != 0) ThrowErrno("cannot set the mode of " + entry.path.string());
+  if (::chmod(entry.path.c_str(), 0660) != 0)
+    ThrowErrno("cannot set the mode of " + entry.path.string());
   if (::listen(entry.fd, SOMAXCONN) != 0) ThrowErrno("cannot listen on " + entry.path.string());
 }
 
@@ -361,15 +363,17 @@ void ControlServer::Refuse(int fd, const Refusal& refusal) {
   ::close(fd);
   auto [it, first] = refused_.try_emplace(refusal.key, 0);
   ++it->second;
-  if (first) Report("refusing connections: " + refusal.reason + " (further refusals are not logged)");
+  if (first)
+    Report("refusing connections: " + refusal.reason + " (further refusals are not logged)");
 }
 
 void ControlServer::NoteAdmitted(int instance, uid_t uid) {
-  for (const std::string& key : {names_[static_cast<std::size_t>(instance)], "uid " + std::to_string(uid)}) {
+  for (const std::string& key :
+       {names_[static_cast<std::size_t>(instance)], "uid " + std::to_string(uid)}) {
     auto it = refused_.find(key);
     if (it == refused_.end()) continue;
     Report("accepting connections again (" + key + "): " + std::to_string(it->second) +
-            " refused while at the limit");
+           " refused while at the limit");
     refused_.erase(it);
   }
 }
@@ -417,8 +421,8 @@ void ControlServer::Accept(const Listener& listener) {
   } catch (const std::system_error& e) {
     // The client learns at once instead of waiting for a reply that no
     // thread would send.
-    Report(std::string("cannot start a connection thread: ") + e.what() + "; connection on " + name +
-            " closed");
+    Report(std::string("cannot start a connection thread: ") + e.what() + "; connection on " +
+           name + " closed");
     SendRefusal(fd, STATUS_INSUFFICIENT_RESOURCES);
     {
       std::lock_guard<std::mutex> lock(connectionsMutex_);
@@ -470,7 +474,8 @@ void ControlServer::Serve(Connection& connection) {
 
     std::vector<std::uint8_t> output;
     EncodedReply reply = HandleRequest(handler, request, output);
-    iovec parts[2] = {{reply.header.data(), reply.header.size()}, {output.data(), reply.outputBytes}};
+    iovec parts[2] = {{reply.header.data(), reply.header.size()},
+                      {output.data(), reply.outputBytes}};
     msghdr message{};
     message.msg_iov = parts;
     message.msg_iovlen = reply.outputBytes > 0 ? 2 : 1;

@@ -54,8 +54,8 @@ ControlResult SelectInterface(const DeviceContext& context, InBuffer in) {
   if (!usbhost::ParseInterface(*config, number, alternate, &described)) return done;
 
   usbhost::InterfaceInfo selected;
-  const std::uint32_t status = CompleteUrbStatus(
-      context.state, context.usb.SelectInterface(number, alternate, &selected));
+  const std::uint32_t status =
+      CompleteUrbStatus(context.state, context.usb.SelectInterface(number, alternate, &selected));
   if (!NtFailed(status)) context.state.SetPipeTable(MakePipeTable(selected));
   return done;
 }

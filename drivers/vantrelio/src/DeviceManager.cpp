@@ -128,9 +128,9 @@ void DeviceManager::AddBoard(const std::shared_ptr<usbhost::UsbDevice>& device) 
   if (options_.exchanges) board.device->SetExchangeHook(options_.exchanges);
   if (!options_.exchangeLocks) board.device->DisableExchangeLocksForTest();
   const std::string name = "ezusb-" + std::to_string(instance);
-  board.server = std::make_unique<ControlServer>(
-      options_.deviceDir, std::vector<ControlHandler*>{},
-      options_.verbose ? options_.log : ControlServer::Log{});
+  board.server =
+      std::make_unique<ControlServer>(options_.deviceDir, std::vector<ControlHandler*>{},
+                                      options_.verbose ? options_.log : ControlServer::Log{});
   board.server->AddEndpoint(name, board.device.get());
   if (options_.group) board.server->SetGroup(*options_.group);
   board.server->SetLimits({options_.maxConnectionsPerBoard, quota_, options_.log});
@@ -178,14 +178,16 @@ void DeviceManager::RemoveBoard(const std::string& location, Board board) {
   board.server->Stop();
   board.server.reset();
   board.device.reset();
-  Log("board at " + location + " removed: \\Device\\Ezusb-" + std::to_string(instance) + " deleted");
+  Log("board at " + location + " removed: \\Device\\Ezusb-" + std::to_string(instance) +
+      " deleted");
   std::lock_guard lock(mutex_);
   used_[static_cast<std::size_t>(instance)] = false;
   std::erase(removing_, instance);
   changed_.notify_all();
 }
 
-void DeviceManager::Requested(const usbhost::DeviceIdentity& identity, usbhost::PnpRequest request) {
+void DeviceManager::Requested(const usbhost::DeviceIdentity& identity,
+                              usbhost::PnpRequest request) {
   std::shared_ptr<BoardDevice> device;
   {
     std::lock_guard lock(mutex_);
@@ -194,9 +196,15 @@ void DeviceManager::Requested(const usbhost::DeviceIdentity& identity, usbhost::
     device = it->second.device;
   }
   switch (request) {
-    case usbhost::PnpRequest::Stop: Log("stop: " + Hex(device->Stop())); break;
-    case usbhost::PnpRequest::Start: Log("start: " + Hex(device->Start())); break;
-    case usbhost::PnpRequest::SurpriseRemoval: device->SurpriseRemoval(); break;
+    case usbhost::PnpRequest::Stop:
+      Log("stop: " + Hex(device->Stop()));
+      break;
+    case usbhost::PnpRequest::Start:
+      Log("start: " + Hex(device->Start()));
+      break;
+    case usbhost::PnpRequest::SurpriseRemoval:
+      device->SurpriseRemoval();
+      break;
     case usbhost::PnpRequest::QueryCapabilities: {
       DeviceCapabilities capabilities;
       device->QueryCapabilities(capabilities);
@@ -235,11 +243,13 @@ bool DeviceManager::WaitForStartedBoards(std::size_t count, std::chrono::millise
                                          std::string* failure) {
   std::unique_lock lock(mutex_);
   const auto started = [&] {
-    return static_cast<std::size_t>(std::count_if(boards_.begin(), boards_.end(),
-                                                  [](const auto& b) { return b.second.started; })) >= count;
+    return static_cast<std::size_t>(std::count_if(
+               boards_.begin(), boards_.end(), [](const auto& b) { return b.second.started; })) >=
+           count;
   };
   changed_.wait_for(lock, limit, [&] { return started() || !failure_.empty(); });
-  if (failure != nullptr) *failure = failure_.empty() ? "the boards did not start in time" : failure_;
+  if (failure != nullptr)
+    *failure = failure_.empty() ? "the boards did not start in time" : failure_;
   return started() && failure_.empty();
 }
 

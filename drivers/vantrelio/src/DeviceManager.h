@@ -116,7 +116,7 @@ class DeviceManager {
   std::map<std::string, Board> boards_;  // by bus location
   std::array<bool, kInstances> used_{};
   std::vector<int> removing_;  // instances whose removal is under way
-  std::string failure_;  // the first board that could not be served
+  std::string failure_;        // the first board that could not be served
 };
 
 }  // namespace vantrel::driver

@@ -35,8 +35,8 @@ ControlResult DownloadAt(const DeviceContext& context, InBuffer in, OutBuffer ou
   // The first failed chunk ends the download.
   for (std::size_t offset = 0; offset < out.size(); offset += kChunk) {
     const std::size_t length = std::min(kChunk, out.size() - offset);
-    const UrbResult write =
-        WriteMemory(context, static_cast<std::uint16_t>(start + offset), out.subspan(offset, length));
+    const UrbResult write = WriteMemory(context, static_cast<std::uint16_t>(start + offset),
+                                        out.subspan(offset, length));
     if (NtFailed(write.status)) break;
   }
   return {STATUS_SUCCESS, 0};

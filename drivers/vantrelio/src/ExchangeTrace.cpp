@@ -31,7 +31,8 @@ std::string FormatExchange(const ExchangeRecord& record) {
 
 ExchangeTrace::ExchangeTrace(const std::string& path) {
   fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-  if (fd_ < 0) throw std::system_error(errno, std::generic_category(), "cannot open trace file " + path);
+  if (fd_ < 0)
+    throw std::system_error(errno, std::generic_category(), "cannot open trace file " + path);
 }
 
 ExchangeTrace::~ExchangeTrace() {

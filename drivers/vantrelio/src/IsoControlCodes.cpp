@@ -52,9 +52,9 @@ void RunIsoTransfer(const DeviceContext& context, const PipeInformation& pipe,
     inFlight[i]->Wait();
     const usbhost::TransferResult& result = inFlight[i]->Result();
     if (UsbdFailed(result.status)) context.state.lastUrbError.store(result.status);
-    WriteIsoPacketRecords(result, p.framesPerBuffer, p.packetSize,
-                          records.subspan(firstPacket[i] * kIsoPacketRecordSize,
-                                          frames * kIsoPacketRecordSize));
+    WriteIsoPacketRecords(
+        result, p.framesPerBuffer, p.packetSize,
+        records.subspan(firstPacket[i] * kIsoPacketRecordSize, frames * kIsoPacketRecordSize));
     firstPacket[i] += step;
     if (firstPacket[i] < p.packetCount && !context.state.isRemoving.load()) {
       inFlight[i] = context.usb.Submit(groupRequest(firstPacket[i]));
@@ -98,10 +98,10 @@ ControlResult ReadIsoStream(const DeviceContext& context, InBuffer in, OutBuffer
   const std::size_t packetSize = LoadLe32(in.data() + R::kPacketSize);
   const std::size_t packetCount = LoadLe32(in.data() + R::kPacketCount);
   // out.size() == (packetSize + 12) * packetCount, without overflowing.
-  const bool exact =
-      packetCount == 0 ? out.empty()
-                       : out.size() % packetCount == 0 &&
-                             out.size() / packetCount == packetSize + R::kPacketStatusSize;
+  const bool exact = packetCount == 0
+                         ? out.empty()
+                         : out.size() % packetCount == 0 &&
+                               out.size() / packetCount == packetSize + R::kPacketStatusSize;
   if (!exact) return {STATUS_INVALID_PARAMETER, 0};
   const std::shared_ptr<ByteRing> dataRing = context.state.StreamDataRing();
   const std::shared_ptr<ByteRing> statusRing = context.state.StreamStatusRing();

@@ -31,7 +31,8 @@ bool IsoShapeUsable(const IsoParameters& parameters) {
 
 bool IsoInFlightBounded(const IsoParameters& parameters) {
   return parameters.bufferCount <= kMaxIsoRequestsInFlight &&
-         std::uint64_t(parameters.bufferCount) * parameters.framesPerBuffer <= kMaxIsoPacketsInFlight;
+         std::uint64_t(parameters.bufferCount) * parameters.framesPerBuffer <=
+             kMaxIsoPacketsInFlight;
 }
 
 usbhost::TransferRequest IsoGroupRequest(const PipeInformation& pipe, std::span<std::uint8_t> data,

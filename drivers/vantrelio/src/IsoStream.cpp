@@ -68,8 +68,7 @@ ControlResult IsoStreamRunner::Start(const DeviceContext& context, InBuffer in) 
   const std::uint64_t dataBytes = std::uint64_t(p.packetCount) * p.packetSize;
   const std::uint64_t statusBytes = std::uint64_t(p.packetCount) * kIsoPacketRecordSize;
   if (!IsoInFlightBounded(p) || areaBytes / p.bufferCount / p.framesPerBuffer != p.packetSize ||
-      areaBytes > kMaxStreamBytes ||
-      dataBytes > kMaxStreamBytes || statusBytes > kMaxStreamBytes)
+      areaBytes > kMaxStreamBytes || dataBytes > kMaxStreamBytes || statusBytes > kMaxStreamBytes)
     return {STATUS_INSUFFICIENT_RESOURCES, 0};
   try {
     stream->area.assign(areaBytes, 0);

@@ -9,7 +9,8 @@ namespace vantrel::driver {
 using P = ControlProtocol;
 
 std::optional<DecodedRequest> DecodeRequest(std::span<const std::uint8_t> datagram) {
-  if (datagram.size() < P::kRequestHeader || datagram.size() > kMaxRequestBytes) return std::nullopt;
+  if (datagram.size() < P::kRequestHeader || datagram.size() > kMaxRequestBytes)
+    return std::nullopt;
   DecodedRequest request;
   request.code = LoadLe32(datagram.data());
   const std::uint32_t inLength = LoadLe32(datagram.data() + 4);
@@ -19,7 +20,8 @@ std::optional<DecodedRequest> DecodeRequest(std::span<const std::uint8_t> datagr
   const std::size_t body = datagram.size() - P::kRequestHeader;
   if (body != std::size_t(inLength) + (outputSent ? request.outLength : 0)) return std::nullopt;
   request.input = datagram.subspan(P::kRequestHeader, inLength);
-  if (outputSent) request.output = datagram.subspan(P::kRequestHeader + inLength, request.outLength);
+  if (outputSent)
+    request.output = datagram.subspan(P::kRequestHeader + inLength, request.outLength);
   return request;
 }
 

@@ -16,8 +16,7 @@ std::uint32_t CompleteUrbStatus(BoardDeviceState& state, std::uint32_t usbdStatu
 
 UrbResult SubmitUrbSync(const DeviceContext& context, usbhost::TransferRequest request) {
   const std::size_t capacity = request.data.size();
-  const std::shared_ptr<usbhost::PendingTransfer> transfer =
-      context.usb.Submit(std::move(request));
+  const std::shared_ptr<usbhost::PendingTransfer> transfer = context.usb.Submit(std::move(request));
   if (!transfer) return {CompleteUrbStatus(context.state, USBD_STATUS_DEVICE_GONE), 0};
   if (!transfer->WaitFor(context.transferTimeLimit)) {
     // The buffer stays in use until the transfer has really ended.

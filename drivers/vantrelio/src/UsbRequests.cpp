@@ -33,7 +33,7 @@ UrbResult PipeTransfer(const DeviceContext& context, const PipeInformation& pipe
                        std::span<std::uint8_t> data) {
   usbhost::TransferRequest transfer;
   transfer.type = pipe.pipeType == PipeType::Interrupt ? usbhost::TransferType::Interrupt
-                                                        : usbhost::TransferType::Bulk;
+                                                       : usbhost::TransferType::Bulk;
   transfer.endpoint = pipe.endpointAddress;
   transfer.data = data;
   transfer.shortTransferOk = true;

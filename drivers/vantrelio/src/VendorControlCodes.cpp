@@ -18,8 +18,8 @@ ControlResult VendorRequest(const DeviceContext& context, InBuffer in, OutBuffer
   // Success whatever became of the request on the USB.
   if (in[R::kDirection] != 0) {
     if (length > out.size()) return {STATUS_INVALID_PARAMETER, 0};
-    const UrbResult read = ControlTransfer(context, kRequestDeviceToHost | kRequestVendor,
-                                           request, value, index, out.first(length), false);
+    const UrbResult read = ControlTransfer(context, kRequestDeviceToHost | kRequestVendor, request,
+                                           value, index, out.first(length), false);
     return {STATUS_SUCCESS, static_cast<std::uint32_t>(read.transferred)};
   }
   // One byte is the record's data byte; a longer stage counts 0, 1, 2, ...
@@ -41,10 +41,9 @@ ControlResult ControlRequest(const DeviceContext& context, InBuffer in, OutBuffe
     return {STATUS_INVALID_PARAMETER, 0};
   if (out.size() > kMaxControlData) return {STATUS_INVALID_PARAMETER, 0};
 
-  const std::uint8_t requestType =
-      static_cast<std::uint8_t>((in[R::kDirection] != 0 ? kRequestDeviceToHost : 0) |
-                                (type == R::kTypeClass ? kRequestClass : kRequestVendor) |
-                                recipient);
+  const std::uint8_t requestType = static_cast<std::uint8_t>(
+      (in[R::kDirection] != 0 ? kRequestDeviceToHost : 0) |
+      (type == R::kTypeClass ? kRequestClass : kRequestVendor) | recipient);
   const UrbResult transfer =
       ControlTransfer(context, requestType, in[R::kRequest], LoadLe16(in.data() + R::kValue),
                       LoadLe16(in.data() + R::kIndex), out, true);

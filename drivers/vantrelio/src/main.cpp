@@ -269,12 +269,14 @@ struct SimulatedBus {
     }
   }
   bool Unplug(int board) {
-    if (board < 0 || board >= static_cast<int>(boards.size()) || !bus.DeviceAt(board + 1)) return false;
+    if (board < 0 || board >= static_cast<int>(boards.size()) || !bus.DeviceAt(board + 1))
+      return false;
     bus.Unplug(board + 1);
     return true;
   }
   bool Plug(int board) {
-    if (board < 0 || board >= static_cast<int>(boards.size()) || bus.DeviceAt(board + 1)) return false;
+    if (board < 0 || board >= static_cast<int>(boards.size()) || bus.DeviceAt(board + 1))
+      return false;
     bus.Plug(board + 1, BarePart(static_cast<std::size_t>(board)));
     return true;
   }
@@ -336,7 +338,8 @@ int Run(const Options& options) {
         if (verbose) Report(vantrel::driver::FormatExchange(record));
       };
     }
-    if (options.capturePath) managed.capture = vantrel::usbhost::UsbCapture::Open(*options.capturePath);
+    if (options.capturePath)
+      managed.capture = vantrel::usbhost::UsbCapture::Open(*options.capturePath);
     manager = std::make_unique<vantrel::driver::DeviceManager>(managed);
 
     if (options.simulate) {
@@ -365,16 +368,17 @@ int Run(const Options& options) {
       console->SetPlugHooks({[&simulated](int board) { return simulated->Unplug(board); },
                              [&simulated](int board) { return simulated->Plug(board); }});
       consoleHandler = std::make_unique<vantrel::driver::SimConsoleHandler>(*console);
-      consoleServer = std::make_unique<ControlServer>(deviceDir, std::vector<ControlHandler*>{},
-                                                      options.verbose ? Report : ControlServer::Log{});
+      consoleServer =
+          std::make_unique<ControlServer>(deviceDir, std::vector<ControlHandler*>{},
+                                          options.verbose ? Report : ControlServer::Log{});
       consoleServer->AddEndpoint(vantrel::driver::kSimConsoleSocket, consoleHandler.get());
       if (managed.group) consoleServer->SetGroup(*managed.group);
       consoleServer->SetLimits({options.connectionsPerBoard, nullptr, Report});
       consoleServer->Start();
       Report("serving " + std::to_string(options.boards) + " simulated board(s) in " + deviceDir);
     } else {
-      host = vantrel::usbhost::MakeLibusbBus({{kLoaderVendorId, kLoaderProductId},
-                                              {kBoardVendorId, kBoardProductId}});
+      host = vantrel::usbhost::MakeLibusbBus(
+          {{kLoaderVendorId, kLoaderProductId}, {kBoardVendorId, kBoardProductId}});
       host->Start(manager->Events());
       Report("serving boards on USB in " + deviceDir);
     }

@@ -142,7 +142,8 @@ TEST_F(LifecycleTest, RemoveAbortsTheExchangeInFlightAndReturns) {
   UseTimeLimit(60s);
   StartDevice();
   board->SetResponder([](int, const Bytes&) { return std::nullopt; });
-  auto exchange = std::async(std::launch::async, [&] { return Exchange(ExchangeBlock(3, 2, {7})); });
+  auto exchange =
+      std::async(std::launch::async, [&] { return Exchange(ExchangeBlock(3, 2, {7})); });
   ASSERT_TRUE(board->WaitPending(0x82));
 
   EXPECT_EQ(device->Remove(), STATUS_SUCCESS);
@@ -161,8 +162,8 @@ TEST_F(LifecycleTest, RemoveWaitsForRequestsInFlightAndRefusesNewOnes) {
   UseTimeLimit(60s);
   StartDevice();
   board->SetFault(0, Fault::NakForever);
-  auto read = std::async(std::launch::async,
-                         [&] { return Call(IOCTL_VIO_GET_CONFIG_DESCRIPTOR, {}, 64); });
+  auto read =
+      std::async(std::launch::async, [&] { return Call(IOCTL_VIO_GET_CONFIG_DESCRIPTOR, {}, 64); });
   ASSERT_TRUE(board->WaitPending(0));
   auto remove = std::async(std::launch::async, [&] { return device->Remove(); });
   while (!device->State().isRemoving) std::this_thread::yield();

@@ -19,8 +19,7 @@ TEST_F(BulkExchangeTest, AShortReplyOverwritesTheStartOfTheCommand) {
   ASSERT_EQ(reply.status, STATUS_SUCCESS);
   EXPECT_EQ(reply.information, 144u);
   EXPECT_EQ(LoadLe32(reply.out.data() + 12), 2u);
-  EXPECT_EQ(Bytes(reply.out.begin() + 16, reply.out.begin() + 20),
-            (Bytes{0x10, 0x00, 0xBB, 0xCC}));
+  EXPECT_EQ(Bytes(reply.out.begin() + 16, reply.out.begin() + 20), (Bytes{0x10, 0x00, 0xBB, 0xCC}));
   EXPECT_EQ(board->Written(0x01), (std::vector<Bytes>{{0x10, 0xAA, 0xBB, 0xCC}}));
   ASSERT_EQ(traced.size(), 1u);
   EXPECT_EQ(traced[0].channel, 1);

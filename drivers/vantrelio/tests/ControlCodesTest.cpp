@@ -16,8 +16,9 @@ class ControlCodesTest : public DriverTest {
 
 Bytes VendorRecord(std::uint8_t request, std::uint16_t value, std::uint16_t length,
                    std::uint8_t direction, std::uint8_t dataByte) {
-  return {request, 0, std::uint8_t(value), std::uint8_t(value >> 8), 0, 0, std::uint8_t(length),
-          std::uint8_t(length >> 8), direction, dataByte};
+  return {request,   0,       std::uint8_t(value),  std::uint8_t(value >> 8),
+          0,         0,       std::uint8_t(length), std::uint8_t(length >> 8),
+          direction, dataByte};
 }
 
 TEST_F(ControlCodesTest, PipeTableCopyFitsTheCallersBuffer) {
@@ -66,10 +67,12 @@ TEST_F(ControlCodesTest, SelectInterfaceReplacesTheTableOnlyWhenTheSettingIsSele
 
   // Alternate setting 1 with an interrupt and an isochronous pipe, in a
   // configuration longer than the first read's 265 bytes.
-  std::vector<fake::FakeInterface> settings = {{0, 0, fake::BoardEndpoints()},
-                                               {0, 1,
-                                                {{0x81, fake::usb::EndpointType::Interrupt, 8, 10},
-                                                 {0x02, fake::usb::EndpointType::Isochronous, 64, 1}}}};
+  std::vector<fake::FakeInterface> settings = {
+      {0, 0, fake::BoardEndpoints()},
+      {0,
+       1,
+       {{0x81, fake::usb::EndpointType::Interrupt, 8, 10},
+        {0x02, fake::usb::EndpointType::Isochronous, 64, 1}}}};
   for (std::uint8_t n = 1; n <= 3; ++n) settings.push_back({n, 0, fake::BoardEndpoints()});
   board->SetDescriptors(fake::BoardDeviceDescriptor(), settings);
   const std::size_t total = fake::ConfigDescriptor(settings).size();
@@ -135,8 +138,8 @@ TEST_F(ControlCodesTest, ControlRequestTypeAndRecipient) {
   const std::uint8_t expected[2][4] = {{0xA0, 0xA1, 0xA2, 0xA3}, {0xC0, 0xC1, 0xC2, 0xC3}};
   for (std::uint8_t type = 1; type <= 2; ++type) {
     for (std::uint8_t recipient = 0; recipient < 4; ++recipient) {
-      const Reply reply = Call(IOCTL_VIO_CONTROL_REQUEST,
-                               {1, type, recipient, 0, 0x33, 0, 0x34, 0x12, 0x02, 0}, 8);
+      const Reply reply =
+          Call(IOCTL_VIO_CONTROL_REQUEST, {1, type, recipient, 0, 0x33, 0, 0x34, 0x12, 0x02, 0}, 8);
       EXPECT_EQ(reply.information, 3u);
       EXPECT_EQ(CallsAfterStart().back().setup.requestType, expected[type - 1][recipient]);
       EXPECT_EQ(CallsAfterStart().back().setup.value, 0x1234);

@@ -65,8 +65,8 @@ class ControlServerTest : public ::testing::Test {
     fs::remove_all(dir);
   }
   void StartServer(const fs::path& folder) {
-    server = std::make_unique<ControlServer>(folder, std::vector<ControlHandler*>{handlers[0],
-                                                                                handlers[1]});
+    server = std::make_unique<ControlServer>(
+        folder, std::vector<ControlHandler*>{handlers[0], handlers[1]});
     server->Start();
   }
   void StartServer() { StartServer(dir); }
@@ -147,11 +147,11 @@ TEST_F(ControlServerTest, SocketsAndTheFolderTheyCreateBelongToTheGroup) {
 TEST_F(ControlServerTest, ConnectionsAreLoggedWithThePeersCredentials) {
   std::mutex mutex;
   std::vector<std::string> lines;
-  server = std::make_unique<ControlServer>(
-      dir, std::vector<ControlHandler*>{handlers[0]}, [&](const std::string& line) {
-        std::lock_guard lock(mutex);
-        lines.push_back(line);
-      });
+  server = std::make_unique<ControlServer>(dir, std::vector<ControlHandler*>{handlers[0]},
+                                           [&](const std::string& line) {
+                                             std::lock_guard lock(mutex);
+                                             lines.push_back(line);
+                                           });
   server->Start();
   TestClient client(server->SocketPath(0));
   ExpectServed(client);
@@ -202,8 +202,10 @@ TEST_F(ControlServerTest, MalformedRequestsAreRefusedAndTheConnectionGoesOn) {
   const std::vector<Case> cases{
       {"empty message", Bytes{}},
       {"shorter than the header", Bytes{0xA0, 0x20, 0x22, 0x00, 0x90}},
-      {"input length above the bytes sent", RequestMessage(IOCTL_VIO_BULK_EXCHANGE, 145, 144, block)},
-      {"input length below the bytes sent", RequestMessage(IOCTL_VIO_BULK_EXCHANGE, 100, 144, block)},
+      {"input length above the bytes sent",
+       RequestMessage(IOCTL_VIO_BULK_EXCHANGE, 145, 144, block)},
+      {"input length below the bytes sent",
+       RequestMessage(IOCTL_VIO_BULK_EXCHANGE, 100, 144, block)},
       {"output length above the limit",
        RequestMessage(IOCTL_VIO_BULK_EXCHANGE, 144, ControlProtocol::kMaxPayload + 1, block)},
       {"input above the limit",
@@ -278,7 +280,8 @@ TEST_F(ControlServerTest, StopDoesNotWaitForClientsThatDoNotRead) {
   TestClient greedy(server->SocketPath(0));
   // Requests whose replies are never read: once the client's queue is full
   // the server cannot send, stops reading, and the client's sends back up.
-  const Bytes request = RequestMessage(IOCTL_VIO_BULK_EXCHANGE, 144, 144, ExchangeBlock(6, Bytes{0x4A}));
+  const Bytes request =
+      RequestMessage(IOCTL_VIO_BULK_EXCHANGE, 144, 144, ExchangeBlock(6, Bytes{0x4A}));
   int sent = 0;
   while (sent < 100000 && greedy.TrySend(request)) ++sent;
   ASSERT_LT(sent, 100000);
@@ -378,14 +381,15 @@ TEST_F(ControlServerTest, ConnectionsBeyondTheLimitsAreRefusedAndEachLimitIsLogg
   std::vector<std::string> lines;
   auto logged = [&](const std::string& text) {
     std::lock_guard lock(mutex);
-    return std::count_if(lines.begin(), lines.end(),
-                         [&](const std::string& line) { return line.find(text) != std::string::npos; });
+    return std::count_if(lines.begin(), lines.end(), [&](const std::string& line) {
+      return line.find(text) != std::string::npos;
+    });
   };
-  server = std::make_unique<ControlServer>(dir, std::vector<ControlHandler*>{handlers[0], handlers[1]},
-                                           [&](const std::string& line) {
-                                             std::lock_guard lock(mutex);
-                                             lines.push_back(line);
-                                           });
+  server = std::make_unique<ControlServer>(
+      dir, std::vector<ControlHandler*>{handlers[0], handlers[1]}, [&](const std::string& line) {
+        std::lock_guard lock(mutex);
+        lines.push_back(line);
+      });
   auto quota = std::make_shared<ConnectionQuota>(3);
   server->SetLimits({2, quota, {}});
   server->Start();
@@ -441,7 +445,8 @@ TEST_F(ControlServerTest, RequestsOfEverySizeAreServedAndOversizedOnesDropped) {
     ASSERT_EQ(::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)), 0);
     Bytes huge = RequestMessage(IOCTL_VIO_NOP, 0, 0, {});
     huge.resize(2 * ControlProtocol::kMaxPayload + 4096, 0);
-    ASSERT_EQ(::send(fd, huge.data(), huge.size(), MSG_NOSIGNAL), static_cast<ssize_t>(huge.size()));
+    ASSERT_EQ(::send(fd, huge.data(), huge.size(), MSG_NOSIGNAL),
+              static_cast<ssize_t>(huge.size()));
     std::uint8_t reply[64];
     ASSERT_EQ(::recv(fd, reply, sizeof(reply), 0), 8);
     EXPECT_EQ(LoadLe32(reply), STATUS_INVALID_PARAMETER);
@@ -468,7 +473,8 @@ TEST_F(ControlServerTest, IdleConnectionsHoldNoRequestBuffers) {
     ExpectServed(*idle.back());
   }
   const std::size_t grown = ResidentBytes() - std::min(before, ResidentBytes());
-  EXPECT_LT(grown, kConnections * 64 * 1024) << grown / kConnections << " bytes per idle connection";
+  EXPECT_LT(grown, kConnections * 64 * 1024)
+      << grown / kConnections << " bytes per idle connection";
 }
 
 }  // namespace

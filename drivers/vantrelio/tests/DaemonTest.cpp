@@ -53,7 +53,8 @@ class Daemon {
     envp.push_back(nullptr);
 
     int out[2], err[2];
-    if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+    if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0)
+      throw std::runtime_error("pipe");
     pid_ = ::fork();
     if (pid_ < 0) throw std::runtime_error("fork");
     if (pid_ == 0) {
@@ -157,16 +158,11 @@ TEST_F(DaemonTest, HelpDescribesTheOptions) {
 
 TEST_F(DaemonTest, BadOptionsExitWithStatus2) {
   const std::vector<std::vector<std::string>> cases{
-      {"--simulate", "--boards", "0"},
-      {"--simulate", "--boards", "9"},
-      {"--simulate", "--boards", "two"},
-      {"--simulate", "--boards"},
-      {"--simulate", "--eeprom-bytes", "64"},
-      {"--simulate", "--eeprom-bytes", "1000"},
-      {"--simulate", "--eeprom-bytes=131072"},
-      {"--simulate", "--frobnicate"},
-      {"--simulate", "--verbose=yes"},
-      {"--simulate", "--capture"},
+      {"--simulate", "--boards", "0"},         {"--simulate", "--boards", "9"},
+      {"--simulate", "--boards", "two"},       {"--simulate", "--boards"},
+      {"--simulate", "--eeprom-bytes", "64"},  {"--simulate", "--eeprom-bytes", "1000"},
+      {"--simulate", "--eeprom-bytes=131072"}, {"--simulate", "--frobnicate"},
+      {"--simulate", "--verbose=yes"},         {"--simulate", "--capture"},
   };
   for (const auto& args : cases) {
     std::string joined;
@@ -190,7 +186,8 @@ TEST_F(DaemonTest, ServesUntilSignalledAndRemovesItsSockets) {
     {
       TestClient client(folder / "ezusb-2");
       EXPECT_EQ(client.Control(IOCTL_VIO_SELECT_INTERFACE, Bytes{0, 1}, 0).status, STATUS_SUCCESS);
-      const test::Reply r = client.Control(IOCTL_VIO_BULK_EXCHANGE, ExchangeBlock(6, Bytes{0x4A}), 144);
+      const test::Reply r =
+          client.Control(IOCTL_VIO_BULK_EXCHANGE, ExchangeBlock(6, Bytes{0x4A}), 144);
       ASSERT_EQ(r.status, STATUS_SUCCESS);
       EXPECT_EQ(ResponseOf(r.output), (Bytes{0x4A, 0x00, 0x00}));
     }
@@ -220,8 +217,9 @@ TEST_F(DaemonTest, TraceHasOneLinePerExchange) {
   // Refused requests reach no transfer and leave no line.
   EXPECT_EQ(client.Control(IOCTL_VIO_BULK_EXCHANGE, ExchangeBlock(8, Bytes{0x4A}), 144).status,
             STATUS_INVALID_PARAMETER);
-  ASSERT_EQ(client.Control(IOCTL_VIO_BULK_EXCHANGE, ExchangeBlock(2, Bytes{0x06, 0x01}), 144).status,
-            STATUS_SUCCESS);
+  ASSERT_EQ(
+      client.Control(IOCTL_VIO_BULK_EXCHANGE, ExchangeBlock(2, Bytes{0x06, 0x01}), 144).status,
+      STATUS_SUCCESS);
   const auto all = lines();
   ASSERT_EQ(all.size(), 2u);
   EXPECT_EQ(all[1].rfind("ezusb-0 ch=2 out=0601 in=06", 0), 0u) << all[1];
@@ -236,7 +234,8 @@ TEST_F(DaemonTest, SocketInUseIsAnError) {
   ASSERT_TRUE(first.WaitForLine("serving"));
   Daemon second({"--simulate", "--device-dir", dir.string()});
   EXPECT_EQ(second.Wait(), 1);
-  EXPECT_NE(second.Stderr().find("served by another process"), std::string::npos) << second.Stderr();
+  EXPECT_NE(second.Stderr().find("served by another process"), std::string::npos)
+      << second.Stderr();
   TestClient client(dir / "ezusb-0");
   EXPECT_EQ(client.Control(IOCTL_VIO_SELECT_INTERFACE, Bytes{0, 1}, 0).status, STATUS_SUCCESS);
 }
@@ -256,18 +255,21 @@ TEST_F(DaemonTest, SimulatedIsochronousDevicesStreamInRealTime) {
   ASSERT_TRUE(d.WaitForLine("serving 1 simulated board(s)")) << d.Stderr();
   // The board is instance 0, the isochronous device instance 1.
   TestClient client(dir / "ezusb-1");
-  auto record = [](std::uint32_t pipe, std::uint32_t size, std::uint32_t count, std::uint32_t frames,
-                   std::uint32_t buffers) {
+  auto record = [](std::uint32_t pipe, std::uint32_t size, std::uint32_t count,
+                   std::uint32_t frames, std::uint32_t buffers) {
     Bytes r(20);
     for (std::size_t i = 0; i < 5; ++i)
-      StoreLe32(r.data() + 4 * i, std::array<std::uint32_t, 5>{pipe, size, count, frames, buffers}[i]);
+      StoreLe32(r.data() + 4 * i,
+                std::array<std::uint32_t, 5>{pipe, size, count, frames, buffers}[i]);
     return r;
   };
-  ASSERT_EQ(client.Control(IOCTL_VIO_START_ISO_STREAM, record(0, 64, 64, 8, 4), 0).status, STATUS_SUCCESS);
+  ASSERT_EQ(client.Control(IOCTL_VIO_START_ISO_STREAM, record(0, 64, 64, 8, 4), 0).status,
+            STATUS_SUCCESS);
   std::vector<std::uint32_t> sequences;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
   while (sequences.size() < 32 && std::chrono::steady_clock::now() < deadline) {
-    const test::Reply r = client.Control(IOCTL_VIO_READ_ISO_STREAM, record(0, 64, 64, 0, 0), 76 * 64);
+    const test::Reply r =
+        client.Control(IOCTL_VIO_READ_ISO_STREAM, record(0, 64, 64, 0, 0), 76 * 64);
     ASSERT_EQ(r.status, STATUS_SUCCESS);
     const std::size_t n = r.information / 76;
     for (std::size_t i = 0; i < n; ++i) {
@@ -325,8 +327,8 @@ TEST_F(DaemonTest, GroupOwnsTheFolderAndSocketsAndClientsAreLoggedByCredentials)
 }
 
 TEST_F(DaemonTest, ConnectionLimitsComeFromOptionsAndARefusalIsLoggedOnce) {
-  Daemon d({"--simulate", "--device-dir", dir.string(), "--boards", "2", "--max-connections-per-board", "2",
-            "--max-connections-per-user", "3"});
+  Daemon d({"--simulate", "--device-dir", dir.string(), "--boards", "2",
+            "--max-connections-per-board", "2", "--max-connections-per-user", "3"});
   ASSERT_TRUE(d.WaitForLine("serving 2 simulated board(s)")) << d.Stderr();
   TestClient a(dir / "ezusb-0"), b(dir / "ezusb-0");
   for (TestClient* client : {&a, &b})

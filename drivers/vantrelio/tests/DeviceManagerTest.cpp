@@ -229,7 +229,9 @@ TEST_F(DeviceManagerTest, ArrivalReportedAgainIsStillOneDevice) {
             STATUS_SUCCESS);
   std::lock_guard lock(logMutex_);
   EXPECT_EQ(std::count_if(log_.begin(), log_.end(),
-                          [](const std::string& line) { return line.find("Ezusb-0, started") != std::string::npos; }),
+                          [](const std::string& line) {
+                            return line.find("Ezusb-0, started") != std::string::npos;
+                          }),
             1);
 }
 
@@ -291,12 +293,13 @@ TEST_F(DeviceManagerTest, DeviceThatStaysRefusedIsDroppedUntilItComesBack) {
 // A bare part that is pulled out after `writes` firmware-load requests.
 class PartPulledMidDownload final : public k27sim::SimUsbDevice {
  public:
-  PartPulledMidDownload(std::shared_ptr<k27sim::SimEzUsbPart> part, k27sim::SimUsbBus& bus, int port,
-                        int writes)
+  PartPulledMidDownload(std::shared_ptr<k27sim::SimEzUsbPart> part, k27sim::SimUsbBus& bus,
+                        int port, int writes)
       : part_(std::move(part)), bus_(bus), port_(port), writes_(writes) {}
   std::uint16_t VendorId() const override { return part_->VendorId(); }
   std::uint16_t ProductId() const override { return part_->ProductId(); }
-  k27sim::UsbTransferOutcome Control(const k27sim::UsbSetup& setup, std::span<std::uint8_t> data) override {
+  k27sim::UsbTransferOutcome Control(const k27sim::UsbSetup& setup,
+                                     std::span<std::uint8_t> data) override {
     if (LeftBus()) return {k27sim::UsbOutcome::Gone, 0};
     if ((setup.requestType & 0x60) == 0x40 && ++written_ == writes_) {
       bus_.Unplug(port_);
@@ -304,11 +307,14 @@ class PartPulledMidDownload final : public k27sim::SimUsbDevice {
     }
     return part_->Control(setup, data);
   }
-  k27sim::UsbTransferOutcome Out(std::uint8_t endpoint, std::span<const std::uint8_t> data) override {
-    return LeftBus() ? k27sim::UsbTransferOutcome{k27sim::UsbOutcome::Gone, 0} : part_->Out(endpoint, data);
+  k27sim::UsbTransferOutcome Out(std::uint8_t endpoint,
+                                 std::span<const std::uint8_t> data) override {
+    return LeftBus() ? k27sim::UsbTransferOutcome{k27sim::UsbOutcome::Gone, 0}
+                     : part_->Out(endpoint, data);
   }
   k27sim::UsbTransferOutcome In(std::uint8_t endpoint, std::span<std::uint8_t> buffer) override {
-    return LeftBus() ? k27sim::UsbTransferOutcome{k27sim::UsbOutcome::Gone, 0} : part_->In(endpoint, buffer);
+    return LeftBus() ? k27sim::UsbTransferOutcome{k27sim::UsbOutcome::Gone, 0}
+                     : part_->In(endpoint, buffer);
   }
   int Written() const { return written_; }
 
@@ -325,7 +331,8 @@ TEST_F(DeviceManagerTest, BoardPulledDuringTheDownloadLeavesNothingBehind) {
   options.vendorId = kLoaderVendorId;
   options.productId = kLoaderProductId;
   auto pulled = std::make_shared<PartPulledMidDownload>(
-      std::make_shared<k27sim::SimEzUsbPart>(std::make_shared<k27sim::SimBoard>(), options), bus_, 1, 6);
+      std::make_shared<k27sim::SimEzUsbPart>(std::make_shared<k27sim::SimBoard>(), options), bus_,
+      1, 6);
   bus_.Plug(1, pulled);
   for (int i = 0; i < 1000 && !LogHas("firmware load at"); ++i) std::this_thread::sleep_for(5ms);
   ASSERT_TRUE(LogHas("firmware load at"));
@@ -333,7 +340,8 @@ TEST_F(DeviceManagerTest, BoardPulledDuringTheDownloadLeavesNothingBehind) {
   host_->Rescan();
   std::this_thread::sleep_for(50ms);
   EXPECT_TRUE(manager_->Instances().empty());
-  for (const auto& entry : fs::directory_iterator(dir_)) ADD_FAILURE() << "left behind: " << entry.path();
+  for (const auto& entry : fs::directory_iterator(dir_))
+    ADD_FAILURE() << "left behind: " << entry.path();
 
   // The same port serves the next part as usual, under the lowest instance.
   Plug(1);

@@ -15,7 +15,8 @@ namespace {
 TEST(ExchangeTraceTest, LineShowsInstanceChannelAndBothTransfers) {
   EXPECT_EQ(FormatExchange({0, 6, {0x4A}, std::vector<std::uint8_t>{0x4A, 0x00, 0x00}}),
             "ezusb-0 ch=6 out=4A in=4A0000");
-  EXPECT_EQ(FormatExchange({7, 2, {0x0A, 0xBC, 0xFF}, std::nullopt}), "ezusb-7 ch=2 out=0ABCFF in=");
+  EXPECT_EQ(FormatExchange({7, 2, {0x0A, 0xBC, 0xFF}, std::nullopt}),
+            "ezusb-7 ch=2 out=0ABCFF in=");
   EXPECT_EQ(FormatExchange({1, 5, {}, std::vector<std::uint8_t>{}}), "ezusb-1 ch=5 out= in=");
 }
 
@@ -46,7 +47,8 @@ TEST(ExchangeTraceTest, ConcurrentRecordsAppendWholeLines) {
     const int t = line.at(6) - '0';
     ASSERT_GE(t, 0);
     ASSERT_LT(t, kThreads);
-    const ExchangeRecord expected{t, t + 1, std::vector<std::uint8_t>(40, std::uint8_t(0x11 * (t + 1))),
+    const ExchangeRecord expected{t, t + 1,
+                                  std::vector<std::uint8_t>(40, std::uint8_t(0x11 * (t + 1))),
                                   std::vector<std::uint8_t>(40, std::uint8_t(0x11 * (t + 1)))};
     ASSERT_EQ(line, FormatExchange(expected));
   }

@@ -70,9 +70,9 @@ Bytes ConfigDescriptor(const std::vector<FakeInterface>& interfaces) {
     config.insert(config.end(), {9, 4, setting.number, setting.alternate,
                                  std::uint8_t(setting.endpoints.size()), 0xFF, 0, 0, 0});
     for (const usb::EndpointInfo& e : setting.endpoints)
-      config.insert(config.end(), {7, 5, e.address, std::uint8_t(e.type),
-                                   std::uint8_t(e.maxPacketSize), std::uint8_t(e.maxPacketSize >> 8),
-                                   e.interval});
+      config.insert(config.end(),
+                    {7, 5, e.address, std::uint8_t(e.type), std::uint8_t(e.maxPacketSize),
+                     std::uint8_t(e.maxPacketSize >> 8), e.interval});
   }
   config[2] = std::uint8_t(config.size());
   config[3] = std::uint8_t(config.size() >> 8);
@@ -267,7 +267,8 @@ void FakeUsbBoard::Control(const std::shared_ptr<FakeTransfer>& transfer,
                            const usb::TransferRequest& request) {
   const usb::SetupPacket& setup = request.setup;
   const bool toHost = (setup.requestType & 0x80) != 0;
-  controlCalls_.push_back({setup, toHost ? Bytes{} : Bytes(request.data.begin(), request.data.end())});
+  controlCalls_.push_back(
+      {setup, toHost ? Bytes{} : Bytes(request.data.begin(), request.data.end())});
   switch (controlFault_ ? controlFault_(setup) : faults_[0]) {
     case Fault::NakForever:
       pending_[0].push_back(transfer);

@@ -28,7 +28,8 @@ class IsoStreamTest : public IsoStackTest {
 
   std::uint32_t Start(std::uint32_t size = kSize, std::uint32_t count = kCount,
                       std::uint32_t frames = kFrames, std::uint32_t buffers = kBuffers) {
-    return Call(IOCTL_VIO_START_ISO_STREAM, IsoRecord(kInPipe, size, count, frames, buffers), 0).status;
+    return Call(IOCTL_VIO_START_ISO_STREAM, IsoRecord(kInPipe, size, count, frames, buffers), 0)
+        .status;
   }
   Reply ReadRaw(std::uint32_t count, std::uint32_t size = kSize) {
     return Call(IOCTL_VIO_READ_ISO_STREAM, IsoRecord(kInPipe, size, count, 0, 0),
@@ -43,7 +44,8 @@ class IsoStreamTest : public IsoStackTest {
     EXPECT_EQ(reply.information, n * (size + kRecord)) << "records do not match the data";
     std::vector<StreamPacket> packets;
     for (std::size_t i = 0; i < n; ++i)
-      packets.push_back({SequenceAt(reply.output, i * size), RecordAt(reply.output, n * size + i * kRecord)});
+      packets.push_back(
+          {SequenceAt(reply.output, i * size), RecordAt(reply.output, n * size + i * kRecord)});
     return packets;
   }
   // Reads until something comes.
@@ -73,10 +75,12 @@ TEST_F(IsoStreamTest, AReadOfAnEmptyStreamReturnsNothing) {
   EXPECT_EQ(reply.information, 0u);
   // The output length must be exactly what the record asks for.
   EXPECT_EQ(Call(IOCTL_VIO_READ_ISO_STREAM, IsoRecord(kInPipe, kSize, kCount, 0, 0),
-                 (kSize + 12) * kCount + 1).status,
+                 (kSize + 12) * kCount + 1)
+                .status,
             STATUS_INVALID_PARAMETER);
-  EXPECT_EQ(Call(IOCTL_VIO_READ_ISO_STREAM, IsoRecord(kInPipe, 0, kCount, 0, 0), 12 * kCount).status,
-            STATUS_INVALID_PARAMETER);
+  EXPECT_EQ(
+      Call(IOCTL_VIO_READ_ISO_STREAM, IsoRecord(kInPipe, 0, kCount, 0, 0), 12 * kCount).status,
+      STATUS_INVALID_PARAMETER);
 }
 
 TEST_F(IsoStreamTest, PacketsComeInOrderAcrossTheEndOfTheRings) {
@@ -108,7 +112,8 @@ TEST_F(IsoStreamTest, AReaderThatFallsBehindLosesWholeCompletions) {
   ASSERT_FALSE(later.empty());
   EXPECT_GT(later[0].sequence, kCount);
   EXPECT_EQ((later[0].sequence - kCount) % kFrames, 0u);
-  for (std::size_t i = 1; i < later.size(); ++i) EXPECT_EQ(later[i].sequence, later[0].sequence + i);
+  for (std::size_t i = 1; i < later.size(); ++i)
+    EXPECT_EQ(later[i].sequence, later[0].sequence + i);
   ExpectGoodRecords(later, kSize, kFrames);
 }
 
@@ -143,7 +148,8 @@ TEST_F(IsoStreamTest, RequestsAndPacketsInFlightAreBoundedAndGiveTheirFramesBack
   EXPECT_EQ(Start(1, kCount, 1, 1000000), STATUS_INSUFFICIENT_RESOURCES);
   EXPECT_EQ(Start(kSize, kCount, 1, kMaxIsoRequestsInFlight + 1), STATUS_INSUFFICIENT_RESOURCES);
   const std::uint32_t frames = std::uint32_t(kMaxIsoPacketsInFlight / kMaxIsoRequestsInFlight);
-  EXPECT_EQ(Start(kSize, kCount, frames + 1, kMaxIsoRequestsInFlight), STATUS_INSUFFICIENT_RESOURCES);
+  EXPECT_EQ(Start(kSize, kCount, frames + 1, kMaxIsoRequestsInFlight),
+            STATUS_INSUFFICIENT_RESOURCES);
   // A transfer likewise.
   EXPECT_EQ(Call(IOCTL_VIO_ISO_READ, IsoRecord(kInPipe, 1, 65, 1, 65), 65 * 13).status,
             STATUS_INSUFFICIENT_RESOURCES);
@@ -156,8 +162,9 @@ TEST_F(IsoStreamTest, RequestsAndPacketsInFlightAreBoundedAndGiveTheirFramesBack
   EXPECT_EQ(Call(IOCTL_VIO_ABORT_PIPE, Bytes{0, 0, 0, 0}, 0).status, STATUS_SUCCESS);
   ASSERT_TRUE(WaitFor([&] { return ReadRaw(kCount).status == STATUS_UNSUCCESSFUL; }));
   const std::uint32_t now = bus_.FrameNumber();
-  const Reply reply = WhileFramesRun(
-      [&] { return Call(IOCTL_VIO_ISO_READ, IsoRecord(kInPipe, kSize, 4, 4, 1), 4 * (kSize + kRecord)); });
+  const Reply reply = WhileFramesRun([&] {
+    return Call(IOCTL_VIO_ISO_READ, IsoRecord(kInPipe, kSize, 4, 4, 1), 4 * (kSize + kRecord));
+  });
   ASSERT_EQ(reply.status, STATUS_SUCCESS);
   ASSERT_EQ(reply.output.size(), 4 * (kSize + kRecord));
   // Bytes 4-7 of a packet: the frame it was sent in.
@@ -172,8 +179,9 @@ TEST_F(IsoStreamTest, TwoConnectionsReadingAtOnceShareThePacketsBetweenThem) {
   auto reader = [&] {
     TestClient client(dir_ / "ezusb-0");
     while (!done.load()) {
-      const Reply reply = client.Control(IOCTL_VIO_READ_ISO_STREAM, IsoRecord(kInPipe, kSize, 2, 0, 0),
-                                         2 * (kSize + std::uint32_t(kRecord)));
+      const Reply reply =
+          client.Control(IOCTL_VIO_READ_ISO_STREAM, IsoRecord(kInPipe, kSize, 2, 0, 0),
+                         2 * (kSize + std::uint32_t(kRecord)));
       const std::size_t n = reply.information / (kSize + kRecord);
       std::lock_guard lock(mutex);
       for (std::size_t i = 0; i < n; ++i) {
@@ -244,8 +252,10 @@ class IsoStreamTenSeconds : public IsoStackTest {
 
   StreamFigures Run(std::uint32_t readEvery) {
     StreamFigures figures;
-    EXPECT_EQ(Call(IOCTL_VIO_START_ISO_STREAM, IsoRecord(kInPipe, kSize, kCount, kFrames, kBuffers), 0).status,
-              STATUS_SUCCESS);
+    EXPECT_EQ(
+        Call(IOCTL_VIO_START_ISO_STREAM, IsoRecord(kInPipe, kSize, kCount, kFrames, kBuffers), 0)
+            .status,
+        STATUS_SUCCESS);
     std::uint32_t next = 0;
     bool stopped = false, ended = false;
     auto read = [&] {

@@ -92,7 +92,8 @@ class IsoStackTest : public ::testing::Test {
 
   // A request with `output` as the output buffer's bytes for the codes
   // that carry data to the device.
-  Reply Call(std::uint32_t code, const Bytes& in, std::uint32_t outLength, const Bytes& output = {}) {
+  Reply Call(std::uint32_t code, const Bytes& in, std::uint32_t outLength,
+             const Bytes& output = {}) {
     Bytes message = test::RequestMessage(code, std::uint32_t(in.size()), outLength, in);
     if (ControlProtocol::SendsOutputBuffer(code)) {
       Bytes data = output;

@@ -15,8 +15,9 @@ TEST_F(IsoTransferTest, EachRequestCarriesEveryBufferCountthGroup) {
   // then 4-5, request 1 carries 2-3 and then 6-7. The device numbers its
   // packets in the order it sends them.
   constexpr std::uint32_t kSize = 16;
-  const Reply reply = WhileFramesRun(
-      [&] { return Call(IOCTL_VIO_ISO_READ, IsoRecord(kInPipe, kSize, 8, 2, 2), 8 * (kSize + kRecord)); });
+  const Reply reply = WhileFramesRun([&] {
+    return Call(IOCTL_VIO_ISO_READ, IsoRecord(kInPipe, kSize, 8, 2, 2), 8 * (kSize + kRecord));
+  });
   ASSERT_EQ(reply.status, STATUS_SUCCESS);
   // Information 0; the reply carries the data and the records all the same.
   EXPECT_EQ(reply.information, 0u);
@@ -36,7 +37,8 @@ TEST_F(IsoTransferTest, WriteSendsThePacketsInTheirOrder) {
   Bytes data(4 * (kSize + kRecord), 0);
   for (std::size_t i = 0; i < 4 * kSize; ++i) data[i] = std::uint8_t(i);
   const Reply reply = WhileFramesRun([&] {
-    return Call(IOCTL_VIO_ISO_WRITE, IsoRecord(kOutPipe, kSize, 4, 1, 2), std::uint32_t(data.size()), data);
+    return Call(IOCTL_VIO_ISO_WRITE, IsoRecord(kOutPipe, kSize, 4, 1, 2),
+                std::uint32_t(data.size()), data);
   });
   ASSERT_EQ(reply.status, STATUS_SUCCESS);
   EXPECT_EQ(iso_->Received(), Bytes(data.begin(), data.begin() + 4 * kSize));
@@ -51,8 +53,9 @@ TEST_F(IsoTransferTest, WriteSendsThePacketsInTheirOrder) {
 TEST_F(IsoTransferTest, AFailedPacketShowsOnlyInItsRecord) {
   constexpr std::uint32_t kSize = 16;
   iso_->InjectPacketFaults(1);
-  const Reply reply = WhileFramesRun(
-      [&] { return Call(IOCTL_VIO_ISO_READ, IsoRecord(kInPipe, kSize, 4, 2, 1), 4 * (kSize + kRecord)); });
+  const Reply reply = WhileFramesRun([&] {
+    return Call(IOCTL_VIO_ISO_READ, IsoRecord(kInPipe, kSize, 4, 2, 1), 4 * (kSize + kRecord));
+  });
   ASSERT_EQ(reply.status, STATUS_SUCCESS);
   const PacketRecord failed = RecordAt(reply.output, 4 * kSize);
   EXPECT_EQ(failed.length, 0u);
@@ -64,7 +67,8 @@ TEST_F(IsoTransferTest, AFailedPacketShowsOnlyInItsRecord) {
 }
 
 TEST_F(IsoTransferTest, RecordsThatCannotBeCarriedAreRefused) {
-  for (const std::uint32_t code : {IOCTL_VIO_ISO_READ, IOCTL_VIO_ISO_WRITE, IOCTL_VIO_START_ISO_STREAM}) {
+  for (const std::uint32_t code :
+       {IOCTL_VIO_ISO_READ, IOCTL_VIO_ISO_WRITE, IOCTL_VIO_START_ISO_STREAM}) {
     SCOPED_TRACE(code);
     const std::uint32_t out = code == IOCTL_VIO_START_ISO_STREAM ? 0 : 4 * 28;
     // Nothing to divide by.

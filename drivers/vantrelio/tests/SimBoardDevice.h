@@ -22,13 +22,17 @@ class SimBoardDevice {
       : board_(std::make_shared<k27sim::SimBoard>()), host_(usbhost::MakeSimBus(bus_)) {
     auto arrival = std::make_shared<std::promise<std::shared_ptr<usbhost::UsbDevice>>>();
     auto arrived = arrival->get_future();
-    host_->Start({[arrival](std::shared_ptr<usbhost::UsbDevice> usb) { arrival->set_value(std::move(usb)); },
-                  {}, {}});
+    host_->Start(
+        {[arrival](std::shared_ptr<usbhost::UsbDevice> usb) { arrival->set_value(std::move(usb)); },
+         {},
+         {}});
     bus_.Plug(1, std::make_shared<k27sim::SimUsbBoard>(board_, 0x1209, 0x0001));
     if (arrived.wait_for(std::chrono::seconds(10)) != std::future_status::ready)
       throw std::runtime_error("the simulated board did not arrive");
-    device_ = std::make_unique<BoardDevice>(arrived.get(), instance, std::chrono::milliseconds(300));
-    if (device_->Start() != STATUS_SUCCESS) throw std::runtime_error("the board device did not start");
+    device_ =
+        std::make_unique<BoardDevice>(arrived.get(), instance, std::chrono::milliseconds(300));
+    if (device_->Start() != STATUS_SUCCESS)
+      throw std::runtime_error("the board device did not start");
   }
   ~SimBoardDevice() {
     device_->Remove();

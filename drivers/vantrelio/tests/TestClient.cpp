@@ -87,7 +87,8 @@ std::vector<std::uint8_t> RequestMessage(std::uint32_t code, std::uint32_t inLen
   StoreLe32(message.data(), code);
   StoreLe32(message.data() + 4, inLength);
   StoreLe32(message.data() + 8, outLength);
-  if (!input.empty()) std::memcpy(message.data() + ControlProtocol::kRequestHeader, input.data(), input.size());
+  if (!input.empty())
+    std::memcpy(message.data() + ControlProtocol::kRequestHeader, input.data(), input.size());
   return message;
 }
 
@@ -97,7 +98,8 @@ std::vector<std::uint8_t> ExchangeBlock(std::uint32_t outPipe, std::uint32_t inP
   std::vector<std::uint8_t> block(BulkExchangeBlock::kSize, 0);
   StoreLe32(block.data() + BulkExchangeBlock::kOutPipe, outPipe);
   StoreLe32(block.data() + BulkExchangeBlock::kInPipe, inPipe);
-  StoreLe32(block.data() + BulkExchangeBlock::kOutLength, static_cast<std::uint32_t>(command.size()));
+  StoreLe32(block.data() + BulkExchangeBlock::kOutLength,
+            static_cast<std::uint32_t>(command.size()));
   StoreLe32(block.data() + BulkExchangeBlock::kInLength, inLength);
   if (command.size() > BulkExchangeBlock::kDataSize) throw std::length_error("command too long");
   std::memcpy(block.data() + BulkExchangeBlock::kHeaderSize, command.data(), command.size());
@@ -120,7 +122,8 @@ std::vector<std::uint8_t> ResponseOf(std::span<const std::uint8_t> block) {
 
 std::filesystem::path MakeTempDir() {
   char name[] = "/tmp/vio-XXXXXX";
-  if (::mkdtemp(name) == nullptr) throw std::system_error(errno, std::generic_category(), "mkdtemp");
+  if (::mkdtemp(name) == nullptr)
+    throw std::system_error(errno, std::generic_category(), "mkdtemp");
   return name;
 }
 

@@ -40,9 +40,24 @@ std::vector<usb::EndpointInfo> Endpoints() {
 std::vector<std::uint8_t> ConfigDescriptor() {
   const auto endpoints = Endpoints();
   const std::size_t total = 9 + 9 + 7 * endpoints.size();
-  std::vector<std::uint8_t> config{9, 2, static_cast<std::uint8_t>(total), static_cast<std::uint8_t>(total >> 8),
-                                   1, 1, 0, 0x80, 50,
-                                   9, 4, 0, 0, static_cast<std::uint8_t>(endpoints.size()), 0xFF, 0, 0, 0};
+  std::vector<std::uint8_t> config{9,
+                                   2,
+                                   static_cast<std::uint8_t>(total),
+                                   static_cast<std::uint8_t>(total >> 8),
+                                   1,
+                                   1,
+                                   0,
+                                   0x80,
+                                   50,
+                                   9,
+                                   4,
+                                   0,
+                                   0,
+                                   static_cast<std::uint8_t>(endpoints.size()),
+                                   0xFF,
+                                   0,
+                                   0,
+                                   0};
   for (const auto& e : endpoints)
     config.insert(config.end(), {7, 5, e.address, static_cast<std::uint8_t>(e.type),
                                  static_cast<std::uint8_t>(e.maxPacketSize),
@@ -72,7 +87,9 @@ class InstantBoard final : public usb::UsbDevice {
   std::shared_ptr<usb::PendingTransfer> Submit(usb::TransferRequest request) override {
     usb::TransferResult result;
     switch (request.type) {
-      case usb::TransferType::Control: result = ControlTransfer(request); break;
+      case usb::TransferType::Control:
+        result = ControlTransfer(request);
+        break;
       case usb::TransferType::Isochronous:
         result.isoPackets = request.isoPackets;
         for (auto& packet : result.isoPackets) {
@@ -128,10 +145,18 @@ class InstantBoard final : public usb::UsbDevice {
     std::vector<std::uint8_t> reply;
     if ((setup.requestType & 0x60) == 0 && setup.request == 6) {
       switch (setup.value >> 8) {
-        case 1: reply = {18, 1, 0x10, 0x01, 0, 0, 0, 64, 0x09, 0x12, 0x01, 0, 1, 0, 1, 2, 3, 1}; break;
-        case 2: reply = ConfigDescriptor(); break;
-        case 3: reply = {4, 3, 0x09, 0x04}; break;
-        default: result.status = usb::USBD_STATUS_STALL_PID; return result;
+        case 1:
+          reply = {18, 1, 0x10, 0x01, 0, 0, 0, 64, 0x09, 0x12, 0x01, 0, 1, 0, 1, 2, 3, 1};
+          break;
+        case 2:
+          reply = ConfigDescriptor();
+          break;
+        case 3:
+          reply = {4, 3, 0x09, 0x04};
+          break;
+        default:
+          result.status = usb::USBD_STATUS_STALL_PID;
+          return result;
       }
     } else {
       reply.assign(request.data.size(), 0xA5);
@@ -147,7 +172,8 @@ class InstantBoard final : public usb::UsbDevice {
 
 BoardDevice& Board() {
   static BoardDevice* board = [] {
-    auto* device = new BoardDevice(std::make_shared<InstantBoard>(), 0, std::chrono::milliseconds(5));
+    auto* device =
+        new BoardDevice(std::make_shared<InstantBoard>(), 0, std::chrono::milliseconds(5));
     if (device->Start() != vantrel::driver::STATUS_SUCCESS) std::abort();
     return device;
   }();

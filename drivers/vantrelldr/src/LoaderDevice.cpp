@@ -49,10 +49,11 @@ bool DownloadReport::Complete() const {
 }
 
 std::string DownloadReport::Describe() const {
-  std::string text = "hold " + StatusText(hold) + "; " + ImageText("loader image:", loader) + "; run " +
-                     StatusText(run) + "; " + ImageText("board firmware:", board) + "; hold " +
-                     StatusText(holdAgain) + "; run " + StatusText(runBoard);
-  if (UsbdFailed(runBoard)) text += " (tolerated: the part leaves the bus to come back as the board)";
+  std::string text = "hold " + StatusText(hold) + "; " + ImageText("loader image:", loader) +
+                     "; run " + StatusText(run) + "; " + ImageText("board firmware:", board) +
+                     "; hold " + StatusText(holdAgain) + "; run " + StatusText(runBoard);
+  if (UsbdFailed(runBoard))
+    text += " (tolerated: the part leaves the bus to come back as the board)";
   return text;
 }
 
@@ -86,8 +87,9 @@ ImageReport LoaderDevice::DownloadImage(std::span<const FirmwareRecord> image) {
   ImageReport report;
   // The data records: up to the first record of another type, and never
   // beyond the image's storage.
-  const auto end = std::find_if(image.begin(), image.end(),
-                                [](const FirmwareRecord& record) { return record.type != kFirmwareRecordData; });
+  const auto end = std::find_if(image.begin(), image.end(), [](const FirmwareRecord& record) {
+    return record.type != kFirmwareRecordData;
+  });
   const auto records = image.first(static_cast<std::size_t>(end - image.begin()));
   // The one request buffer of this image, cleared before each record.
   std::array<std::uint8_t, kFirmwareRecordMaxData> buffer{};
@@ -119,7 +121,8 @@ ImageReport LoaderDevice::DownloadImage(std::span<const FirmwareRecord> image) {
   return report;
 }
 
-std::uint32_t LoaderDevice::Write(std::uint8_t request, std::uint16_t address, std::span<std::uint8_t> data) {
+std::uint32_t LoaderDevice::Write(std::uint8_t request, std::uint16_t address,
+                                  std::span<std::uint8_t> data) {
   usbhost::TransferRequest transfer;
   transfer.type = usbhost::TransferType::Control;
   transfer.setup.requestType = kVendorHostToDevice;

@@ -103,10 +103,13 @@ class RecordingPart : public usbhost::UsbDevice {
     Sent sent{request, {request.data.begin(), request.data.end()}};
     sent_.push_back(sent);
     if (gateFirst && sent_.size() == 1) return std::make_shared<GatedTransfer>(*gateFirst);
-    const std::uint32_t status = answer ? answer(sent, sent_.size() - 1) : usbhost::USBD_STATUS_SUCCESS;
-    return std::make_shared<DoneTransfer>(status, usbhost::UsbdFailed(status) ? 0 : request.data.size());
+    const std::uint32_t status =
+        answer ? answer(sent, sent_.size() - 1) : usbhost::USBD_STATUS_SUCCESS;
+    return std::make_shared<DoneTransfer>(status,
+                                          usbhost::UsbdFailed(status) ? 0 : request.data.size());
   }
-  std::uint32_t SelectConfiguration(std::uint8_t, std::uint8_t, std::uint8_t, usbhost::InterfaceInfo*) override {
+  std::uint32_t SelectConfiguration(std::uint8_t, std::uint8_t, std::uint8_t,
+                                    usbhost::InterfaceInfo*) override {
     return usbhost::USBD_STATUS_SUCCESS;
   }
   std::uint32_t Deconfigure() override { return usbhost::USBD_STATUS_SUCCESS; }
@@ -124,15 +127,17 @@ class RecordingPart : public usbhost::UsbDevice {
 };
 
 bool IsReset(const Sent& sent) {
-  return sent.request.setup.request == kFirmwareLoadRequest && sent.request.setup.value == kCpuCsAddress;
+  return sent.request.setup.request == kFirmwareLoadRequest &&
+         sent.request.setup.value == kCpuCsAddress;
 }
 
 // "hold", "run", or "A0 0100/16" (request, address, data bytes).
 std::string Name(const Sent& sent) {
-  if (IsReset(sent) && sent.data.size() == 1 && sent.data[0] <= 1) return sent.data[0] ? "hold" : "run";
+  if (IsReset(sent) && sent.data.size() == 1 && sent.data[0] <= 1)
+    return sent.data[0] ? "hold" : "run";
   char text[32];
-  std::snprintf(text, sizeof text, "%02X %04X/%zu", sent.request.setup.request, sent.request.setup.value,
-                sent.data.size());
+  std::snprintf(text, sizeof text, "%02X %04X/%zu", sent.request.setup.request,
+                sent.request.setup.value, sent.data.size());
   return text;
 }
 
@@ -142,12 +147,14 @@ Strings Log(const RecordingPart& part) {
   return names;
 }
 
-FirmwareRecord Record(std::uint16_t address, std::uint8_t length, std::uint8_t type = kFirmwareRecordData) {
+FirmwareRecord Record(std::uint16_t address, std::uint8_t length,
+                      std::uint8_t type = kFirmwareRecordData) {
   FirmwareRecord record{};
   record.length = length;
   record.address = address;
   record.type = type;
-  for (std::uint8_t i = 0; i < length && i < 16; ++i) record.data[i] = static_cast<std::uint8_t>(address + i * 7);
+  for (std::uint8_t i = 0; i < length && i < 16; ++i)
+    record.data[i] = static_cast<std::uint8_t>(address + i * 7);
   return record;
 }
 
@@ -180,11 +187,11 @@ TEST(LoaderSequence, StartWritesBothImagesBetweenTheFourResetSteps) {
 
   // The sequence's own steps are hold, run, hold, run; each image also holds
   // once between its two passes.
-  EXPECT_EQ(Log(*part), (Strings{"hold",                                              // step 1
-                                 "hold", "A0 0000/3", "A0 1100/16",                   // loader image
-                                 "run",                                               // step 3
-                                 "hold", "A0 0D6B/16", "A0 0000/3", "A0 0023/3",      // board firmware
-                                 "hold", "run"}));                                    // steps 5, 6
+  EXPECT_EQ(Log(*part), (Strings{"hold",                                          // step 1
+                                 "hold", "A0 0000/3", "A0 1100/16",               // loader image
+                                 "run",                                           // step 3
+                                 "hold", "A0 0D6B/16", "A0 0000/3", "A0 0023/3",  // board firmware
+                                 "hold", "run"}));                                // steps 5, 6
   for (const auto& sent : part->Requests()) {
     EXPECT_EQ(sent.request.type, usbhost::TransferType::Control);
     EXPECT_EQ(sent.request.endpoint, 0);
@@ -231,8 +238,8 @@ TEST(LoaderSequence, FailureInPassTwoStopsThatImageAndTheSequenceGoesOn) {
   LoaderDevice device(part, {loader, board});
   const auto result = device.Start();
   EXPECT_EQ(result.status, kStatusSuccess);
-  EXPECT_EQ(Log(*part), (Strings{"hold", "hold", "A0 0000/3", "A0 1100/16", "run", "hold", "A0 0D6B/16",
-                                 "hold", "run"}));
+  EXPECT_EQ(Log(*part), (Strings{"hold", "hold", "A0 0000/3", "A0 1100/16", "run", "hold",
+                                 "A0 0D6B/16", "hold", "run"}));
   const auto& report = *result.report;
   EXPECT_EQ(report.loader.status, usbhost::USBD_STATUS_STALL_PID);
   EXPECT_EQ(report.loader.internal.sent, 2u);
@@ -246,12 +253,15 @@ TEST(LoaderSequence, FailedWritesNeverStopTheSequenceAndTheFinalRunMayFail) {
   // A part that has gone: every request fails at once, every step is still
   // tried, and each image stops at its first record.
   auto gone = std::make_shared<RecordingPart>();
-  gone->answer = [](const Sent&, std::size_t) { return std::uint32_t{usbhost::USBD_STATUS_DEVICE_GONE}; };
+  gone->answer = [](const Sent&, std::size_t) {
+    return std::uint32_t{usbhost::USBD_STATUS_DEVICE_GONE};
+  };
   const auto loader = Image({Record(0x0000, 3), Record(0x1100, 16)});
   const auto board = Image({Record(0x0D6B, 16), Record(0x0000, 3)});
   LoaderDevice device(gone, {loader, board});
   EXPECT_EQ(device.Start().status, kStatusSuccess);
-  EXPECT_EQ(Log(*gone), (Strings{"hold", "hold", "A0 0000/3", "run", "hold", "A0 0D6B/16", "hold", "run"}));
+  EXPECT_EQ(Log(*gone),
+            (Strings{"hold", "hold", "A0 0000/3", "run", "hold", "A0 0D6B/16", "hold", "run"}));
 
   // The part leaves the bus as the board firmware starts: tolerated.
   auto leaving = std::make_shared<RecordingPart>();
@@ -279,8 +289,9 @@ TEST(DownloadImage, EndRecordFirstSendsNothingButTheHold) {
 TEST(DownloadImage, RecordsGoByTheirAddressAndPassesEndAtTheFirstNonDataRecord) {
   auto part = std::make_shared<RecordingPart>();
   LoaderDevice device(part);
-  const auto image = Image({Record(0x1B3F, 1), Record(0x1B40, 16), Record(0x0100, 16), Record(0x8000, 5),
-                            Record(0x0200, 4, 2), Record(0x0300, 4), Record(0x9000, 4)});
+  const auto image =
+      Image({Record(0x1B3F, 1), Record(0x1B40, 16), Record(0x0100, 16), Record(0x8000, 5),
+             Record(0x0200, 4, 2), Record(0x0300, 4), Record(0x9000, 4)});
   device.DownloadImage(image);
   EXPECT_EQ(Log(*part), (Strings{"A3 1B40/16", "A3 8000/5", "hold", "A0 1B3F/1", "A0 0100/16"}));
   // Each request carries exactly its record's bytes.
@@ -293,8 +304,8 @@ TEST(DownloadImage, FailureInPassOneStillLetsPassTwoRun) {
   auto part = std::make_shared<RecordingPart>();
   part->answer = FailAt(kExternalMemoryRequest, 0x2000);
   LoaderDevice device(part);
-  auto report =
-      device.DownloadImage(Image({Record(0x2000, 8), Record(0x0100, 16), Record(0x3000, 8), Record(0x0200, 2)}));
+  auto report = device.DownloadImage(
+      Image({Record(0x2000, 8), Record(0x0100, 16), Record(0x3000, 8), Record(0x0200, 2)}));
   EXPECT_EQ(Log(*part), (Strings{"A3 2000/8", "hold", "A0 0100/16", "A0 0200/2"}));
   EXPECT_EQ(report.external.failure, usbhost::USBD_STATUS_STALL_PID);
   EXPECT_EQ(report.external.failedAddress, 0x2000);
@@ -308,8 +319,9 @@ TEST(DownloadImage, FailureInPassOneStillLetsPassTwoRun) {
 TEST(DownloadImage, RecordWithMoreThanSixteenBytesIsNotSentAndFailsItsPass) {
   auto part = std::make_shared<RecordingPart>();
   LoaderDevice device(part);
-  const auto report = device.DownloadImage(
-      Image({Record(0x4000, 0), Record(0x5000, 4), Record(0x0100, 2), Record(0x0110, 17), Record(0x0200, 2)}));
+  const auto report =
+      device.DownloadImage(Image({Record(0x4000, 0), Record(0x5000, 4), Record(0x0100, 2),
+                                  Record(0x0110, 17), Record(0x0200, 2)}));
   EXPECT_EQ(Log(*part), (Strings{"hold", "A0 0100/2"}));
   EXPECT_EQ(report.external.failedAddress, 0x4000);
   EXPECT_EQ(report.internal.failedAddress, 0x0110);

@@ -42,8 +42,8 @@ struct SimBoardOptions {
   // 128 to 65,536, a power of two; a value outside that range is clamped to
   // it, and one in range that is not a power of two is rounded up to the next.
   std::uint32_t eepromBytes = 32768;
-  std::uint32_t eepromSeed = 0x4B32;  // content of the used part differs per seed
-  bool realTime = false;              // clock follows the wall clock (the demo)
+  std::uint32_t eepromSeed = 0x4B32;     // content of the used part differs per seed
+  bool realTime = false;                 // clock follows the wall clock (the demo)
   std::uint32_t roundTripMicros = 1000;  // virtual time each exchange takes
   // The board's address, 0-7: dip switches 0-2 (bits 0-2 of input byte 3) at
   // power-up, so that board k of a multi-board set-up can be given k.
@@ -87,8 +87,7 @@ class SimBoard {
   void Write(int channel, std::span<const std::uint8_t> command);
   SimReply Read(int channel, std::size_t maxLength);
   // Write followed by Read on the same channel.
-  SimReply Exchange(int channel, std::span<const std::uint8_t> command,
-                    std::size_t maxLength = 64);
+  SimReply Exchange(int channel, std::span<const std::uint8_t> command, std::size_t maxLength = 64);
 
   void InjectFault(int channel, std::uint8_t command, Fault fault);
   void ClearFaults();
@@ -98,18 +97,21 @@ class SimBoard {
   void AdvanceMicros(std::uint64_t micros);
 
   // What a test can see and set.
-  bool ApplicationRunning() const;   // the download-end command has run
+  bool ApplicationRunning() const;  // the download-end command has run
   void SetApplicationRunning(bool running);
   std::uint32_t EepromBytes() const;
-  std::vector<std::uint8_t> Eeprom() const;            // the whole part
+  std::vector<std::uint8_t> Eeprom() const;  // the whole part
   void SetEeprom(std::uint32_t address, std::span<const std::uint8_t> bytes);
   std::vector<std::uint8_t> Sram(std::uint32_t address, std::uint32_t length) const;
   std::array<std::uint8_t, 8> PicSerialNumber() const;
-  std::uint32_t ClockValue() const;                    // as GetClock would read it
-  struct SecurityRecord { std::uint32_t time; std::uint8_t state; };
+  std::uint32_t ClockValue() const;  // as GetClock would read it
+  struct SecurityRecord {
+    std::uint32_t time;
+    std::uint8_t state;
+  };
   void SetSecurityRecords(std::vector<SecurityRecord> records);
   void SetSecurityFlags(std::uint8_t first, std::uint8_t second);
-  std::uint64_t CommandCount(int channel) const;        // commands written so far
+  std::uint64_t CommandCount(int channel) const;  // commands written so far
 
   // The application image's channels (1, 3, 4, 7) answer once it runs; what
   // follows sees and sets the board behind them whether it runs or not.

@@ -94,8 +94,8 @@ class SimEzUsbPart : public SimUsbDevice {
   const std::shared_ptr<SimBoard>& Board() const { return board_; }
 
   // What tests see.
-  bool CpuHeld() const;          // the 8051 is held in reset (so at power-up)
-  bool LoaderRunning() const;    // a first-stage loader serves 0xA3
+  bool CpuHeld() const;        // the 8051 is held in reset (so at power-up)
+  bool LoaderRunning() const;  // a first-stage loader serves 0xA3
   bool BoardFirmwareStarted() const;
   std::vector<CpuControl> CpuControlWrites() const;  // in order, since power-up
   // The last kLoggedRequests vendor requests, oldest first.

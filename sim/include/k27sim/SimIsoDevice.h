@@ -45,7 +45,8 @@ class SimIsoDevice : public SimUsbDevice {
   // endpoint's packet size; an OUT packet larger than that fails. Stalls
   // unless configured and `endpoint` is one of the two.
   UsbTransferOutcome Isochronous(std::uint8_t endpoint, std::span<std::uint8_t> buffer,
-                                 std::span<UsbIsoPacket> packets, std::uint32_t startFrame) override;
+                                 std::span<UsbIsoPacket> packets,
+                                 std::uint32_t startFrame) override;
   void PortReset() override;
 
   // The next `count` packets, IN or OUT, fail: nothing moves and the

@@ -65,7 +65,8 @@ class SimUsbDevice {
   // Isochronous transfer, one packet per frame from `startFrame`. Devices
   // without isochronous endpoints stall.
   virtual UsbTransferOutcome Isochronous(std::uint8_t endpoint, std::span<std::uint8_t> buffer,
-                                         std::span<UsbIsoPacket> packets, std::uint32_t startFrame) {
+                                         std::span<UsbIsoPacket> packets,
+                                         std::uint32_t startFrame) {
     (void)endpoint, (void)buffer, (void)packets, (void)startFrame;
     return {UsbOutcome::Stall, 0};
   }

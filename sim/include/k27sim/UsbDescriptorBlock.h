@@ -34,10 +34,11 @@ struct UsbEndpointInfo {
 struct UsbDescriptors {
   std::vector<std::uint8_t> device;         // the 18-byte device descriptor
   std::vector<std::uint8_t> configuration;  // all wTotalLength bytes of the configuration
-  std::vector<std::vector<std::uint8_t>> strings;  // string descriptor i at i; 0 lists the languages
+  std::vector<std::vector<std::uint8_t>>
+      strings;  // string descriptor i at i; 0 lists the languages
   std::vector<UsbInterfaceSetting> interfaceSettings;  // in descriptor order
   std::vector<UsbEndpointInfo> endpoints;              // of every setting, in descriptor order
-  std::size_t blockBytes = 0;  // the block's size, end marker included
+  std::size_t blockBytes = 0;                          // the block's size, end marker included
 
   std::uint16_t VendorId() const;
   std::uint16_t ProductId() const;
@@ -49,7 +50,8 @@ struct UsbDescriptors {
 // (vendor class, one setting) and its 14 bulk endpoints of 64 bytes, 0x81,
 // 0x01, ... 0x87, 0x07; strings "Velto Ltd.", "Vantrel K27 Board" and
 // "Vantrel Default Interface" in English (United States).
-std::vector<std::uint8_t> BuildBoardDescriptorBlock(std::uint16_t vendorId, std::uint16_t productId);
+std::vector<std::uint8_t> BuildBoardDescriptorBlock(std::uint16_t vendorId,
+                                                    std::uint16_t productId);
 
 // Reads a block from the start of `bytes`, which may go on past its end.
 // Fails, without reading past `bytes`, unless it finds a device descriptor,

@@ -34,8 +34,9 @@ class K27ctlTest : public ::testing::Test {
     ASSERT_NE(::mkdtemp(pattern), nullptr);
     dir_ = pattern;
     daemon_ = std::make_unique<Process>(
-        VANTRELIO_PATH, Strings{"--simulate", "--device-dir", dir_.string(), "--boards", "2", "--eeprom-bytes",
-                                "8192", "--trace", (dir_ / "trace.log").string()});
+        VANTRELIO_PATH,
+        Strings{"--simulate", "--device-dir", dir_.string(), "--boards", "2", "--eeprom-bytes",
+                "8192", "--trace", (dir_ / "trace.log").string()});
     // The daemon reports on standard error; wait for it to serve.
     for (int i = 0; i < 1000 && !fs::exists(dir_ / "ezusb-1"); ++i) ::usleep(10000);
     ASSERT_TRUE(fs::exists(dir_ / "ezusb-1")) << "the simulated daemon did not start";
@@ -90,8 +91,9 @@ class K27ctlTest : public ::testing::Test {
   static Strings Writes(std::uintmax_t mark) {
     Strings writes;
     for (const auto& line : TraceSince(mark)) {
-      const bool read = line.find("out=4A") != std::string::npos || line.find("out=05") != std::string::npos ||
-                        line.find("out=03") != std::string::npos || line.find("out=4B") != std::string::npos;
+      const bool read =
+          line.find("out=4A") != std::string::npos || line.find("out=05") != std::string::npos ||
+          line.find("out=03") != std::string::npos || line.find("out=4B") != std::string::npos;
       if (!read) writes.push_back(line);
     }
     return writes;
@@ -104,7 +106,9 @@ class K27ctlTest : public ::testing::Test {
 fs::path K27ctlTest::dir_;
 std::unique_ptr<Process> K27ctlTest::daemon_;
 
-bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
 
 std::size_t LineCount(const std::string& text) {
   std::size_t lines = 0;
@@ -120,16 +124,22 @@ TEST_F(K27ctlTest, ListShowsEveryBoardWithItsIdentity) {
   EXPECT_EQ(LineCount(people.out), 2u) << people.out;
   EXPECT_TRUE(Contains(people.out, "board 0: address 0  library 35.28")) << people.out;
   EXPECT_TRUE(Contains(people.out, "board 1: address 1")) << people.out;
-  EXPECT_TRUE(Contains(people.out, "EEPROM 8192 bytes (page 32, 2 address bytes, device 0x51)")) << people.out;
+  EXPECT_TRUE(Contains(people.out, "EEPROM 8192 bytes (page 32, 2 address bytes, device 0x51)"))
+      << people.out;
 
   const Result json = Ctl({"--json", "list"});
   ASSERT_EQ(json.status, 0) << json.err;
   EXPECT_EQ(LineCount(json.out), 1u);
-  EXPECT_TRUE(Contains(json.out, "{\"boards\":[{\"instance\":0,\"address\":0,\"library\":\"35.28\",\"firmware_8051\":"))
+  EXPECT_TRUE(Contains(
+      json.out,
+      "{\"boards\":[{\"instance\":0,\"address\":0,\"library\":\"35.28\",\"firmware_8051\":"))
       << json.out;
-  EXPECT_TRUE(Contains(json.out, "\"pic\":\"P1.03\",\"serial\":\"4B32373030303031\",\"serial_text\":\"K2700001\""))
+  EXPECT_TRUE(Contains(
+      json.out, "\"pic\":\"P1.03\",\"serial\":\"4B32373030303031\",\"serial_text\":\"K2700001\""))
       << json.out;
-  EXPECT_TRUE(Contains(json.out, "\"eeprom\":{\"bytes\":8192,\"page_size\":32,\"address_bytes\":2,\"device_address\":81}"))
+  EXPECT_TRUE(Contains(
+      json.out,
+      "\"eeprom\":{\"bytes\":8192,\"page_size\":32,\"address_bytes\":2,\"device_address\":81}"))
       << json.out;
   EXPECT_TRUE(Contains(json.out, "{\"instance\":1,\"address\":1,")) << json.out;
 }
@@ -189,12 +199,14 @@ TEST_F(K27ctlTest, EveryCommandHasHelp) {
   const Result top = Ctl({"--help"});
   EXPECT_EQ(top.status, 0);
   const auto mark = Mark();
-  for (const char* command : {"list", "inputs", "dips", "hoppers", "outputs", "lamp-test", "reels", "eeprom", "sram",
-                              "clock", "security", "random", "spi", "serial", "cctalk"}) {
+  for (const char* command :
+       {"list", "inputs", "dips", "hoppers", "outputs", "lamp-test", "reels", "eeprom", "sram",
+        "clock", "security", "random", "spi", "serial", "cctalk"}) {
     EXPECT_TRUE(Contains(top.out, std::string("  ") + command + " ")) << command;
     const Result r = Ctl({command, "--help"});
     EXPECT_EQ(r.status, 0) << command;
-    EXPECT_TRUE(Contains(r.out, std::string("usage: k27ctl ") + command)) << command << ": " << r.out;
+    EXPECT_TRUE(Contains(r.out, std::string("usage: k27ctl ") + command))
+        << command << ": " << r.out;
   }
   EXPECT_TRUE(TraceSince(mark).empty()) << "--help touched the board";
 }
@@ -226,7 +238,8 @@ TEST_F(K27ctlTest, InputsAndDipsReadTheBoardNamedByNumberOrAddress) {
   const Result once = Ctl({"--json", "inputs"});
   ASSERT_EQ(once.status, 0) << once.err;
   EXPECT_EQ(once.out,
-            "{\"raw\":\"F7FFFFF8FF\",\"inputs\":\"F7FFFF\",\"dips\":\"F8\",\"address\":0,\"byte4\":\"FF\",\"low\":[3]}\n");
+            "{\"raw\":\"F7FFFFF8FF\",\"inputs\":\"F7FFFF\",\"dips\":\"F8\",\"address\":0,\"byte4\":"
+            "\"FF\",\"low\":[3]}\n");
   EXPECT_TRUE(Contains(Ctl({"inputs"}).out, "inputs reading 0: 3\n"));
 
   SimCtl({"--board", "1", "dips", "0D"});
@@ -247,13 +260,16 @@ TEST_F(K27ctlTest, InputsWatchReportsEachChangeAndEndsOnCount) {
   SimCtl({"inputs", "FEFFFFF8FF"});
   const auto first = watch->ReadLine();
   ASSERT_TRUE(first) << watch->Stderr();
-  EXPECT_TRUE(Contains(*first, "\"raw\":\"FEFFFFF8FF\",\"changed\":[{\"name\":\"input0\",\"bit\":0,\"value\":0}]}"))
+  EXPECT_TRUE(Contains(
+      *first, "\"raw\":\"FEFFFFF8FF\",\"changed\":[{\"name\":\"input0\",\"bit\":0,\"value\":0}]}"))
       << *first;
   EXPECT_EQ(first->rfind("{\"time_ms\":", 0), 0u) << *first;
   SimCtl({"inputs", "FFFFFFF0FF"});
   const auto second = watch->ReadLine();
   ASSERT_TRUE(second);
-  EXPECT_TRUE(Contains(*second, "[{\"name\":\"input0\",\"bit\":0,\"value\":1},{\"name\":\"dip3\",\"bit\":27,\"value\":0}]"))
+  EXPECT_TRUE(Contains(
+      *second,
+      "[{\"name\":\"input0\",\"bit\":0,\"value\":1},{\"name\":\"dip3\",\"bit\":27,\"value\":0}]"))
       << *second;
   EXPECT_EQ(watch->Wait(), 0) << watch->Stderr();
   EXPECT_FALSE(watch->ReadLine(0));
@@ -308,11 +324,13 @@ TEST_F(K27ctlTest, OutputsChangeBothPeriodsAndShowTheSharedImages) {
   ASSERT_EQ(on.status, 0) << on.err;
   EXPECT_TRUE(Traced(mark, "ch=1 out=4D00000080010000000000"));
   EXPECT_EQ(on.out,
-            "{\"known\":true,\"on\":\"0102038405\",\"off\":\"0102038405\",\"outputs_on\":[0,9,16,17,26,31,32,34]}\n");
+            "{\"known\":true,\"on\":\"0102038405\",\"off\":\"0102038405\",\"outputs_on\":[0,9,16,"
+            "17,26,31,32,34]}\n");
 
   ASSERT_EQ(Ctl({"outputs", "off", "0", "37"}).status, 0);
   const Result get = Ctl({"outputs", "get"});
-  EXPECT_EQ(get.out, "on period 0002038405  off period 0002038405\noutputs on: 9 16 17 26 31 32 34\n");
+  EXPECT_EQ(get.out,
+            "on period 0002038405  off period 0002038405\noutputs on: 9 16 17 26 31 32 34\n");
 
   mark = Mark();
   ASSERT_EQ(Ctl({"outputs", "brightness", "5"}).status, 0);
@@ -327,7 +345,8 @@ TEST_F(K27ctlTest, OutputsChangeBothPeriodsAndShowTheSharedImages) {
   ASSERT_EQ(test.status, 0) << test.err;
   EXPECT_EQ(LineCount(test.out), 39u);
   EXPECT_TRUE(Contains(test.out, "{\"output\":0}\n{\"output\":1}\n"));
-  EXPECT_TRUE(Contains(test.out, "{\"tested\":38,\"restored\":{\"on\":\"A50000003F\",\"off\":\"A50000003F\"}}\n"));
+  EXPECT_TRUE(Contains(
+      test.out, "{\"tested\":38,\"restored\":{\"on\":\"A50000003F\",\"off\":\"A50000003F\"}}\n"));
   EXPECT_TRUE(Traced(mark, "ch=1 out=4D0100000000FEFFFFFFFF"));
   EXPECT_TRUE(Traced(mark, "ch=1 out=4D0000000020FFFFFFFFDF"));
   EXPECT_TRUE(Traced(mark, "ezusb-0 ch=1 out=53A50000003F"));
@@ -350,7 +369,8 @@ TEST_F(K27ctlTest, OutputsSayWhenNoProgramKnowsTheImages) {
   EXPECT_EQ(Ctl({"outputs", "brightness", "10"}).status, 1);
 
   const auto mark = Mark();
-  const Result given = Ctl({"lamp-test", "--delay", "0", "--lamps-only", "--restore", "0800000001"});
+  const Result given =
+      Ctl({"lamp-test", "--delay", "0", "--lamps-only", "--restore", "0800000001"});
   ASSERT_EQ(given.status, 0) << given.err;
   EXPECT_EQ(LineCount(given.out), 33u);
   EXPECT_TRUE(Traced(mark, "out=530800000001"));
@@ -408,7 +428,8 @@ TEST_F(K27ctlTest, SramLoadVerifyDumpAndCompareInBothFormats) {
   const fs::path raw = dir_ / "image.bin";
   WriteFile(raw, std::string(bytes.begin(), bytes.end()));
   auto mark = Mark();
-  const Result load = Ctl({"--json", "sram", "load", raw.string(), "--address", "0x100", "--verify"});
+  const Result load =
+      Ctl({"--json", "sram", "load", raw.string(), "--address", "0x100", "--verify"});
   ASSERT_EQ(load.status, 0) << load.err;
   EXPECT_EQ(load.out, "{\"file\":\"" + raw.string() + "\",\"written\":1000,\"verified\":true}\n");
   EXPECT_TRUE(load.err.empty()) << "a progress bar in a pipe: " << load.err;
@@ -431,7 +452,8 @@ TEST_F(K27ctlTest, SramLoadVerifyDumpAndCompareInBothFormats) {
   WriteFile(raw, std::string(changed.begin(), changed.end()));
   const Result differs = Ctl({"--json", "sram", "compare", raw.string(), "--address", "0x100"});
   EXPECT_EQ(differs.status, 1);
-  EXPECT_TRUE(Contains(differs.out, "\"equal\":false,\"differences\":1,\"first_difference\":756}")) << differs.out;
+  EXPECT_TRUE(Contains(differs.out, "\"equal\":false,\"differences\":1,\"first_difference\":756}"))
+      << differs.out;
   EXPECT_TRUE(Contains(differs.err, "at 0x02F4")) << differs.err;
 }
 
@@ -476,15 +498,16 @@ TEST_F(K27ctlTest, EepromKeepsToItsRangeAndRoundTrips) {
   ASSERT_EQ(Ctl({"eeprom", "load", raw.string(), "--verify"}).status, 0);
   EXPECT_TRUE(Traced(mark, "ch=2 out=043C0800"));  // 60 bytes at 8
   const Result read = Ctl({"--json", "eeprom", "read", "8", "4"});
-  EXPECT_EQ(read.out, "{\"address\":8,\"count\":4,\"bytes\":\"" + [&] {
-    std::ostringstream hex;
-    for (int i = 0; i < 4; ++i) {
-      char pair[3];
-      std::snprintf(pair, sizeof pair, "%02X", bytes[static_cast<std::size_t>(i)]);
-      hex << pair;
-    }
-    return hex.str();
-  }() + "\"}\n");
+  EXPECT_EQ(
+      read.out, "{\"address\":8,\"count\":4,\"bytes\":\"" + [&] {
+        std::ostringstream hex;
+        for (int i = 0; i < 4; ++i) {
+          char pair[3];
+          std::snprintf(pair, sizeof pair, "%02X", bytes[static_cast<std::size_t>(i)]);
+          hex << pair;
+        }
+        return hex.str();
+      }() + "\"}\n");
 
   const fs::path whole = dir_ / "eeprom-dump.bin";
   ASSERT_EQ(Ctl({"eeprom", "dump", whole.string()}).status, 0);
@@ -554,15 +577,19 @@ TEST_F(K27ctlTest, CctalkTransactionsByNameAndNumber) {
   const Result poll = Ctl({"--json", "cctalk", "2", "simple-poll"});
   ASSERT_EQ(poll.status, 0) << poll.err;
   EXPECT_EQ(poll.out,
-            "{\"request\":{\"destination\":2,\"source\":1,\"header\":254,\"name\":\"Simple poll\",\"data\":\"\","
-            "\"text\":\"\",\"frame\":\"020001FEFF\"},\"reply\":{\"destination\":1,\"source\":2,\"header\":0,"
-            "\"name\":\"ACK\",\"data\":\"\",\"text\":\"\",\"frame\":\"01000200FD\",\"layout\":\"\"},\"error\":null}\n");
+            "{\"request\":{\"destination\":2,\"source\":1,\"header\":254,\"name\":\"Simple "
+            "poll\",\"data\":\"\","
+            "\"text\":\"\",\"frame\":\"020001FEFF\"},\"reply\":{\"destination\":1,\"source\":2,"
+            "\"header\":0,"
+            "\"name\":\"ACK\",\"data\":\"\",\"text\":\"\",\"frame\":\"01000200FD\",\"layout\":\"\"}"
+            ",\"error\":null}\n");
   EXPECT_TRUE(Traced(mark, "ezusb-0 ch=4 out=6102000000B2FF"));  // ccTalk at 9600 on port B
   EXPECT_TRUE(Traced(mark, "ch=4 out=62020001FEFF"));
 
   const Result category = Ctl({"cctalk", "2", "245"});
   ASSERT_EQ(category.status, 0) << category.err;
-  EXPECT_TRUE(Contains(category.out, "reply   ACK with equipment category [0] from 2 to 1, data")) << category.out;
+  EXPECT_TRUE(Contains(category.out, "reply   ACK with equipment category [0] from 2 to 1, data"))
+      << category.out;
   EXPECT_TRUE(Contains(category.out, "|Coin Acceptor|")) << category.out;
   EXPECT_TRUE(Contains(category.out, "data layout: [ ASCII characters ]")) << category.out;
 
@@ -572,7 +599,9 @@ TEST_F(K27ctlTest, CctalkTransactionsByNameAndNumber) {
 
   const Result nobody = Ctl({"--json", "cctalk", "9", "254"});
   EXPECT_EQ(nobody.status, 1);
-  EXPECT_TRUE(Contains(nobody.out, "\"reply\":null,\"error\":\"no reply from address 9 (timed out)\"")) << nobody.out;
+  EXPECT_TRUE(
+      Contains(nobody.out, "\"reply\":null,\"error\":\"no reply from address 9 (timed out)\""))
+      << nobody.out;
 
   SimCtl({"serial", "B", "power", "off"});
   const Result dead = Ctl({"cctalk", "2", "254"});
@@ -586,7 +615,9 @@ TEST_F(K27ctlTest, CctalkScanAndPollCount) {
   SimCtl({"serial", "B", "power", "on"});
   const Result scan = Ctl({"--json", "cctalk", "scan", "--first", "1", "--last", "4"});
   ASSERT_EQ(scan.status, 0) << scan.err;
-  EXPECT_EQ(scan.out, "{\"devices\":[{\"address\":2,\"category\":\"Coin Acceptor\",\"product\":\"K27SimCoin\"}],\"polled\":3}\n");
+  EXPECT_EQ(scan.out,
+            "{\"devices\":[{\"address\":2,\"category\":\"Coin "
+            "Acceptor\",\"product\":\"K27SimCoin\"}],\"polled\":3}\n");
   EXPECT_TRUE(scan.err.empty()) << scan.err;
 
   const Result good = Ctl({"--json", "cctalk", "poll", "--repeat", "3", "--interval", "0"});

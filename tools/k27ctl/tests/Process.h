@@ -35,7 +35,8 @@ class Process {
     envp.push_back(nullptr);
 
     int out[2], err[2];
-    if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+    if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0)
+      throw std::runtime_error("pipe");
     pid_ = ::fork();
     if (pid_ < 0) throw std::runtime_error("fork");
     if (pid_ == 0) {
@@ -73,7 +74,8 @@ class Process {
         taken_ = newline + 1;
         return line;
       }
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
       if (left.count() <= 0 || !Pump(static_cast<int>(left.count()))) return std::nullopt;
     }
   }
@@ -82,7 +84,8 @@ class Process {
   int Wait(int ms = kWaitMs) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
     while (outOpen_ || errOpen_) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
       if (left.count() <= 0) break;
       Pump(static_cast<int>(left.count()));
     }
@@ -110,8 +113,10 @@ class Process {
     for (int i = 0; i < 2; ++i) {
       if (fds[i].revents == 0) continue;
       const ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
-      if (n <= 0) (i == 0 ? outOpen_ : errOpen_) = false;
-      else (i == 0 ? out_text_ : err_text_).append(buffer, static_cast<std::size_t>(n));
+      if (n <= 0)
+        (i == 0 ? outOpen_ : errOpen_) = false;
+      else
+        (i == 0 ? out_text_ : err_text_).append(buffer, static_cast<std::size_t>(n));
     }
     return true;
   }

@@ -6,7 +6,9 @@
 
 namespace vantrel::usbhost {
 
-bool IsBusyResult(int result) { return result == LIBUSB_ERROR_ACCESS || result == LIBUSB_ERROR_BUSY; }
+bool IsBusyResult(int result) {
+  return result == LIBUSB_ERROR_ACCESS || result == LIBUSB_ERROR_BUSY;
+}
 
 int RetryWhileBusy(const std::function<int()>& attempt, RetryClock::time_point deadline,
                    std::chrono::milliseconds interval,

@@ -258,21 +258,26 @@ class LibusbBus final : public UsbBus {
     libusb_device* device = arrival.device.Get();
     const Plug plug = PlugOf(device);
     switch (tracker_.Arrive(plug)) {
-      case PlugTracker::Arrival::Duplicate: return;
-      case PlugTracker::Arrival::Replaces: Depart(plug.location); break;  // it left unseen
-      case PlugTracker::Arrival::New: break;
+      case PlugTracker::Arrival::Duplicate:
+        return;
+      case PlugTracker::Arrival::Replaces:
+        Depart(plug.location);
+        break;  // it left unseen
+      case PlugTracker::Arrival::New:
+        break;
     }
     const DeviceIdentity identity = IdentityOf(device);
-    const std::string name = Hex4(identity.vendorId) + ":" + Hex4(identity.productId) + " at " +
-                             identity.Location();
+    const std::string name =
+        Hex4(identity.vendorId) + ":" + Hex4(identity.productId) + " at " + identity.Location();
     const auto deadline = RetryClock::now() + kBusyRetryWindow;
     libusb_device_handle* handle = nullptr;
-    const int opened = RetryWhileBusy([&] { return libusb_open(device, &handle); }, deadline,
-                                      kBusyRetryInterval,
-                                      [this](std::chrono::milliseconds pause) { return Pause(pause); });
+    const int opened =
+        RetryWhileBusy([&] { return libusb_open(device, &handle); }, deadline, kBusyRetryInterval,
+                       [this](std::chrono::milliseconds pause) { return Pause(pause); });
     if (opened < 0) {
       tracker_.Drop(plug);
-      Log("usbhost: device " + name + " dropped, it cannot be opened: " + libusb_error_name(opened));
+      Log("usbhost: device " + name +
+          " dropped, it cannot be opened: " + libusb_error_name(opened));
       return;
     }
     auto usb = std::make_shared<LibusbDevice>(context_, handle, identity, deadline);

@@ -108,13 +108,14 @@ void LibusbDevice::AbortEndpoint(std::uint8_t endpoint) {
 
 int LibusbDevice::Claim(std::uint8_t interface) {
   if (claimed_.count(interface) != 0) return LIBUSB_SUCCESS;
-  const int result = RetryWhileBusy(
-      [&] { return libusb_claim_interface(handle_, interface); }, claimDeadline_,
-      kBusyRetryInterval, [this](std::chrono::milliseconds pause) {
-        // A device that leaves ends the retries.
-        std::unique_lock lock(mutex_);
-        return !changed_.wait_for(lock, pause, [this] { return gone_; });
-      });
+  const int result =
+      RetryWhileBusy([&] { return libusb_claim_interface(handle_, interface); }, claimDeadline_,
+                     kBusyRetryInterval,
+                     [this](std::chrono::milliseconds pause) {
+                       // A device that leaves ends the retries.
+                       std::unique_lock lock(mutex_);
+                       return !changed_.wait_for(lock, pause, [this] { return gone_; });
+                     });
   if (result == LIBUSB_SUCCESS) claimed_.insert(interface);
   return result;
 }

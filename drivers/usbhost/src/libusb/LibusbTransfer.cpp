@@ -52,9 +52,8 @@ std::uint32_t LibusbTransfer::Prepare(libusb_device_handle* handle, LibusbDevice
       transfer_ = libusb_alloc_transfer(0);
       if (transfer_ == nullptr) return USBD_STATUS_NO_MEMORY;
       buffer_.assign(LIBUSB_CONTROL_SETUP_SIZE + r.data.size(), 0);
-      libusb_fill_control_setup(buffer_.data(), r.setup.requestType, r.setup.request,
-                                r.setup.value, r.setup.index,
-                                static_cast<std::uint16_t>(r.data.size()));
+      libusb_fill_control_setup(buffer_.data(), r.setup.requestType, r.setup.request, r.setup.value,
+                                r.setup.index, static_cast<std::uint16_t>(r.data.size()));
       if (!In() && !r.data.empty())
         std::memcpy(buffer_.data() + LIBUSB_CONTROL_SETUP_SIZE, r.data.data(), r.data.size());
       libusb_fill_control_transfer(transfer_, handle, buffer_.data(), &LibusbTransfer::OnDone, this,
@@ -79,7 +78,8 @@ std::uint32_t LibusbTransfer::Prepare(libusb_device_handle* handle, LibusbDevice
       // libusb starts every isochronous transfer as soon as possible and
       // places packet i right after packet i-1; the packets are gathered from
       // and scattered to their offsets in the caller's buffer.
-      if (!r.startAsap || r.isoPackets.empty() || r.isoPackets.size() > static_cast<std::size_t>(INT_MAX))
+      if (!r.startAsap || r.isoPackets.empty() ||
+          r.isoPackets.size() > static_cast<std::size_t>(INT_MAX))
         return USBD_STATUS_INVALID_PARAMETER;
       std::size_t total = 0;
       for (const IsoPacket& p : r.isoPackets) {
@@ -94,11 +94,12 @@ std::uint32_t LibusbTransfer::Prepare(libusb_device_handle* handle, LibusbDevice
       buffer_.assign(total, 0);
       std::size_t at = 0;
       for (const IsoPacket& p : r.isoPackets) {
-        if (!In() && p.length != 0) std::memcpy(buffer_.data() + at, r.data.data() + p.offset, p.length);
+        if (!In() && p.length != 0)
+          std::memcpy(buffer_.data() + at, r.data.data() + p.offset, p.length);
         at += p.length;
       }
-      libusb_fill_iso_transfer(transfer_, handle, r.endpoint, buffer_.data(), static_cast<int>(total),
-                               packets, &LibusbTransfer::OnDone, this, 0);
+      libusb_fill_iso_transfer(transfer_, handle, r.endpoint, buffer_.data(),
+                               static_cast<int>(total), packets, &LibusbTransfer::OnDone, this, 0);
       for (int i = 0; i < packets; ++i)
         transfer_->iso_packet_desc[i].length = r.isoPackets[static_cast<std::size_t>(i)].length;
       return USBD_STATUS_SUCCESS;
@@ -159,10 +160,9 @@ TransferResult LibusbTransfer::Collect(const libusb_transfer& transfer) {
   }
   // An isochronous transfer counts its short packets as normal.
   const bool shortOk = request_.shortTransferOk || request_.type == TransferType::Isochronous;
-  result.status = LibusbTransferStatus(transfer.status, in, shortOk, result.transferred,
-                                       request_.type == TransferType::Isochronous
-                                           ? result.transferred
-                                           : request_.data.size());
+  result.status = LibusbTransferStatus(
+      transfer.status, in, shortOk, result.transferred,
+      request_.type == TransferType::Isochronous ? result.transferred : request_.data.size());
   return result;
 }
 

@@ -21,9 +21,9 @@ struct Plug {
 class PlugTracker {
  public:
   enum class Arrival {
-    New,         // report it
-    Duplicate,   // already reported (or already dropped): ignore it
-    Replaces,    // a new device where a reported one still sits: that one has left unseen
+    New,        // report it
+    Duplicate,  // already reported (or already dropped): ignore it
+    Replaces,   // a new device where a reported one still sits: that one has left unseen
   };
   // Records an arrival; with New or Replaces the plug holds this device from
   // now on, as reported.

@@ -132,9 +132,11 @@ class SimBusImpl final : public SimHostBus {
     {
       std::lock_guard lock(mutex_);
       // Reported already (a rescan, or a report repeated): one device.
-      if (auto it = devices_.find(plugged.port); it != devices_.end() && it->second->Is(*plugged.device))
+      if (auto it = devices_.find(plugged.port);
+          it != devices_.end() && it->second->Is(*plugged.device))
         return;
-      if (auto it = dropped_.find(plugged.port); it != dropped_.end() && it->second == plugged.device)
+      if (auto it = dropped_.find(plugged.port);
+          it != dropped_.end() && it->second == plugged.device)
         return;
     }
     if (!OpenWithRetries(*plugged.device)) {

@@ -14,10 +14,14 @@ constexpr std::uint8_t kConfigurationType = 2;
 
 std::uint32_t StatusOf(k27sim::UsbOutcome outcome) {
   switch (outcome) {
-    case k27sim::UsbOutcome::Ack: return USBD_STATUS_SUCCESS;
-    case k27sim::UsbOutcome::Stall: return USBD_STATUS_STALL_PID;
-    case k27sim::UsbOutcome::Gone: return USBD_STATUS_DEVICE_GONE;
-    case k27sim::UsbOutcome::Nak: break;
+    case k27sim::UsbOutcome::Ack:
+      return USBD_STATUS_SUCCESS;
+    case k27sim::UsbOutcome::Stall:
+      return USBD_STATUS_STALL_PID;
+    case k27sim::UsbOutcome::Gone:
+      return USBD_STATUS_DEVICE_GONE;
+    case k27sim::UsbOutcome::Nak:
+      break;
   }
   return USBD_STATUS_DEV_NOT_RESPONDING;
 }
@@ -77,7 +81,8 @@ void SimHostDevice::RewindIsoLocked(std::uint8_t endpoint) {
   for (const auto& transfer : waiting_) {
     const TransferRequest& request = transfer->Request();
     if (request.type != TransferType::Isochronous || request.endpoint != endpoint) continue;
-    const std::uint32_t last = request.startFrame + static_cast<std::uint32_t>(request.isoPackets.size());
+    const std::uint32_t last =
+        request.startFrame + static_cast<std::uint32_t>(request.isoPackets.size());
     if (!end || static_cast<std::int32_t>(last - *end) > 0) end = last;
   }
   if (end)
@@ -134,7 +139,8 @@ std::shared_ptr<PendingTransfer> SimHostDevice::Submit(TransferRequest request) 
       transfer->Complete({USBD_STATUS_DEVICE_GONE, 0, transfer->Request().isoPackets, 0});
       return transfer;
     }
-    if (transfer->Request().type == TransferType::Isochronous) ScheduleIso(transfer->MutableRequest());
+    if (transfer->Request().type == TransferType::Isochronous)
+      ScheduleIso(transfer->MutableRequest());
     waiting_.push_back(transfer);
   }
   if (Attempt(*transfer)) {
@@ -142,7 +148,8 @@ std::shared_ptr<PendingTransfer> SimHostDevice::Submit(TransferRequest request) 
     waiting_.remove(transfer);
   }
   if (retryPending_.exchange(false)) RetryWaiting();
-  if (transfer->Request().type == TransferType::Isochronous && !transfer->Completed()) WakeIsoClock();
+  if (transfer->Request().type == TransferType::Isochronous && !transfer->Completed())
+    WakeIsoClock();
   return transfer;
 }
 

@@ -46,7 +46,7 @@ struct TransferRequest {
 struct TransferResult {
   std::uint32_t status = USBD_STATUS_SUCCESS;  // a UsbdStatus
   std::size_t transferred = 0;
-  std::vector<IsoPacket> isoPackets;           // isochronous: per packet
+  std::vector<IsoPacket> isoPackets;  // isochronous: per packet
   std::uint32_t startFrame = 0;
 };
 

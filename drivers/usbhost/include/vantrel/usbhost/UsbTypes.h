@@ -45,7 +45,7 @@ struct SetupPacket {
   std::uint8_t request = 0;
   std::uint16_t value = 0;
   std::uint16_t index = 0;
-  std::uint16_t length = 0;      // of the data stage
+  std::uint16_t length = 0;  // of the data stage
 };
 
 // Endpoint transfer types as the descriptors give them (bmAttributes bits 0-1).

@@ -149,8 +149,8 @@ struct PipeTableImage {
   // Header: u16 total length, u8 interface number, u8 alternate setting,
   // u8 class, u8 subclass, u8 protocol, u8 reserved, u32 interface handle,
   // u32 number of pipes.
-  static constexpr std::size_t kLength = 0, kInterfaceNumber = 2, kAlternateSetting = 3,
-                               kClass = 4, kSubClass = 5, kProtocol = 6, kInterfaceHandle = 8,
+  static constexpr std::size_t kLength = 0, kInterfaceNumber = 2, kAlternateSetting = 3, kClass = 4,
+                               kSubClass = 5, kProtocol = 6, kInterfaceHandle = 8,
                                kNumberOfPipes = 12;
   static constexpr std::size_t kPipeSize = 20;
   // Pipe: u16 maximum packet size, u8 endpoint address, u8 interval, u32 pipe

@@ -54,9 +54,9 @@ struct ImageReport {
 
 // What a start did, for the log. Every status is a USBD status.
 struct DownloadReport {
-  std::uint32_t hold = usbhost::USBD_STATUS_SUCCESS;      // before the first-stage loader
+  std::uint32_t hold = usbhost::USBD_STATUS_SUCCESS;  // before the first-stage loader
   ImageReport loader;
-  std::uint32_t run = usbhost::USBD_STATUS_SUCCESS;       // the first-stage loader starts
+  std::uint32_t run = usbhost::USBD_STATUS_SUCCESS;  // the first-stage loader starts
   ImageReport board;
   std::uint32_t holdAgain = usbhost::USBD_STATUS_SUCCESS;
   // The board firmware starts. The part may already be leaving the bus to
@@ -83,7 +83,8 @@ class LoaderDevice {
     std::optional<DownloadReport> report;   // none when the start was refused
   };
 
-  explicit LoaderDevice(std::shared_ptr<usbhost::UsbDevice> device, Images images = BuiltInImages());
+  explicit LoaderDevice(std::shared_ptr<usbhost::UsbDevice> device,
+                        Images images = BuiltInImages());
   LoaderDevice(const LoaderDevice&) = delete;
   LoaderDevice& operator=(const LoaderDevice&) = delete;
 
