@@ -13,7 +13,7 @@
 
 #include <vantrel/driver/ControlCodes.h>
 
-#include "ControlServer.h"
+#include "server/ControlServer.h"
 #include "link/SocketDeviceLink.h"
 
 namespace vantrel {

@@ -18,10 +18,10 @@
 #include <string_view>
 #include <vector>
 
-#include "ControlServer.h"
-#include "DeviceManager.h"
-#include "ExchangeTrace.h"
-#include "SimConsoleHandler.h"
+#include "server/ControlServer.h"
+#include "device/DeviceManager.h"
+#include "device/ExchangeTrace.h"
+#include "sim/SimConsoleHandler.h"
 #include "k27sim/SimConsole.h"
 #include "vantrel/driver/SimConsoleProtocol.h"
 #include "k27fw/FirmwareIds.h"

@@ -16,8 +16,8 @@
 #include <thread>
 #include <vector>
 
-#include "ConnectionQuota.h"
-#include "ControlServer.h"
+#include "server/ConnectionQuota.h"
+#include "server/ControlServer.h"
 #include "SimBoardDevice.h"
 #include "TestClient.h"
 #include "k27sim/SimBoard.h"
