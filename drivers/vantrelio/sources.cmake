@@ -31,7 +31,14 @@ set(vantrelio_driver_sources
     ${_vantrelio_src}/usb/UrbSubmit.cpp
     ${_vantrelio_src}/usb/UsbRequests.cpp)
 
-# Plug and play (which loads the firmware) and the simulator console.
+# Plug and play (which loads the firmware) and the daemon's command line.
 set(vantrelio_daemon_sources
-    ${_vantrelio_src}/device/DeviceManager.cpp
-    ${_vantrelio_src}/sim/SimConsoleHandler.cpp)
+    ${_vantrelio_src}/daemon/DaemonOptions.cpp
+    ${_vantrelio_src}/daemon/GroupLookup.cpp
+    ${_vantrelio_src}/device/DeviceManager.cpp)
+
+# The simulated boards of `vantrelio --simulate` and their console.
+set(vantrelio_sim_sources
+    ${_vantrelio_src}/sim/SimConsoleHandler.cpp
+    ${_vantrelio_src}/sim/SimulatedBoards.cpp
+    ${_vantrelio_src}/sim/SimulatedBus.cpp)
