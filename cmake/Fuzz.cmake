@@ -22,9 +22,8 @@ target_include_directories(fuzz_message PRIVATE ${_k27_cctalk} ${PROJECT_SOURCE_
 # firmware images) or its simulator console.
 find_package(Threads REQUIRED)
 set(_k27_vantrelio ${PROJECT_SOURCE_DIR}/drivers/vantrelio)
-file(GLOB _k27_driver_sources CONFIGURE_DEPENDS ${_k27_vantrelio}/src/*.cpp)
-list(FILTER _k27_driver_sources EXCLUDE REGEX ".*/(main|DeviceManager|SimConsoleHandler)\\.cpp$")
-add_executable(fuzz_request ${_k27_vantrelio}/tests/fuzz_request.cpp ${_k27_driver_sources}
+include(${_k27_vantrelio}/sources.cmake)
+add_executable(fuzz_request ${_k27_vantrelio}/tests/fuzz_request.cpp ${vantrelio_driver_sources}
                             ${PROJECT_SOURCE_DIR}/drivers/usbhost/src/UsbTypes.cpp)
 target_include_directories(fuzz_request PRIVATE ${_k27_vantrelio}/src ${_k27_vantrelio}/include
                            ${PROJECT_SOURCE_DIR}/drivers/usbhost/include ${PROJECT_SOURCE_DIR}/sim/include)

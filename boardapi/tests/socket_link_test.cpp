@@ -12,8 +12,9 @@
 #include <vector>
 
 #include <vantrel/driver/ControlCodes.h>
+#include <vantrel/driver/ControlProtocol.h>
 
-#include "ControlServer.h"
+#include "server/ControlServer.h"
 #include "link/SocketDeviceLink.h"
 
 namespace vantrel {
@@ -54,8 +55,8 @@ class SocketLinkTest : public ::testing::Test {
     char pattern[] = "/tmp/k27-link-XXXXXX";
     ASSERT_NE(::mkdtemp(pattern), nullptr);
     dir_ = pattern;
-    server_ =
-        std::make_unique<drv::ControlServer>(dir_, std::vector<drv::ControlHandler*>{&handler_});
+    server_ = std::make_unique<drv::ControlServer>(dir_);
+    server_->AddEndpoint(std::string(drv::ControlProtocol::kSocketPrefix) + "0", &handler_);
     server_->Start();
     link_ = SocketDeviceLink::Connect(server_->SocketPath(0).string());
     ASSERT_TRUE(link_);

@@ -22,7 +22,7 @@
 #include <k27sim/SimUsbBoard.h>
 #include <vantrel/usbhost/Backends.h>
 
-#include "BoardDevice.h"
+#include "device/BoardDevice.h"
 #include "link/DeviceLink.h"
 #include "link/InProcessDeviceLink.h"
 

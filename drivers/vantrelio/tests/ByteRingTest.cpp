@@ -1,5 +1,5 @@
 // The byte ring between the stream's completions and its reader.
-#include "ByteRing.h"
+#include "device/ByteRing.h"
 
 #include <gtest/gtest.h>
 

@@ -16,8 +16,9 @@
 #include <thread>
 #include <vector>
 
-#include "ConnectionQuota.h"
-#include "ControlServer.h"
+#include "server/ConnectionQuota.h"
+#include "server/ControlServer.h"
+#include "BoardServer.h"
 #include "SimBoardDevice.h"
 #include "TestClient.h"
 #include "k27sim/SimBoard.h"
@@ -65,8 +66,7 @@ class ControlServerTest : public ::testing::Test {
     fs::remove_all(dir);
   }
   void StartServer(const fs::path& folder) {
-    server = std::make_unique<ControlServer>(
-        folder, std::vector<ControlHandler*>{handlers[0], handlers[1]});
+    server = test::MakeBoardServer(folder, {handlers[0], handlers[1]});
     server->Start();
   }
   void StartServer() { StartServer(dir); }
@@ -121,7 +121,7 @@ TEST_F(ControlServerTest, SocketsAndTheFolderTheyCreateBelongToTheGroup) {
   // Any group of the process's own will do; root may give away any.
   const gid_t group = ::getuid() == 0 ? 65534 : ::getgid();
   const fs::path created = dir / "run";
-  server = std::make_unique<ControlServer>(created, std::vector<ControlHandler*>{handlers[0]});
+  server = test::MakeBoardServer(created, {handlers[0]});
   server->SetGroup(group);
   server->Start();
   struct stat st {};
@@ -136,7 +136,7 @@ TEST_F(ControlServerTest, SocketsAndTheFolderTheyCreateBelongToTheGroup) {
 
   // A folder that exists already is left as its owner made it.
   fs::permissions(dir, fs::perms(0711), fs::perm_options::replace);
-  server = std::make_unique<ControlServer>(dir, std::vector<ControlHandler*>{handlers[0]});
+  server = test::MakeBoardServer(dir, {handlers[0]});
   server->SetGroup(group);
   server->Start();
   EXPECT_EQ(fs::status(dir).permissions() & fs::perms::all, fs::perms(0711));
@@ -147,11 +147,10 @@ TEST_F(ControlServerTest, SocketsAndTheFolderTheyCreateBelongToTheGroup) {
 TEST_F(ControlServerTest, ConnectionsAreLoggedWithThePeersCredentials) {
   std::mutex mutex;
   std::vector<std::string> lines;
-  server = std::make_unique<ControlServer>(dir, std::vector<ControlHandler*>{handlers[0]},
-                                           [&](const std::string& line) {
-                                             std::lock_guard lock(mutex);
-                                             lines.push_back(line);
-                                           });
+  server = test::MakeBoardServer(dir, {handlers[0]}, [&](const std::string& line) {
+    std::lock_guard lock(mutex);
+    lines.push_back(line);
+  });
   server->Start();
   TestClient client(server->SocketPath(0));
   ExpectServed(client);
@@ -312,8 +311,8 @@ TEST_F(ControlServerTest, StaleSocketIsReplacedButNothingElseIs) {
   ExpectServed(client);
 
   // A second server on the same folder finds the sockets in use.
-  ControlServer rival(dir, {handlers[0], handlers[1]});
-  EXPECT_THROW(rival.Start(), std::runtime_error);
+  auto rival = test::MakeBoardServer(dir, {handlers[0], handlers[1]});
+  EXPECT_THROW(rival->Start(), std::runtime_error);
   ExpectServed(client);
   server->Stop();
 
@@ -385,11 +384,10 @@ TEST_F(ControlServerTest, ConnectionsBeyondTheLimitsAreRefusedAndEachLimitIsLogg
       return line.find(text) != std::string::npos;
     });
   };
-  server = std::make_unique<ControlServer>(
-      dir, std::vector<ControlHandler*>{handlers[0], handlers[1]}, [&](const std::string& line) {
-        std::lock_guard lock(mutex);
-        lines.push_back(line);
-      });
+  server = test::MakeBoardServer(dir, {handlers[0], handlers[1]}, [&](const std::string& line) {
+    std::lock_guard lock(mutex);
+    lines.push_back(line);
+  });
   auto quota = std::make_shared<ConnectionQuota>(3);
   server->SetLimits({2, quota, {}});
   server->Start();

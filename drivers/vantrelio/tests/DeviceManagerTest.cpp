@@ -11,7 +11,7 @@
 #include <memory>
 #include <thread>
 
-#include "DeviceManager.h"
+#include "device/DeviceManager.h"
 #include "TestClient.h"
 #include "vantrel/driver/ControlCodes.h"
 #include "k27fw/FirmwareIds.h"

@@ -7,7 +7,7 @@
 #include <chrono>
 #include <memory>
 
-#include "BoardDevice.h"
+#include "device/BoardDevice.h"
 #include "FakeUsbBoard.h"
 #include "vantrel/driver/ControlCodes.h"
 

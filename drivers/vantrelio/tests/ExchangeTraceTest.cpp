@@ -6,7 +6,7 @@
 #include <thread>
 #include <vector>
 
-#include "ExchangeTrace.h"
+#include "device/ExchangeTrace.h"
 #include "TestClient.h"
 
 namespace vantrel::driver {

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <mutex>
 
-#include "IsoRequests.h"
+#include "usb/IsoRequests.h"
 #include "IsoTestSupport.h"
 
 namespace vantrel::driver::isotest {

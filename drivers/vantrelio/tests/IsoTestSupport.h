@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "DeviceManager.h"
+#include "device/DeviceManager.h"
 #include "TestClient.h"
 #include "k27fw/FirmwareIds.h"
 #include "k27sim/SimIsoDevice.h"

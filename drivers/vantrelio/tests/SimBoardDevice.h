@@ -7,7 +7,7 @@
 #include <memory>
 #include <stdexcept>
 
-#include "BoardDevice.h"
+#include "device/BoardDevice.h"
 #include "k27sim/SimBoard.h"
 #include "k27sim/SimUsb.h"
 #include "k27sim/SimUsbBoard.h"

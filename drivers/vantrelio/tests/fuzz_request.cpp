@@ -12,8 +12,8 @@
 #include <span>
 #include <vector>
 
-#include "BoardDevice.h"
-#include "RequestCodec.h"
+#include "device/BoardDevice.h"
+#include "server/RequestCodec.h"
 #include "vantrel/driver/ControlCodes.h"
 #include "vantrel/usbhost/UsbHost.h"
 

@@ -38,16 +38,15 @@ class ControlServer {
   // threads, so it must be thread-safe.
   using Log = std::function<void(const std::string&)>;
 
-  // handlers[N] serves instance N; they are not owned and must stay alive
-  // until Stop has returned.
-  ControlServer(std::filesystem::path deviceDir, std::vector<ControlHandler*> handlers,
-                Log log = {});
+  // Serves no socket until AddEndpoint.
+  explicit ControlServer(std::filesystem::path deviceDir, Log log = {});
   ~ControlServer();
   ControlServer(const ControlServer&) = delete;
   ControlServer& operator=(const ControlServer&) = delete;
 
-  // Serves one more socket, `name` in the device folder, through `handler`;
-  // returns its instance number. Only before Start.
+  // Serves one more socket, `name` in the device folder, through `handler`
+  // (not owned, alive until Stop has returned); returns its instance number,
+  // counted from 0. Only before Start.
   int AddEndpoint(std::string name, ControlHandler* handler);
   // The group that may use the sockets (and the folder, when Start creates
   // it); without one they keep the process's group. Only before Start.

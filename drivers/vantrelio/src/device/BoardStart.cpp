@@ -1,7 +1,7 @@
 #include "BoardStart.h"
 
-#include "ConfigDescriptorRead.h"
-#include "UsbRequests.h"
+#include "usb/ConfigDescriptorRead.h"
+#include "usb/UsbRequests.h"
 #include "vantrel/driver/ControlCodes.h"
 
 namespace vantrel::driver {

@@ -14,8 +14,8 @@
 #include "BoardDeviceState.h"
 #include "ChannelLocks.h"
 #include "ExchangeRecord.h"
-#include "IsoStream.h"
-#include "UrbSubmit.h"
+#include "usb/IsoStream.h"
+#include "usb/UrbSubmit.h"
 #include "vantrel/driver/ControlHandler.h"
 #include "vantrel/usbhost/UsbHost.h"
 

@@ -1,9 +1,9 @@
 // The descriptor codes and the selection of another interface setting.
 #include <vector>
 
-#include "ConfigDescriptorRead.h"
+#include "usb/ConfigDescriptorRead.h"
 #include "ControlActions.h"
-#include "UsbRequests.h"
+#include "usb/UsbRequests.h"
 #include "vantrel/driver/ControlCodes.h"
 
 namespace vantrel::driver {

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "UrbSubmit.h"
+#include "usb/UrbSubmit.h"
 
 namespace vantrel::driver {
 

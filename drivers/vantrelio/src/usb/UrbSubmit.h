@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "BoardDeviceState.h"
+#include "device/BoardDeviceState.h"
 #include "vantrel/usbhost/UsbHost.h"
 
 namespace vantrel::driver {

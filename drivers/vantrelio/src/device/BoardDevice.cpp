@@ -8,7 +8,7 @@
 #include <utility>
 
 #include "BoardStart.h"
-#include "ControlActions.h"
+#include "actions/ControlActions.h"
 #include "vantrel/driver/ControlCodes.h"
 
 namespace vantrel::driver {

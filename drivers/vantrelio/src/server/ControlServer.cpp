@@ -106,12 +106,8 @@ bool ControlServer::SendReply(int fd, const msghdr& message) const {
   }
 }
 
-ControlServer::ControlServer(std::filesystem::path deviceDir, std::vector<ControlHandler*> handlers,
-                             Log log)
-    : deviceDir_(std::move(deviceDir)), handlers_(std::move(handlers)), log_(std::move(log)) {
-  for (std::size_t i = 0; i < handlers_.size(); ++i)
-    names_.push_back(std::string(P::kSocketPrefix) + std::to_string(i));
-}
+ControlServer::ControlServer(std::filesystem::path deviceDir, Log log)
+    : deviceDir_(std::move(deviceDir)), log_(std::move(log)) {}
 
 void ControlServer::SetLimits(Limits limits) {
   std::lock_guard<std::mutex> lock(lifecycleMutex_);

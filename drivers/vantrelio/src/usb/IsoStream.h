@@ -11,7 +11,7 @@
 #include <mutex>
 #include <thread>
 
-#include "ControlActions.h"
+#include "actions/ControlActions.h"
 
 namespace vantrel::driver {
 

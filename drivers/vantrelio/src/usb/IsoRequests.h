@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <span>
 
-#include "ControlActions.h"
-#include "PipeTable.h"
+#include "actions/ControlActions.h"
+#include "device/PipeTable.h"
 #include "vantrel/usbhost/UsbHost.h"
 
 namespace vantrel::driver {

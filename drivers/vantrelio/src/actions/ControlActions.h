@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <span>
 
-#include "ChannelLocks.h"
-#include "ExchangeRecord.h"
-#include "UrbSubmit.h"
+#include "device/ChannelLocks.h"
+#include "device/ExchangeRecord.h"
+#include "usb/UrbSubmit.h"
 #include "vantrel/driver/ControlHandler.h"
 
 namespace vantrel::driver {

@@ -25,8 +25,8 @@
 #include <vector>
 
 #include "BoardDevice.h"
-#include "ConnectionQuota.h"
-#include "ControlServer.h"
+#include "server/ConnectionQuota.h"
+#include "server/ControlServer.h"
 #include "ExchangeRecord.h"
 #include "vantrel/usbhost/Backends.h"
 #include "vantrel/usbhost/UsbCapture.h"

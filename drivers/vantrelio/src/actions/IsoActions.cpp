@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <vector>
 
-#include "ByteRing.h"
+#include "device/ByteRing.h"
 #include "ControlActions.h"
-#include "IsoRequests.h"
+#include "usb/IsoRequests.h"
 #include "vantrel/driver/ControlCodes.h"
 
 namespace vantrel::driver {

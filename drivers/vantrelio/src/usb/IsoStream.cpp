@@ -3,7 +3,7 @@
 #include <new>
 #include <vector>
 
-#include "ByteRing.h"
+#include "device/ByteRing.h"
 #include "IsoRequests.h"
 #include "vantrel/driver/ControlCodes.h"
 

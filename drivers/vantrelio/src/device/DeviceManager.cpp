@@ -128,9 +128,8 @@ void DeviceManager::AddBoard(const std::shared_ptr<usbhost::UsbDevice>& device) 
   if (options_.exchanges) board.device->SetExchangeHook(options_.exchanges);
   if (!options_.exchangeLocks) board.device->DisableExchangeLocksForTest();
   const std::string name = "ezusb-" + std::to_string(instance);
-  board.server =
-      std::make_unique<ControlServer>(options_.deviceDir, std::vector<ControlHandler*>{},
-                                      options_.verbose ? options_.log : ControlServer::Log{});
+  board.server = std::make_unique<ControlServer>(
+      options_.deviceDir, options_.verbose ? options_.log : ControlServer::Log{});
   board.server->AddEndpoint(name, board.device.get());
   if (options_.group) board.server->SetGroup(*options_.group);
   board.server->SetLimits({options_.maxConnectionsPerBoard, quota_, options_.log});

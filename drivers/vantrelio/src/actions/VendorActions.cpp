@@ -2,7 +2,7 @@
 #include <vector>
 
 #include "ControlActions.h"
-#include "UsbRequests.h"
+#include "usb/UsbRequests.h"
 #include "vantrel/driver/ControlCodes.h"
 
 namespace vantrel::driver {

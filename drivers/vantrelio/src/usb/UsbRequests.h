@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <span>
 
-#include "PipeTable.h"
+#include "device/PipeTable.h"
 #include "UrbSubmit.h"
 
 namespace vantrel::driver {

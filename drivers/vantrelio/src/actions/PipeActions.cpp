@@ -1,7 +1,7 @@
 // The codes that address one pipe of the table: the table itself, reset,
 // abort, and a single bulk or interrupt transfer.
 #include "ControlActions.h"
-#include "UsbRequests.h"
+#include "usb/UsbRequests.h"
 #include "vantrel/driver/ControlCodes.h"
 
 namespace vantrel::driver {

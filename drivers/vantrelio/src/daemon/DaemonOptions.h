@@ -1,0 +1,49 @@
+// The daemon's command line: what it asks for, and the answers to --help,
+// --version and a usage error.
+#pragma once
+
+#include <optional>
+#include <ostream>
+#include <string>
+
+#include "device/DeviceManager.h"
+
+namespace vantrel::driver {
+
+// The exit status of a command line the daemon refuses.
+inline constexpr int kUsageError = 2;
+
+struct DaemonOptions {
+  bool simulate = false;
+  bool verbose = false;
+  bool exchangeLocks = true;
+  // Empty: the default, vantrel for real boards; a simulated daemon is a
+  // developer's own and keeps its own group.
+  std::string group;
+  std::optional<std::string> deviceDir;
+  std::optional<std::string> tracePath;
+  std::optional<std::string> capturePath;
+  unsigned boards = 1;
+  unsigned isoDevices = 0;
+  unsigned eepromBytes = 32768;
+  unsigned connectionsPerBoard = DeviceManagerOptions::kDefaultConnectionsPerBoard;
+  unsigned connectionsPerUser = DeviceManagerOptions::kDefaultConnectionsPerUser;
+};
+
+struct CommandLine {
+  enum class Action { Serve, ShowHelp, ShowVersion, Refuse };
+  Action action = Action::Serve;
+  DaemonOptions options;
+  // Refuse only: what is wrong, in one line.
+  std::string error;
+};
+
+// Reads the arguments after the program name. Not reentrant (getopt_long).
+CommandLine ParseCommandLine(int argc, char** argv);
+
+// Answers a command line that does not ask to serve: the help or the version
+// on `out`, a usage error on `err`. Returns the exit status, or nothing when
+// the daemon is to serve.
+std::optional<int> AnswerCommandLine(const CommandLine& line, std::ostream& out, std::ostream& err);
+
+}  // namespace vantrel::driver

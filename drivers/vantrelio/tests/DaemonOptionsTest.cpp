@@ -1,0 +1,157 @@
+// The daemon's command line: every option in its forms, and the refusals.
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "daemon/DaemonOptions.h"
+
+namespace vantrel::driver {
+namespace {
+
+CommandLine Parse(std::vector<std::string> args) {
+  args.insert(args.begin(), "vantrelio");
+  std::vector<char*> argv;
+  for (std::string& arg : args) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  return ParseCommandLine(static_cast<int>(args.size()), argv.data());
+}
+
+// The exit status and what was written where.
+struct Answer {
+  std::optional<int> status;
+  std::string out;
+  std::string err;
+};
+
+Answer AnswerTo(std::vector<std::string> args) {
+  std::ostringstream out, err;
+  const std::optional<int> status = AnswerCommandLine(Parse(std::move(args)), out, err);
+  return {status, out.str(), err.str()};
+}
+
+TEST(DaemonOptions, DefaultsServeTheUsb) {
+  const CommandLine line = Parse({});
+  EXPECT_EQ(line.action, CommandLine::Action::Serve);
+  EXPECT_FALSE(line.options.simulate);
+  EXPECT_FALSE(line.options.verbose);
+  EXPECT_TRUE(line.options.exchangeLocks);
+  EXPECT_TRUE(line.options.group.empty());
+  EXPECT_FALSE(line.options.deviceDir);
+  EXPECT_EQ(line.options.boards, 1u);
+  EXPECT_EQ(line.options.isoDevices, 0u);
+  EXPECT_EQ(line.options.eepromBytes, 32768u);
+  EXPECT_EQ(line.options.connectionsPerBoard, 64u);
+  EXPECT_EQ(line.options.connectionsPerUser, 256u);
+  EXPECT_EQ(AnswerTo({}).status, std::nullopt);
+}
+
+TEST(DaemonOptions, EveryOptionWithItsValueApartOrAfterAnEqualsSign) {
+  for (const bool joined : {false, true}) {
+    std::vector<std::string> args{"--simulate", "--verbose", "--unlocked-exchanges"};
+    auto add = [&](const std::string& option, const std::string& value) {
+      if (joined) {
+        args.push_back(option + "=" + value);
+      } else {
+        args.push_back(option);
+        args.push_back(value);
+      }
+    };
+    add("--device-dir", "/tmp/k27 dir");
+    add("--group", "plugdev");
+    add("--trace", "trace.txt");
+    add("--capture", "usb.pcap");
+    add("--boards", "3");
+    add("--iso-devices", "5");
+    add("--eeprom-bytes", "128");
+    add("--max-connections-per-board", "0");
+    add("--max-connections-per-user", "999999999");
+    const CommandLine line = Parse(args);
+    ASSERT_EQ(line.action, CommandLine::Action::Serve) << line.error;
+    const DaemonOptions& o = line.options;
+    EXPECT_TRUE(o.simulate);
+    EXPECT_TRUE(o.verbose);
+    EXPECT_FALSE(o.exchangeLocks);
+    EXPECT_EQ(o.deviceDir, "/tmp/k27 dir");
+    EXPECT_EQ(o.group, "plugdev");
+    EXPECT_EQ(o.tracePath, "trace.txt");
+    EXPECT_EQ(o.capturePath, "usb.pcap");
+    EXPECT_EQ(o.boards, 3u);
+    EXPECT_EQ(o.isoDevices, 5u);
+    EXPECT_EQ(o.eepromBytes, 128u);
+    EXPECT_EQ(o.connectionsPerBoard, 0u);
+    EXPECT_EQ(o.connectionsPerUser, 999999999u);
+  }
+}
+
+TEST(DaemonOptions, HelpAndVersionAnswerOnStandardOutput) {
+  for (const auto& args : {std::vector<std::string>{"--help"},
+                           {"-h"},
+                           {"--simulate", "--help"},
+                           {"--version", "--help"}}) {
+    const Answer a = AnswerTo(args);
+    EXPECT_EQ(a.status, 0);
+    EXPECT_NE(a.out.find("Usage: vantrelio"), std::string::npos);
+    EXPECT_NE(a.out.find("--max-connections-per-user"), std::string::npos);
+    EXPECT_EQ(a.out.find("--unlocked-exchanges"), std::string::npos);
+    EXPECT_TRUE(a.err.empty());
+  }
+  const Answer version = AnswerTo({"--version"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out.rfind("vantrelio ", 0), 0u);
+  EXPECT_EQ(version.out.back(), '\n');
+  EXPECT_TRUE(version.err.empty());
+}
+
+TEST(DaemonOptions, RefusalsSayWhatIsWrongAndExitWith2) {
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases{
+      // Missing values.
+      {{"--boards"}, "--boards needs a value"},
+      {{"--simulate", "--capture"}, "--capture needs a value"},
+      {{"--device-dir="}, "--device-dir needs a folder"},
+      {{"--group", ""}, "--group needs a group name"},
+      {{"--trace="}, "--trace needs a file name"},
+      // Bad numbers and numbers out of range.
+      {{"--boards", "two"}, "--boards needs a decimal number, not 'two'"},
+      {{"--boards=-1"}, "--boards needs a decimal number, not '-1'"},
+      {{"--boards", ""}, "--boards needs a decimal number, not ''"},
+      {{"--max-connections-per-user", "1234567890"}, "needs a decimal number"},
+      {{"--boards", "0"}, "--boards must be 1 to 8, not 0"},
+      {{"--boards", "9"}, "--boards must be 1 to 8, not 9"},
+      {{"--iso-devices", "8"}, "--iso-devices must be 0 to 7, not 8"},
+      {{"--boards", "2", "--iso-devices", "7"}, "together must be at most 8"},
+      {{"--eeprom-bytes", "64"}, "power of two from 128 to 65536, not 64"},
+      {{"--eeprom-bytes", "1000"}, "not 1000"},
+      {{"--eeprom-bytes=131072"}, "not 131072"},
+      // Unknown options, values where none belong, stray arguments.
+      {{"--frobnicate"}, "unknown option '--frobnicate'"},
+      {{"--simulate", "-x"}, "unknown option '-x'"},
+      {{"--verbose=yes"}, "--verbose takes no value"},
+      {{"--help=me"}, "--help takes no value"},
+      {{"--simulate", "boards"}, "unexpected argument 'boards'"},
+      // A refusal wins over --help.
+      {{"--help", "--boards", "0"}, "--boards must be 1 to 8"},
+  };
+  for (const auto& [args, message] : cases) {
+    std::string joined;
+    for (const auto& a : args) joined += a + ' ';
+    const CommandLine line = Parse(args);
+    EXPECT_EQ(line.action, CommandLine::Action::Refuse) << joined;
+    EXPECT_NE(line.error.find(message), std::string::npos) << joined << "-> " << line.error;
+    const Answer a = AnswerTo(args);
+    EXPECT_EQ(a.status, kUsageError) << joined;
+    EXPECT_TRUE(a.out.empty()) << joined;
+    EXPECT_EQ(a.err, "vantrelio: " + line.error + "\nTry 'vantrelio --help'.\n") << joined;
+  }
+}
+
+TEST(DaemonOptions, EachParseStartsAfresh) {
+  EXPECT_EQ(Parse({"--frobnicate"}).action, CommandLine::Action::Refuse);
+  const CommandLine line = Parse({"--boards", "2"});
+  EXPECT_EQ(line.action, CommandLine::Action::Serve) << line.error;
+  EXPECT_EQ(line.options.boards, 2u);
+}
+
+}  // namespace
+}  // namespace vantrel::driver
