@@ -162,7 +162,7 @@ void WriteImageFile(const std::string& path, FileFormat format, std::uint32_t ad
   const std::string content = format == FileFormat::kIntelHex
                                   ? IntelHexText(address, bytes)
                                   : std::string(bytes.begin(), bytes.end());
-  const std::string temporary = path + ".k27ctl-partial";
+  const std::string temporary = path + ".partial";
   {
     std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
     if (!out) throw WriteError("cannot write " + temporary + ": " + std::strerror(errno));
