@@ -71,6 +71,7 @@ bool CMemoryView::Showing() const {
 }
 
 void CMemoryView::Attach(MemoryBuffer* buffer) {
+  marked_.clear();
   if (buffer != nullptr && buffer->Start() == start_ && buffer->Size() == size_) {
     buffer_ = buffer;
     update();
@@ -86,6 +87,16 @@ void CMemoryView::Attach(MemoryBuffer* buffer) {
   totalLines_ = (size_ + kBytesPerLine - 1) / kBytesPerLine;
   update();
   SetUpScrollBar();
+}
+
+void CMemoryView::MarkAddresses(std::vector<int> addresses) {
+  std::sort(addresses.begin(), addresses.end());
+  marked_ = std::move(addresses);
+  update();
+}
+
+bool CMemoryView::Marked(int address) const {
+  return std::binary_search(marked_.begin(), marked_.end(), address);
 }
 
 QSize CMemoryView::minimumSizeHint() const {
@@ -189,6 +200,10 @@ void CMemoryView::paintEvent(QPaintEvent*) {
         const std::uint8_t byte = data[i];
         const QColor colour = StateColour(state[i], colours);
         const bool atCursor = active_ && i == cursor_;
+        if (!marked_.empty() && Marked(start_ + i)) {
+          painter.fillRect(hexX, y, 2 * cw, lineHeight_, MarkColour());
+          painter.fillRect(charX, y, cw, lineHeight_, MarkColour());
+        }
         const QChar digits[2] = {QLatin1Char(HexDigit(byte >> 4)), QLatin1Char(HexDigit(byte))};
         for (int d = 0; d < 2; ++d) {
           const int x = hexX + d * cw;

@@ -13,6 +13,7 @@
 #include <QWidget>
 
 #include <cstdint>
+#include <vector>
 
 class MemoryBuffer;
 class QScrollBar;
@@ -42,6 +43,14 @@ class CMemoryView : public QWidget {
   // stay when the buffer has the start and size last attached.
   void Attach(MemoryBuffer* buffer);
   MemoryBuffer* Buffer() const { return buffer_; }
+
+  // Marks the bytes at these board addresses with a background of their own
+  // (the text keeps its state colour), such as the bytes that differ from a
+  // file. The marks hold until the next Attach: they describe one reading.
+  void MarkAddresses(std::vector<int> addresses);
+  bool Marked(int address) const;
+  // Background of a marked byte.
+  static constexpr QColor MarkColour() { return QColor(255, 224, 96); }
 
   int Cursor() const { return cursor_; }
   int PreviousCursor() const { return previousCursor_; }
@@ -92,6 +101,7 @@ class CMemoryView : public QWidget {
   void Click(const QPoint& point);
 
   MemoryBuffer* buffer_ = nullptr;  // not owned
+  std::vector<int> marked_;         // board addresses, sorted
   int start_ = -1;
   int size_ = 0;
   int topLine_ = 0;

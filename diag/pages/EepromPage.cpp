@@ -1,6 +1,7 @@
 #include "pages/EepromPage.h"
 
 #include "pages/BoardMemoryBuffer.h"
+#include "pages/MemoryFilePanel.h"
 
 namespace {
 
@@ -27,6 +28,9 @@ CMemoryPage::Kind EepromKind() {
 }  // namespace
 
 EEPROMPage::EEPROMPage(VantrelUSB* board, QWidget* parent)
-    : CMemoryPage(board, EepromKind(), MakeBuffer, parent) {}
+    : CMemoryPage(board, EepromKind(), MakeBuffer, parent) {
+  AddSidePanel(
+      new CMemoryFilePanel(this, BoardMemoryAccess(board, BoardMemoryAccess::Memory::kEeprom)));
+}
 
 EEPROMPage::~EEPROMPage() = default;

@@ -96,9 +96,12 @@ CMemoryPage::CMemoryPage(VantrelUSB* board, Kind kind, BufferFactory makeBuffer,
   auto* logLayout = new QVBoxLayout(logBox);
   logLayout->addWidget(log_);
 
+  viewRow_ = new QHBoxLayout;
+  viewRow_->addWidget(viewBox, 1);
+
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(rangeBox);
-  layout->addWidget(viewBox, 3);
+  layout->addLayout(viewRow_, 3);
   layout->addWidget(logBox, 1);
 
   buffer_ = makeBuffer(board_, log_);
@@ -111,6 +114,8 @@ CMemoryPage::~CMemoryPage() {
   // The view must not outlive its pointer to the buffer in use.
   view_->Attach(nullptr);
 }
+
+void CMemoryPage::AddSidePanel(QWidget* panel) { viewRow_->addWidget(panel); }
 
 std::uint32_t CMemoryPage::CountOf(const QString& text, std::uint32_t maxCount) {
   // Compared unsigned, so a negative count is cut to the largest.

@@ -15,6 +15,7 @@ class CColouredListBox;
 class CHexEntryEdit;
 class CMemoryView;
 class MemoryBuffer;
+class QHBoxLayout;
 class QLineEdit;
 class QPushButton;
 class VantrelUSB;
@@ -70,6 +71,9 @@ class CMemoryPage : public QWidget {
   using BufferFactory = std::unique_ptr<MemoryBuffer> (*)(VantrelUSB* board, CColouredListBox* log);
   CMemoryPage(VantrelUSB* board, Kind kind, BufferFactory makeBuffer, QWidget* parent);
 
+  // Puts a panel of the page's own tools to the right of the view.
+  void AddSidePanel(QWidget* panel);
+
   void showEvent(QShowEvent* event) override;
   void hideEvent(QHideEvent* event) override;
 
@@ -84,5 +88,6 @@ class CMemoryPage : public QWidget {
   QPushButton* updateButton_;
   CMemoryView* view_;
   CColouredListBox* log_;
+  QHBoxLayout* viewRow_;
   std::unique_ptr<MemoryBuffer> buffer_;
 };

@@ -1,6 +1,7 @@
 #include "pages/SramPage.h"
 
 #include "pages/BoardMemoryBuffer.h"
+#include "pages/MemoryFilePanel.h"
 
 namespace {
 
@@ -27,6 +28,9 @@ CMemoryPage::Kind SramKind() {
 }  // namespace
 
 SRAMPage::SRAMPage(VantrelUSB* board, QWidget* parent)
-    : CMemoryPage(board, SramKind(), MakeBuffer, parent) {}
+    : CMemoryPage(board, SramKind(), MakeBuffer, parent) {
+  AddSidePanel(
+      new CMemoryFilePanel(this, BoardMemoryAccess(board, BoardMemoryAccess::Memory::kSram)));
+}
 
 SRAMPage::~SRAMPage() = default;

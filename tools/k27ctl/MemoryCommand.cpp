@@ -13,6 +13,9 @@ namespace k27ctl {
 
 namespace {
 
+using memfile::FileFormat;
+using memfile::Segment;
+
 constexpr std::uint32_t kChunk = 256;  // bytes per library call: the bar moves, the calls stay few
 
 std::string HelpFor(const std::string& name) {
@@ -109,6 +112,35 @@ class Memory {
   bool eeprom_;
 };
 
+// --format bin|hex, else by the file's extension.
+FileFormat FormatFor(const std::string& path, const std::optional<std::string>& format) {
+  if (format) {
+    if (*format == "bin" || *format == "binary" || *format == "raw") return FileFormat::kBinary;
+    if (*format == "hex" || *format == "ihex") return FileFormat::kIntelHex;
+    throw UsageError("--format is bin or hex, not '" + *format + "'");
+  }
+  return memfile::FormatByExtension(path);
+}
+
+// An unreadable or corrupt file is a usage error: nothing has been sent.
+std::vector<Segment> ReadImageOrRefuse(const std::string& path, FileFormat format,
+                                       std::uint32_t binaryAddress) {
+  try {
+    return memfile::ReadImageFile(path, format, binaryAddress);
+  } catch (const memfile::FileError& error) {
+    throw UsageError(error.what());
+  }
+}
+
+void WriteImageOrFail(const std::string& path, FileFormat format, std::uint32_t address,
+                      const std::vector<std::uint8_t>& bytes) {
+  try {
+    memfile::WriteImageFile(path, format, address, bytes);
+  } catch (const memfile::WriteError& error) {
+    throw Failure(error.what());
+  }
+}
+
 std::uint64_t TotalBytes(const std::vector<Segment>& segments) {
   std::uint64_t total = 0;
   for (const auto& segment : segments) total += segment.bytes.size();
@@ -196,7 +228,7 @@ int RunMemory(Invocation& invocation, const Args& args, const std::string& name)
     std::uint64_t done = 0;
     const auto bytes = memory.Read(at, n, progress, done);
     progress.Done();
-    WriteImageFile(path, fileFormat, at, bytes);
+    WriteImageOrFail(path, fileFormat, at, bytes);
     if (invocation.json)
       PrintLine(Json::Object()
                     .Add("file", path)
@@ -215,7 +247,7 @@ int RunMemory(Invocation& invocation, const Args& args, const std::string& name)
   if (address && fileFormat == FileFormat::kIntelHex)
     throw UsageError("--address goes with raw binary files");
   // The whole file is read and checked before the board is asked anything.
-  auto segments = ReadImageFile(path, fileFormat, address.value_or(memory.First()));
+  auto segments = ReadImageOrRefuse(path, fileFormat, address.value_or(memory.First()));
   if (segments.empty()) throw UsageError(path + " holds no data");
   for (const auto& segment : segments) memory.CheckRange(segment.address, segment.bytes.size());
   const std::uint64_t total = TotalBytes(segments);

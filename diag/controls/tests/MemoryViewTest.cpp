@@ -304,6 +304,25 @@ class MemoryViewTest : public QObject {
     QVERIFY(!v->HighNibble());
   }
 
+  // Marked bytes get a background of their own until the window is read
+  // again; the marks follow board addresses, not window positions.
+  void marksLastUntilTheNextAttach() {
+    Fixture f(0x40, 64);
+    auto* v = f.view.get();
+    const QColor mark = CMemoryView::MarkColour();
+    QCOMPARE(PixelsLike(v->grab().toImage(), mark), 0);
+    v->MarkAddresses({0x45, 0x41, 0x1000});
+    QVERIFY(v->Marked(0x41) && v->Marked(0x45) && !v->Marked(0x42));
+    const int marked = PixelsLike(v->grab().toImage(), mark);
+    QVERIFY(marked > 0);
+    v->MarkAddresses({0x41});
+    const int one = PixelsLike(v->grab().toImage(), mark);
+    QVERIFY(one > 0 && one < marked);
+    v->Attach(f.buffer.get());
+    QVERIFY(!v->Marked(0x41));
+    QCOMPARE(PixelsLike(v->grab().toImage(), mark), 0);
+  }
+
   void attachKeepsOrResetsTheCursor() {
     Fixture f(0x40, 64);
     auto* v = f.view.get();

@@ -4,16 +4,35 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
-namespace k27ctl {
+namespace memfile {
 
 enum class FileFormat { kBinary, kIntelHex };
 
-// --format bin|hex, else by extension: .hex, .ihex and .ihx are Intel HEX.
-FileFormat FormatFor(const std::string& path, const std::optional<std::string>& format);
+// By extension: .hex, .ihex and .ihx (any case) are Intel HEX, anything
+// else raw binary.
+FileFormat FormatByExtension(const std::string& path);
+
+// A file that cannot be read or is not a valid image. The text names the
+// file and, for a bad record, its line (line() is 0 otherwise).
+class FileError : public std::runtime_error {
+ public:
+  explicit FileError(const std::string& what, int line = 0)
+      : std::runtime_error(what), line_(line) {}
+  int line() const { return line_; }
+
+ private:
+  int line_;
+};
+
+// An image that could not be written.
+class WriteError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
 
 struct Segment {
   std::uint32_t address = 0;
@@ -21,7 +40,7 @@ struct Segment {
 };
 
 // Reads the whole file and checks it before anything is done with it: a
-// corrupt or unreadable file throws UsageError naming the line. Raw binary
+// corrupt or unreadable file throws FileError naming the line. Raw binary
 // is one segment at `binaryAddress`. Intel HEX gives its contiguous runs in
 // address order; two records that give one address different bytes are
 // refused.
@@ -33,8 +52,8 @@ std::vector<Segment> ReadImageFile(const std::string& path, FileFormat format,
 std::string IntelHexText(std::uint32_t address, const std::vector<std::uint8_t>& bytes);
 
 // Writes the image whole or not at all (a temporary file renamed into
-// place); throws Failure.
+// place); throws WriteError.
 void WriteImageFile(const std::string& path, FileFormat format, std::uint32_t address,
                     const std::vector<std::uint8_t>& bytes);
 
-}  // namespace k27ctl
+}  // namespace memfile

@@ -12,9 +12,7 @@
 #include <map>
 #include <sstream>
 
-#include "Cli.h"
-
-namespace k27ctl {
+namespace memfile {
 
 namespace {
 
@@ -28,13 +26,13 @@ bool EndsWith(const std::string& text, const std::string& tail) {
 
 std::string ReadWholeFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  if (!in) throw UsageError("cannot read " + path + ": " + std::strerror(errno));
+  if (!in) throw FileError("cannot read " + path + ": " + std::strerror(errno));
   std::string data;
   char buffer[65536];
   while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
     data.append(buffer, static_cast<std::size_t>(in.gcount()));
     if (data.size() > kMaxFileBytes)
-      throw UsageError(path + " is too large for a board memory image");
+      throw FileError(path + " is too large for a board memory image");
   }
   return data;
 }
@@ -57,22 +55,24 @@ std::vector<Segment> ParseIntelHex(const std::string& path, const std::string& t
     ++number;
     if (!line.empty() && line.back() == '\r') line.pop_back();
     const std::string where = path + " line " + std::to_string(number) + ": ";
+    auto bad = [&where, number](const std::string& what) {
+      return FileError(where + what, number);
+    };
     if (line.empty()) continue;
-    if (ended) throw UsageError(where + "data after the end-of-file record");
+    if (ended) throw bad("data after the end-of-file record");
     if (line[0] != ':' || line.size() < 11 || line.size() % 2 == 0)
-      throw UsageError(where + "not an Intel HEX record");
+      throw bad("not an Intel HEX record");
     std::vector<std::uint8_t> record;
     for (std::size_t i = 1; i < line.size(); i += 2) {
       const int high = HexValue(line[i]), low = HexValue(line[i + 1]);
-      if (high < 0 || low < 0) throw UsageError(where + "not an Intel HEX record (bad hex digit)");
+      if (high < 0 || low < 0) throw bad("not an Intel HEX record (bad hex digit)");
       record.push_back(static_cast<std::uint8_t>(high * 16 + low));
     }
     const std::size_t count = record[0];
-    if (record.size() != count + 5)
-      throw UsageError(where + "the record's length does not match its byte count");
+    if (record.size() != count + 5) throw bad("the record's length does not match its byte count");
     unsigned sum = 0;
     for (const std::uint8_t b : record) sum += b;
-    if ((sum & 0xFF) != 0) throw UsageError(where + "checksum error");
+    if ((sum & 0xFF) != 0) throw bad("checksum error");
     const std::uint32_t offset = std::uint32_t(record[1]) << 8 | record[2];
     const std::uint8_t type = record[3];
     const std::uint8_t* data = record.data() + 4;
@@ -80,33 +80,32 @@ std::vector<Segment> ParseIntelHex(const std::string& path, const std::string& t
       case 0x00:
         for (std::size_t i = 0; i < count; ++i) {
           const std::uint32_t address = base + offset + static_cast<std::uint32_t>(i);
-          if (address >= kAddressSpace) throw UsageError(where + "address beyond 0xFFFF");
+          if (address >= kAddressSpace) throw bad("address beyond 0xFFFF");
           const auto [it, inserted] = bytes.emplace(address, data[i]);
           if (!inserted && it->second != data[i])
-            throw UsageError(where + "gives address " + std::to_string(address) +
-                             " a second, different value");
+            throw bad("gives address " + std::to_string(address) + " a second, different value");
         }
         break;
       case 0x01:
-        if (count != 0) throw UsageError(where + "end-of-file record with data");
+        if (count != 0) throw bad("end-of-file record with data");
         ended = true;
         break;
       case 0x02:
-        if (count != 2) throw UsageError(where + "segment address record of the wrong length");
+        if (count != 2) throw bad("segment address record of the wrong length");
         base = (std::uint32_t(data[0]) << 8 | data[1]) << 4;
         break;
       case 0x04:
-        if (count != 2) throw UsageError(where + "linear address record of the wrong length");
+        if (count != 2) throw bad("linear address record of the wrong length");
         base = (std::uint32_t(data[0]) << 8 | data[1]) << 16;
         break;
       case 0x03:
       case 0x05:
         break;  // start addresses mean nothing to a memory
       default:
-        throw UsageError(where + "unknown record type " + std::to_string(type));
+        throw bad("unknown record type " + std::to_string(type));
     }
   }
-  if (!ended) throw UsageError(path + ": no end-of-file record (the file is cut short)");
+  if (!ended) throw FileError(path + ": no end-of-file record (the file is cut short)", number + 1);
   std::vector<Segment> segments;
   for (const auto& [address, value] : bytes) {
     if (segments.empty() || segments.back().address + segments.back().bytes.size() != address)
@@ -118,12 +117,7 @@ std::vector<Segment> ParseIntelHex(const std::string& path, const std::string& t
 
 }  // namespace
 
-FileFormat FormatFor(const std::string& path, const std::optional<std::string>& format) {
-  if (format) {
-    if (*format == "bin" || *format == "binary" || *format == "raw") return FileFormat::kBinary;
-    if (*format == "hex" || *format == "ihex") return FileFormat::kIntelHex;
-    throw UsageError("--format is bin or hex, not '" + *format + "'");
-  }
+FileFormat FormatByExtension(const std::string& path) {
   std::string lower = path;
   for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return EndsWith(lower, ".hex") || EndsWith(lower, ".ihex") || EndsWith(lower, ".ihx")
@@ -168,22 +162,22 @@ void WriteImageFile(const std::string& path, FileFormat format, std::uint32_t ad
   const std::string content = format == FileFormat::kIntelHex
                                   ? IntelHexText(address, bytes)
                                   : std::string(bytes.begin(), bytes.end());
-  const std::string temporary = path + ".k27ctl-partial";
+  const std::string temporary = path + ".partial";
   {
     std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    if (!out) throw Failure("cannot write " + temporary + ": " + std::strerror(errno));
+    if (!out) throw WriteError("cannot write " + temporary + ": " + std::strerror(errno));
     out.write(content.data(), static_cast<std::streamsize>(content.size()));
     out.flush();
     if (!out) {
       ::unlink(temporary.c_str());
-      throw Failure("cannot write " + path + ": " + std::strerror(errno));
+      throw WriteError("cannot write " + path + ": " + std::strerror(errno));
     }
   }
   if (std::rename(temporary.c_str(), path.c_str()) != 0) {
     const int error = errno;
     ::unlink(temporary.c_str());
-    throw Failure("cannot write " + path + ": " + std::strerror(error));
+    throw WriteError("cannot write " + path + ": " + std::strerror(error));
   }
 }
 
-}  // namespace k27ctl
+}  // namespace memfile
