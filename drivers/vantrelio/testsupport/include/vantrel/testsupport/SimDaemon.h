@@ -63,6 +63,8 @@ class SimDaemon {
   bool WaitForLog(const std::string& text, std::chrono::milliseconds limit = kWaitLimit);
   // Everything the daemon wrote (standard output and error), all runs.
   std::string Log() const;
+  // The file that holds it, inside Folder().
+  const std::filesystem::path& LogPath() const { return logPath_; }
 
   const std::filesystem::path& Folder() const { return folder_; }
   const std::filesystem::path& DeviceDir() const { return deviceDir_; }
