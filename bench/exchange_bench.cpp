@@ -2,26 +2,22 @@
 // against a bare SOCK_SEQPACKET round trip of the same sizes.
 #include <benchmark/benchmark.h>
 
-#include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <string>
 #include <thread>
 
 #include <vantrel/VantrelUSB.h>
 #include <vantrel/driver/ControlCodes.h>
 #include <vantrel/driver/ControlProtocol.h>
 
-#include "link/SocketDeviceLink.h"
+#include <vantrel/testsupport/SimDaemon.h>
 
-extern char** environ;
+#include "link/SocketDeviceLink.h"
 
 namespace {
 
@@ -94,49 +90,30 @@ void BM_BareSeqpacketRoundTripToProcess(benchmark::State& state) {
 }
 BENCHMARK(BM_BareSeqpacketRoundTripToProcess)->UseRealTime();
 
-// The simulated daemon, started once for the exchange benchmarks.
-class Daemon {
- public:
-  Daemon() {
-    dir_ = std::filesystem::temp_directory_path() / ("k27-bench-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(dir_);
-    std::string dirArg = dir_.string();
-    const char* argv[] = {VANTRELIO_PATH, "--simulate", "--device-dir", dirArg.c_str(), nullptr};
-    if (::posix_spawn(&pid_, VANTRELIO_PATH, nullptr, nullptr, const_cast<char**>(argv), environ) !=
-        0)
-      pid_ = -1;
-    ::setenv("VANTREL_DEVICE_DIR", dirArg.c_str(), 1);
-  }
-  ~Daemon() {
-    if (pid_ > 0) {
-      ::kill(pid_, SIGTERM);
-      ::waitpid(pid_, nullptr, 0);
+// The simulated daemon, started once for the exchange benchmarks; null when
+// it did not start (its log then on standard error).
+vantrel::testsupport::SimDaemon* SharedDaemon() {
+  static vantrel::testsupport::SimDaemon daemon;
+  static const bool started = [] {
+    if (!daemon.Start()) {
+      std::fputs(daemon.Log().c_str(), stderr);
+      return false;
     }
-    std::error_code ignored;
-    std::filesystem::remove_all(dir_, ignored);
-  }
-  std::unique_ptr<vantrel::SocketDeviceLink> Connect() {
-    for (int attempt = 0; attempt < 500; ++attempt) {
-      if (auto link = vantrel::SocketDeviceLink::Connect((dir_ / "ezusb-0").string())) return link;
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return nullptr;
-  }
-
- private:
-  std::filesystem::path dir_;
-  pid_t pid_ = -1;
-};
-
-Daemon& SharedDaemon() {
-  static Daemon daemon;
-  return daemon;
+    ::setenv("VANTREL_DEVICE_DIR", daemon.DeviceDir().c_str(), 1);
+    return true;
+  }();
+  return started ? &daemon : nullptr;
 }
 
 void BM_DaemonExchange(benchmark::State& state) {
-  auto link = SharedDaemon().Connect();
-  if (!link) {
+  vantrel::testsupport::SimDaemon* daemon = SharedDaemon();
+  if (daemon == nullptr) {
     state.SkipWithError("daemon did not start");
+    return;
+  }
+  auto link = vantrel::SocketDeviceLink::Connect(daemon->Socket(0).string());
+  if (!link) {
+    state.SkipWithError("cannot connect to the daemon");
     return;
   }
   std::uint8_t request[Block::kSize];
@@ -154,7 +131,7 @@ BENCHMARK(BM_DaemonExchange)->UseRealTime();
 
 // The same exchange as a user's program makes it, through VantrelUSB.
 void BM_LibraryGet8051Version(benchmark::State& state) {
-  if (!SharedDaemon().Connect()) {
+  if (SharedDaemon() == nullptr) {
     state.SkipWithError("daemon did not start");
     return;
   }

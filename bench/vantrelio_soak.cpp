@@ -8,7 +8,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
@@ -33,8 +32,7 @@
 #include <vantrel/driver/ControlCodes.h>
 #include <vantrel/driver/ControlProtocol.h>
 #include <vantrel/driver/SimConsoleProtocol.h>
-
-extern char** environ;
+#include <vantrel/testsupport/SimDaemon.h>
 
 namespace {
 
@@ -70,7 +68,7 @@ struct Options {
   int boards = 8;
   int clients = 32;
   int replugSeconds = 3;
-  std::string daemon = VANTRELIO_PATH;
+  std::string daemon = vantrel::testsupport::VantrelioPath();
 };
 
 // What one client saw, sent to the parent through a pipe as text lines.
@@ -306,40 +304,13 @@ Options ParseOptions(int argc, char** argv) {
 int main(int argc, char** argv) {
   const Options options = ParseOptions(argc, argv);
   ::signal(SIGPIPE, SIG_IGN);
-  char dirName[] = "/tmp/vio-soak-XXXXXX";
-  if (::mkdtemp(dirName) == nullptr) {
-    std::perror("vantrelio_soak: mkdtemp");
+  vantrel::testsupport::SimDaemon vantrelio({.boards = options.boards, .program = options.daemon});
+  const fs::path dir = vantrelio.DeviceDir();
+  if (!vantrelio.Start(std::chrono::seconds(60))) {
+    std::fprintf(stderr, "vantrelio_soak: the daemon did not start:\n%s", vantrelio.Log().c_str());
     return 1;
   }
-  const fs::path dir = dirName;
-  const fs::path log = dir / "vantrelio.log";
-
-  // The daemon, its standard error into a file.
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 2, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  const std::string boards = std::to_string(options.boards);
-  std::vector<std::string> args{options.daemon, "--simulate", "--device-dir",
-                                dir.string(),   "--boards",   boards};
-  std::vector<char*> argvDaemon;
-  for (auto& a : args) argvDaemon.push_back(a.data());
-  argvDaemon.push_back(nullptr);
-  pid_t daemon = 0;
-  if (posix_spawn(&daemon, options.daemon.c_str(), &actions, nullptr, argvDaemon.data(), environ) !=
-      0) {
-    std::fprintf(stderr, "vantrelio_soak: cannot run %s\n", options.daemon.c_str());
-    return 1;
-  }
-  posix_spawn_file_actions_destroy(&actions);
-  const auto ready = Clock::now() + std::chrono::seconds(60);
-  while (!fs::exists(dir / drv::kSimConsoleSocket) && Clock::now() < ready)
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  if (!fs::exists(dir / drv::kSimConsoleSocket)) {
-    std::fprintf(stderr, "vantrelio_soak: the daemon did not start; its log is %s\n", log.c_str());
-    ::kill(daemon, SIGTERM);
-    ::waitpid(daemon, nullptr, 0);
-    return 1;
-  }
+  const pid_t daemon = vantrelio.Pid();
 
   const auto start = Clock::now();
   const auto end = start + std::chrono::seconds(options.seconds);
@@ -428,10 +399,8 @@ int main(int argc, char** argv) {
     }
   }
   const auto finalSample = SampleOf(daemon);
-  if (!daemonDied) ::kill(daemon, SIGTERM);
-  int daemonState = 0;
-  ::waitpid(daemon, &daemonState, 0);
-  const bool cleanStop = !daemonDied && WIFEXITED(daemonState) && WEXITSTATUS(daemonState) == 0;
+  const int stopped = vantrelio.Stop();
+  const bool cleanStop = !daemonDied && stopped == 0;
 
   const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
   // Growth: the second half's peak well above the second quarter's.
@@ -465,10 +434,13 @@ int main(int argc, char** argv) {
   const bool failed = total.crossed > 0 || total.hung > 0 || grew || daemonDied || !cleanStop;
   if (grew) std::printf("FAILED: the daemon's memory kept growing\n");
   if (failed) {
-    std::printf("FAILED; the daemon's log is %s\n", log.c_str());
+    // Kept: the launcher takes its folder with it.
+    const fs::path kept =
+        fs::temp_directory_path() / ("vantrelio_soak-" + std::to_string(::getpid()) + ".log");
+    std::error_code ignored;
+    fs::copy_file(vantrelio.LogPath(), kept, fs::copy_options::overwrite_existing, ignored);
+    std::printf("FAILED; the daemon's log is %s\n", kept.c_str());
     return 1;
   }
-  std::error_code ignored;
-  fs::remove_all(dir, ignored);
   return 0;
 }

@@ -4,11 +4,12 @@
 #pragma once
 
 #include <QApplication>
-#include <QProcess>
-#include <QTemporaryDir>
+#include <QFile>
 #include <QtTest>
 
 #include <memory>
+
+#include <vantrel/testsupport/SimDaemon.h>
 
 #include "K27DiagApp.h"
 #include "K27DiagSheet.h"
@@ -18,41 +19,19 @@ namespace k27diag_test {
 class SimDaemon {
  public:
   // Points the library at the (still empty) device folder.
-  void UseFolder() {
-    QVERIFY(dir_.isValid());
-    qputenv("VANTREL_DEVICE_DIR", dir_.path().toLocal8Bit());
-  }
+  void UseFolder() { qputenv("VANTREL_DEVICE_DIR", QFile::encodeName(Folder())); }
   // Starts `vantrelio --simulate` in the folder and waits until it serves.
-  void Start() {
-    if (process_.state() != QProcess::NotRunning) return;
-    process_.setProgram(QStringLiteral(K27_VANTRELIO_PATH));
-    process_.setArguments(
-        QStringList{QStringLiteral("--simulate"), QStringLiteral("--device-dir"), dir_.path()} +
-        extraArguments_);
-    process_.setProcessChannelMode(QProcess::SeparateChannels);
-    process_.start();
-    QVERIFY2(process_.waitForStarted(10000), qPrintable(process_.errorString()));
-    QByteArray log;
-    QTRY_VERIFY_WITH_TIMEOUT((log += process_.readAllStandardError(), log.contains("serving")),
-                             20000);
-  }
-  void Stop() {
-    if (process_.state() == QProcess::NotRunning) return;
-    process_.terminate();
-    if (!process_.waitForFinished(10000)) {
-      process_.kill();
-      process_.waitForFinished(5000);
-    }
-  }
-  ~SimDaemon() { Stop(); }
-  QString Folder() const { return dir_.path(); }
+  void Start() { QVERIFY2(daemon_.Start(), daemon_.Log().c_str()); }
+  void Stop() { daemon_.Stop(); }
+  QString Folder() const { return QFile::decodeName(daemon_.DeviceDir().c_str()); }
   // Further daemon options (such as --trace FILE) for the next Start.
-  void AddArguments(const QStringList& arguments) { extraArguments_ += arguments; }
+  void AddArguments(const QStringList& arguments) {
+    for (const QString& argument : arguments)
+      daemon_.Options().arguments.push_back(QFile::encodeName(argument).toStdString());
+  }
 
  private:
-  QTemporaryDir dir_;
-  QProcess process_;
-  QStringList extraArguments_;
+  vantrel::testsupport::SimDaemon daemon_{{.makeDeviceDir = true}};
 };
 
 // The sheet's tab captions, in their order.

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <chrono>
 #include <limits>
+#include <stdexcept>
+#include <string>
 #include <utility>
 
 #include "ChannelHandler.h"
@@ -32,6 +34,19 @@ constexpr std::size_t kMaxCommandBytes = 64;
 
 bool ValidChannel(int channel) { return channel >= 1 && channel <= kChannels; }
 bool ValidPort(int port) { return port == kPortA || port == kPortB; }
+
+// What a test sees and sets names a channel or port the board has: one that
+// it does not have is a mistake of the test, which an empty answer would hide.
+void RequireChannel(int channel, const char* member) {
+  if (!ValidChannel(channel))
+    throw std::out_of_range(std::string("SimBoard::") + member + ": there is no channel " +
+                            std::to_string(channel) + " (the board has channels 1 to 7)");
+}
+void RequirePort(int port, const char* member) {
+  if (!ValidPort(port))
+    throw std::out_of_range(std::string("SimBoard::") + member + ": there is no serial port " +
+                            std::to_string(port) + " (0 is port A, 1 is port B)");
+}
 
 static_assert(SimBoard::kHopperCoinMicros == SimHoppers::kCoinMicros);
 static_assert(SimBoard::kHopperEmptyCoinPeriods == SimHoppers::kEmptyCoinPeriods);
@@ -189,7 +204,7 @@ SimReply SimBoard::Exchange(int channel, std::span<const std::uint8_t> command,
 }
 
 void SimBoard::InjectFault(int channel, std::uint8_t command, Fault fault) {
-  if (!ValidChannel(channel)) return;
+  RequireChannel(channel, "InjectFault");
   std::lock_guard lock(mutex_);
   state_->faults.Inject(channel, command, fault);
 }
@@ -263,7 +278,7 @@ void SimBoard::SetSecurityFlags(std::uint8_t first, std::uint8_t second) {
 }
 
 std::uint64_t SimBoard::CommandCount(int channel) const {
-  if (!ValidChannel(channel)) return 0;
+  RequireChannel(channel, "CommandCount");
   std::lock_guard lock(mutex_);
   return state_->commandCounts[channel];
 }
@@ -354,7 +369,7 @@ std::array<std::uint8_t, 3> SimBoard::ReelDutyCycle() const {
 }
 
 void SimBoard::AttachPeer(int port, std::shared_ptr<SerialPeer> peer) {
-  if (!ValidPort(port)) return;
+  RequirePort(port, "AttachPeer");
   std::lock_guard lock(mutex_);
   state_->Settle();
   state_->ports[port]->AttachPeer(std::move(peer));
@@ -362,45 +377,45 @@ void SimBoard::AttachPeer(int port, std::shared_ptr<SerialPeer> peer) {
 
 void SimBoard::PushReceived(int port, std::span<const std::uint8_t> bytes,
                             std::uint64_t delayMicros) {
-  if (!ValidPort(port)) return;
+  RequirePort(port, "PushReceived");
   std::lock_guard lock(mutex_);
   const std::uint64_t now = state_->Settle();
   state_->ports[port]->PushReceived(bytes, SaturatingAdd(now, delayMicros));
 }
 
 std::vector<std::uint8_t> SimBoard::SentBytes(int port) const {
-  if (!ValidPort(port)) return {};
+  RequirePort(port, "SentBytes");
   std::lock_guard lock(mutex_);
   const std::deque<std::uint8_t>& sent = state_->ports[port]->Sent();
   return {sent.begin(), sent.end()};
 }
 
 void SimBoard::ClearSentBytes(int port) {
-  if (!ValidPort(port)) return;
+  RequirePort(port, "ClearSentBytes");
   std::lock_guard lock(mutex_);
   state_->ports[port]->ClearSent();
 }
 
 std::array<std::uint8_t, 6> SimBoard::LineConfiguration(int port) const {
-  if (!ValidPort(port)) return {};
+  RequirePort(port, "LineConfiguration");
   std::lock_guard lock(mutex_);
   return state_->ports[port]->LineConfiguration();
 }
 
 std::uint32_t SimBoard::BaudRate(int port) const {
-  if (!ValidPort(port)) return 0;
+  RequirePort(port, "BaudRate");
   std::lock_guard lock(mutex_);
   return state_->ports[port]->Baud();
 }
 
 void SimBoard::SetParityErrors(int port, std::uint16_t count) {
-  if (!ValidPort(port)) return;
+  RequirePort(port, "SetParityErrors");
   std::lock_guard lock(mutex_);
   state_->ports[port]->SetParityErrors(count);
 }
 
 SimBoard::TimeoutMessage SimBoard::SerialTimeoutMessage(int port) const {
-  if (!ValidPort(port)) return {};
+  RequirePort(port, "SerialTimeoutMessage");
   std::lock_guard lock(mutex_);
   const SimSerialPort& p = *state_->ports[port];
   return TimeoutMessage{p.TimeoutTime(), p.TimeoutMessage()};
@@ -408,7 +423,8 @@ SimBoard::TimeoutMessage SimBoard::SerialTimeoutMessage(int port) const {
 
 std::optional<std::vector<std::uint8_t>> SimBoard::PolledMessageConfiguration(int port,
                                                                               int slot) const {
-  if (!ValidPort(port) || slot < 0) return std::nullopt;
+  RequirePort(port, "PolledMessageConfiguration");
+  if (slot < 0) return std::nullopt;
   std::lock_guard lock(mutex_);
   return state_->ports[port]->PolledConfiguration(static_cast<std::size_t>(slot));
 }

@@ -90,9 +90,11 @@ TEST(SimFaults, FaultsMatchOnlyTheirChannelAndCommand) {
   EXPECT_EQ(Send(board, 5, {0x46}).bytes, Bytes{0x46});
   EXPECT_EQ(Status(Send(board, 5, {0x46})), kOk);
 
-  // Faults on channels that do not exist are ignored.
-  board.InjectFault(0, 0x46, {.kind = FaultKind::NoReply, .count = -1});
-  board.InjectFault(8, 0x46, {.kind = FaultKind::NoReply, .count = -1});
+  // Faults on channels that do not exist are refused, and change nothing.
+  EXPECT_THROW(board.InjectFault(0, 0x46, {.kind = FaultKind::NoReply, .count = -1}),
+               std::out_of_range);
+  EXPECT_THROW(board.InjectFault(8, 0x46, {.kind = FaultKind::NoReply, .count = -1}),
+               std::out_of_range);
   EXPECT_EQ(Status(Send(board, 5, {0x46})), kOk);
 }
 

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <stdexcept>
 #include <thread>
 #include <utility>
 
@@ -54,8 +55,11 @@ TEST(SimFraming, EmptyWritesAndBadChannelsAnswerNothing) {
 
   for (int channel : {0, 8, -1}) {
     EXPECT_EQ(Send(board, channel, {0x06}).outcome, Outcome::NoReply);
-    EXPECT_EQ(board.CommandCount(channel), 0u);
+    // No channel counted it, and there is no such channel to ask.
+    EXPECT_THROW(board.CommandCount(channel), std::out_of_range);
   }
+  for (int channel = 1; channel <= 7; ++channel)
+    EXPECT_EQ(board.CommandCount(channel), channel == 2 ? 2u : 0u) << channel;
 }
 
 TEST(SimFraming, OversizedCommandIsRefusedWithLengthError) {

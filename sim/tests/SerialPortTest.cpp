@@ -1,6 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "SimTestSupport.h"
 #include "k27sim/CcTalkDevicePeer.h"
@@ -218,6 +223,44 @@ TEST(SimSerialPort, PolledCommandsCheckSlotAndLength) {
     EXPECT_EQ(Status(Send(board, kChannelA, {command, 4})), kExecutionFailure);
     EXPECT_EQ(Status(Send(board, kChannelA, {command})), kLengthError);
   }
+}
+
+// A test that names a port or channel the board does not have learns so at
+// once, by name, instead of reading an empty answer.
+TEST(SimSerialPort, PortsAndChannelsTheBoardDoesNotHaveAreRefusedByName) {
+  SimBoard board;
+  const Bytes bytes{0x01};
+  auto refusal = [](const std::function<void()>& call) -> std::string {
+    try {
+      call();
+    } catch (const std::out_of_range& e) {
+      return e.what();
+    }
+    return "accepted";
+  };
+  for (int port : {-1, 2}) {
+    const std::string no = "there is no serial port " + std::to_string(port);
+    const std::vector<std::pair<std::string, std::function<void()>>> calls{
+        {"AttachPeer", [&] { board.AttachPeer(port, std::make_shared<LoopbackPeer>()); }},
+        {"PushReceived", [&] { board.PushReceived(port, bytes); }},
+        {"SentBytes", [&] { board.SentBytes(port); }},
+        {"ClearSentBytes", [&] { board.ClearSentBytes(port); }},
+        {"LineConfiguration", [&] { board.LineConfiguration(port); }},
+        {"BaudRate", [&] { board.BaudRate(port); }},
+        {"SetParityErrors", [&] { board.SetParityErrors(port, 1); }},
+        {"SerialTimeoutMessage", [&] { board.SerialTimeoutMessage(port); }},
+        {"PolledMessageConfiguration", [&] { board.PolledMessageConfiguration(port, 0); }},
+    };
+    for (const auto& [member, call] : calls)
+      EXPECT_EQ(refusal(call), "SimBoard::" + member + ": " + no + " (0 is port A, 1 is port B)");
+  }
+  for (int channel : {0, 8})
+    EXPECT_EQ(refusal([&] { board.CommandCount(channel); }),
+              "SimBoard::CommandCount: there is no channel " + std::to_string(channel) +
+                  " (the board has channels 1 to 7)");
+  // The ports it has still answer.
+  EXPECT_EQ(board.BaudRate(kPortB), 9600u);
+  EXPECT_EQ(board.CommandCount(7), 0u);
 }
 
 }  // namespace

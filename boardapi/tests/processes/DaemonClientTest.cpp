@@ -18,13 +18,13 @@
 #include <filesystem>
 #include <future>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <vantrel/VantrelUSB.h>
 
+#include <vantrel/testsupport/SimDaemon.h>
+
 #include "ChildProcess.h"
-#include "link/SocketDeviceLink.h"
 
 namespace {
 
@@ -42,35 +42,18 @@ unsigned RangeFill(int peer) { return 0x11u * static_cast<unsigned>(peer + 1); }
 class DaemonClientTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("k27-client-test-" + std::to_string(::getpid()));
-    fs::create_directories(dir_);
     // The daemon makes its own folder inside, with its own permissions.
     ::setenv("VANTREL_DEVICE_DIR", DeviceDir().c_str(), 1);
   }
-  void TearDown() override {
-    StopDaemon(SIGTERM);
-    std::error_code ignored;
-    fs::remove_all(dir_, ignored);
-  }
+  void TearDown() override { StopDaemon(SIGTERM); }
 
-  fs::path DeviceDir() const { return dir_ / "run"; }
+  fs::path DeviceDir() const { return daemon_.DeviceDir(); }
 
   void StartDaemon(std::vector<std::string> extra = {}) {
-    std::vector<std::string> args = {VANTRELIO_PATH, "--simulate", "--device-dir",
-                                     DeviceDir().string()};
-    args.insert(args.end(), extra.begin(), extra.end());
-    daemon_ = Spawn(args);
-    ASSERT_GT(daemon_, 0);
-    for (int i = 0; i < 1000 && !vantrel::SocketDeviceLink::Open(0); ++i)
-      std::this_thread::sleep_for(10ms);
-    ASSERT_TRUE(vantrel::SocketDeviceLink::Open(0)) << "the daemon does not serve ezusb-0";
+    daemon_.Options().arguments = std::move(extra);
+    ASSERT_TRUE(daemon_.Start()) << daemon_.Log();
   }
-  void StopDaemon(int signal) {
-    if (daemon_ <= 0) return;
-    ::kill(daemon_, signal);
-    Wait(daemon_);
-    daemon_ = -1;
-  }
+  void StopDaemon(int signal) { daemon_.Stop(signal); }
 
   // Fills each peer's range, then runs the peers at once; their exit codes.
   std::vector<int> RunSramPeers(int reads) {
@@ -91,8 +74,7 @@ class DaemonClientTest : public ::testing::Test {
     return results;
   }
 
-  fs::path dir_;
-  pid_t daemon_ = -1;
+  vantrel::testsupport::SimDaemon daemon_;
 };
 
 TEST_F(DaemonClientTest, ProcessesReadingOneChannelNeverGetAnotherRangesData) {
@@ -163,13 +145,14 @@ TEST_F(DaemonClientTest, StoppedDaemonFailsTheExchangeInTimeAndDropsTheConnectio
   ASSERT_NE(board.WriteSRAM(0x9000, fill.data(), 62), 0);
 
   // Stopped for certain before the request goes out.
-  ::kill(daemon_, SIGSTOP);
+  const pid_t daemon = daemon_.Pid();
+  ::kill(daemon, SIGSTOP);
   struct Resume {
     pid_t pid;
     ~Resume() { ::kill(pid, SIGCONT); }
-  } resume{daemon_};  // whatever fails below, TearDown can still end it
+  } resume{daemon};  // whatever fails below, TearDown can still end it
   int status = 0;
-  ASSERT_EQ(::waitpid(daemon_, &status, WUNTRACED), daemon_);
+  ASSERT_EQ(::waitpid(daemon, &status, WUNTRACED), daemon);
   ASSERT_TRUE(WIFSTOPPED(status));
   auto stalled = std::async(std::launch::async, [&board] {
     unsigned char inputs[62];
@@ -177,7 +160,7 @@ TEST_F(DaemonClientTest, StoppedDaemonFailsTheExchangeInTimeAndDropsTheConnectio
     return std::make_pair(result, static_cast<int>(board.GetLastError()));
   });
   const bool answered = stalled.wait_for(20s) == std::future_status::ready;
-  ::kill(daemon_, SIGCONT);
+  ::kill(daemon, SIGCONT);
   ASSERT_TRUE(answered) << "the exchange waits for ever on a stopped daemon";
   EXPECT_EQ(stalled.get(), std::make_pair(0, 4));
 
@@ -239,7 +222,7 @@ TEST_F(DaemonClientTest, OnlyMembersOfTheDaemonsGroupGetIn) {
   EXPECT_EQ(st.st_mode & 07777, 0660u);
 
   // The parent of the device folder must let nobody through.
-  fs::permissions(dir_, fs::perms(0755), fs::perm_options::replace);
+  fs::permissions(daemon_.Folder(), fs::perms(0755), fs::perm_options::replace);
   const auto [outsider, outsiderText] = RunAsNobody(1, {}, InitBoardZero);
   EXPECT_EQ(outsider, 0) << outsiderText;
   EXPECT_NE(outsiderText.find("no access"), std::string::npos) << outsiderText;
@@ -306,7 +289,7 @@ class SharedObjectAccessTest : public DaemonClientTest {
 
 TEST_F(SharedObjectAccessTest, OnlyTheBoardGroupCanOpenOrMakeTheSharedObjects) {
   StartDaemon({"--group", ::getgrgid(65534)->gr_name});
-  fs::permissions(dir_, fs::perms(0755), fs::perm_options::replace);
+  fs::permissions(daemon_.Folder(), fs::perms(0755), fs::perm_options::replace);
 
   // Somebody outside the group (user daemon) cannot make them either:
   // nothing is left.

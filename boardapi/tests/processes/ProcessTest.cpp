@@ -3,27 +3,26 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <set>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <vantrel/VantrelUSB.h>
 #include <vantrel/driver/ControlCodes.h>
 #include <vantrel/driver/SimConsoleProtocol.h>
 
-#include "OutputStress.h"
+#include <vantrel/testsupport/SimDaemon.h>
+
 #include "ChildProcess.h"
+#include "OutputStress.h"
 #include "link/SocketDeviceLink.h"
 #include "shared/SharedState.h"
 
@@ -47,28 +46,19 @@ std::string Hex(const unsigned char* bytes, std::size_t count) {
 class ProcessTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("k27-process-test-" + std::to_string(::getpid()));
-    fs::create_directories(dir_);
-    daemon_ = Spawn({VANTRELIO_PATH, "--simulate", "--device-dir", dir_.string()});
-    ASSERT_GT(daemon_, 0);
-    ::setenv("VANTREL_DEVICE_DIR", dir_.c_str(), 1);
-    for (int i = 0; i < 500 && !vantrel::SocketDeviceLink::Open(0); ++i)
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_TRUE(daemon_.Start()) << daemon_.Log();
+    ::setenv("VANTREL_DEVICE_DIR", daemon_.DeviceDir().c_str(), 1);
     ASSERT_NE(board_.init(0), 0);
     unsigned char off[5] = {};
     ASSERT_NE(board_.SetOutputs(off), 0);
   }
   void TearDown() override {
     board_.close();
-    ::kill(daemon_, SIGTERM);
-    Wait(daemon_);
-    std::error_code ignored;
-    fs::remove_all(dir_, ignored);
+    daemon_.Stop();
   }
 
   std::string Console(const std::vector<std::string>& words) {
-    auto link =
-        vantrel::SocketDeviceLink::Connect((dir_ / vantrel::driver::kSimConsoleSocket).string());
+    auto link = vantrel::SocketDeviceLink::Connect(daemon_.ConsoleSocket().string());
     if (!link) return "<no console>";
     std::string request = "0\n";
     for (const auto& w : words) request += w + "\n";
@@ -89,8 +79,7 @@ class ProcessTest : public ::testing::Test {
     return "on=" + Hex(on, 5) + " off=" + Hex(off, 5);
   }
 
-  fs::path dir_;
-  pid_t daemon_ = -1;
+  vantrel::testsupport::SimDaemon daemon_;
   VantrelUSB board_;
 };
 
@@ -140,7 +129,7 @@ TEST_F(ProcessTest, TimestampedBytesAreHandedOutOnceAcrossProcesses) {
   std::vector<pid_t> peers;
   std::vector<fs::path> outputs;
   for (int p = 0; p < 3; ++p) {
-    outputs.push_back(dir_ / ("drain-" + std::to_string(p)));
+    outputs.push_back(daemon_.Folder() / ("drain-" + std::to_string(p)));
     peers.push_back(Spawn({BOARD_PEER_PATH, "drain"}, outputs.back().string()));
   }
   std::multiset<int> received;

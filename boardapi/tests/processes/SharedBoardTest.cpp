@@ -3,18 +3,16 @@
 // a time, and nobody transfers under another process's trial geometry.
 #include <gtest/gtest.h>
 
-#include <signal.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include <vantrel/testsupport/SimDaemon.h>
+
 #include "ChildProcess.h"
-#include "link/SocketDeviceLink.h"
 
 namespace {
 
@@ -38,28 +36,14 @@ std::vector<unsigned> FromHex(const std::string& hex) {
 
 class SharedBoardTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("k27-shared-board-test-" + std::to_string(::getpid()));
-    fs::create_directories(dir_);
-    ::setenv("VANTREL_DEVICE_DIR", dir_.c_str(), 1);
-  }
-  void TearDown() override {
-    if (daemon_ > 0) {
-      ::kill(daemon_, SIGTERM);
-      Wait(daemon_);
-    }
-    std::error_code ignored;
-    fs::remove_all(dir_, ignored);
-  }
+  void SetUp() override { ::setenv("VANTREL_DEVICE_DIR", daemon_.DeviceDir().c_str(), 1); }
+  void TearDown() override { daemon_.Stop(); }
 
   // A daemon with one simulated board, as it comes up: no application image.
   void StartDaemon(unsigned eepromBytes) {
-    daemon_ = Spawn({VANTRELIO_PATH, "--simulate", "--device-dir", dir_.string(), "--eeprom-bytes",
-                     std::to_string(eepromBytes), "--trace", TracePath().string()});
-    ASSERT_GT(daemon_, 0);
-    for (int i = 0; i < 1000 && !vantrel::SocketDeviceLink::Open(0); ++i)
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    ASSERT_TRUE(vantrel::SocketDeviceLink::Open(0)) << "the daemon does not serve ezusb-0";
+    daemon_.Options().arguments = {"--eeprom-bytes", std::to_string(eepromBytes), "--trace",
+                                   TracePath().string()};
+    ASSERT_TRUE(daemon_.Start()) << daemon_.Log();
   }
 
   // Runs the peers at once; their exit statuses.
@@ -75,7 +59,7 @@ class SharedBoardTest : public ::testing::Test {
     return results;
   }
 
-  fs::path TracePath() const { return dir_ / "trace"; }
+  fs::path TracePath() const { return daemon_.Folder() / "trace"; }
 
   std::vector<Traced> Trace() const {
     std::vector<Traced> exchanges;
@@ -97,8 +81,7 @@ class SharedBoardTest : public ::testing::Test {
     return count;
   }
 
-  fs::path dir_;
-  pid_t daemon_ = -1;
+  vantrel::testsupport::SimDaemon daemon_;
 };
 
 TEST_F(SharedBoardTest, ExactlyOneOfSeveralConnectingProcessesDownloadsTheImage) {

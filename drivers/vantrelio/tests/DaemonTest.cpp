@@ -1,11 +1,8 @@
 // The vantrelio executable, started as a process.
-#include <fcntl.h>
 #include <grp.h>
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <array>
@@ -14,15 +11,13 @@
 #include <fstream>
 #include <optional>
 #include <string>
-#include <string_view>
 #include <vector>
+
+#include <vantrel/testsupport/ChildProcess.h>
+#include <vantrel/testsupport/SimDaemon.h>
 
 #include "TestClient.h"
 #include "vantrel/driver/ControlCodes.h"
-
-#ifndef VANTRELIO_PATH
-#error "VANTRELIO_PATH names the daemon executable"
-#endif
 
 namespace vantrel::driver {
 namespace {
@@ -32,111 +27,16 @@ using Bytes = std::vector<std::uint8_t>;
 using test::ExchangeBlock;
 using test::ResponseOf;
 using test::TestClient;
+using testsupport::ChildProcess;
+using testsupport::SimDaemon;
 
-constexpr int kTimeoutMs = 20000;
-
-// A child process with its standard output and error read through pipes.
-class Daemon {
- public:
-  Daemon(std::vector<std::string> args, std::optional<std::string> deviceDirEnv = std::nullopt) {
-    // Everything the child needs is made before the fork.
-    std::string program = VANTRELIO_PATH;
-    std::vector<char*> argv{program.data()};
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    std::vector<std::string> environment;
-    for (char** e = environ; *e != nullptr; ++e)
-      if (std::string_view(*e).rfind("VANTREL_DEVICE_DIR=", 0) != 0) environment.emplace_back(*e);
-    if (deviceDirEnv) environment.push_back("VANTREL_DEVICE_DIR=" + *deviceDirEnv);
-    std::vector<char*> envp;
-    for (std::string& e : environment) envp.push_back(e.data());
-    envp.push_back(nullptr);
-
-    int out[2], err[2];
-    if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0)
-      throw std::runtime_error("pipe");
-    pid_ = ::fork();
-    if (pid_ < 0) throw std::runtime_error("fork");
-    if (pid_ == 0) {
-      ::dup2(out[1], 1);
-      ::dup2(err[1], 2);
-      ::execve(program.c_str(), argv.data(), envp.data());
-      ::_exit(127);
-    }
-    ::close(out[1]);
-    ::close(err[1]);
-    out_ = out[0];
-    err_ = err[0];
-  }
-  ~Daemon() {
-    if (pid_ > 0) {
-      ::kill(pid_, SIGKILL);
-      Wait();
-    }
-    ::close(out_);
-    ::close(err_);
-  }
-
-  // Reads standard error until a line contains `text`; false on time-out or
-  // end of output.
-  bool WaitForLine(const std::string& text) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kTimeoutMs);
-    for (;;) {
-      for (std::size_t pos; (pos = pending_.find('\n')) != std::string::npos;) {
-        const std::string line = pending_.substr(0, pos);
-        pending_.erase(0, pos + 1);
-        stderr_ += line + '\n';
-        if (line.find(text) != std::string::npos) return true;
-      }
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          deadline - std::chrono::steady_clock::now());
-      if (left.count() <= 0) return false;
-      pollfd p{err_, POLLIN, 0};
-      if (::poll(&p, 1, static_cast<int>(left.count())) != 1) return false;
-      char buffer[512];
-      const ssize_t n = ::read(err_, buffer, sizeof(buffer));
-      if (n <= 0) return false;
-      pending_.append(buffer, static_cast<std::size_t>(n));
-    }
-  }
-
-  // Waits for the exit and returns the exit status (-signal when killed).
-  int Wait() {
-    int status = 0;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kTimeoutMs);
-    for (;;) {
-      const pid_t r = ::waitpid(pid_, &status, WNOHANG);
-      if (r == pid_) break;
-      if (r < 0) return -1000;
-      if (std::chrono::steady_clock::now() > deadline) {
-        ::kill(pid_, SIGKILL);
-        ::waitpid(pid_, &status, 0);
-        pid_ = -1;
-        return -2000;
-      }
-      ::usleep(5000);
-    }
-    pid_ = -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
-  }
-
-  void Signal(int signal) { ::kill(pid_, signal); }
-  std::string Stdout() { return ReadAll(out_); }
-  std::string Stderr() { return stderr_ + pending_ + ReadAll(err_); }
-
- private:
-  static std::string ReadAll(int fd) {
-    std::string text;
-    char buffer[512];
-    for (ssize_t n; (n = ::read(fd, buffer, sizeof(buffer))) > 0;)
-      text.append(buffer, static_cast<std::size_t>(n));
-    return text;
-  }
-
-  pid_t pid_ = -1;
-  int out_ = -1, err_ = -1;
-  std::string pending_, stderr_;
-};
+// The daemon run as a command: its options and what it says about them.
+ChildProcess Vantrelio(std::vector<std::string> args,
+                       std::optional<std::string> deviceDirEnv = std::nullopt) {
+  args.insert(args.begin(), testsupport::VantrelioPath());
+  return ChildProcess(args, {deviceDirEnv ? "VANTREL_DEVICE_DIR=" + *deviceDirEnv
+                                          : std::string("VANTREL_DEVICE_DIR")});
+}
 
 class DaemonTest : public ::testing::Test {
  protected:
@@ -146,7 +46,7 @@ class DaemonTest : public ::testing::Test {
 };
 
 TEST_F(DaemonTest, HelpDescribesTheOptions) {
-  Daemon d({"--help"});
+  ChildProcess d = Vantrelio({"--help"});
   EXPECT_EQ(d.Wait(), 0);
   const std::string text = d.Stdout();
   for (const char* option : {"--simulate", "--device-dir", "--boards", "--eeprom-bytes", "--trace",
@@ -167,7 +67,7 @@ TEST_F(DaemonTest, BadOptionsExitWithStatus2) {
   for (const auto& args : cases) {
     std::string joined;
     for (const auto& a : args) joined += a + ' ';
-    Daemon d(args, dir.string());
+    ChildProcess d = Vantrelio(args, dir.string());
     EXPECT_EQ(d.Wait(), 2) << joined;
     EXPECT_NE(d.Stderr().find("vantrelio: "), std::string::npos) << joined;
   }
@@ -176,11 +76,13 @@ TEST_F(DaemonTest, BadOptionsExitWithStatus2) {
 
 TEST_F(DaemonTest, ServesUntilSignalledAndRemovesItsSockets) {
   for (int signal : {SIGTERM, SIGINT}) {
-    const fs::path folder = dir / ("run-" + std::to_string(signal));
     // The folder comes from the environment here.
-    Daemon d({"--simulate", "--boards", "3", "--eeprom-bytes", "128"}, folder.string());
-    ASSERT_TRUE(d.WaitForLine("vantrelio: serving 3 simulated board(s) in " + folder.string()))
-        << d.Stderr();
+    SimDaemon d(
+        {.boards = 3, .arguments = {"--eeprom-bytes", "128"}, .deviceDirFromEnvironment = true});
+    const fs::path folder = d.DeviceDir();
+    ASSERT_TRUE(d.Start()) << d.Log();
+    ASSERT_TRUE(d.WaitForLog("vantrelio: serving 3 simulated board(s) in " + folder.string()))
+        << d.Log();
     for (int n = 0; n < 3; ++n) ASSERT_TRUE(fs::is_socket(folder / ("ezusb-" + std::to_string(n))));
     EXPECT_FALSE(fs::exists(folder / "ezusb-3"));
     {
@@ -192,8 +94,7 @@ TEST_F(DaemonTest, ServesUntilSignalledAndRemovesItsSockets) {
       EXPECT_EQ(ResponseOf(r.output), (Bytes{0x4A, 0x00, 0x00}));
     }
     TestClient idle(folder / "ezusb-0");  // still connected at the stop
-    d.Signal(signal);
-    EXPECT_EQ(d.Wait(), 0) << d.Stderr();
+    EXPECT_EQ(d.Stop(signal), 0) << d.Log();
     EXPECT_TRUE(fs::is_directory(folder));
     EXPECT_TRUE(fs::is_empty(folder));
   }
@@ -201,9 +102,9 @@ TEST_F(DaemonTest, ServesUntilSignalledAndRemovesItsSockets) {
 
 TEST_F(DaemonTest, TraceHasOneLinePerExchange) {
   const fs::path trace = dir / "trace.log";
-  Daemon d({"--simulate", "--device-dir", dir.string(), "--trace", trace.string(), "--verbose"});
-  ASSERT_TRUE(d.WaitForLine("serving 1 simulated board(s)")) << d.Stderr();
-  TestClient client(dir / "ezusb-0");
+  SimDaemon d({.arguments = {"--trace", trace.string(), "--verbose"}});
+  ASSERT_TRUE(d.Start()) << d.Log();
+  TestClient client(d.Socket(0));
   ASSERT_EQ(client.Control(IOCTL_VIO_BULK_EXCHANGE, ExchangeBlock(6, Bytes{0x4A}), 144).status,
             STATUS_SUCCESS);
   auto lines = [&] {
@@ -223,20 +124,19 @@ TEST_F(DaemonTest, TraceHasOneLinePerExchange) {
   const auto all = lines();
   ASSERT_EQ(all.size(), 2u);
   EXPECT_EQ(all[1].rfind("ezusb-0 ch=2 out=0601 in=06", 0), 0u) << all[1];
-  d.Signal(SIGTERM);
-  EXPECT_EQ(d.Wait(), 0);
+  EXPECT_EQ(d.Stop(), 0);
   // --verbose shows the same exchanges.
-  EXPECT_NE(d.Stderr().find("ezusb-0 ch=6 out=4A in=4A0000"), std::string::npos) << d.Stderr();
+  EXPECT_NE(d.Log().find("ezusb-0 ch=6 out=4A in=4A0000"), std::string::npos) << d.Log();
 }
 
 TEST_F(DaemonTest, SocketInUseIsAnError) {
-  Daemon first({"--simulate", "--device-dir", dir.string()});
-  ASSERT_TRUE(first.WaitForLine("serving"));
-  Daemon second({"--simulate", "--device-dir", dir.string()});
+  SimDaemon first;
+  ASSERT_TRUE(first.Start()) << first.Log();
+  ChildProcess second = Vantrelio({"--simulate", "--device-dir", first.DeviceDir().string()});
   EXPECT_EQ(second.Wait(), 1);
   EXPECT_NE(second.Stderr().find("served by another process"), std::string::npos)
       << second.Stderr();
-  TestClient client(dir / "ezusb-0");
+  TestClient client(first.Socket(0));
   EXPECT_EQ(client.Control(IOCTL_VIO_SELECT_INTERFACE, Bytes{0, 1}, 0).status, STATUS_SUCCESS);
 }
 
@@ -244,17 +144,17 @@ TEST_F(DaemonTest, SimulatedIsochronousDevicesStreamInRealTime) {
   for (const std::vector<std::string>& bad :
        {std::vector<std::string>{"--simulate", "--iso-devices", "8"},
         std::vector<std::string>{"--simulate", "--boards", "2", "--iso-devices", "7"}}) {
-    Daemon d(bad, dir.string());
+    ChildProcess d = Vantrelio(bad, dir.string());
     EXPECT_EQ(d.Wait(), 2);
   }
-  Daemon help({"--help"});
+  ChildProcess help = Vantrelio({"--help"});
   EXPECT_EQ(help.Wait(), 0);
   EXPECT_NE(help.Stdout().find("--iso-devices"), std::string::npos);
 
-  Daemon d({"--simulate", "--device-dir", dir.string(), "--iso-devices", "1"});
-  ASSERT_TRUE(d.WaitForLine("serving 1 simulated board(s)")) << d.Stderr();
+  SimDaemon d({.arguments = {"--iso-devices", "1"}});
+  ASSERT_TRUE(d.Start()) << d.Log();
   // The board is instance 0, the isochronous device instance 1.
-  TestClient client(dir / "ezusb-1");
+  TestClient client(d.Socket(1));
   auto record = [](std::uint32_t pipe, std::uint32_t size, std::uint32_t count,
                    std::uint32_t frames, std::uint32_t buffers) {
     Bytes r(20);
@@ -295,31 +195,29 @@ TEST_F(DaemonTest, SimulatedIsochronousDevicesStreamInRealTime) {
   ASSERT_EQ(write.status, STATUS_SUCCESS);
   EXPECT_EQ(write.information, 0u);
   EXPECT_EQ(write.output.size(), 4u * 28);
-  d.Signal(SIGTERM);
-  EXPECT_EQ(d.Wait(), 0) << d.Stderr();
+  EXPECT_EQ(d.Stop(), 0) << d.Log();
 }
 
 TEST_F(DaemonTest, GroupOwnsTheFolderAndSocketsAndClientsAreLoggedByCredentials) {
   const group* own = ::getgrgid(::getgid());
   ASSERT_NE(own, nullptr);
-  const fs::path folder = dir / "run";
-  Daemon d({"--simulate", "--device-dir", folder.string(), "--group", own->gr_name, "--verbose"});
-  ASSERT_TRUE(d.WaitForLine("serving 1 simulated board(s)")) << d.Stderr();
+  SimDaemon d({.arguments = {"--group", own->gr_name, "--verbose"}});
+  const fs::path folder = d.DeviceDir();
+  ASSERT_TRUE(d.Start()) << d.Log();
   EXPECT_EQ(fs::status(folder).permissions() & fs::perms::all, fs::perms(0770));
   EXPECT_EQ(fs::status(folder / "ezusb-0").permissions() & fs::perms::all, fs::perms(0660));
   TestClient client(folder / "ezusb-0");
-  EXPECT_TRUE(d.WaitForLine("connection opened on ezusb-0 by pid " + std::to_string(::getpid()) +
-                            " uid " + std::to_string(::getuid())))
-      << d.Stderr();
+  EXPECT_TRUE(d.WaitForLog("connection opened on ezusb-0 by pid " + std::to_string(::getpid()) +
+                           " uid " + std::to_string(::getuid())))
+      << d.Log();
 
   // A rescan finds the board it serves already: the connection goes on.
   d.Signal(SIGHUP);
-  ASSERT_TRUE(d.WaitForLine("looking at the bus again")) << d.Stderr();
+  ASSERT_TRUE(d.WaitForLog("looking at the bus again")) << d.Log();
   EXPECT_EQ(client.Control(IOCTL_VIO_BULK_EXCHANGE, ExchangeBlock(6, Bytes{0x4A}), 144).status,
             STATUS_SUCCESS);
-  d.Signal(SIGTERM);
-  EXPECT_EQ(d.Wait(), 0);
-  const std::string log = d.Stderr();
+  EXPECT_EQ(d.Stop(), 0);
+  const std::string log = d.Log();
   EXPECT_EQ(log.find("does not exist"), std::string::npos) << log;
   // Served once, removed once: at the stop.
   EXPECT_EQ(log.find("Ezusb-0 deleted"), log.rfind("Ezusb-0 deleted")) << log;
@@ -327,24 +225,24 @@ TEST_F(DaemonTest, GroupOwnsTheFolderAndSocketsAndClientsAreLoggedByCredentials)
 }
 
 TEST_F(DaemonTest, ConnectionLimitsComeFromOptionsAndARefusalIsLoggedOnce) {
-  Daemon d({"--simulate", "--device-dir", dir.string(), "--boards", "2",
-            "--max-connections-per-board", "2", "--max-connections-per-user", "3"});
-  ASSERT_TRUE(d.WaitForLine("serving 2 simulated board(s)")) << d.Stderr();
-  TestClient a(dir / "ezusb-0"), b(dir / "ezusb-0");
+  SimDaemon d(
+      {.boards = 2,
+       .arguments = {"--max-connections-per-board", "2", "--max-connections-per-user", "3"}});
+  ASSERT_TRUE(d.Start()) << d.Log();
+  TestClient a(d.Socket(0)), b(d.Socket(0));
   for (TestClient* client : {&a, &b})
     EXPECT_EQ(client->Control(IOCTL_VIO_NOP, {}, 0).status, STATUS_SUCCESS);
   for (int i = 0; i < 4; ++i) {
-    TestClient refused(dir / "ezusb-0");
+    TestClient refused(d.Socket(0));
     EXPECT_EQ(refused.Receive().status, STATUS_TOO_MANY_OPENED_FILES);
     EXPECT_TRUE(refused.WaitForClose());
   }
-  TestClient c(dir / "ezusb-1");
+  TestClient c(d.Socket(1));
   EXPECT_EQ(c.Control(IOCTL_VIO_NOP, {}, 0).status, STATUS_SUCCESS);
-  TestClient overUser(dir / "ezusb-1");
+  TestClient overUser(d.Socket(1));
   EXPECT_EQ(overUser.Receive().status, STATUS_TOO_MANY_OPENED_FILES);
-  d.Signal(SIGTERM);
-  EXPECT_EQ(d.Wait(), 0);
-  const std::string log = d.Stderr();
+  EXPECT_EQ(d.Stop(), 0);
+  const std::string log = d.Log();
   const auto first = log.find("refusing connections: ezusb-0");
   ASSERT_NE(first, std::string::npos) << log;
   EXPECT_EQ(first, log.rfind("refusing connections: ezusb-0")) << log;
@@ -352,24 +250,23 @@ TEST_F(DaemonTest, ConnectionLimitsComeFromOptionsAndARefusalIsLoggedOnce) {
 }
 
 TEST_F(DaemonTest, MissingGroupIsReportedAndTheBoardsAreServedAnyway) {
-  Daemon d({"--simulate", "--device-dir", dir.string(), "--group", "k27-no-such-group"});
-  ASSERT_TRUE(d.WaitForLine("group 'k27-no-such-group' does not exist")) << d.Stderr();
-  ASSERT_TRUE(d.WaitForLine("serving 1 simulated board(s)")) << d.Stderr();
-  TestClient client(dir / "ezusb-0");
+  SimDaemon d({.arguments = {"--group", "k27-no-such-group"}});
+  ASSERT_TRUE(d.Start()) << d.Log();
+  ASSERT_TRUE(d.WaitForLog("group 'k27-no-such-group' does not exist")) << d.Log();
+  TestClient client(d.Socket(0));
   EXPECT_EQ(client.Control(IOCTL_VIO_SELECT_INTERFACE, Bytes{0, 1}, 0).status, STATUS_SUCCESS);
 }
 
 // A simulated daemon is a developer's own: without --group it keeps its own
 // group and says nothing about vantrel.
 TEST_F(DaemonTest, SimulatedDaemonKeepsItsOwnGroupByDefault) {
-  Daemon d({"--simulate", "--device-dir", dir.string()});
-  ASSERT_TRUE(d.WaitForLine("serving 1 simulated board(s)"));
+  SimDaemon d;
+  ASSERT_TRUE(d.Start()) << d.Log();
   struct stat socket {};
-  ASSERT_EQ(::stat((dir / "ezusb-0").c_str(), &socket), 0);
+  ASSERT_EQ(::stat(d.Socket(0).c_str(), &socket), 0);
   EXPECT_EQ(socket.st_gid, ::getegid());
-  d.Signal(SIGTERM);
-  EXPECT_EQ(d.Wait(), 0);
-  EXPECT_EQ(d.Stderr().find("group"), std::string::npos) << d.Stderr();
+  EXPECT_EQ(d.Stop(), 0);
+  EXPECT_EQ(d.Log().find("group"), std::string::npos) << d.Log();
 }
 
 }  // namespace

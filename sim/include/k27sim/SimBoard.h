@@ -89,6 +89,8 @@ class SimBoard {
   // Write followed by Read on the same channel.
   SimReply Exchange(int channel, std::span<const std::uint8_t> command, std::size_t maxLength = 64);
 
+  // A channel outside 1..7 here, or a port other than kPortA and kPortB in
+  // the members below, throws std::out_of_range.
   void InjectFault(int channel, std::uint8_t command, Fault fault);
   void ClearFaults();
 
@@ -166,8 +168,8 @@ class SimBoard {
   std::uint16_t ReelHalfStepsPerRotation() const;
   std::array<std::uint8_t, 3> ReelDutyCycle() const;
 
-  // Channels 3 and 4, serial ports kPortA and kPortB; other port numbers are
-  // ignored. A port without a peer swallows what it sends. A send is
+  // Channels 3 and 4, serial ports kPortA and kPortB; other port numbers
+  // throw std::out_of_range. A port without a peer swallows what it sends. A send is
   // answered once its bytes have left the port (10 bits per byte at the
   // configured rate; 9600 baud at power-up), so the board's time moves on by
   // their line time (in real-time mode it then runs that much ahead of the

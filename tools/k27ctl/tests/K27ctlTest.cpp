@@ -3,8 +3,11 @@
 // exit status. The simulated board is driven and inspected with k27simctl.
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -14,13 +17,23 @@
 #include <string>
 #include <vector>
 
-#include "Process.h"
+#include <vantrel/testsupport/ChildProcess.h>
+#include <vantrel/testsupport/SimDaemon.h>
 
 namespace k27ctl_test {
 namespace {
 
 namespace fs = std::filesystem;
 using Strings = std::vector<std::string>;
+using Process = vantrel::testsupport::ChildProcess;
+using vantrel::testsupport::SimDaemon;
+
+// `program` with `args`, as a child's argument vector.
+Strings Command(const char* program, const Strings& args) {
+  Strings all{program};
+  all.insert(all.end(), args.begin(), args.end());
+  return all;
+}
 
 struct Result {
   int status;
@@ -30,36 +43,32 @@ struct Result {
 class K27ctlTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    char pattern[] = "/tmp/k27ctl-test.XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-    daemon_ = std::make_unique<Process>(
-        VANTRELIO_PATH,
-        Strings{"--simulate", "--device-dir", dir_.string(), "--boards", "2", "--eeprom-bytes",
-                "8192", "--trace", (dir_ / "trace.log").string()});
-    // The daemon reports on standard error; wait for it to serve.
-    for (int i = 0; i < 1000 && !fs::exists(dir_ / "ezusb-1"); ++i) ::usleep(10000);
-    ASSERT_TRUE(fs::exists(dir_ / "ezusb-1")) << "the simulated daemon did not start";
+    daemon_ = std::make_unique<SimDaemon>();
+    // Files of the tests sit beside the device folder.
+    dir_ = daemon_->Folder();
+    daemon_->Options().boards = 2;
+    daemon_->Options().arguments = {"--eeprom-bytes", "8192", "--trace",
+                                    (dir_ / "trace.log").string()};
+    ASSERT_TRUE(daemon_->Start()) << daemon_->Log();
   }
-  static void TearDownTestSuite() {
-    daemon_.reset();
-    fs::remove_all(dir_);
-  }
+  static void TearDownTestSuite() { daemon_.reset(); }
 
-  static std::vector<std::string> Environment() { return {"VANTREL_DEVICE_DIR=" + dir_.string()}; }
+  static std::vector<std::string> Environment() {
+    return {"VANTREL_DEVICE_DIR=" + daemon_->DeviceDir().string()};
+  }
 
   static Result Ctl(const Strings& args) {
-    Process p(K27CTL_PATH, args, Environment());
+    Process p(Command(K27CTL_PATH, args), Environment());
     const int status = p.Wait();
     return {status, p.Stdout(), p.Stderr()};
   }
   static std::unique_ptr<Process> Start(const Strings& args) {
-    return std::make_unique<Process>(K27CTL_PATH, args, Environment());
+    return std::make_unique<Process>(Command(K27CTL_PATH, args), Environment());
   }
   static std::string SimCtl(const Strings& args) {
-    Strings all{"--device-dir", dir_.string()};
+    Strings all{"--device-dir", daemon_->DeviceDir().string()};
     all.insert(all.end(), args.begin(), args.end());
-    Process p(K27SIMCTL_PATH, all);
+    Process p(Command(K27SIMCTL_PATH, all));
     EXPECT_EQ(p.Wait(), 0) << "k27simctl failed: " << p.Stderr();
     return p.Stdout();
   }
@@ -100,11 +109,11 @@ class K27ctlTest : public ::testing::Test {
   }
 
   static fs::path dir_;
-  static std::unique_ptr<Process> daemon_;
+  static std::unique_ptr<SimDaemon> daemon_;
 };
 
 fs::path K27ctlTest::dir_;
-std::unique_ptr<Process> K27ctlTest::daemon_;
+std::unique_ptr<SimDaemon> K27ctlTest::daemon_;
 
 bool Contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
@@ -272,7 +281,7 @@ TEST_F(K27ctlTest, InputsWatchReportsEachChangeAndEndsOnCount) {
       "[{\"name\":\"input0\",\"bit\":0,\"value\":1},{\"name\":\"dip3\",\"bit\":27,\"value\":0}]"))
       << *second;
   EXPECT_EQ(watch->Wait(), 0) << watch->Stderr();
-  EXPECT_FALSE(watch->ReadLine(0));
+  EXPECT_FALSE(watch->ReadLine(std::chrono::milliseconds(0)));
 
   // A time-out with no --count ends well; one that comes before the count does not.
   EXPECT_EQ(Ctl({"inputs", "--watch", "--timeout", "0.1"}).status, 0);
