@@ -32,7 +32,14 @@
 
 struct BoardContext;
 
-class VantrelUSB {
+// Marks what the library exports; everything else in it stays hidden.
+#if defined(__GNUC__)
+#define VANTRELUSB_EXPORT __attribute__((visibility("default")))
+#else
+#define VANTRELUSB_EXPORT
+#endif
+
+class VANTRELUSB_EXPORT VantrelUSB {
  public:
   VantrelUSB();
   // Frees the context once no other object shares it. Any connection the

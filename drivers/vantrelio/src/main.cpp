@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "ControlServer.h"
+#include "k27/common/Log.h"
 #include "DeviceManager.h"
 #include "ExchangeTrace.h"
 #include "SimConsoleHandler.h"
@@ -191,13 +192,9 @@ Options ParseOptions(int argc, char** argv) {
   return options;
 }
 
-std::mutex stderrMutex;
-
-void Report(const std::string& line) {
-  std::lock_guard<std::mutex> lock(stderrMutex);
-  std::fprintf(stderr, "vantrelio: %s\n", line.c_str());
-  std::fflush(stderr);
-}
+// Every message of the daemon and its layers goes to the log sink: stderr,
+// with the journal's priorities when systemd runs the daemon.
+void Report(const std::string& line) { k27::common::LogInfo("vantrelio: " + line); }
 
 // The group's id; none, with the reason reported, when there is no such group.
 std::optional<gid_t> FindGroup(const std::string& name) {
