@@ -3,13 +3,14 @@
 #include "CcctalkMessage.h"
 
 #include <algorithm>
+#include <span>
+
+#include "k27/common/Hex.h"
 
 namespace {
 
 constexpr std::string_view kIncomplete = "CcctalkMessage::validate () { incomplete message }";
 constexpr std::string_view kChecksumError = "CcctalkMessage::validate () { checksum error }";
-
-constexpr char kHexDigits[] = "0123456789abcdef";
 
 }  // namespace
 
@@ -88,12 +89,8 @@ std::string CcctalkMessage::dump() const {
   out.reserve((length_ / perLine + 1) * (perLine * 4 + 3));
   for (std::size_t start = 0; start < length_; start += perLine) {
     const std::size_t run = std::min<std::size_t>(perLine, length_ - start);
-    for (std::size_t i = 0; i < run; ++i) {
-      const std::uint8_t b = bytes_[start + i];
-      out.push_back(kHexDigits[b >> 4]);
-      out.push_back(kHexDigits[b & 0x0F]);
-      out.push_back(' ');
-    }
+    k27::common::AppendHex(out, std::span<const std::uint8_t>(bytes_.data() + start, run),
+                           k27::common::HexCase::kLower, " ");
     if (padRuns) out.append(3 * (perLine - run), ' ');
     out.append("- ");
     for (std::size_t i = 0; i < run; ++i) {

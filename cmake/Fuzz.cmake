@@ -15,8 +15,16 @@ add_executable(fuzz_dictionary ${_k27_cctalk}/tests/fuzz_dictionary.cpp ${_k27_c
 target_include_directories(fuzz_dictionary PRIVATE ${_k27_cctalk})
 target_link_libraries(fuzz_dictionary PRIVATE pugixml::pugixml)
 
-add_executable(fuzz_message ${_k27_cctalk}/tests/fuzz_message.cpp ${_k27_cctalk}/CcctalkMessage.cpp)
-target_include_directories(fuzz_message PRIVATE ${_k27_cctalk} ${PROJECT_SOURCE_DIR}/boardapi/include)
+# The base layer's sources that the targets below use.
+set(_k27_common ${PROJECT_SOURCE_DIR}/common)
+set(_k27_common_sources ${_k27_common}/src/Hex.cpp ${_k27_common}/src/IoRefCount.cpp
+                        ${_k27_common}/src/Log.cpp ${_k27_common}/src/SeqPacketSocket.cpp
+                        ${_k27_common}/src/UniqueFd.cpp)
+
+add_executable(fuzz_message ${_k27_cctalk}/tests/fuzz_message.cpp ${_k27_cctalk}/CcctalkMessage.cpp
+                            ${_k27_common}/src/Hex.cpp)
+target_include_directories(fuzz_message PRIVATE ${_k27_cctalk} ${PROJECT_SOURCE_DIR}/boardapi/include
+                           ${_k27_common}/include)
 
 # The driver logic without the daemon's plug and play (which needs the
 # firmware images) or its simulator console.
@@ -24,9 +32,11 @@ find_package(Threads REQUIRED)
 set(_k27_vantrelio ${PROJECT_SOURCE_DIR}/drivers/vantrelio)
 include(${_k27_vantrelio}/sources.cmake)
 add_executable(fuzz_request ${_k27_vantrelio}/tests/fuzz_request.cpp ${vantrelio_driver_sources}
+                            ${_k27_vantrelio}/protocol/ControlProtocol.cpp ${_k27_common_sources}
                             ${PROJECT_SOURCE_DIR}/drivers/usbhost/src/UsbTypes.cpp)
 target_include_directories(fuzz_request PRIVATE ${_k27_vantrelio}/src ${_k27_vantrelio}/include
-                           ${PROJECT_SOURCE_DIR}/drivers/usbhost/include ${PROJECT_SOURCE_DIR}/sim/include)
+                           ${PROJECT_SOURCE_DIR}/drivers/usbhost/include ${PROJECT_SOURCE_DIR}/sim/include
+                           ${_k27_common}/include)
 target_link_libraries(fuzz_request PRIVATE Threads::Threads)
 
 foreach(_k27_fuzzer fuzz_dictionary fuzz_message fuzz_request)

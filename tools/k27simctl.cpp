@@ -1,19 +1,62 @@
 // k27simctl: drives and inspects the simulated boards of a running
 // `vantrelio --simulate`, through its console socket in the device folder.
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include <k27/common/SeqPacketSocket.h>
 #include <k27sim/SimConsole.h>
+#include <vantrel/driver/ControlCodes.h>
+#include <vantrel/driver/ControlProtocol.h>
 #include <vantrel/driver/SimConsoleProtocol.h>
-
-#include "link/SocketDeviceLink.h"
 
 namespace {
 
 constexpr int kUsageError = 2;
+
+using vantrel::driver::ControlProtocol;
+
+// One console request on a connected socket and its reply text; none when
+// the daemon does not answer in time or refuses it.
+std::optional<std::string> Exchange(const k27::common::UniqueFd& socket,
+                                    const std::string& request) {
+  const auto* bytes = reinterpret_cast<const std::uint8_t*>(request.data());
+  std::vector<std::uint8_t> replyBuffer(vantrel::driver::kSimConsoleReplyMax);
+  const auto datagram = vantrel::driver::EncodeRequest(vantrel::driver::kSimConsoleCode,
+                                                       {bytes, request.size()}, replyBuffer);
+  if (!datagram) return std::nullopt;
+  if (::send(socket.Get(), datagram->data(), datagram->size(), MSG_NOSIGNAL) !=
+      static_cast<ssize_t>(datagram->size()))
+    return std::nullopt;
+
+  std::vector<std::uint8_t> received(ControlProtocol::kReplyHeader + replyBuffer.size());
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(ControlProtocol::ReplyTimeoutMs());
+  ssize_t n = -1;
+  for (;;) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+    if (left.count() <= 0) return std::nullopt;
+    pollfd entry{socket.Get(), POLLIN, 0};
+    const int ready = ::poll(&entry, 1, static_cast<int>(left.count()));
+    if (ready < 0 && errno != EINTR) return std::nullopt;
+    if (ready <= 0) continue;
+    n = ::recv(socket.Get(), received.data(), received.size(), MSG_TRUNC | MSG_DONTWAIT);
+    if (n >= 0 || (errno != EINTR && errno != EAGAIN)) break;
+  }
+  if (n < 0 || static_cast<std::size_t>(n) > received.size()) return std::nullopt;
+  const auto reply = vantrel::driver::DecodeReply(std::span(received).first(std::size_t(n)));
+  if (!reply || vantrel::driver::NtFailed(reply->status)) return std::nullopt;
+  const std::size_t count = reply->Returned(replyBuffer.size());
+  return std::string(reinterpret_cast<const char*>(reply->output.data()), count);
+}
 
 void PrintUsage(std::FILE* to) {
   std::fprintf(to,
@@ -34,7 +77,7 @@ int UsageError(const std::string& message) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string deviceDir = vantrel::SocketDeviceLink::DeviceDirectory();
+  std::string deviceDir = ControlProtocol::DeviceDirectory();
   std::string board = "0";
   std::vector<std::string> words;
   for (int i = 1; i < argc; ++i) {
@@ -66,21 +109,23 @@ int main(int argc, char** argv) {
   for (const auto& word : words) request += word + "\n";
 
   const std::string socket = deviceDir + "/" + vantrel::driver::kSimConsoleSocket;
-  auto link = vantrel::SocketDeviceLink::Connect(socket);
+  const k27::common::UniqueFd link = k27::common::ConnectSeqPacket(socket);
   if (!link) {
+    if (errno == EACCES || errno == EPERM)
+      std::fprintf(stderr,
+                   "k27simctl: no access to %s (%s): the simulated boards are for members of the\n"
+                   "group that owns the device folder and its sockets.\n",
+                   socket.c_str(), std::strerror(errno));
     std::fprintf(stderr, "k27simctl: cannot reach a simulated daemon at %s\n", socket.c_str());
     return 1;
   }
-  std::vector<std::uint8_t> reply(vantrel::driver::kSimConsoleReplyMax);
-  std::uint32_t returned = 0;
-  const auto* bytes = reinterpret_cast<const std::uint8_t*>(request.data());
-  if (!link->Control(vantrel::driver::kSimConsoleCode, {bytes, request.size()}, reply, &returned) ||
-      returned == 0) {
+  const std::optional<std::string> reply = Exchange(link, request);
+  if (!reply || reply->empty()) {
     std::fprintf(stderr, "k27simctl: the daemon refused the request\n");
     return 1;
   }
-  const int status = reply[0] - '0';
-  const std::string text(reinterpret_cast<const char*>(reply.data()) + 1, returned - 1);
+  const int status = (*reply)[0] - '0';
+  const std::string text = reply->substr(1);
   if (status == 0) {
     std::fputs(text.c_str(), stdout);
     return 0;

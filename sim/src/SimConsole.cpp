@@ -1,12 +1,12 @@
 #include "k27sim/SimConsole.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 #include <mutex>
 #include <optional>
 #include <sstream>
 
+#include "k27/common/Hex.h"
 #include "k27sim/CcTalkDevicePeer.h"
 #include "k27sim/LoopbackPeer.h"
 #include "k27sim/SilentPeer.h"
@@ -59,27 +59,10 @@ ConsoleReply BadUsage(const CommandHelp& command, const std::string& why) {
   return Usage(why + " (usage: " + command.usage + ")");
 }
 
+// Digit pairs, at least one.
 std::optional<std::vector<std::uint8_t>> ParseHex(const std::string& text) {
-  if (text.empty() || text.size() % 2 != 0) return std::nullopt;
-  std::vector<std::uint8_t> bytes;
-  for (std::size_t i = 0; i < text.size(); i += 2) {
-    unsigned value = 0;
-    for (std::size_t j = i; j < i + 2; ++j) {
-      const char c = text[j];
-      unsigned digit;
-      if (c >= '0' && c <= '9')
-        digit = unsigned(c - '0');
-      else if (c >= 'a' && c <= 'f')
-        digit = unsigned(c - 'a' + 10);
-      else if (c >= 'A' && c <= 'F')
-        digit = unsigned(c - 'A' + 10);
-      else
-        return std::nullopt;
-      value = value * 16 + digit;
-    }
-    bytes.push_back(static_cast<std::uint8_t>(value));
-  }
-  return bytes;
+  if (text.empty()) return std::nullopt;
+  return k27::common::ParseHex(text);
 }
 
 std::optional<long> ParseNumber(const std::string& text, long low, long high, int base = 10) {
@@ -91,13 +74,7 @@ std::optional<long> ParseNumber(const std::string& text, long low, long high, in
 }
 
 std::string Hex(const std::uint8_t* bytes, std::size_t count) {
-  std::string text;
-  char pair[3];
-  for (std::size_t i = 0; i < count; ++i) {
-    std::snprintf(pair, sizeof pair, "%02X", bytes[i]);
-    text += pair;
-  }
-  return text;
+  return k27::common::ToHex({bytes, count});
 }
 
 std::optional<int> ParsePort(const std::string& text) {

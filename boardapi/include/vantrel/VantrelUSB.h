@@ -40,7 +40,14 @@
 
 struct BoardContext;
 
-class VantrelUSB {
+// Marks what the library exports; everything else in it stays hidden.
+#if defined(__GNUC__)
+#define VANTRELUSB_EXPORT __attribute__((visibility("default")))
+#else
+#define VANTRELUSB_EXPORT
+#endif
+
+class VANTRELUSB_EXPORT VantrelUSB {
  public:
   // A new object with a context of its own: not connected, board slot 0,
   // no error.

@@ -4,7 +4,7 @@
 
 #include <k27fw/BoardImage.h>
 
-#include <cstdio>
+#include <k27/common/Log.h>
 
 #include "board/BoardContext.h"
 #include "board/Commands.h"
@@ -52,7 +52,7 @@ int VantrelUSB::init(int deviceIndex) {
 // board: no connection then, and the user is told why.
 bool vantrel::ConnectionAllowed() {
   if (shared::Available()) return true;
-  std::fprintf(stderr, "vantrelusb: %s\n", shared::UnavailableReason().c_str());
+  k27::common::LogError("vantrelusb: " + shared::UnavailableReason());
   return false;
 }
 

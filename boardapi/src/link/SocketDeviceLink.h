@@ -3,8 +3,11 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 
+#include "k27/common/UniqueFd.h"
 #include "link/DeviceLink.h"
+#include "vantrel/driver/ControlProtocol.h"
 
 namespace vantrel {
 
@@ -22,6 +25,7 @@ class SocketDeviceLink final : public DeviceLink {
   static constexpr int kDefaultReplyTimeoutMs = 15000;
   static constexpr const char* kReplyTimeoutEnv = "VANTREL_REPLY_TIMEOUT_MS";
   static int ReplyTimeoutMs();
+  static_assert(kDefaultReplyTimeoutMs == driver::ControlProtocol::kDefaultReplyTimeoutMs);
 
   ~SocketDeviceLink() override;
   // A request that the daemon has not answered in time fails, and the
@@ -33,11 +37,12 @@ class SocketDeviceLink final : public DeviceLink {
   bool Close() override;
 
  private:
-  SocketDeviceLink(int fd, int timeoutMs) : fd_(fd), timeoutMs_(timeoutMs) {}
+  SocketDeviceLink(k27::common::UniqueFd fd, int timeoutMs)
+      : fd_(std::move(fd)), timeoutMs_(timeoutMs) {}
   // Closes the socket but leaves the connection to be released by Close.
   bool Drop();
 
-  int fd_;
+  k27::common::UniqueFd fd_;
   int timeoutMs_;
   bool released_ = false;
 };

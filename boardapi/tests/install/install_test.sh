@@ -22,6 +22,18 @@ for f in include/vantrel/VantrelUSB.h include/vantrel/VantrelTypes.h bin/vantrel
 done
 ls "$prefix"/lib/libvantrelusb.so >/dev/null || fail "missing lib/libvantrelusb.so"
 
+# The library exports its interface and nothing else: its dynamic symbols
+# are exactly the list kept beside this script (the C++ library's template
+# instances aside, which come and go with the compiler).
+exported=$work/exported-symbols.txt
+nm -DC --defined-only "$prefix"/lib/libvantrelusb.so | cut -d' ' -f3- \
+  | grep -v -E '^(std::|__gnu_cxx::|typeinfo (name )?for std::|vtable for std::)' \
+  | LC_ALL=C sort -u >"$exported"
+if ! diff -u <(grep -v '^#' "$source_dir/exported-symbols.txt") "$exported" >"$work/exports.diff"; then
+  cat "$work/exports.diff" >&2
+  fail "the library's exported symbols differ from exported-symbols.txt (diff above)"
+fi
+
 export PKG_CONFIG_PATH=$prefix/lib/pkgconfig
 # shellcheck disable=SC2046
 c++ -std=c++17 -Wall -Werror "$source_dir/consumer.cpp" -o "$work/consumer" \

@@ -19,6 +19,7 @@
 #include "daemon/GroupLookup.h"
 #include "device/DeviceManager.h"
 #include "device/ExchangeTrace.h"
+#include "k27/common/Log.h"
 #include "k27fw/FirmwareIds.h"
 #include "vantrel/driver/ControlProtocol.h"
 #include "vantrel/usbhost/Backends.h"
@@ -34,13 +35,7 @@ using vantrel::driver::DaemonOptions;
 using vantrel::driver::ExchangeRecord;
 using vantrel::driver::ExchangeTrace;
 
-std::mutex stderrMutex;
-
-void Report(const std::string& line) {
-  std::lock_guard<std::mutex> lock(stderrMutex);
-  std::fprintf(stderr, "vantrelio: %s\n", line.c_str());
-  std::fflush(stderr);
-}
+void Report(const std::string& line) { k27::common::LogInfo("vantrelio: " + line); }
 
 // Waits for SIGINT or SIGTERM on the signal descriptor, calling `rescan` at
 // each SIGHUP; false when waiting failed.

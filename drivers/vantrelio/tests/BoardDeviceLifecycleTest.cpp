@@ -115,14 +115,14 @@ TEST_F(LifecycleTest, CapabilitiesAndSurpriseRemoval) {
 TEST_F(LifecycleTest, WorkReferencesAreRefusedOnceRemovalBegan) {
   BoardDeviceState state(3);
   EXPECT_EQ(state.linkName, "\\DosDevices\\Ezusb-3");
-  EXPECT_TRUE(AcquireIoRef(state));
-  state.isRemoving = true;
-  EXPECT_FALSE(AcquireIoRef(state));
-  EXPECT_EQ(state.ioRefCount, 2);
-  ReleaseIoRef(state);
-  EXPECT_FALSE(state.noIoEvent.IsSet());
-  ReleaseIoRef(state);
-  EXPECT_TRUE(state.noIoEvent.IsSet());
+  EXPECT_TRUE(state.ioRefs.Acquire());
+  state.ioRefs.BeginRemoval();
+  EXPECT_FALSE(state.ioRefs.Acquire());
+  // The request's reference is left; the device's own went with the removal.
+  EXPECT_EQ(state.ioRefs.Count(), 1);
+  state.ioRefs.Release();
+  EXPECT_EQ(state.ioRefs.Count(), 0);
+  state.ioRefs.WaitForIdle();  // returns at once
 }
 
 TEST_F(LifecycleTest, AReplyThatNeverComesIsCancelledAfterTheTimeLimit) {
@@ -166,7 +166,7 @@ TEST_F(LifecycleTest, RemoveWaitsForRequestsInFlightAndRefusesNewOnes) {
       std::async(std::launch::async, [&] { return Call(IOCTL_VIO_GET_CONFIG_DESCRIPTOR, {}, 64); });
   ASSERT_TRUE(board->WaitPending(0));
   auto remove = std::async(std::launch::async, [&] { return device->Remove(); });
-  while (!device->State().isRemoving) std::this_thread::yield();
+  while (!device->State().ioRefs.Removing()) std::this_thread::yield();
 
   EXPECT_EQ(Call(IOCTL_VIO_NOP, {}, 0).status, STATUS_DELETE_PENDING);
   EXPECT_EQ(device->Start(), STATUS_DELETE_PENDING);

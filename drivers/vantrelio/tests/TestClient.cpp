@@ -2,76 +2,65 @@
 
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>
 #include <system_error>
 
+#include "k27/common/SeqPacketSocket.h"
 #include "vantrel/driver/ControlCodes.h"
 #include "vantrel/driver/ControlProtocol.h"
 
 namespace vantrel::driver::test {
 
 TestClient::TestClient(const std::filesystem::path& socket) {
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
   const std::string text = socket.string();
-  if (text.size() >= sizeof(address.sun_path)) throw std::runtime_error("socket path too long");
-  std::memcpy(address.sun_path, text.c_str(), text.size() + 1);
-  fd_ = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
-  if (fd_ < 0) throw std::system_error(errno, std::generic_category(), "socket");
-  if (::connect(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0) {
-    const int error = errno;
-    ::close(fd_);
-    fd_ = -1;
-    throw std::system_error(error, std::generic_category(), "connect " + text);
-  }
+  const auto address = k27::common::UnixAddress(text);
+  if (!address) throw std::runtime_error(k27::common::SocketPathError(text));
+  fd_ = k27::common::ConnectSeqPacket(*address);
+  if (!fd_) throw std::system_error(errno, std::generic_category(), "connect " + text);
 }
 
-TestClient::~TestClient() { Close(); }
+TestClient::~TestClient() = default;
 
-void TestClient::Close() {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = -1;
-}
+void TestClient::Close() { fd_.Reset(); }
 
 void TestClient::SendRaw(std::span<const std::uint8_t> message) {
-  if (::send(fd_, message.data(), message.size(), MSG_NOSIGNAL) !=
+  if (::send(fd_.Get(), message.data(), message.size(), MSG_NOSIGNAL) !=
       static_cast<ssize_t>(message.size()))
     throw std::system_error(errno, std::generic_category(), "send");
 }
 
 bool TestClient::TrySend(std::span<const std::uint8_t> message) {
-  const ssize_t n = ::send(fd_, message.data(), message.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+  const ssize_t n = ::send(fd_.Get(), message.data(), message.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
   if (n == static_cast<ssize_t>(message.size())) return true;
   if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return false;
   throw std::system_error(errno, std::generic_category(), "send");
 }
 
 Reply TestClient::Receive(int timeoutMs) {
-  pollfd p{fd_, POLLIN, 0};
+  pollfd p{fd_.Get(), POLLIN, 0};
   if (::poll(&p, 1, timeoutMs) != 1) throw std::runtime_error("no reply in time");
-  std::vector<std::uint8_t> buffer(ControlProtocol::kReplyHeader + ControlProtocol::kMaxPayload);
-  const ssize_t n = ::recv(fd_, buffer.data(), buffer.size(), 0);
+  std::vector<std::uint8_t> buffer(ControlProtocol::kMaxReplyBytes);
+  const ssize_t n = ::recv(fd_.Get(), buffer.data(), buffer.size(), 0);
   if (n <= 0) throw std::runtime_error("connection closed");
-  if (static_cast<std::size_t>(n) < ControlProtocol::kReplyHeader)
-    throw std::runtime_error("reply shorter than its header");
+  const auto decoded = DecodeReply(std::span(buffer).first(static_cast<std::size_t>(n)));
+  if (!decoded) throw std::runtime_error("reply shorter than its header");
   Reply reply;
-  reply.status = LoadLe32(buffer.data());
-  reply.information = LoadLe32(buffer.data() + 4);
-  reply.output.assign(buffer.begin() + ControlProtocol::kReplyHeader, buffer.begin() + n);
+  reply.status = decoded->status;
+  reply.information = decoded->information;
+  reply.output.assign(decoded->output.begin(), decoded->output.end());
   return reply;
 }
 
 bool TestClient::WaitForClose(int timeoutMs) {
-  pollfd p{fd_, POLLIN, 0};
+  pollfd p{fd_.Get(), POLLIN, 0};
   if (::poll(&p, 1, timeoutMs) != 1) return false;
   std::uint8_t byte;
-  return ::recv(fd_, &byte, 1, MSG_DONTWAIT) == 0;
+  return ::recv(fd_.Get(), &byte, 1, MSG_DONTWAIT) == 0;
 }
 
 Reply TestClient::Control(std::uint32_t code, std::span<const std::uint8_t> in,
@@ -83,12 +72,12 @@ Reply TestClient::Control(std::uint32_t code, std::span<const std::uint8_t> in,
 std::vector<std::uint8_t> RequestMessage(std::uint32_t code, std::uint32_t inLength,
                                          std::uint32_t outLength,
                                          std::span<const std::uint8_t> input) {
-  std::vector<std::uint8_t> message(ControlProtocol::kRequestHeader + input.size());
-  StoreLe32(message.data(), code);
-  StoreLe32(message.data() + 4, inLength);
-  StoreLe32(message.data() + 8, outLength);
-  if (!input.empty())
-    std::memcpy(message.data() + ControlProtocol::kRequestHeader, input.data(), input.size());
+  // The lengths are written as given: a test may make them disagree with
+  // the input that follows.
+  const auto header = EncodeRequestHeader(code, inLength, outLength);
+  std::vector<std::uint8_t> message(header.size() + input.size());
+  std::copy(header.begin(), header.end(), message.begin());
+  std::copy(input.begin(), input.end(), message.begin() + std::ptrdiff_t(header.size()));
   return message;
 }
 

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "k27/common/UniqueFd.h"
+
 namespace vantrel::driver::test {
 
 struct Reply {
@@ -38,7 +40,7 @@ class TestClient {
   void Close();
 
  private:
-  int fd_ = -1;
+  k27::common::UniqueFd fd_;
 };
 
 // A request message: header and input.

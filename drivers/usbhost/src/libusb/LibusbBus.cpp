@@ -6,7 +6,6 @@
 // once a second instead.
 #include <chrono>
 #include <condition_variable>
-#include <cstdio>
 #include <deque>
 #include <map>
 #include <mutex>
@@ -16,6 +15,8 @@
 #include <variant>
 
 #include "libusb/LibusbBus.h"
+
+#include "k27/common/Log.h"
 
 #include "libusb/BusyRetry.h"
 #include "libusb/LibusbContext.h"
@@ -200,7 +201,7 @@ class LibusbBus final : public UsbBus {
     if (log)
       log(text);
     else
-      std::fprintf(stderr, "%s\n", text.c_str());
+      k27::common::LogInfo(text);
   }
 
   // Waits `pause` unless the bus stops meanwhile; false when it stops.

@@ -5,7 +5,6 @@
 // for a while before the device is dropped.
 #include <chrono>
 #include <condition_variable>
-#include <cstdio>
 #include <deque>
 #include <functional>
 #include <map>
@@ -13,6 +12,7 @@
 #include <thread>
 #include <variant>
 
+#include "k27/common/Log.h"
 #include "k27sim/SimUsb.h"
 #include "libusb/BusyRetry.h"
 #include "sim/SimHostDevice.h"
@@ -125,7 +125,7 @@ class SimBusImpl final : public SimHostBus {
     if (log)
       log(text);
     else
-      std::fprintf(stderr, "%s\n", text.c_str());
+      k27::common::LogInfo(text);
   }
 
   void Handle(Plugged& plugged) {

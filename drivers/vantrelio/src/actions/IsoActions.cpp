@@ -15,7 +15,7 @@ namespace {
 // Removal aborts the pipes; a request submitted just after that abort would
 // never be ended by it, so it is cancelled here.
 void CancelIfRemoving(const DeviceContext& context, usbhost::PendingTransfer& transfer) {
-  if (context.state.isRemoving.load()) transfer.Cancel();
+  if (context.state.ioRefs.Removing()) transfer.Cancel();
 }
 
 // B requests of F packets each stay in flight; request i carries the groups
@@ -56,7 +56,7 @@ void RunIsoTransfer(const DeviceContext& context, const PipeInformation& pipe,
         result, p.framesPerBuffer, p.packetSize,
         records.subspan(firstPacket[i] * kIsoPacketRecordSize, frames * kIsoPacketRecordSize));
     firstPacket[i] += step;
-    if (firstPacket[i] < p.packetCount && !context.state.isRemoving.load()) {
+    if (firstPacket[i] < p.packetCount && !context.state.ioRefs.Removing()) {
       inFlight[i] = context.usb.Submit(groupRequest(firstPacket[i]));
       CancelIfRemoving(context, *inFlight[i]);
     } else {

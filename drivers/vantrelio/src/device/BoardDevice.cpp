@@ -52,7 +52,7 @@ void BoardDevice::Message(const std::string& text) const {
 bool BoardDevice::Open() { return !NtFailed(OpenHandle()); }
 
 std::uint32_t BoardDevice::OpenHandle() {
-  if (state_.isRemoving.load()) return STATUS_DELETE_PENDING;
+  if (state_.ioRefs.Removing()) return STATUS_DELETE_PENDING;
   if (!state_.isStarted.load()) return STATUS_UNSUCCESSFUL;
   state_.openCount.fetch_add(1);
   return STATUS_SUCCESS;
@@ -61,8 +61,8 @@ std::uint32_t BoardDevice::OpenHandle() {
 void BoardDevice::Close() { state_.openCount.fetch_sub(1); }
 
 std::uint32_t BoardDevice::Start() {
-  const IoReference reference(state_);
-  if (!reference.Acquired()) return STATUS_DELETE_PENDING;
+  const k27::common::IoRef reference(state_.ioRefs);
+  if (!reference.Held()) return STATUS_DELETE_PENDING;
   std::uint32_t status = STATUS_SUCCESS;
   const std::uint32_t started = Guarded(&status, [&] { return StartBoardDevice(context_); });
   if (!NtFailed(status)) status = started;
@@ -78,8 +78,8 @@ std::uint32_t BoardDevice::Start() {
 }
 
 std::uint32_t BoardDevice::Stop() {
-  const IoReference reference(state_);
-  if (!reference.Acquired()) return STATUS_DELETE_PENDING;
+  const k27::common::IoRef reference(state_.ioRefs);
+  if (!reference.Held()) return STATUS_DELETE_PENDING;
   // What became of the deconfiguration is not looked at.
   std::uint32_t ignored = STATUS_SUCCESS;
   Guarded(&ignored, [&] { return CompleteUrbStatus(state_, usb_->Deconfigure()); });
@@ -87,20 +87,21 @@ std::uint32_t BoardDevice::Stop() {
 }
 
 std::uint32_t BoardDevice::SurpriseRemoval() {
-  const IoReference reference(state_);
-  return reference.Acquired() ? STATUS_SUCCESS : STATUS_DELETE_PENDING;
+  const k27::common::IoRef reference(state_.ioRefs);
+  return reference.Held() ? STATUS_SUCCESS : STATUS_DELETE_PENDING;
 }
 
 std::uint32_t BoardDevice::QueryCapabilities(DeviceCapabilities& capabilities) {
-  const IoReference reference(state_);
-  if (!reference.Acquired()) return STATUS_DELETE_PENDING;
+  const k27::common::IoRef reference(state_.ioRefs);
+  if (!reference.Held()) return STATUS_DELETE_PENDING;
   if (capabilities.version >= 1) capabilities.surpriseRemovalOk = true;
   return STATUS_SUCCESS;
 }
 
 std::uint32_t BoardDevice::Remove() {
-  if (!AcquireIoRef(state_)) return STATUS_DELETE_PENDING;
-  state_.isRemoving.store(true);
+  if (!state_.ioRefs.Acquire()) return STATUS_DELETE_PENDING;
+  // New work is refused from here on; the device's own reference is gone.
+  state_.ioRefs.BeginRemoval();
   // Transfers in flight end now, so that the wait below does not hang.
   if (const PipeTablePtr table = state_.PipeTable()) {
     for (const PipeInformation& pipe : table->pipes) {
@@ -112,10 +113,9 @@ std::uint32_t BoardDevice::Remove() {
       });
     }
   }
-  // This request's reference and the one held since creation.
-  ReleaseIoRef(state_);
-  ReleaseIoRef(state_);
-  state_.noIoEvent.Wait();
+  // This request's reference; then every other one in flight.
+  state_.ioRefs.Release();
+  state_.ioRefs.WaitForIdle();
 
   state_.SetDeviceDesc(std::nullopt);
   state_.SetPipeTable(nullptr);
@@ -128,8 +128,8 @@ std::uint32_t BoardDevice::Remove() {
 
 ControlResult BoardDevice::Control(std::uint32_t code, std::span<const std::uint8_t> in,
                                    std::span<std::uint8_t> out) {
-  const IoReference reference(state_);
-  if (!reference.Acquired()) return {STATUS_DELETE_PENDING, 0};
+  const k27::common::IoRef reference(state_.ioRefs);
+  if (!reference.Held()) return {STATUS_DELETE_PENDING, 0};
   std::uint32_t failure = STATUS_SUCCESS;
   ControlResult result = Guarded(&failure, [&] { return Dispatch(code, in, out); });
   if (NtFailed(failure)) result.status = failure;

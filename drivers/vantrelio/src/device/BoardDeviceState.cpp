@@ -12,9 +12,7 @@ std::string BoardLinkName(int instance) {
   return "\\DosDevices\\Ezusb-" + std::to_string(instance);
 }
 
-std::string BoardSocketName(int instance) {
-  return ControlProtocol::kSocketPrefix + std::to_string(instance);
-}
+std::string BoardSocketName(int instance) { return ControlProtocol::SocketName(instance); }
 
 BoardDeviceState::BoardDeviceState(int instanceNumber)
     : instance(instanceNumber),

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "NotificationEvent.h"
+#include "k27/common/IoRefCount.h"
 #include "PipeTable.h"
 
 namespace vantrel::driver {
@@ -43,11 +44,9 @@ class BoardDeviceState {
   std::atomic<std::int32_t> openCount{0};
   // The latest failing request block status; 0 until one fails.
   std::atomic<std::uint32_t> lastUrbError{0};
-  // Work in flight, plus one held from creation until removal.
-  std::atomic<std::int32_t> ioRefCount{1};
-  // Set whenever ioRefCount drops to 0.
-  NotificationEvent noIoEvent;
-  std::atomic<bool> isRemoving{false};
+  // Work in flight, plus one held from creation until removal begins;
+  // refuses new work once it has begun.
+  k27::common::IoRefCount ioRefs;
   std::atomic<bool> streamStop{false};
 
   // The selected configuration value, absent until a selection succeeded.
@@ -72,27 +71,6 @@ class BoardDeviceState {
   PipeTablePtr pipeTable_;
   std::shared_ptr<ByteRing> streamDataRing_;
   std::shared_ptr<ByteRing> streamStatusRing_;
-};
-
-// Takes a work reference; false, with nothing taken, once removal has begun.
-bool AcquireIoRef(BoardDeviceState& state);
-// Gives one back; the last one sets noIoEvent.
-void ReleaseIoRef(BoardDeviceState& state);
-
-// Holds a work reference for a scope when `Acquired()`.
-class IoReference {
- public:
-  explicit IoReference(BoardDeviceState& state) : state_(state), acquired_(AcquireIoRef(state)) {}
-  ~IoReference() {
-    if (acquired_) ReleaseIoRef(state_);
-  }
-  IoReference(const IoReference&) = delete;
-  IoReference& operator=(const IoReference&) = delete;
-  bool Acquired() const { return acquired_; }
-
- private:
-  BoardDeviceState& state_;
-  const bool acquired_;
 };
 
 }  // namespace vantrel::driver

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <system_error>
 
+#include "BoardDeviceState.h"
 #include "vantrel/loader/LoaderDevice.h"
 
 namespace vantrel::driver {
@@ -127,7 +128,7 @@ void DeviceManager::AddBoard(const std::shared_ptr<usbhost::UsbDevice>& device) 
       options_.verbose ? options_.log : std::function<void(const std::string&)>{});
   if (options_.exchanges) board.device->SetExchangeHook(options_.exchanges);
   if (!options_.exchangeLocks) board.device->DisableExchangeLocksForTest();
-  const std::string name = "ezusb-" + std::to_string(instance);
+  const std::string name = BoardSocketName(instance);
   board.server = std::make_unique<ControlServer>(
       options_.deviceDir, options_.verbose ? options_.log : ControlServer::Log{});
   board.server->AddEndpoint(name, board.device.get());

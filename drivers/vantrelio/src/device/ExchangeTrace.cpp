@@ -6,22 +6,15 @@
 #include <cerrno>
 #include <system_error>
 
+#include "k27/common/Hex.h"
+#include "vantrel/driver/ControlProtocol.h"
+
 namespace vantrel::driver {
 
-namespace {
-
-void AppendHex(std::string& text, const std::vector<std::uint8_t>& bytes) {
-  static constexpr char kDigits[] = "0123456789ABCDEF";
-  for (std::uint8_t b : bytes) {
-    text.push_back(kDigits[b >> 4]);
-    text.push_back(kDigits[b & 0x0F]);
-  }
-}
-
-}  // namespace
+using k27::common::AppendHex;
 
 std::string FormatExchange(const ExchangeRecord& record) {
-  std::string line = "ezusb-" + std::to_string(record.instance) +
+  std::string line = ControlProtocol::SocketName(record.instance) +
                      " ch=" + std::to_string(record.channel) + " out=";
   AppendHex(line, record.out);
   line += " in=";
@@ -30,14 +23,12 @@ std::string FormatExchange(const ExchangeRecord& record) {
 }
 
 ExchangeTrace::ExchangeTrace(const std::string& path) {
-  fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-  if (fd_ < 0)
+  fd_.Reset(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
+  if (!fd_)
     throw std::system_error(errno, std::generic_category(), "cannot open trace file " + path);
 }
 
-ExchangeTrace::~ExchangeTrace() {
-  if (fd_ >= 0) ::close(fd_);
-}
+ExchangeTrace::~ExchangeTrace() = default;
 
 void ExchangeTrace::Record(const ExchangeRecord& record) {
   const std::string line = FormatExchange(record) + '\n';
@@ -46,7 +37,7 @@ void ExchangeTrace::Record(const ExchangeRecord& record) {
   // is in the file as soon as the call returns.
   std::size_t done = 0;
   while (done < line.size()) {
-    const ssize_t n = ::write(fd_, line.data() + done, line.size() - done);
+    const ssize_t n = ::write(fd_.Get(), line.data() + done, line.size() - done);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
       ++failedWrites_;

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "ExchangeRecord.h"
+#include "k27/common/UniqueFd.h"
 
 namespace vantrel::driver {
 
@@ -28,7 +29,7 @@ class ExchangeTrace {
   unsigned long FailedWrites() const;
 
  private:
-  int fd_ = -1;
+  k27::common::UniqueFd fd_;
   mutable std::mutex mutex_;
   unsigned long failedWrites_ = 0;
 };

@@ -17,6 +17,7 @@
 #include <utility>
 
 #include "RequestCodec.h"
+#include "k27/common/SeqPacketSocket.h"
 #include "vantrel/driver/ControlCodes.h"
 #include "vantrel/driver/ControlProtocol.h"
 
@@ -25,19 +26,16 @@ namespace vantrel::driver {
 namespace {
 
 using P = ControlProtocol;
+using k27::common::UniqueFd;
 
 [[noreturn]] void ThrowErrno(const std::string& what) {
   throw std::system_error(errno, std::generic_category(), what);
 }
 
 sockaddr_un SocketAddress(const std::filesystem::path& path) {
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  const std::string text = path.string();
-  if (text.size() >= sizeof(address.sun_path))
-    throw std::runtime_error("socket path too long: " + text);
-  std::memcpy(address.sun_path, text.c_str(), text.size() + 1);
-  return address;
+  const auto address = k27::common::UnixAddress(path.string());
+  if (!address) throw std::runtime_error(k27::common::SocketPathError(path.string()));
+  return *address;
 }
 
 // A socket file left by a daemon that is gone may be replaced; a file that is
@@ -50,11 +48,12 @@ void RemoveStaleSocket(const std::filesystem::path& path, const sockaddr_un& add
   }
   if (!S_ISSOCK(st.st_mode))
     throw std::runtime_error(path.string() + " exists and is not a socket");
-  const int probe = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-  if (probe < 0) ThrowErrno("socket");
-  const int rc = ::connect(probe, reinterpret_cast<const sockaddr*>(&address), sizeof(address));
+  UniqueFd probe = k27::common::NewSeqPacketSocket(k27::common::kNonBlocking);
+  if (!probe) ThrowErrno("socket");
+  const int rc =
+      ::connect(probe.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof(address));
   const int error = errno;
-  ::close(probe);
+  probe.Reset();
   if (rc == 0 || error == EAGAIN || error == EINPROGRESS)
     throw std::runtime_error(path.string() + " is served by another process");
   if (::unlink(path.c_str()) != 0 && errno != ENOENT) ThrowErrno("cannot remove " + path.string());
@@ -83,11 +82,10 @@ void Signal(int eventFd) {
 // A reply that no request asked for: the connection's only message before
 // it is closed. The client finds it when it reads its first reply.
 void SendRefusal(int fd, std::uint32_t status) {
-  std::uint8_t header[P::kReplyHeader] = {};
-  StoreLe32(header, status);
+  const auto header = EncodeRefusal(status);
   // Never waits: a fresh connection's queue has room, and a refusal must
   // not hold up the accepting thread.
-  (void)::send(fd, header, sizeof(header), MSG_NOSIGNAL | MSG_DONTWAIT);
+  (void)::send(fd, header.data(), header.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
 }
 
 }  // namespace
@@ -100,7 +98,7 @@ bool ControlServer::SendReply(int fd, const msghdr& message) const {
     if (::sendmsg(fd, &message, MSG_NOSIGNAL | MSG_DONTWAIT) >= 0) return true;
     if (errno == EINTR) continue;
     if (errno != EAGAIN && errno != EWOULDBLOCK) return false;
-    pollfd fds[2] = {{fd, POLLOUT, 0}, {stopFd_, POLLIN, 0}};
+    pollfd fds[2] = {{fd, POLLOUT, 0}, {stopFd_.Get(), POLLIN, 0}};
     if (::poll(fds, 2, -1) < 0 && errno != EINTR) return false;
     if (fds[1].revents != 0) return false;
   }
@@ -153,33 +151,28 @@ void ControlServer::CreateListener(int instance) {
   const sockaddr_un address = SocketAddress(listener.path);
   RemoveStaleSocket(listener.path, address);
 
-  listener.fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-  if (listener.fd < 0) ThrowErrno("socket");
-  // Owned by listeners_ from here on, so that a failure below closes it.
-  listeners_.push_back(listener);
-  Listener& entry = listeners_.back();
-  if (::bind(entry.fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0) {
-    const int error = errno;
-    ::close(entry.fd);
-    listeners_.pop_back();
-    errno = error;
-    ThrowErrno("cannot bind " + listener.path.string());
-  }
+  listener.fd = k27::common::BindSeqPacket(address, k27::common::kNonBlocking);
+  if (!listener.fd) ThrowErrno("cannot bind " + listener.path.string());
   struct stat st {};
-  if (::lstat(entry.path.c_str(), &st) != 0) {
+  if (::lstat(listener.path.c_str(), &st) != 0) {
     const int error = errno;
-    ::unlink(entry.path.c_str());
+    ::unlink(listener.path.c_str());
     errno = error;
-    ThrowErrno("cannot stat " + entry.path.string());
+    ThrowErrno("cannot stat " + listener.path.string());
   }
-  entry.device = st.st_dev;
-  entry.inode = st.st_ino;
+  listener.device = st.st_dev;
+  listener.inode = st.st_ino;
+  // Owned by listeners_ from here on: a failure below closes the socket and
+  // removes its file.
+  listeners_.push_back(std::move(listener));
+  Listener& entry = listeners_.back();
   // Before listen: nobody can connect while the mode is still the umask's.
   if (group_ && ::chown(entry.path.c_str(), static_cast<uid_t>(-1), *group_) != 0)
     ThrowErrno("cannot give " + entry.path.string() + " to group " + std::to_string(*group_));
   if (::chmod(entry.path.c_str(), 0660) != 0)
     ThrowErrno("cannot set the mode of " + entry.path.string());
-  if (::listen(entry.fd, SOMAXCONN) != 0) ThrowErrno("cannot listen on " + entry.path.string());
+  if (!k27::common::Listen(entry.fd, SOMAXCONN))
+    ThrowErrno("cannot listen on " + entry.path.string());
 }
 
 void ControlServer::Start() {
@@ -199,13 +192,12 @@ void ControlServer::Start() {
                                  std::filesystem::perm_options::replace, ec);
   }
 
-  stopFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  if (stopFd_ < 0) ThrowErrno("eventfd");
-  reapFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  if (reapFd_ < 0) {
+  stopFd_.Reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+  if (!stopFd_) ThrowErrno("eventfd");
+  reapFd_.Reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+  if (!reapFd_) {
     const int error = errno;
-    ::close(stopFd_);
-    stopFd_ = -1;
+    stopFd_.Reset();
     errno = error;
     ThrowErrno("eventfd");
   }
@@ -218,9 +210,8 @@ void ControlServer::Start() {
     acceptThread_ = std::thread([this] { AcceptLoop(); });
   } catch (...) {
     CloseListeners();
-    ::close(stopFd_);
-    ::close(reapFd_);
-    stopFd_ = reapFd_ = -1;
+    stopFd_.Reset();
+    reapFd_.Reset();
     throw;
   }
   running_ = true;
@@ -229,8 +220,7 @@ void ControlServer::Start() {
 
 void ControlServer::CloseListeners() {
   for (Listener& listener : listeners_) {
-    if (listener.fd >= 0) ::close(listener.fd);
-    listener.fd = -1;
+    listener.fd.Reset();
     // Remove the socket only while it is still the one bound here.
     struct stat st {};
     if (::lstat(listener.path.c_str(), &st) == 0 && st.st_dev == listener.device &&
@@ -246,7 +236,7 @@ void ControlServer::Stop() {
   running_ = false;
 
   // The event stays readable: every thread's poll sees it.
-  Signal(stopFd_);
+  Signal(stopFd_.Get());
   if (acceptThread_.joinable()) acceptThread_.join();
 
   std::list<std::unique_ptr<Connection>> connections;
@@ -258,7 +248,7 @@ void ControlServer::Stop() {
     // closes. A thread waiting on a client that does not read sees the stop
     // event instead.
     for (auto& connection : connections_)
-      if (connection->fd >= 0) ::shutdown(connection->fd, SHUT_RD);
+      if (connection->fd) ::shutdown(connection->fd.Get(), SHUT_RD);
     connections.swap(connections_);
   }
   for (auto& connection : connections)
@@ -268,9 +258,8 @@ void ControlServer::Stop() {
     for (auto& connection : connections) ReleaseLocked(*connection);
   }
   CloseListeners();
-  ::close(stopFd_);
-  ::close(reapFd_);
-  stopFd_ = reapFd_ = -1;
+  stopFd_.Reset();
+  reapFd_.Reset();
   Message("stopped");
 }
 
@@ -286,9 +275,8 @@ std::size_t ControlServer::HeldConnections() const {
 }
 
 void ControlServer::ReleaseLocked(Connection& connection) {
-  if (connection.fd < 0) return;
-  ::close(connection.fd);
-  connection.fd = -1;
+  if (!connection.fd) return;
+  connection.fd.Reset();
   --open_[static_cast<std::size_t>(connection.instance)];
   if (connection.quotaTaken) limits_.perUid->Give(connection.uid);
   connection.quotaTaken = false;
@@ -311,9 +299,9 @@ void ControlServer::ReapFinished() {
 
 void ControlServer::AcceptLoop() {
   std::vector<pollfd> fds;
-  fds.push_back({stopFd_, POLLIN, 0});
-  fds.push_back({reapFd_, POLLIN, 0});
-  for (const Listener& listener : listeners_) fds.push_back({listener.fd, POLLIN, 0});
+  fds.push_back({stopFd_.Get(), POLLIN, 0});
+  fds.push_back({reapFd_.Get(), POLLIN, 0});
+  for (const Listener& listener : listeners_) fds.push_back({listener.fd.Get(), POLLIN, 0});
   constexpr std::size_t kFirstListener = 2;
 
   for (;;) {
@@ -326,7 +314,7 @@ void ControlServer::AcceptLoop() {
     if (fds[0].revents != 0) return;
     if (fds[1].revents != 0) {
       std::uint64_t ended = 0;
-      (void)!::read(reapFd_, &ended, sizeof(ended));
+      (void)!::read(reapFd_.Get(), &ended, sizeof(ended));
       ReapFinished();
     }
     for (std::size_t i = kFirstListener; i < fds.size(); ++i)
@@ -354,9 +342,9 @@ bool ControlServer::Admit(int instance, uid_t uid, bool* quotaTaken, Refusal* re
   return true;
 }
 
-void ControlServer::Refuse(int fd, const Refusal& refusal) {
-  SendRefusal(fd, STATUS_TOO_MANY_OPENED_FILES);
-  ::close(fd);
+void ControlServer::Refuse(UniqueFd& fd, const Refusal& refusal) {
+  SendRefusal(fd.Get(), STATUS_TOO_MANY_OPENED_FILES);
+  fd.Reset();
   auto [it, first] = refused_.try_emplace(refusal.key, 0);
   ++it->second;
   if (first)
@@ -375,24 +363,25 @@ void ControlServer::NoteAdmitted(int instance, uid_t uid) {
 }
 
 void ControlServer::Accept(const Listener& listener) {
-  const int fd = ::accept4(listener.fd, nullptr, nullptr, SOCK_CLOEXEC);
-  if (fd < 0) {
+  UniqueFd accepted = k27::common::AcceptSeqPacket(listener.fd);
+  if (!accepted) {
     if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
       Report(std::string("cannot accept: ") + std::strerror(errno));
       // Out of descriptors or memory: give connections time to end
       // instead of spinning on the pending one.
-      pollfd stop{stopFd_, POLLIN, 0};
+      pollfd stop{stopFd_.Get(), POLLIN, 0};
       ::poll(&stop, 1, 100);
     }
     return;
   }
+  const int fd = accepted.Get();
   const std::optional<::ucred> peer = PeerOf(fd);
   // A peer the kernel cannot name counts as one unknown user.
   const uid_t uid = peer ? peer->uid : static_cast<uid_t>(-1);
   const std::string name = listener.path.filename().string();
 
   auto connection = std::make_unique<Connection>();
-  connection->fd = fd;
+  connection->fd = std::move(accepted);
   connection->instance = listener.instance;
   connection->uid = uid;
   Connection& ref = *connection;
@@ -403,7 +392,7 @@ void ControlServer::Accept(const Listener& listener) {
       connections_.push_back(std::move(connection));
   }
   if (connection) {
-    Refuse(fd, refusal);
+    Refuse(connection->fd, refusal);
     return;
   }
   NoteAdmitted(listener.instance, uid);
@@ -433,7 +422,7 @@ void ControlServer::Serve(Connection& connection) {
   ControlHandler& handler = *handlers_[static_cast<std::size_t>(connection.instance)];
   const std::string name = names_[static_cast<std::size_t>(connection.instance)];
   // Only this thread closes the descriptor, at the end below.
-  const int fd = connection.fd;
+  const int fd = connection.fd.Get();
   const bool opened = handler.Open();
   if (!opened) Message("open refused on " + name);
 
@@ -486,7 +475,7 @@ void ControlServer::Serve(Connection& connection) {
     ReleaseLocked(connection);
     connection.finished.store(true);
   }
-  Signal(reapFd_);
+  Signal(reapFd_.Get());
 }
 
 }  // namespace vantrel::driver

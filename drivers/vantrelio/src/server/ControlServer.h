@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "ConnectionQuota.h"
+#include "k27/common/UniqueFd.h"
 #include "vantrel/driver/ControlHandler.h"
 
 namespace vantrel::driver {
@@ -85,14 +86,14 @@ class ControlServer {
 
  private:
   struct Listener {
-    int fd = -1;
+    k27::common::UniqueFd fd;
     int instance = 0;
     std::filesystem::path path;
     dev_t device = 0;
     ino_t inode = 0;
   };
   struct Connection {
-    int fd = -1;  // under connectionsMutex_; -1 once the connection has ended
+    k27::common::UniqueFd fd;  // under connectionsMutex_; empty once the connection has ended
     int instance = 0;
     uid_t uid = 0;
     bool quotaTaken = false;
@@ -110,7 +111,7 @@ class ControlServer {
   // Counts the connection against the limits; false, with the reason, when
   // it must be refused. Under connectionsMutex_.
   bool Admit(int instance, uid_t uid, bool* quotaTaken, Refusal* refusal);
-  void Refuse(int fd, const Refusal& refusal);
+  void Refuse(k27::common::UniqueFd& fd, const Refusal& refusal);
   void NoteAdmitted(int instance, uid_t uid);
   void Serve(Connection& connection);
   bool SendReply(int fd, const ::msghdr& message) const;
@@ -130,8 +131,8 @@ class ControlServer {
 
   std::mutex lifecycleMutex_;  // Start and Stop
   bool running_ = false;
-  int stopFd_ = -1;  // eventfd, readable once Stop begins
-  int reapFd_ = -1;  // eventfd, readable when a connection has ended
+  k27::common::UniqueFd stopFd_;  // eventfd, readable once Stop begins
+  k27::common::UniqueFd reapFd_;  // eventfd, readable when a connection has ended
   std::vector<Listener> listeners_;
   std::thread acceptThread_;
 

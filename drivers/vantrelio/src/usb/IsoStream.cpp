@@ -80,13 +80,13 @@ ControlResult IsoStreamRunner::Start(const DeviceContext& context, InBuffer in) 
   stream->statusRing = ByteRing::Create(statusBytes);
   if (!stream->dataRing || !stream->statusRing) return {STATUS_INSUFFICIENT_RESOURCES, 0};
   // The stream's own work reference, given back when its last request ends.
-  if (!AcquireIoRef(context.state)) return {STATUS_DELETE_PENDING, 0};
+  if (!context.state.ioRefs.Acquire()) return {STATUS_DELETE_PENDING, 0};
 
   context.state.SetStreamRings(stream->dataRing, stream->statusRing);
   context.state.streamStop.store(false);
   for (std::size_t i = 0; i < stream->inFlight.size(); ++i) {
     stream->inFlight[i] = context.usb.Submit(stream->Request(i));
-    if (context.state.isRemoving.load()) stream->inFlight[i]->Cancel();
+    if (context.state.ioRefs.Removing()) stream->inFlight[i]->Cancel();
   }
   running_ = true;
   usb_ = &context.usb;
@@ -101,7 +101,7 @@ ControlResult IsoStreamRunner::Start(const DeviceContext& context, InBuffer in) 
     }
     running_ = false;
     context.state.SetStreamRings(nullptr, nullptr);
-    ReleaseIoRef(context.state);
+    context.state.ioRefs.Release();
     throw;
   }
   return {STATUS_SUCCESS, 0};
@@ -113,7 +113,7 @@ void IsoStreamRunner::Run(DeviceContext context, std::shared_ptr<Stream> stream)
   const std::size_t recordBytes = std::size_t(p.framesPerBuffer) * kIsoPacketRecordSize;
   std::vector<std::uint8_t> records(recordBytes);
   auto mustEnd = [&] {
-    if (state.streamStop.load() || state.isRemoving.load()) return true;
+    if (state.streamStop.load() || state.ioRefs.Removing()) return true;
     std::lock_guard lock(mutex_);
     return ending_;
   };
@@ -141,7 +141,7 @@ void IsoStreamRunner::Run(DeviceContext context, std::shared_ptr<Stream> stream)
     }
     transfer = context.usb.Submit(stream->Request(i));
     // Removal or the runner's end may have aborted the pipe just before.
-    if (state.isRemoving.load()) transfer->Cancel();
+    if (state.ioRefs.Removing()) transfer->Cancel();
     {
       std::lock_guard lock(mutex_);
       if (ending_) transfer->Cancel();
@@ -157,7 +157,7 @@ void IsoStreamRunner::Run(DeviceContext context, std::shared_ptr<Stream> stream)
   // A stream started after this one has rings of its own.
   if (state.StreamDataRing() == stream->dataRing) state.SetStreamRings(nullptr, nullptr);
   stream.reset();
-  ReleaseIoRef(state);
+  state.ioRefs.Release();
 }
 
 }  // namespace vantrel::driver

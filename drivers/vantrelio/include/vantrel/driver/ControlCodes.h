@@ -6,34 +6,20 @@
 #include <cstdint>
 #include <cstring>
 
+#include "k27/common/NtStatus.h"
 #include "vantrel/usbhost/UsbTypes.h"
 
 namespace vantrel::driver {
 
 // NT status values carried back with every request.
-enum NtStatus : std::uint32_t {
-  STATUS_SUCCESS = 0x00000000,
-  STATUS_DEVICE_BUSY = 0x80000011,
-  STATUS_UNSUCCESSFUL = 0xC0000001,
-  STATUS_INVALID_PARAMETER = 0xC000000D,
-  STATUS_INSUFFICIENT_RESOURCES = 0xC0000017,
-  STATUS_DELETE_PENDING = 0xC0000056,
-  STATUS_NO_MEMORY = 0xC000009A,
-  STATUS_DEVICE_NOT_CONNECTED = 0xC000009D,
-  STATUS_CANCELLED = 0xC0000120,
-  STATUS_DEVICE_DATA_ERROR = 0xC000009C,
-  // The daemon refuses a connection: the board, or the client's user, holds
-  // as many connections as the daemon allows.
-  STATUS_TOO_MANY_OPENED_FILES = 0xC000011F,
-};
+using k27::common::NtStatus;
+using enum k27::common::NtStatus;
+using k27::common::NtFailed;
 
 // The USB stack's request block statuses (USBD_STATUS_*) are the host layer's.
 using usbhost::UsbdFailed;
 using usbhost::UsbdStatus;
 using enum usbhost::UsbdStatus;
-
-// The request failed (errors and warnings both count as failure).
-constexpr bool NtFailed(std::uint32_t status) { return static_cast<std::int32_t>(status) < 0; }
 
 constexpr std::uint32_t CtlCode(std::uint32_t function, std::uint32_t method) {
   return (0x22u << 16) | (function << 2) | method;

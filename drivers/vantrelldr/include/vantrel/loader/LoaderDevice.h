@@ -14,7 +14,8 @@
 
 #include <k27fw/FirmwareRecord.h>
 
-#include "vantrel/loader/IoRefCount.h"
+#include "k27/common/IoRefCount.h"
+#include "k27/common/NtStatus.h"
 #include "vantrel/usbhost/UsbHost.h"
 
 namespace vantrel::loader {
@@ -31,8 +32,12 @@ inline constexpr std::uint16_t kCpuCsAddress = 0x7F92;
 inline constexpr std::uint16_t kInternalMemoryTop = 0x1B3F;
 
 // NT status of a start that the removal refused.
-inline constexpr std::uint32_t kStatusSuccess = 0x00000000;
-inline constexpr std::uint32_t kStatusDeletePending = 0xC0000056;
+inline constexpr std::uint32_t kStatusSuccess = k27::common::STATUS_SUCCESS;
+inline constexpr std::uint32_t kStatusDeletePending = k27::common::STATUS_DELETE_PENDING;
+
+// Every request holds a work reference while it runs.
+using k27::common::IoRef;
+using k27::common::IoRefCount;
 
 // How one pass over an image went.
 struct PassReport {

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <mutex>
 
-namespace vantrel::loader {
+namespace k27::common {
 
 class IoRefCount {
  public:
@@ -20,11 +20,17 @@ class IoRefCount {
   // removal has begun.
   bool Acquire();
   void Release();
-  // The removal: refuses new references, drops the device's own and waits
-  // without limit until every request in flight has released its reference.
-  // Calling it again only waits.
+  // The removal: refuses new references and drops the device's own. Calling
+  // it again does nothing.
+  void BeginRemoval();
+  // Waits without limit until every request in flight has released its
+  // reference; only after BeginRemoval.
+  void WaitForIdle();
+  // Both of the above.
   void RemoveAndWait();
   bool Removing() const;
+  // References held now, the device's own included (for diagnostics).
+  std::int32_t Count() const;
 
  private:
   mutable std::mutex mutex_;
@@ -46,7 +52,7 @@ class IoRef {
 
  private:
   IoRefCount& refs_;
-  bool held_;
+  const bool held_;
 };
 
-}  // namespace vantrel::loader
+}  // namespace k27::common

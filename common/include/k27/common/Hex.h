@@ -1,0 +1,27 @@
+// Bytes as hex digit pairs and back, as the traces, the simulator console
+// and the ccTalk dumps write them.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace k27::common {
+
+enum class HexCase { kUpper, kLower };
+
+// Appends two digits per byte, each pair followed by `separator` (none by
+// default: "0AFF").
+void AppendHex(std::string& text, std::span<const std::uint8_t> bytes,
+               HexCase letters = HexCase::kUpper, std::string_view separator = {});
+
+std::string ToHex(std::span<const std::uint8_t> bytes, HexCase letters = HexCase::kUpper);
+
+// Digit pairs of either case, with nothing between them; none for an odd
+// count or any other character. Empty text gives no bytes.
+std::optional<std::vector<std::uint8_t>> ParseHex(std::string_view text);
+
+}  // namespace k27::common

@@ -1,0 +1,36 @@
+// Sole owner of a file descriptor: closes it once, when it goes out of scope
+// or is reset, so that no error path has to.
+#pragma once
+
+namespace k27::common {
+
+class UniqueFd {
+ public:
+  UniqueFd() = default;
+  explicit UniqueFd(int fd) : fd_(fd) {}
+  ~UniqueFd() { Reset(); }
+  UniqueFd(UniqueFd&& other) noexcept : fd_(other.Release()) {}
+  UniqueFd& operator=(UniqueFd&& other) noexcept {
+    if (this != &other) Reset(other.Release());
+    return *this;
+  }
+  UniqueFd(const UniqueFd&) = delete;
+  UniqueFd& operator=(const UniqueFd&) = delete;
+
+  int Get() const { return fd_; }
+  bool Valid() const { return fd_ >= 0; }
+  explicit operator bool() const { return Valid(); }
+  // Gives the descriptor up without closing it.
+  int Release() {
+    const int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
+  // Closes the held descriptor (if any) and takes `fd`.
+  void Reset(int fd = -1);
+
+ private:
+  int fd_ = -1;
+};
+
+}  // namespace k27::common
