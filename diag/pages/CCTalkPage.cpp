@@ -17,7 +17,7 @@
 #include "UsbErrorNames.h"
 #include "pages/CDataEntry.h"
 #include "pages/CTransactionView.h"
-#include "pages/SerialConnectionBox.h"
+#include "pages/CSerialConnectionBox.h"
 
 namespace {
 

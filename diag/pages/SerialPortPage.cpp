@@ -16,7 +16,7 @@
 #include "CColouredListBox.h"
 #include "CHexBlockEdit.h"
 #include "UsbErrorNames.h"
-#include "pages/SerialConnectionBox.h"
+#include "pages/CSerialConnectionBox.h"
 #include "pages/SerialDumpLine.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #pragma once
 
 #include <QString>
-#include "pages/ActivePage.h"
+#include "pages/CActivePage.h"
 
 #include <array>
 #include <cstdint>

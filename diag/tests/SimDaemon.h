@@ -10,8 +10,8 @@
 
 #include <memory>
 
-#include "K27DiagApp.h"
-#include "K27DiagSheet.h"
+#include "CK27DiagApp.h"
+#include "CK27DiagSheet.h"
 
 namespace k27diag_test {
 

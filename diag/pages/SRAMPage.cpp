@@ -1,4 +1,4 @@
-#include "pages/SramPage.h"
+#include "pages/SRAMPage.h"
 
 #include "pages/BoardMemoryBuffer.h"
 

@@ -1,4 +1,4 @@
-#include "pages/EepromPage.h"
+#include "pages/EEPROMPage.h"
 
 #include "pages/BoardMemoryBuffer.h"
 

@@ -1,4 +1,4 @@
-#include "pages/ClockPage.h"
+#include "pages/RTClockPage.h"
 
 #include <QApplication>
 #include <QGroupBox>
