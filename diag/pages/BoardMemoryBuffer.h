@@ -1,6 +1,7 @@
-// The two kinds of MemoryBuffer over the board's memories: EEPROMBuffer and
-// SRAMBuffer read their window from the board and write each typed range back
-// and read it again, reporting failures with the board's error name.
+// A MemoryBuffer over one of the board's memories: reads its window from the
+// board, writes each typed range back and reads it again, and reports
+// failures with the board's error name. EEPROMBuffer and SRAMBuffer supply
+// the memory's board calls.
 #pragma once
 
 #include <QString>
@@ -36,41 +37,4 @@ class BoardMemoryBuffer : public MemoryBuffer {
 
  private:
   QString FailureText(const char* format, int address, int count) const;
-};
-
-class EEPROMBuffer : public BoardMemoryBuffer {
- public:
-  using BoardMemoryBuffer::BoardMemoryBuffer;
-
-  // The library checks every EEPROM transfer against the part's last
-  // address, and an empty read needs no exchange: the highest address at
-  // which an empty read is accepted is where the reachable part ends. When
-  // no address is accepted (no board, geometry unknown) the end is the
-  // address space's.
-  void MeasureMemory() override;
-
- protected:
-  int BoardRead(unsigned short address, unsigned char* buffer, std::uint32_t length) override;
-  int BoardWrite(unsigned short address, unsigned char* data, std::uint32_t length) override;
-  const char* ReadFailureFormat() const override {
-    return "VantrelUSB::ReadEEPROM (0x%08X, %d) = error: %s";
-  }
-  const char* WriteFailureFormat() const override {
-    return "VantrelUSB::WriteEPROM (0x%08X, %d) = error: %s";
-  }
-};
-
-class SRAMBuffer : public BoardMemoryBuffer {
- public:
-  using BoardMemoryBuffer::BoardMemoryBuffer;
-
- protected:
-  int BoardRead(unsigned short address, unsigned char* buffer, std::uint32_t length) override;
-  int BoardWrite(unsigned short address, unsigned char* data, std::uint32_t length) override;
-  const char* ReadFailureFormat() const override {
-    return "VantrelUSB::ReadSRAM (0x%08X, %d) = error: %s";
-  }
-  const char* WriteFailureFormat() const override {
-    return "VantrelUSB::WriteSRAM (0x%08X, %d) = error: %s";
-  }
 };

@@ -1,6 +1,6 @@
 #include "pages/EEPROMPage.h"
 
-#include "pages/BoardMemoryBuffer.h"
+#include "pages/EEPROMBuffer.h"
 
 namespace {
 

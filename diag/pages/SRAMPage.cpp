@@ -1,6 +1,6 @@
 #include "pages/SRAMPage.h"
 
-#include "pages/BoardMemoryBuffer.h"
+#include "pages/SRAMBuffer.h"
 
 namespace {
 
