@@ -28,13 +28,15 @@ class BoardMemoryBuffer : public MemoryBuffer {
   bool Write(int address, int count) override;
 
  protected:
-  // The memory's board calls (non-zero on success) and the formats of their
-  // failure texts: address, byte count and error name.
+  // The memory's board calls (non-zero on success) and the formats of the
+  // calls as their failure texts show them: address and byte count.
   virtual int BoardRead(unsigned short address, unsigned char* buffer, std::uint32_t length) = 0;
   virtual int BoardWrite(unsigned short address, unsigned char* data, std::uint32_t length) = 0;
-  virtual const char* ReadFailureFormat() const = 0;
-  virtual const char* WriteFailureFormat() const = 0;
+  virtual const char* ReadCallFormat() const = 0;
+  virtual const char* WriteCallFormat() const = 0;
 
  private:
-  QString FailureText(const char* format, int address, int count) const;
+  QString FailureText(const char* callFormat, int address, int count, const char* errorName) const;
+  // With the name of the board's last error.
+  QString FailureText(const char* callFormat, int address, int count) const;
 };

@@ -17,10 +17,6 @@ class EEPROMBuffer : public BoardMemoryBuffer {
  protected:
   int BoardRead(unsigned short address, unsigned char* buffer, std::uint32_t length) override;
   int BoardWrite(unsigned short address, unsigned char* data, std::uint32_t length) override;
-  const char* ReadFailureFormat() const override {
-    return "VantrelUSB::ReadEEPROM (0x%08X, %d) = error: %s";
-  }
-  const char* WriteFailureFormat() const override {
-    return "VantrelUSB::WriteEPROM (0x%08X, %d) = error: %s";
-  }
+  const char* ReadCallFormat() const override { return "VantrelUSB::ReadEEPROM (0x%08X, %d)"; }
+  const char* WriteCallFormat() const override { return "VantrelUSB::WriteEPROM (0x%08X, %d)"; }
 };

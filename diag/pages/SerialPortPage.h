@@ -54,7 +54,6 @@ class SerialPortPage : public CActivePage {
   void OnTick() override;
   void AddDumpLines(std::uint32_t* offset, const std::uint8_t* bytes, int count,
                     std::int32_t colour);
-  QString ErrorName() const;
 
   VantrelUSB* board_;  // not owned
   bool initialised_ = false;
