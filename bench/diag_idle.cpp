@@ -17,8 +17,8 @@
 #include <cstring>
 #include <string>
 
-#include "K27DiagApp.h"
-#include "K27DiagSheet.h"
+#include "CK27DiagApp.h"
+#include "CK27DiagSheet.h"
 
 namespace {
 

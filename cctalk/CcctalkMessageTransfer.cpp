@@ -6,7 +6,7 @@
 #include <string>
 
 #include "CcctalkMessage.h"
-#include "UsbErrorNames.h"
+#include "BoardCallText.h"
 
 namespace {
 
@@ -34,7 +34,7 @@ CcctalkMessage& SharedEcho() {
 // "<prefix><error name> }" with the board's current error.
 std::string BoardError(std::string_view prefix, VantrelUSB* board) {
   std::string text(prefix);
-  text += k27diag::UsbErrorName(board->GetLastError());
+  text += k27diag::LastErrorName(board);
   text += kClose;
   return text;
 }

@@ -10,7 +10,7 @@ find_package(pugixml REQUIRED)
 set(_k27_fuzz_flags -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer -g -O1)
 set(_k27_cctalk ${PROJECT_SOURCE_DIR}/cctalk)
 
-add_executable(fuzz_dictionary ${_k27_cctalk}/tests/fuzz_dictionary.cpp ${_k27_cctalk}/DictionaryLoader.cpp
+add_executable(fuzz_dictionary ${_k27_cctalk}/tests/fuzz_dictionary.cpp ${_k27_cctalk}/DictionaryStore.cpp
                                ${_k27_cctalk}/DictionaryText.cpp)
 target_include_directories(fuzz_dictionary PRIVATE ${_k27_cctalk})
 target_link_libraries(fuzz_dictionary PRIVATE pugixml::pugixml)

@@ -1,8 +1,8 @@
 // k27diag: diagnostics for the Vantrel K27 board.
 #include <QApplication>
 
-#include "K27DiagApp.h"
-#include "K27DiagSheet.h"
+#include "CK27DiagApp.h"
+#include "CK27DiagSheet.h"
 
 int main(int argc, char** argv) {
   QApplication application(argc, argv);

@@ -1,14 +1,101 @@
-// Example program: connects to board 0 as a user's program would and prints
-// what the board tells about itself.
+// Example program: connects to a board as a user's program would, prints
+// what the board tells about itself and exercises its lamps, a reel and
+// serial port A. It is shipped as an example of the library, so it uses
+// nothing but the library's public header.
+#include <getopt.h>
+
 #include <vantrel/VantrelUSB.h>
 
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <thread>
-#include <chrono>
 
 namespace {
+
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+constexpr int kLastDeviceIndex = 15;  // the library keeps 16 board slots
+
+constexpr const char kUsage[] =
+    "usage: k27demo [DEVICE-INDEX]\n"
+    "       k27demo --help\n"
+    "\n"
+    "Example program of the K27 board library. Connects to the board with the\n"
+    "given index (0 to 15, default 0) through the vantrelio daemon and prints\n"
+    "the library and firmware versions, the EEPROM geometry and the first 64\n"
+    "public EEPROM bytes. Then it runs a light along the first eight lamps and\n"
+    "leaves every other lamp on, spins reel 0 (of three) 150 half-steps and\n"
+    "sends a text on serial port A, printing what comes back through a\n"
+    "loopback plug.\n"
+    "\n"
+    "A board call that fails ends the program with status 1 and the name of\n"
+    "the board's error; a bad command line ends it with status 2.\n"
+    "\n"
+    "Environment:\n"
+    "  VANTREL_DEVICE_DIR  the daemon's device folder (a simulated daemon's)\n"
+    "\n"
+    "Options:\n"
+    "  -h, --help  print this text and exit\n";
+
+// The name of a board error code, as the header spells it.
+std::string ErrorName(usbErrorCode code) {
+  switch (code) {
+#define K27DEMO_ERROR_NAME(name) \
+  case name:                     \
+    return #name;
+    K27DEMO_ERROR_NAME(USB_MESSAGE_EXECUTION_SUCCESS)
+    K27DEMO_ERROR_NAME(USB_MESSAGE_NOT_RECOGNISED)
+    K27DEMO_ERROR_NAME(USB_MESSAGE_LENGTH_ERROR)
+    K27DEMO_ERROR_NAME(USB_MESSAGE_EXECUTION_FAILURE)
+    K27DEMO_ERROR_NAME(USB_DEVICE_WRITE_ERROR)
+    K27DEMO_ERROR_NAME(USB_DEVICE_READ_ERROR)
+    K27DEMO_ERROR_NAME(USB_DEVICE_RESPONSE_ERROR)
+    K27DEMO_ERROR_NAME(USB_DEVICE_BYTE_COUNT_ERROR)
+    K27DEMO_ERROR_NAME(USB_MESSAGE_PARAMETER_OUT_OF_RANGE)
+    K27DEMO_ERROR_NAME(USB_MESSAGE_UNKNOWN_HANDSHAKE_MODE)
+    K27DEMO_ERROR_NAME(USB_MESSAGE_ILLEGAL_BAUD_RATE)
+    K27DEMO_ERROR_NAME(USB_MESSAGE_ILLEGAL_PORT)
+    K27DEMO_ERROR_NAME(USB_MESSAGE_I2C_NACK)
+    K27DEMO_ERROR_NAME(USB_MESSAGE_I2C_ERROR)
+    K27DEMO_ERROR_NAME(USB_MESSAGE_EXECUTION_TIMEOUT)
+    K27DEMO_ERROR_NAME(USB_MESSAGE_SRAM_ADDRESSING_ERROR)
+    K27DEMO_ERROR_NAME(USB_MESSAGE_REEL_NUMBER_ERROR)
+    K27DEMO_ERROR_NAME(USB_MESSAGE_REEL_BUSY)
+    K27DEMO_ERROR_NAME(USB_MESSAGE_SPIN_TABLE_LENGTH_ERROR)
+    K27DEMO_ERROR_NAME(USB_MESSAGE_TOO_FEW_REEL_STEPS)
+    K27DEMO_ERROR_NAME(USB_MESSAGE_REEL_STATUS_LENGTH_ERROR)
+    K27DEMO_ERROR_NAME(USB_MESSAGE_SYNC_REQUEST_LENGTH_ERROR)
+#undef K27DEMO_ERROR_NAME
+  }
+  return "unknown error " + std::to_string(static_cast<int>(code));
+}
+
+// "k27demo: WHAT failed: NAME" with the board's last error.
+int BoardFailed(VantrelUSB& board, const char* what) {
+  std::fprintf(stderr, "k27demo: %s failed: %s\n", what, ErrorName(board.GetLastError()).c_str());
+  return kExitFailure;
+}
+
+int UsageError(const char* text, const char* argument) {
+  std::fprintf(stderr, "k27demo: %s%s\n", text, argument);
+  std::fprintf(stderr, "Try 'k27demo --help' for more information.\n");
+  return kExitUsage;
+}
+
+// The device index operand: decimal, 0 to 15.
+bool ParseIndex(const char* text, int* index) {
+  if (*text < '0' || *text > '9') return false;
+  errno = 0;
+  char* end = nullptr;
+  const long value = std::strtol(text, &end, 10);
+  if (errno != 0 || *end != '\0' || value < 0 || value > kLastDeviceIndex) return false;
+  *index = static_cast<int>(value);
+  return true;
+}
 
 void PrintText(const char* label, const unsigned char* text, std::size_t room) {
   std::printf("%-16s %.*s\n", label,
@@ -67,19 +154,38 @@ bool SerialLoopback(VantrelUSB& board) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc > 1 && std::strcmp(argv[1], "--help") == 0) {
-    std::puts(
-        "usage: k27demo [DEVICE-INDEX]\n"
-        "Connects to a K27 board through the vantrelio daemon and prints its versions,\n"
-        "its EEPROM geometry and the first 64 public EEPROM bytes.");
-    return 0;
+  static const option kOptions[] = {{"help", no_argument, nullptr, 'h'}, {nullptr, 0, nullptr, 0}};
+  opterr = 0;  // the messages below say what was wrong
+  for (;;) {
+    const int code = getopt_long(argc, argv, "h", kOptions, nullptr);
+    if (code == -1) break;
+    if (code == 'h') {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
+    // A long option as written (with any argument it does not take), a
+    // short one alone out of its group.
+    const char* given = argv[optind - 1];
+    if (std::strncmp(given, "--", 2) == 0) return UsageError("bad option ", given);
+    const char shortOption[3] = {'-', static_cast<char>(optopt), '\0'};
+    return UsageError("bad option ", shortOption);
   }
-  const int index = argc > 1 ? std::atoi(argv[1]) : 0;
+  int index = 0;
+  if (optind < argc && !ParseIndex(argv[optind], &index))
+    return UsageError("the device index must be a number from 0 to 15, not ", argv[optind]);
+  if (optind + 1 < argc) return UsageError("unexpected argument ", argv[optind + 1]);
+
   VantrelUSB board;
   if (!board.init(index)) {
-    std::fprintf(stderr, "k27demo: cannot connect to board %d (error %d)\n", index,
-                 static_cast<int>(board.GetLastError()));
-    return 1;
+    const usbErrorCode code = board.GetLastError();
+    if (code == USB_MESSAGE_EXECUTION_SUCCESS) {
+      // Nothing answered at all: no board, or no daemon.
+      std::fprintf(stderr, "k27demo: board %d is not there (is vantrelio running?)\n", index);
+      return kExitFailure;
+    }
+    std::fprintf(stderr, "k27demo: cannot connect to board %d: %s\n", index,
+                 ErrorName(code).c_str());
+    return kExitFailure;
   }
   // Board replies carry no terminating zero: give them room and a zero.
   unsigned char text[64] = {};
@@ -91,32 +197,23 @@ int main(int argc, char** argv) {
   if (board.GetPICVersion(text)) PrintText("PIC firmware", text, sizeof text);
 
   K27EEPROM geometry{};
-  if (!board.CheckEEPROM(&geometry) || !board.ConfigureEEPROM(&geometry)) {
-    std::fprintf(stderr, "k27demo: EEPROM probe failed (error %d)\n",
-                 static_cast<int>(board.GetLastError()));
-    return 1;
-  }
+  if (!board.CheckEEPROM(&geometry) || !board.ConfigureEEPROM(&geometry))
+    return BoardFailed(board, "EEPROM probe");
   std::printf("EEPROM           %u bytes, page %u, %u address byte(s), bus address 0x%02X\n",
               geometry.lastAddress + 1u, geometry.pageSize, geometry.addressBytes,
               geometry.deviceAddress);
 
   unsigned char bytes[64];
-  if (!board.ReadEEPROM(8, bytes, sizeof bytes)) {
-    std::fprintf(stderr, "k27demo: EEPROM read failed (error %d)\n",
-                 static_cast<int>(board.GetLastError()));
-    return 1;
-  }
+  if (!board.ReadEEPROM(8, bytes, sizeof bytes)) return BoardFailed(board, "EEPROM read");
   for (std::size_t row = 0; row < sizeof bytes; row += 16) {
     std::printf("EEPROM %04zX:", 8 + row);
     for (std::size_t i = 0; i < 16; ++i) std::printf(" %02X", bytes[row + i]);
     std::printf("\n");
   }
 
-  if (!LampPattern(board) || !SpinReel(board) || !SerialLoopback(board)) {
-    std::fprintf(stderr, "k27demo: board call failed (error %d)\n",
-                 static_cast<int>(board.GetLastError()));
-    return 1;
-  }
+  if (!LampPattern(board)) return BoardFailed(board, "lamp pattern");
+  if (!SpinReel(board)) return BoardFailed(board, "reel spin");
+  if (!SerialLoopback(board)) return BoardFailed(board, "serial loopback");
   board.close();
   return 0;
 }

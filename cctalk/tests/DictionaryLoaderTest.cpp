@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "DictionaryDiscovery.h"
-#include "DictionaryLoader.h"
+#include "DictionaryStore.h"
 #include "DictionaryTestFiles.h"
 #include "DictionaryText.h"
 

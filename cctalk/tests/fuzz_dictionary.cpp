@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "DictionaryLoader.h"
+#include "DictionaryStore.h"
 #include "DictionaryText.h"
 
 namespace {

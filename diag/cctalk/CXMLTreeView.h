@@ -10,7 +10,7 @@
 #include <functional>
 #include <vector>
 
-#include "DictionaryLoader.h"
+#include "DictionaryStore.h"
 
 class CcctalkMessage;
 

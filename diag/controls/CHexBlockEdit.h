@@ -1,6 +1,8 @@
 // Byte editor over its own copy of a block of bytes: optional address, hex
 // and character columns, a caret, a byte selection, the clipboard (raw bytes
 // as "BinaryData" beside a text form) and insertion and deletion of bytes.
+// What it edits, and how each key and click changes it, is its HexBlockModel;
+// the widget draws the model, scrolls it and carries the clipboard.
 //
 // Used by the pages that edit byte blocks (reel ramp tables, bytes to send,
 // ccTalk command data). The owner sets the block with SetData, reads it back
@@ -21,9 +23,9 @@
 #include <QFont>
 #include <QString>
 
-#include <climits>
 #include <cstdint>
-#include <vector>
+
+#include "HexBlockModel.h"
 
 class QMimeData;
 
@@ -32,7 +34,7 @@ class CHexBlockEdit : public QAbstractScrollArea {
 
  public:
   // Column the caret is in.
-  enum class CaretMode { kNone, kCharacter, kHighNibble, kLowNibble };
+  using CaretMode = HexBlockModel::CaretMode;
 
   // Clipboard format of the raw bytes.
   static constexpr const char* kBinaryFormat = "BinaryData";
@@ -61,23 +63,25 @@ class CHexBlockEdit : public QAbstractScrollArea {
   // returns the length.
   int GetData(std::uint8_t* buffer, int max) const;
 
-  int Length() const { return static_cast<int>(bytes_.size()); }
+  int Length() const { return model_.Length(); }
   QByteArray Bytes() const;
+  // The bytes, caret and selection being edited.
+  const HexBlockModel& Model() const { return model_; }
 
   bool ShowAddress() const { return showAddress_; }
-  bool ShowHex() const { return showHex_; }
-  bool ShowChars() const { return showChars_; }
+  bool ShowHex() const { return model_.HexShown(); }
+  bool ShowChars() const { return model_.CharactersShown(); }
   bool WideAddress() const { return wideAddress_; }
-  int BytesPerRow() const { return bytesPerRow_; }
-  bool InsertDelete() const { return insertDelete_; }
-  int MaxLength() const { return maxLength_; }
+  int BytesPerRow() const { return model_.BytesPerRow(); }
+  bool InsertDelete() const { return model_.InsertDelete(); }
+  int MaxLength() const { return model_.MaxLength(); }
 
-  int Caret() const { return caret_; }
-  CaretMode Mode() const { return mode_; }
+  int Caret() const { return model_.Caret(); }
+  CaretMode Mode() const { return model_.Mode(); }
   // Selected bytes [SelectionStart, SelectionEnd); both -1 when none.
-  int SelectionStart() const { return selectionStart_; }
-  int SelectionEnd() const { return selectionEnd_; }
-  bool HasSelection() const { return selectionStart_ >= 0 && selectionEnd_ > selectionStart_; }
+  int SelectionStart() const { return model_.SelectionStart(); }
+  int SelectionEnd() const { return model_.SelectionEnd(); }
+  bool HasSelection() const { return model_.HasSelection(); }
   // Byte offset of the first line shown.
   int TopOffset() const { return topOffset_; }
   // Whole lines shown at once (at least 1).
@@ -115,7 +119,7 @@ class CHexBlockEdit : public QAbstractScrollArea {
   // The text form of bytes as Copy writes it for the given column.
   static QString TextForm(const std::uint8_t* bytes, int n, bool characterColumn);
   // Shown in the character column as itself.
-  static bool IsPrintable(std::uint8_t byte) { return byte >= 0x20 && byte < 0x7F; }
+  static bool IsPrintable(std::uint8_t byte) { return HexBlockModel::IsPrintable(byte); }
 
  signals:
   // Return or Enter was pressed: the owner's action, if it has one.
@@ -138,52 +142,27 @@ class CHexBlockEdit : public QAbstractScrollArea {
   void contextMenuEvent(QContextMenuEvent* event) override;
 
  private:
-  // A caret position: the byte and the column part.
-  struct Position {
-    int index = 0;
-    CaretMode mode = CaretMode::kHighNibble;
-  };
+  using Position = HexBlockModel::Position;
 
   void Relayout();
   void UpdateScrollBars();
   void EnsureCaretVisible();
-  int TotalLines() const;
-  bool InCharacters() const { return mode_ == CaretMode::kCharacter; }
 
   bool HandleMovementKey(QKeyEvent* event);
   bool HandleEditKey(QKeyEvent* event);
   void HandleCharacter(QKeyEvent* event);
-  void TypeHexDigit(int value);
-  void TypeCharacter(std::uint8_t byte);
-
-  // Moves the caret; with extend the selection runs from the anchor to it.
-  void MoveCaret(Position to, bool extend);
-  void SelectTo(Position at);
-  void ClearSelection();
   Position PositionAt(const QPoint& point) const;
 
-  void InsertBytes(int at, const std::vector<std::uint8_t>& bytes);
-  void EraseBytes(int from, int count);
+  // After an edit: scroll range and caret in view, redrawn, dataChanged.
   void Edited();
 
   QMimeData* MakeMimeData() const;
 
-  std::vector<std::uint8_t> bytes_;
-  bool insertDelete_ = true;
+  HexBlockModel model_;
   bool showAddress_ = true;
   bool wideAddress_ = true;
-  bool showHex_ = true;
-  bool showChars_ = true;
-  int bytesPerRow_ = 8;
-  int maxLength_ = INT_MAX / 4;
   int topOffset_ = 0;
-  int caret_ = 0;
-  CaretMode mode_ = CaretMode::kNone;
-  int selectionStart_ = -1;
-  int selectionEnd_ = -1;
-  int anchor_ = 0;  // where a Shift or drag selection began
   bool dragging_ = false;
-  bool dragInCharacters_ = false;
   QFont font_;
   Layout layout_;
 };

@@ -10,7 +10,7 @@
 #include <array>
 #include <cstring>
 
-#include "K27DiagApp.h"
+#include "CK27DiagApp.h"
 #include "UsbErrorNames.h"
 
 #ifndef K27DIAG_ISSUE

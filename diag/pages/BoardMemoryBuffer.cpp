@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "UsbErrorNames.h"
+#include "pages/BoardCallLine.h"
 
 BoardMemoryBuffer::BoardMemoryBuffer(VantrelUSB* board, CColouredListBox* log)
     : MemoryBuffer(board, log) {
@@ -13,10 +14,14 @@ BoardMemoryBuffer::BoardMemoryBuffer(VantrelUSB* board, CColouredListBox* log)
 
 BoardMemoryBuffer::~BoardMemoryBuffer() = default;
 
-QString BoardMemoryBuffer::FailureText(const char* format, int address, int count) const {
-  const char* name = Board() != nullptr ? k27diag::UsbErrorName(Board()->GetLastError())
-                                        : k27diag::kUnknownErrorName;
-  return QString::asprintf(format, static_cast<unsigned>(address), count, name);
+QString BoardMemoryBuffer::FailureText(const char* callFormat, int address, int count,
+                                       const char* errorName) const {
+  return CallFailedLine(QString::asprintf(callFormat, static_cast<unsigned>(address), count),
+                        QString::fromLatin1(errorName));
+}
+
+QString BoardMemoryBuffer::FailureText(const char* callFormat, int address, int count) const {
+  return FailureText(callFormat, address, count, k27diag::LastErrorName(Board()));
 }
 
 bool BoardMemoryBuffer::Read(int address) {
@@ -24,8 +29,8 @@ bool BoardMemoryBuffer::Read(int address) {
   const int size = Size();
   if (address < 0 || static_cast<std::int64_t>(address) + size > kAddressSpace) {
     // Never sent with the address cut to 16 bits.
-    SetErrorText(QString::asprintf(ReadFailureFormat(), static_cast<unsigned>(address), size,
-                                   k27diag::UsbErrorName(USB_MESSAGE_PARAMETER_OUT_OF_RANGE)));
+    SetErrorText(FailureText(ReadCallFormat(), address, size,
+                             k27diag::UsbErrorName(USB_MESSAGE_PARAMETER_OUT_OF_RANGE)));
     return false;
   }
   // The board call may fill part of the scratch area before it fails.
@@ -34,7 +39,7 @@ bool BoardMemoryBuffer::Read(int address) {
       Board() != nullptr && BoardRead(static_cast<unsigned short>(address), scratch.data(),
                                       static_cast<std::uint32_t>(size)) != 0;
   if (!ok) {
-    SetErrorText(FailureText(ReadFailureFormat(), address, size));
+    SetErrorText(FailureText(ReadCallFormat(), address, size));
     return false;
   }
   TakeRead(scratch.data());
@@ -50,53 +55,11 @@ bool BoardMemoryBuffer::Write(int address, int count) {
   bool ok = Board() != nullptr && BoardWrite(boardAddress, from, length) != 0;
   std::vector<unsigned char> readBack(static_cast<std::size_t>(count));
   if (!ok) {
-    SetErrorText(FailureText(WriteFailureFormat(), address, count));
+    SetErrorText(FailureText(WriteCallFormat(), address, count));
   } else if (BoardRead(boardAddress, readBack.data(), length) == 0) {
-    SetErrorText(FailureText(ReadFailureFormat(), address, count));
+    SetErrorText(FailureText(ReadCallFormat(), address, count));
     ok = false;
   }
   TakeWriteResult(address, count, ok ? readBack.data() : nullptr);
   return ok;
-}
-
-void EEPROMBuffer::MeasureMemory() {
-  SetMemoryEnd(kAddressSpace);
-  if (Board() == nullptr) return;
-  unsigned char none = 0;
-  auto accepted = [this, &none](std::int64_t address) {
-    return Board()->ReadEEPROM(static_cast<unsigned short>(address), &none, 0) != 0;
-  };
-  // The lowest address a transfer may start at; nothing accepted there:
-  // the end stays unknown.
-  constexpr std::int64_t kFirstPublic = 8;
-  if (!accepted(kFirstPublic)) return;
-  // low is accepted; the highest accepted address lies in [low, high].
-  std::int64_t low = kFirstPublic;
-  std::int64_t high = kAddressSpace - 1;
-  while (low < high) {
-    const std::int64_t middle = low + (high - low + 1) / 2;
-    if (accepted(middle))
-      low = middle;
-    else
-      high = middle - 1;
-  }
-  // An empty transfer at the last address is accepted; the last byte a
-  // transfer may touch is the one before it.
-  SetMemoryEnd(low);
-}
-
-int EEPROMBuffer::BoardRead(unsigned short address, unsigned char* buffer, std::uint32_t length) {
-  return Board()->ReadEEPROM(address, buffer, length);
-}
-
-int EEPROMBuffer::BoardWrite(unsigned short address, unsigned char* data, std::uint32_t length) {
-  return Board()->WriteEEPROM(address, data, length);
-}
-
-int SRAMBuffer::BoardRead(unsigned short address, unsigned char* buffer, std::uint32_t length) {
-  return Board()->ReadSRAM(address, buffer, length);
-}
-
-int SRAMBuffer::BoardWrite(unsigned short address, unsigned char* data, std::uint32_t length) {
-  return Board()->WriteSRAM(address, data, length);
 }

@@ -1,6 +1,7 @@
-// The two kinds of MemoryBuffer over the board's memories: EEPROMBuffer and
-// SRAMBuffer read their window from the board and write each typed range back
-// and read it again, reporting failures with the board's error name.
+// A MemoryBuffer over one of the board's memories: reads its window from the
+// board, writes each typed range back and reads it again, and reports
+// failures with the board's error name. EEPROMBuffer and SRAMBuffer supply
+// the memory's board calls.
 #pragma once
 
 #include <QString>
@@ -27,50 +28,15 @@ class BoardMemoryBuffer : public MemoryBuffer {
   bool Write(int address, int count) override;
 
  protected:
-  // The memory's board calls (non-zero on success) and the formats of their
-  // failure texts: address, byte count and error name.
+  // The memory's board calls (non-zero on success) and the formats of the
+  // calls as their failure texts show them: address and byte count.
   virtual int BoardRead(unsigned short address, unsigned char* buffer, std::uint32_t length) = 0;
   virtual int BoardWrite(unsigned short address, unsigned char* data, std::uint32_t length) = 0;
-  virtual const char* ReadFailureFormat() const = 0;
-  virtual const char* WriteFailureFormat() const = 0;
+  virtual const char* ReadCallFormat() const = 0;
+  virtual const char* WriteCallFormat() const = 0;
 
  private:
-  QString FailureText(const char* format, int address, int count) const;
-};
-
-class EEPROMBuffer : public BoardMemoryBuffer {
- public:
-  using BoardMemoryBuffer::BoardMemoryBuffer;
-
-  // The library checks every EEPROM transfer against the part's last
-  // address, and an empty read needs no exchange: the highest address at
-  // which an empty read is accepted is where the reachable part ends. When
-  // no address is accepted (no board, geometry unknown) the end is the
-  // address space's.
-  void MeasureMemory() override;
-
- protected:
-  int BoardRead(unsigned short address, unsigned char* buffer, std::uint32_t length) override;
-  int BoardWrite(unsigned short address, unsigned char* data, std::uint32_t length) override;
-  const char* ReadFailureFormat() const override {
-    return "VantrelUSB::ReadEEPROM (0x%08X, %d) = error: %s";
-  }
-  const char* WriteFailureFormat() const override {
-    return "VantrelUSB::WriteEPROM (0x%08X, %d) = error: %s";
-  }
-};
-
-class SRAMBuffer : public BoardMemoryBuffer {
- public:
-  using BoardMemoryBuffer::BoardMemoryBuffer;
-
- protected:
-  int BoardRead(unsigned short address, unsigned char* buffer, std::uint32_t length) override;
-  int BoardWrite(unsigned short address, unsigned char* data, std::uint32_t length) override;
-  const char* ReadFailureFormat() const override {
-    return "VantrelUSB::ReadSRAM (0x%08X, %d) = error: %s";
-  }
-  const char* WriteFailureFormat() const override {
-    return "VantrelUSB::WriteSRAM (0x%08X, %d) = error: %s";
-  }
+  QString FailureText(const char* callFormat, int address, int count, const char* errorName) const;
+  // With the name of the board's last error.
+  QString FailureText(const char* callFormat, int address, int count) const;
 };

@@ -14,16 +14,12 @@
 #include "CXMLTreeView.h"
 #include "CcctalkMessage.h"
 #include "DictionaryText.h"
-#include "UsbErrorNames.h"
+#include "pages/BoardCallLine.h"
 #include "pages/CDataEntry.h"
 #include "pages/CTransactionView.h"
-#include "pages/SerialConnectionBox.h"
+#include "pages/CSerialConnectionBox.h"
 
 namespace {
-
-QString ErrorName(VantrelUSB* board) {
-  return QLatin1String(k27diag::UsbErrorName(board->GetLastError()));
-}
 
 // The low 8 bits of the leading number of an address edit; empty gives 0.
 std::uint8_t Address(const QLineEdit* edit) {
@@ -120,8 +116,7 @@ void CCTalkPage::Initialise() {
 
 int CCTalkPage::ApplyConfiguration() {
   if (!connection_->Apply(board_, USB_PORT_TYPE_CCTALK)) {
-    commandBox_->setTitle(
-        QStringLiteral("Output - Vantrel.SetConfig () = error: %1").arg(ErrorName(board_)));
+    commandBox_->setTitle(CallFailedLine(QStringLiteral("Output - Vantrel.SetConfig ()"), board_));
     return -1;
   }
   commandBox_->setTitle(QStringLiteral("Output"));
@@ -131,8 +126,7 @@ int CCTalkPage::ApplyConfiguration() {
 
 void CCTalkPage::RunTransaction() {
   if (ApplyConfiguration() < 0) {
-    transactions_->AddErrorText(
-        QStringLiteral("Output - Vantrel.Send () = error: %1").arg(ErrorName(board_)));
+    transactions_->AddErrorText(CallFailedLine(QStringLiteral("Output - Vantrel.Send ()"), board_));
     return;
   }
   CcctalkMessage message;

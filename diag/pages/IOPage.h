@@ -5,7 +5,7 @@
 // was.
 #pragma once
 
-#include "pages/ActivePage.h"
+#include "pages/CActivePage.h"
 
 #include <array>
 #include <cstdint>

@@ -19,7 +19,7 @@
 #include "CColouredListBox.h"
 #include "CMemoryView.h"
 #include "MemoryBuffer.h"
-#include "pages/MemoryPage.h"
+#include "pages/CMemoryPage.h"
 
 namespace {
 

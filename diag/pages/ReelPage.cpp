@@ -20,14 +20,12 @@
 
 #include "CColouredListBox.h"
 #include "CHexBlockEdit.h"
-#include "UsbErrorNames.h"
+#include "pages/BoardCallLine.h"
 
 namespace {
 
 constexpr std::int32_t kBlack = CColouredListBox::Rgb(0, 0, 0);
 constexpr std::int32_t kRed = CColouredListBox::Rgb(255, 0, 0);
-constexpr int kEditorBytesPerRow = 10;
-constexpr int kMaxRampLength = 10;  // entries the length lists offer
 // The steps box holds no more digits than the track bar's range needs.
 constexpr int kStepsDigits = 5;
 
@@ -78,8 +76,6 @@ QLineEdit* MakeNumberEdit(QWidget* parent, int id) {
   return edit;
 }
 
-QByteArray EditorBytes(const CHexBlockEdit* editor) { return editor->Bytes(); }
-
 }  // namespace
 
 ReelPage::ReelPage(VantrelUSB* board, QWidget* parent) : CActivePage(parent), board_(board) {
@@ -100,7 +96,9 @@ ReelPage::ReelPage(VantrelUSB* board, QWidget* parent) : CActivePage(parent), bo
   layout->addWidget(BuildSpinGroup(), 0, 0);
   layout->addWidget(BuildConfigureGroup(), 0, 1);
   layout->addLayout(statusRow, 1, 0, 1, 2);
-  layout->addWidget(BuildRampGroup(), 2, 0, 1, 2);
+  rampBox_ = new CRampTablesBox(this);
+  connect(rampBox_, &CRampTablesBox::applyClicked, this, &ReelPage::ApplyRamps);
+  layout->addWidget(rampBox_, 2, 0, 1, 2);
   // The log takes the page's whole width, so that its lines are read whole.
   layout->addWidget(logBox, 3, 0, 1, 2);
   layout->setRowStretch(3, 1);
@@ -200,78 +198,31 @@ QWidget* ReelPage::BuildStatusGroup(int reel) {
   return box;
 }
 
-QWidget* ReelPage::BuildRampGroup() {
-  auto* box = new QGroupBox(QStringLiteral("Ramp Tables"), this);
-  auto* grid = new QGridLayout(box);
-  shareBox_ = new QCheckBox(QStringLiteral("Share ramp tables"), box);
-  shareBox_->setObjectName(ControlName(2025));
-  rampReel_ = new QComboBox(box);
-  rampReel_->setObjectName(ControlName(2027));
-  rampReel_->addItems(
-      {QStringLiteral("Reel 1"), QStringLiteral("Reel 2"), QStringLiteral("Reel 3")});
-  grid->addWidget(shareBox_, 0, 0);
-  grid->addWidget(rampReel_, 0, 1);
-
-  const struct {
-    RampTables::Side side;
-    int listId;
-    int editorId;
-    const char* prefix;
-  } sides[] = {{RampTables::kUp, 2029, 2026, "Up: %1"}, {RampTables::kDown, 2030, 2028, "Dn: %1"}};
-  int row = 1;
-  for (const auto& s : sides) {
-    auto* list = new QComboBox(box);
-    list->setObjectName(ControlName(s.listId));
-    for (int n = 1; n <= kMaxRampLength; ++n) list->addItem(QString::fromLatin1(s.prefix).arg(n));
-    auto* editor = new CHexBlockEdit(false, box);
-    editor->setObjectName(ControlName(s.editorId));
-    editor->setMaximumHeight(editor->fontMetrics().height() * 3);
-    lengthLists_[s.side] = list;
-    editors_[s.side] = editor;
-    grid->addWidget(list, row, 0);
-    grid->addWidget(editor, row, 1);
-    const RampTables::Side side = s.side;
-    connect(list, &QComboBox::currentIndexChanged, this,
-            [this, side](int index) { RampLengthChanged(side, index); });
-    ++row;
-  }
-  auto* apply = new QPushButton(QStringLiteral("Apply Ramps"), box);
-  apply->setObjectName(ControlName(2031));
-  apply->setAutoDefault(false);
-  grid->addWidget(apply, row, 1);
-  grid->setColumnStretch(1, 1);
-
-  connect(shareBox_, &QCheckBox::clicked, this, &ReelPage::ShareClicked);
-  connect(rampReel_, &QComboBox::currentIndexChanged, this, &ReelPage::RampReelChanged);
-  connect(apply, &QPushButton::clicked, this, &ReelPage::ApplyRamps);
-  return box;
-}
-
 // ---- Log ---------------------------------------------------------------------
 
-QString ReelPage::LastErrorName() const {
-  return QLatin1String(k27diag::UsbErrorName(board_->GetLastError()));
-}
-
 void ReelPage::LogSuccess(const QString& call) {
-  log_->AddLine(QStringLiteral("VantrelUSB::%1 = success").arg(call), kBlack);
+  log_->AddLine(CallSucceededLine(QStringLiteral("VantrelUSB::") + call), kBlack);
 }
 
 void ReelPage::LogError(const QString& call, const QString& why) {
-  log_->AddLine(QStringLiteral("VantrelUSB::%1 = error: %2").arg(call, why), kRed);
+  log_->AddLine(CallFailedLine(QStringLiteral("VantrelUSB::") + call, why), kRed);
+}
+
+void ReelPage::LogError(const QString& call) {
+  log_->AddLine(CallFailedLine(QStringLiteral("VantrelUSB::") + call, board_), kRed);
 }
 
 void ReelPage::LogResult(const QString& call, int result) {
   if (result != 0)
     LogSuccess(call);
   else
-    LogError(call, LastErrorName());
+    LogError(call);
 }
 
 // ---- Activation --------------------------------------------------------------
 
 void ReelPage::OnActivate() {
-  editors_[RampTables::kUp]->setFocus();
+  rampBox_->Editor(RampTables::kUp)->setFocus();
   for (QCheckBox* spin : spinBoxes_) {
     spin->setChecked(true);
     // Every reel is configured again, so every "Spin" box is in view again.
@@ -282,18 +233,7 @@ void ReelPage::OnActivate() {
     reelCount_->setCurrentIndex(2);
   }
   numReels_ = 3;
-  // The box is checked again below: the tables are shared from here on, and
-  // the editors show reel 1's tables.
-  shareRamps_ = true;
-  selectedReel_ = 0;
-  {
-    const QSignalBlocker quiet(rampReel_);
-    rampReel_->setCurrentIndex(selectedReel_);
-  }
-  rampReel_->setEnabled(false);
-  shareBox_->setChecked(true);
-  ramps_.LoadDefaults();
-  SelectLengths(0);
+  rampBox_->Reset();
 
   {
     const QSignalBlocker quiet(halfStepsEdit_);
@@ -311,14 +251,6 @@ void ReelPage::OnActivate() {
     trackBar_->setValue(kDefaultSteps);
   }
 
-  for (CHexBlockEdit* editor : editors_) {
-    editor->SetOptions(false, true, false, false);
-    editor->SetInsertDelete(false);
-    editor->SetBytesPerRow(kEditorBytesPerRow);
-    editor->SetMaxLength(RampTables::kRoom);
-  }
-  LoadEditors(0);
-
   Configure();
   forceStatus_ = true;
   ApplyRamps();
@@ -334,8 +266,7 @@ void ReelPage::PollStatus() {
   const bool force = forceStatus_;
   forceStatus_ = false;
   const usbReelStatus old = status_;
-  if (board_->GetReelStatus(&status_) == 0)
-    LogError(QStringLiteral("GetReelStatus ()"), LastErrorName());
+  if (board_->GetReelStatus(&status_) == 0) LogError(QStringLiteral("GetReelStatus ()"));
   if (numReels_ < 1 || numReels_ > RampTables::kReels) return;
   for (int reel = numReels_ - 1; reel >= 0; --reel) ShowReelStatus(reel, old, force);
 }
@@ -363,7 +294,7 @@ void ReelPage::Spin(unsigned char stepCode) {
   const auto steps = static_cast<unsigned short>(std::clamp(numSteps_, 0, 0xFFFF));
   for (int reel = 0; reel < numReels_ && reel < RampTables::kReels; ++reel) {
     if (!spinBoxes_[static_cast<std::size_t>(reel)]->isChecked()) continue;
-    const int minimum = ramps_.MinimumSteps(shareRamps_ ? 0 : reel);
+    const int minimum = rampBox_->Ramps().MinimumSteps(rampBox_->SourceReel(reel));
     const QString call = QStringLiteral("SpinReels (%1, %2, %3)")
                              .arg(reel)
                              .arg(StepCodeText(stepCode))
@@ -372,8 +303,7 @@ void ReelPage::Spin(unsigned char stepCode) {
       LogError(call, QStringLiteral("min number of steps = %1").arg(minimum));
       continue;
     }
-    if (board_->SpinReels(static_cast<unsigned char>(reel), stepCode, steps) == 0)
-      LogError(call, LastErrorName());
+    if (board_->SpinReels(static_cast<unsigned char>(reel), stepCode, steps) == 0) LogError(call);
   }
 }
 
@@ -384,37 +314,16 @@ void ReelPage::ClearSync() {
   }
 }
 
-void ReelPage::SaveEditors() {
-  for (const RampTables::Side side : {RampTables::kUp, RampTables::kDown}) {
-    const QByteArray bytes = EditorBytes(editors_[side]);
-    if (shareRamps_)
-      ramps_.StoreAll(side, bytes);
-    else
-      ramps_.Store(side, selectedReel_, bytes);
-  }
-}
-
 void ReelPage::ApplyRamps() {
-  SaveEditors();
+  rampBox_->SaveEditors();
+  const RampTables& ramps = rampBox_->Ramps();
   for (int reel = 0; reel < numReels_ && reel < RampTables::kReels; ++reel) {
-    const int source = shareRamps_ ? 0 : reel;
+    const int source = rampBox_->SourceReel(reel);
     const auto index = static_cast<unsigned char>(reel);
     LogResult(QStringLiteral("SpinRampUp (%1)").arg(reel),
-              board_->SpinRampUp(index, ramps_.Table(RampTables::kUp, source)));
+              board_->SpinRampUp(index, ramps.Table(RampTables::kUp, source)));
     LogResult(QStringLiteral("SpinRampDown (%1)").arg(reel),
-              board_->SpinRampDown(index, ramps_.Table(RampTables::kDown, source)));
-  }
-}
-
-void ReelPage::LoadEditors(int reel) {
-  for (const RampTables::Side side : {RampTables::kUp, RampTables::kDown})
-    editors_[side]->SetData(ramps_.Entries(side, reel));
-}
-
-void ReelPage::SelectLengths(int reel) {
-  for (const RampTables::Side side : {RampTables::kUp, RampTables::kDown}) {
-    const QSignalBlocker quiet(lengthLists_[side]);
-    lengthLists_[side]->setCurrentIndex(ramps_.Count(side, reel) - 1);
+              board_->SpinRampDown(index, ramps.Table(RampTables::kDown, source)));
   }
 }
 
@@ -452,46 +361,4 @@ void ReelPage::TrackBarMoved(int value) {
   }
   // Writing the same number again still counts as a change of the box.
   StepsChanged();
-}
-
-void ReelPage::ShareClicked(bool checked) {
-  for (const RampTables::Side side : {RampTables::kUp, RampTables::kDown})
-    ramps_.StoreAll(side, EditorBytes(editors_[side]));
-  if (checked) {
-    shareRamps_ = true;
-    rampReel_->setEnabled(false);
-    selectedReel_ = 0;
-    const QSignalBlocker quiet(rampReel_);
-    rampReel_->setCurrentIndex(0);
-  } else {
-    shareRamps_ = false;
-    rampReel_->setEnabled(true);
-  }
-}
-
-void ReelPage::RampReelChanged(int index) {
-  if (index < 0 || index >= RampTables::kReels) return;
-  const int old = selectedReel_;
-  selectedReel_ = index;
-  if (shareRamps_ || index == old) return;
-  for (const RampTables::Side side : {RampTables::kUp, RampTables::kDown})
-    ramps_.Store(side, old, EditorBytes(editors_[side]));
-  LoadEditors(index);
-  SelectLengths(index);
-}
-
-void ReelPage::RampLengthChanged(RampTables::Side side, int index) {
-  const int n = index + 1;
-  CHexBlockEdit* editor = editors_[side];
-  if (n == editor->Length()) return;
-  const QByteArray bytes = EditorBytes(editor);
-  if (shareRamps_) {
-    ramps_.StoreAll(side, bytes);
-    ramps_.SetCountAll(side, n);
-    editor->SetData(ramps_.Entries(side, 0));
-  } else {
-    ramps_.Store(side, selectedReel_, bytes);
-    ramps_.SetCount(side, selectedReel_, n);
-    editor->SetData(ramps_.Entries(side, selectedReel_));
-  }
 }

@@ -6,13 +6,14 @@
 #pragma once
 
 #include <QString>
-#include "pages/ActivePage.h"
+#include "pages/CActivePage.h"
 
 #include <array>
 #include <cstdint>
 
 #include <vantrel/VantrelTypes.h>
 
+#include "pages/CRampTablesBox.h"
 #include "pages/RampTables.h"
 
 class CColouredListBox;
@@ -48,17 +49,16 @@ class ReelPage : public CActivePage {
   int NumReels() const { return numReels_; }
   int NumSteps() const { return numSteps_; }
   int HalfSteps() const { return halfSteps_; }
-  bool ShareRamps() const { return shareRamps_; }
-  int SelectedReel() const { return selectedReel_; }
-  const RampTables& Ramps() const { return ramps_; }
+  bool ShareRamps() const { return rampBox_->Shared(); }
+  int SelectedReel() const { return rampBox_->SelectedReel(); }
+  const RampTables& Ramps() const { return rampBox_->Ramps(); }
   CColouredListBox* Log() const { return log_; }
-  CHexBlockEdit* RampEditor(RampTables::Side side) const { return editors_[side]; }
+  CHexBlockEdit* RampEditor(RampTables::Side side) const { return rampBox_->Editor(side); }
 
  private:
   QWidget* BuildSpinGroup();
   QWidget* BuildConfigureGroup();
   QWidget* BuildStatusGroup(int reel);
-  QWidget* BuildRampGroup();
 
   void OnActivate() override;
   void OnTick() override;
@@ -69,32 +69,25 @@ class ReelPage : public CActivePage {
   void Spin(unsigned char stepCode);
   void ClearSync();
   void ApplyRamps();
-  void SaveEditors();
-  void LoadEditors(int reel);
-  void SelectLengths(int reel);
 
   void ReelCountChanged(int index);
   void HalfStepsChanged();
   void StepsChanged();
   void TrackBarMoved(int value);
-  void ShareClicked(bool checked);
-  void RampReelChanged(int index);
-  void RampLengthChanged(RampTables::Side side, int index);
 
+  // "VantrelUSB::<call> = success" in black, "... = error: <why>" in red.
   void LogSuccess(const QString& call);
   void LogError(const QString& call, const QString& why);
+  // A failure with the board's last error.
+  void LogError(const QString& call);
   void LogResult(const QString& call, int result);
-  QString LastErrorName() const;
 
   VantrelUSB* board_;  // not owned
   usbReelStatus status_{};
   int numReels_ = 1;
-  int selectedReel_ = 0;
-  bool shareRamps_ = true;
   int numSteps_ = kDefaultSteps;
   int halfSteps_ = kDefaultHalfSteps;
   bool forceStatus_ = true;
-  RampTables ramps_;
 
   QLineEdit* stepsEdit_ = nullptr;
   QSlider* trackBar_ = nullptr;
@@ -103,9 +96,6 @@ class ReelPage : public CActivePage {
   // Per reel: position, error, busy and sync texts.
   std::array<std::array<QLabel*, 4>, RampTables::kReels> statusTexts_{};
   std::array<QCheckBox*, RampTables::kReels> spinBoxes_{};
-  QCheckBox* shareBox_ = nullptr;
-  QComboBox* rampReel_ = nullptr;
-  std::array<QComboBox*, 2> lengthLists_{};
-  std::array<CHexBlockEdit*, 2> editors_{};
+  CRampTablesBox* rampBox_ = nullptr;
   CColouredListBox* log_ = nullptr;
 };

@@ -15,8 +15,8 @@
 
 #include "CColouredListBox.h"
 #include "CHexBlockEdit.h"
-#include "UsbErrorNames.h"
-#include "pages/SerialConnectionBox.h"
+#include "pages/BoardCallLine.h"
+#include "pages/CSerialConnectionBox.h"
 #include "pages/SerialDumpLine.h"
 
 namespace {
@@ -77,10 +77,6 @@ std::uint32_t SerialPortPage::BaudRate() const { return connection_->BaudRate();
 int SerialPortPage::CtsFlow() const { return connection_->CtsFlow(); }
 int SerialPortPage::RtsControl() const { return connection_->RtsControl(); }
 
-QString SerialPortPage::ErrorName() const {
-  return QLatin1String(k27diag::UsbErrorName(board_->GetLastError()));
-}
-
 // The dialog is set up when the tab is first shown.
 void SerialPortPage::InitialiseDialog() {
   initialised_ = true;
@@ -95,8 +91,7 @@ void SerialPortPage::InitialiseDialog() {
 int SerialPortPage::ApplyConfiguration() {
   rxCount_ = 0;
   if (!connection_->Apply(board_, USB_PORT_TYPE_RS232)) {
-    outputBox_->setTitle(
-        QStringLiteral("Output - Vantrel.SetConfig () = error: %1").arg(ErrorName()));
+    outputBox_->setTitle(CallFailedLine(QStringLiteral("Output - Vantrel.SetConfig ()"), board_));
     return -1;
   }
   outputBox_->setTitle(kOutput);
@@ -105,16 +100,16 @@ int SerialPortPage::ApplyConfiguration() {
 }
 
 void SerialPortPage::SendBytes() {
-  const QString sendError = QStringLiteral("Output - Vantrel.Send () = error: %1");
+  const QString send = QStringLiteral("Output - Vantrel.Send ()");
   if (ApplyConfiguration() < 0) {
-    outputBox_->setTitle(sendError.arg(ErrorName()));
+    outputBox_->setTitle(CallFailedLine(send, board_));
     return;
   }
   QByteArray bytes = editor_->Bytes();
   if (bytes.isEmpty()) return;
   auto* data = reinterpret_cast<unsigned char*>(bytes.data());
   if (board_->Send(Port(), data, static_cast<std::uint32_t>(bytes.size())) == 0) {
-    outputBox_->setTitle(sendError.arg(ErrorName()));
+    outputBox_->setTitle(CallFailedLine(send, board_));
     return;
   }
   outputBox_->setTitle(kOutput);
@@ -139,7 +134,7 @@ void SerialPortPage::Poll() {
     if (board_->ReceiveByteWithTimestamp(Port(), &rxLine_[static_cast<std::size_t>(rxCount_)],
                                          &time, &hasByte) == 0) {
       transactionsBox_->setTitle(
-          QStringLiteral("Output - Vantrel.Receive () = error: %1").arg(ErrorName()));
+          CallFailedLine(QStringLiteral("Output - Vantrel.Receive ()"), board_));
       return;
     }
     if (hasByte == 0) return;

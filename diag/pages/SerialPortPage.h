@@ -5,7 +5,7 @@
 #pragma once
 
 #include <QString>
-#include "pages/ActivePage.h"
+#include "pages/CActivePage.h"
 
 #include <array>
 #include <cstdint>
@@ -54,7 +54,6 @@ class SerialPortPage : public CActivePage {
   void OnTick() override;
   void AddDumpLines(std::uint32_t* offset, const std::uint8_t* bytes, int count,
                     std::int32_t colour);
-  QString ErrorName() const;
 
   VantrelUSB* board_;  // not owned
   bool initialised_ = false;

@@ -11,8 +11,8 @@
 
 #include <vantrel/testsupport/SimDaemon.h>
 
-#include "K27DiagApp.h"
-#include "K27DiagSheet.h"
+#include "CK27DiagApp.h"
+#include "CK27DiagSheet.h"
 
 namespace k27diag_test {
 

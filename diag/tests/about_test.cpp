@@ -11,8 +11,8 @@
 #include <cstring>
 #include <memory>
 
-#include "K27DiagApp.h"
-#include "K27DiagSheet.h"
+#include "CK27DiagApp.h"
+#include "CK27DiagSheet.h"
 #include "SimDaemon.h"
 #include "UsbErrorNames.h"
 #include "pages/AboutPage.h"

@@ -12,11 +12,11 @@
 
 #include <memory>
 
-#include "K27DiagApp.h"
-#include "K27DiagSheet.h"
+#include "CK27DiagApp.h"
+#include "CK27DiagSheet.h"
 #include "SimDaemon.h"
 #include "UsbErrorNames.h"
-#include "pages/ClockPage.h"
+#include "pages/RTClockPage.h"
 
 namespace {
 

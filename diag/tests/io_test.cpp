@@ -11,8 +11,8 @@
 #include <memory>
 
 #include "CSensitiveButton.h"
-#include "K27DiagApp.h"
-#include "K27DiagSheet.h"
+#include "CK27DiagApp.h"
+#include "CK27DiagSheet.h"
 #include "SimBoardProbe.h"
 #include "SimDaemon.h"
 #include "pages/IOPage.h"

@@ -23,13 +23,13 @@
 #include "CColouredListBox.h"
 #include "CHexEntryEdit.h"
 #include "CMemoryView.h"
-#include "K27DiagApp.h"
-#include "K27DiagSheet.h"
+#include "CK27DiagApp.h"
+#include "CK27DiagSheet.h"
 #include "MemoryBuffer.h"
 #include "SimBoardProbe.h"
 #include "SimDaemon.h"
 #include "pages/MemoryFilePanel.h"
-#include "pages/MemoryPage.h"
+#include "pages/CMemoryPage.h"
 
 using memfile::FileFormat;
 

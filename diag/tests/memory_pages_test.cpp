@@ -13,13 +13,13 @@
 #include "CColouredListBox.h"
 #include "CHexEntryEdit.h"
 #include "CMemoryView.h"
-#include "K27DiagApp.h"
-#include "K27DiagSheet.h"
+#include "CK27DiagApp.h"
+#include "CK27DiagSheet.h"
 #include "MemoryBuffer.h"
 #include "SimDaemon.h"
 #include "UsbErrorNames.h"
-#include "pages/EepromPage.h"
-#include "pages/SramPage.h"
+#include "pages/EEPROMPage.h"
+#include "pages/SRAMPage.h"
 
 namespace {
 

@@ -15,8 +15,8 @@
 
 #include "CColouredListBox.h"
 #include "CHexBlockEdit.h"
-#include "K27DiagApp.h"
-#include "K27DiagSheet.h"
+#include "CK27DiagApp.h"
+#include "CK27DiagSheet.h"
 #include "SimBoardProbe.h"
 #include "SimDaemon.h"
 #include "UsbErrorNames.h"

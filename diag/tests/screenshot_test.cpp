@@ -23,8 +23,8 @@
 
 #include "CColouredListBox.h"
 #include "CXMLTreeView.h"
-#include "K27DiagApp.h"
-#include "K27DiagSheet.h"
+#include "CK27DiagApp.h"
+#include "CK27DiagSheet.h"
 #include "SimBoardProbe.h"
 #include "SimDaemon.h"
 #include "pages/CCTalkPage.h"

@@ -6,7 +6,7 @@
 #include <cctype>
 
 #include "DictionaryDiscovery.h"
-#include "DictionaryLoader.h"
+#include "DictionaryStore.h"
 #include "DictionaryText.h"
 
 namespace k27ctl {

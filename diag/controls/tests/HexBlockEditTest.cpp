@@ -48,21 +48,6 @@ class HexBlockEditTest : public QObject {
     QApplication::clipboard()->clear();
   }
 
-  void dataInAndOut() {
-    auto edit = Editor(Bytes({1, 2, 3, 4, 5}));
-    QCOMPARE(edit->Length(), 5);
-    QCOMPARE(edit->Caret(), 0);
-    QCOMPARE(edit->Mode(), Mode::kHighNibble);
-    QVERIFY(!edit->HasSelection());
-    std::uint8_t out[3] = {0, 0, 0};
-    // Copies no more than the caller's room, but reports the whole length.
-    QCOMPARE(edit->GetData(out, 3), 5);
-    QCOMPARE(out[2], std::uint8_t{3});
-    QCOMPARE(edit->GetData(nullptr, 10), 5);
-    edit->SetData(nullptr, 4);
-    QCOMPARE(edit->Length(), 0);
-  }
-
   void hexTypingReplacesNibblesAndMovesOn() {
     auto edit = Editor(Bytes({0x00, 0x11, 0x22}));
     QSignalSpy changed(edit.get(), &CHexBlockEdit::dataChanged);

@@ -1,4 +1,4 @@
-#include "K27DiagApp.h"
+#include "CK27DiagApp.h"
 
 CK27DiagApp::~CK27DiagApp() {
   if (initialised_ != 0) board_.close();

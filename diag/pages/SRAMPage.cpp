@@ -1,6 +1,6 @@
-#include "pages/SramPage.h"
+#include "pages/SRAMPage.h"
 
-#include "pages/BoardMemoryBuffer.h"
+#include "pages/SRAMBuffer.h"
 #include "pages/MemoryFilePanel.h"
 
 namespace {

@@ -5,12 +5,12 @@
 
 #include "pages/AboutPage.h"
 #include "pages/CCTalkPage.h"
-#include "pages/ClockPage.h"
-#include "pages/EepromPage.h"
-#include "pages/SramPage.h"
+#include "pages/RTClockPage.h"
+#include "pages/EEPROMPage.h"
+#include "pages/SRAMPage.h"
 #include "pages/IOPage.h"
 #include "pages/ReelPage.h"
-#include "pages/PlaceholderPage.h"
+#include "pages/CPlaceholderPage.h"
 #include "pages/SerialPortPage.h"
 
 class CK27DiagApp;

@@ -1,4 +1,4 @@
-#include "pages/SerialConnectionBox.h"
+#include "pages/CSerialConnectionBox.h"
 
 #include <QComboBox>
 #include <QGridLayout>

@@ -1,4 +1,4 @@
-#include "DictionaryLoader.h"
+#include "DictionaryStore.h"
 
 #include <pugixml.hpp>
 

@@ -1,6 +1,6 @@
-#include "pages/EepromPage.h"
+#include "pages/EEPROMPage.h"
 
-#include "pages/BoardMemoryBuffer.h"
+#include "pages/EEPROMBuffer.h"
 #include "pages/MemoryFilePanel.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "K27DiagSheet.h"
+#include "CK27DiagSheet.h"
 
 #include <QDialogButtonBox>
 #include <QKeyEvent>
@@ -6,7 +6,7 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
-#include "K27DiagApp.h"
+#include "CK27DiagApp.h"
 
 CK27DiagSheet::CK27DiagSheet(CK27DiagApp* app, const QString& caption, QWidget* parent)
     : QDialog(parent),

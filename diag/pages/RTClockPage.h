@@ -3,7 +3,7 @@
 #pragma once
 
 #include <QString>
-#include "pages/ActivePage.h"
+#include "pages/CActivePage.h"
 
 #include <cstdint>
 

@@ -1,4 +1,4 @@
-#include "pages/PlaceholderPage.h"
+#include "pages/CPlaceholderPage.h"
 
 #include <QLabel>
 #include <QVBoxLayout>

@@ -1,4 +1,4 @@
-#include "pages/ClockPage.h"
+#include "pages/RTClockPage.h"
 
 #include <QApplication>
 #include <QGroupBox>
@@ -10,7 +10,7 @@
 
 #include <vantrel/VantrelUSB.h>
 
-#include "UsbErrorNames.h"
+#include "pages/BoardCallLine.h"
 
 RTClockPage::RTClockPage(VantrelUSB* board, QWidget* parent) : CActivePage(parent), board_(board) {
   setObjectName(QStringLiteral("id%1").arg(kTemplateId));
@@ -76,9 +76,7 @@ void RTClockPage::Refresh() {
     currentTimeEdit_->setText(QString::number(shown));
   } else {
     setButton_->setEnabled(false);
-    currentTimeEdit_->setText(
-        QStringLiteral("error: unknown (%1)")
-            .arg(QLatin1String(k27diag::UsbErrorName(board_->GetLastError()))));
+    currentTimeEdit_->setText(QStringLiteral("error: unknown (%1)").arg(LastErrorNameText(board_)));
   }
 }
 
@@ -93,8 +91,8 @@ void RTClockPage::SetTime() {
   const std::uint32_t value = ParseClockValue(newTimeEdit_->text());
   if (board_->SetClock(value) == 0) {
     QMessageBox box(QMessageBox::NoIcon, QApplication::applicationName(),
-                    QStringLiteral("VantrelUSB->SetClock () = error: unknown (%1)")
-                        .arg(QLatin1String(k27diag::UsbErrorName(board_->GetLastError()))),
+                    CallFailedLine(QStringLiteral("VantrelUSB->SetClock ()"),
+                                   QStringLiteral("unknown (%1)").arg(LastErrorNameText(board_))),
                     QMessageBox::Ok, this);
     box.setObjectName(QStringLiteral("setClockError"));
     box.exec();

@@ -1,4 +1,4 @@
-#include "pages/MemoryPage.h"
+#include "pages/CMemoryPage.h"
 
 #include <QGridLayout>
 #include <QGroupBox>

@@ -1,4 +1,4 @@
-#include "pages/ActivePage.h"
+#include "pages/CActivePage.h"
 
 #include <QHideEvent>
 #include <QShowEvent>
