@@ -39,6 +39,8 @@ CcTalkServicePanel::CcTalkServicePanel(Hooks hooks, QWidget* parent)
   addTab(BuildScanTab(), QStringLiteral("Bus scan"));
   addTab(BuildRepeatTab(), QStringLiteral("Repeat"));
   addTab(BuildHistoryTab(), QStringLiteral("History"));
+  // Return in the sheet presses none of them.
+  for (QPushButton* button : findChildren<QPushButton*>()) button->setAutoDefault(false);
 }
 
 QWidget* CcTalkServicePanel::BuildScanTab() {

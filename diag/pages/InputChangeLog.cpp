@@ -1,7 +1,8 @@
 #include "pages/InputChangeLog.h"
 
 #include <QAbstractButton>
-#include <QCheckBox>
+#include <QHBoxLayout>
+#include <QPushButton>
 #include <QVBoxLayout>
 
 #include <array>
@@ -21,18 +22,23 @@ constexpr int kSwitchInputs = 24;
 
 CInputChangeLog::CInputChangeLog(QWidget* page)
     : QWidget(page),
-      switch_(new QCheckBox(QStringLiteral("Log input changes"), this)),
+      switch_(new QPushButton(QStringLiteral("Log input changes"), this)),
       log_(new CColouredListBox(false, this)),
       keeper_(new LogKeeper(log_)) {
   setObjectName(QStringLiteral("inputChangeLog"));
   switch_->setObjectName(QStringLiteral("inputChangeSwitch"));
   log_->setObjectName(QStringLiteral("inputChanges"));
+  switch_->setCheckable(true);
+  switch_->setAutoDefault(false);
   log_->hide();
+  auto* switchRow = new QHBoxLayout;
+  switchRow->addWidget(switch_);
+  switchRow->addStretch(1);
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
-  layout->addWidget(switch_);
+  layout->addLayout(switchRow);
   layout->addWidget(log_, 1);
-  connect(switch_, &QCheckBox::toggled, log_, &QWidget::setVisible);
+  connect(switch_, &QPushButton::toggled, log_, &QWidget::setVisible);
 
   for (std::size_t i = 0; i < kInputIds.size(); ++i) {
     auto* input = page->findChild<QAbstractButton*>(QStringLiteral("id%1").arg(kInputIds[i]));

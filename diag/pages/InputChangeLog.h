@@ -8,7 +8,7 @@
 
 class CColouredListBox;
 class LogKeeper;
-class QCheckBox;
+class QPushButton;
 
 class CInputChangeLog : public QWidget {
   Q_OBJECT
@@ -17,7 +17,7 @@ class CInputChangeLog : public QWidget {
   // Watches the page's input check boxes (found by their control ids).
   explicit CInputChangeLog(QWidget* page);
 
-  QCheckBox* Switch() const { return switch_; }
+  QPushButton* Switch() const { return switch_; }
   CColouredListBox* Log() const { return log_; }
   LogKeeper* Keeper() const { return keeper_; }
 
@@ -25,7 +25,7 @@ class CInputChangeLog : public QWidget {
   static QString ChangeText(int index, bool on);
 
  private:
-  QCheckBox* switch_;
+  QPushButton* switch_;  // checkable
   CColouredListBox* log_;
   LogKeeper* keeper_;
 };
