@@ -14,7 +14,7 @@ QString LogKeeper::StampText(const QDateTime& time) {
   return time.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz"));
 }
 
-LogKeeper::LogKeeper(QAbstractItemView* view) : QObject(view), view_(view) {
+LogKeeper::LogKeeper(QAbstractItemView* view) : QObject(view), view_(view), model_(view->model()) {
   setObjectName(QStringLiteral("logKeeper"));
   flushTimer_.setSingleShot(true);
   flushTimer_.setInterval(0);
@@ -22,7 +22,7 @@ LogKeeper::LogKeeper(QAbstractItemView* view) : QObject(view), view_(view) {
   settleTimer_.setSingleShot(true);
   settleTimer_.setInterval(kSettleMs);
   connect(&settleTimer_, &QTimer::timeout, this, [this] { Flush(true); });
-  connect(view_->model(), &QAbstractItemModel::rowsInserted, this, &LogKeeper::RowsInserted);
+  connect(model_, &QAbstractItemModel::rowsInserted, this, &LogKeeper::RowsInserted);
 
   fileLogAction_ = new QAction(QStringLiteral("Log to file..."), this);
   fileLogAction_->setCheckable(true);
@@ -37,7 +37,15 @@ LogKeeper::LogKeeper(QAbstractItemView* view) : QObject(view), view_(view) {
   });
 }
 
-LogKeeper::~LogKeeper() { StopFileLog(); }
+// Destroyed with its view: what is still held back is written while the
+// model lives; the view itself is not touched.
+LogKeeper::~LogKeeper() {
+  flushTimer_.stop();
+  settleTimer_.stop();
+  if (model_ != nullptr && file_.isOpen()) Flush(true);
+  pending_.clear();
+  file_.close();
+}
 
 void LogKeeper::AddMenuAction(QAction* action) { extraActions_.push_back(action); }
 
@@ -56,7 +64,7 @@ QDateTime LogKeeper::StampOf(const QModelIndex& index) {
 }
 
 void LogKeeper::RowsInserted(const QModelIndex& parent, int first, int last) {
-  QAbstractItemModel* model = view_->model();
+  QAbstractItemModel* model = model_;
   const QDateTime now = QDateTime::currentDateTime();
   for (int row = first; row <= last; ++row) {
     const QModelIndex index = model->index(row, 0, parent);
@@ -69,7 +77,8 @@ void LogKeeper::RowsInserted(const QModelIndex& parent, int first, int last) {
 
 void LogKeeper::Flush(bool all) {
   std::vector<QPersistentModelIndex> keep;
-  const QAbstractItemModel* model = view_->model();
+  const QAbstractItemModel* model = model_;
+  if (model == nullptr) return;
   for (const QPersistentModelIndex& index : pending_) {
     if (!index.isValid() || !file_.isOpen()) continue;  // deleted before it was written
     const bool newest = !index.parent().isValid() && index.row() == model->rowCount() - 1;
@@ -101,7 +110,7 @@ void LogKeeper::FileFailed(const QString& error) {
   emit fileLogChanged(false);
   emit fileLogFailed(lastFileError_);
   // Told once per file log, without stopping the page's work.
-  if (!errorShown_ && view_->isVisible()) {
+  if (!errorShown_ && model_ != nullptr && view_->isVisible()) {
     errorShown_ = true;
     auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Log to file"), lastFileError_,
                                 QMessageBox::Ok, view_);
@@ -121,7 +130,8 @@ QString LogKeeper::LineOf(const QModelIndex& index, int depth) const {
 }
 
 void LogKeeper::CollectLines(const QModelIndex& parent, int depth, QStringList& out) const {
-  const QAbstractItemModel* model = view_->model();
+  const QAbstractItemModel* model = model_;
+  if (model == nullptr) return;
   for (int row = 0; row < model->rowCount(parent); ++row) {
     const QModelIndex index = model->index(row, 0, parent);
     out << LineOf(index, depth);

@@ -8,12 +8,14 @@
 #include <QFile>
 #include <QObject>
 #include <QPersistentModelIndex>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <QTimer>
 
 #include <vector>
 
+class QAbstractItemModel;
 class QAbstractItemView;
 class QAction;
 class QMenu;
@@ -79,6 +81,8 @@ class LogKeeper : public QObject {
   void CollectLines(const QModelIndex& parent, int depth, QStringList& out) const;
 
   QAbstractItemView* view_;
+  // The view's model; gone first when the view is destroyed with the keeper.
+  QPointer<QAbstractItemModel> model_;
   QFile file_;
   QString lastFileError_;
   bool errorShown_ = false;
