@@ -71,6 +71,17 @@ QString CColouredListBox::LineText(int index) const {
   return lines_[static_cast<std::size_t>(index)].text;
 }
 
+void CColouredListBox::SetLinePrefix(LinePrefix prefix) {
+  prefix_ = std::move(prefix);
+  viewport()->update();
+}
+
+QString CColouredListBox::DrawnText(int index) const {
+  if (index < 0 || index >= LineCount()) return {};
+  const QString& text = lines_[static_cast<std::size_t>(index)].text;
+  return prefix_ ? prefix_(index) + text : text;
+}
+
 std::int32_t CColouredListBox::LineColour(int index) const {
   if (index < 0 || index >= LineCount()) return kDefaultColour;
   return lines_[static_cast<std::size_t>(index)].colour;
@@ -116,7 +127,7 @@ void CColouredListBox::DrawLine(QPainter* painter, const QRect& rect, int index,
   painter->fillRect(rect, look.back);
   painter->setPen(look.text);
 
-  const QString& text = lines_[static_cast<std::size_t>(index)].text;
+  const QString text = DrawnText(index);
   const int flags = Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine;
   if (fixedPitch_) {
     const std::vector<QRect> cells = CharacterCells(text, rect, cellWidth);

@@ -11,6 +11,7 @@
 #include <QStyledItemDelegate>
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 class CColouredListBox : public QListWidget {
@@ -44,6 +45,12 @@ class CColouredListBox : public QListWidget {
   std::int32_t LineColour(int index) const;
 
   bool FixedPitch() const { return fixedPitch_; }
+
+  // Text drawn before a line's own text (such as the time it came), or none
+  // when empty. The line's text itself is not changed.
+  using LinePrefix = std::function<QString(int index)>;
+  void SetLinePrefix(LinePrefix prefix);
+  QString DrawnText(int index) const;
   // The font the lines are drawn in.
   QFont LineFont() const;
 
@@ -87,4 +94,5 @@ class CColouredListBox : public QListWidget {
   bool fixedPitch_;
   std::vector<Line> lines_;
   QFont font_;
+  LinePrefix prefix_;
 };

@@ -17,6 +17,8 @@
 #include "pages/BoardCallLine.h"
 #include "pages/CDataEntry.h"
 #include "pages/CTransactionView.h"
+#include "pages/CcTalkJournal.h"
+#include "pages/CcTalkServicePanel.h"
 #include "pages/CSerialConnectionBox.h"
 
 namespace {
@@ -81,6 +83,7 @@ CCTalkPage::CCTalkPage(VantrelUSB* board, QWidget* parent)
       });
   connect(sendButton_, &QPushButton::clicked, this, &CCTalkPage::RunTransaction);
   connect(connection_, &CSerialConnectionBox::changed, this, [this] { ApplyConfiguration(); });
+  AttachServiceTools(addressRow, layout);
 }
 
 CCTalkPage::~CCTalkPage() = default;
@@ -124,31 +127,55 @@ int CCTalkPage::ApplyConfiguration() {
   return 0;
 }
 
-void CCTalkPage::RunTransaction() {
+void CCTalkPage::RunTransaction() { RunTransactionOf(nullptr); }
+
+void CCTalkPage::SendAgain(const CcTalkHistoryEntry& entry) { RunTransactionOf(&entry); }
+
+void CCTalkPage::RunTransactionOf(const CcTalkHistoryEntry* again) {
   if (ApplyConfiguration() < 0) {
-    transactions_->AddErrorText(CallFailedLine(QStringLiteral("Output - Vantrel.Send ()"), board_));
+    const QString text = CallFailedLine(QStringLiteral("Output - Vantrel.Send ()"), board_);
+    transactions_->AddErrorText(text);
+    journal_->AddError(text);
     return;
   }
   CcctalkMessage message;
   int drained = 0;
   if (message.ClearPort(board_, connection_->Port(), &drained) < 0) {
     transactions_->AddError(message);
+    journal_->AddError(QString::fromLatin1(message.errorText()));
     return;
   }
-  if (drained > 0)
-    transactions_->AddErrorText(
-        QStringLiteral("Cleared %1 byte(s) of unexpected data from the port").arg(drained));
+  if (drained > 0) {
+    const QString text =
+        QStringLiteral("Cleared %1 byte(s) of unexpected data from the port").arg(drained);
+    transactions_->AddErrorText(text);
+    journal_->AddError(text);
+  }
 
-  if (commandTree_->BuildCommand(Address(deviceEdit_), Address(hostEdit_), message) < 0) return;
-  transactions_->AddOutgoing(message, commandTree_->SelectedCommandText(),
-                             commandTree_->SelectedDescription());
+  CcTalkHistoryEntry sent;
+  if (again != nullptr) {
+    sent = *again;
+    message.assign(sent.frame);
+  } else {
+    if (commandTree_->BuildCommand(Address(deviceEdit_), Address(hostEdit_), message) < 0) return;
+    sent.text = commandTree_->SelectedCommandText();
+    sent.description = commandTree_->SelectedDescription();
+    sent.frame.assign(message.bytes().begin(), message.bytes().end());
+  }
+  transactions_->AddOutgoing(message, sent.text, sent.description);
+  journal_->Begin(message, sent.text, sent.description);
+  service_->RecordSent(sent);
   if (message.send(board_, connection_->Port()) < 0) {
     transactions_->AddError(message);
+    journal_->FinishError(QString::fromLatin1(message.errorText()));
     return;
   }
   if (message.receive(board_, connection_->Port(), CcctalkMessage::kReplyTimeout,
-                      CcctalkMessage::kSingleGap, false) < 0)
+                      CcctalkMessage::kSingleGap, false) < 0) {
     transactions_->AddError(message);
-  else
+    journal_->FinishError(QString::fromLatin1(message.errorText()));
+  } else {
     transactions_->AddIncoming(message);
+    journal_->FinishReply(message);
+  }
 }

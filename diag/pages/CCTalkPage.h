@@ -8,12 +8,18 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <vector>
 
 class CSerialConnectionBox;
+class CcTalkJournal;
+class CcTalkServicePanel;
+class LogKeeper;
+struct CcTalkHistoryEntry;
 class CTransactionView;
 class CXMLTreeView;
 class QGroupBox;
+class QBoxLayout;
 class QLineEdit;
 class QPushButton;
 class VantrelUSB;
@@ -36,6 +42,12 @@ class CCTalkPage : public QWidget {
   int ApplyConfiguration();
   // What "Host >>> Device" does.
   void RunTransaction();
+  // The same with a request sent before instead of one built from the tree.
+  void SendAgain(const CcTalkHistoryEntry& entry);
+
+  LogKeeper* Keeper() const { return keeper_; }
+  const CcTalkJournal& Journal() const { return *journal_; }
+  CcTalkServicePanel* Service() const { return service_; }
 
   bool Initialised() const { return initialised_; }
 
@@ -44,6 +56,8 @@ class CCTalkPage : public QWidget {
 
  private:
   void Initialise();
+  void RunTransactionOf(const CcTalkHistoryEntry* again);
+  void AttachServiceTools(QBoxLayout* addressRow, QBoxLayout* pageLayout);
 
   VantrelUSB* board_;  // not owned
   bool initialised_ = false;
@@ -55,4 +69,7 @@ class CCTalkPage : public QWidget {
   QPushButton* sendButton_;
   QLineEdit* deviceEdit_;
   CSerialConnectionBox* connection_;  // port, baud rate, CTS and RTS
+  LogKeeper* keeper_ = nullptr;       // times and files of the transaction list
+  std::unique_ptr<CcTalkJournal> journal_;
+  CcTalkServicePanel* service_ = nullptr;
 };

@@ -11,6 +11,7 @@
 
 #include "CSensitiveButton.h"
 #include "DebuggerOutput.h"
+#include "pages/InputChangeLog.h"
 
 namespace {
 
@@ -69,6 +70,7 @@ IOPage::IOPage(VantrelUSB* board, QWidget* parent) : CActivePage(parent), board_
   layout->addWidget(BuildAuxOutputs(), 1, 1);
   layout->addWidget(BuildOutputLamps(), 2, 0);
   layout->addWidget(BuildBrightness(), 2, 1);
+  layout->addWidget(new CInputChangeLog(this), 3, 0, 1, 2);
   layout->setRowStretch(3, 1);
 }
 

@@ -19,6 +19,7 @@
 #include <vantrel/VantrelUSB.h>
 
 #include "CColouredListBox.h"
+#include "LogKeeper.h"
 #include "CHexBlockEdit.h"
 #include "pages/BoardCallLine.h"
 
@@ -83,6 +84,7 @@ ReelPage::ReelPage(VantrelUSB* board, QWidget* parent) : CActivePage(parent), bo
 
   log_ = new CColouredListBox(false, this);
   log_->setObjectName(QStringLiteral("id2001"));
+  new LogKeeper(log_);  // times, files and copies of the log
   auto* logBox = new QGroupBox(QStringLiteral("Log"), this);
   auto* logLayout = new QVBoxLayout(logBox);
   log_->setParent(logBox);

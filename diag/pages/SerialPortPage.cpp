@@ -18,6 +18,7 @@
 #include "pages/BoardCallLine.h"
 #include "pages/CSerialConnectionBox.h"
 #include "pages/SerialDumpLine.h"
+#include "pages/SerialSendTools.h"
 
 namespace {
 
@@ -58,8 +59,12 @@ SerialPortPage::SerialPortPage(VantrelUSB* board, QWidget* parent)
   auto* transactionsLayout = new QVBoxLayout(transactionsBox_);
   transactionsLayout->addWidget(list_);
 
+  sendTools_ = new CSerialSendTools(
+      list_, editor_, [this] { SendBytes(); }, this);
+
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(connection_);
+  layout->addWidget(sendTools_);
   layout->addWidget(outputBox_, 1);
   layout->addWidget(transactionsBox_, 2);
 
@@ -113,6 +118,7 @@ void SerialPortPage::SendBytes() {
     return;
   }
   outputBox_->setTitle(kOutput);
+  sendTools_->RecordSent(bytes);
   AddDumpLines(&txOffset_, data, static_cast<int>(bytes.size()), CColouredListBox::kDefaultColour);
 }
 

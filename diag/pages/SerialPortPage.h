@@ -15,6 +15,7 @@
 class CColouredListBox;
 class CHexBlockEdit;
 class CSerialConnectionBox;
+class CSerialSendTools;
 class QGroupBox;
 class QPushButton;
 class VantrelUSB;
@@ -47,6 +48,7 @@ class SerialPortPage : public CActivePage {
   // Bytes of the line now being received.
   int RxCount() const { return rxCount_; }
   bool Polling() const { return Ticking(); }
+  CSerialSendTools* SendTools() const { return sendTools_; }
 
  private:
   void InitialiseDialog();
@@ -69,4 +71,5 @@ class SerialPortPage : public CActivePage {
   QPushButton* sendButton_;
   QGroupBox* transactionsBox_;
   CColouredListBox* list_;
+  CSerialSendTools* sendTools_;  // history, text entry, dump times
 };
