@@ -52,6 +52,7 @@ void BusEventDispatcher::PollEvery(std::chrono::milliseconds interval, std::func
 }
 
 bool BusEventDispatcher::Post(Event event) {
+  if (!event) return false;
   {
     std::lock_guard lock(mutex_);
     if (running_) {
@@ -95,31 +96,37 @@ bool BusEventDispatcher::RetryWhileBusy(const std::function<bool()>& attempt,
                     [this](std::chrono::milliseconds pause) { return Pause(pause); });
 }
 
+BusEventDispatcher::Event BusEventDispatcher::Next() {
+  std::unique_lock lock(mutex_);
+  // Each wake re-reads everything: a PollEvery may have come meanwhile.
+  for (;;) {
+    if (!running_) return nullptr;
+    if (!queue_.empty()) {
+      Event event = std::move(queue_.front());
+      queue_.pop_front();
+      return event;
+    }
+    if (poll_) {
+      const auto now = std::chrono::steady_clock::now();
+      if (now >= nextPoll_) {
+        nextPoll_ = now + pollInterval_;
+        return poll_;
+      }
+      wake_.wait_until(lock, nextPoll_);
+    } else {
+      wake_.wait(lock);
+    }
+  }
+}
+
 void BusEventDispatcher::Run() {
   {
     std::lock_guard lock(mutex_);
     dispatchId_ = std::this_thread::get_id();
   }
   for (;;) {
-    Event event;
-    {
-      std::unique_lock lock(mutex_);
-      auto ready = [this] { return !running_ || !queue_.empty(); };
-      if (poll_)
-        wake_.wait_until(lock, nextPoll_, ready);
-      else
-        wake_.wait(lock, ready);
-      if (!running_) break;
-      if (!queue_.empty()) {
-        event = std::move(queue_.front());
-        queue_.pop_front();
-      } else if (poll_ && std::chrono::steady_clock::now() >= nextPoll_) {
-        nextPoll_ = std::chrono::steady_clock::now() + pollInterval_;
-        event = poll_;
-      } else {
-        continue;
-      }
-    }
+    Event event = Next();
+    if (!event) break;
     event();
   }
   std::deque<Event> left;

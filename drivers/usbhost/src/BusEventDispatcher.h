@@ -43,7 +43,7 @@ class BusEventDispatcher {
   // `interval` has passed since the last poll (or this call).
   void PollEvery(std::chrono::milliseconds interval, std::function<void()> poll);
   // Queues `event` behind the others. False, and the event dropped at once,
-  // when the dispatcher is not running. Any thread.
+  // when the dispatcher is not running (or the event is empty). Any thread.
   bool Post(Event event);
   // Stops: the event being run ends, the events still queued are dropped
   // without running, and `stopped` runs. Returns once the dispatch thread
@@ -62,6 +62,8 @@ class BusEventDispatcher {
 
  private:
   void Run();
+  // The next event or poll to run; none once stopped.
+  Event Next();
 
   mutable std::mutex mutex_;
   std::condition_variable wake_;
