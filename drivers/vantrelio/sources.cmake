@@ -19,7 +19,6 @@ set(vantrelio_driver_sources
     ${_vantrelio_src}/device/ByteRing.cpp
     ${_vantrelio_src}/device/ChannelLocks.cpp
     ${_vantrelio_src}/device/ExchangeTrace.cpp
-    ${_vantrelio_src}/device/NotificationEvent.cpp
     ${_vantrelio_src}/device/PipeTable.cpp
     ${_vantrelio_src}/server/ConnectionQuota.cpp
     ${_vantrelio_src}/server/ControlServer.cpp

@@ -207,6 +207,30 @@ TEST_F(SimBackendTest, UnplugEndsWaitingTransfersAndLaterOnes) {
   ASSERT_TRUE(recorder_.WaitUntil([&] { return recorder_.requests.size() == 1; }));
 }
 
+TEST(SimBackendStopTest, AHandlerMayStopTheBusWhichThenStartsAgain) {
+  k27sim::SimUsbBus bus{4};
+  bus.Plug(1, std::make_shared<EchoDevice>());
+  auto host = MakeSimBus(bus);
+  Recorder recorder;
+  UsbBus::Events events = recorder.Events();
+  events.arrived = [&, record = events.arrived](std::shared_ptr<UsbDevice> device) {
+    record(std::move(device));
+    host->Stop();  // from the event thread itself
+  };
+  host->Start(events);
+  ASSERT_TRUE(recorder.WaitUntil([&] { return recorder.arrived.size() == 1; }));
+
+  // Started again, the bus reports the device anew, and the one reported
+  // before the stop is gone.
+  host->Start(recorder.Events());
+  ASSERT_TRUE(recorder.WaitUntil([&] { return recorder.arrived.size() == 2; }));
+  std::uint8_t byte = 0;
+  auto transfer = recorder.arrived[0]->Submit(Bulk(0x01, {&byte, 1}));
+  ASSERT_TRUE(transfer->WaitFor(5s));
+  EXPECT_EQ(transfer->Result().status, USBD_STATUS_DEVICE_GONE);
+  host->Stop();
+}
+
 TEST(ParseInterfaceTest, FindsTheSettingAndNeverReadsPastTheEnd) {
   std::vector<std::uint8_t> config = {9,    2, 41,   0, 1, 1, 0,    0x80, 50,   9, 4,    0,    0, 1,
                                       0xFF, 0, 0,    0, 7, 5, 0x81, 2,    64,   0, 0,    9,    4, 0,

@@ -2,8 +2,6 @@
 
 #include <libusb.h>
 
-#include <algorithm>
-
 namespace vantrel::usbhost {
 
 bool IsBusyResult(int result) {
@@ -14,14 +12,14 @@ int RetryWhileBusy(const std::function<int()>& attempt, RetryClock::time_point d
                    std::chrono::milliseconds interval,
                    const std::function<bool(std::chrono::milliseconds)>& sleep,
                    const std::function<RetryClock::time_point()>& now) {
-  for (;;) {
-    const int result = attempt();
-    if (!IsBusyResult(result)) return result;
-    const auto at = now();
-    if (at >= deadline) return result;
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - at);
-    if (!sleep(std::min(interval, left))) return result;
-  }
+  int result = 0;
+  RetryUntil(
+      [&] {
+        result = attempt();
+        return !IsBusyResult(result);
+      },
+      deadline, interval, sleep, now);
+  return result;
 }
 
 }  // namespace vantrel::usbhost

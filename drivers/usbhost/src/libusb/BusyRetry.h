@@ -1,19 +1,14 @@
-// Right after a device arrives, opening it or claiming an interface can fail
-// with LIBUSB_ERROR_ACCESS or LIBUSB_ERROR_BUSY while udev is still applying
-// its rules (permissions, other drivers letting go). Such calls are repeated
-// for a while before the failure counts.
+// The libusb results that mean "refused for now": LIBUSB_ERROR_ACCESS or
+// LIBUSB_ERROR_BUSY while udev is still applying its rules (permissions,
+// other drivers letting go), retried within the window of RetryWindow.h.
 #pragma once
 
 #include <chrono>
 #include <functional>
 
+#include "RetryWindow.h"
+
 namespace vantrel::usbhost {
-
-using RetryClock = std::chrono::steady_clock;
-
-// How long after an arrival such failures are retried, and how often.
-inline constexpr std::chrono::milliseconds kBusyRetryWindow{2000};
-inline constexpr std::chrono::milliseconds kBusyRetryInterval{100};
 
 // True for the results that are worth another attempt.
 bool IsBusyResult(int result);

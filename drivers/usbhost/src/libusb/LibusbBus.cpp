@@ -1,23 +1,17 @@
 // The machine's USB through one libusb context. libusb calls the hotplug
 // callbacks on the context's event thread, where nothing may block; they only
-// queue the arrival or departure for the bus's own dispatch thread, which
-// opens the device and calls the user's handlers (which may block and make
+// post the arrival or departure to the bus's dispatcher, whose thread opens
+// the device and calls the user's handlers (which may block and make
 // transfers). Without hotplug support the dispatch thread looks at the bus
 // once a second instead.
 #include <chrono>
-#include <condition_variable>
-#include <deque>
+#include <cstdio>
 #include <map>
-#include <mutex>
-#include <optional>
-#include <thread>
 #include <utility>
-#include <variant>
 
 #include "libusb/LibusbBus.h"
 
-#include "k27/common/Log.h"
-
+#include "BusEventDispatcher.h"
 #include "libusb/BusyRetry.h"
 #include "libusb/LibusbContext.h"
 #include "libusb/LibusbDevice.h"
@@ -53,12 +47,15 @@ Plug PlugOf(libusb_device* device) {
   return {IdentityOf(device).Location(), libusb_get_device_address(device)};
 }
 
-// Holds one reference to a libusb device.
+// Holds one reference to a libusb device; a copy holds one more.
 class DeviceRef {
  public:
   explicit DeviceRef(libusb_device* device) : device_(device) {}
+  DeviceRef(const DeviceRef& other) : device_(other.device_) {
+    if (device_ != nullptr) libusb_ref_device(device_);
+  }
   DeviceRef(DeviceRef&& other) noexcept : device_(std::exchange(other.device_, nullptr)) {}
-  DeviceRef& operator=(DeviceRef&& other) noexcept {
+  DeviceRef& operator=(DeviceRef other) noexcept {
     std::swap(device_, other.device_);
     return *this;
   }
@@ -78,23 +75,15 @@ class LibusbBus final : public UsbBus {
   ~LibusbBus() override { Stop(); }
 
   void SetLog(std::function<void(const std::string&)> log) override {
-    std::lock_guard lock(mutex_);
-    log_ = std::move(log);
+    dispatcher_.SetLog(std::move(log));
   }
 
   void Start(Events events) override {
-    {
-      std::lock_guard lock(mutex_);
-      if (running_) return;
-    }
-    if (thread_.joinable()) thread_.join();  // after a Stop from a handler
+    if (dispatcher_.Running()) return;
+    dispatcher_.Stop();  // a dispatch thread that a handler's Stop left ends first
     context_ = LibusbContext::Create();
-    {
-      std::lock_guard lock(mutex_);
-      running_ = true;
-      events_ = std::move(events);
-      polling_ = false;
-    }
+    events_ = std::move(events);
+    dispatcher_.Start([this] { Forget(); });
     // Hotplug first, then the devices present: one that arrives in between is
     // reported twice, and the second report is a duplicate.
     const bool hotplug = libusb_has_capability(LIBUSB_CAP_HAS_HOTPLUG) != 0;
@@ -107,74 +96,59 @@ class LibusbBus final : public UsbBus {
           LIBUSB_HOTPLUG_MATCH_ANY, &LibusbBus::OnHotplug, this, &hotplug_);
       hotplugRegistered_ = registered == LIBUSB_SUCCESS;
       if (!hotplugRegistered_)
-        Log(std::string("usbhost: hotplug unavailable (") + libusb_error_name(registered) +
-            "), looking at the bus every second");
+        dispatcher_.Report(std::string("usbhost: hotplug unavailable (") +
+                           libusb_error_name(registered) + "), looking at the bus every second");
     } else if (!poll_) {
-      Log("usbhost: libusb has no hotplug support here, looking at the bus every second");
+      dispatcher_.Report(
+          "usbhost: libusb has no hotplug support here, looking at the bus every second");
     }
-    {
-      std::lock_guard lock(mutex_);
-      polling_ = !hotplugRegistered_;
-      nextPoll_ = std::chrono::steady_clock::now() + kPollInterval;
-    }
-    thread_ = std::thread([this] { Dispatch(); });
+    if (!hotplugRegistered_) dispatcher_.PollEvery(kPollInterval, [this] { Poll(); });
 
     libusb_device** list = nullptr;
     const ssize_t count = libusb_get_device_list(context_->Get(), &list);
     if (count < 0) {
-      Log(std::string("usbhost: cannot list the devices: ") +
-          libusb_error_name(static_cast<int>(count)));
+      dispatcher_.Report(std::string("usbhost: cannot list the devices: ") +
+                         libusb_error_name(static_cast<int>(count)));
       return;
     }
     for (ssize_t i = 0; i < count; ++i)
-      if (Matches(list[i])) Post(Arrival{DeviceRef(libusb_ref_device(list[i]))});
+      if (Matches(list[i])) PostArrival(DeviceRef(libusb_ref_device(list[i])));
     libusb_free_device_list(list, 1);
   }
 
   void Rescan() override {
-    std::lock_guard lock(mutex_);
-    if (!running_) return;
-    rescan_ = true;
-    wake_.notify_all();
+    dispatcher_.Post([this] { Poll(); });
   }
 
   void Stop() override {
-    {
-      std::lock_guard lock(mutex_);
-      if (!running_ && !thread_.joinable()) return;
-      running_ = false;
-      wake_.notify_all();
-    }
+    const bool fromHandler = dispatcher_.OnDispatchThread();
+    // From a handler: the dispatch thread ends once the handler returns.
+    dispatcher_.Stop();
     // Once deregistration returns, no hotplug callback runs or will run.
     if (hotplugRegistered_) {
       libusb_hotplug_deregister_callback(context_->Get(), hotplug_);
       hotplugRegistered_ = false;
     }
-    // From a handler: the dispatch thread ends once the handler returns.
-    if (std::this_thread::get_id() == thread_.get_id()) return;
-    if (thread_.joinable()) thread_.join();
+    if (fromHandler) return;
     // Devices still held elsewhere keep the context until they are dropped.
     context_.reset();
   }
 
  private:
-  struct Arrival {
-    DeviceRef device;
-  };
-  struct Departure {
-    Plug plug;
-  };
-  using Event = std::variant<Arrival, Departure>;
-
   static int LIBUSB_CALL OnHotplug(libusb_context*, libusb_device* device,
                                    libusb_hotplug_event event, void* self) {
     auto* bus = static_cast<LibusbBus*>(self);
     if (event == LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED) {
-      if (bus->Matches(device)) bus->Post(Arrival{DeviceRef(libusb_ref_device(device))});
+      if (bus->Matches(device)) bus->PostArrival(DeviceRef(libusb_ref_device(device)));
     } else {
-      bus->Post(Departure{PlugOf(device)});
+      bus->dispatcher_.Post([bus, plug = PlugOf(device)] { bus->Leave(plug); });
     }
     return 0;  // stay registered
+  }
+
+  // A dropped arrival's reference goes with it.
+  void PostArrival(DeviceRef device) {
+    dispatcher_.Post([this, device = std::move(device)] { Arrive(device); });
   }
 
   bool Matches(libusb_device* device) const {
@@ -185,78 +159,15 @@ class LibusbBus final : public UsbBus {
     return false;
   }
 
-  void Post(Event event) {
-    std::lock_guard lock(mutex_);
-    if (!running_) return;  // an arrival's reference goes with it
-    queue_.push_back(std::move(event));
-    wake_.notify_all();
-  }
-
-  void Log(const std::string& text) {
-    std::function<void(const std::string&)> log;
-    {
-      std::lock_guard lock(mutex_);
-      log = log_;
-    }
-    if (log)
-      log(text);
-    else
-      k27::common::LogInfo(text);
-  }
-
-  // Waits `pause` unless the bus stops meanwhile; false when it stops.
-  bool Pause(std::chrono::milliseconds pause) {
-    std::unique_lock lock(mutex_);
-    return !wake_.wait_for(lock, pause, [this] { return !running_; });
-  }
-
-  bool Running() {
-    std::lock_guard lock(mutex_);
-    return running_;
-  }
-
-  void Dispatch() {
-    for (;;) {
-      std::optional<Event> event;
-      {
-        std::unique_lock lock(mutex_);
-        auto ready = [this] { return !running_ || !queue_.empty() || rescan_; };
-        if (polling_)
-          wake_.wait_until(lock, nextPoll_, ready);
-        else
-          wake_.wait(lock, ready);
-        if (!running_) break;
-        if (!queue_.empty()) {
-          event = std::move(queue_.front());
-          queue_.pop_front();
-        } else if (rescan_) {
-          rescan_ = false;
-        } else if (std::chrono::steady_clock::now() >= nextPoll_) {
-          nextPoll_ = std::chrono::steady_clock::now() + kPollInterval;
-        } else {
-          continue;
-        }
-      }
-      if (event)
-        std::visit([this](auto& e) { Handle(e); }, *event);
-      else
-        Poll();
-    }
-    // The bus has stopped: no more events, and the devices it reported are
-    // gone for their users.
-    std::deque<Event> left;
-    {
-      std::lock_guard lock(mutex_);
-      left.swap(queue_);
-    }
-    left.clear();
+  // The bus has stopped: the devices it reported are gone for their users.
+  void Forget() {
     for (auto& [location, device] : devices_) device->MarkGone();
     devices_.clear();
     tracker_ = PlugTracker();
   }
 
-  void Handle(Arrival& arrival) {
-    libusb_device* device = arrival.device.Get();
+  void Arrive(const DeviceRef& arrival) {
+    libusb_device* device = arrival.Get();
     const Plug plug = PlugOf(device);
     switch (tracker_.Arrive(plug)) {
       case PlugTracker::Arrival::Duplicate:
@@ -272,13 +183,17 @@ class LibusbBus final : public UsbBus {
         Hex4(identity.vendorId) + ":" + Hex4(identity.productId) + " at " + identity.Location();
     const auto deadline = RetryClock::now() + kBusyRetryWindow;
     libusb_device_handle* handle = nullptr;
-    const int opened =
-        RetryWhileBusy([&] { return libusb_open(device, &handle); }, deadline, kBusyRetryInterval,
-                       [this](std::chrono::milliseconds pause) { return Pause(pause); });
+    int opened = LIBUSB_ERROR_OTHER;
+    dispatcher_.RetryWhileBusy(
+        [&] {
+          opened = libusb_open(device, &handle);
+          return !IsBusyResult(opened);
+        },
+        deadline);
     if (opened < 0) {
       tracker_.Drop(plug);
-      Log("usbhost: device " + name +
-          " dropped, it cannot be opened: " + libusb_error_name(opened));
+      dispatcher_.Report("usbhost: device " + name +
+                         " dropped, it cannot be opened: " + libusb_error_name(opened));
       return;
     }
     auto usb = std::make_shared<LibusbDevice>(context_, handle, identity, deadline);
@@ -286,8 +201,8 @@ class LibusbBus final : public UsbBus {
     if (events_.arrived) events_.arrived(usb);
   }
 
-  void Handle(Departure& departure) {
-    if (tracker_.Depart(departure.plug)) Depart(departure.plug.location);
+  void Leave(const Plug& plug) {
+    if (tracker_.Depart(plug)) Depart(plug.location);
   }
 
   void Depart(const std::string& location) {
@@ -312,14 +227,10 @@ class LibusbBus final : public UsbBus {
       arrivals.emplace_back(libusb_ref_device(list[i]));
     }
     libusb_free_device_list(list, 1);
-    for (Plug& plug : tracker_.Missing(present)) {
-      Departure departure{std::move(plug)};
-      Handle(departure);
-    }
-    for (DeviceRef& device : arrivals) {
-      if (!Running()) return;
-      Arrival arrival{std::move(device)};
-      Handle(arrival);  // one already reported is a duplicate
+    for (const Plug& plug : tracker_.Missing(present)) Leave(plug);
+    for (const DeviceRef& device : arrivals) {
+      if (!dispatcher_.Running()) return;
+      Arrive(device);  // one already reported is a duplicate
     }
   }
 
@@ -329,20 +240,14 @@ class LibusbBus final : public UsbBus {
   libusb_hotplug_callback_handle hotplug_{};
   bool hotplugRegistered_ = false;
 
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  bool running_ = false;
-  bool polling_ = false;
-  bool rescan_ = false;  // a look at the bus was asked for
-  std::chrono::steady_clock::time_point nextPoll_;
-  std::function<void(const std::string&)> log_;
-  Events events_;
-  std::deque<Event> queue_;
-  std::thread thread_;
+  Events events_;  // set before the dispatch thread starts
 
   // The dispatch thread's own.
   PlugTracker tracker_;
   std::map<std::string, std::shared_ptr<LibusbDevice>> devices_;
+
+  // Last: its thread, which uses everything above, ends first.
+  BusEventDispatcher dispatcher_;
 };
 
 }  // namespace

@@ -11,7 +11,6 @@
 #include <optional>
 #include <string>
 
-#include "NotificationEvent.h"
 #include "k27/common/IoRefCount.h"
 #include "PipeTable.h"
 

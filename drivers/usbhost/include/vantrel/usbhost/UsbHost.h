@@ -115,8 +115,13 @@ class UsbBus {
   // dropped because the device could not be opened. Set it before Start. A
   // backend without such reports ignores it.
   virtual void SetLog(std::function<void(const std::string&)> log) { (void)log; }
+  // Every event is delivered on the one event thread, in the order the bus
+  // saw them.
   virtual void Start(Events events) = 0;
-  // Stops delivering events; returns once no handler runs any more.
+  // Stops delivering events: those not yet delivered are dropped, and the
+  // devices reported are marked gone. Returns once no handler runs any more;
+  // called from a handler, it returns at once and the event thread ends when
+  // that handler returns. Start may follow.
   virtual void Stop() = 0;
   // Looks at the bus again, as at Start: devices that came or went without
   // an event are reported; one already reported is not reported again.
