@@ -18,10 +18,11 @@
 #include <vantrel/driver/ControlProtocol.h>
 #include <vantrel/driver/SimConsoleProtocol.h>
 
+#include "SimCtlCommandLine.h"
+
 namespace {
 
-constexpr int kUsageError = 2;
-
+using k27::simctl::kUsageError;
 using vantrel::driver::ControlProtocol;
 
 // One console request on a connected socket and its reply text; none when
@@ -61,9 +62,15 @@ std::optional<std::string> Exchange(const k27::common::UniqueFd& socket,
 void PrintUsage(std::FILE* to) {
   std::fprintf(to,
                "usage: k27simctl [--device-dir DIR] [--board N] COMMAND [ARGUMENTS]\n"
-               "       k27simctl COMMAND --help\n\n"
+               "       k27simctl COMMAND --help\n"
+               "       k27simctl --help | --version\n\n"
                "Drives the simulated boards of a running 'vantrelio --simulate'.\n"
                "DIR defaults to $VANTREL_DEVICE_DIR, else /run/vantrel; N to 0.\n\n"
+               "Options (before the command):\n"
+               "  --device-dir DIR  folder of the daemon's sockets\n"
+               "  --board N         the simulated board the command is for\n"
+               "  --help, -h        show this text and exit\n"
+               "  --version         show the version and exit\n\n"
                "Commands:\n%s\n"
                "Exit status: 0 done, 1 failed, 2 bad command or argument.\n",
                k27sim::SimConsole::Summary().c_str());
@@ -77,33 +84,24 @@ int UsageError(const std::string& message) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string deviceDir = ControlProtocol::DeviceDirectory();
-  std::string board = "0";
-  std::vector<std::string> words;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (words.empty() && (arg == "--help" || arg == "-h")) {
+  using k27::simctl::SimCtlCommandLine;
+  const SimCtlCommandLine line =
+      k27::simctl::ParseSimCtlCommandLine(argc, argv, ControlProtocol::DeviceDirectory());
+  switch (line.action) {
+    case SimCtlCommandLine::Action::ShowHelp:
       PrintUsage(stdout);
       return 0;
-    }
-    if (words.empty() && (arg == "--device-dir" || arg == "--board")) {
-      if (i + 1 >= argc) return UsageError(arg + " needs a value");
-      const std::string value = argv[++i];
-      if (arg == "--device-dir") {
-        deviceDir = value;
-      } else {
-        if (value.empty() || value.size() > 2 ||
-            value.find_first_not_of("0123456789") != std::string::npos)
-          return UsageError("--board needs a board number");
-        board = value;
-      }
-      continue;
-    }
-    if (words.empty() && arg.rfind("--", 0) == 0) return UsageError("unknown option '" + arg + "'");
-    if (arg.find('\n') != std::string::npos) return UsageError("arguments cannot hold line breaks");
-    words.push_back(arg);
+    case SimCtlCommandLine::Action::ShowVersion:
+      std::printf("k27simctl %s\n", K27SIMCTL_VERSION);
+      return 0;
+    case SimCtlCommandLine::Action::Refuse:
+      return UsageError(line.error);
+    case SimCtlCommandLine::Action::Run:
+      break;
   }
-  if (words.empty()) return UsageError("no command given");
+  const std::string& deviceDir = line.deviceDir;
+  const std::string& board = line.board;
+  const std::vector<std::string>& words = line.words;
 
   std::string request = board + "\n";
   for (const auto& word : words) request += word + "\n";

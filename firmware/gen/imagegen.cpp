@@ -1,6 +1,8 @@
 // Build-time generator of the firmware images that the libraries carry as
 // constant data. Reads the project's own image description (or, for the
 // maker's files, a raw binary) and writes a C++ source with the byte array.
+#include <getopt.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -96,38 +98,96 @@ void WriteSource(const std::string& path, const std::string& name, const std::st
   if (!out) Fail(path, "write failed");
 }
 
+constexpr const char* kUsage =
+    "usage: imagegen (--description FILE | --raw FILE [--size N]) --name NAME "
+    "--header HEADER --out FILE.cpp\n"
+    "       imagegen --help | --version\n"
+    "\n"
+    "Writes a firmware image as a C++ source holding one constant byte array,\n"
+    "for the build to compile into the libraries.\n"
+    "\n"
+    "Options:\n"
+    "  --description FILE  the image from the project's own description\n"
+    "  --raw FILE          the image from a raw binary (the maker's file)\n"
+    "  --size N            the image must be exactly N bytes\n"
+    "  --name NAME         name of the array\n"
+    "  --header HEADER     header the source includes, as <HEADER>\n"
+    "  --out FILE.cpp      the source to write\n"
+    "  --help              show this text and exit\n"
+    "  --version           show the version and exit\n"
+    "\n"
+    "Exit status: 0 written, 1 failed, 2 for a usage error.\n";
+
+[[noreturn]] void UsageError(const std::string& what) {
+  std::cerr << "imagegen: " << what << " (see imagegen --help)\n";
+  std::exit(2);
+}
+
+std::size_t ParseSize(const char* text) {
+  const std::string value = text;
+  if (value.empty() || value.size() > 9 ||
+      value.find_first_not_of("0123456789") != std::string::npos)
+    UsageError("--size needs a decimal number, not '" + value + "'");
+  return std::stoul(value);
+}
+
+enum Code : int { kHelp = 'h', kDescription = 256, kRaw, kSize, kOut, kName, kHeader, kVersion };
+
+const option kOptions[] = {
+    {"help", no_argument, nullptr, kHelp},
+    {"version", no_argument, nullptr, kVersion},
+    {"description", required_argument, nullptr, kDescription},
+    {"raw", required_argument, nullptr, kRaw},
+    {"size", required_argument, nullptr, kSize},
+    {"out", required_argument, nullptr, kOut},
+    {"name", required_argument, nullptr, kName},
+    {"header", required_argument, nullptr, kHeader},
+    {nullptr, 0, nullptr, 0},
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
   std::string description, raw, output, name, header;
   std::size_t expected = 0;
-  for (int i = 1; i < argc; ++i) {
-    std::string arg = argv[i];
-    auto value = [&]() -> std::string {
-      if (i + 1 >= argc) Fail(arg, "needs a value");
-      return argv[++i];
-    };
-    if (arg == "--description")
-      description = value();
-    else if (arg == "--raw")
-      raw = value();
-    else if (arg == "--size")
-      expected = std::stoul(value());
-    else if (arg == "--out")
-      output = value();
-    else if (arg == "--name")
-      name = value();
-    else if (arg == "--header")
-      header = value();
-    else if (arg == "--help") {
-      std::cout << "usage: imagegen (--description FILE | --raw FILE [--size N]) --name NAME "
-                   "--header HEADER --out FILE.cpp\n";
-      return 0;
-    } else
-      Fail(arg, "unknown option (see --help)");
+  opterr = 0;
+  for (;;) {
+    const int code = getopt_long(argc, argv, "+:h", kOptions, nullptr);
+    if (code == -1) break;
+    switch (code) {
+      case kHelp:
+        std::cout << kUsage;
+        return 0;
+      case kVersion:
+        std::cout << "imagegen " << K27_IMAGEGEN_VERSION << "\n";
+        return 0;
+      case kDescription:
+        description = optarg;
+        break;
+      case kRaw:
+        raw = optarg;
+        break;
+      case kSize:
+        expected = ParseSize(optarg);
+        break;
+      case kOut:
+        output = optarg;
+        break;
+      case kName:
+        name = optarg;
+        break;
+      case kHeader:
+        header = optarg;
+        break;
+      case ':':
+        UsageError(std::string(argv[optind - 1]) + " needs a value");
+      default:
+        UsageError("unknown option '" + std::string(argv[optind - 1]) + "'");
+    }
   }
+  if (optind < argc) UsageError("unexpected argument '" + std::string(argv[optind]) + "'");
   if (output.empty() || name.empty() || header.empty() || description.empty() == raw.empty())
-    Fail("arguments", "see --help");
+    UsageError("needs --name, --header, --out and one of --description and --raw");
   auto image = raw.empty() ? ReadDescription(description) : ReadRaw(raw, expected);
   if (expected != 0 && image.size() != expected) Fail("image", "wrong size");
   WriteSource(output, name, header, image);

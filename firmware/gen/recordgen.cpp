@@ -15,6 +15,8 @@
 //   + ITEM...              more bytes right after the previous line's
 // Items: HH a byte; $NAME a 16-bit value from --set NAME=VALUE, low byte
 // first; "text" ASCII text as UTF-16LE.
+#include <getopt.h>
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -24,6 +26,7 @@
 #include <map>
 #include <memory>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -255,62 +258,111 @@ void WriteOutputs(const std::string& sourcePath, const std::string& sizesPath,
   if (!source || !sizes) throw ImageError("writing the outputs failed");
 }
 
+constexpr const char* kUsage =
+    "usage: recordgen [--set NAME=VALUE]... (--description IMAGE=FILE | --hex "
+    "IMAGE=FILE)...\n"
+    "                 --header HEADER --out FILE.cpp --sizes FILE.h\n"
+    "       recordgen --help | --version\n"
+    "Writes each IMAGE as an array of 22-byte download records ended by an end\n"
+    "record, from a segment description or from Intel HEX, and the record\n"
+    "counts as constants kIMAGERecords. --set gives the 16-bit values that a\n"
+    "description refers to as $NAME.\n"
+    "\n"
+    "Options:\n"
+    "  --set NAME=VALUE          a 16-bit value (decimal, 0x hex or 0 octal)\n"
+    "  --description IMAGE=FILE  image IMAGE from a segment description\n"
+    "  --hex IMAGE=FILE          image IMAGE from Intel HEX\n"
+    "  --header HEADER           header the source includes, as <HEADER>\n"
+    "  --out FILE.cpp            the source to write\n"
+    "  --sizes FILE.h            the header of record counts to write\n"
+    "  --help                    show this text and exit\n"
+    "  --version                 show the version and exit\n"
+    "Exit status: 0 written, 1 failed, 2 for a usage error.\n";
+
+// A command line the generator refuses: exit status 2.
+struct UsageError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+enum Code : int { kHelp = 'h', kSet = 256, kDescription, kHex, kOut, kSizes, kHeader, kVersion };
+
+const option kOptions[] = {
+    {"help", no_argument, nullptr, kHelp},
+    {"version", no_argument, nullptr, kVersion},
+    {"set", required_argument, nullptr, kSet},
+    {"description", required_argument, nullptr, kDescription},
+    {"hex", required_argument, nullptr, kHex},
+    {"out", required_argument, nullptr, kOut},
+    {"sizes", required_argument, nullptr, kSizes},
+    {"header", required_argument, nullptr, kHeader},
+    {nullptr, 0, nullptr, 0},
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
   std::map<std::string, unsigned> values;
   std::vector<std::pair<std::string, std::string>> sources;  // name, "hex:" or "desc:" + path
   std::string output, sizesOutput, header;
+  int failure = 1;
   try {
-    for (int i = 1; i < argc; ++i) {
-      const std::string arg = argv[i];
-      auto value = [&]() -> std::string {
-        if (i + 1 >= argc) throw ImageError(arg + ": needs a value");
-        return argv[++i];
-      };
+    opterr = 0;
+    for (;;) {
+      const int code = getopt_long(argc, argv, "+:h", kOptions, nullptr);
+      if (code == -1) break;
+      const std::string arg = argv[optind - 1];
       auto nameAndValue = [&]() {
-        const std::string text = value();
+        const std::string text = optarg;
         const auto equals = text.find('=');
         if (equals == std::string::npos || equals == 0)
-          throw ImageError(arg + ": expects NAME=VALUE");
+          throw UsageError(arg + ": expects NAME=VALUE");
         return std::make_pair(text.substr(0, equals), text.substr(equals + 1));
       };
-      if (arg == "--help") {
-        std::cout << "usage: recordgen [--set NAME=VALUE]... (--description IMAGE=FILE | --hex "
-                     "IMAGE=FILE)...\n"
-                     "                 --header HEADER --out FILE.cpp --sizes FILE.h\n"
-                     "Writes each IMAGE as an array of 22-byte download records ended by an end\n"
-                     "record, from a segment description or from Intel HEX, and the record\n"
-                     "counts as constants kIMAGERecords. --set gives the 16-bit values that a\n"
-                     "description refers to as $NAME.\n";
-        return 0;
-      } else if (arg == "--set") {
-        auto [name, text] = nameAndValue();
-        std::size_t used = 0;
-        unsigned long number = 0;
-        try {
-          number = std::stoul(text, &used, 0);
-        } catch (const std::exception&) {
-          used = 0;
+      switch (code) {
+        case kHelp:
+          std::cout << kUsage;
+          return 0;
+        case kVersion:
+          std::cout << "recordgen " << K27_RECORDGEN_VERSION << "\n";
+          return 0;
+        case kSet: {
+          auto [name, text] = nameAndValue();
+          std::size_t used = 0;
+          unsigned long number = 0;
+          try {
+            number = std::stoul(text, &used, 0);
+          } catch (const std::exception&) {
+            used = 0;
+          }
+          if (used != text.size() || text.empty() || number > 0xFFFF)
+            throw UsageError("--set " + name + ": '" + text + "' is not a 16-bit number");
+          values[name] = static_cast<unsigned>(number);
+          break;
         }
-        if (used != text.size() || text.empty() || number > 0xFFFF)
-          throw ImageError("--set " + name + ": '" + text + "' is not a 16-bit number");
-        values[name] = static_cast<unsigned>(number);
-      } else if (arg == "--description" || arg == "--hex") {
-        auto [name, path] = nameAndValue();
-        sources.emplace_back(name, (arg == "--hex" ? "hex:" : "desc:") + path);
-      } else if (arg == "--out") {
-        output = value();
-      } else if (arg == "--sizes") {
-        sizesOutput = value();
-      } else if (arg == "--header") {
-        header = value();
-      } else {
-        throw ImageError(arg + ": unknown option (see --help)");
+        case kDescription:
+        case kHex: {
+          auto [name, path] = nameAndValue();
+          sources.emplace_back(name, (code == kHex ? "hex:" : "desc:") + path);
+          break;
+        }
+        case kOut:
+          output = optarg;
+          break;
+        case kSizes:
+          sizesOutput = optarg;
+          break;
+        case kHeader:
+          header = optarg;
+          break;
+        case ':':
+          throw UsageError(arg + ": needs a value");
+        default:
+          throw UsageError(arg + ": unknown option (see --help)");
       }
     }
+    if (optind < argc) throw UsageError(std::string(argv[optind]) + ": unexpected argument");
     if (output.empty() || sizesOutput.empty() || header.empty() || sources.empty())
-      throw ImageError("arguments: see --help");
+      throw UsageError("needs --header, --out, --sizes and at least one image (see --help)");
 
     std::vector<std::pair<std::string, std::vector<FirmwareRecord>>> images;
     for (const auto& [name, source] : sources) {
@@ -327,12 +379,15 @@ int main(int argc, char** argv) {
       images.emplace_back(name, std::move(records));
     }
     WriteOutputs(output, sizesOutput, header, images);
+    return 0;
+  } catch (const UsageError& error) {
+    std::cerr << "recordgen: " << error.what() << "\n";
+    failure = 2;
   } catch (const std::exception& error) {
     std::cerr << "recordgen: " << error.what() << "\n";
-    // No half-written outputs: the build must not go on with them.
-    if (!output.empty()) std::remove(output.c_str());
-    if (!sizesOutput.empty()) std::remove(sizesOutput.c_str());
-    return 1;
   }
-  return 0;
+  // No half-written outputs: the build must not go on with them.
+  if (!output.empty()) std::remove(output.c_str());
+  if (!sizesOutput.empty()) std::remove(sizesOutput.c_str());
+  return failure;
 }

@@ -44,6 +44,9 @@ for _ in $(seq 200); do [ -e "$work/ezusb-1" ] && break; sleep 0.02; done
 [ -e "$work/ezusb-1" ] || fail "ezusb-1 not back after plug"
 grep -q 'firmware load at 1-2' "$work/log" || fail "no firmware load logged"
 grep -q 'serial A|B attach' <<<"$("$simctl" --help)" || fail "--help"
+grep -q -- '--device-dir DIR' <<<"$("$simctl" -h)" || fail "-h does not list the options"
+version=$("$simctl" --version) || fail "--version exits $?"
+[[ "$version" =~ ^k27simctl\ [0-9]+\.[0-9]+ ]] || fail "--version prints '$version'"
 
 expect_usage() {
   local err
@@ -62,6 +65,10 @@ expect_usage pulse 40 1
 expect_usage launch
 expect_usage --board 5 outputs
 expect_usage --colour red outputs
+expect_usage -x outputs
+expect_usage --help=yes
+expect_usage --board
+expect_usage --device-dir "$work"
 
 "$simctl" --device-dir "$work/none" outputs 2>/dev/null; [ $? = 1 ] || fail "no daemon is a failure, not a usage error"
 echo "k27simctl_test: ok"

@@ -37,6 +37,9 @@ using vantrel::driver::ExchangeTrace;
 
 void Report(const std::string& line) { k27::common::LogInfo("vantrelio: " + line); }
 
+// Failures are errors, so that --quiet still shows why the daemon stopped.
+void ReportError(const std::string& line) { k27::common::LogError("vantrelio: " + line); }
+
 // Waits for SIGINT or SIGTERM on the signal descriptor, calling `rescan` at
 // each SIGHUP; false when waiting failed.
 bool WaitForStop(int signalFd, bool verbose, const std::function<void()>& rescan) {
@@ -53,7 +56,7 @@ bool WaitForStop(int signalFd, bool verbose, const std::function<void()>& rescan
       return true;
     }
     if (n < 0 && errno == EINTR) continue;
-    Report(std::string("cannot wait for signals: ") + std::strerror(errno));
+    ReportError(std::string("cannot wait for signals: ") + std::strerror(errno));
     return false;
   }
 }
@@ -74,12 +77,12 @@ int Run(const DaemonOptions& options) {
   sigaddset(&stopSignals, SIGTERM);
   sigaddset(&stopSignals, SIGHUP);
   if (pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr) != 0) {
-    Report("cannot block the stop signals");
+    ReportError("cannot block the stop signals");
     return 1;
   }
   const int signalFd = signalfd(-1, &stopSignals, SFD_CLOEXEC);
   if (signalFd < 0) {
-    Report(std::string("signalfd: ") + std::strerror(errno));
+    ReportError(std::string("signalfd: ") + std::strerror(errno));
     return 1;
   }
   ::signal(SIGPIPE, SIG_IGN);
@@ -139,7 +142,7 @@ int Run(const DaemonOptions& options) {
       Report("serving boards on USB in " + deviceDir);
     }
   } catch (const std::exception& e) {
-    Report(e.what());
+    ReportError(e.what());
     if (libusbHost) libusbHost->Stop();
     if (manager) manager->RemoveAll();
     ::close(signalFd);
@@ -154,7 +157,7 @@ int Run(const DaemonOptions& options) {
   manager->RemoveAll();
   ::close(signalFd);
   if (trace && trace->FailedWrites() > 0) {
-    Report(std::to_string(trace->FailedWrites()) + " trace line(s) could not be written");
+    ReportError(std::to_string(trace->FailedWrites()) + " trace line(s) could not be written");
     status = 1;
   }
   return status;
@@ -172,5 +175,7 @@ int main(int argc, char** argv) {
     return vantrel::driver::kUsageError;
   }
 #endif
+  k27::common::Logger().SetThreshold(
+      k27::common::ThresholdFor(line.options.verbose ? 1 : 0, line.options.quiet ? 1 : 0));
   return Run(line.options);
 }

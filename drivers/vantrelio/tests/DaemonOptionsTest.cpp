@@ -36,6 +36,7 @@ TEST(DaemonOptions, DefaultsServeTheUsb) {
   EXPECT_EQ(line.action, CommandLine::Action::Serve);
   EXPECT_FALSE(line.options.simulate);
   EXPECT_FALSE(line.options.verbose);
+  EXPECT_FALSE(line.options.quiet);
   EXPECT_TRUE(line.options.exchangeLocks);
   EXPECT_TRUE(line.options.group.empty());
   EXPECT_FALSE(line.options.deviceDir);
@@ -49,7 +50,7 @@ TEST(DaemonOptions, DefaultsServeTheUsb) {
 
 TEST(DaemonOptions, EveryOptionWithItsValueApartOrAfterAnEqualsSign) {
   for (const bool joined : {false, true}) {
-    std::vector<std::string> args{"--simulate", "--verbose", "--unlocked-exchanges"};
+    std::vector<std::string> args{"--simulate", "--verbose", "--quiet", "--unlocked-exchanges"};
     auto add = [&](const std::string& option, const std::string& value) {
       if (joined) {
         args.push_back(option + "=" + value);
@@ -72,6 +73,7 @@ TEST(DaemonOptions, EveryOptionWithItsValueApartOrAfterAnEqualsSign) {
     const DaemonOptions& o = line.options;
     EXPECT_TRUE(o.simulate);
     EXPECT_TRUE(o.verbose);
+    EXPECT_TRUE(o.quiet);
     EXPECT_FALSE(o.exchangeLocks);
     EXPECT_EQ(o.deviceDir, "/tmp/k27 dir");
     EXPECT_EQ(o.group, "plugdev");
@@ -94,6 +96,7 @@ TEST(DaemonOptions, HelpAndVersionAnswerOnStandardOutput) {
     EXPECT_EQ(a.status, 0);
     EXPECT_NE(a.out.find("Usage: vantrelio"), std::string::npos);
     EXPECT_NE(a.out.find("--max-connections-per-user"), std::string::npos);
+    EXPECT_NE(a.out.find("--quiet"), std::string::npos);
     EXPECT_EQ(a.out.find("--unlocked-exchanges"), std::string::npos);
     EXPECT_TRUE(a.err.empty());
   }
@@ -128,6 +131,7 @@ TEST(DaemonOptions, RefusalsSayWhatIsWrongAndExitWith2) {
       {{"--frobnicate"}, "unknown option '--frobnicate'"},
       {{"--simulate", "-x"}, "unknown option '-x'"},
       {{"--verbose=yes"}, "--verbose takes no value"},
+      {{"--quiet=1"}, "--quiet takes no value"},
       {{"--help=me"}, "--help takes no value"},
       {{"--simulate", "boards"}, "unexpected argument 'boards'"},
       // A refusal wins over --help.

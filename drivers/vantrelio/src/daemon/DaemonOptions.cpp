@@ -40,6 +40,7 @@ constexpr const char* kUsage =
     "                       daemon's own group\n"
     "  --verbose            report connections (with the client's pid and uid) and\n"
     "                       exchanges on standard error\n"
+    "  --quiet              write only errors and warnings on standard error\n"
     "  --max-connections-per-board N\n"
     "                       connections each board serves at once (default 64;\n"
     "                       0: no limit)\n"
@@ -61,6 +62,7 @@ enum Code : int {
   kHelp = 'h',
   kSimulate = 256,
   kVerbose,
+  kQuiet,
   kUnlockedExchanges,
   kGroup,
   kDeviceDir,
@@ -79,6 +81,7 @@ const option kOptions[] = {
     {"version", no_argument, nullptr, kVersion},
     {"simulate", no_argument, nullptr, kSimulate},
     {"verbose", no_argument, nullptr, kVerbose},
+    {"quiet", no_argument, nullptr, kQuiet},
     // Not in the help: only the test that shows what the locks prevent.
     {"unlocked-exchanges", no_argument, nullptr, kUnlockedExchanges},
     {"group", required_argument, nullptr, kGroup},
@@ -143,6 +146,9 @@ void Apply(int code, const char* value, CommandLine& line) {
       break;
     case kVerbose:
       o.verbose = true;
+      break;
+    case kQuiet:
+      o.quiet = true;
       break;
     case kUnlockedExchanges:
       o.exchangeLocks = false;

@@ -16,6 +16,8 @@ inline constexpr int kUsageError = 2;
 struct DaemonOptions {
   bool simulate = false;
   bool verbose = false;
+  // Only errors and warnings are written.
+  bool quiet = false;
   bool exchangeLocks = true;
   // Empty: the default, vantrel for real boards; a simulated daemon is a
   // developer's own and keeps its own group.
