@@ -2,6 +2,8 @@
 
 #include <getopt.h>
 
+#include "k27/common/OptionText.h"
+
 namespace k27::simctl {
 namespace {
 
@@ -15,23 +17,7 @@ const option kOptions[] = {
     {nullptr, 0, nullptr, 0},
 };
 
-std::string NameOf(int code) {
-  for (const option& o : kOptions)
-    if (o.name != nullptr && o.val == code) return std::string("--") + o.name;
-  return "-" + std::string(1, static_cast<char>(code));
-}
-
-// What getopt_long refused: argv[optind - 1] for an unknown long option,
-// optopt for a short one or a known option used wrongly.
-std::string Refusal(int result, char** argv) {
-  if (result == ':') return NameOf(optopt) + " needs a value";
-  if (optopt != 0) {
-    for (const option& o : kOptions)
-      if (o.name != nullptr && o.val == optopt) return NameOf(optopt) + " takes no value";
-    return "unknown option '-" + std::string(1, static_cast<char>(optopt)) + "'";
-  }
-  return "unknown option '" + std::string(argv[optind - 1]) + "'";
-}
+std::string NameOf(int code) { return k27::common::OptionName(kOptions, code); }
 
 SimCtlCommandLine Refuse(SimCtlCommandLine line, std::string error) {
   line.action = SimCtlCommandLine::Action::Refuse;
@@ -51,7 +37,8 @@ SimCtlCommandLine ParseSimCtlCommandLine(int argc, char** argv, std::string devi
     // '+': the options end at the first command word.
     const int code = getopt_long(argc, argv, "+:h", kOptions, nullptr);
     if (code == -1) break;
-    if (code == '?' || code == ':') return Refuse(std::move(line), Refusal(code, argv));
+    if (code == '?' || code == ':')
+      return Refuse(std::move(line), k27::common::OptionRefusal(kOptions, code, argv));
     switch (code) {
       case kHelp:
         // The help is given as soon as it is asked for, as it always was.

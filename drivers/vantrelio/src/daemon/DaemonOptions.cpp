@@ -2,6 +2,8 @@
 
 #include <getopt.h>
 
+#include "k27/common/OptionText.h"
+
 #include <string_view>
 
 namespace vantrel::driver {
@@ -102,9 +104,7 @@ struct UsageError {
 
 std::string NameOf(int code) {
   if (code == kHelp) return "--help";
-  for (const option& o : kOptions)
-    if (o.name != nullptr && o.val == code) return std::string("--") + o.name;
-  return "-" + std::string(1, static_cast<char>(code));
+  return k27::common::OptionName(kOptions, code);
 }
 
 unsigned ParseNumber(int code, const std::string& text) {
@@ -117,18 +117,6 @@ std::string NonEmpty(int code, const char* value, std::string_view what) {
   if (value == nullptr || *value == '\0')
     throw UsageError{NameOf(code) + " needs " + std::string(what)};
   return value;
-}
-
-// What getopt_long refused: the option in hand is argv[optind - 1] for a
-// long option, optopt for a short one or a known option used wrongly.
-std::string Refusal(int result, char** argv) {
-  if (result == ':') return NameOf(optopt) + " needs a value";
-  if (optopt != 0) {
-    for (const option& o : kOptions)
-      if (o.name != nullptr && o.val == optopt) return NameOf(optopt) + " takes no value";
-    return "unknown option '-" + std::string(1, static_cast<char>(optopt)) + "'";
-  }
-  return "unknown option '" + std::string(argv[optind - 1]) + "'";
 }
 
 void Apply(int code, const char* value, CommandLine& line) {
@@ -207,7 +195,8 @@ CommandLine ParseCommandLine(int argc, char** argv) {
       // missing value is told apart from an unknown option.
       const int code = getopt_long(argc, argv, "+:h", kOptions, nullptr);
       if (code == -1) break;
-      if (code == '?' || code == ':') throw UsageError{Refusal(code, argv)};
+      if (code == '?' || code == ':')
+        throw UsageError{k27::common::OptionRefusal(kOptions, code, argv)};
       Apply(code, optarg, line);
     }
     if (optind < argc) throw UsageError{"unexpected argument '" + std::string(argv[optind]) + "'"};
