@@ -25,7 +25,13 @@ int JournalPriority(LogLevel level) {
 }
 
 std::string FormatLog(LogLevel level, std::string_view text, bool journal) {
-  const std::string prefix = journal ? "<" + std::to_string(JournalPriority(level)) + ">" : "";
+  // Built by appending: GCC 12 at -O3 takes "literal" + string&& for an overlapping copy.
+  std::string prefix;
+  if (journal) {
+    prefix += '<';
+    prefix += std::to_string(JournalPriority(level));
+    prefix += '>';
+  }
   std::string out;
   out.reserve(text.size() + prefix.size() + 1);
   // The journal reads the priority of each line on its own.
