@@ -90,9 +90,11 @@ EncodedReply EncodeReply(const ControlResult& result, std::uint32_t outLength) {
   return reply;
 }
 
-std::array<std::uint8_t, ControlProtocol::kReplyHeader> EncodeRefusal(std::uint32_t status) {
+std::array<std::uint8_t, ControlProtocol::kReplyHeader> EncodeRefusal(std::uint32_t status,
+                                                                      std::uint32_t information) {
   std::array<std::uint8_t, P::kReplyHeader> header{};
   StoreLe32(header.data(), status);
+  StoreLe32(header.data() + 4, information);
   return header;
 }
 

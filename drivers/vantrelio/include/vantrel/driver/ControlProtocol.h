@@ -101,8 +101,10 @@ struct EncodedReply {
 // length when it is the output's byte count).
 EncodedReply EncodeReply(const ControlResult& result, std::uint32_t outLength);
 
-// A reply with no request behind it (a refused connection): the status alone.
-std::array<std::uint8_t, ControlProtocol::kReplyHeader> EncodeRefusal(std::uint32_t status);
+// A reply with no request behind it (a refused connection): the status, and
+// the limit that was reached as the information (0 when none was).
+std::array<std::uint8_t, ControlProtocol::kReplyHeader> EncodeRefusal(std::uint32_t status,
+                                                                      std::uint32_t information = 0);
 
 struct DecodedReply {
   std::uint32_t status = 0;
