@@ -2,9 +2,12 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
+#include <utility>
 #include <numeric>
 #include <vector>
 
+#include "shared/SharedState.h"
 #include "support/ScriptedBoard.h"
 #include "support/SimBoardFixture.h"
 
@@ -181,6 +184,83 @@ TEST_F(EepromRestoreTest, BoardLeftWithATrialGeometryTakesNoTransfer) {
   // Connecting again configures the part again.
   ASSERT_NE(board_.init(0), 0);
   EXPECT_NE(board_.ReadEEPROM(8, &byte, 1), 0);
+}
+
+// A process that died in the probe (or in a configuration) left the mark in
+// the slot's record and maybe a trial geometry on the board, under which a
+// 2 KiB part NACKs every transfer. Whoever takes the EEPROM lock next gives
+// the board the recorded geometry back before its own work.
+class AbandonedProbeTest : public ::testing::Test {
+ protected:
+  AbandonedProbeTest() : bus_({WithEeprom(2048)}) {}
+  void SetUp() override {
+    ASSERT_NE(board_.init(0), 0);
+    record_ = shared::Record(shared::State().eeproms, shared::kEepromConfigCopySize, 0);
+    ASSERT_EQ(record_[7], 0);
+  }
+  // What the dead prober left: the two-byte trial geometry and the mark.
+  void LeaveTrialGeometry() {
+    const std::uint8_t trial[] = {0x03, 64, 2, 0x7F, 0xFF, 0x51};
+    ASSERT_EQ(bus_.Board().Exchange(2, trial).bytes.at(1), 0);
+    record_[7] = 1;
+    bus_.ClearLog();
+  }
+  SimBus bus_;
+  VantrelUSB board_;
+  std::uint8_t* record_ = nullptr;
+};
+
+TEST_F(AbandonedProbeTest, EveryEepromOperationRepairsTheBoardFirst) {
+  const std::vector<std::uint8_t> recorded = {0x03, 16, 1, 0x07, 0xFF, 0x50};
+  unsigned char bytes[20] = {1, 2, 3};
+  K27EEPROM geometry{16, 1, 0x07FF, 0x50};
+  const std::pair<const char*, std::function<int()>> operations[] = {
+      {"ReadEEPROM", [&] { return board_.ReadEEPROM(100, bytes, 20); }},
+      {"WriteEEPROM", [&] { return board_.WriteEEPROM(100, bytes, 20); }},
+      {"CheckEEPROM", [&] { return board_.CheckEEPROM(&geometry); }},
+      {"ConfigureEEPROM", [&] { return board_.ConfigureEEPROM(&geometry); }},
+  };
+  for (const auto& [name, operation] : operations) {
+    SCOPED_TRACE(name);
+    LeaveTrialGeometry();
+    EXPECT_NE(operation(), 0) << board_.GetLastError();
+    const auto log = bus_.Log();
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log.front().out, recorded);
+    EXPECT_EQ(record_[7], 0);
+    EXPECT_EQ(Configured(bus_), recorded);
+  }
+  EXPECT_EQ(geometry.lastAddress, 0x07FF);
+}
+
+TEST_F(AbandonedProbeTest, FailedRepairLeavesTheSlotUnconfiguredUntilInit) {
+  LeaveTrialGeometry();
+  bus_.Board().InjectFault(2, 0x03, {k27sim::FaultKind::Status, 13, 1});
+  unsigned char byte = 0;
+  EXPECT_EQ(board_.ReadEEPROM(100, &byte, 1), 0);
+  EXPECT_EQ(board_.GetLastError(), USB_MESSAGE_I2C_ERROR);
+  EXPECT_EQ(std::vector<std::uint8_t>(record_, record_ + 8), std::vector<std::uint8_t>(8, 0));
+  bus_.ClearLog();
+  EXPECT_EQ(board_.ReadEEPROM(100, &byte, 1), 0);
+  EXPECT_EQ(board_.GetLastError(), USB_MESSAGE_PARAMETER_OUT_OF_RANGE);
+  EXPECT_TRUE(bus_.Log().empty());
+  ASSERT_NE(board_.init(0), 0);
+  EXPECT_NE(board_.ReadEEPROM(100, &byte, 1), 0);
+}
+
+// The mark is the prober's own while it runs: its reads must not take it for
+// a dead one's, and it is gone once the probe has ended, whatever the end.
+TEST_F(AbandonedProbeTest, ProbeClearsItsOwnMarkAndNeverRepairsItself) {
+  bus_.ClearLog();
+  K27EEPROM found{};
+  ASSERT_NE(board_.CheckEEPROM(&found), 0);
+  EXPECT_EQ(found.lastAddress, 0x07FF);
+  // Two trial geometries, then the slot's own: nothing in between.
+  ASSERT_EQ(bus_.Commands(2, 0x03).size(), 3u);
+  EXPECT_EQ(record_[7], 0);
+  bus_.Board().InjectFault(2, 0x05, {k27sim::FaultKind::Status, 12, 2});
+  EXPECT_EQ(board_.CheckEEPROM(&found), 0);
+  EXPECT_EQ(record_[7], 0);
 }
 
 class SramTest : public ::testing::Test {

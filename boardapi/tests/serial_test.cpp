@@ -251,6 +251,51 @@ TEST_F(SerialTest, Rs232PollLengthsComeFromTheMessages) {
   EXPECT_TRUE(script_->All().empty());
 }
 
+// Message lengths are counted in full before the 25-byte bound: a ccTalk
+// frame (count byte + 5) or an RS-232 message (length byte + adjust) longer
+// than 255 bytes must not wrap round to a short one that passes.
+TEST_F(SerialTest, PolledMessageLengthsAreBoundedWithoutWrappingRound) {
+  struct Length {
+    unsigned bytes;
+    unsigned char lengthByte, adjust;  // RS-232 form
+  };
+  const Length lengths[] = {{25, 20, 5},    {26, 21, 5},   {250, 200, 50},
+                            {251, 201, 50}, {255, 255, 0}, {256, 254, 2},
+                            {257, 255, 2},  {260, 255, 5}, {510, 255, 255}};
+  for (const Length& length : lengths) {
+    SCOPED_TRACE(length.bytes);
+    const bool accepted = length.bytes <= 25;
+    script_->Clear();
+    board_.ClearErrors();
+    if (length.bytes <= 260) {
+      CCTalkConfig ccTalk = SimplePollConfig();
+      ccTalk.secondMessage[1] = static_cast<unsigned char>(length.bytes - 5);
+      EXPECT_EQ(board_.ConfigureCCTalkPort(USB_SERIAL_PORT_A, &ccTalk) != 0, accepted);
+      if (accepted) {
+        EXPECT_EQ(Only(3).size(), 1u + 13 + 5 + length.bytes);
+      } else {
+        EXPECT_EQ(board_.GetLastError(), USB_MESSAGE_PARAMETER_OUT_OF_RANGE);
+        EXPECT_TRUE(script_->All().empty());
+      }
+    }
+    script_->Clear();
+    board_.ClearErrors();
+    RS232PollConfig rs232{};
+    rs232.lengthOffset = 3;
+    rs232.lengthAdjust = length.adjust;
+    rs232.firstMessage[3] = length.lengthByte;
+    rs232.secondMessage[3] = 0;
+    EXPECT_EQ(board_.ConfigureRS232Poll(USB_SERIAL_PORT_B, &rs232) != 0, accepted);
+    if (accepted) {
+      EXPECT_EQ(Only(4)[12], length.bytes);
+      EXPECT_EQ(Only(4).size(), 1u + 13 + length.bytes + length.adjust);
+    } else {
+      EXPECT_EQ(board_.GetLastError(), USB_MESSAGE_PARAMETER_OUT_OF_RANGE);
+      EXPECT_TRUE(script_->All().empty());
+    }
+  }
+}
+
 TEST_F(SerialTest, PolledMessageRepliesAreJoined) {
   script_->Reply(3, 0x69, {0x69, 0, 5, 1, 'a', 'b'});
   script_->Reply(3, 0x69, {0x69, 0, 6, 0, 'c'});

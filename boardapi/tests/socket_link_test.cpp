@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include <k27/common/SeqPacketSocket.h>
 #include <vantrel/driver/ControlCodes.h>
 #include <vantrel/driver/ControlProtocol.h>
 
@@ -115,6 +116,75 @@ TEST_F(SocketLinkTest, StoppedDaemonFailsEveryRequestWithoutASignal) {
   }
   EXPECT_EQ(data, Bytes(144, 0x5A));  // a failed request writes nothing
   EXPECT_FALSE(SocketDeviceLink::Connect(server_->SocketPath(0).string()));
+}
+
+// A daemon played by hand on a bare socket, to say exactly when it answers
+// and closes.
+class HandPlayedDaemonTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/k27-hand-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+    const auto address = k27::common::UnixAddress((dir_ / "ezusb-0").string());
+    ASSERT_TRUE(address);
+    listener_ = k27::common::BindSeqPacket(*address);
+    ASSERT_TRUE(listener_ && k27::common::Listen(listener_, 4));
+  }
+  void TearDown() override { std::filesystem::remove_all(dir_); }
+
+  // A client connected, and the daemon's end of its connection.
+  std::unique_ptr<SocketDeviceLink> Connect(k27::common::UniqueFd* accepted) {
+    auto link = SocketDeviceLink::Connect((dir_ / "ezusb-0").string());
+    *accepted = k27::common::AcceptSeqPacket(listener_);
+    return link;
+  }
+  static void Refuse(const k27::common::UniqueFd& fd, std::uint32_t status, std::uint32_t limit) {
+    const auto refusal = drv::EncodeRefusal(status, limit);
+    ASSERT_EQ(::send(fd.Get(), refusal.data(), refusal.size(), 0),
+              static_cast<ssize_t>(refusal.size()));
+  }
+  LinkResult Select(SocketDeviceLink& link) {
+    std::uint32_t returned = 0;
+    return link.Control(drv::IOCTL_VIO_SELECT_INTERFACE, Bytes{0, 1}, {}, &returned);
+  }
+
+  std::filesystem::path dir_;
+  k27::common::UniqueFd listener_;
+};
+
+TEST_F(HandPlayedDaemonTest, RefusalIsReadAsTheFirstRequestsStatusAndLimit) {
+  ::signal(SIGPIPE, SIG_DFL);  // a SIGPIPE would end the test
+  // Answered while the daemon still holds the connection, and left behind by
+  // one that has closed it before the request was sent.
+  for (const bool closedFirst : {false, true}) {
+    SCOPED_TRACE(closedFirst);
+    k27::common::UniqueFd accepted;
+    auto link = Connect(&accepted);
+    ASSERT_TRUE(link && accepted);
+    Refuse(accepted, drv::STATUS_TOO_MANY_OPENED_FILES, 64);
+    if (closedFirst) accepted.Reset();
+    const LinkResult result = Select(*link);
+    EXPECT_EQ(result.kind, LinkResult::Kind::kFailed);
+    EXPECT_EQ(result.status, drv::STATUS_TOO_MANY_OPENED_FILES);
+    EXPECT_EQ(result.information, 64u);
+    accepted.Reset();
+    EXPECT_EQ(Select(*link).kind, LinkResult::Kind::kLost);
+  }
+}
+
+TEST_F(HandPlayedDaemonTest, SilentCloseIsLostAndSilenceIsNoReply) {
+  k27::common::UniqueFd accepted;
+  auto link = Connect(&accepted);
+  ASSERT_TRUE(link && accepted);
+  accepted.Reset();
+  EXPECT_EQ(Select(*link).kind, LinkResult::Kind::kLost);
+
+  ::setenv(SocketDeviceLink::kReplyTimeoutEnv, "50", 1);
+  link = Connect(&accepted);
+  ::unsetenv(SocketDeviceLink::kReplyTimeoutEnv);
+  ASSERT_TRUE(link && accepted);
+  EXPECT_EQ(Select(*link).kind, LinkResult::Kind::kNoReply);
 }
 
 }  // namespace

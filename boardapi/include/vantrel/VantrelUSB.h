@@ -27,6 +27,12 @@
 // "Channel C, 0xNN" below names the channel and command byte of the
 // exchange an operation makes.
 //
+// Pointers. A null pointer an operation needs (a record, an out-parameter, a
+// buffer with a non-zero length) fails it with
+// USB_MESSAGE_PARAMETER_OUT_OF_RANGE before anything is sent or changed; a
+// null buffer with a length of 0 is allowed wherever a length of 0 is.
+// SetTimeoutMessage keeps its own code for a null message (below).
+//
 // Sharing a board. Any number of processes may use one board at once. What
 // must look the same to all of them (the last output images, the EEPROM
 // geometry, the timestamped receive buffer) lives in the shared memory
@@ -74,7 +80,11 @@ class VANTRELUSB_EXPORT VantrelUSB {
   // configuration of what it found run as one unit under the EEPROM lock.
   // Clears the error code first. An index outside 0-15 fails with
   // USB_MESSAGE_PARAMETER_OUT_OF_RANGE before anything is opened; a board
-  // that is not there gives 0 with no error code. The index becomes this
+  // that is not there (or is leaving) gives 0 with no error code. A
+  // connection the daemon refuses (its limit of connections per board or per
+  // user reached, no room for another connection, or the library's requests
+  // denied) fails with USB_DEVICE_READ_ERROR, and one line on standard error
+  // names the board, the reason and the limit. The index becomes this
   // object's board slot in the shared records, and the new connection
   // replaces any the object held.
   int init(int deviceIndex);
@@ -120,6 +130,11 @@ class VANTRELUSB_EXPORT VantrelUSB {
   // A failed probe reports its exchange's error. When the board cannot be
   // given the slot's geometry back, the slot is marked unconfigured and
   // every public EEPROM transfer fails until the board is connected again.
+  // A process that dies in the probe or in ConfigureEEPROM may leave the
+  // board with another geometry than the slot's: the next EEPROM operation
+  // on the slot, in any process, gives the board the slot's geometry back
+  // first (or, when that fails, marks the slot unconfigured; a read or
+  // write then fails with that exchange's error).
   int CheckEEPROM(K27EEPROM* geometry);
   // Reads `length` bytes from `address` in exchanges of at most 62 bytes
   // (channel 2, 0x05), under the EEPROM lock. The range must satisfy
@@ -299,7 +314,8 @@ class VANTRELUSB_EXPORT VantrelUSB {
                         float seconds);
   // The port's parity-error count, sent high byte first (channel 3/4, 0x64).
   int GetParityErrors(_usbSerialPort port, unsigned short* count);
-  // Messages longer than 25 bytes, a slot above 3, option2 above 4, a mode
+  // Messages longer than 25 bytes (lengths counted in full, never wrapped
+  // round at 256), a slot above 3, option2 above 4, a mode
   // outside 0-3, a negative pollTime or (RS-232 form) a lengthOffset of 25 or
   // more fail with USB_MESSAGE_PARAMETER_OUT_OF_RANGE. A pollTime above 2,550
   // is clamped and written back.
@@ -356,7 +372,8 @@ class VANTRELUSB_EXPORT VantrelUSB {
   int DisableSPI();
   // One SPI transfer (channel 7, 0x60): the bit counts, `option` and the
   // bytes that hold `sendBits` bits; the reply data is copied to `received`.
-  // `received` must hold 62 bytes.
+  // `received` must hold 62 bytes; it may be null when `receiveBits` is 0,
+  // and any data that comes back is then dropped.
   int SendSPI(unsigned char sendBits, unsigned char* sendData, unsigned char option,
               unsigned char receiveBits, unsigned char* received);
   // One SEC frame sent through SendSPI: `first`, `second`, `count`, the

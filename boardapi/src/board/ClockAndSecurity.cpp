@@ -2,6 +2,7 @@
 // travel little-endian; out-parameters are written only on success.
 #include <vantrel/VantrelUSB.h>
 
+#include "board/ArgumentCheck.h"
 #include "board/BoardContext.h"
 #include "board/Commands.h"
 #include "board/RecordReply.h"
@@ -30,6 +31,7 @@ int VantrelUSB::SetClock(unsigned long value) {
 }
 
 int VantrelUSB::GetClock(unsigned long* value) {
+  VANTREL_REQUIRE(value != nullptr);
   unsigned char reply[vantrel::kMaxReplyData] = {};
   if (!vantrel::ExchangeForRecord(VANTREL_EXCHANGE, context_->lastError, cmd::kGetClock,
                                   USB_CHANNEL_PIC, nullptr, 0, reply, 4))
@@ -44,6 +46,7 @@ int VantrelUSB::StartSecuritySwitchRead() {
 }
 
 int VantrelUSB::NextSecuritySwitchRead(unsigned long* time, unsigned char* state) {
+  VANTREL_REQUIRE(time != nullptr && state != nullptr);
   unsigned char reply[vantrel::kMaxReplyData] = {};
   if (!vantrel::ExchangeForRecord(VANTREL_EXCHANGE, context_->lastError,
                                   cmd::kNextSecuritySwitchRead, USB_CHANNEL_PIC, nullptr, 0, reply,
@@ -76,11 +79,13 @@ int ReadFlags(Exchange&& exchange, usbErrorCode& lastError, unsigned char comman
 }  // namespace
 
 int VantrelUSB::ReadAndResetSecuritySwitchFlags(unsigned char* first, unsigned char* second) {
+  VANTREL_REQUIRE(first != nullptr && second != nullptr);
   return ReadFlags(VANTREL_EXCHANGE, context_->lastError, cmd::kReadAndResetSecurityFlags, first,
                    second);
 }
 
 int VantrelUSB::CachedReadAndResetSecuritySwitchFlags(unsigned char* first, unsigned char* second) {
+  VANTREL_REQUIRE(first != nullptr && second != nullptr);
   return ReadFlags(VANTREL_EXCHANGE, context_->lastError, cmd::kCachedReadAndResetSecurityFlags,
                    first, second);
 }
@@ -98,6 +103,7 @@ int VantrelUSB::DisableRandomNumberGenerator() {
 }
 
 int VantrelUSB::GetRandomNumber(unsigned short* number) {
+  VANTREL_REQUIRE(number != nullptr);
   unsigned char reply[vantrel::kMaxReplyData] = {};
   if (!vantrel::ExchangeForRecord(VANTREL_EXCHANGE, context_->lastError, cmd::kGetRandomNumber,
                                   USB_CHANNEL_PIC, nullptr, 0, reply, 2))

@@ -8,6 +8,7 @@
 
 #include "board/BoardContext.h"
 #include "board/Commands.h"
+#include "board/LinkVerdict.h"
 #include "shared/SharedState.h"
 
 namespace {
@@ -62,9 +63,17 @@ int VantrelUSB::InitPort(int deviceIndex) {
 
   const std::uint8_t select[vantrel::driver::InterfaceSelectRecord::kSize] = {0, 1};
   std::uint32_t returned = 0;
-  if (!context_->device->Control(vantrel::driver::IOCTL_VIO_SELECT_INTERFACE, select, {},
-                                 &returned))
+  // A daemon that turns the connection away says so in its answer to this
+  // first request: the user learns why, the caller gets a code for it.
+  const vantrel::LinkVerdict verdict = vantrel::ReadLinkResult(
+      context_->device->Control(vantrel::driver::IOCTL_VIO_SELECT_INTERFACE, select, {}, &returned),
+      vantrel::LinkRequest::kConnect);
+  if (!verdict.proceed) {
+    if (verdict.error != USB_MESSAGE_EXECUTION_SUCCESS) context_->lastError = verdict.error;
+    if (!verdict.message.empty())
+      k27::common::LogError(vantrel::BoardLogLine(deviceIndex, verdict.message));
     return 0;
+  }
 
   if (!Download8051Software()) return 0;
   // Probe and configuration as one unit: no other process transfers, probes

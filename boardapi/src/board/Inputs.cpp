@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "board/ArgumentCheck.h"
 #include "board/BoardContext.h"
 #include "board/Commands.h"
 #include "board/RecordReply.h"
@@ -47,6 +48,7 @@ int VantrelUSB::InitUSBBoard(unsigned char address) {
 // The whole reply reaches the caller, but only a reply that holds the
 // snapshot: anything shorter leaves the caller's bytes as they were.
 int VantrelUSB::GetInputs(unsigned char* inputs) {
+  VANTREL_REQUIRE(inputs != nullptr);
   unsigned char reply[vantrel::kMaxReplyData];
   unsigned long length = 0;
   if (!PerformUSBIO(cmd::kGetInputs, USB_CHANNEL_IO, nullptr, 0, reply, &length)) return 0;
@@ -75,14 +77,17 @@ int ReadSnapshot(Exchange&& exchange, usbErrorCode& lastError, unsigned char com
 }  // namespace
 
 int VantrelUSB::GetInputs(usbInput* inputs) {
+  VANTREL_REQUIRE(inputs != nullptr);
   return ReadSnapshot(VANTREL_EXCHANGE, context_->lastError, cmd::kGetInputs, inputs);
 }
 
 int VantrelUSB::GetChangedInputs(usbInput* inputs) {
+  VANTREL_REQUIRE(inputs != nullptr);
   return ReadSnapshot(VANTREL_EXCHANGE, context_->lastError, cmd::kGetChangedInputs, inputs);
 }
 
 int VantrelUSB::GetRawInputs(usbInput* inputs) {
+  VANTREL_REQUIRE(inputs != nullptr);
   return ReadSnapshot(VANTREL_EXCHANGE, context_->lastError, cmd::kGetRawInputs, inputs);
 }
 
@@ -91,6 +96,7 @@ int VantrelUSB::GetInputBit(_usbInputBitId bit, int* value) {
     context_->lastError = USB_MESSAGE_PARAMETER_OUT_OF_RANGE;
     return 0;
   }
+  VANTREL_REQUIRE(value != nullptr);
   // Room for the whole reply, whatever the board sends.
   unsigned char snapshot[vantrel::kMaxReplyData] = {};
   if (!GetInputs(snapshot)) return 0;
@@ -105,6 +111,7 @@ int VantrelUSB::InputMultiplexing(usbInputMultiplexing mode) {
 }
 
 int VantrelUSB::GetMultiplexedInputs(usbMultiplexedInput* inputs) {
+  VANTREL_REQUIRE(inputs != nullptr);
   unsigned char reply[vantrel::kMaxReplyData] = {};
   if (!vantrel::ExchangeForRecord(VANTREL_EXCHANGE, context_->lastError, cmd::kGetMultiplexedInputs,
                                   USB_CHANNEL_IO, nullptr, 0, reply, sizeof(usbMultiplexedInput)))
@@ -149,6 +156,7 @@ int VantrelUSB::DecrementPulsedInputCounter(_usbInputBitId input) {
 }
 
 int VantrelUSB::ReadPulsedInputCounter(_usbInputBitId input, unsigned char* counter) {
+  VANTREL_REQUIRE(counter != nullptr);
   unsigned char payload = static_cast<unsigned char>(input);
   unsigned char reply[vantrel::kMaxReplyData] = {};
   if (!vantrel::ExchangeForRecord(VANTREL_EXCHANGE, context_->lastError,
@@ -176,6 +184,7 @@ int VantrelUSB::ReleaseParallelHopperCoins(_usbInputBitId input, unsigned char s
 
 int VantrelUSB::GetParallelHopperStatus(_usbInputBitId input, ReleaseHopperCoinsStatus* status,
                                         unsigned char* second) {
+  VANTREL_REQUIRE(status != nullptr && second != nullptr);
   unsigned char payload = static_cast<unsigned char>(input);
   unsigned char reply[vantrel::kMaxReplyData] = {};
   if (!vantrel::ExchangeForRecord(VANTREL_EXCHANGE, context_->lastError,

@@ -4,56 +4,23 @@
 
 #include <cstring>
 
+#include "board/ArgumentCheck.h"
 #include "board/BoardContext.h"
 #include "board/ChunkedTransfer.h"
 #include "board/Commands.h"
 #include "board/EepromGeometry.h"
 #include "board/EepromProbe.h"
+#include "board/EepromRecord.h"
 #include "shared/SharedState.h"
 
 namespace {
 
 using vantrel::shared::SharedLockGuard;
 namespace cmd = vantrel::commands;
+namespace eeprom = vantrel::eeprom;
 
-constexpr std::uint32_t kFirstPublicAddress = 8;
 // SRAM addresses are 16-bit: a longer transfer would go round the memory.
 constexpr std::uint32_t kMaxSramTransfer = 65536;
-
-std::uint8_t* EepromCopy(int slot) {
-  auto& state = vantrel::shared::State();
-  return vantrel::shared::Record(state.eeproms, vantrel::shared::kEepromConfigCopySize, slot);
-}
-
-// Public transfers start at address 8 and end at or below the slot's shared
-// last address.
-bool InPublicRange(unsigned short address, std::uint32_t length, int slot) {
-  const std::uint8_t* copy = EepromCopy(slot);
-  const std::uint32_t lastAddress = std::uint32_t(copy[2]) | std::uint32_t(copy[3]) << 8;
-  return address >= kFirstPublicAddress && std::uint64_t(address) + length <= lastAddress;
-}
-
-constexpr std::size_t kConfiguredFlag = 6;
-
-// After a probe, under lock 3: the board gets back the geometry of the slot's
-// shared copy, so that the two agree again. When that fails the board may be
-// left with a trial geometry, under which transfers would reach the wrong
-// addresses: the copy is then marked unconfigured, and every transfer is
-// refused until the board is connected again. A slot that was never
-// configured refuses them already. The caller's error code is kept when
-// `keepError` is set.
-template <typename Exchange>
-int RestoreEepromGeometry(Exchange&& exchange, int slot, usbErrorCode& lastError, bool keepError) {
-  std::uint8_t* copy = EepromCopy(slot);
-  if (copy[kConfiguredFlag] != 1) return 1;
-  K27EEPROM geometry;
-  std::memcpy(&geometry, copy, sizeof geometry);
-  const usbErrorCode before = lastError;
-  const int restored = vantrel::SendEepromGeometry(exchange, geometry);
-  if (!restored) std::memset(copy, 0, vantrel::shared::kEepromConfigCopySize);
-  if (keepError) lastError = before;
-  return restored;
-}
 
 }  // namespace
 
@@ -67,12 +34,19 @@ int RestoreEepromGeometry(Exchange&& exchange, int slot, usbErrorCode& lastError
   }
 
 int VantrelUSB::ConfigureEEPROM(K27EEPROM* geometry) {
-  auto& eeproms = vantrel::shared::State().eeproms;
-  SharedLockGuard lock(eeproms);
-  std::uint8_t* copy = EepromCopy(context_->deviceIndex);
-  std::memcpy(copy, geometry, sizeof(K27EEPROM));
-  copy[kConfiguredFlag] = 1;
-  return vantrel::SendEepromGeometry(VANTREL_EXCHANGE, *geometry);
+  VANTREL_REQUIRE(geometry != nullptr);
+  SharedLockGuard lock(vantrel::shared::State().eeproms);
+  std::uint8_t* record = eeprom::Record(context_->deviceIndex);
+  // The geometry sent below replaces whatever the repair leaves.
+  eeprom::RecoverAbandonedChange(VANTREL_EXCHANGE, record, context_->lastError, true);
+  std::memcpy(record, geometry, sizeof(K27EEPROM));
+  record[eeprom::kConfiguredFlag] = 1;
+  // Marked until the board has answered: a process that dies waiting for it
+  // leaves the repair to the next one.
+  record[eeprom::kChangeMark] = 1;
+  const int sent = vantrel::SendEepromGeometry(VANTREL_EXCHANGE, *geometry);
+  record[eeprom::kChangeMark] = 0;
+  return sent;
 }
 
 int VantrelUSB::UncheckedReadEEPROM(unsigned short address, unsigned char* buffer,
@@ -83,8 +57,12 @@ int VantrelUSB::UncheckedReadEEPROM(unsigned short address, unsigned char* buffe
 }
 
 int VantrelUSB::ReadEEPROM(unsigned short address, unsigned char* buffer, std::uint32_t length) {
+  VANTREL_REQUIRE(buffer != nullptr || length == 0);
   SharedLockGuard lock(vantrel::shared::State().eeproms);
-  if (!InPublicRange(address, length, context_->deviceIndex)) {
+  std::uint8_t* record = eeprom::Record(context_->deviceIndex);
+  if (!eeprom::RecoverAbandonedChange(VANTREL_EXCHANGE, record, context_->lastError, false))
+    return 0;
+  if (!eeprom::InPublicRange(record, address, length)) {
     context_->lastError = USB_MESSAGE_PARAMETER_OUT_OF_RANGE;
     return 0;
   }
@@ -93,8 +71,12 @@ int VantrelUSB::ReadEEPROM(unsigned short address, unsigned char* buffer, std::u
 }
 
 int VantrelUSB::WriteEEPROM(unsigned short address, unsigned char* data, std::uint32_t length) {
+  VANTREL_REQUIRE(data != nullptr || length == 0);
   SharedLockGuard lock(vantrel::shared::State().eeproms);
-  if (!InPublicRange(address, length, context_->deviceIndex)) {
+  std::uint8_t* record = eeprom::Record(context_->deviceIndex);
+  if (!eeprom::RecoverAbandonedChange(VANTREL_EXCHANGE, record, context_->lastError, false))
+    return 0;
+  if (!eeprom::InPublicRange(record, address, length)) {
     context_->lastError = USB_MESSAGE_PARAMETER_OUT_OF_RANGE;
     return 0;
   }
@@ -103,6 +85,7 @@ int VantrelUSB::WriteEEPROM(unsigned short address, unsigned char* data, std::ui
 }
 
 int VantrelUSB::ReadSRAM(unsigned short address, unsigned char* buffer, std::uint32_t length) {
+  VANTREL_REQUIRE(buffer != nullptr || length == 0);
   if (length > kMaxSramTransfer) {
     context_->lastError = USB_MESSAGE_PARAMETER_OUT_OF_RANGE;
     return 0;
@@ -112,6 +95,7 @@ int VantrelUSB::ReadSRAM(unsigned short address, unsigned char* buffer, std::uin
 }
 
 int VantrelUSB::WriteSRAM(unsigned short address, unsigned char* data, std::uint32_t length) {
+  VANTREL_REQUIRE(data != nullptr || length == 0);
   if (length > kMaxSramTransfer) {
     context_->lastError = USB_MESSAGE_PARAMETER_OUT_OF_RANGE;
     return 0;
@@ -124,15 +108,22 @@ int VantrelUSB::WriteSRAM(unsigned short address, unsigned char* data, std::uint
 // processes must never transfer under one of them nor see one in the shared
 // copy: the whole probe holds lock 3, trial geometries go to the board only,
 // and the board gets the shared copy's geometry back before the lock goes.
+// The probe's own reads (UncheckedReadEEPROM) never look for the mark.
 int VantrelUSB::CheckEEPROM(K27EEPROM* geometry) {
+  VANTREL_REQUIRE(geometry != nullptr);
   SharedLockGuard lock(vantrel::shared::State().eeproms);
+  std::uint8_t* record = eeprom::Record(context_->deviceIndex);
+  // The probe ends by giving the board the recorded geometry anyway.
+  eeprom::RecoverAbandonedChange(VANTREL_EXCHANGE, record, context_->lastError, true);
+  record[eeprom::kChangeMark] = 1;
   K27EEPROM found{};
-  if (!vantrel::ProbeEeprom(VANTREL_EXCHANGE, VANTREL_PROBE_READ, context_->lastError, &found)) {
-    RestoreEepromGeometry(VANTREL_EXCHANGE, context_->deviceIndex, context_->lastError, true);
-    return 0;
-  }
-  if (!RestoreEepromGeometry(VANTREL_EXCHANGE, context_->deviceIndex, context_->lastError, false))
-    return 0;
+  const int probed =
+      vantrel::ProbeEeprom(VANTREL_EXCHANGE, VANTREL_PROBE_READ, context_->lastError, &found);
+  // A failed probe reports its own error, not the restore's.
+  const int restored =
+      eeprom::RestoreBoardGeometry(VANTREL_EXCHANGE, record, context_->lastError, !probed);
+  record[eeprom::kChangeMark] = 0;
+  if (!probed || !restored) return 0;
   *geometry = found;
   return 1;
 }

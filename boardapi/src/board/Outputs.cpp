@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "board/ArgumentCheck.h"
 #include "board/BoardContext.h"
 #include "board/Commands.h"
 #include "board/RecordReply.h"
@@ -90,6 +91,7 @@ int VantrelUSB::SetOffPeriodOutputBit(_usbOutputId byte, int bit, int on) {
 }
 
 int VantrelUSB::ModifyOutputs(usbOutput* offMask, usbOutput* onMask) {
+  VANTREL_REQUIRE(offMask != nullptr && onMask != nullptr);
   auto& state = vantrel::shared::State();
   SharedLockGuard onLock(state.outOnCopies);
   SharedLockGuard offLock(state.outOffCopies);
@@ -109,6 +111,7 @@ int VantrelUSB::ModifyOutputs(usbOutput* offMask, usbOutput* onMask) {
 }
 
 int VantrelUSB::SetOutputs(unsigned char* image) {
+  VANTREL_REQUIRE(image != nullptr);
   usbOutput onMask, offMask;
   for (int i = 0; i < kImageBytes; ++i) {
     onMask.output[i] = image[i];
@@ -148,6 +151,7 @@ int VantrelUSB::PulseOffOutput(unsigned char first, unsigned char second) {
 }
 
 int VantrelUSB::PulseOutputResult(unsigned char* first, int* second, int* third) {
+  VANTREL_REQUIRE(first != nullptr && second != nullptr && third != nullptr);
   unsigned char reply[vantrel::kMaxReplyData] = {};
   if (!vantrel::ExchangeForRecord([this](auto&&... a) { return PerformUSBIO(a...); },
                                   context_->lastError, cmd::kPulseOutputResult, USB_CHANNEL_IO,

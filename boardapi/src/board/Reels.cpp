@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "board/ArgumentCheck.h"
 #include "board/BoardContext.h"
 #include "board/Commands.h"
 #include "board/RecordReply.h"
@@ -77,6 +78,7 @@ int VantrelUSB::ReelSynchroniseEnable(unsigned char reel) {
 }
 
 int VantrelUSB::GetReelStatusEx(ReelStatusEx* status) {
+  VANTREL_REQUIRE(status != nullptr);
   unsigned char reply[vantrel::kMaxReplyData] = {};
   if (!vantrel::ExchangeForRecord([this](auto&&... a) { return PerformUSBIO(a...); },
                                   context_->lastError, cmd::kGetReelStatus, USB_CHANNEL_IO, nullptr,
@@ -93,6 +95,7 @@ int VantrelUSB::GetReelStatusEx(ReelStatusEx* status) {
 }
 
 int VantrelUSB::GetReelStatus(usbReelStatus* status) {
+  VANTREL_REQUIRE(status != nullptr);
   ReelStatusEx full;
   if (!GetReelStatusEx(&full)) return 0;
   for (int reel = 0; reel < kReels; ++reel) {

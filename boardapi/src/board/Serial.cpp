@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "board/ArgumentCheck.h"
 #include "board/BoardContext.h"
 #include "board/Commands.h"
 #include "board/RecordReply.h"
@@ -55,6 +56,15 @@ struct PollRequest {
   unsigned firstLength, secondLength;
 };
 
+// Message lengths are counted in full before the 25-byte bound: taken in 8
+// bits, a ccTalk count of 251-255 or an RS-232 length byte plus its adjust
+// past 255 would wrap round to a short length that passes the bound.
+unsigned FrameLength(const unsigned char* message) { return message[1] + 5u; }
+unsigned MessageLength(const unsigned char* message, unsigned char lengthOffset,
+                       unsigned char lengthAdjust) {
+  return unsigned{message[lengthOffset]} + lengthAdjust;
+}
+
 bool PollRequestInRange(const PollRequest& r, std::int32_t mode) {
   return r.firstLength <= kPollMessageMax && r.secondLength <= kPollMessageMax && r.slot <= 3 &&
          r.option2 <= 4 && mode >= 0 && mode <= 3 && r.pollTime >= 0;
@@ -103,6 +113,7 @@ int SendPollConfiguration(Exchange&& exchange, _usbSerialPort port, Config* conf
   } while (false)
 
 int VantrelUSB::SetConfig(_usbSerialPort port, _DCB* settings, _usbPortType type) {
+  VANTREL_REQUIRE(settings != nullptr);
   unsigned char payload[6];
   payload[2] = static_cast<unsigned char>(settings->fRtsControl);
   payload[3] = static_cast<unsigned char>(settings->fOutxCtsFlow);
@@ -136,6 +147,7 @@ int VantrelUSB::SetConfig(_usbSerialPort port, _DCB* settings, _usbPortType type
 int VantrelUSB::Send(_usbSerialPort port, unsigned char* data, std::uint32_t length) {
   VANTREL_CHECK_PORT(port);
   if (length == 0) return 1;
+  VANTREL_REQUIRE(data != nullptr);
   for (std::uint32_t offset = 0; offset < length;) {
     const unsigned long chunk = std::min<unsigned long>(length - offset, kSendChunk);
     unsigned long replyLength = 0;
@@ -147,7 +159,9 @@ int VantrelUSB::Send(_usbSerialPort port, unsigned char* data, std::uint32_t len
 }
 
 int VantrelUSB::Receive(_usbSerialPort port, unsigned char* buffer, unsigned long* length) {
+  VANTREL_REQUIRE(length != nullptr);
   *length = 0;
+  VANTREL_REQUIRE(buffer != nullptr);
   VANTREL_CHECK_PORT(port);
   for (;;) {
     // Stop before a reply could pass the limit: the board keeps the rest.
@@ -162,6 +176,7 @@ int VantrelUSB::Receive(_usbSerialPort port, unsigned char* buffer, unsigned lon
 
 int VantrelUSB::ReceiveByteWithTimestamp(_usbSerialPort port, unsigned char* byte,
                                          unsigned char* time, int* hasByte) {
+  VANTREL_REQUIRE(byte != nullptr && time != nullptr && hasByte != nullptr);
   VANTREL_CHECK_PORT(port);
   auto& buffers = vantrel::shared::State().buffers;
   vantrel::shared::SharedLockGuard lock(buffers);
@@ -225,6 +240,7 @@ int VantrelUSB::SetTimeoutMessage(_usbSerialPort port, unsigned char* message, u
 }
 
 int VantrelUSB::GetParityErrors(_usbSerialPort port, unsigned short* count) {
+  VANTREL_REQUIRE(count != nullptr);
   VANTREL_CHECK_PORT(port);
   unsigned char reply[vantrel::kMaxReplyData] = {};
   if (!vantrel::ExchangeForRecord([this](auto&&... a) { return PerformUSBIO(a...); },
@@ -236,6 +252,7 @@ int VantrelUSB::GetParityErrors(_usbSerialPort port, unsigned short* count) {
 }
 
 int VantrelUSB::ConfigureCCTalkPort(_usbSerialPort port, CCTalkConfig* config) {
+  VANTREL_REQUIRE(config != nullptr);
   VANTREL_CHECK_PORT(port);
   PollRequest request{config->slot,
                       static_cast<unsigned char>(config->mode),
@@ -250,8 +267,8 @@ int VantrelUSB::ConfigureCCTalkPort(_usbSerialPort port, CCTalkConfig* config) {
                       config->option10,
                       config->firstMessage,
                       config->secondMessage,
-                      static_cast<unsigned char>(config->firstMessage[1] + 5),
-                      static_cast<unsigned char>(config->secondMessage[1] + 5)};
+                      FrameLength(config->firstMessage),
+                      FrameLength(config->secondMessage)};
   if (!PollRequestInRange(request, config->mode)) {
     context_->lastError = USB_MESSAGE_PARAMETER_OUT_OF_RANGE;
     return 0;
@@ -261,6 +278,7 @@ int VantrelUSB::ConfigureCCTalkPort(_usbSerialPort port, CCTalkConfig* config) {
 }
 
 int VantrelUSB::ConfigureRS232Poll(_usbSerialPort port, RS232PollConfig* config) {
+  VANTREL_REQUIRE(config != nullptr);
   VANTREL_CHECK_PORT(port);
   // The length byte must lie inside the 25-byte messages.
   if (config->lengthOffset >= kPollMessageMax) {
@@ -281,9 +299,8 @@ int VantrelUSB::ConfigureRS232Poll(_usbSerialPort port, RS232PollConfig* config)
       config->option10,
       config->firstMessage,
       config->secondMessage,
-      static_cast<unsigned char>(config->firstMessage[config->lengthOffset] + config->lengthAdjust),
-      static_cast<unsigned char>(config->secondMessage[config->lengthOffset] +
-                                 config->lengthAdjust)};
+      MessageLength(config->firstMessage, config->lengthOffset, config->lengthAdjust),
+      MessageLength(config->secondMessage, config->lengthOffset, config->lengthAdjust)};
   if (!PollRequestInRange(request, config->mode)) {
     context_->lastError = USB_MESSAGE_PARAMETER_OUT_OF_RANGE;
     return 0;
@@ -306,7 +323,9 @@ int VantrelUSB::DeletePolledMessage(_usbSerialPort port, unsigned char slot) {
 
 int VantrelUSB::ReceivePolledMessage(_usbSerialPort port, unsigned char slot, unsigned char* buffer,
                                      unsigned long* length, int* status) {
+  VANTREL_REQUIRE(length != nullptr);
   *length = 0;
+  VANTREL_REQUIRE(buffer != nullptr && status != nullptr);
   VANTREL_CHECK_PORT(port);
   for (;;) {
     unsigned char reply[vantrel::kMaxReplyData];

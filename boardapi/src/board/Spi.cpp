@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "board/ArgumentCheck.h"
 #include "board/BoardContext.h"
 #include "board/Commands.h"
 
@@ -27,6 +28,9 @@ int VantrelUSB::DisableSPI() {
 
 int VantrelUSB::SendSPI(unsigned char sendBits, unsigned char* sendData, unsigned char option,
                         unsigned char receiveBits, unsigned char* received) {
+  VANTREL_REQUIRE(sendData != nullptr || sendBits == 0);
+  // Reply data needs somewhere to go unless no bits are asked for.
+  VANTREL_REQUIRE(received != nullptr || receiveBits == 0);
   const unsigned sendBytes = sendBits / 8u + (sendBits % 8u != 0 ? 1u : 0u);
   unsigned char payload[3 + 32];
   payload[0] = sendBits;
@@ -45,6 +49,7 @@ int VantrelUSB::SendSEC(unsigned char first, unsigned char second, unsigned char
     context_->lastError = USB_MESSAGE_PARAMETER_OUT_OF_RANGE;
     return 0;
   }
+  VANTREL_REQUIRE(data != nullptr || count == 0);
   unsigned char frame[kMaxSecCount + kSecOverhead];
   frame[0] = first;
   frame[1] = second;

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "board/BoardContext.h"
+#include "board/LinkVerdict.h"
 
 namespace {
 
@@ -36,9 +37,14 @@ int VantrelUSB::PerformUSBIO(unsigned char command, int channel, unsigned char* 
 
   std::uint8_t answer[Block::kSize] = {};
   std::uint32_t returned = 0;
-  if (!context_->device ||
-      !context_->device->Control(drv::IOCTL_VIO_BULK_EXCHANGE, request, answer, &returned)) {
-    context_->lastError = USB_DEVICE_WRITE_ERROR;
+  const vantrel::LinkResult result =
+      context_->device
+          ? context_->device->Control(drv::IOCTL_VIO_BULK_EXCHANGE, request, answer, &returned)
+          : vantrel::LinkResult::Lost();
+  const vantrel::LinkVerdict verdict =
+      vantrel::ReadLinkResult(result, vantrel::LinkRequest::kExchange);
+  if (!verdict.proceed) {
+    context_->lastError = verdict.error;
     return 0;
   }
   std::uint32_t count = drv::LoadLe32(answer + Block::kInLength);

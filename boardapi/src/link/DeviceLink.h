@@ -8,16 +8,19 @@
 #include <memory>
 #include <span>
 
+#include "link/LinkResult.h"
+
 namespace vantrel {
 
 class DeviceLink {
  public:
   virtual ~DeviceLink() = default;
-  // One synchronous control request. True when the driver completed it with a
-  // success status; then `*returned` holds the bytes written to `out`. A failed
-  // request writes nothing to `out`.
-  virtual bool Control(std::uint32_t code, std::span<const std::uint8_t> in,
-                       std::span<std::uint8_t> out, std::uint32_t* returned) = 0;
+  // One synchronous control request; the result converts to true when the
+  // driver completed it with a success status, and then `*returned` holds the
+  // bytes written to `out`. A failed request writes nothing to `out` and says
+  // how it failed.
+  virtual LinkResult Control(std::uint32_t code, std::span<const std::uint8_t> in,
+                             std::span<std::uint8_t> out, std::uint32_t* returned) = 0;
   // Releases the connection; false when it was already released. Every request
   // made afterwards fails.
   virtual bool Close() = 0;

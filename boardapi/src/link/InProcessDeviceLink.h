@@ -14,8 +14,8 @@ class InProcessDeviceLink final : public DeviceLink {
  public:
   explicit InProcessDeviceLink(std::shared_ptr<driver::ControlHandler> handler)
       : handler_(std::move(handler)) {}
-  bool Control(std::uint32_t code, std::span<const std::uint8_t> in, std::span<std::uint8_t> out,
-               std::uint32_t* returned) override;
+  LinkResult Control(std::uint32_t code, std::span<const std::uint8_t> in,
+                     std::span<std::uint8_t> out, std::uint32_t* returned) override;
   bool Close() override;
 
  private:

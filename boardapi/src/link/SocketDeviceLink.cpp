@@ -29,15 +29,31 @@ void ReportNoAccess(const std::string& socketPath, int error) {
 
 using Clock = std::chrono::steady_clock;
 
+enum class Wait { kReady, kTimedOut, kBroken };
+
 // Waits until the socket is ready for `events` or the deadline passes.
-bool WaitFor(int fd, short events, Clock::time_point deadline) {
+Wait WaitFor(int fd, short events, Clock::time_point deadline) {
   for (;;) {
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-    if (left.count() <= 0) return false;
+    if (left.count() <= 0) return Wait::kTimedOut;
     pollfd entry{fd, events, 0};
     const int ready = ::poll(&entry, 1, static_cast<int>(left.count()));
-    if (ready > 0) return true;
-    if (ready < 0 && errno != EINTR) return false;
+    if (ready > 0) return Wait::kReady;
+    if (ready < 0 && errno != EINTR) return Wait::kBroken;
+  }
+}
+
+// One datagram already queued, without waiting. A daemon that closed its end
+// with our request unread leaves a reset to be reported once before the
+// replies it sent can be read.
+ssize_t ReceiveQueued(int fd, msghdr& message) {
+  bool resetSeen = false;
+  for (;;) {
+    const ssize_t received = ::recvmsg(fd, &message, MSG_DONTWAIT);
+    if (received >= 0 || errno == EAGAIN || errno == EWOULDBLOCK) return received;
+    if (errno == EINTR) continue;
+    if (errno != ECONNRESET || resetSeen) return -1;
+    resetSeen = true;
   }
 }
 
@@ -82,12 +98,30 @@ bool SocketDeviceLink::Close() {
   return true;
 }
 
-bool SocketDeviceLink::Control(std::uint32_t code, std::span<const std::uint8_t> in,
-                               std::span<std::uint8_t> out, std::uint32_t* returned) {
+// The daemon closed the connection before taking a request: a refused
+// connection's one reply may still be waiting to be read.
+LinkResult SocketDeviceLink::ReplyLeftBehind() {
+  std::uint8_t header[ControlProtocol::kReplyHeader];
+  iovec part{header, sizeof header};
+  msghdr message{};
+  message.msg_iov = &part;
+  message.msg_iovlen = 1;
+  const ssize_t received = ReceiveQueued(fd_.Get(), message);
+  Drop();
+  if (received <= 0) return LinkResult::Lost();
+  const auto decoded = driver::DecodeReply(
+      std::span<const std::uint8_t>(header, static_cast<std::size_t>(received)));
+  if (!decoded || !driver::NtFailed(decoded->status)) return LinkResult::Lost();
+  return LinkResult::Failed(decoded->status, decoded->information);
+}
+
+LinkResult SocketDeviceLink::Control(std::uint32_t code, std::span<const std::uint8_t> in,
+                                     std::span<std::uint8_t> out, std::uint32_t* returned) {
   if (returned != nullptr) *returned = 0;
-  if (!fd_) return false;
+  if (!fd_) return LinkResult::Lost();
+  // Larger than any request may be: refused here, as the daemon would.
   if (in.size() > ControlProtocol::kMaxPayload || out.size() > ControlProtocol::kMaxPayload)
-    return false;
+    return LinkResult::Failed(driver::STATUS_INVALID_PARAMETER, 0);
 
   auto header = driver::EncodeRequestHeader(code, static_cast<std::uint32_t>(in.size()),
                                             static_cast<std::uint32_t>(out.size()));
@@ -107,13 +141,17 @@ bool SocketDeviceLink::Control(std::uint32_t code, std::span<const std::uint8_t>
     sent = ::sendmsg(fd_.Get(), &message, MSG_NOSIGNAL | MSG_DONTWAIT);
     if (sent >= 0) break;
     if (errno == EINTR) continue;
-    if (errno != EAGAIN && errno != EWOULDBLOCK) return false;
-    if (!WaitFor(fd_.Get(), POLLOUT, deadline)) {
+    if (errno != EAGAIN && errno != EWOULDBLOCK) return ReplyLeftBehind();
+    const Wait wait = WaitFor(fd_.Get(), POLLOUT, deadline);
+    if (wait != Wait::kReady) {
       Drop();
-      return false;
+      return wait == Wait::kTimedOut ? LinkResult::NoReply() : LinkResult::Lost();
     }
   }
-  if (sent != static_cast<ssize_t>(header.size() + in.size() + outSent.size())) return false;
+  if (sent != static_cast<ssize_t>(header.size() + in.size() + outSent.size())) {
+    Drop();
+    return LinkResult::Lost();
+  }
 
   // The reply lands in a scratch buffer first: a failed request must leave the
   // caller's output untouched. It has room for the header and the whole
@@ -132,25 +170,32 @@ bool SocketDeviceLink::Control(std::uint32_t code, std::span<const std::uint8_t>
   answer.msg_iovlen = 1;
   ssize_t received;
   for (;;) {
-    if (!WaitFor(fd_.Get(), POLLIN, deadline)) {
+    const Wait wait = WaitFor(fd_.Get(), POLLIN, deadline);
+    if (wait != Wait::kReady) {
       Drop();
-      return false;
+      return wait == Wait::kTimedOut ? LinkResult::NoReply() : LinkResult::Lost();
     }
-    received = ::recvmsg(fd_.Get(), &answer, MSG_DONTWAIT);
-    if (received >= 0 || (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK)) break;
+    received = ReceiveQueued(fd_.Get(), answer);
+    if (received >= 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) break;
   }
-  if (received < 0) return false;
-  if (answer.msg_flags & MSG_TRUNC) return false;
-  const auto decoded = driver::DecodeReply(
-      std::span<const std::uint8_t>(scratch, static_cast<std::size_t>(received)));
-  if (!decoded) return false;  // daemon gone
-  if (driver::NtFailed(decoded->status)) return false;
+  // An error, the end of the connection (an empty datagram) or a reply that
+  // is not one: the daemon is gone, or speaks another protocol.
+  const auto decoded = received < 0 || (answer.msg_flags & MSG_TRUNC) != 0
+                           ? std::nullopt
+                           : driver::DecodeReply(std::span<const std::uint8_t>(
+                                 scratch, static_cast<std::size_t>(received)));
+  if (!decoded) {
+    Drop();
+    return LinkResult::Lost();
+  }
+  if (driver::NtFailed(decoded->status))
+    return LinkResult::Failed(decoded->status, decoded->information);
   // The datagram carries the output bytes; information is the code's own
   // count (0 for the isochronous transfers, whose output comes back whole).
   const std::size_t count = decoded->OutputCount(out.size());
   if (count != 0) std::memcpy(out.data(), decoded->output.data(), count);
   if (returned != nullptr) *returned = decoded->Returned(out.size());
-  return true;
+  return LinkResult::Completed(decoded->status, decoded->information);
 }
 
 }  // namespace vantrel

@@ -31,8 +31,10 @@ class SocketDeviceLink final : public DeviceLink {
   // A request that the daemon has not answered in time fails, and the
   // connection is dropped with it: a late reply must never be taken for the
   // next request's. Every later request fails until the board is opened again.
-  bool Control(std::uint32_t code, std::span<const std::uint8_t> in, std::span<std::uint8_t> out,
-               std::uint32_t* returned) override;
+  // A daemon that closed the connection before taking a request reports why
+  // when it said so (a refused connection's status and limit).
+  LinkResult Control(std::uint32_t code, std::span<const std::uint8_t> in,
+                     std::span<std::uint8_t> out, std::uint32_t* returned) override;
   // False only when the caller has released the connection before.
   bool Close() override;
 
@@ -41,6 +43,7 @@ class SocketDeviceLink final : public DeviceLink {
       : fd_(std::move(fd)), timeoutMs_(timeoutMs) {}
   // Closes the socket but leaves the connection to be released by Close.
   bool Drop();
+  LinkResult ReplyLeftBehind();
 
   k27::common::UniqueFd fd_;
   int timeoutMs_;

@@ -13,18 +13,24 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <future>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <vantrel/VantrelUSB.h>
 
+#include <vantrel/testsupport/ChildProcess.h>
 #include <vantrel/testsupport/SimDaemon.h>
 
 #include "ChildProcess.h"
+#include "SimConsoleClient.h"
+#include "shared/SharedState.h"
 
 namespace {
 
@@ -173,6 +179,79 @@ TEST_F(DaemonClientTest, StoppedDaemonFailsTheExchangeInTimeAndDropsTheConnectio
   ASSERT_NE(board.init(0), 0);
   ASSERT_NE(board.ReadSRAM(0x9000, bytes.data(), 62), 0);
   EXPECT_EQ(bytes, fill);
+}
+
+// Polls `condition` until it holds or the tests' wait limit passes.
+template <typename Condition>
+bool WaitUntil(Condition condition) {
+  const auto deadline = std::chrono::steady_clock::now() + vantrel::testsupport::kWaitLimit;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::yield();
+  }
+  return true;
+}
+
+// Lines of a file that contain `text`.
+int CountLines(const fs::path& file, const std::string& text) {
+  std::ifstream in(file);
+  int count = 0;
+  for (std::string line; std::getline(in, line);)
+    if (line.find(text) != std::string::npos) ++count;
+  return count;
+}
+
+TEST_F(DaemonClientTest, ProcessKilledInTheEepromProbeLeavesTheBoardsGeometryRight) {
+  const fs::path trace = daemon_.Folder() / "trace";
+  StartDaemon({"--eeprom-bytes", "2048", "--trace", trace.string()});
+  VantrelUSB survivor;  // connected before: slot 0 records 2 KiB at 0x50
+  ASSERT_NE(survivor.init(0), 0);
+  std::uint8_t* record = vantrel::shared::Record(vantrel::shared::State().eeproms,
+                                                 vantrel::shared::kEepromConfigCopySize, 0);
+  // Another process probes, and its first read gets no answer: it sits in the
+  // probe, holding the EEPROM lock, the board on the two-byte trial geometry.
+  const std::string trial = "ch=2 out=0340027FFF51 ";
+  const int trialsBefore = CountLines(trace, trial);
+  ASSERT_EQ(vantrel::test::Console(daemon_.ConsoleSocket(), {"fault", "2", "05", "noreply"}), "");
+  vantrel::testsupport::ChildProcess prober({BOARD_PEER_PATH, "init"});
+  auto mark = [record] { return std::atomic_ref<std::uint8_t>(record[7]).load() != 0; };
+  ASSERT_TRUE(WaitUntil([&] { return mark() && CountLines(trace, trial) > trialsBefore; }))
+      << prober.Stderr();
+  prober.Signal(SIGKILL);
+  EXPECT_EQ(prober.Wait(), -SIGKILL);
+  ASSERT_EQ(vantrel::test::Console(daemon_.ConsoleSocket(), {"fault", "2", "05", "none"}), "");
+
+  // The survivor takes the lock the prober left and puts the board right.
+  const std::string slotGeometry = "ch=2 out=03100107FF50 in=0300";
+  const int configuredBefore = CountLines(trace, slotGeometry);
+  std::vector<unsigned char> data(300), back(300);
+  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<unsigned char>(i * 3 + 1);
+  for (int round = 0; round < 3; ++round) {
+    const auto address = static_cast<unsigned short>(200 + 500 * round);
+    ASSERT_NE(survivor.WriteEEPROM(address, data.data(), 300), 0) << survivor.GetLastError();
+    ASSERT_NE(survivor.ReadEEPROM(address, back.data(), 300), 0) << survivor.GetLastError();
+    EXPECT_EQ(back, data);
+  }
+  EXPECT_FALSE(mark());
+  EXPECT_EQ(CountLines(trace, slotGeometry), configuredBefore + 1) << "repaired once";
+}
+
+TEST_F(DaemonClientTest, ConnectionOverTheBoardsLimitFailsInitAndSaysWhy) {
+  StartDaemon({"--max-connections-per-board", "1"});
+  VantrelUSB holder;
+  ASSERT_NE(holder.init(0), 0);
+  vantrel::testsupport::ChildProcess refused({BOARD_PEER_PATH, "connect"});
+  EXPECT_EQ(refused.Wait(), 4);
+  EXPECT_EQ(refused.Stdout(), "error 5\n");  // USB_DEVICE_READ_ERROR
+  const std::string& said = refused.Stderr();
+  const std::string line = "vantrelusb: board 0 refused the connection: the board serves";
+  EXPECT_NE(said.find(line), std::string::npos) << said;
+  EXPECT_NE(said.find("the daemon's limit per board"), std::string::npos) << said;
+  EXPECT_NE(said.find("(" + (DeviceDir() / "ezusb-0").string() + ")"), std::string::npos) << said;
+  EXPECT_EQ(said.find(line), said.rfind(line)) << "said more than once: " << said;
+  // The connection that was there goes on.
+  unsigned char inputs[62];
+  EXPECT_NE(holder.GetInputs(inputs), 0);
 }
 
 // Runs `client` in a child process as nobody (uid 65534) with group `gid`

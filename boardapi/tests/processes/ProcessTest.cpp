@@ -23,6 +23,7 @@
 
 #include "ChildProcess.h"
 #include "OutputStress.h"
+#include "SimConsoleClient.h"
 #include "link/SocketDeviceLink.h"
 #include "shared/SharedState.h"
 
@@ -58,18 +59,7 @@ class ProcessTest : public ::testing::Test {
   }
 
   std::string Console(const std::vector<std::string>& words) {
-    auto link = vantrel::SocketDeviceLink::Connect(daemon_.ConsoleSocket().string());
-    if (!link) return "<no console>";
-    std::string request = "0\n";
-    for (const auto& w : words) request += w + "\n";
-    std::vector<std::uint8_t> reply(4096);
-    std::uint32_t returned = 0;
-    if (!link->Control(vantrel::driver::kSimConsoleCode,
-                       {reinterpret_cast<const std::uint8_t*>(request.data()), request.size()},
-                       reply, &returned) ||
-        returned == 0 || reply[0] != '0')
-      return "<refused>";
-    return std::string(reply.begin() + 1, reply.begin() + returned);
+    return vantrel::test::Console(daemon_.ConsoleSocket(), words);
   }
 
   static std::string SharedCopies() {

@@ -14,6 +14,8 @@
 //                                     periods with the period-bit forms
 //   board_peer init                  - one init: 0 connected, 4 failed with an
 //                                     error code, 1 failed without one
+//   board_peer connect               - init as above, printing "error N" with
+//                                     the error code of a failure
 //   board_peer eeprom CAPACITY ROUNDS ID - ROUNDS times: init, CheckEEPROM,
 //                                     this peer's own range written and read
 //                                     back, a write that ends at the last
@@ -89,9 +91,10 @@ int RunPeriods(int first, int count) {
   return 0;
 }
 
-int RunInit() {
+int RunInit(bool sayError) {
   VantrelUSB board;
   if (board.init(0)) return 0;
+  if (sayError) std::printf("error %d\n", static_cast<int>(board.GetLastError()));
   return board.GetLastError() == USB_MESSAGE_EXECUTION_SUCCESS ? 1 : 4;
 }
 
@@ -195,7 +198,8 @@ int main(int argc, char** argv) {
   if (argc == 4 && std::strcmp(argv[1], "period") == 0)
     return RunPeriods(std::atoi(argv[2]), std::atoi(argv[3]));
   if (argc == 2 && std::strcmp(argv[1], "drain") == 0) return RunDrain();
-  if (argc == 2 && std::strcmp(argv[1], "init") == 0) return RunInit();
+  if (argc == 2 && std::strcmp(argv[1], "init") == 0) return RunInit(false);
+  if (argc == 2 && std::strcmp(argv[1], "connect") == 0) return RunInit(true);
   if (argc == 5 && std::strcmp(argv[1], "eeprom") == 0)
     return RunEeprom(static_cast<unsigned>(std::strtoul(argv[2], nullptr, 0)), std::atoi(argv[3]),
                      std::atoi(argv[4]));

@@ -108,8 +108,8 @@ class SimBus {
       ++live_;
     }
     ~CountedLink() override { Close(); }
-    bool Control(std::uint32_t code, std::span<const std::uint8_t> in, std::span<std::uint8_t> out,
-                 std::uint32_t* returned) override {
+    LinkResult Control(std::uint32_t code, std::span<const std::uint8_t> in,
+                       std::span<std::uint8_t> out, std::uint32_t* returned) override {
       return link_->Control(code, in, out, returned);
     }
     bool Close() override {
