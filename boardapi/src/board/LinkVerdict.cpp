@@ -10,6 +10,20 @@ namespace {
 
 namespace drv = vantrel::driver;
 
+// Numbers by snprintf: std::to_string would export one of the standard
+// library's template instances from the shared library.
+std::string Decimal(long long value) {
+  char text[24];
+  std::snprintf(text, sizeof text, "%lld", value);
+  return text;
+}
+
+std::string Hex32(std::uint32_t value) {
+  char text[11];
+  std::snprintf(text, sizeof text, "0x%08X", value);
+  return text;
+}
+
 std::string Refused(const std::string& why) { return "refused the connection: " + why; }
 
 // A refusal names the limit it reached; a daemon that left it out still
@@ -17,14 +31,8 @@ std::string Refused(const std::string& why) { return "refused the connection: " 
 std::string Limit(std::uint32_t limit, const std::string& counted, const std::string& at,
                   const std::string& which) {
   if (limit == 0) return counted + " as many connections" + at + " as " + which + " allows";
-  return counted + " " + std::to_string(limit) + (limit == 1 ? " connection" : " connections") +
-         at + ", " + which;
-}
-
-std::string Hex32(std::uint32_t value) {
-  char text[11];
-  std::snprintf(text, sizeof text, "0x%08X", value);
-  return text;
+  return counted + " " + Decimal(limit) + (limit == 1 ? " connection" : " connections") + at +
+         ", " + which;
 }
 
 LinkVerdict ReadConnectFailure(const LinkResult& result) {
@@ -74,7 +82,7 @@ LinkVerdict ReadLinkResult(const LinkResult& result, LinkRequest request) {
 }
 
 std::string BoardLogLine(int deviceIndex, const std::string& message) {
-  return "vantrelusb: board " + std::to_string(deviceIndex) + " " + message + " (" +
+  return "vantrelusb: board " + Decimal(deviceIndex) + " " + message + " (" +
          drv::ControlProtocol::DeviceDirectory() + "/" +
          drv::ControlProtocol::SocketName(deviceIndex) + ")";
 }
