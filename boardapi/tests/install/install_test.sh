@@ -4,6 +4,7 @@
 # daemon for every EEPROM capacity, checking the exchanges in the trace.
 set -euo pipefail
 build_dir=$1
+libdir=${2:-lib}  # the library folder under the prefix
 source_dir=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d /tmp/k27-install-test.XXXXXX)
 daemon=
@@ -16,17 +17,23 @@ fail() { echo "install_test: $*" >&2; exit 1; }
 
 prefix=$work/prefix
 cmake --install "$build_dir" --prefix "$prefix" >/dev/null
-for f in include/vantrel/VantrelUSB.h include/vantrel/VantrelTypes.h bin/vantrelio \
-         lib/pkgconfig/vantrelusb.pc lib/cmake/VantrelUSB/VantrelUSBConfig.cmake; do
+for f in include/vantrel/VantrelUSB.h include/vantrel/VantrelTypes.h sbin/vantrelio \
+         "$libdir"/pkgconfig/vantrelusb.pc "$libdir"/cmake/VantrelUSB/VantrelUSBConfig.cmake \
+         "$libdir"/libvantrelusb.so; do
   [ -e "$prefix/$f" ] || fail "missing $f"
 done
-ls "$prefix"/lib/libvantrelusb.so >/dev/null || fail "missing lib/libvantrelusb.so"
+# Nothing lands outside the prefix: the daemon's options file of the
+# vantrelio component goes under it too.
+cmake --install "$build_dir" --prefix "$prefix" --component vantrelio >/dev/null
+[ -f "$prefix/etc/default/vantrelio" ] || fail "missing etc/default/vantrelio"
+# The pkg-config file names the prefix installed to.
+grep -qx "prefix=$prefix" "$prefix/$libdir/pkgconfig/vantrelusb.pc" || fail "pkg-config prefix"
 
 # The library exports its interface and nothing else: its dynamic symbols
 # are exactly the list kept beside this script (the C++ library's template
 # instances aside, which come and go with the compiler).
 exported=$work/exported-symbols.txt
-nm -DC --defined-only "$prefix"/lib/libvantrelusb.so | cut -d' ' -f3- \
+nm -DC --defined-only "$prefix/$libdir"/libvantrelusb.so | cut -d' ' -f3- \
   | grep -v -E '^(std::|__gnu_cxx::|typeinfo (name )?for std::|vtable for std::)' \
   | LC_ALL=C sort -u >"$exported"
 if ! diff -u <(grep -v '^#' "$source_dir/exported-symbols.txt") "$exported" >"$work/exports.diff"; then
@@ -34,23 +41,23 @@ if ! diff -u <(grep -v '^#' "$source_dir/exported-symbols.txt") "$exported" >"$w
   fail "the library's exported symbols differ from exported-symbols.txt (diff above)"
 fi
 
-export PKG_CONFIG_PATH=$prefix/lib/pkgconfig
+export PKG_CONFIG_PATH=$prefix/$libdir/pkgconfig
 # shellcheck disable=SC2046
 c++ -std=c++17 -Wall -Werror "$source_dir/consumer.cpp" -o "$work/consumer" \
-  $(pkg-config --cflags --libs vantrelusb) -Wl,-rpath,"$prefix/lib"
+  $(pkg-config --cflags --libs vantrelusb) -Wl,-rpath,"$prefix/$libdir"
 
 mkdir -p "$work/cmake-consumer"
 cp "$source_dir/consumer.cpp" "$work/cmake-consumer/"
 cp "$source_dir/CMakeLists.txt.in" "$work/cmake-consumer/CMakeLists.txt"
 cmake -S "$work/cmake-consumer" -B "$work/cmake-consumer/build" -DCMAKE_PREFIX_PATH="$prefix" \
-  -DCMAKE_BUILD_RPATH="$prefix/lib" >/dev/null
+  -DCMAKE_BUILD_RPATH="$prefix/$libdir" >/dev/null
 cmake --build "$work/cmake-consumer/build" >/dev/null
 
 export VANTREL_SHARED_NAMESPACE=k27-test-install
 for capacity in 128 256 512 1024 2048 4096 8192 16384 32768 65536; do
   dev=$work/dev-$capacity
   trace=$work/trace-$capacity
-  "$prefix/bin/vantrelio" --simulate --device-dir "$dev" --eeprom-bytes "$capacity" \
+  "$prefix/sbin/vantrelio" --simulate --device-dir "$dev" --eeprom-bytes "$capacity" \
     --trace "$trace" 2>"$work/daemon.log" &
   daemon=$!
   for _ in $(seq 200); do grep -q serving "$work/daemon.log" && break; sleep 0.02; done
@@ -73,7 +80,7 @@ for capacity in 128 256 512 1024 2048 4096 8192 16384 32768 65536; do
 done
 
 # The program built through the CMake package, against a fresh daemon.
-"$prefix/bin/vantrelio" --simulate --device-dir "$work/dev-cmake" --eeprom-bytes 4096 2>"$work/daemon.log" &
+"$prefix/sbin/vantrelio" --simulate --device-dir "$work/dev-cmake" --eeprom-bytes 4096 2>"$work/daemon.log" &
 daemon=$!
 for _ in $(seq 200); do grep -q serving "$work/daemon.log" && break; sleep 0.02; done
 VANTREL_DEVICE_DIR=$work/dev-cmake "$work/cmake-consumer/build/consumer_cmake" 4096 >/dev/null \
