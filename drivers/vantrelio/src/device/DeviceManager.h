@@ -47,6 +47,8 @@ struct DeviceManagerOptions {
   std::shared_ptr<usbhost::UsbCapture> capture;
   // The group of the device folder and the sockets; none keeps the daemon's.
   std::optional<gid_t> group;
+  // Who may use the maintenance codes on the boards' sockets.
+  AccessPolicy access = AccessPolicy::ForDaemon(std::nullopt);
   // False only for the test that shows what the per-channel exchange locks
   // prevent.
   bool exchangeLocks = true;
