@@ -18,8 +18,8 @@ LogRateLimiter::LogRateLimiter(Clock::duration interval, Now now)
 
 std::string LogRateLimiter::CountLine(const std::string& kind, Condition& condition,
                                       Clock::time_point now) {
-  std::string line = kind + ": " + std::to_string(condition.sinceLine) + " more " +
-                     condition.counted + " in the last " + Seconds(now - condition.lastLine);
+  std::string line = kind + ": " + condition.counted + ": " + std::to_string(condition.sinceLine) +
+                     " more in the last " + Seconds(now - condition.lastLine);
   condition.sinceLine = 0;
   condition.lastLine = now;
   return line;
@@ -47,7 +47,7 @@ std::optional<std::string> LogRateLimiter::Ended(const std::string& kind, const 
   const auto it = conditions_.find(kind);
   if (it == conditions_.end()) return std::nullopt;
   std::string line =
-      text + ": " + std::to_string(it->second.total) + " " + it->second.counted + " in all";
+      text + "; " + it->second.counted + ": " + std::to_string(it->second.total) + " in all";
   conditions_.erase(it);
   return line;
 }

@@ -37,11 +37,11 @@ TEST_F(LogRateLimiterTest, AStormGivesItsFirstLineThenOneCountPerInterval) {
   EXPECT_EQ(limiter.UntilDue(), 6s);
   now += 6s;
   // The interval is over: the next occurrence brings the count with it.
-  EXPECT_EQ(Refuse(1), Lines{"ezusb-0: 156 more connections refused in the last 10 s"});
+  EXPECT_EQ(Refuse(1), Lines{"ezusb-0: connections refused: 156 more in the last 10 s"});
   EXPECT_EQ(Refuse(3), Lines{});
   // Without further occurrences the count comes when it is due.
   now += 10s;
-  EXPECT_EQ(limiter.Due(), (Lines{"ezusb-0: 3 more connections refused in the last 10 s",
+  EXPECT_EQ(limiter.Due(), (Lines{"ezusb-0: connections refused: 3 more in the last 10 s",
                                   "ezusb-0: no more connections refused for 10 s; 160 in all"}));
   EXPECT_FALSE(limiter.Active("ezusb-0"));
   EXPECT_EQ(limiter.UntilDue(), std::nullopt);
@@ -56,7 +56,7 @@ TEST_F(LogRateLimiterTest, AnEndGivesTheTotalOnceAndKindsAreCountedApart) {
             "refusing uid 1000");
   now += 3s;
   EXPECT_EQ(limiter.Ended("ezusb-0", "accepting connections again (ezusb-0)"),
-            "accepting connections again (ezusb-0): 5 connections refused in all");
+            "accepting connections again (ezusb-0); connections refused: 5 in all");
   EXPECT_EQ(limiter.Ended("ezusb-0", "again"), std::nullopt);
   EXPECT_TRUE(limiter.Active("uid 1000"));
   EXPECT_EQ(limiter.UntilDue(), 7s);

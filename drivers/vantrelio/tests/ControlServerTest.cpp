@@ -403,7 +403,7 @@ TEST_F(ControlServerTest, ConnectionsWithoutAThreadAreToldAndLoggedOnceWithTheir
   ExpectServed(next);
   // One line when it began, one with the count when it ended.
   EXPECT_EQ(log.Count("cannot start a connection thread"), 1u);
-  EXPECT_EQ(log.Count("connection threads start again: 30 connections closed without a thread"),
+  EXPECT_EQ(log.Count("connection threads start again; connections closed without a thread: 30"),
             1u);
 }
 
@@ -416,7 +416,7 @@ TEST_F(ControlServerTest, FailedAcceptsAreLoggedOnceWithTheirCount) {
   TestClient client(server->SocketPath(0));
   ExpectServed(client);
   EXPECT_EQ(log.Count("cannot accept: Too many open files"), 1u);
-  EXPECT_EQ(log.Count("accepting again: 4 failed accepts in all"), 1u);
+  EXPECT_EQ(log.Count("accepting again; failed accepts: 4 in all"), 1u);
 }
 
 TEST_F(ControlServerTest, AStalledReplyLeavesTheChannelWorkingForTheNextClient) {
@@ -494,7 +494,7 @@ TEST_F(ControlServerTest, ConnectionsBeyondTheLimitsAreRefusedAndEachLimitIsLogg
   TestClient again(server->SocketPath(0));
   ExpectServed(again);
   EXPECT_TRUE(Eventually([&] {
-    return logged("accepting connections again (ezusb-0): 3 connections refused in all") == 1;
+    return logged("accepting connections again (ezusb-0); connections refused: 3 in all") == 1;
   }));
   server->Stop();
   EXPECT_EQ(quota->Held(::getuid()), 0u);
