@@ -54,7 +54,7 @@ struct DeviceManagerOptions {
   bool exchangeLocks = true;
   // Connections each board serves at once, and connections each client
   // user holds across all boards; 0: no limit. One over a limit is refused
-  // with STATUS_TOO_MANY_OPENED_FILES.
+  // with STATUS_TOO_MANY_OPENED_FILES or STATUS_QUOTA_EXCEEDED.
   std::size_t maxConnectionsPerBoard = kDefaultConnectionsPerBoard;
   std::size_t maxConnectionsPerUser = kDefaultConnectionsPerUser;
 
