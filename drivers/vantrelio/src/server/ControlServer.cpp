@@ -375,8 +375,6 @@ void ControlServer::AcceptFailed(int error) {
 }
 
 void ControlServer::ThreadFailed(const std::string& what, const std::string& name) {
-  // The client learns at once instead of waiting for a reply that no
-  // thread would send.
   Report(logLimiter_.Occurred("connection threads",
                               "cannot start a connection thread: " + what + "; connection on " +
                                   name + " closed (further ones are counted)",
@@ -437,6 +435,8 @@ void ControlServer::Accept(const Listener& listener) {
     Report(logLimiter_.Ended("connection threads", "connection threads start again"));
   } catch (const std::system_error& e) {
     ThreadFailed(e.what(), name);
+    // The client learns at once instead of waiting for a reply that no
+    // thread would send.
     SendRefusal(fd, STATUS_INSUFFICIENT_RESOURCES, 0);
     {
       std::lock_guard<std::mutex> lock(connectionsMutex_);

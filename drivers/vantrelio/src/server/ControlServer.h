@@ -138,7 +138,8 @@ class ControlServer {
   void Message(const std::string& text) const;
   void Report(const std::string& text) const;
   void Report(const std::optional<std::string>& line) const;
-  // Accept thread only: a failure to accept, and the first success after.
+  // Accept thread only: log, at a bounded rate, an accept that failed and a
+  // connection closed because no thread could serve it.
   void AcceptFailed(int error);
   void ThreadFailed(const std::string& what, const std::string& name);
 

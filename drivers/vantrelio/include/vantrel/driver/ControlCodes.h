@@ -60,8 +60,9 @@ static_assert(IOCTL_VIO_READ_ISO_STREAM == 0x222082);
 // that change nothing (descriptors, versions, the pipe table, the frame
 // number, the last request block error). The raw codes, which can take
 // another client's replies, halt or reset pipes, rewrite the 8051's memory or
-// hold the bus, are maintenance: for root and the administrators. A code that
-// is no control code is refused as such, whoever sends it.
+// hold the bus, are maintenance: for privileged clients only (root, the
+// daemon's own user, the administrators' group). A code that is no control
+// code is refused as such, whoever sends it.
 enum class CodeAccess { BoardProtocol, Maintenance, Unknown };
 
 constexpr CodeAccess AccessOf(std::uint32_t code) {
