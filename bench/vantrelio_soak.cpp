@@ -5,11 +5,10 @@
 // threads, descriptors and resident memory; exits non-zero when a reply is
 // crossed (it answers another command), a request hangs past the driver's
 // time limit, the daemon dies, or its memory keeps growing.
+// With --hostile, the clients that play by the rules share the boards with
+// clients that do not (soak/HostileSoak.h).
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -30,15 +29,18 @@
 #include <vector>
 
 #include <vantrel/driver/ControlCodes.h>
-#include <vantrel/driver/ControlProtocol.h>
-#include <vantrel/driver/SimConsoleProtocol.h>
 #include <vantrel/testsupport/SimDaemon.h>
+
+#include "soak/HostileSoak.h"
+#include "soak/SoakWire.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 namespace drv = vantrel::driver;
-using Clock = std::chrono::steady_clock;
+using soak::Clock;
+using soak::kDriverLimit;
+using soak::Outcome;
 using Block = drv::BulkExchangeBlock;
 
 constexpr const char* kUsage =
@@ -51,15 +53,28 @@ constexpr const char* kUsage =
     "Exit status 1 when a reply is crossed, a request hangs past the driver's\n"
     "5 s limit, the daemon dies or its memory keeps growing; 2 for a usage error.\n"
     "\n"
+    "With --hostile, victims exchange on fixed channels while attackers, for the\n"
+    "first two thirds of the run, read the pipes raw (as the daemon's user and,\n"
+    "when run as root, as an unprivileged member of the board group), make\n"
+    "exchanges across two channels, stall replies through the simulator's console\n"
+    "and are killed (SIGKILL) mid-exchange; probes queued on a held channel check\n"
+    "that it serves its waiters in arrival order (from the daemon's --trace).\n"
+    "Reports the victims' success rate and worst wait beside the attackers', and\n"
+    "exchanges per second. Exit status 1 also on a stolen reply, a raw code\n"
+    "served to an unprivileged client, a cross-channel exchange not refused, a\n"
+    "waiter served out of arrival order, or a victim not served within 15 s of\n"
+    "the attacks' end. No boards are unplugged in this mode.\n"
+    "\n"
     "Options:\n"
-    "  --seconds N         how long to run (default 60)\n"
-    "  --boards N          simulated boards, 1 to 8 (default 8)\n"
-    "  --clients N         client processes, 1 to 256 (default 32)\n"
+    "  --seconds N         how long to run (default 60; with --hostile 30)\n"
+    "  --boards N          simulated boards, 1 to 8 (default 8; with --hostile 2)\n"
+    "  --clients N         client processes (with --hostile: victims), 1 to 256\n"
+    "                      (default 32; with --hostile 8)\n"
     "  --replug-seconds N  mean time between unplugs, 0: none (default 3)\n"
+    "  --hostile           the hostile mode above\n"
     "  --daemon PATH       the vantrelio to run (default: the one built beside this)\n"
     "  --help              show this text and exit\n";
 
-constexpr auto kDriverLimit = std::chrono::seconds(5);
 // A request unanswered this long after the driver's limit has hung.
 constexpr auto kHangMargin = std::chrono::seconds(5);
 
@@ -68,6 +83,9 @@ struct Options {
   int boards = 8;
   int clients = 32;
   int replugSeconds = 3;
+  bool hostile = false;
+  // Given on the command line, rather than the mode's default.
+  bool secondsGiven = false, boardsGiven = false, clientsGiven = false;
   std::string daemon = vantrel::testsupport::VantrelioPath();
 };
 
@@ -79,72 +97,6 @@ struct Tally {
   std::map<std::string, std::uint64_t> failures;
   double slowestMs = 0;
 };
-
-std::string Hex(std::uint32_t value) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%08X", value);
-  return text;
-}
-
-std::string StatusName(std::uint32_t status) {
-  switch (status) {
-    case drv::STATUS_UNSUCCESSFUL:
-      return "STATUS_UNSUCCESSFUL " + Hex(status);
-    case drv::STATUS_INVALID_PARAMETER:
-      return "STATUS_INVALID_PARAMETER " + Hex(status);
-    case drv::STATUS_DELETE_PENDING:
-      return "STATUS_DELETE_PENDING " + Hex(status);
-    case drv::STATUS_CANCELLED:
-      return "STATUS_CANCELLED " + Hex(status);
-    case drv::STATUS_DEVICE_NOT_CONNECTED:
-      return "STATUS_DEVICE_NOT_CONNECTED " + Hex(status);
-    case drv::STATUS_TOO_MANY_OPENED_FILES:
-      return "STATUS_TOO_MANY_OPENED_FILES " + Hex(status);
-    case drv::STATUS_INSUFFICIENT_RESOURCES:
-      return "STATUS_INSUFFICIENT_RESOURCES " + Hex(status);
-    default:
-      return "status " + Hex(status);
-  }
-}
-
-int Connect(const fs::path& path) {
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  const std::string text = path.string();
-  if (text.size() >= sizeof address.sun_path) return -1;
-  std::memcpy(address.sun_path, text.c_str(), text.size() + 1);
-  const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
-  if (fd < 0) return -1;
-  if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-    ::close(fd);
-    return -1;
-  }
-  return fd;
-}
-
-enum class Outcome { Reply, Closed, Hung };
-
-// One request and its reply, waiting at most `limit` for the reply.
-Outcome Call(int fd, std::uint32_t code, const std::vector<std::uint8_t>& in,
-             std::uint32_t outLength, std::chrono::milliseconds limit, std::uint32_t* status,
-             std::vector<std::uint8_t>* output) {
-  std::vector<std::uint8_t> request(drv::ControlProtocol::kRequestHeader + in.size());
-  drv::StoreLe32(request.data(), code);
-  drv::StoreLe32(request.data() + 4, static_cast<std::uint32_t>(in.size()));
-  drv::StoreLe32(request.data() + 8, outLength);
-  std::copy(in.begin(), in.end(), request.begin() + drv::ControlProtocol::kRequestHeader);
-  if (::send(fd, request.data(), request.size(), MSG_NOSIGNAL) !=
-      static_cast<ssize_t>(request.size()))
-    return Outcome::Closed;
-  pollfd p{fd, POLLIN, 0};
-  if (::poll(&p, 1, static_cast<int>(limit.count())) != 1) return Outcome::Hung;
-  std::vector<std::uint8_t> reply(drv::ControlProtocol::kReplyHeader + outLength);
-  const ssize_t n = ::recv(fd, reply.data(), reply.size(), 0);
-  if (n < static_cast<ssize_t>(drv::ControlProtocol::kReplyHeader)) return Outcome::Closed;
-  *status = drv::LoadLe32(reply.data());
-  output->assign(reply.begin() + drv::ControlProtocol::kReplyHeader, reply.begin() + n);
-  return Outcome::Reply;
-}
 
 // A client process: exchanges on random boards until the deadline, each
 // with a command byte of its own so that a reply meant for another client
@@ -161,7 +113,7 @@ Outcome Call(int fd, std::uint32_t code, const std::vector<std::uint8_t>& in,
     const std::size_t board = random() % fds.size();
     int& fd = fds[board];
     if (fd < 0) {
-      fd = Connect(dir / ("ezusb-" + std::to_string(board)));
+      fd = soak::Connect(dir / ("ezusb-" + std::to_string(board)));
       if (fd < 0) {
         ++tally.failures["no connection (board away)"];
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -179,7 +131,7 @@ Outcome Call(int fd, std::uint32_t code, const std::vector<std::uint8_t>& in,
     std::vector<std::uint8_t> output;
     const auto start = Clock::now();
     const Outcome outcome =
-        Call(fd, drv::IOCTL_VIO_BULK_EXCHANGE, block, Block::kSize, limit, &status, &output);
+        soak::Call(fd, drv::IOCTL_VIO_BULK_EXCHANGE, block, Block::kSize, limit, &status, &output);
     tally.slowestMs = std::max(
         tally.slowestMs, std::chrono::duration<double, std::milli>(Clock::now() - start).count());
     if (outcome != Outcome::Reply) {
@@ -189,7 +141,7 @@ Outcome Call(int fd, std::uint32_t code, const std::vector<std::uint8_t>& in,
       continue;
     }
     if (drv::NtFailed(status)) {
-      ++tally.failures[StatusName(status)];
+      ++tally.failures[soak::StatusName(status)];
       // The board's connection ends with its removal: start a new one.
       if (status == drv::STATUS_DELETE_PENDING || status == drv::STATUS_TOO_MANY_OPENED_FILES) {
         ::close(fd);
@@ -211,49 +163,8 @@ Outcome Call(int fd, std::uint32_t code, const std::vector<std::uint8_t>& in,
        << tally.hung << "\nslowest " << tally.slowestMs << "\n";
   for (const auto& [what, count] : tally.failures)
     text << "failure " << count << " " << what << "\n";
-  const std::string bytes = text.str();
-  for (std::size_t sent = 0; sent < bytes.size();) {
-    const ssize_t n = ::write(report, bytes.data() + sent, bytes.size() - sent);
-    if (n <= 0) break;
-    sent += static_cast<std::size_t>(n);
-  }
+  soak::WriteAll(report, text.str());
   ::_exit(0);
-}
-
-struct Sample {
-  long threads = 0;
-  long descriptors = 0;
-  long residentKiB = 0;
-};
-
-std::optional<Sample> SampleOf(pid_t pid) {
-  Sample sample;
-  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-  if (!status) return std::nullopt;
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.rfind("Threads:", 0) == 0) sample.threads = std::atol(line.c_str() + 8);
-    if (line.rfind("VmRSS:", 0) == 0) sample.residentKiB = std::atol(line.c_str() + 6);
-  }
-  std::error_code ec;
-  for (fs::directory_iterator it("/proc/" + std::to_string(pid) + "/fd", ec), last;
-       !ec && it != last; it.increment(ec))
-    ++sample.descriptors;
-  return sample;
-}
-
-// One command to the simulated daemon's console: "N\nunplug\n" and the like.
-bool Console(const fs::path& dir, int board, const char* word) {
-  const int fd = Connect(dir / drv::kSimConsoleSocket);
-  if (fd < 0) return false;
-  const std::string text = std::to_string(board) + "\n" + word + "\n";
-  std::uint32_t status = 0;
-  std::vector<std::uint8_t> output;
-  const Outcome outcome =
-      Call(fd, drv::kSimConsoleCode, std::vector<std::uint8_t>(text.begin(), text.end()), 256,
-           std::chrono::milliseconds(10000), &status, &output);
-  ::close(fd);
-  return outcome == Outcome::Reply && !drv::NtFailed(status) && !output.empty() && output[0] == '0';
 }
 
 int ParseInt(const std::string& option, const char* text, int low, int high) {
@@ -275,6 +186,10 @@ Options ParseOptions(int argc, char** argv) {
       std::fputs(kUsage, stdout);
       std::exit(0);
     }
+    if (arg == "--hostile") {
+      options.hostile = true;
+      continue;
+    }
     if (i + 1 >= argc) {
       std::fprintf(stderr, "vantrelio_soak: unknown option or missing value: %s\n%s", arg.c_str(),
                    kUsage);
@@ -283,10 +198,13 @@ Options ParseOptions(int argc, char** argv) {
     const char* value = argv[++i];
     if (arg == "--seconds") {
       options.seconds = ParseInt(arg, value, 1, 86400);
+      options.secondsGiven = true;
     } else if (arg == "--boards") {
       options.boards = ParseInt(arg, value, 1, 8);
+      options.boardsGiven = true;
     } else if (arg == "--clients") {
       options.clients = ParseInt(arg, value, 1, 256);
+      options.clientsGiven = true;
     } else if (arg == "--replug-seconds") {
       options.replugSeconds = ParseInt(arg, value, 0, 3600);
     } else if (arg == "--daemon") {
@@ -304,6 +222,14 @@ Options ParseOptions(int argc, char** argv) {
 int main(int argc, char** argv) {
   const Options options = ParseOptions(argc, argv);
   ::signal(SIGPIPE, SIG_IGN);
+  if (options.hostile) {
+    soak::HostileOptions hostile;
+    if (options.secondsGiven) hostile.seconds = options.seconds;
+    if (options.boardsGiven) hostile.boards = options.boards;
+    if (options.clientsGiven) hostile.victims = options.clients;
+    hostile.daemon = options.daemon;
+    return soak::RunHostile(hostile);
+  }
   vantrel::testsupport::SimDaemon vantrelio({.boards = options.boards, .program = options.daemon});
   const fs::path dir = vantrelio.DeviceDir();
   if (!vantrelio.Start(std::chrono::seconds(60))) {
@@ -338,12 +264,12 @@ int main(int argc, char** argv) {
   std::exponential_distribution<double> gap(options.replugSeconds > 0 ? 1.0 / options.replugSeconds
                                                                       : 1.0);
   auto nextReplug = start + std::chrono::milliseconds(static_cast<long>(gap(random) * 1000));
-  Sample peak;
+  soak::Sample peak;
   long earlyPeakKiB = 0, latePeakKiB = 0;
   int replugs = 0, replugFailures = 0;
   bool daemonDied = false;
   while (Clock::now() < end) {
-    const auto sample = SampleOf(daemon);
+    const auto sample = soak::SampleOf(daemon);
     if (!sample) {
       daemonDied = true;
       break;
@@ -357,9 +283,9 @@ int main(int argc, char** argv) {
     if (done >= 0.5) latePeakKiB = std::max(latePeakKiB, sample->residentKiB);
     if (options.replugSeconds > 0 && Clock::now() >= nextReplug) {
       const int board = static_cast<int>(random() % static_cast<unsigned>(options.boards));
-      const bool ok = Console(dir, board, "unplug");
+      const bool ok = soak::Console(dir, board, {"unplug"});
       std::this_thread::sleep_for(std::chrono::milliseconds(100 + random() % 400));
-      if (!ok || !Console(dir, board, "plug")) ++replugFailures;
+      if (!ok || !soak::Console(dir, board, {"plug"})) ++replugFailures;
       ++replugs;
       nextReplug = Clock::now() + std::chrono::milliseconds(static_cast<long>(gap(random) * 1000));
     }
@@ -368,11 +294,7 @@ int main(int argc, char** argv) {
 
   Tally total;
   for (std::size_t c = 0; c < clients.size(); ++c) {
-    std::string text;
-    char buffer[4096];
-    ssize_t n;
-    while ((n = ::read(reports[c], buffer, sizeof buffer)) > 0)
-      text.append(buffer, static_cast<std::size_t>(n));
+    const std::string text = soak::ReadAll(reports[c]);
     ::close(reports[c]);
     int state = 0;
     ::waitpid(clients[c], &state, 0);
@@ -398,7 +320,7 @@ int main(int argc, char** argv) {
       }
     }
   }
-  const auto finalSample = SampleOf(daemon);
+  const auto finalSample = soak::SampleOf(daemon);
   const int stopped = vantrelio.Stop();
   const bool cleanStop = !daemonDied && stopped == 0;
 

@@ -19,7 +19,9 @@ set(vantrelio_driver_sources
     ${_vantrelio_src}/device/ByteRing.cpp
     ${_vantrelio_src}/device/ChannelLocks.cpp
     ${_vantrelio_src}/device/ExchangeTrace.cpp
+    ${_vantrelio_src}/device/FairLock.cpp
     ${_vantrelio_src}/device/PipeTable.cpp
+    ${_vantrelio_src}/server/AccessPolicy.cpp
     ${_vantrelio_src}/server/ConnectionQuota.cpp
     ${_vantrelio_src}/server/ControlServer.cpp
     ${_vantrelio_src}/server/RequestCodec.cpp

@@ -13,6 +13,7 @@
 #include <iostream>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "daemon/DaemonOptions.h"
@@ -107,6 +108,15 @@ int Run(const DaemonOptions& options) {
     if (!options.group.empty() || !options.simulate)
       managed.group = vantrel::driver::FindGroup(
           options.group.empty() ? std::string("vantrel") : options.group, Report);
+    std::optional<gid_t> adminGroup;
+    if (!options.adminGroup.empty()) {
+      std::string why;
+      adminGroup = vantrel::driver::LookupGroup(options.adminGroup, &why);
+      if (!adminGroup)
+        ReportError("administrators' group '" + options.adminGroup + "' " + why +
+                    "; the maintenance codes stay with root and the daemon's own user");
+    }
+    managed.access = vantrel::driver::AccessPolicy::ForDaemon(adminGroup, options.implicitAdmins);
     managed.exchangeLocks = options.exchangeLocks;
     managed.maxConnectionsPerBoard = options.connectionsPerBoard;
     managed.maxConnectionsPerUser = options.connectionsPerUser;

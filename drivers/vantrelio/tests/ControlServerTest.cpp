@@ -51,6 +51,27 @@ bool Eventually(Predicate predicate) {
   return true;
 }
 
+// The lines of a server's log, for the tests that count them.
+class LogLines {
+ public:
+  ControlServer::Log Sink() {
+    return [this](const std::string& line) {
+      std::lock_guard lock(mutex_);
+      lines_.push_back(line);
+    };
+  }
+  std::size_t Count(const std::string& text) const {
+    std::lock_guard lock(mutex_);
+    return static_cast<std::size_t>(std::count_if(lines_.begin(), lines_.end(), [&](const auto& l) {
+      return l.find(text) != std::string::npos;
+    }));
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  std::vector<std::string> lines_;
+};
+
 class ControlServerTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -84,7 +105,8 @@ class ControlServerTest : public ::testing::Test {
   std::vector<std::unique_ptr<test::SimBoardDevice>> devices;
   std::vector<k27sim::SimBoard*> boards;
   std::vector<ControlHandler*> handlers;
-  // Goes first: the handlers serve it until it has stopped.
+  LogLines log;
+  // Goes first: the handlers and the log serve it until it has stopped.
   std::unique_ptr<ControlServer> server;
 };
 
@@ -365,13 +387,60 @@ TEST_F(ControlServerTest, EndedConnectionsReleaseTheirThreadAndDescriptorAtOnce)
       << OpenDescriptors() << " descriptors open, " << before << " before";
 }
 
-TEST_F(ControlServerTest, AConnectionWhoseThreadCannotStartIsToldAndClosed) {
-  StartServer();
-  server->FailThreadStartsForTest(1);
-  TestClient unlucky(server->SocketPath(0));
-  EXPECT_EQ(RefusalOf(unlucky).status, STATUS_INSUFFICIENT_RESOURCES);
+TEST_F(ControlServerTest, ConnectionsWithoutAThreadAreToldAndLoggedOnceWithTheirCount) {
+  server = test::MakeBoardServer(dir, {handlers[0]}, log.Sink());
+  server->Start();
+  constexpr int kUnlucky = 30;
+  server->FailThreadStartsForTest(kUnlucky);
+  for (int i = 0; i < kUnlucky; ++i) {
+    TestClient unlucky(server->SocketPath(0));
+    const Reply r = RefusalOf(unlucky);
+    EXPECT_EQ(r.status, STATUS_INSUFFICIENT_RESOURCES);
+    EXPECT_EQ(r.information, 0u);
+  }
   EXPECT_TRUE(Eventually([&] { return server->HeldConnections() == 0; }));
   TestClient next(server->SocketPath(0));
+  ExpectServed(next);
+  // One line when it began, one with the count when it ended.
+  EXPECT_EQ(log.Count("cannot start a connection thread"), 1u);
+  EXPECT_EQ(log.Count("connection threads start again; connections closed without a thread: 30"),
+            1u);
+}
+
+TEST_F(ControlServerTest, FailedAcceptsAreLoggedOnceWithTheirCount) {
+  server = test::MakeBoardServer(dir, {handlers[0]}, log.Sink());
+  server->Start();
+  // Out of descriptors: the pending connection is tried again and again
+  // until it can be taken.
+  server->FailAcceptsForTest(4);
+  TestClient client(server->SocketPath(0));
+  ExpectServed(client);
+  EXPECT_EQ(log.Count("cannot accept: Too many open files"), 1u);
+  EXPECT_EQ(log.Count("accepting again; failed accepts: 4 in all"), 1u);
+}
+
+TEST_F(ControlServerTest, AStalledReplyLeavesTheChannelWorkingForTheNextClient) {
+  StartServer();
+  // The EEPROM read stalls once: the IN pipe of channel 2 halts.
+  boards[0]->InjectFault(2, 0x05, {k27sim::FaultKind::Stall});
+  {
+    TestClient first(server->SocketPath(0));
+    const Reply r =
+        first.Control(IOCTL_VIO_BULK_EXCHANGE, ExchangeBlock(2, Bytes{0x05, 0, 0, 1}), 144);
+    EXPECT_EQ(r.status, STATUS_UNSUCCESSFUL);
+  }
+  TestClient next(server->SocketPath(0));
+  const Reply version = next.Control(IOCTL_VIO_BULK_EXCHANGE, ExchangeBlock(2, Bytes{0x06}), 144);
+  ASSERT_EQ(version.status, STATUS_SUCCESS);
+  EXPECT_EQ(ResponseOf(version.output).at(0), 0x06);
+
+  // A raw read whose reply stalls leaves its pipe working too.
+  boards[0]->InjectFault(6, 0x4A, {k27sim::FaultKind::Stall});
+  const auto write = EncodeRequest(IOCTL_VIO_PIPE_WRITE, Bytes{11, 0, 0, 0}, Bytes{0x4A});
+  ASSERT_TRUE(write);
+  next.SendRaw(*write);
+  EXPECT_EQ(next.Receive().status, STATUS_SUCCESS);
+  EXPECT_EQ(next.Control(IOCTL_VIO_PIPE_READ, Bytes{10, 0, 0, 0}, 64).status, STATUS_UNSUCCESSFUL);
   ExpectServed(next);
 }
 
@@ -396,18 +465,25 @@ TEST_F(ControlServerTest, ConnectionsBeyondTheLimitsAreRefusedAndEachLimitIsLogg
   TestClient second(server->SocketPath(0));
   ExpectServed(*first);
   ExpectServed(second);
-  // The socket is full: each further connection is told so and closed.
+  // The socket is full: each further connection is told so, with the
+  // socket's limit, and closed.
   for (int i = 0; i < 3; ++i) {
     TestClient refused(server->SocketPath(0));
-    EXPECT_EQ(RefusalOf(refused).status, STATUS_TOO_MANY_OPENED_FILES);
+    const Reply r = RefusalOf(refused);
+    EXPECT_EQ(r.status, STATUS_TOO_MANY_OPENED_FILES);
+    EXPECT_EQ(r.information, 2u);
+    EXPECT_TRUE(r.output.empty());
   }
-  // The other socket has room, until the user holds its three.
+  // The other socket has room, until the user holds its three: then the
+  // user's quota is what is named.
   TestClient third(server->SocketPath(1));
   ExpectServed(third);
   EXPECT_EQ(quota->Held(::getuid()), 3u);
   for (int i = 0; i < 2; ++i) {
     TestClient refused(server->SocketPath(1));
-    EXPECT_EQ(RefusalOf(refused).status, STATUS_TOO_MANY_OPENED_FILES);
+    const Reply r = RefusalOf(refused);
+    EXPECT_EQ(r.status, STATUS_QUOTA_EXCEEDED);
+    EXPECT_EQ(r.information, 3u);
   }
   EXPECT_EQ(logged("refusing connections: ezusb-0 serves 2 connections"), 1);
   EXPECT_EQ(logged("refusing connections: uid " + std::to_string(::getuid())), 1);
@@ -417,7 +493,9 @@ TEST_F(ControlServerTest, ConnectionsBeyondTheLimitsAreRefusedAndEachLimitIsLogg
   EXPECT_TRUE(Eventually([&] { return quota->Held(::getuid()) == 2; }));
   TestClient again(server->SocketPath(0));
   ExpectServed(again);
-  EXPECT_TRUE(Eventually([&] { return logged("3 refused while at the limit") == 1; }));
+  EXPECT_TRUE(Eventually([&] {
+    return logged("accepting connections again (ezusb-0); connections refused: 3 in all") == 1;
+  }));
   server->Stop();
   EXPECT_EQ(quota->Held(::getuid()), 0u);
 }

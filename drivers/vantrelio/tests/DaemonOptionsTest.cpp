@@ -39,6 +39,8 @@ TEST(DaemonOptions, DefaultsServeTheUsb) {
   EXPECT_FALSE(line.options.quiet);
   EXPECT_TRUE(line.options.exchangeLocks);
   EXPECT_TRUE(line.options.group.empty());
+  EXPECT_TRUE(line.options.adminGroup.empty());
+  EXPECT_TRUE(line.options.implicitAdmins);
   EXPECT_FALSE(line.options.deviceDir);
   EXPECT_EQ(line.options.boards, 1u);
   EXPECT_EQ(line.options.isoDevices, 0u);
@@ -50,7 +52,8 @@ TEST(DaemonOptions, DefaultsServeTheUsb) {
 
 TEST(DaemonOptions, EveryOptionWithItsValueApartOrAfterAnEqualsSign) {
   for (const bool joined : {false, true}) {
-    std::vector<std::string> args{"--simulate", "--verbose", "--quiet", "--unlocked-exchanges"};
+    std::vector<std::string> args{"--simulate", "--verbose", "--quiet", "--unlocked-exchanges",
+                                  "--no-implicit-admins"};
     auto add = [&](const std::string& option, const std::string& value) {
       if (joined) {
         args.push_back(option + "=" + value);
@@ -61,6 +64,7 @@ TEST(DaemonOptions, EveryOptionWithItsValueApartOrAfterAnEqualsSign) {
     };
     add("--device-dir", "/tmp/k27 dir");
     add("--group", "plugdev");
+    add("--admin-group", "k27admin");
     add("--trace", "trace.txt");
     add("--capture", "usb.pcap");
     add("--boards", "3");
@@ -77,6 +81,8 @@ TEST(DaemonOptions, EveryOptionWithItsValueApartOrAfterAnEqualsSign) {
     EXPECT_FALSE(o.exchangeLocks);
     EXPECT_EQ(o.deviceDir, "/tmp/k27 dir");
     EXPECT_EQ(o.group, "plugdev");
+    EXPECT_EQ(o.adminGroup, "k27admin");
+    EXPECT_FALSE(o.implicitAdmins);
     EXPECT_EQ(o.tracePath, "trace.txt");
     EXPECT_EQ(o.capturePath, "usb.pcap");
     EXPECT_EQ(o.boards, 3u);
@@ -97,7 +103,9 @@ TEST(DaemonOptions, HelpAndVersionAnswerOnStandardOutput) {
     EXPECT_NE(a.out.find("Usage: vantrelio"), std::string::npos);
     EXPECT_NE(a.out.find("--max-connections-per-user"), std::string::npos);
     EXPECT_NE(a.out.find("--quiet"), std::string::npos);
+    EXPECT_NE(a.out.find("--admin-group"), std::string::npos);
     EXPECT_EQ(a.out.find("--unlocked-exchanges"), std::string::npos);
+    EXPECT_EQ(a.out.find("--no-implicit-admins"), std::string::npos);
     EXPECT_TRUE(a.err.empty());
   }
   const Answer version = AnswerTo({"--version"});
@@ -114,6 +122,8 @@ TEST(DaemonOptions, RefusalsSayWhatIsWrongAndExitWith2) {
       {{"--simulate", "--capture"}, "--capture needs a value"},
       {{"--device-dir="}, "--device-dir needs a folder"},
       {{"--group", ""}, "--group needs a group name"},
+      {{"--admin-group="}, "--admin-group needs a group name"},
+      {{"--no-implicit-admins=yes"}, "--no-implicit-admins takes no value"},
       {{"--trace="}, "--trace needs a file name"},
       // Bad numbers and numbers out of range.
       {{"--boards", "two"}, "--boards needs a decimal number, not 'two'"},

@@ -2,6 +2,7 @@
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,7 +10,9 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -18,6 +21,8 @@
 
 #include "TestClient.h"
 #include "vantrel/driver/ControlCodes.h"
+#include "vantrel/driver/ControlProtocol.h"
+#include "vantrel/driver/SimConsoleProtocol.h"
 
 namespace vantrel::driver {
 namespace {
@@ -49,11 +54,13 @@ TEST_F(DaemonTest, HelpDescribesTheOptions) {
   ChildProcess d = Vantrelio({"--help"});
   EXPECT_EQ(d.Wait(), 0);
   const std::string text = d.Stdout();
-  for (const char* option : {"--simulate", "--device-dir", "--boards", "--eeprom-bytes", "--trace",
-                             "--verbose", "--group", "SIGHUP", "VANTREL_DEVICE_DIR"})
+  for (const char* option :
+       {"--simulate", "--device-dir", "--boards", "--eeprom-bytes", "--trace", "--verbose",
+        "--group", "--admin-group", "STATUS_ACCESS_DENIED", "SIGHUP", "VANTREL_DEVICE_DIR"})
     EXPECT_NE(text.find(option), std::string::npos) << option;
-  // The test hook is nobody's business.
+  // The test hooks are nobody's business.
   EXPECT_EQ(text.find("--unlocked-exchanges"), std::string::npos);
+  EXPECT_EQ(text.find("--no-implicit-admins"), std::string::npos);
 }
 
 TEST_F(DaemonTest, BadOptionsExitWithStatus2) {
@@ -234,19 +241,128 @@ TEST_F(DaemonTest, ConnectionLimitsComeFromOptionsAndARefusalIsLoggedOnce) {
     EXPECT_EQ(client->Control(IOCTL_VIO_NOP, {}, 0).status, STATUS_SUCCESS);
   for (int i = 0; i < 4; ++i) {
     TestClient refused(d.Socket(0));
-    EXPECT_EQ(refused.Receive().status, STATUS_TOO_MANY_OPENED_FILES);
+    const test::Reply r = refused.Receive();
+    EXPECT_EQ(r.status, STATUS_TOO_MANY_OPENED_FILES);
+    EXPECT_EQ(r.information, 2u);
     EXPECT_TRUE(refused.WaitForClose());
   }
   TestClient c(d.Socket(1));
   EXPECT_EQ(c.Control(IOCTL_VIO_NOP, {}, 0).status, STATUS_SUCCESS);
   TestClient overUser(d.Socket(1));
-  EXPECT_EQ(overUser.Receive().status, STATUS_TOO_MANY_OPENED_FILES);
+  const test::Reply quota = overUser.Receive();
+  EXPECT_EQ(quota.status, STATUS_QUOTA_EXCEEDED);
+  EXPECT_EQ(quota.information, 3u);
   EXPECT_EQ(d.Stop(), 0);
   const std::string log = d.Log();
   const auto first = log.find("refusing connections: ezusb-0");
   ASSERT_NE(first, std::string::npos) << log;
   EXPECT_EQ(first, log.rfind("refusing connections: ezusb-0")) << log;
   EXPECT_NE(log.find("refusing connections: uid"), std::string::npos) << log;
+}
+
+// Channel 6's image query written and its reply read with the raw codes:
+// the status of the read, or of the write when that failed.
+std::uint32_t RawImageQuery(TestClient& client) {
+  const auto write = EncodeRequest(IOCTL_VIO_PIPE_WRITE, Bytes{11, 0, 0, 0}, Bytes{0x4A});
+  client.SendRaw(*write);
+  const test::Reply written = client.Receive();
+  if (written.status != STATUS_SUCCESS) return written.status;
+  return client.Control(IOCTL_VIO_PIPE_READ, Bytes{10, 0, 0, 0}, 64).status;
+}
+
+TEST_F(DaemonTest, TheRawCodesAreForTheAdministratorsGroup) {
+  // The test is the daemon's own user, privileged by that alone unless the
+  // daemon is told to count only the group.
+  const group* own = ::getgrgid(::getgid());
+  ASSERT_NE(own, nullptr);
+  {
+    SimDaemon d({.arguments = {"--no-implicit-admins"}});
+    ASSERT_TRUE(d.Start()) << d.Log();
+    TestClient client(d.Socket(0));
+    EXPECT_EQ(RawImageQuery(client), STATUS_ACCESS_DENIED);
+    EXPECT_EQ(client.Control(IOCTL_VIO_SELECT_INTERFACE, Bytes{0, 1}, 0).status, STATUS_SUCCESS);
+    EXPECT_EQ(client.Control(IOCTL_VIO_BULK_EXCHANGE, ExchangeBlock(6, Bytes{0x4A}), 144).status,
+              STATUS_SUCCESS);
+  }
+  {
+    SimDaemon d(
+        {.arguments = {"--no-implicit-admins", "--admin-group", own->gr_name, "--verbose"}});
+    ASSERT_TRUE(d.Start()) << d.Log();
+    TestClient client(d.Socket(0));
+    EXPECT_EQ(RawImageQuery(client), STATUS_SUCCESS);
+    EXPECT_TRUE(d.WaitForLog("uid " + std::to_string(::getuid()))) << d.Log();
+    EXPECT_NE(d.Log().find("maintenance allowed"), std::string::npos) << d.Log();
+  }
+  {
+    // A group that does not exist is reported; root and the daemon's own
+    // user keep the raw codes.
+    SimDaemon d({.arguments = {"--admin-group", "k27-no-such-group"}});
+    ASSERT_TRUE(d.Start()) << d.Log();
+    EXPECT_TRUE(d.WaitForLog("administrators' group 'k27-no-such-group' does not exist"))
+        << d.Log();
+    TestClient client(d.Socket(0));
+    EXPECT_EQ(RawImageQuery(client), STATUS_SUCCESS);
+  }
+}
+
+// One command to the simulated boards' console; true when it was done.
+bool ConsoleCommand(const SimDaemon& d, const std::vector<std::string>& words) {
+  std::string text = "0\n";
+  for (const std::string& word : words) text += word + "\n";
+  TestClient console(d.ConsoleSocket());
+  const test::Reply r =
+      console.Control(kSimConsoleCode, Bytes(text.begin(), text.end()), kSimConsoleReplyMax);
+  return r.status == STATUS_SUCCESS && !r.output.empty() && r.output[0] == '0';
+}
+
+TEST_F(DaemonTest, AStalledReplyLeavesTheChannelWorkingForTheNextConnection) {
+  SimDaemon d;
+  ASSERT_TRUE(d.Start()) << d.Log();
+  ASSERT_TRUE(ConsoleCommand(d, {"fault", "2", "05", "stall", "1"}));
+  {
+    TestClient first(d.Socket(0));
+    EXPECT_EQ(
+        first.Control(IOCTL_VIO_BULK_EXCHANGE, ExchangeBlock(2, Bytes{0x05, 0, 0, 1}), 144).status,
+        STATUS_UNSUCCESSFUL);
+  }
+  TestClient next(d.Socket(0));
+  const test::Reply r = next.Control(IOCTL_VIO_BULK_EXCHANGE, ExchangeBlock(2, Bytes{0x06}), 144);
+  ASSERT_EQ(r.status, STATUS_SUCCESS);
+  EXPECT_EQ(ResponseOf(r.output).at(0), 0x06);
+  EXPECT_EQ(d.Stop(), 0) << d.Log();
+}
+
+// The descriptor number a process gets next: its lowest free one.
+rlim_t LowestFreeDescriptor(pid_t pid) {
+  std::set<rlim_t> open;
+  for (const auto& entry : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd"))
+    open.insert(std::stoul(entry.path().filename().string()));
+  rlim_t free = 0;
+  while (open.count(free) != 0) ++free;
+  return free;
+}
+
+TEST_F(DaemonTest, RunningOutOfDescriptorsIsLoggedOnceWithACount) {
+  SimDaemon d;
+  ASSERT_TRUE(d.Start()) << d.Log();
+  // Room for one more descriptor: one connection.
+  rlimit old{};
+  ASSERT_EQ(::prlimit(d.Pid(), RLIMIT_NOFILE, nullptr, &old), 0);
+  rlimit low = old;
+  low.rlim_cur = LowestFreeDescriptor(d.Pid()) + 1;
+  ASSERT_EQ(::prlimit(d.Pid(), RLIMIT_NOFILE, &low, nullptr), 0);
+  auto served = std::make_unique<TestClient>(d.Socket(0));
+  EXPECT_EQ(served->Control(IOCTL_VIO_NOP, {}, 0).status, STATUS_SUCCESS);
+  TestClient waiting(d.Socket(0));  // queued: the daemon cannot take it
+  ASSERT_TRUE(d.WaitForLog("cannot accept: Too many open files")) << d.Log();
+  // The served one leaves: the waiting one is taken, and the count logged.
+  served.reset();
+  EXPECT_EQ(waiting.Control(IOCTL_VIO_NOP, {}, 0).status, STATUS_SUCCESS);
+  ASSERT_TRUE(d.WaitForLog("accepting again; failed accepts: ")) << d.Log();
+  ASSERT_EQ(::prlimit(d.Pid(), RLIMIT_NOFILE, &old, nullptr), 0);
+  EXPECT_EQ(d.Stop(), 0);
+  const std::string log = d.Log();
+  EXPECT_EQ(log.find("cannot accept"), log.rfind("cannot accept")) << log;
 }
 
 TEST_F(DaemonTest, MissingGroupIsReportedAndTheBoardsAreServedAnyway) {

@@ -1,5 +1,5 @@
 // IOCTL_VIO_BULK_EXCHANGE: a command transfer and a reply transfer through
-// one BulkExchangeBlock.
+// one BulkExchangeBlock, on one channel's OUT and IN pipes.
 #include <algorithm>
 #include <vector>
 
@@ -8,6 +8,18 @@
 #include "vantrel/driver/ControlCodes.h"
 
 namespace vantrel::driver {
+
+namespace {
+
+// The command goes to a channel's OUT endpoint and the reply comes from the
+// IN endpoint of the same number: a pair that spans two channels would hold
+// both, and one whose directions are swapped would read another caller's
+// reply as its command.
+bool OneChannelsPair(const PipeInformation& out, const PipeInformation& in) {
+  return !out.IsIn() && in.IsIn() && (out.endpointAddress & 0x0F) == (in.endpointAddress & 0x0F);
+}
+
+}  // namespace
 
 ControlResult BulkExchange(const DeviceContext& context, ChannelLocks& channels,
                            const ExchangeHook& hook, InBuffer in, OutBuffer out) {
@@ -24,6 +36,7 @@ ControlResult BulkExchange(const DeviceContext& context, ChannelLocks& channels,
   if (NtFailed(status)) return {status, 0};
   if (first.pipeType != PipeType::Bulk && second.pipeType != PipeType::Bulk)
     return {STATUS_INVALID_PARAMETER, 0};
+  if (!OneChannelsPair(first, second)) return {STATUS_INVALID_PARAMETER, 0};
   if (!first.pipeHandle || !second.pipeHandle) return {STATUS_UNSUCCESSFUL, 0};
   if (outLength > first.maximumTransferSize) return {STATUS_INVALID_PARAMETER, 0};
   // The command must be all in the input, and the reply must fit the
@@ -37,7 +50,7 @@ ControlResult BulkExchange(const DeviceContext& context, ChannelLocks& channels,
 
   UrbResult reply{};
   {
-    const ChannelLocks::Held held = channels.Lock(first, second);
+    const ChannelLocks::Held held = channels.Lock(first.endpointAddress);
     const UrbResult command = PipeTransfer(context, first, data.first(outLength));
     ExchangeRecord record;
     if (hook) {
@@ -47,8 +60,12 @@ ControlResult BulkExchange(const DeviceContext& context, ChannelLocks& channels,
     }
     // The reply is asked for whatever became of the command.
     reply = PipeTransfer(context, second, data.first(inLength));
+    // A stalled pipe refuses everybody's transfers until it is reset: the
+    // next exchange on the channel, whoever makes it, must find it working.
+    ResetIfStalled(context, first, command);
+    ResetIfStalled(context, second, reply);
     if (hook) {
-      if (second.IsIn() && !NtFailed(reply.status))
+      if (!NtFailed(reply.status))
         record.in.emplace(data.begin(), data.begin() + reply.transferred);
       hook(record);
     }

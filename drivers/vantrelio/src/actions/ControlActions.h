@@ -23,9 +23,13 @@ std::uint32_t LookupPipe(const PipeTablePtr& table, std::uint32_t index, PipeInf
 ControlResult GetPipeTable(const DeviceContext& context, OutBuffer out);
 ControlResult ResetPipe(const DeviceContext& context, InBuffer in);
 ControlResult AbortPipe(const DeviceContext& context, InBuffer in);
-// IOCTL_VIO_PIPE_READ and IOCTL_VIO_PIPE_WRITE: `out` is the transfer's data.
-ControlResult PipeReadWrite(const DeviceContext& context, InBuffer in, OutBuffer out);
-// `hook`, when set, sees each exchange that was made.
+// IOCTL_VIO_PIPE_READ and IOCTL_VIO_PIPE_WRITE: `out` is the transfer's
+// data. The transfer holds its channel, and a pipe that stalls is reset.
+ControlResult PipeReadWrite(const DeviceContext& context, ChannelLocks& channels, InBuffer in,
+                            OutBuffer out);
+// Only between one channel's OUT pipe and its IN pipe, holding the channel;
+// a pipe that stalls is reset before the channel is let go. `hook`, when
+// set, sees each exchange that was made.
 ControlResult BulkExchange(const DeviceContext& context, ChannelLocks& channels,
                            const ExchangeHook& hook, InBuffer in, OutBuffer out);
 

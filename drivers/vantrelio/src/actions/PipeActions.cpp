@@ -37,8 +37,7 @@ ControlResult ResetPipe(const DeviceContext& context, InBuffer in) {
   std::uint32_t status = PipeOfRecord(context, in, &pipe);
   if (NtFailed(status)) return {status, 0};
   if (!pipe.pipeHandle) return {STATUS_UNSUCCESSFUL, 0};
-  status = CompleteUrbStatus(context.state, context.usb.ResetEndpoint(pipe.endpointAddress));
-  return {status, 0};
+  return {ResetPipeEndpoint(context, pipe), 0};
 }
 
 ControlResult AbortPipe(const DeviceContext& context, InBuffer in) {
@@ -50,7 +49,8 @@ ControlResult AbortPipe(const DeviceContext& context, InBuffer in) {
   return {STATUS_SUCCESS, 0};
 }
 
-ControlResult PipeReadWrite(const DeviceContext& context, InBuffer in, OutBuffer out) {
+ControlResult PipeReadWrite(const DeviceContext& context, ChannelLocks& channels, InBuffer in,
+                            OutBuffer out) {
   PipeInformation pipe;
   const std::uint32_t status = PipeOfRecord(context, in, &pipe);
   if (NtFailed(status)) return {status, 0};
@@ -58,7 +58,14 @@ ControlResult PipeReadWrite(const DeviceContext& context, InBuffer in, OutBuffer
     return {STATUS_INVALID_PARAMETER, 0};
   if (!pipe.pipeHandle) return {STATUS_UNSUCCESSFUL, 0};
   if (out.size() > pipe.maximumTransferSize) return {STATUS_INVALID_PARAMETER, 0};
-  const UrbResult transfer = PipeTransfer(context, pipe, out);
+  UrbResult transfer{};
+  {
+    // A read between another caller's command and its reply would take
+    // that reply; a write would put a command in between.
+    const ChannelLocks::Held held = channels.Lock(pipe.endpointAddress);
+    transfer = PipeTransfer(context, pipe, out);
+    ResetIfStalled(context, pipe, transfer);
+  }
   if (NtFailed(transfer.status)) return {transfer.status, 0};
   return {STATUS_SUCCESS, static_cast<std::uint32_t>(transfer.transferred)};
 }

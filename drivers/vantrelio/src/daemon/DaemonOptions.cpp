@@ -40,6 +40,15 @@ constexpr const char* kUsage =
     "                       sockets (0660) and a device folder the daemon creates\n"
     "                       (0770); default vantrel, or with --simulate the\n"
     "                       daemon's own group\n"
+    "  --admin-group NAME   group whose members may also use the maintenance codes\n"
+    "                       (raw pipe reads and writes, vendor and control\n"
+    "                       requests, 8051 memory downloads, pipe and port\n"
+    "                       resets, isochronous transfers), which are otherwise\n"
+    "                       for root and the daemon's own user; the board group\n"
+    "                       gets the board protocol only (interface selection,\n"
+    "                       bulk exchanges, descriptors, versions, the pipe\n"
+    "                       table) and STATUS_ACCESS_DENIED (0xC0000022) for the\n"
+    "                       rest. Default: none\n"
     "  --verbose            report connections (with the client's pid and uid) and\n"
     "                       exchanges on standard error\n"
     "  --quiet              write only errors and warnings on standard error\n"
@@ -49,9 +58,12 @@ constexpr const char* kUsage =
     "  --max-connections-per-user N\n"
     "                       connections each client user holds at once across\n"
     "                       all boards (default 256; 0: no limit). A connection\n"
-    "                       over a limit gets the status 0xC000011F\n"
-    "                       (STATUS_TOO_MANY_OPENED_FILES) and is closed; the\n"
-    "                       first refusal of each kind is logged\n"
+    "                       over a limit is closed after one reply that names\n"
+    "                       the limit: 0xC000011F (STATUS_TOO_MANY_OPENED_FILES)\n"
+    "                       for the board's, 0xC0000044 (STATUS_QUOTA_EXCEEDED)\n"
+    "                       for the user's, with the limit as the information.\n"
+    "                       The first refusal of each kind is logged, then a\n"
+    "                       count every 10 s while they go on\n"
     "  --help               show this text and exit\n"
     "  --version            show the version and exit\n"
     "\n"
@@ -67,6 +79,8 @@ enum Code : int {
   kQuiet,
   kUnlockedExchanges,
   kGroup,
+  kAdminGroup,
+  kNoImplicitAdmins,
   kDeviceDir,
   kTrace,
   kCapture,
@@ -87,6 +101,10 @@ const option kOptions[] = {
     // Not in the help: only the test that shows what the locks prevent.
     {"unlocked-exchanges", no_argument, nullptr, kUnlockedExchanges},
     {"group", required_argument, nullptr, kGroup},
+    {"admin-group", required_argument, nullptr, kAdminGroup},
+    // Not in the help: only the tests that must be ordinary clients of a
+    // daemon they run as their own user.
+    {"no-implicit-admins", no_argument, nullptr, kNoImplicitAdmins},
     {"device-dir", required_argument, nullptr, kDeviceDir},
     {"trace", required_argument, nullptr, kTrace},
     {"capture", required_argument, nullptr, kCapture},
@@ -143,6 +161,12 @@ void Apply(int code, const char* value, CommandLine& line) {
       break;
     case kGroup:
       o.group = NonEmpty(code, value, "a group name");
+      break;
+    case kAdminGroup:
+      o.adminGroup = NonEmpty(code, value, "a group name");
+      break;
+    case kNoImplicitAdmins:
+      o.implicitAdmins = false;
       break;
     case kDeviceDir:
       o.deviceDir = NonEmpty(code, value, "a folder");

@@ -22,6 +22,12 @@ struct DaemonOptions {
   // Empty: the default, vantrel for real boards; a simulated daemon is a
   // developer's own and keeps its own group.
   std::string group;
+  // Whose members may use the maintenance codes besides root and the
+  // daemon's own user; empty: none.
+  std::string adminGroup;
+  // False: only the administrators' group, not root or the daemon's own
+  // user (for the tests that run a daemon as an ordinary client of it).
+  bool implicitAdmins = true;
   std::optional<std::string> deviceDir;
   std::optional<std::string> tracePath;
   std::optional<std::string> capturePath;

@@ -9,8 +9,12 @@
 
 namespace vantrel::driver {
 
-// The group's id; none, with the reason and the way out given to `report`,
-// when there is no such group or it cannot be looked up.
+// The group's id; none, with the reason ("does not exist") in `why`, when
+// there is no such group or it cannot be looked up.
+std::optional<gid_t> LookupGroup(const std::string& name, std::string* why);
+
+// The board group's id; none, with the reason and the way out given to
+// `report`, when there is no such group or it cannot be looked up.
 std::optional<gid_t> FindGroup(const std::string& name,
                                const std::function<void(const std::string&)>& report);
 

@@ -169,7 +169,7 @@ ControlResult BoardDevice::Dispatch(std::uint32_t code, std::span<const std::uin
       return GetStringDescriptor(context_, in, out);
     case IOCTL_VIO_PIPE_READ:
     case IOCTL_VIO_PIPE_WRITE:
-      return PipeReadWrite(context_, in, out);
+      return PipeReadWrite(context_, channels_, in, out);
     case IOCTL_VIO_GET_FRAME_NUMBER:
       return GetFrameNumber(context_, out);
     case IOCTL_VIO_CONTROL_REQUEST:

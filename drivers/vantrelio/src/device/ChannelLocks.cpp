@@ -2,22 +2,20 @@
 
 namespace vantrel::driver {
 
-ChannelLocks::Held::Held(std::mutex* a, std::mutex* b) : a_(a), b_(a == b ? nullptr : b) {
-  if (a_ == nullptr) return;
-  if (b_ == nullptr)
-    a_->lock();
-  else
-    std::lock(*a_, *b_);
+ChannelLocks::Held::Held(FairLock* lock) : lock_(lock) {
+  if (lock_ != nullptr) lock_->lock();
 }
 
 ChannelLocks::Held::~Held() {
-  if (a_ != nullptr) a_->unlock();
-  if (b_ != nullptr) b_->unlock();
+  if (lock_ != nullptr) lock_->unlock();
 }
 
-ChannelLocks::Held ChannelLocks::Lock(const PipeInformation& first, const PipeInformation& second) {
-  if (!enabled_) return Held(nullptr, nullptr);
-  return Held(&locks_[first.endpointAddress & 0x0F], &locks_[second.endpointAddress & 0x0F]);
+ChannelLocks::Held ChannelLocks::Lock(std::uint8_t endpointAddress) {
+  return Held(enabled_ ? &locks_[ChannelOf(endpointAddress)] : nullptr);
+}
+
+std::size_t ChannelLocks::Waiting(std::uint8_t endpointAddress) const {
+  return locks_[ChannelOf(endpointAddress)].Waiting();
 }
 
 }  // namespace vantrel::driver

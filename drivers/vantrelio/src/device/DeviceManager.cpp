@@ -134,6 +134,7 @@ void DeviceManager::AddBoard(const std::shared_ptr<usbhost::UsbDevice>& device) 
   board.server->AddEndpoint(name, board.device.get());
   if (options_.group) board.server->SetGroup(*options_.group);
   board.server->SetLimits({options_.maxConnectionsPerBoard, quota_, options_.log});
+  board.server->SetAccessPolicy(options_.access);
   try {
     board.server->Start();
   } catch (const std::exception& e) {

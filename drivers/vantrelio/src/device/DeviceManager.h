@@ -47,12 +47,14 @@ struct DeviceManagerOptions {
   std::shared_ptr<usbhost::UsbCapture> capture;
   // The group of the device folder and the sockets; none keeps the daemon's.
   std::optional<gid_t> group;
+  // Who may use the maintenance codes on the boards' sockets.
+  AccessPolicy access = AccessPolicy::ForDaemon(std::nullopt);
   // False only for the test that shows what the per-channel exchange locks
   // prevent.
   bool exchangeLocks = true;
   // Connections each board serves at once, and connections each client
   // user holds across all boards; 0: no limit. One over a limit is refused
-  // with STATUS_TOO_MANY_OPENED_FILES.
+  // with STATUS_TOO_MANY_OPENED_FILES or STATUS_QUOTA_EXCEEDED.
   std::size_t maxConnectionsPerBoard = kDefaultConnectionsPerBoard;
   std::size_t maxConnectionsPerUser = kDefaultConnectionsPerUser;
 

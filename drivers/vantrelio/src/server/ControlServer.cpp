@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
 #include <cstring>
 #include <stdexcept>
 #include <system_error>
@@ -27,6 +28,10 @@ namespace {
 
 using P = ControlProtocol;
 using k27::common::UniqueFd;
+
+std::uint32_t Clamped(std::size_t limit) {
+  return static_cast<std::uint32_t>(std::min<std::size_t>(limit, UINT32_MAX));
+}
 
 [[noreturn]] void ThrowErrno(const std::string& what) {
   throw std::system_error(errno, std::generic_category(), what);
@@ -59,20 +64,6 @@ void RemoveStaleSocket(const std::filesystem::path& path, const sockaddr_un& add
   if (::unlink(path.c_str()) != 0 && errno != ENOENT) ThrowErrno("cannot remove " + path.string());
 }
 
-// Who is on the other end, as the kernel saw it at connect.
-std::optional<::ucred> PeerOf(int fd) {
-  ::ucred peer{};
-  socklen_t size = sizeof(peer);
-  if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0) return std::nullopt;
-  return peer;
-}
-
-std::string Describe(const std::optional<::ucred>& peer) {
-  if (!peer) return " (peer unknown)";
-  return " by pid " + std::to_string(peer->pid) + " uid " + std::to_string(peer->uid) + " gid " +
-         std::to_string(peer->gid);
-}
-
 void Signal(int eventFd) {
   const std::uint64_t one = 1;
   while (::write(eventFd, &one, sizeof(one)) < 0 && errno == EINTR) {
@@ -81,8 +72,8 @@ void Signal(int eventFd) {
 
 // A reply that no request asked for: the connection's only message before
 // it is closed. The client finds it when it reads its first reply.
-void SendRefusal(int fd, std::uint32_t status) {
-  const auto header = EncodeRefusal(status);
+void SendRefusal(int fd, std::uint32_t status, std::uint32_t limit) {
+  const auto header = EncodeRefusal(status, limit);
   // Never waits: a fresh connection's queue has room, and a refusal must
   // not hold up the accepting thread.
   (void)::send(fd, header.data(), header.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
@@ -111,6 +102,12 @@ void ControlServer::SetLimits(Limits limits) {
   std::lock_guard<std::mutex> lock(lifecycleMutex_);
   if (running_) throw std::logic_error("the limits are set before Start");
   limits_ = std::move(limits);
+}
+
+void ControlServer::SetAccessPolicy(AccessPolicy policy) {
+  std::lock_guard<std::mutex> lock(lifecycleMutex_);
+  if (running_) throw std::logic_error("the access policy is set before Start");
+  access_ = std::move(policy);
 }
 
 void ControlServer::SetGroup(gid_t group) {
@@ -142,6 +139,10 @@ void ControlServer::Report(const std::string& text) const {
     limits_.report(text);
   else
     Message(text);
+}
+
+void ControlServer::Report(const std::optional<std::string>& line) const {
+  if (line) Report(*line);
 }
 
 void ControlServer::CreateListener(int instance) {
@@ -306,11 +307,19 @@ void ControlServer::AcceptLoop() {
 
   for (;;) {
     for (pollfd& p : fds) p.revents = 0;
-    if (::poll(fds.data(), fds.size(), -1) < 0) {
+    // Woken in time for the log lines that fall due while a refusal or
+    // failure goes on.
+    int timeoutMs = -1;
+    if (const auto due = logLimiter_.UntilDue())
+      timeoutMs = static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(*due).count());
+    const int ready = ::poll(fds.data(), fds.size(), timeoutMs);
+    if (ready < 0) {
       if (errno == EINTR) continue;
       Message(std::string("poll failed: ") + std::strerror(errno));
       return;
     }
+    for (const std::string& line : logLimiter_.Due()) Report(line);
+    if (ready == 0) continue;
     if (fds[0].revents != 0) return;
     if (fds[1].revents != 0) {
       std::uint64_t ended = 0;
@@ -326,14 +335,16 @@ bool ControlServer::Admit(int instance, uid_t uid, bool* quotaTaken, Refusal* re
   const std::string& name = names_[static_cast<std::size_t>(instance)];
   std::size_t& open = open_[static_cast<std::size_t>(instance)];
   if (limits_.perSocket != 0 && open >= limits_.perSocket) {
-    *refusal = {name, name + " serves " + std::to_string(open) + " connections, its limit"};
+    *refusal = {name, name + " serves " + std::to_string(open) + " connections, its limit",
+                STATUS_TOO_MANY_OPENED_FILES, Clamped(limits_.perSocket)};
     return false;
   }
   if (limits_.perUid) {
     if (!limits_.perUid->Take(uid)) {
       const std::string user = "uid " + std::to_string(uid);
-      *refusal = {user, user + " holds " + std::to_string(limits_.perUid->PerUid()) +
-                            " connections, its limit"};
+      const std::size_t limit = limits_.perUid->PerUid();
+      *refusal = {user, user + " holds " + std::to_string(limit) + " connections, its limit",
+                  STATUS_QUOTA_EXCEEDED, Clamped(limit)};
       return false;
     }
     *quotaTaken = true;
@@ -343,30 +354,44 @@ bool ControlServer::Admit(int instance, uid_t uid, bool* quotaTaken, Refusal* re
 }
 
 void ControlServer::Refuse(UniqueFd& fd, const Refusal& refusal) {
-  SendRefusal(fd.Get(), STATUS_TOO_MANY_OPENED_FILES);
+  SendRefusal(fd.Get(), refusal.status, refusal.limit);
   fd.Reset();
-  auto [it, first] = refused_.try_emplace(refusal.key, 0);
-  ++it->second;
-  if (first)
-    Report("refusing connections: " + refusal.reason + " (further refusals are not logged)");
+  Report(logLimiter_.Occurred(
+      refusal.key, "refusing connections: " + refusal.reason + " (further refusals are counted)",
+      "connections refused"));
 }
 
 void ControlServer::NoteAdmitted(int instance, uid_t uid) {
   for (const std::string& key :
-       {names_[static_cast<std::size_t>(instance)], "uid " + std::to_string(uid)}) {
-    auto it = refused_.find(key);
-    if (it == refused_.end()) continue;
-    Report("accepting connections again (" + key + "): " + std::to_string(it->second) +
-           " refused while at the limit");
-    refused_.erase(it);
-  }
+       {names_[static_cast<std::size_t>(instance)], "uid " + std::to_string(uid)})
+    Report(logLimiter_.Ended(key, "accepting connections again (" + key + ")"));
+}
+
+void ControlServer::AcceptFailed(int error) {
+  Report(logLimiter_.Occurred(
+      "accept",
+      std::string("cannot accept: ") + std::strerror(error) + " (further failures are counted)",
+      "failed accepts"));
+}
+
+void ControlServer::ThreadFailed(const std::string& what, const std::string& name) {
+  Report(logLimiter_.Occurred("connection threads",
+                              "cannot start a connection thread: " + what + "; connection on " +
+                                  name + " closed (further ones are counted)",
+                              "connections closed without a thread"));
 }
 
 void ControlServer::Accept(const Listener& listener) {
-  UniqueFd accepted = k27::common::AcceptSeqPacket(listener.fd);
+  UniqueFd accepted;
+  if (failAccepts_.load() > 0) {
+    failAccepts_.fetch_sub(1);
+    errno = EMFILE;
+  } else {
+    accepted = k27::common::AcceptSeqPacket(listener.fd);
+  }
   if (!accepted) {
     if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
-      Report(std::string("cannot accept: ") + std::strerror(errno));
+      AcceptFailed(errno);
       // Out of descriptors or memory: give connections time to end
       // instead of spinning on the pending one.
       pollfd stop{stopFd_.Get(), POLLIN, 0};
@@ -374,9 +399,11 @@ void ControlServer::Accept(const Listener& listener) {
     }
     return;
   }
+  Report(logLimiter_.Ended("accept", "accepting again"));
   const int fd = accepted.Get();
-  const std::optional<::ucred> peer = PeerOf(fd);
-  // A peer the kernel cannot name counts as one unknown user.
+  const std::optional<PeerCredentials> peer = PeerCredentialsOf(fd);
+  // A peer the kernel cannot name counts as one unknown user, without
+  // privilege.
   const uid_t uid = peer ? peer->uid : static_cast<uid_t>(-1);
   const std::string name = listener.path.filename().string();
 
@@ -384,6 +411,7 @@ void ControlServer::Accept(const Listener& listener) {
   connection->fd = std::move(accepted);
   connection->instance = listener.instance;
   connection->uid = uid;
+  connection->privileged = !access_ || (peer && access_->Privileged(*peer));
   Connection& ref = *connection;
   Refusal refusal;
   {
@@ -396,19 +424,20 @@ void ControlServer::Accept(const Listener& listener) {
     return;
   }
   NoteAdmitted(listener.instance, uid);
-  Message("connection opened on " + name + Describe(peer));
+  Message("connection opened on " + name + Describe(peer) +
+          (access_ && ref.privileged ? ", maintenance allowed" : ""));
   try {
     if (failThreadStarts_.load() > 0) {
       failThreadStarts_.fetch_sub(1);
       throw std::system_error(EAGAIN, std::generic_category(), "thread");
     }
     ref.thread = std::thread([this, &ref] { Serve(ref); });
+    Report(logLimiter_.Ended("connection threads", "connection threads start again"));
   } catch (const std::system_error& e) {
+    ThreadFailed(e.what(), name);
     // The client learns at once instead of waiting for a reply that no
     // thread would send.
-    Report(std::string("cannot start a connection thread: ") + e.what() + "; connection on " +
-           name + " closed");
-    SendRefusal(fd, STATUS_INSUFFICIENT_RESOURCES);
+    SendRefusal(fd, STATUS_INSUFFICIENT_RESOURCES, 0);
     {
       std::lock_guard<std::mutex> lock(connectionsMutex_);
       ReleaseLocked(ref);
@@ -458,7 +487,11 @@ void ControlServer::Serve(Connection& connection) {
     }
 
     std::vector<std::uint8_t> output;
-    EncodedReply reply = HandleRequest(handler, request, output);
+    const std::uint32_t admitted =
+        request ? Admission(request->code, connection.privileged) : STATUS_SUCCESS;
+    // A code this connection may not use never reaches the board.
+    EncodedReply reply = NtFailed(admitted) ? EncodeReply({admitted, 0}, request->outLength)
+                                            : HandleRequest(handler, request, output);
     iovec parts[2] = {{reply.header.data(), reply.header.size()},
                       {output.data(), reply.outputBytes}};
     msghdr message{};

@@ -4,11 +4,17 @@
 // the instance's ControlHandler. Wire format: ControlProtocol.h.
 // Access is by group: the sockets are 0660 and a folder the server creates
 // is 0770, both owned by the group given to SetGroup.
+// What a connection may ask for is set by an AccessPolicy: without one,
+// every code (the simulator's console); with one, the board's protocol for
+// everybody and the maintenance codes for the privileged only.
 // What a connection costs is bounded: a thread and its descriptor, released
 // as soon as the connection ends, and buffers sized to the request being
 // served. Limits cap the connections of each socket and of each client user;
-// a connection over a limit gets one reply, STATUS_TOO_MANY_OPENED_FILES
-// with information 0, and is closed.
+// a connection over a limit gets one reply that names the limit, and is
+// closed: STATUS_TOO_MANY_OPENED_FILES with the socket's limit as the
+// information, STATUS_QUOTA_EXCEEDED with the user's, or, when no thread can
+// serve it, STATUS_INSUFFICIENT_RESOURCES with 0. Refusals and failures to
+// accept are logged at a bounded rate (LogRateLimiter).
 #pragma once
 
 #include <sys/socket.h>
@@ -19,7 +25,6 @@
 #include <filesystem>
 #include <functional>
 #include <list>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -27,7 +32,9 @@
 #include <thread>
 #include <vector>
 
+#include "AccessPolicy.h"
 #include "ConnectionQuota.h"
+#include "k27/common/LogRateLimiter.h"
 #include "k27/common/UniqueFd.h"
 #include "vantrel/driver/ControlHandler.h"
 
@@ -65,9 +72,13 @@ class ControlServer {
   };
   // Only before Start.
   void SetLimits(Limits limits);
+  // Who may use the maintenance codes. Only before Start.
+  void SetAccessPolicy(AccessPolicy policy);
   // The next `count` connection threads fail to start, as when the system
   // is out of threads.
   void FailThreadStartsForTest(int count) { failThreadStarts_.store(count); }
+  // The next `count` accepts fail as when the process is out of descriptors.
+  void FailAcceptsForTest(int count) { failAccepts_.store(count); }
 
   // Creates the folder when missing and every socket, then starts serving.
   // Once it returns, clients can connect. Throws std::system_error or
@@ -97,6 +108,8 @@ class ControlServer {
     int instance = 0;
     uid_t uid = 0;
     bool quotaTaken = false;
+    // May use every code; else only the board's protocol.
+    bool privileged = true;
     std::thread thread;
     std::atomic<bool> finished{false};
   };
@@ -107,6 +120,8 @@ class ControlServer {
   struct Refusal {
     std::string key;     // what reached its limit: the socket's name, or "uid N"
     std::string reason;  // for the log
+    std::uint32_t status = 0;
+    std::uint32_t limit = 0;  // the reply's information
   };
   // Counts the connection against the limits; false, with the reason, when
   // it must be refused. Under connectionsMutex_.
@@ -122,6 +137,11 @@ class ControlServer {
   void CloseListeners();
   void Message(const std::string& text) const;
   void Report(const std::string& text) const;
+  void Report(const std::optional<std::string>& line) const;
+  // Accept thread only: log, at a bounded rate, an accept that failed and a
+  // connection closed because no thread could serve it.
+  void AcceptFailed(int error);
+  void ThreadFailed(const std::string& what, const std::string& name);
 
   const std::filesystem::path deviceDir_;
   std::vector<ControlHandler*> handlers_;
@@ -137,15 +157,17 @@ class ControlServer {
   std::thread acceptThread_;
 
   Limits limits_;
+  std::optional<AccessPolicy> access_;
   std::atomic<int> failThreadStarts_{0};
+  std::atomic<int> failAccepts_{0};
 
   mutable std::mutex connectionsMutex_;
   std::list<std::unique_ptr<Connection>> connections_;
   std::vector<std::size_t> open_;  // connections per instance, under connectionsMutex_
-  // Refusals since the first one of each kind that was logged, by kind
-  // ("ezusb-0", "uid 1000"): each kind is logged once until a connection
-  // of that kind is admitted again. Accept thread only.
-  std::map<std::string, std::size_t> refused_;
+  // The refusals by kind ("ezusb-0", "uid 1000"), failed thread starts and
+  // failed accepts, logged at a bounded rate; a refusal's condition ends
+  // when a connection of its kind is admitted again. Accept thread only.
+  k27::common::LogRateLimiter logLimiter_;
 };
 
 }  // namespace vantrel::driver

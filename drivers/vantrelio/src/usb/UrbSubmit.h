@@ -24,6 +24,15 @@ struct DeviceContext {
 struct UrbResult {
   std::uint32_t status;  // an NtStatus
   std::size_t transferred;
+  // The request block's own status (USBD_STATUS_*).
+  std::uint32_t usbdStatus = usbhost::USBD_STATUS_SUCCESS;
+
+  // The endpoint refused the transfer with a stall; it stays halted, and
+  // refuses every later transfer, until the pipe is reset.
+  bool Stalled() const {
+    return usbdStatus == usbhost::USBD_STATUS_STALL_PID ||
+           usbdStatus == usbhost::USBD_STATUS_ENDPOINT_HALTED;
+  }
 };
 
 // The status of a request whose request block ended with `usbdStatus`: a

@@ -40,4 +40,15 @@ UrbResult PipeTransfer(const DeviceContext& context, const PipeInformation& pipe
   return SubmitUrbSync(context, std::move(transfer));
 }
 
+std::uint32_t ResetPipeEndpoint(const DeviceContext& context, const PipeInformation& pipe) {
+  return CompleteUrbStatus(context.state, context.usb.ResetEndpoint(pipe.endpointAddress));
+}
+
+void ResetIfStalled(const DeviceContext& context, const PipeInformation& pipe,
+                    const UrbResult& transfer) {
+  // The caller's status stays the transfer's; a failed reset shows in
+  // LastUrbError, and the next transfer stalls and resets again.
+  if (transfer.Stalled()) (void)ResetPipeEndpoint(context, pipe);
+}
+
 }  // namespace vantrel::driver

@@ -37,4 +37,13 @@ UrbResult ControlTransfer(const DeviceContext& context, std::uint8_t requestType
 UrbResult PipeTransfer(const DeviceContext& context, const PipeInformation& pipe,
                        std::span<std::uint8_t> data);
 
+// Resets `pipe` (clears its halt): the status, a failure kept as LastUrbError.
+std::uint32_t ResetPipeEndpoint(const DeviceContext& context, const PipeInformation& pipe);
+
+// After `transfer` on `pipe`: a pipe that stalled is reset, so that the next
+// transfer on it, whoever makes it, is not refused. Called while the
+// transfer's channel is still held.
+void ResetIfStalled(const DeviceContext& context, const PipeInformation& pipe,
+                    const UrbResult& transfer);
+
 }  // namespace vantrel::driver

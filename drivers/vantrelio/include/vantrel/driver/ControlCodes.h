@@ -55,6 +55,50 @@ static_assert(IOCTL_VIO_BULK_EXCHANGE == 0x2220A0);
 static_assert(IOCTL_VIO_SELECT_INTERFACE == 0x222040);
 static_assert(IOCTL_VIO_READ_ISO_STREAM == 0x222082);
 
+// Who may use a code. A board client (a member of the board group) gets the
+// board's protocol: the interface selection, the bulk exchanges and the reads
+// that change nothing (descriptors, versions, the pipe table, the frame
+// number, the last request block error). The raw codes, which can take
+// another client's replies, halt or reset pipes, rewrite the 8051's memory or
+// hold the bus, are maintenance: for privileged clients only (root, the
+// daemon's own user, the administrators' group). A code that is no control
+// code is refused as such, whoever sends it.
+enum class CodeAccess { BoardProtocol, Maintenance, Unknown };
+
+constexpr CodeAccess AccessOf(std::uint32_t code) {
+  // Over the enumeration without a default: a code added to it and not
+  // placed here is a compiler warning, an error in our builds.
+  switch (static_cast<ControlCode>(code)) {
+    case IOCTL_VIO_SELECT_INTERFACE:
+    case IOCTL_VIO_BULK_EXCHANGE:
+    case IOCTL_VIO_GET_PIPE_TABLE:
+    case IOCTL_VIO_GET_DEVICE_DESCRIPTOR:
+    case IOCTL_VIO_GET_CONFIG_DESCRIPTOR:
+    case IOCTL_VIO_GET_STRING_DESCRIPTOR:
+    case IOCTL_VIO_GET_DRIVER_VERSION:
+    case IOCTL_VIO_NOP:
+    case IOCTL_VIO_GET_LAST_URB_ERROR:
+    case IOCTL_VIO_GET_FRAME_NUMBER:
+      return CodeAccess::BoardProtocol;
+    case IOCTL_VIO_VENDOR_REQUEST:
+    case IOCTL_VIO_DOWNLOAD_BLOCKS:
+    case IOCTL_VIO_RESET_PORT:
+    case IOCTL_VIO_RESET_PIPE:
+    case IOCTL_VIO_ABORT_PIPE:
+    case IOCTL_VIO_PIPE_READ:
+    case IOCTL_VIO_PIPE_WRITE:
+    case IOCTL_VIO_CONTROL_REQUEST:
+    case IOCTL_VIO_ISO_READ:
+    case IOCTL_VIO_ISO_WRITE:
+    case IOCTL_VIO_DOWNLOAD_AT:
+    case IOCTL_VIO_START_ISO_STREAM:
+    case IOCTL_VIO_STOP_ISO_STREAM:
+    case IOCTL_VIO_READ_ISO_STREAM:
+      return CodeAccess::Maintenance;
+  }
+  return CodeAccess::Unknown;
+}
+
 inline std::uint32_t LoadLe32(const std::uint8_t* p) {
   return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 |
          std::uint32_t(p[3]) << 24;
