@@ -274,9 +274,7 @@ int main(int argc, char** argv) {
       daemonDied = true;
       break;
     }
-    peak.threads = std::max(peak.threads, sample->threads);
-    peak.descriptors = std::max(peak.descriptors, sample->descriptors);
-    peak.residentKiB = std::max(peak.residentKiB, sample->residentKiB);
+    peak.RaiseTo(*sample);
     // Memory after the warm-up quarter, in the second quarter and the second half.
     const double done = std::chrono::duration<double>(Clock::now() - start) / (end - start);
     if (done >= 0.25 && done < 0.5) earlyPeakKiB = std::max(earlyPeakKiB, sample->residentKiB);

@@ -135,9 +135,7 @@ int RunHostile(const HostileOptions& options) {
       daemonDied = true;
       break;
     }
-    peak.threads = std::max(peak.threads, sample->threads);
-    peak.descriptors = std::max(peak.descriptors, sample->descriptors);
-    peak.residentKiB = std::max(peak.residentKiB, sample->residentKiB);
+    peak.RaiseTo(*sample);
     const bool attacking = now < timeline.attacksEnd;
     if (attacking && now >= nextStall) {
       const Victim victim = VictimOf(

@@ -6,6 +6,7 @@
 
 #include <sys/types.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
@@ -47,6 +48,13 @@ struct Sample {
   long threads = 0;
   long descriptors = 0;
   long residentKiB = 0;
+
+  // Keeps the larger of each figure: the peak of the samples seen.
+  void RaiseTo(const Sample& other) {
+    threads = std::max(threads, other.threads);
+    descriptors = std::max(descriptors, other.descriptors);
+    residentKiB = std::max(residentKiB, other.residentKiB);
+  }
 };
 
 // The process's threads, descriptors and resident memory; none once it is
