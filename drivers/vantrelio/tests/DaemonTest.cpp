@@ -343,6 +343,12 @@ rlim_t LowestFreeDescriptor(pid_t pid) {
 }
 
 TEST_F(DaemonTest, RunningOutOfDescriptorsIsLoggedOnceWithACount) {
+#if defined(__SANITIZE_ADDRESS__)
+  // The sanitizers' runtime opens descriptors of its own while it checks
+  // (a pipe to probe memory for the vptr check): in a daemon with none left
+  // it reports a fault that is not there and stops the daemon.
+  GTEST_SKIP() << "the sanitizers need descriptors of their own in the daemon";
+#endif
   SimDaemon d;
   ASSERT_TRUE(d.Start()) << d.Log();
   // Room for one more descriptor: one connection.
