@@ -98,6 +98,9 @@ std::string StatusName(std::uint32_t status) {
     case drv::STATUS_QUOTA_EXCEEDED:
       name = "STATUS_QUOTA_EXCEEDED";
       break;
+    case drv::STATUS_TOO_MANY_SESSIONS:
+      name = "STATUS_TOO_MANY_SESSIONS";
+      break;
     case drv::STATUS_DELETE_PENDING:
       name = "STATUS_DELETE_PENDING";
       break;

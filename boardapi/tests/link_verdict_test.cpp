@@ -40,6 +40,14 @@ const Case kCases[] = {
     {"user limit unnamed", LinkResult::Failed(drv::STATUS_QUOTA_EXCEEDED, 0), USB_DEVICE_READ_ERROR,
      "refused the connection: your user holds as many connections to the boards as the daemon's "
      "limit per user allows"},
+    {"user's share of the board", LinkResult::Failed(drv::STATUS_TOO_MANY_SESSIONS, 48),
+     USB_DEVICE_READ_ERROR,
+     "refused the connection: your user holds 48 connections to this board, the daemon's limit "
+     "per user and board"},
+    {"user's share of the board unnamed", LinkResult::Failed(drv::STATUS_TOO_MANY_SESSIONS, 0),
+     USB_DEVICE_READ_ERROR,
+     "refused the connection: your user holds as many connections to this board as the daemon's "
+     "limit per user and board allows"},
     {"no thread", LinkResult::Failed(drv::STATUS_INSUFFICIENT_RESOURCES, 0), USB_DEVICE_READ_ERROR,
      "refused the connection: the daemon has no room for another connection (out of threads or "
      "memory)"},

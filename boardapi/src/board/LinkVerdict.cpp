@@ -42,6 +42,10 @@ LinkVerdict ReadConnectFailure(const LinkResult& result) {
       return {false, kRefused,
               Refused(Limit(result.information, "the board serves", "",
                             "the daemon's limit per board"))};
+    case drv::STATUS_TOO_MANY_SESSIONS:
+      return {false, kRefused,
+              Refused(Limit(result.information, "your user holds", " to this board",
+                            "the daemon's limit per user and board"))};
     case drv::STATUS_QUOTA_EXCEEDED:
       return {false, kRefused,
               Refused(Limit(result.information, "your user holds", " to the boards",

@@ -2,16 +2,20 @@
 
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 
 #include <k27/common/Log.h>
 #include <k27/common/SeqPacketSocket.h>
 #include <vantrel/driver/ControlCodes.h>
 #include <vantrel/driver/ControlProtocol.h>
+
+#include "shared/BoardGroup.h"
 
 namespace vantrel {
 
@@ -19,12 +23,21 @@ using driver::ControlProtocol;
 
 namespace {
 
+// The group that grants access: the socket's own, or its folder's when the
+// socket cannot be looked at (the folder is closed to us).
 void ReportNoAccess(const std::string& socketPath, int error) {
-  k27::common::LogError(
-      "vantrelusb: no access to " + socketPath + " (" + std::strerror(error) +
-      "): the boards are for members of the group\n"
-      "that owns the device folder and its sockets (vantrel unless the daemon was\n"
-      "given --group). Join it with 'sudo usermod -aG vantrel $USER' and log in again.");
+  const std::string folder = std::filesystem::path(socketPath).parent_path().string();
+  struct stat status {};
+  std::string advice;
+  if (::stat(socketPath.c_str(), &status) == 0)
+    advice = shared::JoinGroupAdvice(status.st_gid, "the socket " + socketPath);
+  else if (::stat(folder.c_str(), &status) == 0)
+    advice = shared::JoinGroupAdvice(status.st_gid, "the device folder " + folder);
+  else
+    advice = "the boards are for members of the group that owns the device folder " + folder +
+             "; join it with 'sudo usermod -aG GROUP $USER' and log in again.";
+  k27::common::LogError("vantrelusb: no access to " + socketPath + " (" + std::strerror(error) +
+                        "): " + advice);
 }
 
 using Clock = std::chrono::steady_clock;

@@ -5,28 +5,25 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <grp.h>
-
 #include <cerrno>
-#include <cstdio>
-#include <cstdlib>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <thread>
-#include <vector>
 
-#include <vantrel/driver/ControlProtocol.h>
+#include "shared/BoardGroup.h"
+#include "shared/ObjectTrust.h"
 
 namespace vantrel::shared {
 
 namespace {
 
 constexpr mode_t kSharedMode = 0660;
-constexpr const char* kBoardGroupName = "vantrel";
 // Another process may unlink the object between our two attempts, or have
-// just made it and not yet given it the board group; a few rounds settle it.
-constexpr int kOpenAttempts = 8;
+// just made it and not yet given it the board group and its mode; rounds
+// until this time has passed settle it, even on a loaded machine.
+constexpr auto kSettleTime = std::chrono::seconds(1);
 constexpr auto kRetryPause = std::chrono::milliseconds(2);
 
 // Constant-initialised: objects are opened from the library's first static
@@ -34,12 +31,15 @@ constexpr auto kRetryPause = std::chrono::milliseconds(2);
 std::mutex failureMutex;
 char firstFailure[256] = {};
 int firstFailureError = 0;
+char firstRefusal[1024] = {};
+
+std::string PathOf(const std::string& systemName) { return "/dev/shm" + systemName; }
 
 int Fail(const std::string& systemName, int error) {
   {
     std::lock_guard<std::mutex> guard(failureMutex);
     if (firstFailure[0] == '\0') {
-      std::snprintf(firstFailure, sizeof firstFailure, "/dev/shm%s: %s", systemName.c_str(),
+      std::snprintf(firstFailure, sizeof firstFailure, "%s: %s", PathOf(systemName).c_str(),
                     std::strerror(error));
       firstFailureError = error;
     }
@@ -48,45 +48,36 @@ int Fail(const std::string& systemName, int error) {
   return -1;
 }
 
-struct Group {
-  gid_t id;
-  std::string name;
-};
-
-std::string NameOfGroup(gid_t id) {
-  std::vector<char> buffer(4096);
-  group entry{};
-  group* found = nullptr;
-  if (getgrgid_r(id, &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr)
-    return found->gr_name;
-  return std::to_string(id);
+int Refuse(const std::string& systemName, const struct stat& status, const std::string& why) {
+  {
+    std::lock_guard<std::mutex> guard(failureMutex);
+    if (firstRefusal[0] == '\0')
+      std::snprintf(firstRefusal, sizeof firstRefusal, "%s",
+                    UntrustedObjectReport(PathOf(systemName), status, why).c_str());
+  }
+  return Fail(systemName, EPERM);
 }
 
-Group FindBoardGroup() {
-  const char* dir = std::getenv(driver::ControlProtocol::kDeviceDirEnv);
-  const std::string folder =
-      (dir != nullptr && *dir != '\0') ? dir : driver::ControlProtocol::kDefaultDeviceDir;
-  struct stat status {};
-  if (stat(folder.c_str(), &status) == 0 && S_ISDIR(status.st_mode))
-    return {status.st_gid, NameOfGroup(status.st_gid)};
-  std::vector<char> buffer(4096);
-  group entry{};
-  group* found = nullptr;
-  if (getgrnam_r(kBoardGroupName, &entry, buffer.data(), buffer.size(), &found) == 0 &&
-      found != nullptr)
-    return {found->gr_gid, kBoardGroupName};
-  return {getegid(), NameOfGroup(getegid())};
-}
-
-const Group& TheBoardGroup() {
-  static const Group group = FindBoardGroup();
-  return group;
+// A new object: mode 0 until it has the board group, so that nobody but
+// root opens it before, and root's openers wait for the group and mode.
+// -1 with `exists` set when the name is taken already.
+int Create(const std::string& systemName, bool* exists) {
+  *exists = false;
+  const int fd = shm_open(systemName.c_str(), O_RDWR | O_CREAT | O_EXCL, 0);
+  if (fd < 0) {
+    *exists = errno == EEXIST;
+    return *exists ? -1 : Fail(systemName, errno);
+  }
+  if (fchown(fd, static_cast<uid_t>(-1), BoardGroup()) != 0 || fchmod(fd, kSharedMode) != 0) {
+    const int error = errno;
+    shm_unlink(systemName.c_str());
+    close(fd);
+    return Fail(systemName, error);
+  }
+  return fd;
 }
 
 }  // namespace
-
-gid_t BoardGroup() { return TheBoardGroup().id; }
-std::string BoardGroupName() { return TheBoardGroup().name; }
 
 std::string FirstOpenFailure(int* error) {
   std::lock_guard<std::mutex> guard(failureMutex);
@@ -94,28 +85,48 @@ std::string FirstOpenFailure(int* error) {
   return firstFailure;
 }
 
+std::string UntrustedObjectRefusal() {
+  std::lock_guard<std::mutex> guard(failureMutex);
+  return firstRefusal;
+}
+
 int OpenSharedFile(const std::string& systemName) {
-  int error = 0;
-  for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
-    if (attempt > 0 && error == EACCES) std::this_thread::sleep_for(kRetryPause);
-    int fd = shm_open(systemName.c_str(), O_RDWR | O_CREAT | O_EXCL, kSharedMode);
-    if (fd >= 0) {
-      // The group first, then the mode that the umask narrowed: the object is
-      // never open to anybody outside the board group.
-      if (fchown(fd, static_cast<uid_t>(-1), BoardGroup()) != 0 || fchmod(fd, kSharedMode) != 0) {
-        error = errno;
-        shm_unlink(systemName.c_str());
-        close(fd);
-        return Fail(systemName, error);
-      }
-      return fd;
+  const auto deadline = std::chrono::steady_clock::now() + kSettleTime;
+  int error = ENOENT;
+  struct stat settling {};
+  TrustVerdict verdict;
+  for (bool first = true;; first = false) {
+    if (!first) {
+      if (std::chrono::steady_clock::now() >= deadline) break;
+      std::this_thread::sleep_for(kRetryPause);
     }
-    if (errno != EEXIST) return Fail(systemName, errno);
+    bool exists = false;
+    int fd = Create(systemName, &exists);
+    if (fd >= 0 || !exists) return fd;
+
+    struct stat status {};
     fd = shm_open(systemName.c_str(), O_RDWR, 0);
-    if (fd >= 0) return fd;
-    error = errno;
-    if (error != ENOENT && error != EACCES) return Fail(systemName, error);
+    if (fd >= 0) {
+      const bool known = fstat(fd, &status) == 0;
+      error = errno;
+      if (known) verdict = JudgeObject(status, BoardGroup());
+      if (known && verdict.trust == ObjectTrust::kTrusted) return fd;
+      close(fd);
+      if (!known) return Fail(systemName, error);
+    } else {
+      error = errno;
+      if (error == ENOENT) continue;  // removed since: create it again
+      if (error != EACCES) return Fail(systemName, error);
+      // Closed to us: either we are outside the board group, or the object
+      // is not the group's.
+      if (stat(PathOf(systemName).c_str(), &status) != 0) continue;
+      verdict = JudgeObject(status, BoardGroup());
+      if (verdict.trust == ObjectTrust::kTrusted) return Fail(systemName, EACCES);
+    }
+    if (verdict.trust == ObjectTrust::kForeign) return Refuse(systemName, status, verdict.why);
+    settling = status;
   }
+  if (verdict.trust == ObjectTrust::kSettingUp) return Refuse(systemName, settling, verdict.why);
   return Fail(systemName, error);
 }
 

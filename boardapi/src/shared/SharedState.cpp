@@ -6,6 +6,9 @@
 #include <cerrno>
 #include <cstring>
 
+#include <vantrel/driver/ControlProtocol.h>
+
+#include "shared/BoardGroup.h"
 #include "shared/SharedFile.h"
 #include "shared/SharedObject.h"
 
@@ -71,6 +74,9 @@ bool Available() {
   for (SharedBlockObject* object : kObjects) {
     const NamedMutexLock* lock = object->LockHandle();
     if (object->Block() == nullptr || lock == nullptr || !lock->HasHandle()) return false;
+    // The region's own lock guards the heap that every block lives in.
+    const SharedSegment* segment = object->Segment();
+    if (segment == nullptr || !segment->Lock().HasHandle()) return false;
   }
   const NamedMutexLock* lock = download.value.LockHandle();
   return lock != nullptr && lock->HasHandle();
@@ -78,14 +84,14 @@ bool Available() {
 
 std::string UnavailableReason() {
   if (Available()) return {};
+  if (const std::string refusal = UntrustedObjectRefusal(); !refusal.empty())
+    return "the shared board state is refused: " + refusal;
   int error = 0;
   const std::string failure = FirstOpenFailure(&error);
-  const std::string group = BoardGroupName();
   if (error == EACCES || error == EPERM)
-    return "no access to the shared board state (" + failure +
-           "): it is for members of the group " + group +
-           ", which uses the boards. Join it with 'sudo usermod -aG " + group +
-           " $USER' and log in again.";
+    return "no access to the shared board state (" + failure + "): " +
+           JoinGroupAdvice(BoardGroup(),
+                           "the device folder " + driver::ControlProtocol::DeviceDirectory());
   return "the shared board state could not be set up (" +
          (failure.empty() ? std::string("no room for its records") : failure) +
          "): without it processes would overwrite each other's records.";

@@ -305,11 +305,28 @@ TEST_F(DaemonClientTest, OnlyMembersOfTheDaemonsGroupGetIn) {
   const auto [outsider, outsiderText] = RunAsNobody(1, {}, InitBoardZero);
   EXPECT_EQ(outsider, 0) << outsiderText;
   EXPECT_NE(outsiderText.find("no access"), std::string::npos) << outsiderText;
-  EXPECT_NE(outsiderText.find("usermod -aG vantrel"), std::string::npos) << outsiderText;
+  // The group named is the one that owns the board's socket.
+  EXPECT_NE(outsiderText.find("usermod -aG " + groupName + " $USER"), std::string::npos)
+      << outsiderText;
 
   // A member of the group (as after usermod -aG) gets in.
   const auto [member, memberText] = RunAsNobody(1, {65534}, InitBoardZero);
   EXPECT_EQ(member, 1) << memberText;
+}
+
+TEST_F(DaemonClientTest, WithoutABoardGroupAnOutsiderIsToldHowToGiveTheDaemonOne) {
+  if (::getuid() != 0) GTEST_SKIP() << "needs root, to run a client as another user";
+  // A simulated daemon keeps its own group: root's.
+  StartDaemon();
+  struct stat st {};
+  ASSERT_EQ(::stat(DeviceDir().c_str(), &st), 0);
+  ASSERT_EQ(st.st_gid, 0u);
+  fs::permissions(daemon_.Folder(), fs::perms(0755), fs::perm_options::replace);
+  const auto [outsider, said] = RunAsNobody(1, {}, InitBoardZero);
+  EXPECT_EQ(outsider, 0) << said;
+  EXPECT_NE(said.find("the daemon was started without a board group"), std::string::npos) << said;
+  EXPECT_NE(said.find("--group vantrel"), std::string::npos) << said;
+  EXPECT_EQ(said.find("usermod -aG root"), std::string::npos) << said;
 }
 
 // The shared records and locks of a board are for the board group alone,
@@ -402,6 +419,37 @@ TEST_F(SharedObjectAccessTest, OnlyTheBoardGroupCanOpenOrMakeTheSharedObjects) {
     return Wait(child);
   }();
   EXPECT_EQ(fd, 13) << "an outsider opened the EEPROM lock";
+}
+
+TEST_F(SharedObjectAccessTest, AMembersInitRefusesSharedObjectsAStrangerMadeFirst) {
+  StartDaemon({"--group", ::getgrgid(65534)->gr_name});
+  fs::permissions(daemon_.Folder(), fs::perms(0755), fs::perm_options::replace);
+  // Made first by a user outside the group (uid 424242, no account), open to
+  // everybody or to its maker only.
+  for (const auto& [name, mode] : std::vector<std::pair<std::string, mode_t>>{
+           {".K27SharedMemory", 0600}, {".K27Mutex_SEM_3", 0666}}) {
+    SCOPED_TRACE(name);
+    const std::string object = "/" + ns_ + name;
+    const pid_t child = ::fork();
+    if (child == 0) {
+      if (::setgroups(0, nullptr) != 0 || ::setgid(424242) != 0 || ::setuid(424242) != 0)
+        ::_exit(90);
+      const int fd = ::shm_open(object.c_str(), O_RDWR | O_CREAT | O_EXCL, mode);
+      ::_exit(fd >= 0 && ::fchmod(fd, mode) == 0 ? 0 : 1);
+    }
+    ASSERT_EQ(Wait(child), 0);
+    const auto [member, said] = PeerInit(65534, 1, {65534});
+    // With the objects the member made.
+    for (const std::string& made : ObjectNames()) ::shm_unlink(("/" + made).c_str());
+    EXPECT_EQ(member, 1) << said;
+    EXPECT_NE(said.find("the shared board state is refused: /dev/shm" + object +
+                        " belongs to uid 424242"),
+              std::string::npos)
+        << said;
+    EXPECT_NE(said.find("sudo rm /dev/shm" + object), std::string::npos) << said;
+    // A member is not told to join the group it is in.
+    EXPECT_EQ(said.find("usermod"), std::string::npos) << said;
+  }
 }
 
 }  // namespace

@@ -40,7 +40,7 @@ std::string FreshNamespace() {
 void UnlinkNamespace(const std::string& ns) {
   const std::string prefix = "/" + ns + ".";
   shm_unlink((prefix + "K27SharedMemory").c_str());
-  for (int lock = 0; lock <= 4; ++lock)
+  for (int lock = 0; lock <= 5; ++lock)
     shm_unlink((prefix + "K27Mutex_SEM_" + std::to_string(lock)).c_str());
 }
 

@@ -14,6 +14,7 @@
 //   ...", "block ..."..., "end" objects                     per object: block offset or -1, lock
 //   handle 1/0 detach                      detaches the objects as unloading does -> "detached"
 //   locks                       named locks open in the process        -> "locks <n>"
+//   available                   -> "available", or "unavailable <why>"
 //   wait                        prints "waiting", then reads one line of stdin
 // At the end "done", exit status 0.
 #include <sched.h>
@@ -165,6 +166,11 @@ int main(int argc, char** argv) {
       dynamic_cast<SharedLockObject&>(State().download).Detach();
       for (int number = 4; number >= 1; --number) Object(number).Detach();
       std::cout << "detached" << std::endl;
+    } else if (command == "available") {
+      if (Available())
+        std::cout << "available" << std::endl;
+      else
+        std::cout << "unavailable " << UnavailableReason() << std::endl;
     } else if (command == "locks") {
       std::cout << "locks " << NamedMutexLock::CountInProcess() << std::endl;
     } else if (command == "wait") {

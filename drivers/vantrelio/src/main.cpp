@@ -120,6 +120,7 @@ int Run(const DaemonOptions& options) {
     managed.exchangeLocks = options.exchangeLocks;
     managed.maxConnectionsPerBoard = options.connectionsPerBoard;
     managed.maxConnectionsPerUser = options.connectionsPerUser;
+    managed.maxConnectionsPerUserPerBoard = ConnectionsPerUserPerBoard(options);
     if (trace || options.verbose) {
       managed.exchanges = [&trace, verbose = options.verbose](const ExchangeRecord& record) {
         if (trace) trace->Record(record);

@@ -3,6 +3,8 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
+#include <grp.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -502,6 +504,92 @@ TEST_F(ControlServerTest, ConnectionsBeyondTheLimitsAreRefusedAndEachLimitIsLogg
   }));
   server->Stop();
   EXPECT_EQ(quota->Held(::getuid()), 0u);
+}
+
+TEST_F(ControlServerTest, OneUsersConnectionsToABoardStopAtItsShareAndLeaveItsOtherBoards) {
+  std::mutex mutex;
+  std::vector<std::string> lines;
+  auto logged = [&](const std::string& text) {
+    std::lock_guard lock(mutex);
+    return std::count_if(lines.begin(), lines.end(), [&](const std::string& line) {
+      return line.find(text) != std::string::npos;
+    });
+  };
+  server = test::MakeBoardServer(dir, {handlers[0], handlers[1]}, [&](const std::string& line) {
+    std::lock_guard lock(mutex);
+    lines.push_back(line);
+  });
+  // The board would take four; one user gets two of them.
+  server->SetLimits({4, nullptr, {}, 2});
+  server->Start();
+
+  auto first = std::make_unique<TestClient>(server->SocketPath(0));
+  TestClient second(server->SocketPath(0));
+  ExpectServed(*first);
+  ExpectServed(second);
+  for (int i = 0; i < 2; ++i) {
+    TestClient refused(server->SocketPath(0));
+    const Reply r = RefusalOf(refused);
+    EXPECT_EQ(r.status, STATUS_TOO_MANY_SESSIONS);
+    EXPECT_EQ(r.information, 2u);
+  }
+  const std::string user = "uid " + std::to_string(::getuid());
+  EXPECT_EQ(logged("refusing connections: " + user +
+                   " holds 2 connections to ezusb-0, its limit "
+                   "per board"),
+            1);
+  // The share is per board: the other board takes the same user.
+  TestClient elsewhere(server->SocketPath(1));
+  TestClient elsewhereToo(server->SocketPath(1));
+  ExpectServed(elsewhere);
+  ExpectServed(elsewhereToo);
+
+  first.reset();
+  // Released with its thread: room again at once.
+  EXPECT_TRUE(Eventually([&] { return server->ActiveConnections() == 3; }));
+  TestClient again(server->SocketPath(0));
+  ExpectServed(again);
+  EXPECT_TRUE(Eventually(
+      [&] { return logged("accepting connections again (" + user + " on ezusb-0)") == 1; }));
+  // Before the log it writes to goes.
+  server->Stop();
+}
+
+// A client in a child process as another user (uid and group 54322, no
+// account): 0 when it was served, 1 when refused as over its share of the
+// board, 2 otherwise.
+int ServedAsAnotherUser(const fs::path& socket) {
+  const pid_t child = ::fork();
+  if (child == 0) {
+    if (::setgroups(0, nullptr) != 0 || ::setgid(54322) != 0 || ::setuid(54322) != 0) ::_exit(3);
+    try {
+      TestClient client(socket);
+      const Reply r = client.Control(IOCTL_VIO_BULK_EXCHANGE, ExchangeBlock(6, Bytes{0x4A}), 144);
+      ::_exit(r.status == STATUS_SUCCESS ? 0 : r.status == STATUS_TOO_MANY_SESSIONS ? 1 : 2);
+    } catch (...) {
+      ::_exit(4);
+    }
+  }
+  int status = 0;
+  if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
+}
+
+TEST_F(ControlServerTest, AnotherUserGetsInWhileOneHoldsItsWholeShareOfTheBoard) {
+  if (::getuid() != 0) GTEST_SKIP() << "needs root, to run a client as another user";
+  server = test::MakeBoardServer(dir, {handlers[0], handlers[1]});
+  server->SetLimits({4, nullptr, {}, 2});
+  server->Start();
+  fs::permissions(dir, fs::perms(0711), fs::perm_options::replace);
+  fs::permissions(server->SocketPath(0), fs::perms(0666), fs::perm_options::replace);
+
+  TestClient first(server->SocketPath(0));
+  TestClient second(server->SocketPath(0));
+  ExpectServed(first);
+  ExpectServed(second);
+  TestClient refused(server->SocketPath(0));
+  EXPECT_EQ(RefusalOf(refused).status, STATUS_TOO_MANY_SESSIONS);
+  EXPECT_EQ(ServedAsAnotherUser(server->SocketPath(0)), 0);
 }
 
 TEST_F(ControlServerTest, RequestsOfEverySizeAreServedAndOversizedOnesDropped) {

@@ -47,6 +47,7 @@ TEST(DaemonOptions, DefaultsServeTheUsb) {
   EXPECT_EQ(line.options.eepromBytes, 32768u);
   EXPECT_EQ(line.options.connectionsPerBoard, 64u);
   EXPECT_EQ(line.options.connectionsPerUser, 256u);
+  EXPECT_EQ(ConnectionsPerUserPerBoard(line.options), 48u);
   EXPECT_EQ(AnswerTo({}).status, std::nullopt);
 }
 
@@ -72,6 +73,7 @@ TEST(DaemonOptions, EveryOptionWithItsValueApartOrAfterAnEqualsSign) {
     add("--eeprom-bytes", "128");
     add("--max-connections-per-board", "0");
     add("--max-connections-per-user", "999999999");
+    add("--max-connections-per-user-per-board", "7");
     const CommandLine line = Parse(args);
     ASSERT_EQ(line.action, CommandLine::Action::Serve) << line.error;
     const DaemonOptions& o = line.options;
@@ -90,7 +92,23 @@ TEST(DaemonOptions, EveryOptionWithItsValueApartOrAfterAnEqualsSign) {
     EXPECT_EQ(o.eepromBytes, 128u);
     EXPECT_EQ(o.connectionsPerBoard, 0u);
     EXPECT_EQ(o.connectionsPerUser, 999999999u);
+    EXPECT_EQ(ConnectionsPerUserPerBoard(o), 7u);
   }
+}
+
+TEST(DaemonOptions, AUsersShareOfABoardFollowsTheBoardsLimitUnlessGiven) {
+  // Three quarters of the board's limit, so that others always keep a
+  // quarter; no limit for a board without one.
+  for (const auto& [perBoard, share] : std::vector<std::pair<std::string, unsigned>>{
+           {"64", 48}, {"100", 75}, {"2", 2}, {"1", 1}, {"0", 0}}) {
+    const CommandLine line = Parse({"--max-connections-per-board", perBoard});
+    ASSERT_EQ(line.action, CommandLine::Action::Serve) << line.error;
+    EXPECT_EQ(ConnectionsPerUserPerBoard(line.options), share) << perBoard;
+  }
+  const CommandLine unlimited = Parse({"--max-connections-per-user-per-board", "0"});
+  EXPECT_EQ(ConnectionsPerUserPerBoard(unlimited.options), 0u);
+  EXPECT_EQ(Parse({"--max-connections-per-user-per-board", "-1"}).action,
+            CommandLine::Action::Refuse);
 }
 
 TEST(DaemonOptions, HelpAndVersionAnswerOnStandardOutput) {
@@ -102,6 +120,7 @@ TEST(DaemonOptions, HelpAndVersionAnswerOnStandardOutput) {
     EXPECT_EQ(a.status, 0);
     EXPECT_NE(a.out.find("Usage: vantrelio"), std::string::npos);
     EXPECT_NE(a.out.find("--max-connections-per-user"), std::string::npos);
+    EXPECT_NE(a.out.find("--max-connections-per-user-per-board"), std::string::npos);
     EXPECT_NE(a.out.find("--quiet"), std::string::npos);
     EXPECT_NE(a.out.find("--admin-group"), std::string::npos);
     EXPECT_EQ(a.out.find("--unlocked-exchanges"), std::string::npos);

@@ -18,6 +18,10 @@ enum NtStatus : std::uint32_t {
   // connections as the daemon allows it; the information is that limit.
   STATUS_QUOTA_EXCEEDED = 0xC0000044,
   STATUS_INSUFFICIENT_RESOURCES = 0xC0000017,
+  // The daemon refuses a connection: the client's user holds as many
+  // connections to this board as the daemon allows one user; the information
+  // is that limit.
+  STATUS_TOO_MANY_SESSIONS = 0xC00000CE,
   STATUS_DELETE_PENDING = 0xC0000056,
   STATUS_NO_MEMORY = 0xC000009A,
   STATUS_DEVICE_NOT_CONNECTED = 0xC000009D,

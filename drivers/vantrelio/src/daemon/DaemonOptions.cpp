@@ -64,6 +64,13 @@ constexpr const char* kUsage =
     "                       for the user's, with the limit as the information.\n"
     "                       The first refusal of each kind is logged, then a\n"
     "                       count every 10 s while they go on\n"
+    "  --max-connections-per-user-per-board N\n"
+    "                       connections each client user holds at once on one\n"
+    "                       board (default three quarters of the board's limit:\n"
+    "                       48 of 64, so that one user's idle connections leave\n"
+    "                       16 for everybody else; 0: no limit). One over it is\n"
+    "                       refused with 0xC00000CE (STATUS_TOO_MANY_SESSIONS),\n"
+    "                       the limit as the information\n"
     "  --help               show this text and exit\n"
     "  --version            show the version and exit\n"
     "\n"
@@ -89,6 +96,7 @@ enum Code : int {
   kEepromBytes,
   kConnectionsPerBoard,
   kConnectionsPerUser,
+  kConnectionsPerUserPerBoard,
   kVersion,
 };
 
@@ -113,6 +121,7 @@ const option kOptions[] = {
     {"eeprom-bytes", required_argument, nullptr, kEepromBytes},
     {"max-connections-per-board", required_argument, nullptr, kConnectionsPerBoard},
     {"max-connections-per-user", required_argument, nullptr, kConnectionsPerUser},
+    {"max-connections-per-user-per-board", required_argument, nullptr, kConnectionsPerUserPerBoard},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -201,12 +210,20 @@ void Apply(int code, const char* value, CommandLine& line) {
     case kConnectionsPerUser:
       o.connectionsPerUser = ParseNumber(code, value);
       break;
+    case kConnectionsPerUserPerBoard:
+      o.connectionsPerUserPerBoard = ParseNumber(code, value);
+      break;
     default:
       throw UsageError{"unknown option '" + NameOf(code) + "'"};
   }
 }
 
 }  // namespace
+
+unsigned ConnectionsPerUserPerBoard(const DaemonOptions& options) {
+  if (options.connectionsPerUserPerBoard) return *options.connectionsPerUserPerBoard;
+  return static_cast<unsigned>(UserShareOfBoard(options.connectionsPerBoard));
+}
 
 CommandLine ParseCommandLine(int argc, char** argv) {
   CommandLine line;

@@ -36,7 +36,13 @@ struct DaemonOptions {
   unsigned eepromBytes = 32768;
   unsigned connectionsPerBoard = DeviceManagerOptions::kDefaultConnectionsPerBoard;
   unsigned connectionsPerUser = DeviceManagerOptions::kDefaultConnectionsPerUser;
+  // None: three quarters of connectionsPerBoard.
+  std::optional<unsigned> connectionsPerUserPerBoard;
 };
+
+// The connections each client user may hold on one board, as given or by
+// default.
+unsigned ConnectionsPerUserPerBoard(const DaemonOptions& options);
 
 struct CommandLine {
   enum class Action { Serve, ShowHelp, ShowVersion, Refuse };

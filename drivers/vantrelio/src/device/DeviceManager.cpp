@@ -133,7 +133,8 @@ void DeviceManager::AddBoard(const std::shared_ptr<usbhost::UsbDevice>& device) 
       options_.deviceDir, options_.verbose ? options_.log : ControlServer::Log{});
   board.server->AddEndpoint(name, board.device.get());
   if (options_.group) board.server->SetGroup(*options_.group);
-  board.server->SetLimits({options_.maxConnectionsPerBoard, quota_, options_.log});
+  board.server->SetLimits({options_.maxConnectionsPerBoard, quota_, options_.log,
+                           options_.maxConnectionsPerUserPerBoard});
   board.server->SetAccessPolicy(options_.access);
   try {
     board.server->Start();

@@ -33,6 +33,12 @@
 
 namespace vantrel::driver {
 
+// A client user's default share of a board's connections: three quarters
+// of the board's limit. A program running as one user may use most of a
+// board, and however many connections it leaves idle, a quarter (16 of 64)
+// stays for everybody else, such as a diagnostic tool.
+constexpr std::size_t UserShareOfBoard(std::size_t perBoard) { return perBoard - perBoard / 4; }
+
 struct DeviceManagerOptions {
   std::filesystem::path deviceDir;
   usbhost::UsbId loaderId{};
@@ -57,9 +63,14 @@ struct DeviceManagerOptions {
   // with STATUS_TOO_MANY_OPENED_FILES or STATUS_QUOTA_EXCEEDED.
   std::size_t maxConnectionsPerBoard = kDefaultConnectionsPerBoard;
   std::size_t maxConnectionsPerUser = kDefaultConnectionsPerUser;
+  // Connections each client user holds at once on one board; 0: no limit.
+  // One over it is refused with STATUS_TOO_MANY_SESSIONS.
+  std::size_t maxConnectionsPerUserPerBoard = kDefaultConnectionsPerUserPerBoard;
 
   static constexpr std::size_t kDefaultConnectionsPerBoard = 64;
   static constexpr std::size_t kDefaultConnectionsPerUser = 256;
+  static constexpr std::size_t kDefaultConnectionsPerUserPerBoard =
+      UserShareOfBoard(kDefaultConnectionsPerBoard);
 };
 
 class DeviceManager {

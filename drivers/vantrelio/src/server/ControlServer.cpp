@@ -205,6 +205,7 @@ void ControlServer::Start() {
   {
     std::lock_guard<std::mutex> connectionsLock(connectionsMutex_);
     open_.assign(handlers_.size(), 0);
+    openByUid_.assign(handlers_.size(), {});
   }
   try {
     for (std::size_t i = 0; i < handlers_.size(); ++i) CreateListener(static_cast<int>(i));
@@ -278,7 +279,11 @@ std::size_t ControlServer::HeldConnections() const {
 void ControlServer::ReleaseLocked(Connection& connection) {
   if (!connection.fd) return;
   connection.fd.Reset();
-  --open_[static_cast<std::size_t>(connection.instance)];
+  const auto instance = static_cast<std::size_t>(connection.instance);
+  --open_[instance];
+  auto& byUid = openByUid_[instance];
+  if (auto held = byUid.find(connection.uid); held != byUid.end() && --held->second == 0)
+    byUid.erase(held);
   if (connection.quotaTaken) limits_.perUid->Give(connection.uid);
   connection.quotaTaken = false;
 }
@@ -339,6 +344,17 @@ bool ControlServer::Admit(int instance, uid_t uid, bool* quotaTaken, Refusal* re
                 STATUS_TOO_MANY_OPENED_FILES, Clamped(limits_.perSocket)};
     return false;
   }
+  std::map<uid_t, std::size_t>& byUid = openByUid_[static_cast<std::size_t>(instance)];
+  const auto held = byUid.find(uid);
+  const std::size_t mine = held == byUid.end() ? 0 : held->second;
+  if (limits_.perUidPerSocket != 0 && mine >= limits_.perUidPerSocket) {
+    const std::string user = "uid " + std::to_string(uid);
+    *refusal = {user + " on " + name,
+                user + " holds " + std::to_string(mine) + " connections to " + name +
+                    ", its limit per board",
+                STATUS_TOO_MANY_SESSIONS, Clamped(limits_.perUidPerSocket)};
+    return false;
+  }
   if (limits_.perUid) {
     if (!limits_.perUid->Take(uid)) {
       const std::string user = "uid " + std::to_string(uid);
@@ -349,6 +365,7 @@ bool ControlServer::Admit(int instance, uid_t uid, bool* quotaTaken, Refusal* re
     }
     *quotaTaken = true;
   }
+  ++byUid[uid];
   ++open;
   return true;
 }
@@ -362,8 +379,9 @@ void ControlServer::Refuse(UniqueFd& fd, const Refusal& refusal) {
 }
 
 void ControlServer::NoteAdmitted(int instance, uid_t uid) {
-  for (const std::string& key :
-       {names_[static_cast<std::size_t>(instance)], "uid " + std::to_string(uid)})
+  const std::string& name = names_[static_cast<std::size_t>(instance)];
+  const std::string user = "uid " + std::to_string(uid);
+  for (const std::string& key : {name, user + " on " + name, user})
     Report(logLimiter_.Ended(key, "accepting connections again (" + key + ")"));
 }
 

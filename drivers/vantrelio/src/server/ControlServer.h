@@ -9,10 +9,12 @@
 // everybody and the maintenance codes for the privileged only.
 // What a connection costs is bounded: a thread and its descriptor, released
 // as soon as the connection ends, and buffers sized to the request being
-// served. Limits cap the connections of each socket and of each client user;
-// a connection over a limit gets one reply that names the limit, and is
-// closed: STATUS_TOO_MANY_OPENED_FILES with the socket's limit as the
-// information, STATUS_QUOTA_EXCEEDED with the user's, or, when no thread can
+// served. Limits cap the connections of each socket, of each client user on
+// one socket, and of each client user in all; a connection over a limit gets
+// one reply that names the limit, and is closed: STATUS_TOO_MANY_OPENED_FILES
+// with the socket's limit as the information, STATUS_TOO_MANY_SESSIONS with
+// the user's share of the socket, STATUS_QUOTA_EXCEEDED with the user's
+// limit across sockets, or, when no thread can
 // serve it, STATUS_INSUFFICIENT_RESOURCES with 0. Refusals and failures to
 // accept are logged at a bounded rate (LogRateLimiter).
 #pragma once
@@ -25,6 +27,7 @@
 #include <filesystem>
 #include <functional>
 #include <list>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -69,6 +72,10 @@ class ControlServer {
     // Where refusals and connections that cannot be served are reported,
     // also when the server's own log is quiet; none: the server's log.
     Log report;
+    // Connections each client user holds at once on one socket; 0: no
+    // limit. Below perSocket, it keeps one user's idle connections from
+    // locking everybody else out of a board.
+    std::size_t perUidPerSocket = 0;
   };
   // Only before Start.
   void SetLimits(Limits limits);
@@ -164,6 +171,8 @@ class ControlServer {
   mutable std::mutex connectionsMutex_;
   std::list<std::unique_ptr<Connection>> connections_;
   std::vector<std::size_t> open_;  // connections per instance, under connectionsMutex_
+  // Connections per instance and client user, under connectionsMutex_.
+  std::vector<std::map<uid_t, std::size_t>> openByUid_;
   // The refusals by kind ("ezusb-0", "uid 1000"), failed thread starts and
   // failed accepts, logged at a bounded rate; a refusal's condition ends
   // when a connection of its kind is admitted again. Accept thread only.
