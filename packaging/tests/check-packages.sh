@@ -252,7 +252,7 @@ sysusers_file() {
 unit_clean() {
   local checked=$work/unit-root
   rm -rf "$checked" && mkdir -p "$checked/usr/bin" && cp -a "$root/usr/lib" "$root/usr/sbin" "$checked/usr/" &&
-    cp "$(command -v kill)" "$checked/usr/bin/" && ln -s usr/bin "$checked/bin" || return 1
+    cp "$(type -P kill)" "$checked/usr/bin/" && ln -s usr/bin "$checked/bin" || return 1
   SYSTEMD_LOG_COLOR=0 systemd-analyze verify --man=no --recursive-errors=no --root="$checked" vantrelio.service \
     >"$work/verify" 2>&1
   local verified=$?
@@ -328,7 +328,7 @@ EOF
 done
 postinst_first_install() {
   rm -f "$work/calls"
-  PATH=$plain_stubs sh "$work/postinst" configure || return 1
+  PATH=$plain_stubs /bin/sh "$work/postinst" configure || return 1
   cat "$work/calls"
   grep -qx "addgroup --system vantrel" "$work/calls" &&
     grep -qx "adduser --system --group --home /nonexistent --no-create-home --shell /usr/sbin/nologin vantrelio" "$work/calls" &&
@@ -336,7 +336,7 @@ postinst_first_install() {
 }
 postinst_group_exists() {
   rm -f "$work/calls"
-  K27_GROUP_EXISTS=1 K27_USER_EXISTS=1 PATH=$plain_stubs sh "$work/postinst" configure 35.0-1 || return 1
+  K27_GROUP_EXISTS=1 K27_USER_EXISTS=1 PATH=$plain_stubs /bin/sh "$work/postinst" configure 35.0-1 || return 1
   cat "$work/calls"
   ! grep -q "^addgroup\|^adduser" "$work/calls"
 }

@@ -67,6 +67,7 @@ echo "sandbox test: $user = uid $daemon_uid, $group = gid $board_gid; client uid
 witness=$root/var/lib/k27-sandbox-witness
 mkdir -p "$witness" && chown "$daemon_uid:$board_gid" "$witness"
 probe=k27-sandbox-probe-$$
+shared=k27-sandbox-$$
 libdir=$(dirname "$(find "$root/usr/lib" -name 'libvantrelusb.so.*' -type f | head -n1)")
 libdir=${libdir#"$root"}
 
@@ -139,15 +140,19 @@ inside() {
     no "the socket: $(stat -c '%a %u %g' "$run_dir/ezusb-0")"
 
   local out
-  out=$("${environment[@]}" VANTREL_DEVICE_DIR="$run_dir" VANTREL_SHARED_NAMESPACE=k27-sandbox-$$ \
+  out=$("${environment[@]}" VANTREL_DEVICE_DIR="$run_dir" VANTREL_SHARED_NAMESPACE=$shared \
     "${as_client[@]}" /run/k27-root/usr/bin/k27ctl list 2>&1)
-  [ $? = 0 ] && grep -q "ezusb-0" <<<"$out" && ok "a member of $group lists the board with k27ctl" ||
+  [ $? = 0 ] && grep -q "^board 0: " <<<"$out" && ok "a member of $group lists the board with k27ctl" ||
     no "k27ctl list in the group: $out"
-  out=$("${environment[@]}" VANTREL_DEVICE_DIR="$run_dir" VANTREL_SHARED_NAMESPACE=k27-sandbox-out-$$ \
+  # Outside the group: the socket cannot even be reached (EACCES), and
+  # the library tells the user which group to join.
+  out=$("${as_outsider[@]}" stat -c %F "$run_dir/ezusb-0" 2>&1)
+  grep -q "Permission denied" <<<"$out" && ok "a user outside $group cannot reach the socket (EACCES)" ||
+    no "the socket for a user outside the group: $out"
+  out=$("${environment[@]}" VANTREL_DEVICE_DIR="$run_dir" VANTREL_SHARED_NAMESPACE=$shared-out \
     "${as_outsider[@]}" /run/k27-root/usr/bin/k27ctl list 2>&1)
-  [ $? != 0 ] && grep -q "no access to $run_dir/ezusb-0 (Permission denied)" <<<"$out" &&
-    grep -q "usermod -aG vantrel" <<<"$out" &&
-    ok "a user outside $group is refused (EACCES) with the advice to join it" ||
+  [ $? != 0 ] && grep -q "^vantrelusb: no access to .*usermod -aG" <<<"$out" &&
+    ok "k27ctl outside $group fails with the library's advice to join it: $(grep -m1 '^vantrelusb: no access' <<<"$out")" ||
     no "k27ctl list outside the group: $out"
 
   # The daemon's user: its runtime folder is writable, nothing else is.
@@ -162,7 +167,10 @@ inside() {
       rm -f "$place/$probe"
     fi
   done
-  [ "$bad" = 0 ] && ok "the daemon's user cannot write in /etc, /usr, /var, /run, the home folders" \
+  # Its own folder: refused by the read-only mount, not by permissions.
+  out=$("${as_daemon[@]}" sh -c ": >/run/k27-root/var/lib/k27-sandbox-witness/$probe" 2>&1)
+  grep -q "Read-only file system" <<<"$out" || no "the witness folder: $out"
+  [ "$wrote" = 0 ] && ok "the daemon's user cannot write in /etc, /usr, /var, /run, the home folders" \
     "or a folder of its own outside $run_dir"
   # Its /tmp and /var/tmp are its own: what it writes there stays inside.
   "${as_daemon[@]}" sh -c ": >'/tmp/$probe' && : >'/var/tmp/$probe'" ||
@@ -176,7 +184,7 @@ inside() {
   return $bad
 }
 export -f inside
-export root run_dir mode umask daemon_uid board_gid client_uid outsider_uid user group probe libdir
+export root run_dir mode umask daemon_uid board_gid client_uid outsider_uid user group probe shared libdir
 export command_line
 command_line=$(printf '%q ' "${command[@]}")
 unshare --mount --propagation private bash -c 'eval "command=($command_line)"; inside' || failed=1
@@ -187,4 +195,6 @@ for leak in "/tmp/$probe" "/var/tmp/$probe"; do
 done
 [ "$failed" = 0 ] && echo "ok: what the daemon's user wrote in its /tmp and /var/tmp stayed private"
 rm -rf "$witness"
+# The clients' shared board state.
+rm -f /dev/shm/"$shared".* /dev/shm/"$shared"-out.*
 exit $failed
