@@ -35,6 +35,8 @@ set(vantrelio_driver_sources
 set(vantrelio_daemon_sources
     ${_vantrelio_src}/daemon/DaemonOptions.cpp
     ${_vantrelio_src}/daemon/GroupLookup.cpp
+    ${_vantrelio_src}/daemon/RunAsUser.cpp
+    ${_vantrelio_src}/daemon/ServiceManager.cpp
     ${_vantrelio_src}/device/DeviceManager.cpp)
 
 # The simulated boards of `vantrelio --simulate` and their console.

@@ -218,10 +218,61 @@ vantrelio_control() {
   for s in postinst prerm postrm; do control_member vantrelio $s >"$work/$s" && sh -n "$work/$s" || return 1; done
   grep -q '^EnvironmentFile=-/etc/default/vantrelio$' "$root/usr/lib/systemd/system/vantrelio.service" &&
     grep -q '^ExecStart=/usr/sbin/vantrelio .*\$VANTRELIO_OPTS$' "$root/usr/lib/systemd/system/vantrelio.service" &&
-    grep -q '^VANTRELIO_OPTS=' "$root/etc/default/vantrelio" &&
-    grep -q 'GROUP="vantrel"' "$root/usr/lib/udev/rules.d/70-vantrel.rules"
+    grep -q '^VANTRELIO_OPTS=' "$root/etc/default/vantrelio"
 }
-check "vantrelio: conffile, maintainer scripts, unit and udev rules" vantrelio_control
+check "vantrelio: conffile, maintainer scripts, unit and options" vantrelio_control
+
+# Only the daemon's user may open the raw devices, the bare part's and the
+# board's: the board group reaches them through the daemon alone.
+udev_rules() {
+  local rules=$root/usr/lib/udev/rules.d/70-vantrel.rules ids
+  ids=$(grep -c '^SUBSYSTEM=="usb".*ATTR{idVendor}==".*ATTR{idProduct}=="' "$rules")
+  [ "$ids" = 2 ] || { echo "$ids rule(s) for the two identifiers"; cat "$rules"; return 1; }
+  grep '^SUBSYSTEM' "$rules" | grep -v 'OWNER="vantrelio"' && return 1
+  grep '^SUBSYSTEM' "$rules" | grep -v 'MODE="0600"' && return 1
+  ! grep -E '^[^#]*(GROUP=|uaccess)' "$rules"
+}
+check "vantrelio: udev gives both devices to the user vantrelio alone (0600, no group)" udev_rules
+
+# The user and group the sysusers file declares, made in a scratch root.
+sysusers_file() {
+  local conf=$root/usr/lib/sysusers.d/vantrelio.conf users=$work/users
+  mkdir -p "$users/etc"
+  systemd-sysusers --root="$users" "$conf" || return 1
+  cat "$users/etc/passwd" "$users/etc/group"
+  grep -qE '^vantrelio:x:[0-9]+:[0-9]+:[^:]*:/nonexistent:/usr/sbin/nologin$' "$users/etc/passwd" &&
+    grep -q '^vantrel:x:' "$users/etc/group" &&
+    [ "$(awk -F: '$1 == "vantrelio" {print $3}' "$users/etc/passwd")" -lt 1000 ]
+}
+
+# The unit, as systemd would read it from the installed files: the verifier
+# without complaint, the sandbox rated 2.0 or less. The scratch root lacks
+# the system's own units and /bin/kill (ExecReload): the dependencies are
+# not followed, and kill is taken from this machine.
+unit_clean() {
+  local checked=$work/unit-root
+  rm -rf "$checked" && mkdir -p "$checked/usr/bin" && cp -a "$root/usr/lib" "$root/usr/sbin" "$checked/usr/" &&
+    cp "$(type -P kill)" "$checked/usr/bin/" && ln -s usr/bin "$checked/bin" || return 1
+  SYSTEMD_LOG_COLOR=0 systemd-analyze verify --man=no --recursive-errors=no --root="$checked" vantrelio.service \
+    >"$work/verify" 2>&1
+  local verified=$?
+  cat "$work/verify"
+  [ "$verified" = 0 ] && [ ! -s "$work/verify" ] || return 1
+  SYSTEMD_COLORS=0 systemd-analyze security --offline=yes --root="$checked" vantrelio.service >"$work/security" 2>&1
+  grep '✗' "$work/security"
+  local score
+  score=$(sed -n 's/.*Overall exposure level for vantrelio.service: \([0-9.]*\).*/\1/p' "$work/security")
+  echo "exposure: ${score:-none}"
+  [ -n "$score" ] && awk -v s="$score" 'BEGIN {exit !(s <= 2.0)}'
+}
+if command -v systemd-analyze >/dev/null && command -v systemd-sysusers >/dev/null; then
+  check "vantrelio: systemd-sysusers makes the system user vantrelio and the group vantrel" sysusers_file
+  check "vantrelio.service: systemd-analyze verify is clean, the exposure is 2.0 or less" unit_clean
+  grep '^exposure' "$work/check.log" | sed 's/^/  /'
+else
+  failed=$((failed + 1))
+  echo "FAIL: systemd-analyze or systemd-sysusers is missing (Debian: systemd); the unit and users are not checked"
+fi
 
 # The installed programs find their libraries, the board library in the root.
 libraries_resolve() {
@@ -259,27 +310,46 @@ check "manual pages: one per program, read by man -l without warnings" man_pages
 # --- Maintainer scripts of vantrelio, against stand-ins of the system tools. --
 stubs=$work/stubs
 mkdir -p "$stubs"
-for tool in getent addgroup deb-systemd-helper deb-systemd-invoke systemctl udevadm; do
+# Two sets: with systemd-sysusers, and without it (nothing else on PATH, so
+# that this machine's own is not found).
+plain_stubs=$work/plain-stubs
+mkdir -p "$plain_stubs"
+for tool in getent addgroup adduser deb-systemd-helper deb-systemd-invoke systemctl udevadm systemd-sysusers; do
   cat >"$stubs/$tool" <<EOF
 #!/bin/sh
 echo "$tool \$*" >>"$work/calls"
 [ "$tool \$1 \$2" = "getent group vantrel" ] && [ -n "\${K27_GROUP_EXISTS:-}" ] && exit 0
+[ "$tool \$1 \$2" = "getent passwd vantrelio" ] && [ -n "\${K27_USER_EXISTS:-}" ] && exit 0
 [ "$tool" = getent ] && exit 2
 exit 0
 EOF
   chmod +x "$stubs/$tool"
+  [ "$tool" = systemd-sysusers ] || cp "$stubs/$tool" "$plain_stubs/$tool"
 done
 postinst_first_install() {
   rm -f "$work/calls"
-  PATH=$stubs:/usr/bin:/bin sh "$work/postinst" configure || return 1
+  PATH=$plain_stubs /bin/sh "$work/postinst" configure || return 1
   cat "$work/calls"
-  grep -qx "addgroup --system vantrel" "$work/calls" && grep -qx "deb-systemd-helper enable vantrelio.service" "$work/calls"
+  grep -qx "addgroup --system vantrel" "$work/calls" &&
+    grep -qx "adduser --system --group --home /nonexistent --no-create-home --shell /usr/sbin/nologin vantrelio" "$work/calls" &&
+    grep -qx "deb-systemd-helper enable vantrelio.service" "$work/calls"
 }
 postinst_group_exists() {
   rm -f "$work/calls"
-  K27_GROUP_EXISTS=1 PATH=$stubs:/usr/bin:/bin sh "$work/postinst" configure 35.0-1 || return 1
+  K27_GROUP_EXISTS=1 K27_USER_EXISTS=1 PATH=$plain_stubs /bin/sh "$work/postinst" configure 35.0-1 || return 1
   cat "$work/calls"
-  ! grep -q "^addgroup" "$work/calls"
+  ! grep -q "^addgroup\|^adduser" "$work/calls"
+}
+# systemd-sysusers, where there is one, makes both from the package's file
+# (and the fallback's tools are not called).
+postinst_sysusers() {
+  rm -f "$work/calls"
+  PATH=$stubs:/usr/bin:/bin sh "$work/postinst" configure || return 1
+  cat "$work/calls"
+  grep -qx "systemd-sysusers vantrelio.conf" "$work/calls" && ! grep -q "^addgroup\|^adduser" "$work/calls" || return 1
+  rm -f "$work/calls"
+  DPKG_ROOT=/target PATH=$stubs:/usr/bin:/bin sh "$work/postinst" configure || return 1
+  grep -qx "systemd-sysusers --root=/target vantrelio.conf" "$work/calls"
 }
 remove_and_purge() {
   rm -f "$work/calls"
@@ -287,11 +357,12 @@ remove_and_purge() {
     PATH=$stubs:/usr/bin:/bin sh "$work/postrm" purge || return 1
   cat "$work/calls"
   grep -qx "deb-systemd-helper mask vantrelio.service" "$work/calls" &&
-    grep -qx "deb-systemd-helper purge vantrelio.service" "$work/calls" && ! grep -q "delgroup\|groupdel" "$work/calls"
+    grep -qx "deb-systemd-helper purge vantrelio.service" "$work/calls" && ! grep -q "delgroup\|groupdel\|deluser\|userdel" "$work/calls"
 }
-check "vantrelio postinst: creates the group vantrel and enables the unit" postinst_first_install
-check "vantrelio postinst: keeps an existing group" postinst_group_exists
-check "vantrelio prerm/postrm: stop, mask, purge; the group stays" remove_and_purge
+check "vantrelio postinst without systemd-sysusers: adduser makes the user vantrelio and the group vantrel; the unit is enabled" postinst_first_install
+check "vantrelio postinst without systemd-sysusers: keeps an existing user and group" postinst_group_exists
+check "vantrelio postinst: systemd-sysusers makes them from the package's file" postinst_sysusers
+check "vantrelio prerm/postrm: stop, mask, purge; the user and the group stay" remove_and_purge
 
 # --- lintian, when installed. -------------------------------------------------
 if command -v lintian >/dev/null; then
@@ -330,7 +401,8 @@ require "the example builds from its installed source and CMake package; pkg-con
 
 example_runs() {
   local dev=$work/dev out
-  "$root/usr/sbin/vantrelio" --simulate --device-dir "$dev" --boards 1 2>"$work/daemon.log" &
+  env -u NOTIFY_SOCKET -u INVOCATION_ID "$root/usr/sbin/vantrelio" --simulate --device-dir "$dev" --boards 1 \
+    2>"$work/daemon.log" &
   daemon=$!
   for _ in $(seq 600); do
     grep -q serving "$work/daemon.log" && break
@@ -365,6 +437,17 @@ installed_tools() {
   fi
 }
 check "the installed tools answer --help; desktop entry, icon and dictionaries in place" installed_tools
+
+# --- The installed daemon in its unit's confinement, emulated (as root). ---
+"$source_dir/tests/check-sandbox.sh" "$root" >"$work/sandbox.log" 2>&1
+sandbox=$?
+if [ "$sandbox" = 77 ]; then
+  cat "$work/sandbox.log"
+else
+  check "the installed daemon serves in its unit's sandbox (emulated), and only there" \
+    sh -c "cat '$work/sandbox.log'; exit $sandbox"
+  sed -n 's/^/  /p' "$work/check.log"
+fi
 
 # --- Sizes, for the record. ---------------------------------------------------
 for p in "${packages[@]}"; do

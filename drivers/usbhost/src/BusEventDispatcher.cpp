@@ -2,6 +2,7 @@
 
 #include "k27/common/Log.h"
 
+#include <algorithm>
 #include <optional>
 #include <utility>
 
@@ -37,6 +38,7 @@ bool BusEventDispatcher::Start(std::function<void()> stopped) {
     running_ = true;
     queue_.clear();
     poll_ = nullptr;
+    nextBeat_ = std::chrono::steady_clock::now() + beatInterval_;
     stopped_ = std::move(stopped);
   }
   thread_ = std::thread([this] { Run(); });
@@ -49,6 +51,15 @@ void BusEventDispatcher::PollEvery(std::chrono::milliseconds interval, std::func
   poll_ = std::move(poll);
   pollInterval_ = interval;
   nextPoll_ = std::chrono::steady_clock::now() + interval;
+  wake_.notify_all();
+}
+
+void BusEventDispatcher::SetHeartbeat(std::chrono::milliseconds interval,
+                                      std::function<void()> beat) {
+  std::lock_guard lock(mutex_);
+  beat_ = std::move(beat);
+  beatInterval_ = interval;
+  nextBeat_ = std::chrono::steady_clock::now() + interval;
   wake_.notify_all();
 }
 
@@ -107,13 +118,21 @@ BusEventDispatcher::Event BusEventDispatcher::Next() {
       queue_.pop_front();
       return event;
     }
-    if (poll_) {
-      const auto now = std::chrono::steady_clock::now();
-      if (now >= nextPoll_) {
-        nextPoll_ = now + pollInterval_;
-        return poll_;
-      }
+    const auto now = std::chrono::steady_clock::now();
+    if (beat_ && now >= nextBeat_) {
+      nextBeat_ = now + beatInterval_;
+      return beat_;
+    }
+    if (poll_ && now >= nextPoll_) {
+      nextPoll_ = now + pollInterval_;
+      return poll_;
+    }
+    if (poll_ && beat_) {
+      wake_.wait_until(lock, std::min(nextPoll_, nextBeat_));
+    } else if (poll_) {
       wake_.wait_until(lock, nextPoll_);
+    } else if (beat_) {
+      wake_.wait_until(lock, nextBeat_);
     } else {
       wake_.wait(lock);
     }

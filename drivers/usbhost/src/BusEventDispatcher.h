@@ -42,6 +42,11 @@ class BusEventDispatcher {
   // From now until the stop, `poll` runs on the dispatch thread whenever
   // `interval` has passed since the last poll (or this call).
   void PollEvery(std::chrono::milliseconds interval, std::function<void()> poll);
+  // `beat` runs on the dispatch thread whenever `interval` has passed since
+  // the last beat, between events, until replaced; it survives Stop and
+  // Start. A handler that hangs holds the beats back, which is what a
+  // watchdog fed by them is for. Any thread; an empty `beat` ends them.
+  void SetHeartbeat(std::chrono::milliseconds interval, std::function<void()> beat);
   // Queues `event` behind the others. False, and the event dropped at once,
   // when the dispatcher is not running (or the event is empty). Any thread.
   bool Post(Event event);
@@ -72,6 +77,9 @@ class BusEventDispatcher {
   std::function<void()> poll_;
   std::chrono::milliseconds pollInterval_{0};
   std::chrono::steady_clock::time_point nextPoll_;
+  std::function<void()> beat_;
+  std::chrono::milliseconds beatInterval_{0};
+  std::chrono::steady_clock::time_point nextBeat_;
   std::function<void()> stopped_;
   Log log_;
   std::thread::id dispatchId_;  // of the running dispatch thread

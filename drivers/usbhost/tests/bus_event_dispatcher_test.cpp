@@ -174,6 +174,54 @@ TEST(BusEventDispatcher, PollsBetweenEventsWhenAsked) {
   dispatcher.Stop();
 }
 
+// The heartbeat feeds the service manager's watchdog: it must come from the
+// dispatch thread (so that a hung handler holds it back), keep beating
+// beside a poll and through a restart of the bus.
+TEST(BusEventDispatcher, HeartbeatRunsOnTheDispatchThreadBesidePollsAndThroughARestart) {
+  BusEventDispatcher dispatcher;
+  std::atomic<int> beats{0};
+  std::atomic<bool> offThread{false};
+  std::mutex mutex;
+  std::condition_variable changed;
+  dispatcher.SetHeartbeat(2ms, [&] {
+    if (!dispatcher.OnDispatchThread()) offThread = true;
+    std::lock_guard lock(mutex);
+    ++beats;
+    changed.notify_all();
+  });
+  const auto beatsPast = [&](int count) {
+    std::unique_lock lock(mutex);
+    return changed.wait_for(lock, 10s, [&] { return beats >= count; });
+  };
+  ASSERT_TRUE(dispatcher.Start());
+  Signal polled;
+  dispatcher.PollEvery(3ms, [&] { polled.Raise(); });
+  EXPECT_TRUE(beatsPast(3));
+  EXPECT_TRUE(polled.WaitFor());
+
+  // While a handler runs, the beats wait for it.
+  Signal entered, release, left;
+  int beatsInHandler = -1;
+  ASSERT_TRUE(dispatcher.Post([&] {
+    const int before = beats;
+    entered.Raise();
+    release.WaitFor();
+    beatsInHandler = beats - before;
+    left.Raise();
+  }));
+  ASSERT_TRUE(entered.WaitFor());
+  release.Raise();
+  ASSERT_TRUE(left.WaitFor());
+  EXPECT_EQ(beatsInHandler, 0);
+
+  dispatcher.Stop();
+  const int stoppedAt = beats;
+  ASSERT_TRUE(dispatcher.Start());
+  EXPECT_TRUE(beatsPast(stoppedAt + 3));
+  dispatcher.Stop();
+  EXPECT_FALSE(offThread);
+}
+
 TEST(BusEventDispatcher, ReportsGoToTheLogOrStandardError) {
   BusEventDispatcher dispatcher;
   testing::internal::CaptureStderr();

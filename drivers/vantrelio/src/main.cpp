@@ -1,23 +1,31 @@
 // vantrelio: the driver daemon. Serves each board's control requests on the
 // socket "ezusb-N" in the device folder.
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <filesystem>
 #include <functional>
+#include <future>
 #include <iostream>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <stdexcept>
 #include <string>
+#include <system_error>
 
 #include "daemon/DaemonOptions.h"
 #include "daemon/GroupLookup.h"
+#include "daemon/RunAsUser.h"
+#include "daemon/ServiceManager.h"
 #include "device/DeviceManager.h"
 #include "device/ExchangeTrace.h"
 #include "k27/common/Log.h"
@@ -62,6 +70,28 @@ bool WaitForStop(int signalFd, bool verbose, const std::function<void()>& rescan
   }
 }
 
+// A device folder that is missing is made now, while the daemon may still
+// write where it lives: the user's, the board group's, 0770.
+void MakeDeviceDirFor(const std::string& dir, const vantrel::driver::RunAs& user,
+                      std::optional<gid_t> group) {
+  std::error_code ec;
+  if (std::filesystem::is_directory(dir, ec)) return;
+  if (!std::filesystem::create_directories(dir, ec) && ec)
+    throw std::system_error(ec, "cannot create " + dir);
+  if (::chown(dir.c_str(), user.uid, group ? *group : user.gid) != 0 ||
+      ::chmod(dir.c_str(), 0770) != 0)
+    throw std::system_error(errno, std::generic_category(),
+                            "cannot give " + dir + " to " + user.name);
+}
+
+// Blocks until the bus has delivered the devices present at its start.
+void WaitForFirstLook(vantrel::usbhost::UsbBus& host) {
+  auto done = std::make_shared<std::promise<void>>();
+  std::future<void> looked = done->get_future();
+  // A bus that stops first drops the promise unkept: the wait ends as well.
+  if (host.AfterPending([done] { done->set_value(); })) looked.wait();
+}
+
 int Run(const DaemonOptions& options) {
   std::string deviceDir = ControlProtocol::kDefaultDeviceDir;
   if (options.deviceDir) {
@@ -87,6 +117,16 @@ int Run(const DaemonOptions& options) {
     return 1;
   }
   ::signal(SIGPIPE, SIG_IGN);
+
+  const vantrel::driver::StartIdentity identity = vantrel::driver::CheckStartIdentity(
+      ::geteuid() == 0, vantrel::driver::StartedByServiceManager(), !options.user.empty());
+  if (identity.verdict == vantrel::driver::StartIdentity::Verdict::Refuse) {
+    ReportError(identity.message);
+    ::close(signalFd);
+    return 1;
+  }
+  if (identity.verdict == vantrel::driver::StartIdentity::Verdict::ServeWarned)
+    k27::common::LogWarning("vantrelio: " + identity.message);
 
   std::unique_ptr<ExchangeTrace> trace;
 #if VANTRELIO_WITH_SIMULATOR
@@ -131,6 +171,20 @@ int Run(const DaemonOptions& options) {
       managed.capture = vantrel::usbhost::UsbCapture::Open(*options.capturePath);
     manager = std::make_unique<vantrel::driver::DeviceManager>(managed);
 
+    if (!options.user.empty()) {
+      std::string why;
+      const std::optional<vantrel::driver::RunAs> user =
+          vantrel::driver::LookupRunAs(options.user, managed.group, &why);
+      if (!user) throw std::runtime_error("--user: " + why);
+      if (::geteuid() == 0) MakeDeviceDirFor(deviceDir, *user, managed.group);
+      if (!vantrel::driver::SwitchTo(*user, &why)) throw std::runtime_error("--user: " + why);
+      Report("running as user '" + user->name + "'");
+    }
+
+    // The bus's event thread feeds systemd's watchdog: when a handler hangs
+    // there, systemd restarts the daemon.
+    const std::optional<std::chrono::milliseconds> watchdog = vantrel::driver::WatchdogInterval();
+
     if (options.simulate) {
 #if VANTRELIO_WITH_SIMULATOR
       vantrel::driver::SimulationSettings simulated;
@@ -143,13 +197,16 @@ int Run(const DaemonOptions& options) {
       simulated.report = Report;
       simulation = std::make_unique<vantrel::driver::SimulatedBoards>(simulated, *manager);
       host = &simulation->Host();
+      if (watchdog) host->SetHeartbeat(*watchdog, vantrel::driver::NotifyAlive);
       Report("serving " + std::to_string(options.boards) + " simulated board(s) in " + deviceDir);
 #endif
     } else {
       libusbHost = vantrel::usbhost::MakeLibusbBus(
           {{kLoaderVendorId, kLoaderProductId}, {kBoardVendorId, kBoardProductId}});
+      if (watchdog) libusbHost->SetHeartbeat(*watchdog, vantrel::driver::NotifyAlive);
       libusbHost->Start(manager->Events());
       host = libusbHost.get();
+      WaitForFirstLook(*host);
       Report("serving boards on USB in " + deviceDir);
     }
   } catch (const std::exception& e) {
@@ -160,7 +217,9 @@ int Run(const DaemonOptions& options) {
     return 1;
   }
 
+  vantrel::driver::NotifyReady("serving the boards in " + deviceDir);
   if (!WaitForStop(signalFd, options.verbose, [host] { host->Rescan(); })) status = 1;
+  vantrel::driver::NotifyStopping();
 #if VANTRELIO_WITH_SIMULATOR
   if (simulation) simulation->Stop();
 #endif

@@ -66,6 +66,7 @@ TEST(DaemonOptions, EveryOptionWithItsValueApartOrAfterAnEqualsSign) {
     add("--device-dir", "/tmp/k27 dir");
     add("--group", "plugdev");
     add("--admin-group", "k27admin");
+    add("--user", "vantrelio");
     add("--trace", "trace.txt");
     add("--capture", "usb.pcap");
     add("--boards", "3");
@@ -84,6 +85,7 @@ TEST(DaemonOptions, EveryOptionWithItsValueApartOrAfterAnEqualsSign) {
     EXPECT_EQ(o.deviceDir, "/tmp/k27 dir");
     EXPECT_EQ(o.group, "plugdev");
     EXPECT_EQ(o.adminGroup, "k27admin");
+    EXPECT_EQ(o.user, "vantrelio");
     EXPECT_FALSE(o.implicitAdmins);
     EXPECT_EQ(o.tracePath, "trace.txt");
     EXPECT_EQ(o.capturePath, "usb.pcap");
@@ -123,6 +125,7 @@ TEST(DaemonOptions, HelpAndVersionAnswerOnStandardOutput) {
     EXPECT_NE(a.out.find("--max-connections-per-user-per-board"), std::string::npos);
     EXPECT_NE(a.out.find("--quiet"), std::string::npos);
     EXPECT_NE(a.out.find("--admin-group"), std::string::npos);
+    EXPECT_NE(a.out.find("--user NAME"), std::string::npos);
     EXPECT_EQ(a.out.find("--unlocked-exchanges"), std::string::npos);
     EXPECT_EQ(a.out.find("--no-implicit-admins"), std::string::npos);
     EXPECT_TRUE(a.err.empty());
@@ -142,6 +145,7 @@ TEST(DaemonOptions, RefusalsSayWhatIsWrongAndExitWith2) {
       {{"--device-dir="}, "--device-dir needs a folder"},
       {{"--group", ""}, "--group needs a group name"},
       {{"--admin-group="}, "--admin-group needs a group name"},
+      {{"--user", ""}, "--user needs a user name"},
       {{"--no-implicit-admins=yes"}, "--no-implicit-admins takes no value"},
       {{"--trace="}, "--trace needs a file name"},
       // Bad numbers and numbers out of range.

@@ -40,7 +40,8 @@ ChildProcess Vantrelio(std::vector<std::string> args,
                        std::optional<std::string> deviceDirEnv = std::nullopt) {
   args.insert(args.begin(), testsupport::VantrelioPath());
   return ChildProcess(args, {deviceDirEnv ? "VANTREL_DEVICE_DIR=" + *deviceDirEnv
-                                          : std::string("VANTREL_DEVICE_DIR")});
+                                          : std::string("VANTREL_DEVICE_DIR"),
+                             "NOTIFY_SOCKET", "INVOCATION_ID", "WATCHDOG_USEC", "WATCHDOG_PID"});
 }
 
 class DaemonTest : public ::testing::Test {

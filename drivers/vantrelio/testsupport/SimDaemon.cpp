@@ -84,7 +84,12 @@ bool SimDaemon::Start(std::chrono::milliseconds limit) {
       options_.deviceDirFromEnvironment
           ? std::string(driver::ControlProtocol::kDeviceDirEnv) + "=" + deviceDir_.string()
           : std::string(driver::ControlProtocol::kDeviceDirEnv);
-  pid_ = detail::Spawn(argv, detail::EnvironmentWith({folderVariable}), null.fd, log.fd, log.fd);
+  // Nor may a service manager's variables (a test run from a unit) make the
+  // daemon take itself for a service.
+  pid_ = detail::Spawn(argv,
+                       detail::EnvironmentWith({folderVariable, "NOTIFY_SOCKET", "INVOCATION_ID",
+                                                "WATCHDOG_USEC", "WATCHDOG_PID"}),
+                       null.fd, log.fd, log.fd);
   if (pid_ <= 0) {
     pid_ = -1;
     const std::string message = "cannot run " + options_.program + "\n";

@@ -120,6 +120,14 @@ class LibusbBus final : public UsbBus {
     dispatcher_.Post([this] { Poll(); });
   }
 
+  void SetHeartbeat(std::chrono::milliseconds interval, std::function<void()> beat) override {
+    dispatcher_.SetHeartbeat(interval, std::move(beat));
+  }
+
+  bool AfterPending(std::function<void()> done) override {
+    return dispatcher_.Post(std::move(done));
+  }
+
   void Stop() override {
     const bool fromHandler = dispatcher_.OnDispatchThread();
     // From a handler: the dispatch thread ends once the handler returns.

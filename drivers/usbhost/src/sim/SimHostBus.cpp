@@ -41,6 +41,14 @@ class SimBusImpl final : public SimHostBus {
 
   void Rescan() override { Post(Rescanning{}); }
 
+  void SetHeartbeat(std::chrono::milliseconds interval, std::function<void()> beat) override {
+    dispatcher_.SetHeartbeat(interval, std::move(beat));
+  }
+
+  bool AfterPending(std::function<void()> done) override {
+    return dispatcher_.Post(std::move(done));
+  }
+
   void SetLog(std::function<void(const std::string&)> log) override {
     dispatcher_.SetLog(std::move(log));
   }

@@ -40,6 +40,10 @@ constexpr const char* kUsage =
     "                       sockets (0660) and a device folder the daemon creates\n"
     "                       (0770); default vantrel, or with --simulate the\n"
     "                       daemon's own group\n"
+    "  --user NAME          started as root: become NAME (with its groups and the\n"
+    "                       board group) once the device folder, the trace and\n"
+    "                       the capture are open. Started by systemd as root,\n"
+    "                       the daemon refuses to serve without it\n"
     "  --admin-group NAME   group whose members may also use the maintenance codes\n"
     "                       (raw pipe reads and writes, vendor and control\n"
     "                       requests, 8051 memory downloads, pipe and port\n"
@@ -87,6 +91,7 @@ enum Code : int {
   kUnlockedExchanges,
   kGroup,
   kAdminGroup,
+  kUser,
   kNoImplicitAdmins,
   kDeviceDir,
   kTrace,
@@ -110,6 +115,7 @@ const option kOptions[] = {
     {"unlocked-exchanges", no_argument, nullptr, kUnlockedExchanges},
     {"group", required_argument, nullptr, kGroup},
     {"admin-group", required_argument, nullptr, kAdminGroup},
+    {"user", required_argument, nullptr, kUser},
     // Not in the help: only the tests that must be ordinary clients of a
     // daemon they run as their own user.
     {"no-implicit-admins", no_argument, nullptr, kNoImplicitAdmins},
@@ -173,6 +179,9 @@ void Apply(int code, const char* value, CommandLine& line) {
       break;
     case kAdminGroup:
       o.adminGroup = NonEmpty(code, value, "a group name");
+      break;
+    case kUser:
+      o.user = NonEmpty(code, value, "a user name");
       break;
     case kNoImplicitAdmins:
       o.implicitAdmins = false;

@@ -28,6 +28,9 @@ struct DaemonOptions {
   // False: only the administrators' group, not root or the daemon's own
   // user (for the tests that run a daemon as an ordinary client of it).
   bool implicitAdmins = true;
+  // Started as root: the user to become once the device folder, the trace
+  // and the capture are open; empty: stay who started it.
+  std::string user;
   std::optional<std::string> deviceDir;
   std::optional<std::string> tracePath;
   std::optional<std::string> capturePath;

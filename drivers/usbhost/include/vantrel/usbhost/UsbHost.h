@@ -127,6 +127,21 @@ class UsbBus {
   // an event are reported; one already reported is not reported again.
   // Returns at once; the reports follow on the event thread.
   virtual void Rescan() {}
+  // `beat` runs on the event thread every `interval`, between events, from
+  // Start to Stop (set before or after Start): a handler that hangs holds it
+  // back. A backend without an event thread ignores it.
+  virtual void SetHeartbeat(std::chrono::milliseconds interval, std::function<void()> beat) {
+    (void)interval;
+    (void)beat;
+  }
+  // `done` runs on the event thread once every event the bus had queued
+  // when this was called (at Start: the devices present) has been
+  // delivered; false, and `done` dropped without running, when the bus is
+  // not running or stops first. The default runs it at once.
+  virtual bool AfterPending(std::function<void()> done) {
+    done();
+    return true;
+  }
 };
 
 }  // namespace vantrel::usbhost
