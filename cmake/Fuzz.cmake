@@ -15,11 +15,9 @@ add_executable(fuzz_dictionary ${_k27_cctalk}/tests/fuzz_dictionary.cpp ${_k27_c
 target_include_directories(fuzz_dictionary PRIVATE ${_k27_cctalk})
 target_link_libraries(fuzz_dictionary PRIVATE pugixml::pugixml)
 
-# The base layer's sources that the targets below use.
+# The base layer's sources, the same list its library builds.
 set(_k27_common ${PROJECT_SOURCE_DIR}/common)
-set(_k27_common_sources ${_k27_common}/src/Hex.cpp ${_k27_common}/src/IoRefCount.cpp
-                        ${_k27_common}/src/Log.cpp ${_k27_common}/src/SeqPacketSocket.cpp
-                        ${_k27_common}/src/UniqueFd.cpp)
+include(${_k27_common}/sources.cmake)
 
 add_executable(fuzz_message ${_k27_cctalk}/tests/fuzz_message.cpp ${_k27_cctalk}/CcctalkMessage.cpp
                             ${_k27_common}/src/Hex.cpp)
@@ -32,7 +30,7 @@ find_package(Threads REQUIRED)
 set(_k27_vantrelio ${PROJECT_SOURCE_DIR}/drivers/vantrelio)
 include(${_k27_vantrelio}/sources.cmake)
 add_executable(fuzz_request ${_k27_vantrelio}/tests/fuzz_request.cpp ${vantrelio_driver_sources}
-                            ${_k27_vantrelio}/protocol/ControlProtocol.cpp ${_k27_common_sources}
+                            ${_k27_vantrelio}/protocol/ControlProtocol.cpp ${k27_common_sources}
                             ${PROJECT_SOURCE_DIR}/drivers/usbhost/src/UsbTypes.cpp)
 target_include_directories(fuzz_request PRIVATE ${_k27_vantrelio}/src ${_k27_vantrelio}/include
                            ${PROJECT_SOURCE_DIR}/drivers/usbhost/include ${PROJECT_SOURCE_DIR}/sim/include
