@@ -451,18 +451,7 @@ TEST_F(ControlServerTest, AStalledReplyLeavesTheChannelWorkingForTheNextClient) 
 }
 
 TEST_F(ControlServerTest, ConnectionsBeyondTheLimitsAreRefusedAndEachLimitIsLoggedOnce) {
-  std::mutex mutex;
-  std::vector<std::string> lines;
-  auto logged = [&](const std::string& text) {
-    std::lock_guard lock(mutex);
-    return std::count_if(lines.begin(), lines.end(), [&](const std::string& line) {
-      return line.find(text) != std::string::npos;
-    });
-  };
-  server = test::MakeBoardServer(dir, {handlers[0], handlers[1]}, [&](const std::string& line) {
-    std::lock_guard lock(mutex);
-    lines.push_back(line);
-  });
+  server = test::MakeBoardServer(dir, {handlers[0], handlers[1]}, log.Sink());
   auto quota = std::make_shared<ConnectionQuota>(3);
   server->SetLimits({2, quota, {}});
   server->Start();
@@ -491,8 +480,8 @@ TEST_F(ControlServerTest, ConnectionsBeyondTheLimitsAreRefusedAndEachLimitIsLogg
     EXPECT_EQ(r.status, STATUS_QUOTA_EXCEEDED);
     EXPECT_EQ(r.information, 3u);
   }
-  EXPECT_EQ(logged("refusing connections: ezusb-0 serves 2 connections"), 1);
-  EXPECT_EQ(logged("refusing connections: uid " + std::to_string(::getuid())), 1);
+  EXPECT_EQ(log.Count("refusing connections: ezusb-0 serves 2 connections"), 1u);
+  EXPECT_EQ(log.Count("refusing connections: uid " + std::to_string(::getuid())), 1u);
 
   // A connection that ends makes room at once.
   first.reset();
@@ -500,25 +489,14 @@ TEST_F(ControlServerTest, ConnectionsBeyondTheLimitsAreRefusedAndEachLimitIsLogg
   TestClient again(server->SocketPath(0));
   ExpectServed(again);
   EXPECT_TRUE(Eventually([&] {
-    return logged("accepting connections again (ezusb-0); connections refused: 3 in all") == 1;
+    return log.Count("accepting connections again (ezusb-0); connections refused: 3 in all") == 1;
   }));
   server->Stop();
   EXPECT_EQ(quota->Held(::getuid()), 0u);
 }
 
 TEST_F(ControlServerTest, OneUsersConnectionsToABoardStopAtItsShareAndLeaveItsOtherBoards) {
-  std::mutex mutex;
-  std::vector<std::string> lines;
-  auto logged = [&](const std::string& text) {
-    std::lock_guard lock(mutex);
-    return std::count_if(lines.begin(), lines.end(), [&](const std::string& line) {
-      return line.find(text) != std::string::npos;
-    });
-  };
-  server = test::MakeBoardServer(dir, {handlers[0], handlers[1]}, [&](const std::string& line) {
-    std::lock_guard lock(mutex);
-    lines.push_back(line);
-  });
+  server = test::MakeBoardServer(dir, {handlers[0], handlers[1]}, log.Sink());
   // The board would take four; one user gets two of them.
   server->SetLimits({4, nullptr, {}, 2});
   server->Start();
@@ -534,10 +512,10 @@ TEST_F(ControlServerTest, OneUsersConnectionsToABoardStopAtItsShareAndLeaveItsOt
     EXPECT_EQ(r.information, 2u);
   }
   const std::string user = "uid " + std::to_string(::getuid());
-  EXPECT_EQ(logged("refusing connections: " + user +
-                   " holds 2 connections to ezusb-0, its limit "
-                   "per board"),
-            1);
+  EXPECT_EQ(log.Count("refusing connections: " + user +
+                      " holds 2 connections to ezusb-0, its limit "
+                      "per board"),
+            1u);
   // The share is per board: the other board takes the same user.
   TestClient elsewhere(server->SocketPath(1));
   TestClient elsewhereToo(server->SocketPath(1));
@@ -550,7 +528,7 @@ TEST_F(ControlServerTest, OneUsersConnectionsToABoardStopAtItsShareAndLeaveItsOt
   TestClient again(server->SocketPath(0));
   ExpectServed(again);
   EXPECT_TRUE(Eventually(
-      [&] { return logged("accepting connections again (" + user + " on ezusb-0)") == 1; }));
+      [&] { return log.Count("accepting connections again (" + user + " on ezusb-0)") == 1; }));
   // Before the log it writes to goes.
   server->Stop();
 }
