@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "GlobalOptions.h"
+#include "Reach.h"
 #include "UsbErrorNames.h"
 
 namespace k27ctl {
@@ -38,8 +40,13 @@ std::string ErrorName(usbErrorCode code) {
   return "USB_UNKNOWN_ERROR_" + std::to_string(static_cast<int>(code));
 }
 
+void Invocation::CheckOptions() const {
+  if (boardIndex && boardAddress) throw UsageError("--board and --address exclude each other");
+}
+
 VantrelUSB& Invocation::Board() {
   if (connected_) return board_;
+  CheckOptions();
   if (boardAddress) {
     // The board's own slot follows its instance, so that the records the
     // library shares per board (output images, EEPROM geometry) are its own.
@@ -56,19 +63,21 @@ VantrelUSB& Invocation::Board() {
     throw Failure("no board with address " + std::to_string(*boardAddress) + " among boards 0-7");
   }
   instance_ = boardIndex.value_or(0);
+  const std::int64_t start = MonotonicMs();
   if (!board_.init(instance_)) {
     const usbErrorCode code = board_.GetLastError();
     if (code == USB_MESSAGE_EXECUTION_SUCCESS)
-      throw Failure("board " + std::to_string(instance_) +
-                    " is not there (is vantrelio running? see k27ctl list)");
-    throw Failure("board " + std::to_string(instance_) + ": connection failed: " + ErrorName(code));
+      throw WhyUnreachable(instance_, MonotonicMs() - start);
+    throw Failure("board " + std::to_string(instance_) + ": connection failed: " + ErrorName(code),
+                  ErrorName(code), static_cast<int>(code));
   }
   connected_ = true;
   return board_;
 }
 
 void Invocation::BoardFailed(const std::string& what) {
-  throw Failure(what + ": " + ErrorName(board_.GetLastError()));
+  const usbErrorCode code = board_.GetLastError();
+  throw Failure(what + ": " + ErrorName(code), ErrorName(code), static_cast<int>(code));
 }
 
 // ---- Parsing ---------------------------------------------------------------
@@ -140,10 +149,15 @@ double ParseSeconds(const std::string& text, double high, const std::string& wha
 ParsedArgs ParseOptions(const std::vector<std::string>& args, const std::string& command,
                         std::vector<option> options, const std::string& help,
                         const std::function<void(int code, const char* value)>& handle) {
+  // The global options may follow the command too, unless it has its own
+  // of the same name.
+  const auto globals = GlobalOptionTable(options);
+  options.insert(options.end(), globals.begin(), globals.end());
   options.push_back({"help", no_argument, nullptr, 'h'});
-  options.push_back({nullptr, 0, nullptr, 0});
   std::vector<std::string> words{"k27ctl " + command};
-  words.insert(words.end(), args.begin(), args.end());
+  const auto spelled = SpellShortOptionsLong(args, options);
+  words.insert(words.end(), spelled.begin(), spelled.end());
+  options.push_back({nullptr, 0, nullptr, 0});
   std::vector<char*> argv;
   for (auto& word : words) argv.push_back(word.data());
   argv.push_back(nullptr);
@@ -156,7 +170,7 @@ ParsedArgs ParseOptions(const std::vector<std::string>& args, const std::string&
     const int code = getopt_long(count, argv.data(), ":h", options.data(), nullptr);
     if (code == -1) break;
     if (code == 'h') {
-      std::fputs(help.c_str(), stdout);
+      PrintBytes(help.data(), help.size());
       parsed.helpShown = true;
       return parsed;
     }
@@ -164,8 +178,11 @@ ParsedArgs ParseOptions(const std::vector<std::string>& args, const std::string&
         optind >= 1 && optind <= count ? words[static_cast<std::size_t>(optind - 1)] : "";
     if (code == '?') throw UsageError("unknown option '" + word + "' for " + command);
     if (code == ':') throw UsageError("option '" + word + "' needs a value");
+    Invocation* invocation = BoundInvocation();
+    if (invocation != nullptr && ApplyGlobalOption(*invocation, code, optarg)) continue;
     if (handle) handle(code, optarg);
   }
+  if (BoundInvocation() != nullptr) BoundInvocation()->CheckOptions();
   // getopt_long has moved the operands to the end, in their order.
   for (int i = optind; i < count; ++i) parsed.operands.push_back(argv[static_cast<std::size_t>(i)]);
   return parsed;
@@ -194,12 +211,6 @@ std::int64_t MonotonicMs() {
   timespec now{};
   ::clock_gettime(CLOCK_MONOTONIC, &now);
   return std::int64_t(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
-}
-
-void PrintLine(const std::string& line) {
-  std::fputs(line.c_str(), stdout);
-  std::fputc('\n', stdout);
-  std::fflush(stdout);
 }
 
 void WatchSignals() {

@@ -7,29 +7,16 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include <vantrel/VantrelUSB.h>
 
+#include "Failure.h"
 #include "Json.h"
+#include "Output.h"
 
 namespace k27ctl {
-
-constexpr int kExitOk = 0;
-constexpr int kExitFailure = 1;  // the board, a device on it, or a check failed
-constexpr int kExitUsage = 2;    // bad command line or input file: nothing was sent
-
-// A bad command line or input file. Thrown before the board is touched.
-struct UsageError : std::runtime_error {
-  using std::runtime_error::runtime_error;
-};
-
-// A failure that is not a usage error; the text goes to standard error.
-struct Failure : std::runtime_error {
-  using std::runtime_error::runtime_error;
-};
 
 // The command line around the command, and the board it names.
 class Invocation {
@@ -37,6 +24,10 @@ class Invocation {
   std::optional<int> boardIndex;    // --board
   std::optional<int> boardAddress;  // --address
   bool json = false;
+  std::optional<int> replyTimeoutMs;  // --timeout
+
+  // --board and --address together are a usage error.
+  void CheckOptions() const;
 
   // Connects on first use: every command parses all of its arguments
   // before it asks for the board, so a usage error sends nothing.
@@ -93,8 +84,6 @@ inline std::string Hex(const std::vector<std::uint8_t>& bytes) {
 std::string Printable(const std::uint8_t* bytes, std::size_t count);
 // Milliseconds of CLOCK_MONOTONIC, the time base of every --watch line.
 std::int64_t MonotonicMs();
-// Prints one line to standard output and flushes it (watch lines reach a pipe at once).
-void PrintLine(const std::string& line);
 // True once SIGINT or SIGTERM has arrived (after WatchSignals).
 void WatchSignals();
 bool Interrupted();

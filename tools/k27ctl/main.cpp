@@ -2,8 +2,11 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "Commands.h"
+#include "ErrorReport.h"
+#include "GlobalOptions.h"
 
 namespace {
 
@@ -33,83 +36,138 @@ constexpr Command kCommands[] = {
     {"cctalk", RunCctalk, "one ccTalk transaction, scan, or poll"},
 };
 
-void PrintUsage(std::FILE* to) {
-  std::fputs(
-      "usage: k27ctl [--board N | --address A] [--json] COMMAND [ARGS]\n"
-      "       k27ctl COMMAND --help\n\n"
-      "Every board function from a shell script. Board N is the socket ezusb-N in\n"
-      "$VANTREL_DEVICE_DIR (default /run/vantrel), served by vantrelio.\n\n"
-      "Options:\n"
-      "  --board N     the board instance, 0-7 (default 0)\n"
-      "  --address A   the first board whose address switches (dips 0-2) read A, 0-7\n"
-      "  --json        one JSON object per result on standard output (keys in each\n"
-      "                command's --help)\n"
-      "  --help        this text\n\n"
-      "Commands:\n",
-      to);
-  for (const auto& command : kCommands)
-    std::fprintf(to, "  %-10s %s\n", command.name, command.summary);
-  std::fputs(
-      "\nNumbers are decimal or 0x hex.\n"
-      "Exit status: 0 success; 1 failure (a board error is named on standard error,\n"
-      "as USB_DEVICE_BYTE_COUNT_ERROR); 2 usage error (nothing was sent to the board).\n",
-      to);
+constexpr char kUsageHead[] =
+    "usage: k27ctl [OPTIONS] COMMAND [ARGS] [OPTIONS]\n"
+    "       k27ctl COMMAND --help\n"
+    "       k27ctl --help | --version\n\n"
+    "Every board function from a shell script. Board N is the socket ezusb-N in\n"
+    "$VANTREL_DEVICE_DIR (default /run/vantrel), served by vantrelio.\n\n"
+    "Options (anywhere on the line; after a command that has an option of the\n"
+    "same name, such as inputs --timeout, that one is the command's):\n"
+    "  -b, --board N         the board instance, 0-7 (default 0)\n"
+    "      --address A       the first board whose address switches (dips 0-2)\n"
+    "                        read A, 0-7\n"
+    "  -j, --json            one JSON object per result on standard output (keys\n"
+    "                        in each command's --help); a failure is\n"
+    "                        {\"error\":{\"code\":N|null,\"name\":NAME,\"message\":TEXT}}\n"
+    "  -t, --timeout SECONDS how long to wait for the daemon to answer (default\n"
+    "                        15, or $VANTREL_REPLY_TIMEOUT_MS); -t and\n"
+    "                        --reply-timeout are this option after any command\n"
+    "  -h, --help            this text\n"
+    "  -V, --version         the version\n\n"
+    "Commands:\n";
+
+constexpr char kUsageTail[] =
+    "\nNumbers are decimal or 0x hex. FILE - is standard input or output.\n\n"
+    "Exit status:\n"
+    "  0  success; also a watch or receive that ran until its --timeout without\n"
+    "     a --count, or until SIGINT or SIGTERM\n"
+    "  1  failure: the board or a device on it (the error is named on standard\n"
+    "     error, as USB_DEVICE_BYTE_COUNT_ERROR), no daemon, no permission, no\n"
+    "     answer, a check that found a difference, a --count not reached within\n"
+    "     --timeout, a file that cannot be read or written, or standard output\n"
+    "     that cannot be written\n"
+    "  2  usage: a bad command line or the contents of an input file are\n"
+    "     invalid; nothing was sent to the board\n";
+
+void PrintUsage() {
+  std::string text = kUsageHead;
+  for (const auto& command : kCommands) {
+    char line[160];
+    std::snprintf(line, sizeof line, "  %-10s %s\n", command.name, command.summary);
+    text += line;
+  }
+  text += kUsageTail;
+  PrintBytes(text.data(), text.size());
 }
 
-int Usage(const std::string& message) {
-  std::fprintf(stderr, "k27ctl: %s (see k27ctl --help)\n", message.c_str());
-  return kExitUsage;
+// The options before the command; the index of the command, or -1 when
+// --help or --version has been answered.
+int ParseLeadingOptions(Invocation& invocation, std::vector<std::string>& words) {
+  enum : int { kHelp = 'h', kVersion = 'V' };
+  std::vector<option> options = GlobalOptionTable();
+  options.push_back({"help", no_argument, nullptr, kHelp});
+  options.push_back({"version", no_argument, nullptr, kVersion});
+  const std::vector<std::string> given(words.begin() + 1, words.end());
+  const auto spelled = SpellShortOptionsLong(given, options);
+  words.resize(1);
+  words.insert(words.end(), spelled.begin(), spelled.end());
+  options.push_back({nullptr, 0, nullptr, 0});
+  std::vector<char*> argv;
+  for (auto& word : words) argv.push_back(word.data());
+  argv.push_back(nullptr);
+  const int count = static_cast<int>(words.size());
+  optind = 0;
+  opterr = 0;
+  for (;;) {
+    // '+': these options end at the command's name.
+    const int code = getopt_long(count, argv.data(), "+:hV", options.data(), nullptr);
+    if (code == -1) break;
+    const std::string word = optind >= 1 && optind <= count ? words[std::size_t(optind - 1)] : "";
+    if (code == kHelp) {
+      PrintUsage();
+      return -1;
+    }
+    if (code == kVersion) {
+      PrintLine(std::string("k27ctl ") + K27CTL_VERSION);
+      return -1;
+    }
+    if (code == ':') throw UsageError("option '" + word + "' needs a value");
+    if (code == '?' || !ApplyGlobalOption(invocation, code, optarg))
+      throw UsageError("unknown option '" + word + "'");
+  }
+  return optind;
+}
+
+// A failure report in JSON belongs to a --json anywhere on the line, even
+// when the line failed before getopt reached it.
+bool AsksForJson(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string word = argv[i];
+    if (word == "--") return false;
+    if (word == "--json" || word == "-j") return true;
+  }
+  return false;
+}
+
+int Run(Invocation& invocation, int argc, char** argv) {
+  std::vector<std::string> words(argv, argv + argc);
+  const int at = ParseLeadingOptions(invocation, words);
+  if (at < 0) return kExitOk;
+  invocation.CheckOptions();
+  if (at >= static_cast<int>(words.size())) throw UsageError("no command given");
+  const std::string& name = words[std::size_t(at)];
+  const Args args(words.begin() + at + 1, words.end());
+  for (const auto& command : kCommands)
+    if (name == command.name) return command.run(invocation, args);
+  throw UsageError("unknown command '" + name + "'");
 }
 
 }  // namespace
 
+// Before any initialiser of the libraries runs: they open shared memory,
+// which must not land on a closed descriptor 0-2.
+void GuardAtLoad(int, char**, char**) { GuardStandardStreams(); }
+__attribute__((section(".preinit_array"), used)) void (*const kGuardAtLoad)(int, char**,
+                                                                            char**) = GuardAtLoad;
+
 int main(int argc, char** argv) {
   Invocation invocation;
-  static const option kOptions[] = {
-      {"board", required_argument, nullptr, 'b'},
-      {"address", required_argument, nullptr, 'a'},
-      {"json", no_argument, nullptr, 'j'},
-      {"help", no_argument, nullptr, 'h'},
-      {nullptr, 0, nullptr, 0},
-  };
-  opterr = 0;
+  BindGlobalOptions(invocation);
+  int status = kExitOk;
   try {
-    for (;;) {
-      // '+': the options end at the command's name.
-      const int code = getopt_long(argc, argv, "+:h", kOptions, nullptr);
-      if (code == -1) break;
-      const std::string word = optind >= 1 && optind <= argc ? argv[optind - 1] : "";
-      switch (code) {
-        case 'b':
-          invocation.boardIndex = static_cast<int>(ParseNumber(optarg, 0, 7, "--board"));
-          break;
-        case 'a':
-          invocation.boardAddress = static_cast<int>(ParseNumber(optarg, 0, 7, "--address"));
-          break;
-        case 'j':
-          invocation.json = true;
-          break;
-        case 'h':
-          PrintUsage(stdout);
-          return kExitOk;
-        case ':':
-          return Usage("option '" + word + "' needs a value");
-        default:
-          return Usage("unknown option '" + word + "'");
-      }
-    }
-    if (invocation.boardIndex && invocation.boardAddress)
-      return Usage("--board and --address exclude each other");
-    if (optind >= argc) return Usage("no command given");
-    const std::string name = argv[optind];
-    const Args args(argv + optind + 1, argv + argc);
-    for (const auto& command : kCommands)
-      if (name == command.name) return command.run(invocation, args);
-    return Usage("unknown command '" + name + "'");
+    status = Run(invocation, argc, argv);
   } catch (const UsageError& error) {
-    return Usage(error.what());
+    status = ReportUsageError(invocation.json || AsksForJson(argc, argv), error.what());
   } catch (const Failure& error) {
-    std::fprintf(stderr, "k27ctl: %s\n", error.what());
-    return kExitFailure;
+    status = ReportFailure(invocation.json, error);
   }
+  try {
+    FinishStandardOutput();
+  } catch (const OutputFailure& error) {
+    // A result that never reached its reader is no success.
+    std::fprintf(stderr, "k27ctl: %s\n", error.what());
+    if (status == kExitOk) status = kExitFailure;
+  }
+  return status;
 }

@@ -1,0 +1,47 @@
+#include "ErrorReport.h"
+
+#include <cstdio>
+
+#include "Json.h"
+#include "Output.h"
+
+namespace k27ctl {
+
+namespace {
+
+// The JSON object on standard output unless that is what failed; its own
+// failure is left unreported, the text on standard error says it all.
+void PrintJsonError(const std::string& json) {
+  if (!StandardOutputWorks()) return;
+  try {
+    PrintLine(json);
+  } catch (const OutputFailure&) {
+  }
+}
+
+}  // namespace
+
+std::string ErrorJson(const std::string& name, std::optional<int> boardCode,
+                      const std::string& message) {
+  Json error = Json::Object();
+  if (boardCode)
+    error.Add("code", *boardCode);
+  else
+    error.AddNull("code");
+  error.Add("name", name).Add("message", message);
+  return Json::Object().Add("error", error).Text();
+}
+
+int ReportFailure(bool json, const Failure& failure) {
+  std::fprintf(stderr, "k27ctl: %s\n", failure.what());
+  if (json) PrintJsonError(ErrorJson(failure.Name(), failure.BoardCode(), failure.what()));
+  return kExitFailure;
+}
+
+int ReportUsageError(bool json, const std::string& message) {
+  std::fprintf(stderr, "k27ctl: %s (see k27ctl --help)\n", message.c_str());
+  if (json) PrintJsonError(ErrorJson("USAGE", std::nullopt, message));
+  return kExitUsage;
+}
+
+}  // namespace k27ctl
