@@ -18,7 +18,8 @@ constexpr char kHelp[] =
     "usage: k27ctl cctalk [OPTIONS] DEST HEADER|NAME [DATA...]\n"
     "       k27ctl cctalk [OPTIONS] scan [--first N] [--last N]\n"
     "       k27ctl cctalk [OPTIONS] poll [DEST] [--header HEADER|NAME] [--repeat N]\n"
-    "                                    [--interval MS]\n\n"
+    "                                    [--interval MS]\n"
+    "       k27ctl cctalk [--dictionaries DIR] names\n\n"
     "One transaction: sends header HEADER (0-255) or the command NAME from the\n"
     "transaction dictionaries (\"simple poll\" or simple-poll) to address DEST\n"
     "(0-255) with the DATA bytes, and prints the decoded reply. A command whose\n"
@@ -27,7 +28,8 @@ constexpr char kHelp[] =
     "and lists the devices found with their category and product code.\n"
     "poll sends HEADER (default simple poll) to DEST (default 2) --repeat times\n"
     "(default 10), --interval ms apart (default 100), and counts good, timed-out\n"
-    "and invalid replies; it fails unless every reply was good.\n\n"
+    "and invalid replies; it fails unless every reply was good.\n"
+    "names lists the commands of the dictionaries, \"HEADER NAME\" a line.\n\n"
     "Options:\n"
     "  --port A|B            the board's serial port (default B)\n"
     "  --source N            the host's address (default 1)\n"
@@ -39,7 +41,8 @@ constexpr char kHelp[] =
     "  FRAME is {\"destination\":N,\"source\":N,\"header\":N,\"name\":TEXT,\"data\":HEX,\n"
     "  \"text\":TEXT,\"frame\":HEX}; a reply FRAME also has \"layout\":TEXT\n"
     "  scan: {\"devices\":[{\"address\":N,\"category\":TEXT,\"product\":TEXT}],\"polled\":N}\n"
-    "  poll: {\"sent\":N,\"good\":N,\"timed_out\":N,\"invalid\":N}\n";
+    "  poll: {\"sent\":N,\"good\":N,\"timed_out\":N,\"invalid\":N}\n"
+    "  names: {\"commands\":[{\"header\":N,\"name\":TEXT}]}\n";
 
 struct Options {
   _usbSerialPort port = USB_SERIAL_PORT_B;
@@ -243,6 +246,10 @@ int RunCctalk(Invocation& invocation, const Args& args) {
   const CctalkDictionary dictionary(options.folders);
   for (const auto& warning : dictionary.Warnings())
     std::fprintf(stderr, "k27ctl: dictionary: %s\n", warning.c_str());
+  if (words[0] == "names") {
+    if (words.size() != 1) throw UsageError("cctalk names takes no arguments");
+    return PrintCctalkNames(invocation.json, dictionary);
+  }
   Bus bus(invocation, options);
 
   if (words[0] == "scan") {

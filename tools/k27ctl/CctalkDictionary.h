@@ -25,6 +25,12 @@ struct CctalkCommand {
   std::vector<CctalkReply> replies;
 };
 
+class CctalkDictionary;
+
+// `names`: every command of the dictionaries, "HEADER NAME" a line (as the
+// completion of the shell reads them) or as JSON.
+int PrintCctalkNames(bool json, const CctalkDictionary& dictionary);
+
 class CctalkDictionary {
  public:
   // Reads every dictionary file below the folders; warnings (files that
@@ -44,6 +50,7 @@ class CctalkDictionary {
   static const CctalkReply* Reply(const CctalkCommand* command, std::uint8_t header);
 
   const std::vector<std::string>& Warnings() const { return warnings_; }
+  const std::vector<CctalkCommand>& Commands() const { return commands_; }
   std::size_t Size() const { return commands_.size(); }
 
  private:

@@ -122,9 +122,10 @@ FileFormat FormatFor(const std::string& path, const std::optional<std::string>& 
   return memfile::FormatByExtension(path);
 }
 
-// An unreadable or corrupt file is a usage error: nothing has been sent.
+// A corrupt file is a usage error: nothing has been sent.
 std::vector<Segment> ReadImageOrRefuse(const std::string& path, FileFormat format,
                                        std::uint32_t binaryAddress) {
+  RequireReadable(path);  // a file that cannot be read is an I/O failure, not a usage error
   try {
     return memfile::ReadImageFile(path, format, binaryAddress);
   } catch (const memfile::FileError& error) {

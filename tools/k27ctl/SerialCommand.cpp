@@ -18,7 +18,8 @@ constexpr char kHelp[] =
     "(disable), no CTS flow control, type rs232); port A takes 1200-62500 baud,\n"
     "port B 110-62500. send sends bytes given in hex or as text. receive prints\n"
     "what the port has received; with --timeout it keeps collecting for S\n"
-    "seconds, or until --count bytes have come.\n\n"
+    "seconds, or until --count bytes have come. Fewer than --count bytes by the\n"
+    "end is a failure (exit status 1, after the bytes received are printed).\n\n"
     "JSON: config: {\"port\":\"A\",\"baud\":N}; send: {\"port\":\"A\",\"sent\":N};\n"
     "  receive: {\"port\":\"A\",\"count\":N,\"bytes\":HEX,\"text\":TEXT}\n";
 
@@ -172,6 +173,12 @@ int RunSerial(Invocation& invocation, const Args& args) {
     } else {
       PrintLine(Hex(bytes) + "  |" + Printable(bytes.data(), bytes.size()) + "|");
     }
+    // Too little by the end is a failure, as for a watch that misses its --count.
+    if (count && static_cast<long>(bytes.size()) < *count && !Interrupted())
+      throw Failure("received " + std::to_string(bytes.size()) + " of " + std::to_string(*count) +
+                        " bytes on port " + portName +
+                        (timeout ? " within the --timeout" : " (no --timeout to wait for more)"),
+                    "TIMED_OUT");
     return kExitOk;
   }
   throw UsageError("unknown serial action '" + action + "'");

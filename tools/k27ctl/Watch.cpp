@@ -40,7 +40,9 @@ int RunWatch(const WatchLimits& limits, int intervalMs, const std::function<int(
         MonotonicMs() - start >= static_cast<std::int64_t>(*limits.timeout * 1000)) {
       if (!limits.count) return kExitOk;
       throw Failure("timed out after " + std::to_string(MonotonicMs() - start) + " ms with " +
-                    std::to_string(reported) + " of " + std::to_string(*limits.count) + " changes");
+                        std::to_string(reported) + " of " + std::to_string(*limits.count) +
+                        " changes",
+                    "TIMED_OUT");
     }
     const timespec pause{0, intervalMs * 1000000L};
     ::nanosleep(&pause, nullptr);
