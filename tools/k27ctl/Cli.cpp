@@ -174,8 +174,11 @@ ParsedArgs ParseOptions(const std::vector<std::string>& args, const std::string&
       parsed.helpShown = true;
       return parsed;
     }
-    const std::string word =
-        optind >= 1 && optind <= count ? words[static_cast<std::size_t>(optind - 1)] : "";
+    // An unknown short option is named by itself, not by the word it sits in.
+    const std::string word = code == '?' && optopt != 0 ? std::string("-") + char(optopt)
+                             : optind >= 1 && optind <= count
+                                 ? words[static_cast<std::size_t>(optind - 1)]
+                                 : "";
     if (code == '?') throw UsageError("unknown option '" + word + "' for " + command);
     if (code == ':') throw UsageError("option '" + word + "' needs a value");
     Invocation* invocation = BoundInvocation();

@@ -75,19 +75,32 @@ std::vector<std::string> SpellShortOptionsLong(const std::vector<std::string>& w
       out.push_back(word);
       continue;
     }
-    const ShortForm* form = nullptr;
-    for (const auto& candidate : kShort)
-      if (word[1] == candidate.letter) form = &candidate;
-    if (form == nullptr || (!form->takesValue && word.size() > 2)) {
-      out.push_back(word);  // a short option of the command's, or none: getopt says
+    // A cluster of global short options, such as -jb1 or -jt 2; any other
+    // letter leaves the word to getopt, which names it.
+    std::vector<std::string> spelled;
+    bool known = true, wantsValue = false;
+    for (std::size_t i = 1; i < word.size() && known; ++i) {
+      const ShortForm* form = nullptr;
+      for (const auto& candidate : kShort)
+        if (word[i] == candidate.letter) form = &candidate;
+      known = form != nullptr;
+      if (!known) break;
+      if (!form->takesValue) {
+        spelled.push_back(form->longName);
+      } else if (i + 1 < word.size()) {
+        spelled.push_back(std::string(form->longName) + "=" + word.substr(i + 1));
+        break;
+      } else {
+        spelled.push_back(form->longName);
+        wantsValue = true;
+      }
+    }
+    if (!known) {
+      out.push_back(word);
       continue;
     }
-    if (form->takesValue && word.size() > 2) {
-      out.push_back(std::string(form->longName) + "=" + word.substr(2));
-    } else {
-      out.push_back(form->longName);
-      valueNext = form->takesValue;
-    }
+    out.insert(out.end(), spelled.begin(), spelled.end());
+    valueNext = wantsValue;
   }
   return out;
 }

@@ -103,7 +103,9 @@ int ParseLeadingOptions(Invocation& invocation, std::vector<std::string>& words)
     // '+': these options end at the command's name.
     const int code = getopt_long(count, argv.data(), "+:hV", options.data(), nullptr);
     if (code == -1) break;
-    const std::string word = optind >= 1 && optind <= count ? words[std::size_t(optind - 1)] : "";
+    const std::string word = code == '?' && optopt != 0       ? std::string("-") + char(optopt)
+                             : optind >= 1 && optind <= count ? words[std::size_t(optind - 1)]
+                                                              : "";
     if (code == kHelp) {
       PrintUsage();
       return -1;
