@@ -4,6 +4,7 @@
 
 #include "Json.h"
 #include "Output.h"
+#include "PlainText.h"
 
 namespace k27ctl {
 
@@ -33,8 +34,9 @@ std::string ErrorJson(const std::string& name, std::optional<int> boardCode,
 }
 
 int ReportFailure(bool json, const Failure& failure) {
-  std::fprintf(stderr, "k27ctl: %s\n", failure.what());
-  if (json) PrintJsonError(ErrorJson(failure.Name(), failure.BoardCode(), failure.what()));
+  const std::string message = PlainText(failure.what());
+  std::fprintf(stderr, "k27ctl: %s\n", message.c_str());
+  if (json) PrintJsonError(ErrorJson(failure.Name(), failure.BoardCode(), message));
   return kExitFailure;
 }
 

@@ -1,8 +1,10 @@
 // list: every board present, with what identifies it.
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include "Commands.h"
+#include "Reach.h"
 
 namespace k27ctl {
 
@@ -73,9 +75,14 @@ int RunList(Invocation& invocation, const Args& args) {
 
   Json boards = Json::Array();
   int found = 0;
+  std::optional<Failure> firstMissing;  // why board 0 is not there, when none is
   for (int instance = 0; instance < 8; ++instance) {
     VantrelUSB board;
-    if (!board.init(instance)) continue;
+    const std::int64_t start = MonotonicMs();
+    if (!board.init(instance)) {
+      if (instance == 0) firstMissing = WhyUnreachable(0, MonotonicMs() - start);
+      continue;
+    }
     const BoardInfo info = Read(board, instance);
     board.close();
     ++found;
@@ -107,7 +114,9 @@ int RunList(Invocation& invocation, const Args& args) {
     }
   }
   if (invocation.json) PrintLine(Json::Object().Add("boards", boards).Text());
-  if (found == 0) throw Failure("no board found (is vantrelio running?)");
+  if (found == 0)
+    throw Failure("no board found: " + std::string(firstMissing ? firstMissing->what() : "?"),
+                  firstMissing ? firstMissing->Name() : "NOT_THERE");
   return kExitOk;
 }
 

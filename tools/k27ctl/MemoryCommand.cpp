@@ -138,7 +138,7 @@ void WriteImageOrFail(const std::string& path, FileFormat format, std::uint32_t 
   try {
     memfile::WriteImageFile(path, format, address, bytes);
   } catch (const memfile::WriteError& error) {
-    throw Failure(error.what());
+    throw OutputFailure(error.what());
   }
 }
 

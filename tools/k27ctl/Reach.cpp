@@ -63,7 +63,7 @@ Failure WhyUnreachable(int instance, std::int64_t waitedMs) {
   const std::string folder = ControlProtocol::DeviceDirectory();
   const std::string path = folder + "/" + ControlProtocol::SocketName(instance);
   const std::string board = "board " + std::to_string(instance);
-  const std::string lookForDaemon = " (is vantrelio running? see k27ctl list)";
+  const std::string lookForDaemon = " (is vantrelio running?)";
   struct stat status {};
   if (::stat(path.c_str(), &status) != 0) {
     if (errno == EACCES) return NoAccess(path, folder);

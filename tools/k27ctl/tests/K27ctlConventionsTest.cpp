@@ -158,6 +158,24 @@ TEST_F(K27ctlConventionsTest, EveryFailureInJsonIsAnObjectOnStandardOutput) {
   ExpectJsonError(board, "USB_DEVICE_BYTE_COUNT_ERROR", "[0-9]+");
   EXPECT_TRUE(Contains(board.out, "\"message\":\"GetClock: USB_DEVICE_BYTE_COUNT_ERROR\""))
       << board.out;
+  // A failure of the ccTalk frame code reads as what happened.
+  const auto simctl = [](const Strings& args) {
+    Strings argv{K27SIMCTL_PATH, "--device-dir", daemon_->DeviceDir().string()};
+    argv.insert(argv.end(), args.begin(), args.end());
+    Process p(argv);
+    EXPECT_EQ(p.Wait(), 0) << p.Stderr();
+  };
+  simctl({"serial", "B", "attach", "cctalk"});
+  simctl({"serial", "B", "power", "off"});
+  const Result dead = Ctl({"--json", "cctalk", "2", "254"});
+  simctl({"serial", "B", "power", "on"});
+  EXPECT_EQ(dead.status, 1);
+  EXPECT_EQ(dead.err, "k27ctl: no 12V power on the ccTalk bus: no device can answer\n");
+  const std::string lastLine = dead.out.substr(dead.out.rfind('\n', dead.out.size() - 2) + 1);
+  EXPECT_EQ(lastLine,
+            "{\"error\":{\"code\":null,\"name\":\"FAILED\",\"message\":\"no 12V power on the "
+            "ccTalk bus: no device can answer\"}}\n");
+
   // Without --json, standard output stays empty.
   EXPECT_EQ(Ctl({"--board", "5", "inputs"}).out, "");
 }
