@@ -145,13 +145,13 @@ int Run(Invocation& invocation, int argc, char** argv) {
   throw UsageError("unknown command '" + name + "'");
 }
 
-}  // namespace
-
 // Before any initialiser of the libraries runs: they open shared memory,
 // which must not land on a closed descriptor 0-2.
 void GuardAtLoad(int, char**, char**) { GuardStandardStreams(); }
 __attribute__((section(".preinit_array"), used)) void (*const kGuardAtLoad)(int, char**,
                                                                             char**) = GuardAtLoad;
+
+}  // namespace
 
 int main(int argc, char** argv) {
   Invocation invocation;
