@@ -42,7 +42,7 @@ std::string SocketPathError(std::string_view path) {
 
 UniqueFd NewSeqPacketSocket(int flags) {
   const int type = SOCK_SEQPACKET | SOCK_CLOEXEC | ((flags & kNonBlocking) ? SOCK_NONBLOCK : 0);
-  return UniqueFd(::socket(AF_UNIX, type, 0));
+  return UniqueFd(KeepOffStandardStreams(::socket(AF_UNIX, type, 0)));
 }
 
 UniqueFd ConnectSeqPacket(const sockaddr_un& address, int flags) {

@@ -43,6 +43,31 @@ TEST(UniqueFd, ClosesItsDescriptorOnceAndHandsItOnWhenMoved) {
   EXPECT_FALSE(IsOpen(released));
 }
 
+// A program started with standard output closed: the sockets the library
+// opens must not take descriptor 1, or the program's output would be sent
+// to the daemon. Standard input is used as the closed one here, so that the
+// test runner's own output is never at stake.
+TEST(SeqPacketSocket, NeverTakesAStandardStreamsNumber) {
+  const int savedInput = ::fcntl(0, F_DUPFD_CLOEXEC, 3);
+  ASSERT_GE(savedInput, 3);
+  ::close(0);
+  int socketFd = -1;
+  bool inputStillClosed = false;
+  bool closeOnExec = false;
+  {
+    UniqueFd socket = NewSeqPacketSocket();
+    socketFd = socket.Get();
+    inputStillClosed = !IsOpen(0);
+    closeOnExec = (::fcntl(socketFd, F_GETFD) & FD_CLOEXEC) != 0;
+  }
+  ASSERT_EQ(::dup2(savedInput, 0), 0);
+  ::close(savedInput);
+  EXPECT_GT(socketFd, 2);
+  EXPECT_TRUE(inputStillClosed);
+  EXPECT_TRUE(closeOnExec);
+  EXPECT_EQ(KeepOffStandardStreams(-1), -1);
+}
+
 TEST(SeqPacketSocket, AddressesFitTheirPathWithItsTerminatorOrAreRefused) {
   const std::size_t room = sizeof(sockaddr_un{}.sun_path);
   const std::string longest(room - 1, 'a');

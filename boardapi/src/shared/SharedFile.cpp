@@ -12,10 +12,13 @@
 #include <mutex>
 #include <thread>
 
+#include "k27/common/UniqueFd.h"
 #include "shared/BoardGroup.h"
 #include "shared/ObjectTrust.h"
 
 namespace vantrel::shared {
+
+using k27::common::KeepOffStandardStreams;
 
 namespace {
 
@@ -63,7 +66,7 @@ int Refuse(const std::string& systemName, const struct stat& status, const std::
 // -1 with `exists` set when the name is taken already.
 int Create(const std::string& systemName, bool* exists) {
   *exists = false;
-  const int fd = shm_open(systemName.c_str(), O_RDWR | O_CREAT | O_EXCL, 0);
+  const int fd = KeepOffStandardStreams(shm_open(systemName.c_str(), O_RDWR | O_CREAT | O_EXCL, 0));
   if (fd < 0) {
     *exists = errno == EEXIST;
     return *exists ? -1 : Fail(systemName, errno);
@@ -105,7 +108,7 @@ int OpenSharedFile(const std::string& systemName) {
     if (fd >= 0 || !exists) return fd;
 
     struct stat status {};
-    fd = shm_open(systemName.c_str(), O_RDWR, 0);
+    fd = KeepOffStandardStreams(shm_open(systemName.c_str(), O_RDWR, 0));
     if (fd >= 0) {
       const bool known = fstat(fd, &status) == 0;
       error = errno;

@@ -33,4 +33,11 @@ class UniqueFd {
   int fd_ = -1;
 };
 
+// Moves a descriptor that landed on 0, 1 or 2 (because the process was
+// started with a standard stream closed) to the lowest free number above
+// them, close-on-exec, and closes the original. Otherwise a program's next
+// write to "standard output" would go into a board's shared record or the
+// daemon's socket. Returns the descriptor to use, or -1 with errno set.
+int KeepOffStandardStreams(int fd);
+
 }  // namespace k27::common
