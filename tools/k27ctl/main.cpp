@@ -18,6 +18,7 @@ struct Command {
 constexpr Command kCommands[] = {
     {"list", RunList, "the boards present: instance, address, versions, serial number, EEPROM"},
     {"inputs", RunInputs, "read the inputs once, or --watch them for changes"},
+    {"wait-input", RunWaitInput, "wait until an input reads a value, --within a time"},
     {"dips", RunDips, "read the dip switches and the board address"},
     {"hoppers", RunHoppers, "parallel hopper status, and coin payout"},
     {"outputs", RunOutputs, "get|set HEX|on N...|off N...|brightness 0-10"},
@@ -35,13 +36,15 @@ constexpr Command kCommands[] = {
 
 void PrintUsage(std::FILE* to) {
   std::fputs(
-      "usage: k27ctl [--board N | --address A] [--json] COMMAND [ARGS]\n"
+      "usage: k27ctl [--board N | --address A | --serial S] [--json] COMMAND [ARGS]\n"
       "       k27ctl COMMAND --help\n\n"
       "Every board function from a shell script. Board N is the socket ezusb-N in\n"
       "$VANTREL_DEVICE_DIR (default /run/vantrel), served by vantrelio.\n\n"
       "Options:\n"
       "  --board N     the board instance, 0-7 (default 0)\n"
       "  --address A   the first board whose address switches (dips 0-2) read A, 0-7\n"
+      "  --serial S    the board with PIC serial number S: its text (K2700001) or\n"
+      "                16 hex digits, as k27ctl list shows it\n"
       "  --json        one JSON object per result on standard output (keys in each\n"
       "                command's --help)\n"
       "  --help        this text\n\n"
@@ -56,6 +59,9 @@ void PrintUsage(std::FILE* to) {
       to);
 }
 
+// Long only: no short letter to clash with.
+constexpr int kSerialOption = 0x100;
+
 int Usage(const std::string& message) {
   std::fprintf(stderr, "k27ctl: %s (see k27ctl --help)\n", message.c_str());
   return kExitUsage;
@@ -68,6 +74,7 @@ int main(int argc, char** argv) {
   static const option kOptions[] = {
       {"board", required_argument, nullptr, 'b'},
       {"address", required_argument, nullptr, 'a'},
+      {"serial", required_argument, nullptr, kSerialOption},
       {"json", no_argument, nullptr, 'j'},
       {"help", no_argument, nullptr, 'h'},
       {nullptr, 0, nullptr, 0},
@@ -86,6 +93,9 @@ int main(int argc, char** argv) {
         case 'a':
           invocation.boardAddress = static_cast<int>(ParseNumber(optarg, 0, 7, "--address"));
           break;
+        case kSerialOption:
+          invocation.boardSerial = ParseSerialNumber(optarg);
+          break;
         case 'j':
           invocation.json = true;
           break;
@@ -98,8 +108,10 @@ int main(int argc, char** argv) {
           return Usage("unknown option '" + word + "'");
       }
     }
-    if (invocation.boardIndex && invocation.boardAddress)
-      return Usage("--board and --address exclude each other");
+    if (int(invocation.boardIndex.has_value()) + int(invocation.boardAddress.has_value()) +
+            int(invocation.boardSerial.has_value()) >
+        1)
+      return Usage("--board, --address and --serial exclude each other");
     if (optind >= argc) return Usage("no command given");
     const std::string name = argv[optind];
     const Args args(argv + optind + 1, argv + argc);
