@@ -477,6 +477,7 @@ tools_alone() {
   [ "$status" = 2 ] && grep -qF "$tools/usr/share/k27diag/dictionaries" <<<"$out" || ok=1
   kill -TERM "$daemon" && wait "$daemon" || ok=1
   daemon=
+  rm -f /dev/shm/k27-test-cctalk-$$.*
   return $ok
 }
 check "k27-tools alone sends a ccTalk command by name from k27-cctalk-dictionaries" tools_alone
