@@ -110,6 +110,7 @@ TEST_F(ImageOutputTest, WhatIsNotARegularFileIsRefusedAndLeftAsItIs) {
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   const fs::path toFifo = dir_ / "link-to-fifo";
   fs::create_symlink(fifo, toFifo);
+  // The system's device only through a link of the test's own.
   const fs::path toNull = dir_ / "link-to-null";
   fs::create_symlink("/dev/null", toNull);
   const fs::path dangling = dir_ / "dangling";
@@ -118,7 +119,6 @@ TEST_F(ImageOutputTest, WhatIsNotARegularFileIsRefusedAndLeftAsItIs) {
   EXPECT_NE(Refusal(fifo).find(" is a FIFO, not a regular file"), std::string::npos)
       << Refusal(fifo);
   EXPECT_NE(Refusal(toFifo).find(" is a symbolic link to a FIFO"), std::string::npos);
-  EXPECT_NE(Refusal("/dev/null").find(" is a character device"), std::string::npos);
   EXPECT_NE(Refusal(toNull).find(" is a symbolic link to a character device"), std::string::npos);
   EXPECT_NE(Refusal(dir_).find(" is a folder"), std::string::npos);
   EXPECT_NE(Refusal(dangling).find("symbolic link to nothing"), std::string::npos);
@@ -128,7 +128,6 @@ TEST_F(ImageOutputTest, WhatIsNotARegularFileIsRefusedAndLeftAsItIs) {
   EXPECT_TRUE(fs::is_symlink(toNull));
   EXPECT_TRUE(fs::is_symlink(dangling));
   EXPECT_FALSE(fs::exists(dir_ / "nothing-here"));
-  EXPECT_TRUE(S_ISCHR(StatOf("/dev/null").st_mode));
 }
 
 TEST_F(ImageOutputTest, AFileTheUserMayNotWriteIsLeftAsItIs) {
