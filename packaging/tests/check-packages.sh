@@ -42,7 +42,9 @@ upstream=${version%-*}
 arch=$(dpkg --print-architecture)
 expected=$build_dir/packaging/expected-contents.txt
 mapfile -t packages < <(awk '{print $1}' "$expected" | sort -u)
-deb() { echo "$package_dir/${1}_${version}_${arch}.deb"; }
+# The dictionaries hold no code: one package for every architecture.
+arch_of() { if [ "$1" = k27-cctalk-dictionaries ]; then echo all; else echo "$arch"; fi; }
+deb() { echo "$package_dir/${1}_${version}_$(arch_of "$1").deb"; }
 # The library's folder in the packages: /usr/lib/<multiarch>.
 libdir=$(awk '$2 ~ /\/libvantrelusb\.so\.[0-9]+$/ {print $2}' "$expected")
 libdir=${libdir%/*}
@@ -63,7 +65,7 @@ control_fields() {
   local p=$1 section=$2
   dpkg-deb --info "$(deb "$p")" >/dev/null || return 1
   [ "$(field "$p" Package)" = "$p" ] && [ "$(field "$p" Version)" = "$version" ] &&
-    [ "$(field "$p" Architecture)" = "$arch" ] && [ "$(field "$p" Source)" = k27 ] &&
+    [ "$(field "$p" Architecture)" = "$(arch_of "$p")" ] && [ "$(field "$p" Source)" = k27 ] &&
     [ "$(field "$p" Section)" = "$section" ] && [ "$(field "$p" Priority)" = optional ] &&
     [[ "$(field "$p" Maintainer)" =~ ^[^\<]+\ \<[^@\>]+@[^\>]+\>$ ]] || { dpkg-deb -f "$(deb "$p")"; return 1; }
   # A synopsis of its own on the first line, then a long description.
@@ -74,7 +76,7 @@ control_fields() {
     ! grep -qi "built using CMake" <<<"$synopsis" || { field "$p" Description; return 1; }
 }
 declare -A sections=([libvantrelusb35]=libs [libvantrelusb-dev]=libdevel [vantrelio]=admin
-                     [k27diag]=electronics [k27-tools]=utils)
+                     [k27diag]=electronics [k27-tools]=utils [k27-cctalk-dictionaries]=electronics)
 for p in "${packages[@]}"; do check "$p: control fields" control_fields "$p" "${sections[$p]}"; done
 
 # depends PACKAGE ENTRY...: each entry (a name, or "name (op version)") is among its Depends.
@@ -94,10 +96,18 @@ exact="$library (= $version)"
 check "$library: Depends from dpkg-shlibdeps" depends $library libc6 libstdc++6
 check "libvantrelusb-dev: Depends on its library" depends libvantrelusb-dev "$exact"
 check "vantrelio: Depends on libusb and adduser" depends vantrelio libc6 libusb-1.0-0 adduser
-check "k27-tools: Depends on the library" depends k27-tools "$exact" libc6
+dictionaries="k27-cctalk-dictionaries (= $version)"
+check "k27-tools: Depends on the library, nettle and the dictionaries" depends k27-tools "$exact" libc6 libnettle8 "$dictionaries"
 if [ -n "${sections[k27diag]:-}" ] && [ -f "$(deb k27diag)" ]; then
-  check "k27diag: Depends on the library, Qt and pugixml" depends k27diag "$exact" libqt6widgets6 libpugixml1v5
+  check "k27diag: Depends on the library, Qt, pugixml and the dictionaries" depends k27diag "$exact" libqt6widgets6 libpugixml1v5 "$dictionaries"
 fi
+# The dictionaries came with k27diag before this version.
+took_over() {
+  [ "$(field k27-cctalk-dictionaries Breaks)" = "k27diag (<< $version)" ] &&
+    [ "$(field k27-cctalk-dictionaries Replaces)" = "k27diag (<< $version)" ] ||
+    { dpkg-deb -f "$(deb k27-cctalk-dictionaries)"; return 1; }
+}
+check "k27-cctalk-dictionaries: Breaks and Replaces the k27diag that held them" took_over
 
 # Every dependency outside this set is satisfied by this machine's packages:
 # shlibdeps named real packages at versions that exist.
@@ -437,6 +447,40 @@ installed_tools() {
   fi
 }
 check "the installed tools answer --help; desktop entry, icon and dictionaries in place" installed_tools
+
+# k27-tools with nothing but what it depends on (no k27diag) sends a ccTalk
+# command by its name, found in the dictionaries' package; a name that is in
+# no dictionary is a usage error naming the folder searched.
+tools_alone() {
+  local tools=$work/tools-root dev=$work/dev-cctalk p out status ok=0
+  mkdir -p "$tools" || return 1
+  for p in k27-tools k27-cctalk-dictionaries $library; do dpkg-deb -x "$(deb "$p")" "$tools" || return 1; done
+  [ ! -e "$tools/usr/bin/k27diag" ] || return 1
+  env -u NOTIFY_SOCKET -u INVOCATION_ID "$root/usr/sbin/vantrelio" --simulate --device-dir "$dev" --boards 1 \
+    2>"$work/cctalk-daemon.log" &
+  daemon=$!
+  for _ in $(seq 600); do
+    grep -q serving "$work/cctalk-daemon.log" && break
+    kill -0 "$daemon" 2>/dev/null || break
+    sleep 0.05
+  done
+  grep -q serving "$work/cctalk-daemon.log" || { cat "$work/cctalk-daemon.log"; return 1; }
+  tool() { VANTREL_DEVICE_DIR=$dev VANTREL_SHARED_NAMESPACE=k27-test-cctalk-$$ LD_LIBRARY_PATH=$tools$libdir "$@"; }
+  tool "$tools/usr/bin/k27simctl" --device-dir "$dev" serial B attach cctalk || ok=1
+  out=$(tool "$tools/usr/bin/k27ctl" cctalk 2 "simple poll" 2>&1)
+  status=$?
+  echo "$out"
+  [ "$status" = 0 ] && grep -q "ACK" <<<"$out" || ok=1
+  out=$(tool "$tools/usr/bin/k27ctl" cctalk 2 "no such command" 2>&1)
+  status=$?
+  echo "$out"
+  [ "$status" = 2 ] && grep -qF "$tools/usr/share/k27diag/dictionaries" <<<"$out" || ok=1
+  kill -TERM "$daemon" && wait "$daemon" || ok=1
+  daemon=
+  rm -f /dev/shm/k27-test-cctalk-$$.*
+  return $ok
+}
+check "k27-tools alone sends a ccTalk command by name from k27-cctalk-dictionaries" tools_alone
 
 # --- The installed daemon in its unit's confinement, emulated (as root). ---
 "$source_dir/tests/check-sandbox.sh" "$root" >"$work/sandbox.log" 2>&1

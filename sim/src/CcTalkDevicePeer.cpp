@@ -65,6 +65,11 @@ void CcTalkDevicePeer::SetLineFault(LineFault fault) {
   lineFault_ = fault;
 }
 
+void CcTalkDevicePeer::SetReplyFault(ReplyFault fault) {
+  std::lock_guard lock(mutex_);
+  replyFault_ = fault;
+}
+
 bool CcTalkDevicePeer::Powered() const {
   std::lock_guard lock(mutex_);
   return powered_;
@@ -128,8 +133,11 @@ std::vector<LineByte> CcTalkDevicePeer::Transfer(std::span<const LineByte> sent,
         out.push_back({answer->data[i], start + LineMicros(i + 1, baud)});
       continue;
     }
-    const std::vector<std::uint8_t> reply =
-        Frame(request[2], options_.address, answer->header, answer->data);
+    const std::uint8_t from = replyFault_ == ReplyFault::kWrongSource
+                                  ? static_cast<std::uint8_t>(options_.address + 1)
+                                  : options_.address;
+    std::vector<std::uint8_t> reply = Frame(request[2], from, answer->header, answer->data);
+    if (replyFault_ == ReplyFault::kBadChecksum) ++reply.back();
     const std::uint64_t start = byte.atMicros + options_.replyDelayMicros;
     for (std::size_t i = 0; i < reply.size(); ++i) {
       out.push_back({reply[i], start + LineMicros(i + 1, baud)});

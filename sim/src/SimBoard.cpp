@@ -71,7 +71,8 @@ struct SimBoard::State {
   explicit State(const SimBoardOptions& opts)
       : options(opts),
         start(std::chrono::steady_clock::now()),
-        eeprom(opts.eepromBytes, opts.eepromSeed) {
+        eeprom(opts.eepromBytes, opts.eepromSeed),
+        pic(opts.serialNumber) {
     io = Install(kIoChannel, std::make_unique<SimIoChannel>(opts.boardAddress));
     ports[kPortA] = Install(kPortAChannel, std::make_unique<SimSerialPort>(false));
     ports[kPortB] = Install(kPortBChannel, std::make_unique<SimSerialPort>(true));
@@ -252,6 +253,13 @@ void SimBoard::SetEeprom(std::uint32_t address, std::span<const std::uint8_t> by
 std::vector<std::uint8_t> SimBoard::Sram(std::uint32_t address, std::uint32_t length) const {
   std::lock_guard lock(mutex_);
   return state_->memory.Copy(address, length);
+}
+
+std::array<std::uint8_t, 8> FactorySerialNumber(unsigned number) {
+  std::array<std::uint8_t, 8> serial{'K', '2', '7', '0', '0', '0', '0', '0'};
+  for (std::size_t digit = serial.size(); digit-- > 3; number /= 10)
+    serial[digit] = static_cast<std::uint8_t>('0' + number % 10);
+  return serial;
 }
 
 std::array<std::uint8_t, 8> SimBoard::PicSerialNumber() const {

@@ -29,12 +29,12 @@ constexpr CommandHelp kCommands[] = {
     {"reels", "reels", "print each reel's position, error, busy and sync"},
     {"serial",
      "serial A|B attach loopback|silent|cctalk|none | push HEX | sent | power on|off | echo "
-     "normal|short|altered",
+     "normal|short|altered | reply normal|checksum|address",
      "attach a peer to a port, queue bytes for it to receive, show what it sent, "
      "switch the ccTalk device's 12 V, damage the last byte of each send on its wire (lost or "
-     "inverted)"},
+     "inverted), make the ccTalk device answer with a bad checksum or from another address"},
     {"pulse", "pulse INPUT COUNT", "inject COUNT pulses on input bit INPUT (0-39)"},
-    {"fault", "fault CH CMD none|noreply|short|long|echo|stall|status=N [COUNT]",
+    {"fault", "fault CH CMD none|noreply|short|long|echo|stall|corrupt|status=N [COUNT]",
      "damage the replies of command CMD (hex) on channel CH, COUNT times (default: until none)"},
     {"unplug", "unplug", "pull the board out of the simulated bus"},
     {"plug", "plug", "plug the board back in; it starts again as a bare part and is loaded"},
@@ -184,6 +184,8 @@ ConsoleReply SimConsole::Run(int boardIndex, const std::vector<std::string>& wor
       fault.kind = FaultKind::WrongEcho;
     else if (kind == "stall")
       fault.kind = FaultKind::Stall;
+    else if (kind == "corrupt")
+      fault.kind = FaultKind::Corrupt;
     else if (kind.rfind("status=", 0) == 0) {
       const auto status = ParseNumber(kind.substr(7), 0, 255);
       if (!status) return BadUsage(*command, "status=N needs N from 0 to 255");
@@ -275,6 +277,19 @@ ConsoleReply SimConsole::Serial(SimBoard& board, int boardIndex,
     auto device = ccTalk_.find(key);
     if (device == ccTalk_.end()) return {ConsoleReply::kFailed, "no ccTalk device on that port\n"};
     device->second->SetLineFault(*fault);
+    return Ok();
+  }
+  if (action == "reply" && words.size() == 4) {
+    using Fault = CcTalkDevicePeer::ReplyFault;
+    const std::string& mode = words[3];
+    const std::optional<Fault> fault = mode == "normal"     ? std::optional(Fault::kNone)
+                                       : mode == "checksum" ? std::optional(Fault::kBadChecksum)
+                                       : mode == "address"  ? std::optional(Fault::kWrongSource)
+                                                            : std::nullopt;
+    if (!fault) return BadUsage(command, "reply is normal, checksum or address");
+    auto device = ccTalk_.find(key);
+    if (device == ccTalk_.end()) return {ConsoleReply::kFailed, "no ccTalk device on that port\n"};
+    device->second->SetReplyFault(*fault);
     return Ok();
   }
   return BadUsage(command, "unknown serial action");

@@ -35,6 +35,10 @@ SimReply DamageReply(const Fault& fault, std::vector<std::uint8_t> framed) {
     case FaultKind::WrongEcho:
       reply.bytes[0] ^= 0xFF;
       break;
+    case FaultKind::Corrupt:
+      // Past the echo and the status byte; a reply without data is left whole.
+      if (reply.bytes.size() > 2) reply.bytes.back() ^= 0xFF;
+      break;
     case FaultKind::Status:
       break;
   }

@@ -22,7 +22,6 @@ constexpr std::uint8_t kEnableRandom = 0x45;
 constexpr std::uint8_t kDisableRandom = 0x46;
 
 constexpr const char* kPicVersion = "P1.03";
-constexpr std::array<std::uint8_t, 8> kFactorySerial = {'K', '2', '7', '0', '0', '0', '0', '1'};
 
 // Fixed payload size of each command that takes one.
 std::optional<std::size_t> PayloadSize(std::uint8_t command) {
@@ -50,7 +49,7 @@ std::optional<std::size_t> PayloadSize(std::uint8_t command) {
 
 }  // namespace
 
-SimPic::SimPic() : serial_(kFactorySerial) {}
+SimPic::SimPic(const std::array<std::uint8_t, 8>& serial) : serial_(serial) {}
 
 std::uint32_t SimPic::ClockAt(std::uint64_t nowMicros) const {
   const std::uint64_t elapsed = nowMicros >= clockSetAtMicros_ ? nowMicros - clockSetAtMicros_ : 0;

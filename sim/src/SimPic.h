@@ -19,7 +19,8 @@ struct SecuritySwitchRecord {
 
 class SimPic final : public ChannelHandler {
  public:
-  SimPic();
+  // The serial number the board answers until it is set (the factory's).
+  explicit SimPic(const std::array<std::uint8_t, 8>& serial);
 
   Response Handle(const Request& request) override;
 

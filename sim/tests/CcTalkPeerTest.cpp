@@ -181,6 +181,17 @@ TEST(SimCcTalkDevice, OnlyTheCcTalkModeReachesItAndADamagedWireShowsInTheEcho) {
   EXPECT_EQ(bus.device->FramesAnswered(), 2u);
 }
 
+TEST(SimCcTalkDevice, AFaultyDeviceAnswersWithABadChecksumOrFromAnotherAddress) {
+  CcTalkBus bus;
+  const Bytes poll = Frame(2, 1, 254);
+  bus.device->SetReplyFault(CcTalkDevicePeer::ReplyFault::kBadChecksum);
+  EXPECT_EQ(bus.Transact(poll), (Bytes{1, 0, 2, 0, 0xFE}));
+  bus.device->SetReplyFault(CcTalkDevicePeer::ReplyFault::kWrongSource);
+  EXPECT_EQ(bus.Transact(poll), Frame(1, 3, 0));
+  bus.device->SetReplyFault(CcTalkDevicePeer::ReplyFault::kNone);
+  EXPECT_EQ(bus.Transact(poll), Frame(1, 2, 0));
+}
+
 TEST(SimCcTalkDevice, WithoutPowerTheHostFindsNoEchoOnItsFirstPoll) {
   CcTalkBus bus;
   bus.device->SetPowered(false);

@@ -50,6 +50,20 @@ TEST(SimFaults, LongReplyKeepsTheGoodBytesAndIsCutByTheReader) {
   EXPECT_EQ(board.Exchange(2, Bytes{0x06}, 65).bytes.size(), 65u);
 }
 
+TEST(SimFaults, CorruptFlipsTheLastDataByteAndLeavesAReplyWithoutDataWhole) {
+  SimBoard board;
+  board.InjectFault(2, 0x06, {.kind = FaultKind::Corrupt});
+  const SimReply version = board.Exchange(2, Bytes{0x06});
+  ASSERT_EQ(version.bytes.size(), 8u);
+  EXPECT_EQ(Bytes(version.bytes.begin(), version.bytes.begin() + 7),
+            (Bytes{0x06, kOk, 'V', '2', '.', '0', '4'}));
+  EXPECT_EQ(version.bytes.back(), 0xFF);
+
+  const SimReply write = FaultedSramWrite(board, {.kind = FaultKind::Corrupt}, 5);
+  EXPECT_EQ(write.bytes, (Bytes{0x47, kOk}));
+  EXPECT_EQ(board.Sram(0x100, 1), Bytes{5});
+}
+
 TEST(SimFaults, StatusFaultRefusesTheCommandWithoutRunningIt) {
   SimBoard board;
   const SimReply reply = FaultedSramWrite(board, {.kind = FaultKind::Status, .status = 13}, 9);

@@ -68,6 +68,16 @@ TEST(SimPic, SerialNumberIsKeptAsWritten) {
   EXPECT_EQ(board.PicSerialNumber(), (std::array<std::uint8_t, 8>{1, 2, 3, 4, 5, 6, 7, 8}));
 }
 
+TEST(SimPic, EachBoardAnswersTheSerialNumberItWasMadeWith) {
+  SimBoardOptions second;
+  second.serialNumber = FactorySerialNumber(2);
+  SimBoard board(second);
+  EXPECT_EQ(Data(Send(board, 5, {0x3F})), (Bytes{'K', '2', '7', '0', '0', '0', '0', '2'}));
+  EXPECT_EQ(FactorySerialNumber(12345),
+            (std::array<std::uint8_t, 8>{'K', '2', '7', '1', '2', '3', '4', '5'}));
+  EXPECT_EQ(SimBoard().PicSerialNumber(), FactorySerialNumber(1));
+}
+
 TEST(SimPic, RandomNumbersFollowTheSeedWhileEnabled) {
   auto sequence = [](std::initializer_list<std::uint8_t> seed) {
     SimBoard board;

@@ -2,12 +2,16 @@
 // frames and dictionaries k27diag uses.
 #include <time.h>
 
+#include <algorithm>
+#include <array>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "CcctalkMessage.h"
 #include "CctalkDictionary.h"
 #include "Commands.h"
+#include "ErrorReport.h"
 #include "Progress.h"
 
 namespace k27ctl {
@@ -26,18 +30,25 @@ constexpr char kHelp[] =
     "dictionary entry has a fixed data length needs exactly that many bytes.\n"
     "scan polls every address from --first (1) to --last (255) but the source\n"
     "and lists the devices found with their category and product code.\n"
-    "poll sends HEADER (default simple poll) to DEST (default 2) --repeat times\n"
-    "(default 10), --interval ms apart (default 100), and counts good, timed-out\n"
-    "and invalid replies; it fails unless every reply was good.\n"
+    "poll sends HEADER (default 254, simple poll) to DEST (default 2) --repeat\n"
+    "times (default 10), --interval ms apart (default 100), and counts good,\n"
+    "timed-out and invalid replies (a local echo that is missing or differs from\n"
+    "the request, a bad checksum, a reply from or to another address) and goes\n"
+    "on; it fails unless every reply was good. A board failure ends it, with\n"
+    "the counts so far.\n"
     "names lists the commands of the dictionaries, \"HEADER NAME\" a line.\n\n"
     "Options:\n"
     "  --port A|B            the board's serial port (default B)\n"
     "  --source N            the host's address (default 1)\n"
     "  --baud N              the line speed (default 9600)\n"
     "  --dictionaries DIR    read the dictionaries below DIR (repeatable) instead\n"
-    "                        of the installed ones\n\n"
-    "Exit status 1 also when no reply came, or an invalid one.\n\n"
-    "JSON: transaction: {\"request\":FRAME,\"reply\":FRAME|null,\"error\":TEXT|null} where\n"
+    "                        of the installed ones (share/k27diag/dictionaries\n"
+    "                        beside the program's folder)\n\n"
+    "Exit status 1 also when no reply came, or an invalid one, and when no\n"
+    "dictionary is found to look a NAME up in; a NAME the dictionaries do not\n"
+    "know is a usage error (2), naming the folders searched.\n\n"
+    "JSON: transaction: {\"request\":FRAME,\"reply\":FRAME|null,\"error\":TEXT|null},\n"
+    "  also on a time-out or a bad echo (reply null), where\n"
     "  FRAME is {\"destination\":N,\"source\":N,\"header\":N,\"name\":TEXT,\"data\":HEX,\n"
     "  \"text\":TEXT,\"frame\":HEX}; a reply FRAME also has \"layout\":TEXT\n"
     "  scan: {\"devices\":[{\"address\":N,\"category\":TEXT,\"product\":TEXT}],\"polled\":N}\n"
@@ -61,6 +72,8 @@ enum class Outcome { kGood, kTimedOut, kInvalid };
 struct Exchange {
   Outcome outcome = Outcome::kTimedOut;
   CcctalkMessage request, reply;
+  bool replied = false;    // a reply (good or not) was read
+  bool echoFault = false;  // the request's local echo was missing or wrong
   std::string error;
 };
 
@@ -79,33 +92,45 @@ class Bus {
                       "SetConfig");
   }
 
-  // One request and its reply. A bus that does not echo the request (no
-  // 12 V, nothing attached) or a board failure throws: no device can answer.
+  // One request and its reply. A line fault (a missing or wrong echo, no
+  // reply, a bad one) is the exchange's outcome; a board call that fails
+  // throws, since no transaction can run without the board.
   Exchange Run(std::uint8_t destination, std::uint8_t header,
                const std::vector<std::uint8_t>& data) {
     VantrelUSB* board = &invocation_.Board();
     Exchange exchange;
     CcctalkMessage message;
     int drained = 0;
-    if (message.ClearPort(board, options_.port, &drained) < 0) throw Failure(message.errorText());
+    if (message.ClearPort(board, options_.port, &drained) < 0)
+      invocation_.BoardFailed("ReceiveByteWithTimestamp");
     if (drained > 0 && !invocation_.json)
       std::fprintf(stderr, "k27ctl: cleared %d byte(s) of unexpected data from the port\n",
                    drained);
     message.build(destination, 0, options_.source, header);
     message.setData(data);
     exchange.request = message;
-    if (message.send(board, options_.port) < 0) throw Failure(message.errorText());
+    exchange.error = SendAndCheckEcho(board, message);
+    if (!exchange.error.empty()) {
+      exchange.outcome = Outcome::kInvalid;
+      exchange.echoFault = true;
+      return exchange;
+    }
     if (message.receive(board, options_.port, CcctalkMessage::kReplyTimeout,
                         CcctalkMessage::kSingleGap, false) < 0)
-      throw Failure(message.errorText());
+      invocation_.BoardFailed("ReceiveByteWithTimestamp");
     exchange.reply = message;
+    exchange.replied = message.length() > 0;
     if (message.length() == 0) {
       exchange.outcome = Outcome::kTimedOut;
       exchange.error = "no reply from address " + std::to_string(destination) + " (timed out)";
     } else if (message.validate() < 0) {
       exchange.outcome = Outcome::kInvalid;
-      exchange.error =
-          "invalid reply from address " + std::to_string(destination) + ": " + message.errorText();
+      exchange.error = "invalid reply from address " + std::to_string(destination) + ": " +
+                       (message.length() < CcctalkMessage::kMinimumLength ||
+                                message.length() != message.dataCount() + 5u
+                            ? "cut short"
+                            : "bad checksum") +
+                       " (" + Hex(message.bytes().data(), message.length()) + ")";
     } else if (message.destination() != options_.source || message.source() != destination) {
       exchange.outcome = Outcome::kInvalid;
       exchange.error = "the reply is addressed from " + std::to_string(message.source()) + " to " +
@@ -117,6 +142,30 @@ class Bus {
   }
 
  private:
+  // Sends the frame and reads its local echo back, as CcctalkMessage::send
+  // does, but into an echo message of this exchange: the program-wide one of
+  // send() keeps every echo error of the run, which grows without bound over
+  // a long poll. Returns what was wrong with the echo, in words for a person,
+  // or nothing; a board call that fails throws.
+  std::string SendAndCheckEcho(VantrelUSB* board, const CcctalkMessage& message) {
+    std::array<std::uint8_t, CcctalkMessage::kMaximumLength> frame{};
+    std::copy(message.bytes().begin(), message.bytes().end(), frame.begin());
+    if (!board->Send(options_.port, frame.data(), message.length()))
+      invocation_.BoardFailed("Send");
+    CcctalkMessage echo;
+    if (echo.receive(board, options_.port, CcctalkMessage::kEchoTimeout, CcctalkMessage::kSingleGap,
+                     true) < 0) {
+      if (echo.errorText().find("no 12V power") == std::string::npos)
+        invocation_.BoardFailed("ReceiveByteWithTimestamp");
+      return "no local echo of the request: the ccTalk bus has no 12V power, or nothing is "
+             "attached";
+    }
+    if (echo == message) return "";
+    return "the local echo differs from the request: sent " +
+           Hex(message.bytes().data(), message.length()) + ", read back " +
+           (echo.length() == 0 ? std::string("nothing") : Hex(echo.bytes().data(), echo.length()));
+  }
+
   Invocation& invocation_;
   const Options& options_;
 };
@@ -152,19 +201,32 @@ std::string FrameLine(const std::string& label, const CcctalkMessage& message,
   return line;
 }
 
+// The folders searched, for the messages.
+std::string FolderList(const std::vector<std::filesystem::path>& folders) {
+  std::string list;
+  for (const auto& folder : folders) list += (list.empty() ? "" : ", ") + folder.string();
+  return list;
+}
+
 // HEADER|NAME to a header and its dictionary entry (null for a bare number
 // the dictionaries do not know).
-std::pair<std::uint8_t, const CctalkCommand*> Resolve(const CctalkDictionary& dictionary,
-                                                      const std::string& word) {
+std::pair<std::uint8_t, const CctalkCommand*> Resolve(
+    const CctalkDictionary& dictionary, const std::vector<std::filesystem::path>& folders,
+    const std::string& word) {
   if (!word.empty() && std::isdigit(static_cast<unsigned char>(word[0]))) {
     const auto header = static_cast<std::uint8_t>(ParseNumber(word, 0, 255, "HEADER"));
     return {header, dictionary.FindHeader(header)};
   }
   const CctalkCommand* command = dictionary.Find(word);
-  if (command == nullptr)
-    throw UsageError("no ccTalk command named '" + word + "' in the dictionaries (" +
-                     std::to_string(dictionary.Size()) + " commands read)");
-  return {command->header, command};
+  if (command != nullptr) return {command->header, command};
+  // Nothing to look the name up in is the installation's fault, not the line's.
+  if (dictionary.Size() == 0)
+    throw Failure("no ccTalk dictionary found in " + FolderList(folders) + " to look up '" + word +
+                  "' (install k27-cctalk-dictionaries, give --dictionaries DIR, or give the "
+                  "header as a number)");
+  throw UsageError("no ccTalk command named '" + word + "' in the dictionaries in " +
+                   FolderList(folders) + " (" + std::to_string(dictionary.Size()) +
+                   " commands read)");
 }
 
 // The ASCII reply of `header` from a device found by the scan.
@@ -187,7 +249,10 @@ int Scan(Invocation& invocation, const Options& options, Bus& bus) {
       if (address == options.source) continue;
       ++polled;
       const auto target = static_cast<std::uint8_t>(address);
-      if (bus.Run(target, 254, {}).outcome != Outcome::kGood) continue;
+      const Exchange poll = bus.Run(target, 254, {});
+      // A bus that does not echo cannot answer from any address.
+      if (poll.echoFault) throw Failure(poll.error);
+      if (poll.outcome != Outcome::kGood) continue;
       const std::string category = AskText(bus, target, 245);
       const std::string product = AskText(bus, target, 244);
       if (invocation.json)
@@ -262,45 +327,63 @@ int RunCctalk(Invocation& invocation, const Args& args) {
     if (words.size() > 2) throw UsageError("cctalk poll takes at most DEST");
     const auto destination =
         static_cast<std::uint8_t>(words.size() == 2 ? ParseNumber(words[1], 0, 255, "DEST") : 2);
-    const auto [header, command] = Resolve(dictionary, options.header.value_or("simple poll"));
+    const auto [header, command] =
+        Resolve(dictionary, options.folders, options.header.value_or("254"));
     if (command != nullptr && command->dataLength > 0)
       throw UsageError("poll sends no data, and " + command->name + " needs " +
                        std::to_string(command->dataLength) + " bytes");
-    bus.Configure();
     WatchSignals();
     long good = 0, timedOut = 0, invalid = 0, sent = 0;
-    for (; sent < options.repeat && !Interrupted(); ++sent) {
-      if (sent > 0 && options.intervalMs > 0) {
-        const timespec pause{options.intervalMs / 1000, (options.intervalMs % 1000) * 1000000L};
-        ::nanosleep(&pause, nullptr);
+    std::string lastFault;
+    std::optional<Failure> stopped;
+    try {
+      bus.Configure();
+      for (; sent < options.repeat && !Interrupted();) {
+        if (sent > 0 && options.intervalMs > 0) {
+          const timespec pause{options.intervalMs / 1000, (options.intervalMs % 1000) * 1000000L};
+          ::nanosleep(&pause, nullptr);
+        }
+        const Exchange exchange = bus.Run(destination, header, {});
+        ++sent;
+        if (exchange.outcome == Outcome::kGood)
+          ++good;
+        else if (exchange.outcome == Outcome::kTimedOut)
+          ++timedOut;
+        else
+          ++invalid;
+        if (exchange.outcome != Outcome::kGood) lastFault = exchange.error;
       }
-      const Exchange exchange = bus.Run(destination, header, {});
-      if (exchange.outcome == Outcome::kGood)
-        ++good;
-      else if (exchange.outcome == Outcome::kTimedOut)
-        ++timedOut;
-      else
-        ++invalid;
+    } catch (const Failure& failure) {
+      stopped.emplace(std::string(failure.what()) + " (the poll stopped after " +
+                          std::to_string(sent) + " of " + std::to_string(options.repeat) + ")",
+                      failure.Name(), failure.BoardCode());
     }
-    if (invocation.json)
-      PrintLine(Json::Object()
-                    .Add("sent", std::int64_t(sent))
-                    .Add("good", std::int64_t(good))
-                    .Add("timed_out", std::int64_t(timedOut))
-                    .Add("invalid", std::int64_t(invalid))
-                    .Text());
-    else
+    // The counts, whatever ended the poll.
+    if (invocation.json) {
+      Json counts = Json::Object()
+                        .Add("sent", std::int64_t(sent))
+                        .Add("good", std::int64_t(good))
+                        .Add("timed_out", std::int64_t(timedOut))
+                        .Add("invalid", std::int64_t(invalid));
+      if (stopped)
+        counts.Add("error", ErrorDetail(*stopped));
+      else
+        counts.AddNull("error");
+      PrintLine(counts.Text());
+    } else
       PrintLine("sent " + std::to_string(sent) + "  good " + std::to_string(good) + "  timed out " +
                 std::to_string(timedOut) + "  invalid " + std::to_string(invalid));
+    if (stopped) throw stopped->InResult();
     if (good != sent)
       throw Failure(std::to_string(sent - good) + " of " + std::to_string(sent) +
-                    " polls got no good reply");
+                    " polls got no good reply; the last: " + lastFault)
+          .InResult();
     return kExitOk;
   }
 
   if (words.size() < 2) throw UsageError("cctalk needs DEST HEADER|NAME [DATA...]");
   const auto destination = static_cast<std::uint8_t>(ParseNumber(words[0], 0, 255, "DEST"));
-  const auto [header, command] = Resolve(dictionary, words[1]);
+  const auto [header, command] = Resolve(dictionary, options.folders, words[1]);
   std::vector<std::uint8_t> data;
   for (std::size_t i = 2; i < words.size(); ++i)
     data.push_back(static_cast<std::uint8_t>(ParseNumber(words[i], 0, 255, "DATA")));
@@ -318,7 +401,7 @@ int RunCctalk(Invocation& invocation, const Args& args) {
   const std::string layout = reply != nullptr ? reply->data : "";
   if (invocation.json) {
     Json result = Json::Object().Add("request", FrameJson(exchange.request, requestName));
-    if (exchange.outcome == Outcome::kTimedOut)
+    if (!exchange.replied)
       result.AddNull("reply");
     else
       result.Add("reply", FrameJson(exchange.reply, replyName).Add("layout", layout));
@@ -330,13 +413,17 @@ int RunCctalk(Invocation& invocation, const Args& args) {
   } else {
     PrintLine(FrameLine("request", exchange.request, requestName) + ": " +
               Hex(exchange.request.bytes().data(), exchange.request.length()));
-    if (exchange.outcome != Outcome::kTimedOut) {
+    if (exchange.replied) {
       PrintLine(FrameLine("reply  ", exchange.reply, replyName) + ": " +
                 Hex(exchange.reply.bytes().data(), exchange.reply.length()));
       if (!layout.empty()) PrintLine("        data layout: " + layout);
     }
   }
-  if (exchange.outcome != Outcome::kGood) throw Failure(exchange.error);
+  if (exchange.outcome != Outcome::kGood) {
+    Failure failure(exchange.error);
+    if (invocation.json) failure.InResult();  // the result's "error" says it
+    throw failure;
+  }
   return kExitOk;
 }
 

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -41,27 +42,47 @@ std::string ErrorName(usbErrorCode code) {
 }
 
 void Invocation::CheckOptions() const {
-  if (boardIndex && boardAddress) throw UsageError("--board and --address exclude each other");
+  if (int(boardIndex.has_value()) + int(boardAddress.has_value()) + int(boardSerial.has_value()) >
+      1)
+    throw UsageError("--board, --address and --serial exclude each other");
+}
+
+VantrelUSB& Invocation::FindBoard(const std::function<bool(VantrelUSB&)>& matches,
+                                  const std::string& what) {
+  // The board's own slot follows its instance, so that the records the
+  // library shares per board (output images, EEPROM geometry) are its own.
+  for (int instance = 0; instance < 8; ++instance) {
+    if (board_.init(instance) && matches(board_)) {
+      connected_ = true;
+      instance_ = instance;
+      return board_;
+    }
+    board_.close();
+  }
+  throw Failure("no board with " + what + " among boards 0-7 (see k27ctl list)");
 }
 
 VantrelUSB& Invocation::Board() {
   if (connected_) return board_;
   CheckOptions();
-  if (boardAddress) {
-    // The board's own slot follows its instance, so that the records the
-    // library shares per board (output images, EEPROM geometry) are its own.
-    for (int instance = 0; instance < 8; ++instance) {
-      usbInput inputs{};
-      if (board_.init(instance) && board_.GetInputs(&inputs) &&
-          (inputs.input[3] & 0x07) == *boardAddress) {
-        connected_ = true;
-        instance_ = instance;
-        return board_;
-      }
-      board_.close();
-    }
-    throw Failure("no board with address " + std::to_string(*boardAddress) + " among boards 0-7");
-  }
+  if (boardAddress)
+    return FindBoard(
+        [&](VantrelUSB& board) {
+          usbInput inputs{};
+          return board.GetInputs(&inputs) && (inputs.input[3] & 0x07) == *boardAddress;
+        },
+        "address " + std::to_string(*boardAddress));
+  if (boardSerial)
+    return FindBoard(
+        [&](VantrelUSB& board) {
+          unsigned char serial[64]{};  // the getter copies the whole reply
+          if (!board.GetPICSerialNumber(serial)) return false;
+          std::size_t length = 0;
+          while (length < 8 && serial[length] != 0) ++length;
+          return *boardSerial == Hex(serial, 8) ||
+                 *boardSerial == std::string(reinterpret_cast<const char*>(serial), length);
+        },
+        "serial number " + *boardSerial);
   instance_ = boardIndex.value_or(0);
   const std::int64_t start = MonotonicMs();
   if (!board_.init(instance_)) {
@@ -128,6 +149,24 @@ std::vector<std::uint8_t> ParseHexBytes(const std::string& text, const std::stri
   for (std::size_t i = 0; i < digits.size(); i += 2)
     bytes.push_back(static_cast<std::uint8_t>(HexDigit(digits[i]) * 16 + HexDigit(digits[i + 1])));
   return bytes;
+}
+
+std::string ParseSerialNumber(const std::string& text) {
+  bool hex = text.size() == 16;
+  for (const char c : text) hex = hex && HexDigit(c) >= 0;
+  if (hex) {
+    std::string upper = text;
+    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return upper;
+  }
+  bool printable = !text.empty() && text.size() <= 8;
+  for (const char c : text) printable = printable && c > 0x20 && c < 0x7F;
+  if (!printable)
+    throw UsageError(
+        "--serial is a serial number of up to 8 characters (K2700001) or 16 hex "
+        "digits, not '" +
+        text + "'");
+  return text;
 }
 
 _usbSerialPort ParsePort(const std::string& text) {

@@ -21,8 +21,9 @@ namespace k27ctl {
 // The command line around the command, and the board it names.
 class Invocation {
  public:
-  std::optional<int> boardIndex;    // --board
-  std::optional<int> boardAddress;  // --address
+  std::optional<int> boardIndex;           // --board
+  std::optional<int> boardAddress;         // --address
+  std::optional<std::string> boardSerial;  // --serial, as ParseSerialNumber left it
   bool json = false;
   std::optional<int> replyTimeoutMs;  // --timeout
 
@@ -42,6 +43,9 @@ class Invocation {
   }
 
  private:
+  // Connects to the first of boards 0-7 for which `matches` holds.
+  VantrelUSB& FindBoard(const std::function<bool(VantrelUSB&)>& matches, const std::string& what);
+
   VantrelUSB board_;
   bool connected_ = false;
   int instance_ = 0;
@@ -58,6 +62,9 @@ std::int64_t ParseNumber(const std::string& text, std::int64_t low, std::int64_t
 // Hex bytes: pairs of digits, optionally separated by blanks, ':' or '-',
 // with an optional leading 0x.
 std::vector<std::uint8_t> ParseHexBytes(const std::string& text, const std::string& what);
+// A board's serial number for --serial: up to 8 printable characters, or
+// 16 hex digits (made upper case).
+std::string ParseSerialNumber(const std::string& text);
 // A serial port: A or B (either case).
 _usbSerialPort ParsePort(const std::string& text);
 // Seconds, fractions allowed, 0 to `high`.

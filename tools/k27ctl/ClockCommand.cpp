@@ -29,7 +29,9 @@ constexpr char kRandomHelp[] =
     "usage: k27ctl random [N] [--seed VALUE]\n"
     "       k27ctl random disable\n\n"
     "Reads N (default 1, at most 10000) 16-bit random numbers from the board's\n"
-    "generator; --seed first enables the generator with the 32-bit VALUE.\n\n"
+    "generator. A board starts with its generator disabled: --seed first enables\n"
+    "it with the 32-bit VALUE (its meaning is the board's firmware's), and it\n"
+    "stays enabled until disable.\n\n"
     "JSON: {\"numbers\":[N,...]}; disable: {\"disabled\":true}\n";
 
 constexpr int kMaxRecords = 1024;  // a board that never says "no more" cannot loop us forever
@@ -149,8 +151,12 @@ int RunRandom(Invocation& invocation, const Args& args) {
   for (long i = 0; i < count; ++i) {
     unsigned short number = 0;
     if (!board.GetRandomNumber(&number)) {
+      // What a fresh board answers: say how to switch the generator on.
       if (board.GetLastError() == USB_MESSAGE_EXECUTION_FAILURE && !seed)
-        invocation.BoardFailed("GetRandomNumber (is the generator enabled? see --seed)");
+        throw Failure(
+            "the board's random number generator is disabled (GetRandomNumber: "
+            "USB_MESSAGE_EXECUTION_FAILURE): enable it with 'k27ctl random --seed VALUE', any "
+            "32-bit VALUE; it stays enabled until 'k27ctl random disable'");
       invocation.BoardFailed("GetRandomNumber");
     }
     if (invocation.json)

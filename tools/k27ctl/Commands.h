@@ -13,6 +13,7 @@ using Args = std::vector<std::string>;
 
 int RunList(Invocation& invocation, const Args& args);
 int RunInputs(Invocation& invocation, const Args& args);
+int RunWaitInput(Invocation& invocation, const Args& args);
 int RunDips(Invocation& invocation, const Args& args);
 int RunHoppers(Invocation& invocation, const Args& args);
 int RunOutputs(Invocation& invocation, const Args& args);

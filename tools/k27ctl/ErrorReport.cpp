@@ -22,21 +22,33 @@ void PrintJsonError(const std::string& json) {
 
 }  // namespace
 
-std::string ErrorJson(const std::string& name, std::optional<int> boardCode,
-                      const std::string& message) {
+namespace {
+
+Json Detail(const std::string& name, std::optional<int> boardCode, const std::string& message) {
   Json error = Json::Object();
   if (boardCode)
     error.Add("code", *boardCode);
   else
     error.AddNull("code");
-  error.Add("name", name).Add("message", message);
-  return Json::Object().Add("error", error).Text();
+  return error.Add("name", name).Add("message", message);
+}
+
+}  // namespace
+
+std::string ErrorJson(const std::string& name, std::optional<int> boardCode,
+                      const std::string& message) {
+  return Json::Object().Add("error", Detail(name, boardCode, message)).Text();
+}
+
+Json ErrorDetail(const Failure& failure) {
+  return Detail(failure.Name(), failure.BoardCode(), PlainText(failure.what()));
 }
 
 int ReportFailure(bool json, const Failure& failure) {
   const std::string message = PlainText(failure.what());
   std::fprintf(stderr, "k27ctl: %s\n", message.c_str());
-  if (json) PrintJsonError(ErrorJson(failure.Name(), failure.BoardCode(), message));
+  if (json && !failure.IsInResult())
+    PrintJsonError(ErrorJson(failure.Name(), failure.BoardCode(), message));
   return kExitFailure;
 }
 

@@ -9,12 +9,15 @@
 #include <string>
 
 #include "Failure.h"
+#include "Json.h"
 
 namespace k27ctl {
 
 // The JSON object of one failure, on one line.
 std::string ErrorJson(const std::string& name, std::optional<int> boardCode,
                       const std::string& message);
+// Its inner {"code":…,"name":…,"message":…}, for a result that carries it.
+Json ErrorDetail(const Failure& failure);
 
 // Reports `failure` and returns kExitFailure.
 int ReportFailure(bool json, const Failure& failure);

@@ -27,10 +27,19 @@ struct Failure : std::runtime_error {
   const std::string& Name() const { return name_; }
   // The board's own error code, when it gave one.
   std::optional<int> BoardCode() const { return boardCode_; }
+  // Marks a failure that the command's JSON result already tells (a compare
+  // that found a difference, a poll's counts), so that a script reads one
+  // object, not the result and then an error object.
+  Failure& InResult() {
+    inResult_ = true;
+    return *this;
+  }
+  bool IsInResult() const { return inResult_; }
 
  private:
   std::string name_;
   std::optional<int> boardCode_;
+  bool inResult_ = false;
 };
 
 }  // namespace k27ctl

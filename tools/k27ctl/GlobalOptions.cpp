@@ -14,6 +14,7 @@ namespace {
 enum Code : int {
   kBoard = 0x1000,
   kAddress,
+  kSerial,
   kJson,
   kTimeout,
   kReplyTimeout,
@@ -22,6 +23,7 @@ enum Code : int {
 const option kGlobal[] = {
     {"board", required_argument, nullptr, kBoard},
     {"address", required_argument, nullptr, kAddress},
+    {"serial", required_argument, nullptr, kSerial},
     {"json", no_argument, nullptr, kJson},
     {"timeout", required_argument, nullptr, kTimeout},
     {"reply-timeout", required_argument, nullptr, kReplyTimeout},
@@ -112,6 +114,9 @@ bool ApplyGlobalOption(Invocation& invocation, int code, const char* value) {
       return true;
     case kAddress:
       invocation.boardAddress = static_cast<int>(ParseNumber(value, 0, 7, "--address"));
+      return true;
+    case kSerial:
+      invocation.boardSerial = ParseSerialNumber(value);
       return true;
     case kJson:
       invocation.json = true;

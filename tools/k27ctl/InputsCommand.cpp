@@ -1,5 +1,9 @@
 // inputs, dips and hoppers: what the board reads.
+#include <time.h>
+
 #include <array>
+#include <cstdio>
+#include <optional>
 #include <string>
 
 #include "Commands.h"
@@ -36,6 +40,17 @@ constexpr char kHoppersHelp[] =
     "OUTPUT (0-37). The setting bytes (default 0) go to the board unchanged; the\n"
     "hopper input is active low unless --active high.\n\n"
     "JSON: {\"hoppers\":[{\"input\":N,\"status\":N,\"count\":N}]}; pay: {\"paying\":true}\n";
+
+constexpr char kWaitInputHelp[] =
+    "usage: k27ctl wait-input N VALUE --within SECONDS\n\n"
+    "A fixture check: polls the inputs every 10 ms until input bit N reads VALUE\n"
+    "(0 or 1) and exits 0 as soon as it does (at once when it already does), or\n"
+    "exits 1 when SECONDS (fractions allowed, up to 3600) pass first. N counts\n"
+    "over the input bytes as inputs --watch names the bits: 0-23 the switch\n"
+    "inputs (a closed switch reads 0), 24-31 dip switches 0-7, 32-39 byte 4.\n\n"
+    "JSON: {\"input\":N,\"name\":\"input3\",\"value\":V,\"reached\":BOOL,\"after_ms\":N,\n"
+    "  \"reads\":V} (after_ms: when it was reached, else the time waited; reads:\n"
+    "  the value last read)\n";
 
 std::string BitName(int bit) {
   if (bit < 24) return "input" + std::to_string(bit);
@@ -121,6 +136,56 @@ int RunInputs(Invocation& invocation, const Args& args) {
       PrintLine(std::to_string(time) + " ms " + Hex(now.input, 5) + text);
     return 1;
   });
+}
+
+int RunWaitInput(Invocation& invocation, const Args& args) {
+  std::optional<double> within;
+  const ParsedArgs parsed =
+      ParseOptions(args, "wait-input", {{"within", required_argument, nullptr, 'w'}},
+                   kWaitInputHelp, [&](int code, const char* value) {
+                     if (code == 'w') within = ParseSeconds(value, 3600, "--within");
+                   });
+  if (parsed.helpShown) return kExitOk;
+  const auto& words = parsed.operands;
+  if (words.size() != 2) throw UsageError("wait-input takes N VALUE --within SECONDS");
+  const int bit = static_cast<int>(ParseNumber(words[0], 0, 39, "N"));
+  const int value = static_cast<int>(ParseNumber(words[1], 0, 1, "VALUE"));
+  if (!within) throw UsageError("wait-input needs --within SECONDS");
+
+  WatchSignals();
+  const std::int64_t start = MonotonicMs();
+  const auto limit = static_cast<std::int64_t>(*within * 1000);
+  int reads = 0;
+  bool reached = false;
+  for (;;) {
+    const usbInput now = ReadInputs(invocation);
+    reads = now.input[bit / 8] >> (bit % 8) & 1;
+    reached = reads == value;
+    if (reached || Interrupted() || MonotonicMs() - start >= limit) break;
+    const timespec pause{0, 10 * 1000000L};
+    ::nanosleep(&pause, nullptr);
+  }
+  const std::int64_t after = MonotonicMs() - start;
+  if (invocation.json)
+    PrintLine(Json::Object()
+                  .Add("input", bit)
+                  .Add("name", BitName(bit))
+                  .Add("value", value)
+                  .Add("reached", reached)
+                  .Add("after_ms", after)
+                  .Add("reads", reads)
+                  .Text());
+  else if (reached)
+    PrintLine(BitName(bit) + " reads " + std::to_string(value) + " after " + std::to_string(after) +
+              " ms");
+  if (!reached) {
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%g", *within);
+    throw Failure(BitName(bit) + " did not read " + std::to_string(value) + " within " + seconds +
+                  " s (it reads " + std::to_string(reads) + " after " + std::to_string(after) +
+                  " ms" + (Interrupted() ? "; interrupted" : "") + ")");
+  }
+  return kExitOk;
 }
 
 int RunDips(Invocation& invocation, const Args& args) {

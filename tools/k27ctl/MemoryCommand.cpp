@@ -1,10 +1,13 @@
 // eeprom and sram: read, dump to a file, load from a file, compare.
 #include <algorithm>
 #include <cstdio>
+#include <memory>
 #include <optional>
 #include <string>
 
 #include "Commands.h"
+#include "ImageDigest.h"
+#include "ImageOutput.h"
 #include "MemoryFile.h"
 #include "Progress.h"
 #include "SharedRecords.h"
@@ -21,24 +24,33 @@ constexpr std::uint32_t kChunk = 256;  // bytes per library call: the bar moves,
 std::string HelpFor(const std::string& name) {
   const bool eeprom = name == "eeprom";
   return "usage: k27ctl " + name + " read ADDR COUNT\n" + "       k27ctl " + name +
-         " dump FILE [--address A] [--count N] [--format bin|hex]\n" + "       k27ctl " + name +
-         " load FILE [--verify] [--address A] [--format bin|hex]\n" + "       k27ctl " + name +
+         " dump FILE|- [--address A] [--count N] [--format bin|hex]\n" + "       k27ctl " + name +
+         " load FILE [--no-verify] [--address A] [--format bin|hex]\n" + "       k27ctl " + name +
          " compare FILE [--address A] [--format bin|hex]\n\n" +
          (eeprom ? "The EEPROM from address 8 (0-7 are not the library's to touch) up to the\n"
                    "end the library allows for the probed device.\n"
                  : "The 64 KiB SRAM, addresses 0 to 0xFFFF.\n") +
          "FILE is raw binary, or Intel HEX when it ends in .hex, .ihex or .ihx (or\n"
          "with --format). dump writes the whole memory unless --address/--count\n"
-         "narrow it; a raw image loads at --address (default the memory's first\n"
-         "address), Intel HEX at the addresses it holds. A file is checked whole\n"
-         "before anything is written. --verify reads the load back and names the\n"
-         "first differing address. compare fails when the memory differs.\n"
+         "narrow it, and only once all of it has been read: an existing FILE is\n"
+         "rewritten in place and keeps its mode and owner, a new one is made with\n"
+         "mode 0666 less the umask, and - is standard output (the summary then goes\n"
+         "to standard error). A FILE that is not a regular file (a device, a FIFO, a\n"
+         "link to one) is refused. A raw image loads at --address (default the\n"
+         "memory's first address), Intel HEX at the addresses it holds. A file is\n"
+         "checked whole before anything is written. load reads the memory back and\n"
+         "fails naming the first differing address (--no-verify skips that).\n"
+         "compare fails when the memory differs. sha256 is the SHA-256 of the\n"
+         "image's bytes in address order (of a raw file, its sha256sum).\n"
          "A progress bar shows on a terminal, never in a pipe.\n\n"
          "JSON: read: {\"address\":N,\"count\":N,\"bytes\":HEX}\n"
-         "  dump: {\"file\":PATH,\"address\":N,\"count\":N,\"format\":\"bin\"|\"hex\"}\n"
-         "  load: {\"file\":PATH,\"written\":N,\"verified\":BOOL}\n"
+         "  dump: {\"file\":PATH,\"address\":N,\"count\":N,\"format\":\"bin\"|\"hex\",\n"
+         "    \"sha256\":HEX}\n"
+         "  load: "
+         "{\"file\":PATH,\"written\":N,\"verified\":BOOL,\"first_difference\":ADDRESS|null,\n"
+         "    \"sha256\":HEX}\n"
          "  compare: {\"file\":PATH,\"compared\":N,\"equal\":BOOL,\"differences\":N,\n"
-         "    \"first_difference\":ADDRESS|null}\n";
+         "    \"first_difference\":ADDRESS|null,\"sha256\":HEX}\n";
 }
 
 // One of the two memories, with the range its transfers may cover.
@@ -133,13 +145,29 @@ std::vector<Segment> ReadImageOrRefuse(const std::string& path, FileFormat forma
   }
 }
 
-void WriteImageOrFail(const std::string& path, FileFormat format, std::uint32_t address,
-                      const std::vector<std::uint8_t>& bytes) {
+// The dump's target, checked before the memory is read.
+std::unique_ptr<memfile::ImageOutput> OpenOutputOrFail(const std::string& path) {
   try {
-    memfile::WriteImageFile(path, format, address, bytes);
+    return std::make_unique<memfile::ImageOutput>(path);
   } catch (const memfile::WriteError& error) {
     throw OutputFailure(error.what());
   }
+}
+
+void WriteImageOrFail(memfile::ImageOutput& output, FileFormat format, std::uint32_t address,
+                      const std::vector<std::uint8_t>& bytes) {
+  try {
+    output.Write(format == FileFormat::kIntelHex ? memfile::IntelHexText(address, bytes)
+                                                 : std::string(bytes.begin(), bytes.end()));
+  } catch (const memfile::WriteError& error) {
+    throw Failure(error.what());
+  }
+}
+
+std::string Sha256Of(const std::vector<Segment>& segments) {
+  ImageDigest digest;
+  for (const auto& segment : segments) digest.Add(segment.bytes);
+  return digest.Hex();
 }
 
 std::uint64_t TotalBytes(const std::vector<Segment>& segments) {
@@ -167,27 +195,33 @@ void PrintDump(std::uint32_t address, const std::vector<std::uint8_t>& bytes) {
 int RunMemory(Invocation& invocation, const Args& args, const std::string& name) {
   std::optional<std::uint32_t> address, count;
   std::optional<std::string> format;
-  bool verify = false;
+  bool verify = true, verifyGiven = false, noVerifyGiven = false;
   const ParsedArgs parsed = ParseOptions(
       args, name,
       {{"address", required_argument, nullptr, 'a'},
        {"count", required_argument, nullptr, 'n'},
        {"format", required_argument, nullptr, 'f'},
-       {"verify", no_argument, nullptr, 'v'}},
+       {"verify", no_argument, nullptr, 'v'},
+       {"no-verify", no_argument, nullptr, 'V'}},
       HelpFor(name), [&](int code, const char* value) {
         if (code == 'a')
           address = static_cast<std::uint32_t>(ParseNumber(value, 0, 0xFFFF, "--address"));
         if (code == 'n')
           count = static_cast<std::uint32_t>(ParseNumber(value, 1, 0x10000, "--count"));
         if (code == 'f') format = value;
-        if (code == 'v') verify = true;
+        // Loads are verified anyway; --verify stays for the scripts that give it.
+        if (code == 'v') verifyGiven = true;
+        if (code == 'V') noVerifyGiven = true;
       });
   if (parsed.helpShown) return kExitOk;
   const auto& words = parsed.operands;
   if (words.empty()) throw UsageError(name + " needs read, dump, load or compare");
   const std::string& action = words[0];
   Memory memory(invocation, name == "eeprom");
-  if (verify && action != "load") throw UsageError("--verify goes with load");
+  if ((verifyGiven || noVerifyGiven) && action != "load")
+    throw UsageError(std::string(verifyGiven ? "--verify" : "--no-verify") + " goes with load");
+  if (verifyGiven && noVerifyGiven) throw UsageError("--verify and --no-verify exclude each other");
+  verify = !noVerifyGiven;
   if (count && action != "dump") throw UsageError("--count goes with dump");
   if (format && action == "read") throw UsageError("--format goes with dump, load and compare");
 
@@ -225,21 +259,30 @@ int RunMemory(Invocation& invocation, const Args& args, const std::string& name)
       throw Failure(std::string("the ") + memory.Name() + " has nothing to dump from " +
                     Memory::HexAddress(at));
     memory.CheckRange(at, n);
+    // The target is checked before the read and written only after all of it.
+    const auto output = OpenOutputOrFail(path);
     Progress progress(std::string("dumping ") + memory.Name(), n);
     std::uint64_t done = 0;
     const auto bytes = memory.Read(at, n, progress, done);
     progress.Done();
-    WriteImageOrFail(path, fileFormat, at, bytes);
-    if (invocation.json)
-      PrintLine(Json::Object()
-                    .Add("file", path)
-                    .Add("address", std::int64_t(at))
-                    .Add("count", std::int64_t(n))
-                    .Add("format", formatName)
-                    .Text());
+    WriteImageOrFail(*output, fileFormat, at, bytes);
+    const std::string sha256 = Sha256Of({Segment{at, bytes}});
+    const std::string report =
+        invocation.json
+            ? Json::Object()
+                  .Add("file", path)
+                  .Add("address", std::int64_t(at))
+                  .Add("count", std::int64_t(n))
+                  .Add("format", formatName)
+                  .Add("sha256", sha256)
+                  .Text()
+            : "dumped " + std::to_string(n) + " bytes from " + Memory::HexAddress(at) + " to " +
+                  (output->IsStandardOutput() ? "standard output" : path) + ", sha256 " + sha256;
+    // Standard output holds the image itself.
+    if (output->IsStandardOutput())
+      std::fprintf(stderr, "%s\n", report.c_str());
     else
-      PrintLine("dumped " + std::to_string(n) + " bytes from " + Memory::HexAddress(at) + " to " +
-                path);
+      PrintLine(report);
     return kExitOk;
   }
 
@@ -259,29 +302,40 @@ int RunMemory(Invocation& invocation, const Args& args, const std::string& name)
       std::uint64_t done = 0;
       for (auto& segment : segments) memory.Write(segment.address, segment.bytes, progress, done);
     }
+    std::optional<std::uint32_t> first;
+    std::string mismatch;
     if (verify) {
       Progress progress(std::string("verifying ") + memory.Name(), total);
       std::uint64_t done = 0;
       for (const auto& segment : segments) {
+        if (first) break;
         const auto back = memory.Read(
             segment.address, static_cast<std::uint32_t>(segment.bytes.size()), progress, done);
-        for (std::size_t i = 0; i < back.size(); ++i)
-          if (back[i] != segment.bytes[i])
-            throw Failure("verify failed at " +
-                          Memory::HexAddress(segment.address + static_cast<std::uint32_t>(i)) +
-                          ": wrote 0x" + Hex(&segment.bytes[i], 1) + ", read 0x" +
-                          Hex(&back[i], 1));
+        for (std::size_t i = 0; i < back.size() && !first; ++i)
+          if (back[i] != segment.bytes[i]) {
+            first = segment.address + static_cast<std::uint32_t>(i);
+            mismatch = "verify failed at " + Memory::HexAddress(*first) + ": wrote 0x" +
+                       Hex(&segment.bytes[i], 1) + ", read 0x" + Hex(&back[i], 1);
+          }
       }
+      progress.Done();
     }
-    if (invocation.json)
-      PrintLine(Json::Object()
-                    .Add("file", path)
-                    .Add("written", std::int64_t(total))
-                    .Add("verified", verify)
-                    .Text());
-    else
+    const std::string sha256 = Sha256Of(segments);
+    if (invocation.json) {
+      Json result = Json::Object()
+                        .Add("file", path)
+                        .Add("written", std::int64_t(total))
+                        .Add("verified", verify && !first);
+      if (first)
+        result.Add("first_difference", std::int64_t(*first));
+      else
+        result.AddNull("first_difference");
+      PrintLine(result.Add("sha256", sha256).Text());
+    } else if (!first) {
       PrintLine("loaded " + std::to_string(total) + " bytes from " + path +
-                (verify ? ", verified" : ""));
+                (verify ? ", verified" : ", not verified") + ", sha256 " + sha256);
+    }
+    if (first) throw Failure(mismatch).InResult();
     return kExitOk;
   }
 
@@ -314,15 +368,16 @@ int RunMemory(Invocation& invocation, const Args& args, const std::string& name)
       result.Add("first_difference", std::int64_t(*first));
     else
       result.AddNull("first_difference");
-    PrintLine(result.Text());
+    PrintLine(result.Add("sha256", Sha256Of(segments)).Text());
   } else if (!first) {
     PrintLine(std::string("the ") + memory.Name() + " matches " + path + " (" +
-              std::to_string(total) + " bytes)");
+              std::to_string(total) + " bytes, sha256 " + Sha256Of(segments) + ")");
   }
   if (first)
     throw Failure(std::string("the ") + memory.Name() + " differs from " + path + " at " +
                   Memory::HexAddress(*first) + ": file 0x" + Hex(&fileByte, 1) + ", board 0x" +
-                  Hex(&boardByte, 1) + " (" + std::to_string(differences) + " bytes differ)");
+                  Hex(&boardByte, 1) + " (" + std::to_string(differences) + " bytes differ)")
+        .InResult();
   return kExitOk;
 }
 

@@ -20,14 +20,25 @@ constexpr char kOutputsHelp[] =
     "       k27ctl outputs off N...\n"
     "       k27ctl outputs brightness 0-10\n\n"
     "get shows the images last sent to the board for the lamps' on and off periods\n"
-    "by any program. The board cannot report them: the library keeps them only\n"
-    "while some program has it loaded (k27diag, a game, a k27ctl --watch), so with\n"
-    "none get fails and the others cannot show the outputs they leave alone.\n"
+    "by any program, and says so. The board cannot report them: the library keeps\n"
+    "them only while some program has it loaded (k27diag, a game, a k27ctl\n"
+    "--watch); with none, get says that they are not known (and succeeds), and\n"
+    "the others cannot show the outputs they leave alone.\n"
     "set, on and off change both periods and leave the other outputs as they\n"
     "are. brightness 10 shows the on image in both periods (it needs the image\n"
     "known); 1-9 dim it with a dark off period; 0 switches every output off.\n\n"
     "JSON: {\"known\":BOOL,\"on\":HEX10|null,\"off\":HEX10|null,\n"
-    "  \"outputs_on\":[numbers on in the on period]|null}, after any change\n";
+    "  \"outputs_on\":[numbers on in the on period]|null}, after any change;\n"
+    "  get adds \"source\":\"last-sent\"|\"none\" after \"known\"\n";
+
+// Where the images that get shows come from.
+constexpr char kKnownSource[] =
+    "(the images last sent by a program through the library, which keeps them while a "
+    "program has it loaded; the board cannot report its outputs)";
+constexpr char kUnknownSource[] =
+    "the outputs are not known: the board cannot report them, and the library keeps the images "
+    "last sent only while a program has it loaded (k27diag, a game, k27ctl inputs --watch); none "
+    "does now";
 
 constexpr char kLampTestHelp[] =
     "usage: k27ctl lamp-test [--delay MS] [--lamps-only] [--restore HEX]\n\n"
@@ -53,6 +64,13 @@ bool BitOf(const usbOutput& image, int output) {
   return (image.output[byte] >> bit & 1) != 0;
 }
 
+Json OutputsOn(const usbOutput& image) {
+  Json on = Json::Array();
+  for (int output = 0; output < kOutputCount; ++output)
+    if (BitOf(image, output)) on.Push(std::int64_t(output));
+  return on;
+}
+
 void PrintImages(const Invocation& invocation, const OutputImages& images, bool known) {
   if (!known) {
     if (invocation.json)
@@ -68,11 +86,9 @@ void PrintImages(const Invocation& invocation, const OutputImages& images, bool 
           "images)");
     return;
   }
-  Json on = Json::Array();
   std::string list;
   for (int output = 0; output < kOutputCount; ++output)
     if (BitOf(images.on, output)) {
-      on.Push(std::int64_t(output));
       list += ' ';
       list += std::to_string(output);
     }
@@ -81,7 +97,7 @@ void PrintImages(const Invocation& invocation, const OutputImages& images, bool 
                   .Add("known", true)
                   .Add("on", Hex(images.on.output, 5))
                   .Add("off", Hex(images.off.output, 5))
-                  .Add("outputs_on", on)
+                  .Add("outputs_on", OutputsOn(images.on))
                   .Text());
   } else {
     PrintLine("on period " + Hex(images.on.output, 5) + "  off period " +
@@ -108,13 +124,25 @@ int RunOutputs(Invocation& invocation, const Args& args) {
   if (action == "get") {
     if (words.size() != 1) throw UsageError("outputs get takes no arguments");
     invocation.Board();
-    if (!OutputImagesKnown()) {
-      PrintImages(invocation, {}, false);
-      throw Failure(
-          "the output images are not known: the board cannot report them, and no program holds the "
-          "library's copies");
+    const bool imagesKnown = OutputImagesKnown();
+    const OutputImages images = ReadOutputImages(invocation.Instance());
+    if (invocation.json) {
+      Json result = Json::Object()
+                        .Add("known", imagesKnown)
+                        .Add("source", imagesKnown ? "last-sent" : "none");
+      if (imagesKnown)
+        result.Add("on", Hex(images.on.output, 5))
+            .Add("off", Hex(images.off.output, 5))
+            .Add("outputs_on", OutputsOn(images.on));
+      else
+        result.AddNull("on").AddNull("off").AddNull("outputs_on");
+      PrintLine(result.Text());
+    } else if (imagesKnown) {
+      PrintImages(invocation, images, true);
+      PrintLine(kKnownSource);
+    } else {
+      PrintLine(kUnknownSource);
     }
-    PrintImages(invocation, ReadOutputImages(invocation.Instance()), true);
     return kExitOk;
   }
   if (action == "set") {

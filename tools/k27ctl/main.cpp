@@ -21,6 +21,7 @@ struct Command {
 constexpr Command kCommands[] = {
     {"list", RunList, "the boards present: instance, address, versions, serial number, EEPROM"},
     {"inputs", RunInputs, "read the inputs once, or --watch them for changes"},
+    {"wait-input", RunWaitInput, "wait until an input reads a value, --within a time"},
     {"dips", RunDips, "read the dip switches and the board address"},
     {"hoppers", RunHoppers, "parallel hopper status, and coin payout"},
     {"outputs", RunOutputs, "get|set HEX|on N...|off N...|brightness 0-10"},
@@ -47,6 +48,8 @@ constexpr char kUsageHead[] =
     "  -b, --board N         the board instance, 0-7 (default 0)\n"
     "      --address A       the first board whose address switches (dips 0-2)\n"
     "                        read A, 0-7\n"
+    "      --serial S        the board with PIC serial number S: its text\n"
+    "                        (K2700001) or 16 hex digits, as k27ctl list shows it\n"
     "  -j, --json            one JSON object per result on standard output (keys\n"
     "                        in each command's --help); a failure is\n"
     "                        {\"error\":{\"code\":N|null,\"name\":NAME,\"message\":TEXT}}\n"

@@ -32,6 +32,9 @@
 // lost, or with its bits inverted. The host reads back what is on the wire,
 // and the device hears the same, so the frame gets no answer.
 //
+// A faulty device (SetReplyFault) answers with a wrong checksum, or from an
+// address that is not its own (as a second device on the address would).
+//
 // Without its 12 V supply (SetPowered(false)) the bus is dead: no echo and no
 // answer, and bytes sent meanwhile are lost. The host's first timestamped
 // receive after its send then finds no byte, only a time value, which the
@@ -71,6 +74,7 @@ class CcTalkDevicePeer final : public SerialPeer {
   static constexpr std::uint64_t kAddressDelayMicros = 4'000;
 
   enum class LineFault { kNone, kLastByteLost, kLastByteInverted };
+  enum class ReplyFault { kNone, kBadChecksum, kWrongSource };
 
   explicit CcTalkDevicePeer(CcTalkDeviceOptions options = {});
 
@@ -81,6 +85,7 @@ class CcTalkDevicePeer final : public SerialPeer {
   void SetPowered(bool powered);
   bool Powered() const;
   void SetLineFault(LineFault fault);
+  void SetReplyFault(ReplyFault fault);
 
   // A coin or error event for read buffered credit: the event counter moves
   // on (1 to 255, then 1 again; 0 only after power-up or reset).
@@ -107,6 +112,7 @@ class CcTalkDevicePeer final : public SerialPeer {
   mutable std::mutex mutex_;
   bool powered_ = true;
   LineFault lineFault_ = LineFault::kNone;
+  ReplyFault replyFault_ = ReplyFault::kNone;
   std::vector<std::uint8_t> frame_;  // bytes of the frame being received
   std::uint64_t lastByteMicros_ = 0;
   std::uint8_t eventCounter_ = 0;

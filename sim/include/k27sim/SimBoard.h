@@ -23,6 +23,7 @@ enum class FaultKind {
   WrongEcho,  // echo byte differs from the command byte
   Status,     // reply carries `status` and no data
   Stall,      // the IN endpoint stalls
+  Corrupt,    // the reply's last data byte inverted: good framing, wrong data
 };
 
 struct Fault {
@@ -48,7 +49,14 @@ struct SimBoardOptions {
   // The board's address, 0-7: dip switches 0-2 (bits 0-2 of input byte 3) at
   // power-up, so that board k of a multi-board set-up can be given k.
   std::uint8_t boardAddress = 0;
+  // The PIC's serial number until the host sets another (eight bytes,
+  // "K2700001"); each board of a multi-board set-up gets its own.
+  std::array<std::uint8_t, 8> serialNumber{'K', '2', '7', '0', '0', '0', '0', '1'};
 };
+
+// "K27" and five decimal digits of `number` (1 to 99999): a factory serial
+// number of the kind the boards carry.
+std::array<std::uint8_t, 8> FactorySerialNumber(unsigned number);
 
 // Serial ports: 0 is port A (channel 3), 1 is port B (channel 4).
 inline constexpr int kPortA = 0;

@@ -337,8 +337,12 @@ TEST_F(K27ctlTest, OutputsChangeBothPeriodsAndShowTheSharedImages) {
 
   ASSERT_EQ(Ctl({"outputs", "off", "0", "37"}).status, 0);
   const Result get = Ctl({"outputs", "get"});
-  EXPECT_EQ(get.out,
-            "on period 0002038405  off period 0002038405\noutputs on: 9 16 17 26 31 32 34\n");
+  EXPECT_EQ(get.out.substr(0, get.out.find("\n(")),
+            "on period 0002038405  off period 0002038405\noutputs on: 9 16 17 26 31 32 34");
+  EXPECT_TRUE(Contains(get.out, "\n(the images last sent by a program through the library"))
+      << get.out;
+  EXPECT_TRUE(Contains(Ctl({"--json", "outputs", "get"}).out,
+                       "{\"known\":true,\"source\":\"last-sent\",\"on\":\"0002038405\""));
 
   mark = Mark();
   ASSERT_EQ(Ctl({"outputs", "brightness", "5"}).status, 0);
@@ -363,12 +367,18 @@ TEST_F(K27ctlTest, OutputsChangeBothPeriodsAndShowTheSharedImages) {
 }
 
 TEST_F(K27ctlTest, OutputsSayWhenNoProgramKnowsTheImages) {
-  // Nothing holds the library: every k27ctl run starts from empty copies.
+  // Nothing holds the library: every k27ctl run starts from empty copies,
+  // which get says without failing and without the text of set.
   const Result get = Ctl({"--json", "outputs", "get"});
-  EXPECT_EQ(get.status, 1);
-  EXPECT_EQ(get.out.substr(0, get.out.find('\n') + 1),
-            "{\"known\":false,\"on\":null,\"off\":null,\"outputs_on\":null}\n");
-  EXPECT_TRUE(Contains(get.err, "not known")) << get.err;
+  EXPECT_EQ(get.status, 0) << get.err;
+  EXPECT_EQ(get.out,
+            "{\"known\":false,\"source\":\"none\",\"on\":null,\"off\":null,\"outputs_on\":"
+            "null}\n");
+  const Result told = Ctl({"outputs", "get"});
+  EXPECT_EQ(told.status, 0) << told.err;
+  EXPECT_EQ(told.out.rfind("the outputs are not known: the board cannot report them", 0), 0u)
+      << told.out;
+  EXPECT_FALSE(Contains(told.out, "left alone")) << told.out;
 
   ASSERT_EQ(Ctl({"outputs", "set", "0000000001"}).status, 0);
   const Result on = Ctl({"--json", "outputs", "on", "3"});
@@ -440,7 +450,12 @@ TEST_F(K27ctlTest, SramLoadVerifyDumpAndCompareInBothFormats) {
   const Result load =
       Ctl({"--json", "sram", "load", raw.string(), "--address", "0x100", "--verify"});
   ASSERT_EQ(load.status, 0) << load.err;
-  EXPECT_EQ(load.out, "{\"file\":\"" + raw.string() + "\",\"written\":1000,\"verified\":true}\n");
+  EXPECT_EQ(load.out.rfind("{\"file\":\"" + raw.string() +
+                               "\",\"written\":1000,\"verified\":true,\"first_difference\":null,"
+                               "\"sha256\":\"",
+                           0),
+            0u)
+      << load.out;
   EXPECT_TRUE(load.err.empty()) << "a progress bar in a pipe: " << load.err;
   EXPECT_TRUE(Traced(mark, "ch=6 out=473C0001"));  // 60 bytes at 0x0100
   EXPECT_TRUE(Traced(mark, "ch=6 out=463E0001"));  // read back, 62 at 0x0100
@@ -461,7 +476,7 @@ TEST_F(K27ctlTest, SramLoadVerifyDumpAndCompareInBothFormats) {
   WriteFile(raw, std::string(changed.begin(), changed.end()));
   const Result differs = Ctl({"--json", "sram", "compare", raw.string(), "--address", "0x100"});
   EXPECT_EQ(differs.status, 1);
-  EXPECT_TRUE(Contains(differs.out, "\"equal\":false,\"differences\":1,\"first_difference\":756}"))
+  EXPECT_TRUE(Contains(differs.out, "\"equal\":false,\"differences\":1,\"first_difference\":756,"))
       << differs.out;
   EXPECT_TRUE(Contains(differs.err, "at 0x02F4")) << differs.err;
 }
@@ -631,7 +646,7 @@ TEST_F(K27ctlTest, CctalkScanAndPollCount) {
 
   const Result good = Ctl({"--json", "cctalk", "poll", "--repeat", "3", "--interval", "0"});
   ASSERT_EQ(good.status, 0) << good.err;
-  EXPECT_EQ(good.out, "{\"sent\":3,\"good\":3,\"timed_out\":0,\"invalid\":0}\n");
+  EXPECT_EQ(good.out, "{\"sent\":3,\"good\":3,\"timed_out\":0,\"invalid\":0,\"error\":null}\n");
 
   const Result missing = Ctl({"cctalk", "poll", "7", "--repeat", "2", "--interval", "0"});
   EXPECT_EQ(missing.status, 1);

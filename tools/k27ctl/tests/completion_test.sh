@@ -18,6 +18,9 @@ complete_words() {
 
 [ "$(complete_words li)" = "list" ] || fail "command: $(complete_words li)"
 [ "$(complete_words --board 1 ee)" = "eeprom" ] || fail "command after --board"
+[ "$(complete_words --serial K2700002 wa)" = "wait-input" ] || fail "command after --serial"
+[ "$(complete_words wait-input 3 0 --wi)" = "--within" ] || fail "wait-input option"
+[ "$(complete_words eeprom load --no)" = "--no-verify" ] || fail "load option"
 [ "$(complete_words --js)" = "--json" ] || fail "global option"
 [ "$(complete_words --board '')" = "0 1 2 3 4 5 6 7" ] || fail "board numbers"
 [ "$(complete_words outputs b)" = "brightness" ] || fail "outputs action"

@@ -13,6 +13,8 @@ SimulatedBus::SimulatedBus(const SimulatedBusSettings& settings)
     boardOptions.eepromBytes = settings_.eepromBytes;
     boardOptions.realTime = true;
     boardOptions.boardAddress = static_cast<std::uint8_t>(n);
+    // K2700001, K2700002, ...: a script can tell the boards apart.
+    boardOptions.serialNumber = k27sim::FactorySerialNumber(n + 1);
     boards_.push_back(std::make_shared<k27sim::SimBoard>(boardOptions));
   }
 }
