@@ -7,6 +7,9 @@
 #include <QVBoxLayout>
 
 #include "CK27DiagApp.h"
+#include "CColouredListBox.h"
+#include "UsbErrorNames.h"
+#include "pages/CBoardConnection.h"
 
 CK27DiagSheet::CK27DiagSheet(CK27DiagApp* app, const QString& caption, QWidget* parent)
     : QDialog(parent),
@@ -45,6 +48,49 @@ CK27DiagSheet::CK27DiagSheet(CK27DiagApp* app, const QString& caption, QWidget* 
     button->setAutoDefault(false);
     button->setDefault(false);
   }
+  FollowConnection(app);
+}
+
+// The pages learn when the board's connection is lost and when it has been
+// opened again; the memory pages, which do not poll, note it in their logs.
+void CK27DiagSheet::FollowConnection(CK27DiagApp* app) {
+  connection_ = new CBoardConnection(
+      [this, app](QString* status) {
+        app->InitialiseBoard();
+        aboutPage_.Refresh();
+        *status = app->Initialised() != 0
+                      ? QStringLiteral("Initialised")
+                      : QStringLiteral("Failed initialisation (%1)")
+                            .arg(QLatin1String(k27diag::UsbErrorName(app->InitError())));
+        return app->Initialised() != 0;
+      },
+      this);
+  app->SetInitialisedHook([this] { connection_->Opened(); });
+  connection_->Opened();
+  for (CActivePage* page :
+       {static_cast<CActivePage*>(&rtClockPage_), static_cast<CActivePage*>(&ioPage_),
+        static_cast<CActivePage*>(&serialPortPage_), static_cast<CActivePage*>(&reelPage_)})
+    page->SetConnection(connection_);
+  const auto memoryLog = [this]() -> CColouredListBox* {
+    if (tabs_->currentWidget() == &eepromPage_) return eepromPage_.Log();
+    if (tabs_->currentWidget() == &sramPage_) return sramPage_.Log();
+    return nullptr;
+  };
+  connect(connection_, &CBoardConnection::lost, this, [memoryLog] {
+    if (CColouredListBox* log = memoryLog())
+      log->AddLine(QStringLiteral("[Error] The connection to the board is lost (unplugged, or its "
+                                  "daemon stopped): plug the board in or start the daemon; the "
+                                  "next action on a page re-initialises it."),
+                   CActivePage::kLogRed);
+  });
+  connect(connection_, &CBoardConnection::reinitialised, this,
+          [memoryLog](bool ok, const QString& status) {
+            if (CColouredListBox* log = memoryLog())
+              log->AddLine(
+                  QStringLiteral("%1 The board's connection was re-initialised: %2")
+                      .arg(ok ? QStringLiteral("[Success]") : QStringLiteral("[Error]"), status),
+                  ok ? CActivePage::kLogBlack : CActivePage::kLogRed);
+          });
 }
 
 void CK27DiagSheet::keyPressEvent(QKeyEvent* event) {
