@@ -10,6 +10,7 @@
 #include "CColouredListBox.h"
 #include "UsbErrorNames.h"
 #include "pages/CBoardConnection.h"
+#include "pages/CTransactionView.h"
 
 CK27DiagSheet::CK27DiagSheet(CK27DiagApp* app, const QString& caption, QWidget* parent)
     : QDialog(parent),
@@ -71,26 +72,34 @@ void CK27DiagSheet::FollowConnection(CK27DiagApp* app) {
        {static_cast<CActivePage*>(&rtClockPage_), static_cast<CActivePage*>(&ioPage_),
         static_cast<CActivePage*>(&serialPortPage_), static_cast<CActivePage*>(&reelPage_)})
     page->SetConnection(connection_);
-  const auto memoryLog = [this]() -> CColouredListBox* {
-    if (tabs_->currentWidget() == &eepromPage_) return eepromPage_.Log();
-    if (tabs_->currentWidget() == &sramPage_) return sramPage_.Log();
-    return nullptr;
-  };
-  connect(connection_, &CBoardConnection::lost, this, [memoryLog] {
-    if (CColouredListBox* log = memoryLog())
-      log->AddLine(QStringLiteral("[Error] The connection to the board is lost (unplugged, or its "
-                                  "daemon stopped): plug the board in or start the daemon; the "
-                                  "next action on a page re-initialises it."),
-                   CActivePage::kLogRed);
+  connect(connection_, &CBoardConnection::lost, this, [this] {
+    NoteOnCurrentPage(false, QStringLiteral("The connection to the board is lost (unplugged, or "
+                                            "its daemon stopped): plug the board in or start the "
+                                            "daemon; the next action on a page re-initialises "
+                                            "it."));
   });
   connect(connection_, &CBoardConnection::reinitialised, this,
-          [memoryLog](bool ok, const QString& status) {
-            if (CColouredListBox* log = memoryLog())
-              log->AddLine(
-                  QStringLiteral("%1 The board's connection was re-initialised: %2")
-                      .arg(ok ? QStringLiteral("[Success]") : QStringLiteral("[Error]"), status),
-                  ok ? CActivePage::kLogBlack : CActivePage::kLogRed);
+          [this](bool ok, const QString& status) {
+            NoteOnCurrentPage(
+                ok, QStringLiteral("The board's connection was re-initialised: %1").arg(status));
           });
+}
+
+// The polling pages write their own notes; the others get them here.
+void CK27DiagSheet::NoteOnCurrentPage(bool ok, const QString& text) {
+  const QString line = (ok ? QStringLiteral("[Success] ") : QStringLiteral("[Error] ")) + text;
+  QWidget* page = tabs_->currentWidget();
+  if (page == &eepromPage_ || page == &sramPage_) {
+    static_cast<CMemoryPage*>(page)->Log()->AddLine(
+        line, ok ? CActivePage::kLogBlack : CActivePage::kLogRed);
+  } else if (page == &ccTalkPage_) {
+    auto* transactions = ccTalkPage_.findChild<CTransactionView*>(QStringLiteral("id1022"));
+    if (transactions == nullptr) return;
+    if (ok)
+      transactions->AddNote(line);
+    else
+      transactions->AddErrorText(text);
+  }
 }
 
 void CK27DiagSheet::keyPressEvent(QKeyEvent* event) {

@@ -36,6 +36,7 @@ class CK27DiagSheet : public QDialog {
 
  private:
   void FollowConnection(CK27DiagApp* app);
+  void NoteOnCurrentPage(bool ok, const QString& text);
 
   QTabWidget* tabs_;  // child of the sheet
   QDialogButtonBox* buttons_;

@@ -73,6 +73,12 @@ QTreeWidgetItem* CTransactionView::AddErrorText(const QString& text) {
   return item;
 }
 
+QTreeWidgetItem* CTransactionView::AddNote(const QString& text) {
+  QTreeWidgetItem* item = AddItem(nullptr, text, QColor(), text, false);
+  scrollToItem(item);
+  return item;
+}
+
 QTreeWidgetItem* CTransactionView::AddError(const CcctalkMessage& message) {
   const QString shown = QStringLiteral("[Error] %1").arg(ShownCcTalkError(message.errorText()));
   QTreeWidgetItem* item = AddItem(nullptr, shown, kErrorColour, shown, false);
