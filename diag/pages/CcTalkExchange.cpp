@@ -2,14 +2,18 @@
 
 #include <QElapsedTimer>
 
+#include "pages/CBoardConnection.h"
 #include "pages/CcTalkErrorText.h"
 
 CcTalkExchangeResult ExchangeCcTalkFrame(VantrelUSB* board, _usbSerialPort port,
                                          const CcctalkMessage& request) {
   CcTalkExchangeResult result;
   CcctalkMessage drain;
+  QElapsedTimer step;
+  step.start();
   if (drain.ClearPort(board, port) < 0) {
     result.error = ShownCcTalkError(drain.errorText()).toStdString();
+    result.timedOut = CBoardConnection::TookTheTimeLimit(step.elapsed());
     return result;
   }
   CcctalkMessage message = request;
@@ -18,6 +22,7 @@ CcTalkExchangeResult ExchangeCcTalkFrame(VantrelUSB* board, _usbSerialPort port,
   if (message.send(board, port) < 0 || message.receive(board, port, CcctalkMessage::kReplyTimeout,
                                                        CcctalkMessage::kSingleGap, false) < 0) {
     result.error = ShownCcTalkError(message.errorText()).toStdString();
+    result.timedOut = CBoardConnection::TookTheTimeLimit(clock.elapsed());
     return result;
   }
   result.roundTripMs = static_cast<double>(clock.nsecsElapsed()) / 1e6;

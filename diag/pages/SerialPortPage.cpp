@@ -91,7 +91,7 @@ void SerialPortPage::InitialiseDialog() {
   editor_->SetData(reinterpret_cast<const std::uint8_t*>(kGreeting),
                    static_cast<int>(sizeof kGreeting - 1));
   connection_->Initialise();
-  ApplyConfiguration();
+  BoardCall(QStringLiteral("Vantrel.SetConfig ()"), [this] { return ApplyConfiguration() == 0; });
 }
 
 int SerialPortPage::ApplyConfiguration() {
@@ -173,7 +173,7 @@ void SerialPortPage::OnActivate() {
   if (!initialised_) InitialiseDialog();
   editor_->setFocus();
   StartTicks(kPollMs);
-  ApplyConfiguration();
+  BoardCall(QStringLiteral("Vantrel.SetConfig ()"), [this] { return ApplyConfiguration() == 0; });
 }
 
 void SerialPortPage::OnTick() { Poll(); }

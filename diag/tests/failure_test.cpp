@@ -87,6 +87,8 @@ class FailureTest : public QObject {
   void unplugIsSaidOnceAndTheNextActionReinitialises();
   void daemonRestartOnAMemoryPage();
   void replugOnTheCcTalkPage();
+  void muteSetConfigIsNotAskedTwice();
+  void repeatStopsAtAMuteBoard();
 
  private:
   QString Simctl(const QStringList& words) {
@@ -415,6 +417,55 @@ void FailureTest::replugOnTheCcTalkPage() {
            QStringLiteral("[Success] ") + kReinitialised + QStringLiteral("Initialised"));
   QVERIFY(list->topLevelItem(2)->text(0).startsWith(QStringLiteral("[Outgoing] ")));
   QCOMPARE(list->topLevelItem(3)->text(0), QStringLiteral("[Incoming] Command [0]"));
+}
+
+// Port B's configuration gets no answer: the Serial Port page's activation
+// waits once (no second try, no polling after it) and says so.
+void FailureTest::muteSetConfigIsNotAskedTwice() {
+  QCOMPARE(Simctl({QStringLiteral("fault"), QStringLiteral("4"), QStringLiteral("61"),
+                   QStringLiteral("noreply"), QStringLiteral("1")}),
+           QString());
+  auto* serial = ShowTab<CActivePage>(3);
+  QVERIFY(serial != nullptr);
+  QTRY_VERIFY_WITH_TIMEOUT(serial->Stalled(), kStallWaitMs);
+  QVERIFY(!serial->Ticking());
+  QVERIFY(serial->Notice()->isVisible());
+  // The one mute reply is used up; Resume polls again without a wait.
+  trace_->Mark();
+  QTest::mouseClick(serial->NoticeButton(), Qt::LeftButton);
+  QVERIFY(serial->Ticking());
+  QTRY_VERIFY_WITH_TIMEOUT(trace_->CommandsSince().filter(QStringLiteral("66")).size() >= 3,
+                           kStallWaitMs);
+  QVERIFY(!serial->Stalled());
+}
+
+// A repeat on a board that does not answer stops at the first wait instead
+// of waiting once per repeat.
+void FailureTest::repeatStopsAtAMuteBoard() {
+  QCOMPARE(Simctl({QStringLiteral("serial"), QStringLiteral("B"), QStringLiteral("attach"),
+                   QStringLiteral("cctalk")}),
+           QString());
+  ShowTab<CCTalkPage>(kCcTalkTab);
+  auto* page = sheet_->findChild<CCTalkPage*>(QStringLiteral("id104"));
+  auto* tree = sheet_->findChild<CXMLTreeView*>(QStringLiteral("id1023"));
+  const auto polls = tree->findItems(QStringLiteral("Command [254] = Simple poll"),
+                                     Qt::MatchExactly | Qt::MatchRecursive);
+  QCOMPARE(polls.size(), 1);
+  tree->setCurrentItem(polls.front());
+  QTest::mouseClick(sheet_->findChild<QPushButton*>(QStringLiteral("id1014")), Qt::LeftButton);
+  CcTalkServicePanel* panel = page->Service();
+  panel->RepeatTimes()->setValue(5);
+  panel->RepeatInterval()->setValue(0);
+  QCOMPARE(Simctl({QStringLiteral("fault"), QStringLiteral("4"), QStringLiteral("66"),
+                   QStringLiteral("noreply")}),
+           QString());
+  panel->StartRepeat();
+  QTRY_VERIFY_WITH_TIMEOUT(!panel->Repeat()->Running(), kStallWaitMs);
+  QCOMPARE(panel->Repeat()->Result().sent, 1);
+  QCOMPARE(panel->Repeat()->Result().failed, 1);
+  QVERIFY2(
+      panel->Repeat()->LastError().endsWith(QStringLiteral("(no answer within the time limit)")),
+      qPrintable(panel->Repeat()->LastError()));
 }
 
 QTEST_MAIN(FailureTest)
