@@ -193,7 +193,8 @@ void CcTalkServicePanel::SendAgainSelected() {
 void CcTalkServicePanel::StartScan() {
   if (scan_->Running() || repeat_->Running()) return;
   if (!hooks_.applyConfiguration()) {
-    scanStatus_->setText(QStringLiteral("The port could not be configured."));
+    scanStatus_->setStyleSheet(QStringLiteral("color: red"));
+    scanStatus_->setText(RefusedText());
     return;
   }
   table_->setRowCount(0);
@@ -220,7 +221,7 @@ void CcTalkServicePanel::StartRepeat() {
     return;
   }
   if (!hooks_.applyConfiguration()) {
-    counts_->setText(QStringLiteral("The port could not be configured."));
+    counts_->setText(RefusedText());
     return;
   }
   const int row = std::max(historyList_->currentRow(), 0);
@@ -229,6 +230,12 @@ void CcTalkServicePanel::StartRepeat() {
   repeatButton_->setEnabled(false);
   repeatStop_->setEnabled(true);
   repeat_->Start(request, times_->value(), interval_->value());
+}
+
+QString CcTalkServicePanel::RefusedText() const {
+  const QString why = hooks_.configurationError ? hooks_.configurationError() : QString();
+  if (why.isEmpty()) return QStringLiteral("The port could not be configured.");
+  return QStringLiteral("The port could not be configured: %1").arg(why);
 }
 
 void CcTalkServicePanel::ShowCounts() {

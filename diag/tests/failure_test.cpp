@@ -178,6 +178,18 @@ void FailureTest::scanOnASilentBusFailsAtTheFirstAddress() {
   QTRY_VERIFY(status->height() >= status->heightForWidth(status->width()));
   Shot(QStringLiteral("failure-cctalk-scan-silent-bus"));
 
+  // Without the board the port cannot be configured, and the scan says why.
+  QCOMPARE(Simctl({QStringLiteral("unplug")}), QString());
+  QTRY_VERIFY_WITH_TIMEOUT(sheet_->Connection()->Lost(), kStallWaitMs);
+  panel->StartScan();
+  QVERIFY(!panel->Scan()->Running());
+  QVERIFY2(status->text().startsWith(QStringLiteral(
+               "The port could not be configured: Output - Vantrel.SetConfig () = error: ")),
+           qPrintable(status->text()));
+  QCOMPARE(Simctl({QStringLiteral("plug")}), QString());
+  QTRY_VERIFY_WITH_TIMEOUT(sheet_->Connection()->Stale(), kStallWaitMs);
+  sheet_->Connection()->Reinitialise();
+
   // With the device there again the same scan ends as before.
   QCOMPARE(Simctl({QStringLiteral("serial"), QStringLiteral("B"), QStringLiteral("attach"),
                    QStringLiteral("cctalk")}),
