@@ -8,4 +8,5 @@ void CK27DiagApp::InitialiseBoard() {
   board_.close();
   initialised_ = board_.init(0);
   initError_ = board_.GetLastError();
+  if (initialisedHook_) initialisedHook_();
 }

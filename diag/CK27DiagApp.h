@@ -3,6 +3,8 @@
 
 #include <vantrel/VantrelUSB.h>
 
+#include <functional>
+
 class CK27DiagApp {
  public:
   CK27DiagApp() = default;
@@ -16,6 +18,8 @@ class CK27DiagApp {
   void InitialiseBoard();
 
   VantrelUSB* Board() { return &board_; }
+  // Called after each initialisation, whoever asked for it.
+  void SetInitialisedHook(std::function<void()> hook) { initialisedHook_ = std::move(hook); }
   // Result of the last init: non-zero while the connection is open.
   int Initialised() const { return initialised_; }
   // The board's error code read right after the last init.
@@ -25,4 +29,5 @@ class CK27DiagApp {
   VantrelUSB board_;
   int initialised_ = 0;
   usbErrorCode initError_ = USB_MESSAGE_EXECUTION_SUCCESS;
+  std::function<void()> initialisedHook_;
 };

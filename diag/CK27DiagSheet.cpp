@@ -7,6 +7,10 @@
 #include <QVBoxLayout>
 
 #include "CK27DiagApp.h"
+#include "CColouredListBox.h"
+#include "UsbErrorNames.h"
+#include "pages/CBoardConnection.h"
+#include "pages/CTransactionView.h"
 
 CK27DiagSheet::CK27DiagSheet(CK27DiagApp* app, const QString& caption, QWidget* parent)
     : QDialog(parent),
@@ -44,6 +48,57 @@ CK27DiagSheet::CK27DiagSheet(CK27DiagApp* app, const QString& caption, QWidget* 
   for (QPushButton* button : buttons_->findChildren<QPushButton*>()) {
     button->setAutoDefault(false);
     button->setDefault(false);
+  }
+  FollowConnection(app);
+}
+
+// The pages learn when the board's connection is lost and when it has been
+// opened again; the memory pages, which do not poll, note it in their logs.
+void CK27DiagSheet::FollowConnection(CK27DiagApp* app) {
+  connection_ = new CBoardConnection(
+      [this, app](QString* status) {
+        app->InitialiseBoard();
+        aboutPage_.Refresh();
+        *status = app->Initialised() != 0
+                      ? QStringLiteral("Initialised")
+                      : QStringLiteral("Failed initialisation (%1)")
+                            .arg(QLatin1String(k27diag::UsbErrorName(app->InitError())));
+        return app->Initialised() != 0;
+      },
+      this);
+  app->SetInitialisedHook([this] { connection_->Opened(); });
+  connection_->Opened();
+  for (CActivePage* page :
+       {static_cast<CActivePage*>(&rtClockPage_), static_cast<CActivePage*>(&ioPage_),
+        static_cast<CActivePage*>(&serialPortPage_), static_cast<CActivePage*>(&reelPage_)})
+    page->SetConnection(connection_);
+  connect(connection_, &CBoardConnection::lost, this, [this] {
+    NoteOnCurrentPage(false, QStringLiteral("The connection to the board is lost (unplugged, or "
+                                            "its daemon stopped): plug the board in or start the "
+                                            "daemon; the next action on a page re-initialises "
+                                            "it."));
+  });
+  connect(connection_, &CBoardConnection::reinitialised, this,
+          [this](bool ok, const QString& status) {
+            NoteOnCurrentPage(
+                ok, QStringLiteral("The board's connection was re-initialised: %1").arg(status));
+          });
+}
+
+// The polling pages write their own notes; the others get them here.
+void CK27DiagSheet::NoteOnCurrentPage(bool ok, const QString& text) {
+  const QString line = (ok ? QStringLiteral("[Success] ") : QStringLiteral("[Error] ")) + text;
+  QWidget* page = tabs_->currentWidget();
+  if (page == &eepromPage_ || page == &sramPage_) {
+    static_cast<CMemoryPage*>(page)->Log()->AddLine(
+        line, ok ? CActivePage::kLogBlack : CActivePage::kLogRed);
+  } else if (page == &ccTalkPage_) {
+    auto* transactions = ccTalkPage_.findChild<CTransactionView*>(QStringLiteral("id1022"));
+    if (transactions == nullptr) return;
+    if (ok)
+      transactions->AddNote(line);
+    else
+      transactions->AddErrorText(text);
   }
 }
 

@@ -13,6 +13,7 @@
 #include "pages/CPlaceholderPage.h"
 #include "pages/SerialPortPage.h"
 
+class CBoardConnection;
 class CK27DiagApp;
 class QDialogButtonBox;
 class QTabWidget;
@@ -26,6 +27,7 @@ class CK27DiagSheet : public QDialog {
   ~CK27DiagSheet() override;
 
   QTabWidget* Tabs() const { return tabs_; }
+  CBoardConnection* Connection() const { return connection_; }
 
  protected:
   // Return, Enter and Escape that no control took end nothing: the sheet has
@@ -33,6 +35,9 @@ class CK27DiagSheet : public QDialog {
   void keyPressEvent(QKeyEvent* event) override;
 
  private:
+  void FollowConnection(CK27DiagApp* app);
+  void NoteOnCurrentPage(bool ok, const QString& text);
+
   QTabWidget* tabs_;  // child of the sheet
   QDialogButtonBox* buttons_;
   // Constructed in this order and destroyed in the reverse; the tab order is
@@ -45,4 +50,5 @@ class CK27DiagSheet : public QDialog {
   SRAMPage sramPage_;
   ReelPage reelPage_;
   AboutPage aboutPage_;
+  CBoardConnection* connection_ = nullptr;  // child of the sheet
 };

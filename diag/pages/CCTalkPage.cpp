@@ -17,6 +17,7 @@
 #include "pages/BoardCallLine.h"
 #include "pages/CDataEntry.h"
 #include "pages/CTransactionView.h"
+#include "pages/CcTalkErrorText.h"
 #include "pages/CcTalkJournal.h"
 #include "pages/CcTalkServicePanel.h"
 #include "pages/CSerialConnectionBox.h"
@@ -142,7 +143,7 @@ void CCTalkPage::RunTransactionOf(const CcTalkHistoryEntry* again) {
   int drained = 0;
   if (message.ClearPort(board_, connection_->Port(), &drained) < 0) {
     transactions_->AddError(message);
-    journal_->AddError(QString::fromLatin1(message.errorText()));
+    journal_->AddError(ShownCcTalkError(message.errorText()));
     return;
   }
   if (drained > 0) {
@@ -167,13 +168,13 @@ void CCTalkPage::RunTransactionOf(const CcTalkHistoryEntry* again) {
   service_->RecordSent(sent);
   if (message.send(board_, connection_->Port()) < 0) {
     transactions_->AddError(message);
-    journal_->FinishError(QString::fromLatin1(message.errorText()));
+    journal_->FinishError(ShownCcTalkError(message.errorText()));
     return;
   }
   if (message.receive(board_, connection_->Port(), CcctalkMessage::kReplyTimeout,
                       CcctalkMessage::kSingleGap, false) < 0) {
     transactions_->AddError(message);
-    journal_->FinishError(QString::fromLatin1(message.errorText()));
+    journal_->FinishError(ShownCcTalkError(message.errorText()));
   } else {
     transactions_->AddIncoming(message);
     journal_->FinishReply(message);

@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QBoxLayout>
 #include <QFileDialog>
+#include <QGroupBox>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -34,6 +35,7 @@ void CCTalkPage::AttachServiceTools(QBoxLayout* addressRow, QBoxLayout* pageLayo
     return ExchangeCcTalkFrame(board_, connection_->Port(), request);
   };
   hooks.applyConfiguration = [this] { return ApplyConfiguration() == 0; };
+  hooks.configurationError = [this] { return commandBox_->title(); };
   hooks.hostAddress = [this] {
     return static_cast<std::uint8_t>(LeadingNumber(hostEdit_->text().toStdString()) & 0xFFu);
   };

@@ -1,6 +1,7 @@
 #include "pages/CSerialConnectionBox.h"
 
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QGridLayout>
 
 #include <array>
@@ -8,6 +9,7 @@
 #include <vantrel/VantrelUSB.h>
 
 #include "pages/BaudTable.h"
+#include "pages/CBoardConnection.h"
 
 namespace {
 
@@ -110,7 +112,11 @@ _DCB CSerialConnectionBox::Dcb() const {
 
 bool CSerialConnectionBox::Apply(VantrelUSB* board, _usbPortType type) const {
   _DCB dcb = Dcb();
+  QElapsedTimer clock;
+  clock.start();
   if (board->SetConfig(Port(), &dcb, type) != 0) return true;
+  // A board that did not answer at all is not asked a second time.
+  if (CBoardConnection::TookTheTimeLimit(clock.elapsed())) return false;
   board->init(0);
   return board->SetConfig(Port(), &dcb, type) != 0;
 }

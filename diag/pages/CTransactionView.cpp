@@ -7,6 +7,7 @@
 
 #include "CXMLTreeView.h"
 #include "CcctalkMessage.h"
+#include "pages/CcTalkErrorText.h"
 
 namespace {
 
@@ -66,14 +67,20 @@ QTreeWidgetItem* CTransactionView::AddItem(QTreeWidgetItem* parent, const QStrin
 }
 
 QTreeWidgetItem* CTransactionView::AddErrorText(const QString& text) {
-  const QString shown = QStringLiteral("[Error] %1").arg(text);
+  const QString shown = QStringLiteral("[Error] %1").arg(BoundedErrorText(text));
   QTreeWidgetItem* item = AddItem(nullptr, shown, kErrorColour, shown, false);
   scrollToItem(item);
   return item;
 }
 
+QTreeWidgetItem* CTransactionView::AddNote(const QString& text) {
+  QTreeWidgetItem* item = AddItem(nullptr, text, QColor(), text, false);
+  scrollToItem(item);
+  return item;
+}
+
 QTreeWidgetItem* CTransactionView::AddError(const CcctalkMessage& message) {
-  const QString shown = QStringLiteral("[Error] %1").arg(QString::fromLatin1(message.errorText()));
+  const QString shown = QStringLiteral("[Error] %1").arg(ShownCcTalkError(message.errorText()));
   QTreeWidgetItem* item = AddItem(nullptr, shown, kErrorColour, shown, false);
   if (message.echoLength() > 0) {
     const CcctalkMessage echo = message.echo();

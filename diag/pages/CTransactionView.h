@@ -34,6 +34,8 @@ class CTransactionView : public QTreeWidget {
   QTreeWidgetItem* AddOutgoing(const CcctalkMessage& message, const QString& text,
                                const QString& description);
   QTreeWidgetItem* AddIncoming(const CcctalkMessage& message);
+  // A line about the program rather than the bus, in the default colour.
+  QTreeWidgetItem* AddNote(const QString& text);
 
   static const TransactionItem* RecordOf(const QTreeWidgetItem* item);
 

@@ -17,6 +17,8 @@ void CcTalkBusScan::Start(std::uint8_t host, int first, int last) {
   done_ = 0;
   total_ = last_ - next_ + 1;
   devices_.clear();
+  failure_.clear();
+  failedAddress_ = 0;
   emit progress(done_, total_);
   timer_.start();
 }
@@ -42,6 +44,17 @@ QString CcTalkBusScan::SerialOf(const CcTalkExchangeResult& result) {
   return QString::number(serial);
 }
 
+bool CcTalkBusScan::Failed(const CcTalkExchangeResult& result, std::uint8_t address) {
+  if (result.outcome != CcTalkExchangeResult::Outcome::kFailed) return false;
+  failure_ = QString::fromLatin1(result.error);
+  failedAddress_ = address;
+  ++done_;
+  emit progress(done_, total_);
+  timer_.stop();
+  emit finished(false);
+  return true;
+}
+
 void CcTalkBusScan::Step() {
   CcctalkMessage request;
   if (next_ <= last_) {
@@ -49,6 +62,7 @@ void CcTalkBusScan::Step() {
     const auto address = static_cast<std::uint8_t>(next_++);
     request.build(address, 0, host_, kSimplePoll);
     const CcTalkExchangeResult result = exchange_(request);
+    if (Failed(result, address)) return;
     if (result.outcome == CcTalkExchangeResult::Outcome::kGood) {
       devices_.push_back(Device{address, {}, {}, {}});
       total_ += 3;
@@ -60,6 +74,7 @@ void CcTalkBusScan::Step() {
     static constexpr std::uint8_t kHeaders[] = {kEquipmentCategory, kProductCode, kSerialNumber};
     request.build(device.address, 0, host_, kHeaders[detailStep_]);
     const CcTalkExchangeResult result = exchange_(request);
+    if (Failed(result, device.address)) return;
     if (detailStep_ == 0) device.category = TextOf(result);
     if (detailStep_ == 1) device.productCode = TextOf(result);
     if (detailStep_ == 2) device.serialNumber = SerialOf(result);

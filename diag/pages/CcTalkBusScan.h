@@ -1,6 +1,9 @@
 // A scan of the ccTalk bus: a simple poll to each address in turn, then the
 // equipment category, product code and serial number of each device that
 // answered. One exchange per timer tick, so that the window stays live.
+// A scan that cannot talk on the bus (no echo or no 12 V, the port refused,
+// the board gone) stops at the first such exchange and says why, rather than
+// going on to report an empty bus.
 #pragma once
 
 #include <QObject>
@@ -42,6 +45,10 @@ class CcTalkBusScan : public QObject {
   // Steps done and steps known so far (each device found adds three).
   int Done() const { return done_; }
   int Total() const { return total_; }
+  // Why the last scan stopped early, or empty when it did not fail.
+  QString Failure() const { return failure_; }
+  // The address whose exchange failed.
+  int FailedAddress() const { return failedAddress_; }
 
  signals:
   void progress(int done, int total);
@@ -51,6 +58,8 @@ class CcTalkBusScan : public QObject {
 
  private:
   void Step();
+  // Stops the scan when the exchange could not use the bus.
+  bool Failed(const CcTalkExchangeResult& result, std::uint8_t address);
   // The reply's data as text, or "-" with no good reply.
   static QString TextOf(const CcTalkExchangeResult& result);
   static QString SerialOf(const CcTalkExchangeResult& result);
@@ -65,4 +74,6 @@ class CcTalkBusScan : public QObject {
   int done_ = 0;
   int total_ = 0;
   std::vector<Device> devices_;
+  QString failure_;
+  int failedAddress_ = 0;
 };

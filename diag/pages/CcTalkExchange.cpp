@@ -2,12 +2,18 @@
 
 #include <QElapsedTimer>
 
+#include "pages/CBoardConnection.h"
+#include "pages/CcTalkErrorText.h"
+
 CcTalkExchangeResult ExchangeCcTalkFrame(VantrelUSB* board, _usbSerialPort port,
                                          const CcctalkMessage& request) {
   CcTalkExchangeResult result;
   CcctalkMessage drain;
+  QElapsedTimer step;
+  step.start();
   if (drain.ClearPort(board, port) < 0) {
-    result.error = drain.errorText();
+    result.error = ShownCcTalkError(drain.errorText()).toStdString();
+    result.timedOut = CBoardConnection::TookTheTimeLimit(step.elapsed());
     return result;
   }
   CcctalkMessage message = request;
@@ -15,7 +21,8 @@ CcTalkExchangeResult ExchangeCcTalkFrame(VantrelUSB* board, _usbSerialPort port,
   clock.start();
   if (message.send(board, port) < 0 || message.receive(board, port, CcctalkMessage::kReplyTimeout,
                                                        CcctalkMessage::kSingleGap, false) < 0) {
-    result.error = message.errorText();
+    result.error = ShownCcTalkError(message.errorText()).toStdString();
+    result.timedOut = CBoardConnection::TookTheTimeLimit(clock.elapsed());
     return result;
   }
   result.roundTripMs = static_cast<double>(clock.nsecsElapsed()) / 1e6;

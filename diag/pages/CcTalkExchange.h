@@ -17,6 +17,7 @@ struct CcTalkExchangeResult {
   CcctalkMessage reply;    // what came back (empty on a time-out)
   double roundTripMs = 0;  // from the send to the end of the receive
   std::string error;       // the failure's text, for kFailed
+  bool timedOut = false;   // kFailed after the daemon's time limit: the board is mute
 };
 
 CcTalkExchangeResult ExchangeCcTalkFrame(VantrelUSB* board, _usbSerialPort port,

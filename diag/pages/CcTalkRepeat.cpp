@@ -43,6 +43,7 @@ void CcTalkRepeat::Step() {
     case CcTalkExchangeResult::Outcome::kFailed:
       ++counts_.failed;
       lastError_ = QString::fromLatin1(result.error);
+      if (result.timedOut) lastError_ += QStringLiteral(" (no answer within the time limit)");
       break;
   }
   if (result.outcome == CcTalkExchangeResult::Outcome::kGood) {
@@ -55,6 +56,12 @@ void CcTalkRepeat::Step() {
       counts_.medianMs = (*std::max_element(roundTrips_.begin(), middle) + *middle) / 2;
   }
   emit updated();
+  if (result.timedOut) {
+    // A mute board would hold the window once per repeat: stop here.
+    timer_.stop();
+    emit finished(true);
+    return;
+  }
   if (times_ > 0 && counts_.sent >= times_) {
     timer_.stop();
     emit finished(false);

@@ -71,6 +71,7 @@ QWidget* CcTalkServicePanel::BuildScanTab() {
   scanStatus_ = Wrapped(QStringLiteral("Simple poll to each address, then category, product "
                                        "code and serial number of each device found."),
                         tab);
+  scanStatus_->setObjectName(QStringLiteral("scanStatus"));
 
   auto* row = new QHBoxLayout;
   row->addWidget(first_);
@@ -93,6 +94,15 @@ QWidget* CcTalkServicePanel::BuildScanTab() {
   connect(scan_, &CcTalkBusScan::finished, this, [this](bool stopped) {
     scanButton_->setEnabled(true);
     scanStop_->setEnabled(false);
+    if (!stopped && !scan_->Failure().isEmpty()) {
+      scanStatus_->setText(QStringLiteral("Failed at address %1: the bus could not be used, %2 "
+                                          "device(s) found before. %3")
+                               .arg(scan_->FailedAddress())
+                               .arg(scan_->Devices().size())
+                               .arg(scan_->Failure()));
+      scanStatus_->setStyleSheet(QStringLiteral("color: red"));
+      return;
+    }
     scanStatus_->setText(QStringLiteral("%1: %2 device(s) found.")
                              .arg(stopped ? QStringLiteral("Stopped") : QStringLiteral("Done"))
                              .arg(scan_->Devices().size()));
@@ -183,12 +193,14 @@ void CcTalkServicePanel::SendAgainSelected() {
 void CcTalkServicePanel::StartScan() {
   if (scan_->Running() || repeat_->Running()) return;
   if (!hooks_.applyConfiguration()) {
-    scanStatus_->setText(QStringLiteral("The port could not be configured."));
+    scanStatus_->setStyleSheet(QStringLiteral("color: red"));
+    scanStatus_->setText(RefusedText());
     return;
   }
   table_->setRowCount(0);
   scanButton_->setEnabled(false);
   scanStop_->setEnabled(true);
+  scanStatus_->setStyleSheet(QString());
   scanStatus_->setText(QStringLiteral("Scanning..."));
   scan_->Start(hooks_.hostAddress(), first_->value(), last_->value());
 }
@@ -209,7 +221,7 @@ void CcTalkServicePanel::StartRepeat() {
     return;
   }
   if (!hooks_.applyConfiguration()) {
-    counts_->setText(QStringLiteral("The port could not be configured."));
+    counts_->setText(RefusedText());
     return;
   }
   const int row = std::max(historyList_->currentRow(), 0);
@@ -218,6 +230,12 @@ void CcTalkServicePanel::StartRepeat() {
   repeatButton_->setEnabled(false);
   repeatStop_->setEnabled(true);
   repeat_->Start(request, times_->value(), interval_->value());
+}
+
+QString CcTalkServicePanel::RefusedText() const {
+  const QString why = hooks_.configurationError ? hooks_.configurationError() : QString();
+  if (why.isEmpty()) return QStringLiteral("The port could not be configured.");
+  return QStringLiteral("The port could not be configured: %1").arg(why);
 }
 
 void CcTalkServicePanel::ShowCounts() {

@@ -35,7 +35,8 @@ class CcTalkServicePanel : public QTabWidget {
 
   struct Hooks {
     std::function<CcTalkExchangeResult(const CcctalkMessage&)> exchange;
-    std::function<bool()> applyConfiguration;  // before a scan or a repeat
+    std::function<bool()> applyConfiguration;     // before a scan or a repeat
+    std::function<QString()> configurationError;  // why the last one failed
     std::function<std::uint8_t()> hostAddress;
     std::function<void(const CcTalkHistoryEntry&)> sendAgain;
   };
@@ -65,6 +66,8 @@ class CcTalkServicePanel : public QTabWidget {
   QWidget* BuildHistoryTab();
   void ShowDevice(int row);
   void ShowCounts();
+  // "The port could not be configured: <why>", for a scan or repeat refused.
+  QString RefusedText() const;
 
   Hooks hooks_;
   CcTalkBusScan* scan_;

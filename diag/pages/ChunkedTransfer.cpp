@@ -1,6 +1,10 @@
 #include "pages/ChunkedTransfer.h"
 
+#include <QElapsedTimer>
+
 #include <algorithm>
+
+#include "pages/CBoardConnection.h"
 
 CChunkedTransfer::CChunkedTransfer(QObject* parent) : QObject(parent) {
   timer_.setInterval(0);
@@ -19,6 +23,7 @@ void CChunkedTransfer::Start(const BoardMemoryAccess& access, Direction directio
   total_ = 0;
   for (const auto& segment : segments_) total_ += static_cast<std::int64_t>(segment.bytes.size());
   cancelled_ = false;
+  timedOut_ = false;
   errorText_.clear();
   timer_.start();
 }
@@ -44,10 +49,14 @@ void CChunkedTransfer::Step() {
   const std::uint32_t address = segment.address + static_cast<std::uint32_t>(offset_);
   std::uint8_t* bytes = segment.bytes.data() + offset_;
   const bool write = direction_ == Direction::kWrite;
+  QElapsedTimer clock;
+  clock.start();
   const bool ok =
       write ? access_.Write(address, bytes, count) : access_.Read(address, bytes, count);
   if (!ok) {
     errorText_ = access_.FailureText(write, address, count);
+    timedOut_ = CBoardConnection::TookTheTimeLimit(clock.elapsed());
+    if (timedOut_) errorText_ += QStringLiteral(" (no answer within the time limit)");
     Finish(false);
     return;
   }

@@ -36,6 +36,9 @@ class CChunkedTransfer : public QObject {
   bool Cancelled() const { return cancelled_; }
   // The failed call's text, empty unless the last transfer failed.
   QString ErrorText() const { return errorText_; }
+  // The last transfer failed because the board did not answer within the
+  // time limit: nothing more should be asked of it in the same action.
+  bool TimedOut() const { return timedOut_; }
   std::int64_t Done() const { return done_; }
   std::int64_t Total() const { return total_; }
   const std::vector<memfile::Segment>& Segments() const { return segments_; }
@@ -57,5 +60,6 @@ class CChunkedTransfer : public QObject {
   std::int64_t done_ = 0;
   std::int64_t total_ = 0;
   bool cancelled_ = false;
+  bool timedOut_ = false;
   QString errorText_;
 };

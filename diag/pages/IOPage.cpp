@@ -72,6 +72,7 @@ IOPage::IOPage(VantrelUSB* board, QWidget* parent) : CActivePage(parent), board_
   layout->addWidget(BuildBrightness(), 2, 1);
   layout->addWidget(new CInputChangeLog(this), 3, 0, 1, 2);
   layout->setRowStretch(3, 1);
+  layout->addWidget(Notice(), 4, 0, 1, 2);
 }
 
 IOPage::~IOPage() = default;
@@ -172,8 +173,10 @@ QGroupBox* IOPage::BuildBrightness() {
 }
 
 void IOPage::SendImages(const usbOutput& on, const usbOutput& off) {
-  board_->SetOnPeriodOutputs(on);
-  board_->SetOffPeriodOutputs(off);
+  BoardCall(QStringLiteral("VantrelUSB::SetOnPeriodOutputs ()"),
+            [&] { return board_->SetOnPeriodOutputs(on); });
+  BoardCall(QStringLiteral("VantrelUSB::SetOffPeriodOutputs ()"),
+            [&] { return board_->SetOffPeriodOutputs(off); });
 }
 
 void IOPage::OnActivate() {
@@ -189,7 +192,8 @@ void IOPage::OnActivate() {
     slider_->setValue(kFullBrightness);
   }
   brightnessBox_->setTitle(BrightnessText(kFullBrightness));
-  board_->SetOutputBrightness(kFullBrightness);
+  BoardCall(QStringLiteral("VantrelUSB::SetOutputBrightness (10)"),
+            [&] { return board_->SetOutputBrightness(kFullBrightness); });
 
   StartTicks(kPollMs);
 }
@@ -198,7 +202,9 @@ void IOPage::OnTick() { Poll(); }
 
 void IOPage::Poll() {
   usbInput snapshot{};
-  if (board_->GetInputs(&snapshot) == 0) return;
+  if (BoardCall(QStringLiteral("VantrelUSB::GetInputs ()"),
+                [&] { return board_->GetInputs(&snapshot); }) <= 0)
+    return;
   for (int n = 0; n < kInputCount; ++n) {
     const BitPlace place = InputPlace(n);
     const bool bitSet = (snapshot.input[place.byte] >> place.bit) & 1;
@@ -226,7 +232,8 @@ void IOPage::ApplyBrightness(int level) {
     SendImages(offImage_, offImage_);
   } else {
     SendImages(onImage_, offImage_);
-    board_->SetOutputBrightness(static_cast<unsigned char>(level));
+    BoardCall(QStringLiteral("VantrelUSB::SetOutputBrightness (%1)").arg(level),
+              [&] { return board_->SetOutputBrightness(static_cast<unsigned char>(level)); });
   }
   brightness_ = static_cast<std::uint8_t>(level);
   brightnessBox_->setTitle(BrightnessText(level));

@@ -320,7 +320,8 @@ void CMemoryFilePanel::EndExport(bool ok) {
 
 void CMemoryFilePanel::EndWrite(bool ok) {
   const std::int64_t total = memoryplan::TotalBytes(fileSegments_);
-  if (!ok) RefreshWindow();
+  // A board that did not answer is not asked again for the window.
+  if (!ok && !transfer_.TimedOut()) RefreshWindow();
   if (transfer_.Cancelled()) {
     Report(false, QStringLiteral("Import of %1 cancelled: %2 of %3 bytes written")
                       .arg(fileName_)
@@ -341,7 +342,7 @@ void CMemoryFilePanel::EndWrite(bool ok) {
 
 void CMemoryFilePanel::EndVerify(bool ok) {
   const std::int64_t total = memoryplan::TotalBytes(fileSegments_);
-  RefreshWindow();
+  if (!transfer_.TimedOut()) RefreshWindow();
   if (transfer_.Cancelled()) {
     Report(false,
            QStringLiteral("Imported %1 bytes from %2; verify cancelled").arg(total).arg(fileName_));

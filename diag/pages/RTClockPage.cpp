@@ -36,6 +36,7 @@ RTClockPage::RTClockPage(VantrelUSB* board, QWidget* parent) : CActivePage(paren
   layout->addWidget(currentBox);
   layout->addWidget(setBox);
   layout->addStretch(1);
+  layout->addWidget(Notice());
 
   connect(setButton_, &QPushButton::clicked, this, &RTClockPage::SetTime);
   connect(newTimeEdit_, &QLineEdit::returnPressed, this, &RTClockPage::SetTime);
@@ -68,7 +69,10 @@ std::uint32_t RTClockPage::ParseClockValue(const QString& text) {
 void RTClockPage::Refresh() {
   ++refreshCount_;
   unsigned long value = 0;
-  if (board_->GetClock(&value) != 0) {
+  const int result = BoardCall(QStringLiteral("VantrelUSB::GetClock ()"),
+                               [&] { return board_->GetClock(&value); });
+  if (result == kSkipped) return;
+  if (result != 0) {
     setButton_->setEnabled(true);
     // The clock is a 32-bit count shown as a signed number: 2^31 and above
     // read as negative.

@@ -104,6 +104,7 @@ ReelPage::ReelPage(VantrelUSB* board, QWidget* parent) : CActivePage(parent), bo
   // The log takes the page's whole width, so that its lines are read whole.
   layout->addWidget(logBox, 3, 0, 1, 2);
   layout->setRowStretch(3, 1);
+  layout->addWidget(Notice(), 4, 0, 1, 2);
 }
 
 ReelPage::~ReelPage() = default;
@@ -215,11 +216,14 @@ void ReelPage::LogError(const QString& call) {
 }
 
 void ReelPage::LogResult(const QString& call, int result) {
+  if (result == kSkipped) return;  // not sent: the board had stopped answering
   if (result != 0)
     LogSuccess(call);
   else
     LogError(call);
 }
+
+void ReelPage::AddLogLine(const QString& text, std::int32_t colour) { log_->AddLine(text, colour); }
 
 // ---- Activation --------------------------------------------------------------
 
@@ -268,7 +272,9 @@ void ReelPage::PollStatus() {
   const bool force = forceStatus_;
   forceStatus_ = false;
   const usbReelStatus old = status_;
-  if (board_->GetReelStatus(&status_) == 0) LogError(QStringLiteral("GetReelStatus ()"));
+  if (BoardCall(QStringLiteral("VantrelUSB::GetReelStatus ()"),
+                [&] { return board_->GetReelStatus(&status_); }) == 0)
+    LogError(QStringLiteral("GetReelStatus ()"));
   if (numReels_ < 1 || numReels_ > RampTables::kReels) return;
   for (int reel = numReels_ - 1; reel >= 0; --reel) ShowReelStatus(reel, old, force);
 }
@@ -285,9 +291,12 @@ void ReelPage::ShowReelStatus(int reel, const usbReelStatus& old, bool force) {
 // ---- Board operations --------------------------------------------------------
 
 void ReelPage::Configure() {
-  const int result = board_->ConfigureReels(static_cast<unsigned char>(numReels_ & 0xFF),
-                                            static_cast<unsigned char>(halfSteps_ & 0xFF), 0);
-  LogResult(QStringLiteral("ConfigureReels (%1, %2, 0)").arg(numReels_).arg(halfSteps_), result);
+  const QString call = QStringLiteral("ConfigureReels (%1, %2, 0)").arg(numReels_).arg(halfSteps_);
+  const int result = BoardCall(QStringLiteral("VantrelUSB::") + call, [&] {
+    return board_->ConfigureReels(static_cast<unsigned char>(numReels_ & 0xFF),
+                                  static_cast<unsigned char>(halfSteps_ & 0xFF), 0);
+  });
+  LogResult(call, result);
 }
 
 void ReelPage::Spin(unsigned char stepCode) {
@@ -305,14 +314,19 @@ void ReelPage::Spin(unsigned char stepCode) {
       LogError(call, QStringLiteral("min number of steps = %1").arg(minimum));
       continue;
     }
-    if (board_->SpinReels(static_cast<unsigned char>(reel), stepCode, steps) == 0) LogError(call);
+    if (BoardCall(QStringLiteral("VantrelUSB::") + call, [&] {
+          return board_->SpinReels(static_cast<unsigned char>(reel), stepCode, steps);
+        }) == 0)
+      LogError(call);
   }
 }
 
 void ReelPage::ClearSync() {
   for (int reel = 0; reel < numReels_; ++reel) {
-    LogResult(QStringLiteral("ReelSynchroniseEnable (%1)").arg(reel),
-              board_->ReelSynchroniseEnable(static_cast<unsigned char>(reel)));
+    const QString call = QStringLiteral("ReelSynchroniseEnable (%1)").arg(reel);
+    LogResult(call, BoardCall(QStringLiteral("VantrelUSB::") + call, [&] {
+                return board_->ReelSynchroniseEnable(static_cast<unsigned char>(reel));
+              }));
   }
 }
 
@@ -322,10 +336,14 @@ void ReelPage::ApplyRamps() {
   for (int reel = 0; reel < numReels_ && reel < RampTables::kReels; ++reel) {
     const int source = rampBox_->SourceReel(reel);
     const auto index = static_cast<unsigned char>(reel);
-    LogResult(QStringLiteral("SpinRampUp (%1)").arg(reel),
-              board_->SpinRampUp(index, ramps.Table(RampTables::kUp, source)));
-    LogResult(QStringLiteral("SpinRampDown (%1)").arg(reel),
-              board_->SpinRampDown(index, ramps.Table(RampTables::kDown, source)));
+    const QString up = QStringLiteral("SpinRampUp (%1)").arg(reel);
+    LogResult(up, BoardCall(QStringLiteral("VantrelUSB::") + up, [&] {
+                return board_->SpinRampUp(index, ramps.Table(RampTables::kUp, source));
+              }));
+    const QString down = QStringLiteral("SpinRampDown (%1)").arg(reel);
+    LogResult(down, BoardCall(QStringLiteral("VantrelUSB::") + down, [&] {
+                return board_->SpinRampDown(index, ramps.Table(RampTables::kDown, source));
+              }));
   }
 }
 

@@ -62,6 +62,7 @@ class ReelPage : public CActivePage {
 
   void OnActivate() override;
   void OnTick() override;
+  void AddLogLine(const QString& text, std::int32_t colour) override;
   void PollStatus();
   void ShowReelStatus(int reel, const usbReelStatus& old, bool force);
 

@@ -67,6 +67,7 @@ SerialPortPage::SerialPortPage(VantrelUSB* board, QWidget* parent)
   layout->addWidget(sendTools_);
   layout->addWidget(outputBox_, 1);
   layout->addWidget(transactionsBox_, 2);
+  layout->addWidget(Notice());
 
   connect(connection_, &CSerialConnectionBox::changed, this, [this] { ApplyConfiguration(); });
   connect(sendButton_, &QPushButton::clicked, this, &SerialPortPage::SendBytes);
@@ -90,7 +91,7 @@ void SerialPortPage::InitialiseDialog() {
   editor_->SetData(reinterpret_cast<const std::uint8_t*>(kGreeting),
                    static_cast<int>(sizeof kGreeting - 1));
   connection_->Initialise();
-  ApplyConfiguration();
+  BoardCall(QStringLiteral("Vantrel.SetConfig ()"), [this] { return ApplyConfiguration() == 0; });
 }
 
 int SerialPortPage::ApplyConfiguration() {
@@ -137,8 +138,12 @@ void SerialPortPage::Poll() {
   for (int i = 0; i < kMaxBytesPerPoll; ++i) {
     unsigned char time = 0;  // not used on this page
     int hasByte = 0;
-    if (board_->ReceiveByteWithTimestamp(Port(), &rxLine_[static_cast<std::size_t>(rxCount_)],
-                                         &time, &hasByte) == 0) {
+    const int result = BoardCall(QStringLiteral("Vantrel.Receive ()"), [&] {
+      return board_->ReceiveByteWithTimestamp(Port(), &rxLine_[static_cast<std::size_t>(rxCount_)],
+                                              &time, &hasByte);
+    });
+    if (result == kSkipped) return;
+    if (result == 0) {
       transactionsBox_->setTitle(
           CallFailedLine(QStringLiteral("Output - Vantrel.Receive ()"), board_));
       return;
@@ -168,7 +173,7 @@ void SerialPortPage::OnActivate() {
   if (!initialised_) InitialiseDialog();
   editor_->setFocus();
   StartTicks(kPollMs);
-  ApplyConfiguration();
+  BoardCall(QStringLiteral("Vantrel.SetConfig ()"), [this] { return ApplyConfiguration() == 0; });
 }
 
 void SerialPortPage::OnTick() { Poll(); }
