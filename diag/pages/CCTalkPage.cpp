@@ -11,6 +11,7 @@
 
 #include <vantrel/VantrelUSB.h>
 
+#include "CCaptionBox.h"
 #include "CXMLTreeView.h"
 #include "CcctalkMessage.h"
 #include "DictionaryText.h"
@@ -42,7 +43,7 @@ QLineEdit* AddressEdit(const QString& id, QWidget* parent) {
 CCTalkPage::CCTalkPage(VantrelUSB* board, QWidget* parent)
     : QWidget(parent),
       board_(board),
-      commandBox_(new QGroupBox(QStringLiteral("cctalk Command"), this)),
+      commandBox_(new CCaptionBox(QStringLiteral("cctalk Command"), this)),
       commandTree_(new CXMLTreeView(commandBox_)),
       transactions_(nullptr),
       hostEdit_(AddressEdit(QStringLiteral("id1026"), this)),

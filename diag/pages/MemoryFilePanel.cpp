@@ -23,6 +23,18 @@
 
 namespace {
 
+// The outcome under the buttons: wrapped within the lines it is given and
+// never asking the page for more height, whatever the width.
+class StatusLabel : public QLabel {
+ public:
+  using QLabel::QLabel;
+  bool hasHeightForWidth() const override { return false; }
+};
+
+}  // namespace
+
+namespace {
+
 constexpr std::int32_t kBlack = CColouredListBox::Rgb(0, 0, 0);
 constexpr std::int32_t kRed = CColouredListBox::Rgb(255, 0, 0);
 
@@ -74,7 +86,7 @@ CMemoryFilePanel::CMemoryFilePanel(CMemoryPage* page, const BoardMemoryAccess& a
   progress_->setValue(0);
   cancelButton_ = MakeButton(QStringLiteral("Cancel"), QStringLiteral("memoryCancel"), box);
   cancelButton_->setEnabled(false);
-  status_ = new QLabel(box);
+  status_ = new StatusLabel(box);
   status_->setObjectName(QStringLiteral("memoryStatus"));
   status_->setWordWrap(true);
   status_->setTextInteractionFlags(Qt::TextSelectableByMouse);
