@@ -93,8 +93,9 @@ CMemoryFilePanel::CMemoryFilePanel(CMemoryPage* page, const BoardMemoryAccess& a
   // A fixed area: a long outcome wraps within it (whole in the tip and in
   // the log) and never takes height from the page's log below.
   status_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  // Whole lines only: no sliver of a fourth line shows below them.
   status_->setFixedHeight(kStatusLines * status_->fontMetrics().lineSpacing() +
-                          2 * status_->margin() + 2);
+                          2 * status_->margin());
   status_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
   differences_ = new QTreeWidget(box);
   differences_->setObjectName(QStringLiteral("memoryDifferences"));
