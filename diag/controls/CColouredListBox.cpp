@@ -21,6 +21,10 @@ CColouredListBox::CColouredListBox(bool fixedPitch, QWidget* parent)
     font_ = MakeFixedPitchFont();
     setFont(font_);
   }
+  // The scroll bar's range follows the box's height and the line count; a
+  // position taken as "at the end" before a resize would be lost after it.
+  connect(verticalScrollBar(), &QScrollBar::rangeChanged, this, &CColouredListBox::RangeChanged);
+  connect(verticalScrollBar(), &QScrollBar::valueChanged, this, &CColouredListBox::ValueChanged);
 }
 
 CColouredListBox::~CColouredListBox() = default;
@@ -39,14 +43,17 @@ QFont CColouredListBox::MakeFixedPitchFont(const QString& family) {
 
 QFont CColouredListBox::LineFont() const { return fixedPitch_ ? font_ : font(); }
 
-bool CColouredListBox::FollowsNewest() const {
-  const QScrollBar* bar = verticalScrollBar();
-  return bar == nullptr || bar->value() >= bar->maximum();
+void CColouredListBox::RangeChanged(int /*minimum*/, int maximum) {
+  if (following_) verticalScrollBar()->setValue(maximum);
+}
+
+void CColouredListBox::ValueChanged(int value) {
+  following_ = value >= verticalScrollBar()->maximum();
 }
 
 int CColouredListBox::AddLine(const QString& text, std::int32_t colour) {
-  // Taken before the line goes in: whether the reader is at the end.
-  const bool follow = FollowsNewest();
+  // Taken before the line goes in: whether the reader follows the end.
+  const bool follow = following_;
   addItem(text);
   lines_.push_back(Line{text, colour});
   const int last = count() - 1;

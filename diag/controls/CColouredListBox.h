@@ -30,15 +30,17 @@ class CColouredListBox : public QListWidget {
   explicit CColouredListBox(bool fixedPitch, QWidget* parent = nullptr);
   ~CColouredListBox() override;
 
-  // Appends a line and returns its index. While the view is at its end the
+  // Appends a line and returns its index. While the view follows its end the
   // new line is selected and brought into view; while the technician has
   // scrolled away from the end the position and selection are kept.
   int AddLine(const QString& text, std::int32_t colour = kDefaultColour);
   // Removes one line; an index outside the list is ignored.
   void DeleteLine(int index);
 
-  // Whether the view is at its end, where new lines are followed.
-  bool FollowsNewest() const;
+  // Whether the view follows its end: true until the technician scrolls
+  // away from it, again once they scroll back. A change of the box's size
+  // or of the number of lines does not change it.
+  bool FollowsNewest() const { return following_; }
 
   int LineCount() const { return static_cast<int>(lines_.size()); }
   QString LineText(int index) const;
@@ -88,6 +90,10 @@ class CColouredListBox : public QListWidget {
     CColouredListBox* owner_;
   };
 
+  // Keeps the end in view while following, whenever the range changes.
+  void RangeChanged(int minimum, int maximum);
+  void ValueChanged(int value);
+
   void DrawLine(QPainter* painter, const QRect& rect, int index, bool selected,
                 const QPalette& palette) const;
 
@@ -95,4 +101,5 @@ class CColouredListBox : public QListWidget {
   std::vector<Line> lines_;
   QFont font_;
   LinePrefix prefix_;
+  bool following_ = true;
 };

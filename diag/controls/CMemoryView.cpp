@@ -27,6 +27,8 @@ int HexValue(QChar c) {
 }
 
 constexpr std::int32_t kRed = CColouredListBox::Rgb(255, 0, 0);
+// Drawn for both digits of a byte never read.
+constexpr QChar kUnreadDigit(u'-');
 
 }  // namespace
 
@@ -36,10 +38,28 @@ QChar CMemoryView::DisplayedCharacter(std::uint8_t byte) {
   return control ? QLatin1Char('.') : QChar(byte);
 }
 
+QString CMemoryView::HexText(std::uint8_t byte, std::uint8_t state) {
+  if (state == MemoryBuffer::kNeverRead) return QString(2, kUnreadDigit);
+  const char digits[2] = {HexDigit(byte >> 4), HexDigit(byte)};
+  return QString::fromLatin1(digits, 2);
+}
+
+QChar CMemoryView::CharacterOf(std::uint8_t byte, std::uint8_t state) {
+  return state == MemoryBuffer::kNeverRead ? QLatin1Char('.') : DisplayedCharacter(byte);
+}
+
 QColor CMemoryView::StateColour(std::uint8_t state, const QPalette& palette) {
   if (state == MemoryBuffer::kChanged) return QColor(255, 0, 0);
   if (state == MemoryBuffer::kVerified) return QColor(0, 0, 255);
-  return palette.color(QPalette::Text);
+  // The fill of a byte never read must not pass for a byte of the board.
+  const QColor text = palette.color(QPalette::Text);
+  if (state == MemoryBuffer::kNeverRead) {
+    // Half way between the text and the background, in any colour scheme.
+    const QColor base = palette.color(QPalette::Base);
+    return QColor((text.red() + base.red()) / 2, (text.green() + base.green()) / 2,
+                  (text.blue() + base.blue()) / 2);
+  }
+  return text;
 }
 
 CMemoryView::CMemoryView(QWidget* parent)
@@ -204,7 +224,7 @@ void CMemoryView::paintEvent(QPaintEvent*) {
           painter.fillRect(hexX, y, 2 * cw, lineHeight_, MarkColour());
           painter.fillRect(charX, y, cw, lineHeight_, MarkColour());
         }
-        const QChar digits[2] = {QLatin1Char(HexDigit(byte >> 4)), QLatin1Char(HexDigit(byte))};
+        const QString digits = HexText(byte, state[i]);
         for (int d = 0; d < 2; ++d) {
           const int x = hexX + d * cw;
           const bool lit = atCursor && hexMode_ && (highNibble_ == (d == 0));
@@ -216,7 +236,7 @@ void CMemoryView::paintEvent(QPaintEvent*) {
         if (litChar)
           painter.fillRect(charX, y, cw, lineHeight_, colours.color(QPalette::Highlight));
         painter.setPen(litChar ? colours.color(QPalette::HighlightedText) : colour);
-        painter.drawText(charX, y + ascent, QString(DisplayedCharacter(byte)));
+        painter.drawText(charX, y + ascent, QString(CharacterOf(byte, state[i])));
         hexX += (i - first == 7) ? 4 * cw : 3 * cw;
         charX += cw;
       }
@@ -248,10 +268,17 @@ QPoint CMemoryView::PointOf(int index, bool characters, bool lowNibble) const {
 }
 
 bool CMemoryView::event(QEvent* event) {
-  // Arrows and Tab are the view's own while it has the focus.
+  // Tab goes from the hex column to the characters and Shift+Tab back; past
+  // either end they move the focus on, so that the keyboard never stays
+  // trapped in the view.
   if (event->type() == QEvent::KeyPress) {
     auto* key = static_cast<QKeyEvent*>(event);
-    if (key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab) {
+    const bool backwards = key->key() == Qt::Key_Backtab ||
+                           (key->key() == Qt::Key_Tab && (key->modifiers() & Qt::ShiftModifier));
+    const bool tab = key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab;
+    if (tab && (key->modifiers() & Qt::ControlModifier) == 0) {
+      const bool leaves = backwards ? hexMode_ : !hexMode_;
+      if (leaves || !Showing()) return QWidget::event(event);
       keyPressEvent(key);
       return true;
     }

@@ -31,7 +31,11 @@ class CMemoryView : public QWidget {
   // What the character column shows for a byte: "." for bytes without a
   // glyph of their own.
   static QChar DisplayedCharacter(std::uint8_t byte);
-  // Colour of a byte of the given state.
+  // The two hex digits drawn for a byte, and its character: a byte never
+  // read shows "--" and ".", never the fill that stands in for it.
+  static QString HexText(std::uint8_t byte, std::uint8_t state);
+  static QChar CharacterOf(std::uint8_t byte, std::uint8_t state);
+  // Colour of a byte of the given state; a byte never read is greyed.
   static QColor StateColour(std::uint8_t state, const QPalette& palette);
   // Colour of the addresses.
   static constexpr QColor AddressColour() { return QColor(8, 0, 0); }

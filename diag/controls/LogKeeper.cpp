@@ -21,7 +21,7 @@ LogKeeper::LogKeeper(QAbstractItemView* view) : QObject(view), view_(view), mode
   connect(&flushTimer_, &QTimer::timeout, this, [this] { Flush(false); });
   settleTimer_.setSingleShot(true);
   settleTimer_.setInterval(kSettleMs);
-  connect(&settleTimer_, &QTimer::timeout, this, [this] { Flush(true); });
+  connect(&settleTimer_, &QTimer::timeout, this, [this] { Flush(false); });
   connect(model_, &QAbstractItemModel::rowsInserted, this, &LogKeeper::RowsInserted);
 
   fileLogAction_ = new QAction(QStringLiteral("Log to file..."), this);
@@ -82,14 +82,17 @@ void LogKeeper::Flush(bool all) {
   for (const QPersistentModelIndex& index : pending_) {
     if (!index.isValid() || !file_.isOpen()) continue;  // deleted before it was written
     const bool newest = !index.parent().isValid() && index.row() == model->rowCount() - 1;
-    if (newestMayChange_ && newest && !all) {
+    if (newest && !all && newestOpen_ && newestOpen_()) {
       keep.push_back(index);
       continue;
     }
     if (!WriteLine(index)) return;
   }
   pending_ = std::move(keep);
-  if (!pending_.empty()) settleTimer_.start();
+  if (!pending_.empty()) {
+    settleTimer_.start();
+    emit newestLineHeld();
+  }
 }
 
 bool LogKeeper::WriteLine(const QModelIndex& index) {
@@ -126,7 +129,9 @@ QString LogKeeper::LineOf(const QModelIndex& index, int depth) const {
   text.replace(QLatin1Char('\r'), QStringLiteral("\\n"));
   const QDateTime stamp = StampOf(index);
   const QString time = stamp.isValid() ? StampText(stamp) : QStringLiteral("-");
-  return time + QLatin1Char(' ') + QString(2 * depth, QLatin1Char(' ')) + text;
+  QString label = label_ ? label_(index) : QString();
+  if (!label.isEmpty()) label += QLatin1Char(' ');
+  return time + QLatin1Char(' ') + label + QString(2 * depth, QLatin1Char(' ')) + text;
 }
 
 void LogKeeper::CollectLines(const QModelIndex& parent, int depth, QStringList& out) const {

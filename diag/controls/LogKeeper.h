@@ -13,6 +13,7 @@
 #include <QStringList>
 #include <QTimer>
 
+#include <functional>
 #include <vector>
 
 class QAbstractItemModel;
@@ -26,9 +27,7 @@ class LogKeeper : public QObject {
  public:
   // Item data role holding a line's time.
   static constexpr int kStampRole = Qt::UserRole + 0x4C4B;
-  // How long the newest line of a log whose newest line is rebuilt (the
-  // serial dump's partial receive line) must stay unchanged before the file
-  // log takes it.
+  // How often a held newest line (see SetNewestLineOpen) is looked at again.
   static constexpr int kSettleMs = 1000;
 
   // ISO 8601 local time with milliseconds: 2026-12-08T15:42:07.123.
@@ -42,8 +41,9 @@ class LogKeeper : public QObject {
 
   // The time a line was added (invalid for a line added before the keeper).
   static QDateTime StampOf(const QModelIndex& index);
-  // Every line: its time, a blank, two blanks per level below the top, and
-  // its text (line breaks inside shown as "\n").
+  // Every line: its time, a blank, its label and a blank when it has one,
+  // two blanks per level below the top, and its text (line breaks inside
+  // shown as "\n").
   QStringList Lines() const;
   QString Text() const;
 
@@ -58,8 +58,17 @@ class LogKeeper : public QObject {
   QString FileLogPath() const { return file_.fileName(); }
   QString LastFileError() const { return lastFileError_; }
 
-  // For logs whose newest line is deleted and added again as it grows.
-  void SetNewestLineMayChange(bool mayChange) { newestMayChange_ = mayChange; }
+  // For logs whose newest line is deleted and added again as it grows (the
+  // serial dump's partial receive line): while `open` says so, the file log
+  // holds that line back, and writes it once, when it is complete, when
+  // another line follows it, or when the file log stops.
+  using NewestLineOpen = std::function<bool()>;
+  void SetNewestLineOpen(NewestLineOpen open) { newestOpen_ = std::move(open); }
+
+  // What a line is, where the colour alone tells it on screen (such as
+  // "sent" or "recv"): written after the line's time; none when empty.
+  using LineLabel = std::function<QString(const QModelIndex& index)>;
+  void SetLineLabel(LineLabel label) { label_ = std::move(label); }
 
   // Entries the page adds to the context menu, after the keeper's own.
   void AddMenuAction(QAction* action);
@@ -69,6 +78,8 @@ class LogKeeper : public QObject {
  signals:
   void fileLogChanged(bool on);
   void fileLogFailed(const QString& error);
+  // The file log looked at the open newest line and held it back again.
+  void newestLineHeld();
 
  private:
   void RowsInserted(const QModelIndex& parent, int first, int last);
@@ -86,7 +97,8 @@ class LogKeeper : public QObject {
   QFile file_;
   QString lastFileError_;
   bool errorShown_ = false;
-  bool newestMayChange_ = false;
+  NewestLineOpen newestOpen_;
+  LineLabel label_;
   std::vector<QPersistentModelIndex> pending_;
   QTimer flushTimer_;
   QTimer settleTimer_;

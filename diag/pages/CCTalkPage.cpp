@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QGroupBox>
+#include <QScrollBar>
 #include <QHBoxLayout>
 #include <QLineEdit>
 #include <QPushButton>
@@ -11,6 +12,7 @@
 
 #include <vantrel/VantrelUSB.h>
 
+#include "CCaptionBox.h"
 #include "CXMLTreeView.h"
 #include "CcctalkMessage.h"
 #include "DictionaryText.h"
@@ -43,7 +45,7 @@ QLineEdit* AddressEdit(const QString& id, QWidget* parent) {
 CCTalkPage::CCTalkPage(VantrelUSB* board, QWidget* parent)
     : QWidget(parent),
       board_(board),
-      commandBox_(new QGroupBox(QStringLiteral("cctalk Command"), this)),
+      commandBox_(new CCaptionBox(QStringLiteral("cctalk Command"), this)),
       commandTree_(new CXMLTreeView(commandBox_)),
       transactions_(nullptr),
       hostEdit_(AddressEdit(QStringLiteral("id1026"), this)),
@@ -55,6 +57,12 @@ CCTalkPage::CCTalkPage(VantrelUSB* board, QWidget* parent)
   commandTree_->setObjectName(QStringLiteral("id1023"));
   auto* commandLayout = new QVBoxLayout(commandBox_);
   commandLayout->addWidget(commandTree_);
+  // However much room the service panel takes, a command's text (two levels
+  // down, beside the scroll bar) stays readable, measured in the tree's font.
+  commandTree_->setMinimumWidth(
+      2 * commandTree_->indentation() +
+      commandTree_->fontMetrics().horizontalAdvance(QStringLiteral("Command [254] = Simple poll")) +
+      commandTree_->verticalScrollBar()->sizeHint().width() + 2 * commandTree_->frameWidth() + 8);
 
   auto* transactionBox = new QGroupBox(QStringLiteral("Transactions"), this);
   transactionBox->setObjectName(QStringLiteral("id1020"));

@@ -17,6 +17,7 @@
 #include "CColouredListBox.h"
 #include "CHexEntryEdit.h"
 #include "CMemoryView.h"
+#include "LogKeeper.h"
 #include "MemoryBuffer.h"
 
 namespace {
@@ -95,6 +96,8 @@ CMemoryPage::CMemoryPage(VantrelUSB* board, Kind kind, BufferFactory makeBuffer,
   log_->setMinimumHeight(4 * (CColouredListBox::kFixedPitchPixelHeight + 4));
   auto* logLayout = new QVBoxLayout(logBox);
   logLayout->addWidget(log_);
+  // Times, saving, copying and logging to a file, as on the other pages.
+  keeper_ = new LogKeeper(log_);
 
   viewRow_ = new QHBoxLayout;
   viewRow_->addWidget(viewBox, 1);
@@ -148,9 +151,7 @@ void CMemoryPage::UpdateView() {
   const std::int64_t end = WindowEnd(address, buffer_->MemoryEnd());
   if (address + std::int64_t{count} > end) {
     count = static_cast<std::uint32_t>(end - address);
-    log_->AddLine(QString::asprintf("Number of bytes cut to %u: the memory ends at 0x%08X", count,
-                                    static_cast<unsigned>(end - 1)),
-                  kBlack);
+    log_->AddLine(CutLine(count, address, buffer_->MemoryEnd()), kBlack);
   }
 
   buffer_->Resize(static_cast<int>(count));
@@ -158,6 +159,21 @@ void CMemoryPage::UpdateView() {
   view_->Attach(buffer_.get());
   addressEdit_->SetValue(address);
   countEdit_->setText(QString::asprintf("%d", static_cast<int>(count)));
+  const bool moved = address != shownAddress_ || count != shownCount_;
+  shownAddress_ = address;
+  shownCount_ = count;
+  if (moved) emit WindowChanged();
+}
+
+QString CMemoryPage::CutLine(std::uint32_t count, std::uint32_t address, std::int64_t memoryEnd) {
+  // A start past the memory's end is held to the address space; the text
+  // still names where the memory ends.
+  if (address >= memoryEnd && memoryEnd > 0 && memoryEnd <= kHighestAddress)
+    return QString::asprintf(
+        "Number of bytes cut to %u: the address space ends at 0x%08X; the memory ends at 0x%08X",
+        count, static_cast<unsigned>(kHighestAddress), static_cast<unsigned>(memoryEnd - 1));
+  return QString::asprintf("Number of bytes cut to %u: the memory ends at 0x%08X", count,
+                           static_cast<unsigned>(WindowEnd(address, memoryEnd) - 1));
 }
 
 // The tab widget shows the page when it becomes the current tab and hides it

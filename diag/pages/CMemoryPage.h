@@ -14,6 +14,7 @@
 class CColouredListBox;
 class CHexEntryEdit;
 class CMemoryView;
+class LogKeeper;
 class MemoryBuffer;
 class QHBoxLayout;
 class QLineEdit;
@@ -58,13 +59,21 @@ class CMemoryPage : public QWidget {
   // space only; none of its bytes can be read or typed into.
   static std::int64_t WindowEnd(std::uint32_t address, std::int64_t memoryEnd);
 
+  // The log line that tells why a window was made smaller than asked.
+  static QString CutLine(std::uint32_t count, std::uint32_t address, std::int64_t memoryEnd);
+
   MemoryBuffer* Buffer() const { return buffer_.get(); }
+  LogKeeper* Keeper() const { return keeper_; }
   CColouredListBox* Log() const { return log_; }
   CMemoryView* View() const { return view_; }
   CHexEntryEdit* AddressEdit() const { return addressEdit_; }
   QLineEdit* CountEdit() const { return countEdit_; }
   QPushButton* UpdateButton() const { return updateButton_; }
   const Kind& PageKind() const { return kind_; }
+
+ signals:
+  // Update View read a window of another start or size than the one before.
+  void WindowChanged();
 
  protected:
   // makeBuffer builds the page's buffer on the board and the page's log.
@@ -89,5 +98,9 @@ class CMemoryPage : public QWidget {
   CMemoryView* view_;
   CColouredListBox* log_;
   QHBoxLayout* viewRow_;
+  LogKeeper* keeper_;
   std::unique_ptr<MemoryBuffer> buffer_;
+  // The window last read, to tell when it changes.
+  std::uint32_t shownAddress_ = 0;
+  std::uint32_t shownCount_ = 0;
 };

@@ -1,6 +1,7 @@
 #include "pages/InputChangeLog.h"
 
 #include <QAbstractButton>
+#include <QDateTime>
 #include <QHBoxLayout>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -39,6 +40,11 @@ CInputChangeLog::CInputChangeLog(QWidget* page)
   layout->addLayout(switchRow);
   layout->addWidget(log_, 1);
   connect(switch_, &QPushButton::toggled, log_, &QWidget::setVisible);
+  // The time of each change on screen too, not only when saved.
+  log_->SetLinePrefix([this](int index) {
+    const QDateTime time = LogKeeper::StampOf(log_->model()->index(index, 0));
+    return time.isValid() ? time.toString(QStringLiteral("HH:mm:ss.zzz ")) : QString();
+  });
 
   for (std::size_t i = 0; i < kInputIds.size(); ++i) {
     auto* input = page->findChild<QAbstractButton*>(QStringLiteral("id%1").arg(kInputIds[i]));

@@ -1,7 +1,7 @@
 // A switch on the Input / Output page that logs each change of a switch input
 // or dip switch, as the page shows it, with its time: for the technician who
-// works a machine's door and coin switches by hand. The log keeps its lines
-// and can be saved like the other logs.
+// works a machine's door and coin switches by hand. Each line shows the time
+// of its change; the log keeps its lines and can be saved like the other logs.
 #pragma once
 
 #include <QWidget>

@@ -23,6 +23,18 @@
 
 namespace {
 
+// The outcome under the buttons: wrapped within the lines it is given and
+// never asking the page for more height, whatever the width.
+class StatusLabel : public QLabel {
+ public:
+  using QLabel::QLabel;
+  bool hasHeightForWidth() const override { return false; }
+};
+
+}  // namespace
+
+namespace {
+
 constexpr std::int32_t kBlack = CColouredListBox::Rgb(0, 0, 0);
 constexpr std::int32_t kRed = CColouredListBox::Rgb(255, 0, 0);
 
@@ -74,10 +86,17 @@ CMemoryFilePanel::CMemoryFilePanel(CMemoryPage* page, const BoardMemoryAccess& a
   progress_->setValue(0);
   cancelButton_ = MakeButton(QStringLiteral("Cancel"), QStringLiteral("memoryCancel"), box);
   cancelButton_->setEnabled(false);
-  status_ = new QLabel(box);
+  status_ = new StatusLabel(box);
   status_->setObjectName(QStringLiteral("memoryStatus"));
   status_->setWordWrap(true);
   status_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  // A fixed area: a long outcome wraps within it (whole in the tip and in
+  // the log) and never takes height from the page's log below.
+  status_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  // Whole lines only: no sliver of a fourth line shows below them.
+  status_->setFixedHeight(kStatusLines * status_->fontMetrics().lineSpacing() +
+                          2 * status_->margin());
+  status_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
   differences_ = new QTreeWidget(box);
   differences_->setObjectName(QStringLiteral("memoryDifferences"));
   differences_->setHeaderLabels(
@@ -107,6 +126,8 @@ CMemoryFilePanel::CMemoryFilePanel(CMemoryPage* page, const BoardMemoryAccess& a
   outer->setContentsMargins(0, 0, 0, 0);
   outer->addWidget(box);
 
+  // A comparison describes one window; another window makes it stale.
+  connect(page_, &CMemoryPage::WindowChanged, this, &CMemoryFilePanel::ClearComparison);
   connect(&transfer_, &CChunkedTransfer::Progressed, this, &CMemoryFilePanel::OnProgress);
   connect(&transfer_, &CChunkedTransfer::Finished, this, &CMemoryFilePanel::OnFinished);
   connect(cancelButton_, &QPushButton::clicked, &transfer_, &CChunkedTransfer::Cancel);
@@ -264,7 +285,7 @@ void CMemoryFilePanel::Begin(Stage stage, const QString& what) {
     comparison_ = {};
     differences_->clear();
   }
-  status_->setText(what);
+  SetStatus(what);
   progress_->setRange(0, 1);
   progress_->setValue(0);
   exportButton_->setEnabled(false);
@@ -399,7 +420,23 @@ void CMemoryFilePanel::ShowComparison() {
   differences_->addTopLevelItems(rows);
 }
 
+void CMemoryFilePanel::SetStatus(const QString& text) {
+  status_->setText(text);
+  status_->setToolTip(text);
+}
+
+void CMemoryFilePanel::ClearComparison() {
+  if (Busy()) return;
+  comparison_ = {};
+  differences_->clear();
+}
+
 void CMemoryFilePanel::Report(bool success, const QString& text) {
+  // Refused or declined before it began: no bar left from an earlier action.
+  if (stage_ == Stage::kIdle) {
+    progress_->setRange(0, 1);
+    progress_->setValue(0);
+  }
   stage_ = Stage::kIdle;
   page_->Log()->AddLine(
       (success ? QStringLiteral("[Success] ") : QStringLiteral("[Error] ")) + text,
@@ -407,7 +444,7 @@ void CMemoryFilePanel::Report(bool success, const QString& text) {
   QString shown = text;
   if (!comparison_.first.empty() && comparison_.count > static_cast<std::int64_t>(kListed))
     shown += QStringLiteral(" (the first %1 listed)").arg(kListed);
-  status_->setText(shown);
+  SetStatus(shown);
   exportButton_->setEnabled(true);
   importButton_->setEnabled(true);
   compareButton_->setEnabled(true);

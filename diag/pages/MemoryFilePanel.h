@@ -32,6 +32,8 @@ class CMemoryFilePanel : public QWidget {
  public:
   // Differences listed at most; the count covers them all.
   static constexpr std::size_t kListed = 100;
+  // Lines of the status text under the buttons (its height never changes).
+  static constexpr int kStatusLines = 3;
 
   // The file dialog's filters: the first two choose the format, the last
   // takes Intel HEX by extension (.hex, .ihex, .ihx) and raw binary else.
@@ -58,6 +60,7 @@ class CMemoryFilePanel : public QWidget {
   QPushButton* CancelButton() const { return cancelButton_; }
   QProgressBar* Progress() const { return progress_; }
   QTreeWidget* DifferenceList() const { return differences_; }
+  QLabel* Status() const { return status_; }
 
  signals:
   // An action has ended, whatever its outcome.
@@ -86,6 +89,9 @@ class CMemoryFilePanel : public QWidget {
   // Logs the outcome in the page's log, shows it here and ends the action.
   void Report(bool success, const QString& text);
   void RefreshWindow();
+  void SetStatus(const QString& text);
+  // Forgets the last comparison (not while an action runs).
+  void ClearComparison();
 
   CMemoryPage* page_;  // the parent
   BoardMemoryAccess access_;

@@ -13,8 +13,10 @@
 
 #include <vantrel/VantrelUSB.h>
 
+#include "CCaptionBox.h"
 #include "CColouredListBox.h"
 #include "CHexBlockEdit.h"
+#include "LogKeeper.h"
 #include "pages/BoardCallLine.h"
 #include "pages/CSerialConnectionBox.h"
 #include "pages/SerialDumpLine.h"
@@ -34,7 +36,7 @@ SerialPortPage::SerialPortPage(VantrelUSB* board, QWidget* parent)
 
   connection_ = new CSerialConnectionBox({7004, 7014, 7015, 7016}, this);
 
-  outputBox_ = new QGroupBox(kOutput, this);
+  outputBox_ = new CCaptionBox(kOutput, this);
   outputBox_->setObjectName(QStringLiteral("id7009"));
   editor_ = new CHexBlockEdit(true, outputBox_);
   editor_->setObjectName(QStringLiteral("id7001"));
@@ -52,7 +54,7 @@ SerialPortPage::SerialPortPage(VantrelUSB* board, QWidget* parent)
   outputLayout->addWidget(editor_, 1);
   outputLayout->addLayout(hintRow);
 
-  transactionsBox_ = new QGroupBox(kTransactions, this);
+  transactionsBox_ = new CCaptionBox(kTransactions, this);
   transactionsBox_->setObjectName(QStringLiteral("id7010"));
   list_ = new CColouredListBox(true, transactionsBox_);
   list_->setObjectName(QStringLiteral("id7003"));
@@ -61,6 +63,14 @@ SerialPortPage::SerialPortPage(VantrelUSB* board, QWidget* parent)
 
   sendTools_ = new CSerialSendTools(
       list_, editor_, [this] { SendBytes(); }, this);
+  // Saved and copied, a line says which way it went (on screen the colour
+  // tells); the partial receive line reaches a file once, complete.
+  LogKeeper* keeper = sendTools_->Keeper();
+  keeper->SetLineLabel([this](const QModelIndex& index) {
+    return list_->LineColour(index.row()) == kReceivedColour ? QStringLiteral("recv")
+                                                             : QStringLiteral("sent");
+  });
+  keeper->SetNewestLineOpen([this] { return rxCount_ > 0; });
 
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(connection_);

@@ -1,12 +1,15 @@
 #include "pages/SerialSendTools.h"
 
 #include <QAction>
+#include <QFontMetrics>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+
+#include <algorithm>
 
 #include "CColouredListBox.h"
 #include "CHexBlockEdit.h"
@@ -24,8 +27,6 @@ CSerialSendTools::CSerialSendTools(CColouredListBox* dump, CHexBlockEdit* editor
       problem_(new QLabel(this)),
       times_(new QCheckBox(QStringLiteral("Times"), this)) {
   setObjectName(QStringLiteral("serialSendTools"));
-  // The receive line is rebuilt as its bytes come in.
-  keeper_->SetNewestLineMayChange(true);
   entry_->setObjectName(QStringLiteral("entryMode"));
   entry_->addItems({QStringLiteral("Hex"), QStringLiteral("Text")});
   line_->setObjectName(QStringLiteral("sendLine"));
@@ -35,7 +36,16 @@ CSerialSendTools::CSerialSendTools(CColouredListBox* dump, CHexBlockEdit* editor
   auto* sendLine = new QPushButton(QStringLiteral("Send line"), this);
   sendLine->setObjectName(QStringLiteral("sendLineButton"));
   sendLine->setAutoDefault(false);
+  problem_->setObjectName(QStringLiteral("sendLineProblem"));
   problem_->setStyleSheet(QStringLiteral("color: red"));
+  // Its room is kept while it is hidden, so that the row never shifts.
+  const QFontMetrics metrics = problem_->fontMetrics();
+  problem_->setFixedWidth(std::max(metrics.horizontalAdvance(QStringLiteral("not hex")),
+                                   metrics.horizontalAdvance(QStringLiteral("bad text"))) +
+                          metrics.horizontalAdvance(QLatin1Char(' ')));
+  QSizePolicy keepRoom = problem_->sizePolicy();
+  keepRoom.setRetainSizeWhenHidden(true);
+  problem_->setSizePolicy(keepRoom);
   problem_->hide();
   times_->setObjectName(QStringLiteral("dumpTimes"));
   times_->setToolTip(QStringLiteral("Show the time each dump line came"));

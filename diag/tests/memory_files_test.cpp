@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QLabel>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
@@ -23,6 +24,7 @@
 #include "CColouredListBox.h"
 #include "CHexEntryEdit.h"
 #include "CMemoryView.h"
+#include "LogKeeper.h"
 #include "CK27DiagApp.h"
 #include "CK27DiagSheet.h"
 #include "MemoryBuffer.h"
@@ -80,6 +82,13 @@ QByteArray ReadFile(const QString& path) {
   return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
+// Whether a line of a list lies whole within its height (a long line may
+// run past the right edge).
+bool InView(const CColouredListBox* list, int row) {
+  const QRect rect = list->visualItemRect(list->item(row));
+  return rect.top() >= 0 && rect.bottom() < list->viewport()->height();
+}
+
 // The last line of the page's log.
 QString LastLog(CMemoryPage* page) { return page->Log()->LineText(page->Log()->LineCount() - 1); }
 
@@ -119,6 +128,8 @@ class MemoryFilesTest : public QObject {
   void compareListsAndMarksTheDifferences();
   void cancelStopsAnImportBetweenPieces();
   void failedReadBackIsReported();
+  void outcomeKeepsTheLogInViewAndItsSize();
+  void declinedImportClearsTheBarAndAnotherWindowTheComparison();
 
  private:
   QByteArray BoardBytes(bool sram, int address, int count);
@@ -492,6 +503,86 @@ void MemoryFilesTest::failedReadBackIsReported() {
                "(0x00000600, 16) = error: ")),
            qPrintable(LastLog(page)));
   QCOMPARE(BoardBytes(true, 0x600, 16), Pattern(16, 7));
+}
+
+// A long outcome under the file buttons wraps within its own area: the log
+// keeps its height, and its newest line stays selected and in view however
+// many lines came before. The log is kept like the other pages' logs.
+void MemoryFilesTest::outcomeKeepsTheLogInViewAndItsSize() {
+  CMemoryPage* page = ShowTab(sheet_.get(), kSramTab);
+  CMemoryFilePanel* panel = PanelOf(page);
+  CColouredListBox* log = page->Log();
+  Update(page, QStringLiteral("0x700"), QStringLiteral("16"));
+  for (int i = 0; i < 60; ++i) log->AddLine(QStringLiteral("earlier line %1").arg(i));
+  QTRY_VERIFY(InView(log, log->count() - 1));
+  const int logHeight = log->height();
+  const int statusHeight = panel->Status()->height();
+
+  // A name long enough to wrap over several lines of the panel.
+  const QString name = QStringLiteral(
+                           "a-rather-long-file-name-of-an-eeprom-image-from-the-"
+                           "workshop-%1.bin")
+                           .arg(QString(40, QLatin1Char('x')));
+  const QString path = files_.filePath(name);
+  QVERIFY(WriteFile(path, Pattern(16, 8)));
+  QVERIFY(RunToEnd(panel, [&] { panel->ImportFrom(path, FileFormat::kBinary); }));
+  QVERIFY2(LastLog(page).startsWith(QStringLiteral("[Success] Imported 16 bytes")),
+           qPrintable(LastLog(page)));
+  QCOMPARE(panel->Status()->toolTip(), panel->StatusText());
+  QCoreApplication::processEvents();
+  QCOMPARE(panel->Status()->height(), statusHeight);
+  QCOMPARE(log->height(), logHeight);
+  const int newest = log->count() - 1;
+  QCOMPARE(log->currentRow(), newest);
+  QTRY_VERIFY(InView(log, newest));
+  SaveShot(QStringLiteral("memory-log-after-import"), sheet_.get());
+
+  // Saved and copied with times, and logged to a file as lines arrive.
+  LogKeeper* keeper = page->Keeper();
+  QVERIFY(keeper != nullptr);
+  QVERIFY(keeper->Text().contains(QStringLiteral(" [Success] Imported 16 bytes")));
+  const QString fileLog = files_.filePath(QStringLiteral("sram.log"));
+  QVERIFY(keeper->StartFileLog(fileLog));
+  Update(page, QStringLiteral("0xFFFF"), QStringLiteral("16"));
+  keeper->StopFileLog();
+  QVERIFY2(ReadFile(fileLog).contains("Number of bytes cut to 1"), ReadFile(fileLog).constData());
+}
+
+void MemoryFilesTest::declinedImportClearsTheBarAndAnotherWindowTheComparison() {
+  CMemoryPage* page = ShowTab(sheet_.get(), kSramTab);
+  CMemoryFilePanel* panel = PanelOf(page);
+  Update(page, QStringLiteral("0x800"), QStringLiteral("16"));
+  const QString small = files_.filePath(QStringLiteral("fits.bin"));
+  QVERIFY(WriteFile(small, Pattern(16, 9)));
+  QVERIFY(RunToEnd(panel, [&] { panel->ImportFrom(small, FileFormat::kBinary); }));
+  QCOMPARE(panel->Progress()->value(), panel->Progress()->maximum());
+  QVERIFY(panel->Progress()->value() > 0);
+
+  const QString big = files_.filePath(QStringLiteral("too-big.bin"));
+  QVERIFY(WriteFile(big, Pattern(64, 9)));
+  bool seen = false;
+  WhenModal(
+      this,
+      [](QWidget* modal) {
+        auto* box = qobject_cast<QMessageBox*>(modal);
+        QVERIFY(box != nullptr);
+        box->button(QMessageBox::No)->click();
+      },
+      &seen);
+  QVERIFY(RunToEnd(panel, [&] { panel->ImportFrom(big, FileFormat::kBinary); }));
+  QVERIFY(seen);
+  QCOMPARE(panel->Progress()->value(), 0);
+
+  // Differences listed for this window; another window clears them.
+  SetBoardBytes(true, 0x800, Pattern(16, 10));
+  QVERIFY(RunToEnd(panel, [&] { panel->CompareWith(small, FileFormat::kBinary); }));
+  QVERIFY(panel->DifferenceList()->topLevelItemCount() > 0);
+  QVERIFY(panel->LastComparison().count > 0);
+  Update(page, QStringLiteral("0x800"), QStringLiteral("16"));
+  QVERIFY(panel->DifferenceList()->topLevelItemCount() > 0);  // the same window
+  Update(page, QStringLiteral("0x900"), QStringLiteral("16"));
+  QCOMPARE(panel->DifferenceList()->topLevelItemCount(), 0);
+  QCOMPARE(panel->LastComparison().count, 0);
 }
 
 QTEST_MAIN(MemoryFilesTest)

@@ -328,8 +328,17 @@ void MemoryPagesTest::failedReadIsLogged() {
   // Past the EEPROM's end: the library refuses the range.
   Update(page, QStringLiteral("0xFFFF"), QStringLiteral("256"));
   QCOMPARE(page->Log()->LineCount(), 3);
+  // The window is held to the address space; the text names the memory's
+  // real end (32 KiB here, the last byte kept for the library).
   QCOMPARE(page->Log()->LineText(1),
-           QStringLiteral("Number of bytes cut to 1: the memory ends at 0x0000FFFF"));
+           QStringLiteral("Number of bytes cut to 1: the address space ends at 0x0000FFFF; "
+                          "the memory ends at 0x00007FFE"));
+  // An 8 KiB part likewise.
+  QCOMPARE(CMemoryPage::CutLine(1, 0xFFFF, 0x1FFF),
+           QStringLiteral("Number of bytes cut to 1: the address space ends at 0x0000FFFF; "
+                          "the memory ends at 0x00001FFE"));
+  QCOMPARE(CMemoryPage::CutLine(16, 0x1FF0, 0x1FFF),
+           QStringLiteral("Number of bytes cut to 16: the memory ends at 0x00001FFE"));
   const QString expected =
       QStringLiteral("VantrelUSB::ReadEEPROM (0x0000FFFF, 1) = error: %1")
           .arg(QLatin1String(k27diag::UsbErrorName(app_->Board()->GetLastError())));

@@ -350,8 +350,9 @@ void ServiceTest::SerialDumpTimesAndSave() {
   QVERIFY(tools->Keeper()->Save(path));
   const QStringList saved = Texts(ReadLines(path));
   QCOMPARE(saved.size(), list->LineCount());
-  QCOMPARE(saved[first], list->LineText(first));
-  QCOMPARE(saved[first + 1], list->LineText(first + 1));
+  // Saved, each line says which way it went.
+  QCOMPARE(saved[first], QStringLiteral("sent ") + list->LineText(first));
+  QCOMPARE(saved[first + 1], QStringLiteral("recv ") + list->LineText(first + 1));
 }
 
 void ServiceTest::SerialHistoryAndTextEntry() {

@@ -123,6 +123,36 @@ class ControlsTest : public QObject {
     QTRY_VERIFY(list.viewport()->rect().contains(list.visualItemRect(list.item(120))));
   }
 
+  // A box that shrinks (its page laid out anew, a status text growing above
+  // it) or grows must not make a following list stop following.
+  void followingListFollowsAcrossResizes() {
+    CColouredListBox list(true);
+    list.resize(240, 240);
+    list.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&list));
+    for (int i = 0; i < 100; ++i) list.AddLine(QStringLiteral("line %1").arg(i));
+    QTRY_VERIFY(list.viewport()->rect().contains(list.visualItemRect(list.item(99))));
+    const int maximumBefore = list.verticalScrollBar()->maximum();
+    for (const int height : {90, 300, 60}) {
+      list.resize(240, height);
+      if (height < 240) QTRY_VERIFY(list.verticalScrollBar()->maximum() > maximumBefore);
+      QCoreApplication::processEvents();
+      QVERIFY(list.FollowsNewest());
+      const int newest = list.AddLine(QStringLiteral("after resize to %1").arg(height));
+      QCOMPARE(list.currentRow(), newest);
+      QVERIFY(list.item(newest)->isSelected());
+      QTRY_VERIFY(list.viewport()->rect().contains(list.visualItemRect(list.item(newest))));
+    }
+    // Scrolled back, a resize keeps the reader's place.
+    list.verticalScrollBar()->setValue(5);
+    QVERIFY(!list.FollowsNewest());
+    list.resize(240, 80);
+    QCoreApplication::processEvents();
+    QVERIFY(!list.FollowsNewest());
+    list.AddLine(QStringLiteral("unfollowed"));
+    QCOMPARE(list.verticalScrollBar()->value(), 5);
+  }
+
   void deleteLineRemovesOneAndIgnoresOutside() {
     CColouredListBox list(false);
     list.AddLine(QStringLiteral("a"), CColouredListBox::Rgb(1, 2, 3));

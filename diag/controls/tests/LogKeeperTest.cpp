@@ -45,6 +45,8 @@ class LogKeeperTest : public QObject {
   void TreeLinesAreIndentedAndCopied();
   void FileLogAppendsAsLinesArrive();
   void NewestLineIsWrittenOnceSettled();
+  void PartialLineRestingThenGrowingIsWrittenOnce();
+  void LabelsGoAfterTheTime();
   void WriteErrorStopsTheFileLogOnce();
 };
 
@@ -127,11 +129,12 @@ void LogKeeperTest::FileLogAppendsAsLinesArrive() {
 }
 
 // A dump whose newest line is rebuilt as bytes arrive: the file gets each
-// line once, when another follows it or when it has settled.
+// line once, when another follows it or when it is no longer open.
 void LogKeeperTest::NewestLineIsWrittenOnceSettled() {
   CColouredListBox list(true);
   auto* keeper = new LogKeeper(&list);
-  keeper->SetNewestLineMayChange(true);
+  bool open = true;
+  keeper->SetNewestLineOpen([&open] { return open; });
   QTemporaryDir dir;
   const QString path = dir.filePath(QStringLiteral("dump.log"));
   QVERIFY(keeper->StartFileLog(path));
@@ -141,10 +144,61 @@ void LogKeeperTest::NewestLineIsWrittenOnceSettled() {
   list.AddLine(QStringLiteral("0000 41 42"));
   QCoreApplication::processEvents();
   list.AddLine(QStringLiteral("0010 43"));
-  QTRY_COMPARE(ReadLines(path).size(), 2);  // the second one after settling
+  open = false;
+  QTRY_COMPARE(ReadLines(path).size(), 2);  // the second one once closed
   const QStringList lines = ReadLines(path);
   QVERIFY(lines[0].endsWith(QStringLiteral(" 0000 41 42")));
   QVERIFY(lines[1].endsWith(QStringLiteral(" 0010 43")));
+}
+
+// A partial line that rests longer than a settling time and then grows is
+// written once, grown, never in both forms; what is still open when the
+// file log stops is written as it stands.
+void LogKeeperTest::PartialLineRestingThenGrowingIsWrittenOnce() {
+  CColouredListBox list(true);
+  auto* keeper = new LogKeeper(&list);
+  bool open = true;
+  keeper->SetNewestLineOpen([&open] { return open; });
+  QTemporaryDir dir;
+  const QString path = dir.filePath(QStringLiteral("dump.log"));
+  QVERIFY(keeper->StartFileLog(path));
+  QSignalSpy held(keeper, &LogKeeper::newestLineHeld);
+  list.AddLine(QStringLiteral("0000 41 42 43"));
+  // Looked at again after the settling time, still open: nothing written.
+  QTRY_VERIFY_WITH_TIMEOUT(held.size() >= 2, LogKeeper::kSettleMs * 20);
+  QVERIFY(ReadLines(path).isEmpty());
+  list.DeleteLine(0);
+  list.AddLine(QStringLiteral("0000 41 42 43 44 45"));
+  open = false;
+  QTRY_COMPARE(ReadLines(path).size(), 1);
+  QVERIFY(ReadLines(path)[0].endsWith(QStringLiteral(" 0000 41 42 43 44 45")));
+
+  open = true;
+  list.AddLine(QStringLiteral("0010 46"));
+  QCoreApplication::processEvents();
+  keeper->StopFileLog();
+  const QStringList lines = ReadLines(path);
+  QCOMPARE(lines.size(), 2);
+  QVERIFY(lines[1].endsWith(QStringLiteral(" 0010 46")));
+}
+
+// A label tells in the text what the colour tells on screen.
+void LogKeeperTest::LabelsGoAfterTheTime() {
+  CColouredListBox list(true);
+  auto* keeper = new LogKeeper(&list);
+  keeper->SetLineLabel([&list](const QModelIndex& index) {
+    return list.LineColour(index.row()) == CColouredListBox::Rgb(0, 0, 200)
+               ? QStringLiteral("recv")
+               : QStringLiteral("sent");
+  });
+  const QDateTime from = QDateTime::currentDateTime();
+  list.AddLine(QStringLiteral("0000 48 69"));
+  list.AddLine(QStringLiteral("0000 4F 4B"), CColouredListBox::Rgb(0, 0, 200));
+  const QDateTime to = QDateTime::currentDateTime();
+  const QStringList lines = keeper->Lines();
+  QCOMPARE(lines.size(), 2);
+  QCOMPARE(CheckedText(lines[0], from, to), QStringLiteral("sent 0000 48 69"));
+  QCOMPARE(CheckedText(lines[1], from, to), QStringLiteral("recv 0000 4F 4B"));
 }
 
 void LogKeeperTest::WriteErrorStopsTheFileLogOnce() {

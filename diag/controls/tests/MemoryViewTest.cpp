@@ -4,6 +4,8 @@
 
 #include <QApplication>
 #include <QImage>
+#include <QLineEdit>
+#include <QVBoxLayout>
 #include <QScrollBar>
 #include <QTest>
 
@@ -321,6 +323,59 @@ class MemoryViewTest : public QObject {
     v->Attach(f.buffer.get());
     QVERIFY(!v->Marked(0x41));
     QCOMPARE(PixelsLike(v->grab().toImage(), mark), 0);
+  }
+
+  // Tab and Shift+Tab switch between the two columns and, past them, move
+  // the focus on: the keyboard reaches the controls before and after.
+  void tabLeavesTheViewPastEitherColumn() {
+    QWidget window;
+    auto* before = new QLineEdit(&window);
+    auto* view = new CMemoryView(&window);
+    auto* after = new QLineEdit(&window);
+    auto* layout = new QVBoxLayout(&window);
+    layout->addWidget(before);
+    layout->addWidget(view);
+    layout->addWidget(after);
+    CColouredListBox log(true);
+    FakeBuffer buffer(&log);
+    buffer.Resize(32);
+    buffer.Read(0);
+    view->Attach(&buffer);
+    window.show();
+    window.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    view->setFocus();
+    QTRY_VERIFY(view->hasFocus());
+    QTest::keyClick(view, Qt::Key_Tab);
+    QVERIFY(!view->HexMode());
+    QVERIFY(view->hasFocus());
+    QTest::keyClick(view, Qt::Key_Tab);
+    QTRY_VERIFY(after->hasFocus());
+    QVERIFY(!view->HexMode());
+
+    view->setFocus();
+    QTRY_VERIFY(view->hasFocus());
+    QTest::keyClick(view, Qt::Key_Backtab, Qt::ShiftModifier);
+    QVERIFY(view->HexMode());
+    QVERIFY(view->hasFocus());
+    QTest::keyClick(view, Qt::Key_Backtab, Qt::ShiftModifier);
+    QTRY_VERIFY(before->hasFocus());
+    QVERIFY(buffer.writes.empty());
+  }
+
+  // The fill of a byte never read is shown as unread, greyed, never as
+  // its 0xCC; a byte read as 0xCC shows as one.
+  void unreadBytesShowAsUnread() {
+    QCOMPARE(CMemoryView::HexText(0xCC, MemoryBuffer::kNeverRead), QStringLiteral("--"));
+    QCOMPARE(CMemoryView::CharacterOf(0xCC, MemoryBuffer::kNeverRead), QLatin1Char('.'));
+    QCOMPARE(CMemoryView::HexText(0xCC, MemoryBuffer::kUnchanged), QStringLiteral("CC"));
+    QCOMPARE(CMemoryView::HexText(0x0A, MemoryBuffer::kChanged), QStringLiteral("0A"));
+    const QPalette palette = QApplication::palette();
+    const QColor unread = CMemoryView::StateColour(MemoryBuffer::kNeverRead, palette);
+    QVERIFY(unread != palette.color(QPalette::Text));
+    QVERIFY(unread != palette.color(QPalette::Base));
+    QCOMPARE(CMemoryView::StateColour(MemoryBuffer::kUnchanged, palette),
+             palette.color(QPalette::Text));
   }
 
   void attachKeepsOrResetsTheCursor() {
