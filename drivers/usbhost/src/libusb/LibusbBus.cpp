@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdio>
 #include <map>
+#include <mutex>
 #include <utility>
 
 #include "libusb/LibusbBus.h"
@@ -20,7 +21,15 @@
 namespace vantrel::usbhost {
 namespace {
 
-constexpr std::chrono::seconds kPollInterval{1};
+// Without hotplug and without an interval of the user's.
+constexpr std::chrono::milliseconds kDefaultPollInterval{1000};
+
+std::string IntervalText(std::chrono::milliseconds interval) {
+  if (interval == std::chrono::seconds(1)) return "every second";
+  if (interval.count() % 1000 == 0)
+    return "every " + std::to_string(interval.count() / 1000) + " s";
+  return "every " + std::to_string(interval.count()) + " ms";
+}
 
 std::string Hex4(std::uint16_t value) {
   char text[8];
@@ -70,7 +79,10 @@ class DeviceRef {
 
 class LibusbBus final : public UsbBus {
  public:
-  LibusbBus(std::vector<UsbId> ids, bool poll) : ids_(std::move(ids)), poll_(poll) {}
+  // `hotplug` false: only the looks at the bus. `pollInterval` zero: look
+  // only where hotplug is missing.
+  LibusbBus(std::vector<UsbId> ids, bool hotplug, std::chrono::milliseconds pollInterval)
+      : ids_(std::move(ids)), useHotplug_(hotplug), pollInterval_(pollInterval) {}
   // Must not run in one of the bus's handlers.
   ~LibusbBus() override { Stop(); }
 
@@ -81,13 +93,17 @@ class LibusbBus final : public UsbBus {
   void Start(Events events) override {
     if (dispatcher_.Running()) return;
     dispatcher_.Stop();  // a dispatch thread that a handler's Stop left ends first
-    context_ = LibusbContext::Create();
+    {
+      std::lock_guard lock(contextMutex_);
+      context_ = LibusbContext::Create();
+    }
     events_ = std::move(events);
     dispatcher_.Start([this] { Forget(); });
     // Hotplug first, then the devices present: one that arrives in between is
     // reported twice, and the second report is a duplicate.
     const bool hotplug = libusb_has_capability(LIBUSB_CAP_HAS_HOTPLUG) != 0;
-    if (!poll_ && hotplug) {
+    const auto interval = pollInterval_.count() > 0 ? pollInterval_ : kDefaultPollInterval;
+    if (useHotplug_ && hotplug) {
       const int registered = libusb_hotplug_register_callback(
           context_->Get(),
           static_cast<libusb_hotplug_event>(LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED |
@@ -97,12 +113,14 @@ class LibusbBus final : public UsbBus {
       hotplugRegistered_ = registered == LIBUSB_SUCCESS;
       if (!hotplugRegistered_)
         dispatcher_.Report(std::string("usbhost: hotplug unavailable (") +
-                           libusb_error_name(registered) + "), looking at the bus every second");
-    } else if (!poll_) {
-      dispatcher_.Report(
-          "usbhost: libusb has no hotplug support here, looking at the bus every second");
+                           libusb_error_name(registered) + "), looking at the bus " +
+                           IntervalText(interval));
+    } else if (useHotplug_) {
+      dispatcher_.Report("usbhost: libusb has no hotplug support here, looking at the bus " +
+                         IntervalText(interval));
     }
-    if (!hotplugRegistered_) dispatcher_.PollEvery(kPollInterval, [this] { Poll(); });
+    if (!hotplugRegistered_ || pollInterval_.count() > 0)
+      dispatcher_.PollEvery(interval, [this] { Poll(); });
 
     libusb_device** list = nullptr;
     const ssize_t count = libusb_get_device_list(context_->Get(), &list);
@@ -128,6 +146,17 @@ class LibusbBus final : public UsbBus {
     return dispatcher_.Post(std::move(done));
   }
 
+  std::vector<DeviceIdentity> Present() const override {
+    std::lock_guard lock(contextMutex_);
+    std::vector<DeviceIdentity> present;
+    if (!context_) return present;
+    libusb_device** list = nullptr;
+    const ssize_t count = libusb_get_device_list(context_->Get(), &list);
+    for (ssize_t i = 0; i < count; ++i) present.push_back(IdentityOf(list[i]));
+    if (count >= 0) libusb_free_device_list(list, 1);
+    return present;
+  }
+
   void Stop() override {
     const bool fromHandler = dispatcher_.OnDispatchThread();
     // From a handler: the dispatch thread ends once the handler returns.
@@ -139,6 +168,7 @@ class LibusbBus final : public UsbBus {
     }
     if (fromHandler) return;
     // Devices still held elsewhere keep the context until they are dropped.
+    std::lock_guard lock(contextMutex_);
     context_.reset();
   }
 
@@ -243,7 +273,10 @@ class LibusbBus final : public UsbBus {
   }
 
   const std::vector<UsbId> ids_;
-  const bool poll_;
+  const bool useHotplug_;
+  const std::chrono::milliseconds pollInterval_;
+  // Set by Start and reset by Stop, under the lock for Present (any thread).
+  mutable std::mutex contextMutex_;
   std::shared_ptr<LibusbContext> context_;
   libusb_hotplug_callback_handle hotplug_{};
   bool hotplugRegistered_ = false;
@@ -260,12 +293,13 @@ class LibusbBus final : public UsbBus {
 
 }  // namespace
 
-std::unique_ptr<UsbBus> MakeLibusbBus(std::vector<UsbId> ids) {
-  return std::make_unique<LibusbBus>(std::move(ids), false);
+std::unique_ptr<UsbBus> MakeLibusbBus(std::vector<UsbId> ids,
+                                      std::chrono::milliseconds pollInterval) {
+  return std::make_unique<LibusbBus>(std::move(ids), true, pollInterval);
 }
 
 std::unique_ptr<UsbBus> MakePollingLibusbBus(std::vector<UsbId> ids) {
-  return std::make_unique<LibusbBus>(std::move(ids), true);
+  return std::make_unique<LibusbBus>(std::move(ids), false, std::chrono::milliseconds{});
 }
 
 }  // namespace vantrel::usbhost
