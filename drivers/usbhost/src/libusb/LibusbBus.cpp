@@ -2,10 +2,12 @@
 // callbacks on the context's event thread, where nothing may block; they only
 // post the arrival or departure to the bus's dispatcher, whose thread opens
 // the device and calls the user's handlers (which may block and make
-// transfers). Without hotplug support the dispatch thread looks at the bus
-// once a second instead.
+// transfers). Without hotplug support, and with a poll interval, the
+// dispatch thread also looks at the bus, through a fresh context where
+// libusb's own list follows the hotplug events alone.
 #include <chrono>
 #include <cstdio>
+#include <exception>
 #include <map>
 #include <mutex>
 #include <utility>
@@ -147,11 +149,16 @@ class LibusbBus final : public UsbBus {
   }
 
   std::vector<DeviceIdentity> Present() const override {
-    std::lock_guard lock(contextMutex_);
+    std::shared_ptr<LibusbContext> running;
+    {
+      std::lock_guard lock(contextMutex_);
+      running = context_;
+    }
     std::vector<DeviceIdentity> present;
-    if (!context_) return present;
+    if (!running) return present;
+    const std::shared_ptr<LibusbContext> context = LookingContext(running);
     libusb_device** list = nullptr;
-    const ssize_t count = libusb_get_device_list(context_->Get(), &list);
+    const ssize_t count = libusb_get_device_list(context->Get(), &list);
     for (ssize_t i = 0; i < count; ++i) present.push_back(IdentityOf(list[i]));
     if (count >= 0) libusb_free_device_list(list, 1);
     return present;
@@ -186,7 +193,21 @@ class LibusbBus final : public UsbBus {
 
   // A dropped arrival's reference goes with it.
   void PostArrival(DeviceRef device) {
-    dispatcher_.Post([this, device = std::move(device)] { Arrive(device); });
+    dispatcher_.Post([this, device = std::move(device)] { Arrive(device, context_); });
+  }
+
+  // The context to look at the bus through. Where libusb has hotplug
+  // support, a context's device list follows the hotplug events alone; where
+  // they never come (no udev, as in many containers), only a context made
+  // now sees the bus as it is. Devices found are opened in it, which it
+  // outlives.
+  static std::shared_ptr<LibusbContext> LookingContext(std::shared_ptr<LibusbContext> running) {
+    if (libusb_has_capability(LIBUSB_CAP_HAS_HOTPLUG) == 0) return running;
+    try {
+      return LibusbContext::Create();
+    } catch (const std::exception&) {
+      return running;
+    }
   }
 
   bool Matches(libusb_device* device) const {
@@ -204,7 +225,8 @@ class LibusbBus final : public UsbBus {
     tracker_ = PlugTracker();
   }
 
-  void Arrive(const DeviceRef& arrival) {
+  // `context` is the one `arrival` was listed in.
+  void Arrive(const DeviceRef& arrival, const std::shared_ptr<LibusbContext>& context) {
     libusb_device* device = arrival.Get();
     const Plug plug = PlugOf(device);
     switch (tracker_.Arrive(plug)) {
@@ -234,7 +256,7 @@ class LibusbBus final : public UsbBus {
                          " dropped, it cannot be opened: " + libusb_error_name(opened));
       return;
     }
-    auto usb = std::make_shared<LibusbDevice>(context_, handle, identity, deadline);
+    auto usb = std::make_shared<LibusbDevice>(context, handle, identity, deadline);
     devices_[plug.location] = usb;
     if (events_.arrived) events_.arrived(usb);
   }
@@ -252,10 +274,13 @@ class LibusbBus final : public UsbBus {
     if (events_.departed) events_.departed(device->Identity());
   }
 
-  // Without hotplug: what changed on the bus since the last look.
+  // What changed on the bus since the last look: without hotplug, at --poll
+  // and on Rescan.
   void Poll() {
+    // Declared first: the device references below go before it.
+    const std::shared_ptr<LibusbContext> context = LookingContext(context_);
     libusb_device** list = nullptr;
-    const ssize_t count = libusb_get_device_list(context_->Get(), &list);
+    const ssize_t count = libusb_get_device_list(context->Get(), &list);
     if (count < 0) return;
     std::vector<Plug> present;
     std::vector<DeviceRef> arrivals;
@@ -268,7 +293,7 @@ class LibusbBus final : public UsbBus {
     for (const Plug& plug : tracker_.Missing(present)) Leave(plug);
     for (const DeviceRef& device : arrivals) {
       if (!dispatcher_.Running()) return;
-      Arrive(device);  // one already reported is a duplicate
+      Arrive(device, context);  // one already reported is a duplicate
     }
   }
 
