@@ -1,5 +1,7 @@
 #include "MemoryFile.h"
 
+#include "ImageOutput.h"
+
 #include <unistd.h>
 
 #include <algorithm>
@@ -162,22 +164,9 @@ void WriteImageFile(const std::string& path, FileFormat format, std::uint32_t ad
   const std::string content = format == FileFormat::kIntelHex
                                   ? IntelHexText(address, bytes)
                                   : std::string(bytes.begin(), bytes.end());
-  const std::string temporary = path + ".partial";
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    if (!out) throw WriteError("cannot write " + temporary + ": " + std::strerror(errno));
-    out.write(content.data(), static_cast<std::streamsize>(content.size()));
-    out.flush();
-    if (!out) {
-      ::unlink(temporary.c_str());
-      throw WriteError("cannot write " + path + ": " + std::strerror(errno));
-    }
-  }
-  if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-    const int error = errno;
-    ::unlink(temporary.c_str());
-    throw WriteError("cannot write " + path + ": " + std::strerror(error));
-  }
+  // In place, never over a device, FIFO or link, keeping the file's mode
+  // and owner: the same rules as the tools' dumps.
+  ImageOutput(path).Write(content);
 }
 
 }  // namespace memfile

@@ -51,8 +51,10 @@ std::vector<Segment> ReadImageFile(const std::string& path, FileFormat format,
 // then the end-of-file record.
 std::string IntelHexText(std::uint32_t address, const std::vector<std::uint8_t>& bytes);
 
-// Writes the image whole or not at all (a temporary file renamed into
-// place); throws WriteError.
+// Writes the image through ImageOutput: an existing regular file in place
+// (its mode, owner and links stay; its space is taken before it is
+// changed, so a full disk leaves it as it was), a new file, never a device,
+// FIFO or link to one; throws WriteError.
 void WriteImageFile(const std::string& path, FileFormat format, std::uint32_t address,
                     const std::vector<std::uint8_t>& bytes);
 

@@ -1,5 +1,7 @@
 // Memory images on disk: what is written reads back the same, and a bad file
 // is refused whole, naming the line of the bad record.
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -94,6 +96,27 @@ TEST_F(MemoryFileTest, RawRoundTripsAtTheGivenAddress) {
   EXPECT_EQ(segments[0].bytes, bytes);
   EXPECT_TRUE(
       memfile::ReadImageFile(Write("empty.bin", "").string(), FileFormat::kBinary, 0).empty());
+}
+
+// The diagnostics program's exports: a file kept private stays private and
+// the same file, and a FIFO is refused rather than replaced.
+TEST_F(MemoryFileTest, ExportsRewriteAFileInPlaceAndNeverReplaceWhatIsNotOne) {
+  const fs::path path = Write("private.bin", "old");
+  fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write);
+  struct stat before {};
+  ASSERT_EQ(::stat(path.c_str(), &before), 0);
+  memfile::WriteImageFile(path.string(), FileFormat::kBinary, 0, Pattern(64));
+  struct stat after {};
+  ASSERT_EQ(::stat(path.c_str(), &after), 0);
+  EXPECT_EQ(after.st_ino, before.st_ino);
+  EXPECT_EQ(after.st_mode & 0777, 0600u);
+  EXPECT_EQ(fs::file_size(path), 64u);
+
+  const fs::path fifo = dir_ / "fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  EXPECT_THROW(memfile::WriteImageFile(fifo.string(), FileFormat::kBinary, 0, Pattern(8)),
+               memfile::WriteError);
+  EXPECT_TRUE(fs::is_fifo(fifo));
 }
 
 TEST_F(MemoryFileTest, IntelHexGapsGiveSegmentsInAddressOrder) {
