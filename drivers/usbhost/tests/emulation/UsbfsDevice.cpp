@@ -5,6 +5,7 @@
 #include <umockdev.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstddef>
 #include <cstring>
@@ -65,6 +66,9 @@ int StatusOf(k27sim::UsbOutcome outcome) {
   }
   return -EPROTO;
 }
+
+// g_get_monotonic_time() when an URB last moved on any device.
+std::atomic<std::int64_t> g_lastActivity{0};
 
 }  // namespace
 
@@ -313,6 +317,7 @@ UsbfsDevice::Answer UsbfsDevice::Submit(UMockdevIoctlClient* client) {
       return {-1, EINVAL};
   }
   ++submitted_;
+  g_lastActivity.store(g_get_monotonic_time());
   waiting_.push_back(std::move(urb));
   RetryWaitingLocked();
   return {};
@@ -413,11 +418,15 @@ UsbfsDevice::Answer UsbfsDevice::Reap(UMockdevIoctlClient* client) {
     RetryWaitingLocked();
   const auto it = std::find_if(done_.begin(), done_.end(),
                                [client](const auto& urb) { return urb->client == client; });
-  if (it == done_.end()) return gone_ ? Answer{-1, ENODEV} : Answer{-1, EAGAIN, true};
+  if (it == done_.end()) {
+    if (gone_) return {-1, ENODEV};
+    return {-1, EAGAIN, g_get_monotonic_time() - g_lastActivity.load() > kBusyWindowMicroseconds};
+  }
   DataRef slot = Resolve(umockdev_ioctl_client_get_arg(client), 0, sizeof(void*));
   if (slot.data == nullptr) return {-1, EFAULT};
   if (!umockdev_ioctl_data_set_ptr(slot.data, 0, (*it)->urb.data)) return {-1, EFAULT};
   done_.erase(it);
+  g_lastActivity.store(g_get_monotonic_time());
   return {};
 }
 

@@ -39,9 +39,13 @@ struct UsbfsFaults {
 
 class UsbfsDevice {
  public:
-  // The idle pause of a reap that finds nothing: emulated nodes always look
-  // ready to libusb, which would otherwise reap without pause.
+  // The pause of a reap that finds nothing on an idle device: emulated
+  // nodes always look ready to libusb, which would otherwise reap without
+  // pause. While any device of this process moved an URB within the last
+  // kBusyWindow, no reap pauses: the client's one event thread reaps every
+  // device in turn, so one idle device's pause would slow the busy ones.
   static constexpr int kIdleReapPauseMicroseconds = 2000;
+  static constexpr std::int64_t kBusyWindowMicroseconds = 20000;
 
   // `configured` hears the configuration value the client sets (0: none),
   // so that the sysfs record can follow.

@@ -24,6 +24,8 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
+constexpr int kSramChannel = 6;
+
 bool ReadSram(VantrelUSB& board, std::vector<unsigned char>& in) {
   return board.ReadSRAM(0x9000, in.data(), static_cast<std::uint32_t>(in.size())) != 0;
 }
@@ -44,21 +46,26 @@ using DaemonOnUsbTransfers = EmulatedDaemonTest;
 
 TEST_F(DaemonOnUsbTransfers, ASilentBoardFailsTheCallAfterFiveSecondsAndTheNextCallWorks) {
   StartDaemon();
-  PlugBarePart(1);
+  auto board = PlugBarePart(1);
   ASSERT_TRUE(WaitServed(0)) << daemon_->Log();
   VantrelUSB library;
   ASSERT_NE(library.init(0), 0);
   std::vector<unsigned char> in(16);
   ASSERT_TRUE(ReadSram(library, in));
 
-  bus_->At(1)->SetNak(true);
+  // The SRAM channel takes its commands and never answers: the reply's IN
+  // transfer waits until the daemon's limit on one USB request cancels it.
+  for (int command = 0; command < 256; ++command)
+    board->InjectFault(kSramChannel, std::uint8_t(command), {k27sim::FaultKind::NoReply, 0, -1});
+  const std::size_t discarded = bus_->At(1)->Discarded();
   const auto start = Clock::now();
   EXPECT_FALSE(ReadSram(library, in));
   const auto waited = Clock::now() - start;
-  EXPECT_GE(waited, 4900ms);                // the daemon's limit on one USB request
-  EXPECT_GE(bus_->At(1)->Discarded(), 1u);  // cancelled at the limit
+  EXPECT_GE(waited, 4900ms);
+  EXPECT_LT(waited, 9900ms);  // one limit, not two
+  EXPECT_EQ(bus_->At(1)->Discarded(), discarded + 1);
 
-  bus_->At(1)->SetNak(false);
+  board->ClearFaults();
   EXPECT_TRUE(ReadSram(library, in));
 }
 
