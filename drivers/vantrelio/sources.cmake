@@ -37,7 +37,8 @@ set(vantrelio_daemon_sources
     ${_vantrelio_src}/daemon/GroupLookup.cpp
     ${_vantrelio_src}/daemon/RunAsUser.cpp
     ${_vantrelio_src}/daemon/ServiceManager.cpp
-    ${_vantrelio_src}/device/DeviceManager.cpp)
+    ${_vantrelio_src}/device/DeviceManager.cpp
+    ${_vantrelio_src}/device/FirmwareLoads.cpp)
 
 # The simulated boards of `vantrelio --simulate` and their console.
 set(vantrelio_sim_sources

@@ -229,6 +229,40 @@ void CheckRecords(const std::vector<FirmwareRecord>& records, const std::string&
   }
 }
 
+// The USB device descriptor that a board firmware presents, from the
+// descriptor block at 0x0D6B: its identifiers must be the ones the daemon
+// serves, or the board it loads is never found.
+constexpr unsigned kDescriptorBlock = 0x0D6B;
+
+void CheckDeviceIds(const std::vector<FirmwareRecord>& records, const std::string& name,
+                    unsigned vendorId, unsigned productId) {
+  std::vector<int> memory(0x10000, -1);
+  for (const auto& record : records)
+    for (unsigned i = 0; i < record.length; ++i)
+      memory[(record.address + i) & 0xFFFFu] = record.data[i];
+  std::uint8_t descriptor[18];
+  for (unsigned i = 0; i < sizeof descriptor; ++i) {
+    if (memory[kDescriptorBlock + i] < 0)
+      throw ImageError(name + ": no device descriptor at " + Hex(kDescriptorBlock) +
+                       " (the image does not cover it), so its USB identifiers are unknown");
+    descriptor[i] = static_cast<std::uint8_t>(memory[kDescriptorBlock + i]);
+  }
+  if (descriptor[0] != 18 || descriptor[1] != 1)
+    throw ImageError(name + ": no device descriptor at " + Hex(kDescriptorBlock) +
+                     ", so its USB identifiers are unknown");
+  const unsigned vendor = descriptor[8] | (descriptor[9] << 8);
+  const unsigned product = descriptor[10] | (descriptor[11] << 8);
+  if (vendor == vendorId && product == productId) return;
+  char text[320];
+  std::snprintf(text, sizeof text,
+                "%s: the board firmware presents itself as %04x:%04x (its device descriptor at "
+                "0x%04X), but this build serves boards with %04x:%04x: configure with "
+                "-DK27_BOARD_VENDOR_ID=0x%04x -DK27_BOARD_PRODUCT_ID=0x%04x",
+                name.c_str(), vendor, product, kDescriptorBlock, vendorId, productId, vendor,
+                product);
+  throw ImageError(text);
+}
+
 void WriteOutputs(const std::string& sourcePath, const std::string& sizesPath,
                   const std::string& header,
                   const std::vector<std::pair<std::string, std::vector<FirmwareRecord>>>& images) {
@@ -261,6 +295,7 @@ void WriteOutputs(const std::string& sourcePath, const std::string& sizesPath,
 constexpr const char* kUsage =
     "usage: recordgen [--set NAME=VALUE]... (--description IMAGE=FILE | --hex "
     "IMAGE=FILE)...\n"
+    "                 [--device-ids IMAGE=VENDOR:PRODUCT]...\n"
     "                 --header HEADER --out FILE.cpp --sizes FILE.h\n"
     "       recordgen --help | --version\n"
     "Writes each IMAGE as an array of 22-byte download records ended by an end\n"
@@ -272,6 +307,9 @@ constexpr const char* kUsage =
     "  --set NAME=VALUE          a 16-bit value (decimal, 0x hex or 0 octal)\n"
     "  --description IMAGE=FILE  image IMAGE from a segment description\n"
     "  --hex IMAGE=FILE          image IMAGE from Intel HEX\n"
+    "  --device-ids IMAGE=VENDOR:PRODUCT\n"
+    "                            fail unless the device descriptor at 0x0D6B in\n"
+    "                            IMAGE carries these identifiers (16-bit numbers)\n"
     "  --header HEADER           header the source includes, as <HEADER>\n"
     "  --out FILE.cpp            the source to write\n"
     "  --sizes FILE.h            the header of record counts to write\n"
@@ -284,7 +322,31 @@ struct UsageError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-enum Code : int { kHelp = 'h', kSet = 256, kDescription, kHex, kOut, kSizes, kHeader, kVersion };
+// A 16-bit number: decimal, 0x hex or 0 octal.
+unsigned Number16(const std::string& text, const std::string& what) {
+  std::size_t used = 0;
+  unsigned long number = 0;
+  try {
+    number = std::stoul(text, &used, 0);
+  } catch (const std::exception&) {
+    used = 0;
+  }
+  if (used != text.size() || text.empty() || number > 0xFFFF)
+    throw UsageError(what + ": '" + text + "' is not a 16-bit number");
+  return static_cast<unsigned>(number);
+}
+
+enum Code : int {
+  kHelp = 'h',
+  kSet = 256,
+  kDescription,
+  kHex,
+  kDeviceIds,
+  kOut,
+  kSizes,
+  kHeader,
+  kVersion
+};
 
 const option kOptions[] = {
     {"help", no_argument, nullptr, kHelp},
@@ -292,6 +354,7 @@ const option kOptions[] = {
     {"set", required_argument, nullptr, kSet},
     {"description", required_argument, nullptr, kDescription},
     {"hex", required_argument, nullptr, kHex},
+    {"device-ids", required_argument, nullptr, kDeviceIds},
     {"out", required_argument, nullptr, kOut},
     {"sizes", required_argument, nullptr, kSizes},
     {"header", required_argument, nullptr, kHeader},
@@ -302,7 +365,8 @@ const option kOptions[] = {
 
 int main(int argc, char** argv) {
   std::map<std::string, unsigned> values;
-  std::vector<std::pair<std::string, std::string>> sources;  // name, "hex:" or "desc:" + path
+  std::map<std::string, std::pair<unsigned, unsigned>> deviceIds;  // image -> vendor, product
+  std::vector<std::pair<std::string, std::string>> sources;        // name, "hex:" or "desc:" + path
   std::string output, sizesOutput, header;
   int failure = 1;
   try {
@@ -327,16 +391,16 @@ int main(int argc, char** argv) {
           return 0;
         case kSet: {
           auto [name, text] = nameAndValue();
-          std::size_t used = 0;
-          unsigned long number = 0;
-          try {
-            number = std::stoul(text, &used, 0);
-          } catch (const std::exception&) {
-            used = 0;
-          }
-          if (used != text.size() || text.empty() || number > 0xFFFF)
-            throw UsageError("--set " + name + ": '" + text + "' is not a 16-bit number");
-          values[name] = static_cast<unsigned>(number);
+          values[name] = Number16(text, "--set " + name);
+          break;
+        }
+        case kDeviceIds: {
+          auto [name, text] = nameAndValue();
+          const auto colon = text.find(':');
+          if (colon == std::string::npos)
+            throw UsageError("--device-ids " + name + ": expects VENDOR:PRODUCT");
+          deviceIds[name] = {Number16(text.substr(0, colon), "--device-ids " + name),
+                             Number16(text.substr(colon + 1), "--device-ids " + name)};
           break;
         }
         case kDescription:
@@ -376,6 +440,8 @@ int main(int argc, char** argv) {
         records = ReadDescription(source.substr(5), values);
       }
       CheckRecords(records, name);
+      if (auto ids = deviceIds.find(name); ids != deviceIds.end())
+        CheckDeviceIds(records, name, ids->second.first, ids->second.second);
       images.emplace_back(name, std::move(records));
     }
     WriteOutputs(output, sizesOutput, header, images);

@@ -411,5 +411,29 @@ TEST_F(Umockdev, RestartsAfterStop) {
   EXPECT_EQ(read->Result().status, USBD_STATUS_SUCCESS);
 }
 
+TEST_F(Umockdev, PollSeesWhatNoHotplugEventReported) {
+  // Hotplug and a look at the bus every 200 ms (--poll), as on a machine
+  // whose uevents never reach libusb: devices that come and go without an
+  // event are found by the looks alone.
+  bus_ = MakeLibusbBus({{kVendor, kProduct}}, 200ms);
+  bus_->SetLog(recorder_->Log());
+  bus_->Start(recorder_->Events());
+  Plug(3, 2);
+  ASSERT_TRUE(recorder_->WaitArrivals(1));
+  // Gone without its removal's uevent: hotplug never hears of it.
+  umockdev_testbed_remove_device(testbed_, "/sys/devices/usb1/1-3");
+  ASSERT_TRUE(recorder_->WaitDepartures(1));
+  EXPECT_EQ(recorder_->Departed()[0].Location(), "1-3");
+  EXPECT_EQ(recorder_->Arrived().size(), 1u);
+  // Every device on the bus, whatever its identifiers, for messages.
+  Plug(4, 3);
+  ASSERT_TRUE(recorder_->WaitArrivals(2));
+  const auto present = bus_->Present();
+  EXPECT_TRUE(std::any_of(present.begin(), present.end(), [](const DeviceIdentity& d) {
+    return d.Location() == "1-4" && d.vendorId == kVendor;
+  }));
+  EXPECT_TRUE(recorder_->Logged().empty());
+}
+
 }  // namespace
 }  // namespace vantrel::usbhost::umockdevtest

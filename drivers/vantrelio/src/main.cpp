@@ -5,6 +5,7 @@
 #include <sys/signalfd.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -21,6 +22,7 @@
 #include <stdexcept>
 #include <string>
 #include <system_error>
+#include <vector>
 
 #include "daemon/DaemonOptions.h"
 #include "daemon/GroupLookup.h"
@@ -31,6 +33,7 @@
 #include "k27/common/Log.h"
 #include "k27fw/FirmwareIds.h"
 #include "vantrel/driver/ControlProtocol.h"
+#include "vantrel/loader/LoaderDevice.h"
 #include "vantrel/usbhost/Backends.h"
 #include "vantrel/usbhost/UsbCapture.h"
 #if VANTRELIO_WITH_SIMULATOR
@@ -133,6 +136,8 @@ int Run(const DaemonOptions& options) {
   // Declared before the manager: the simulated bus outlives the boards.
   std::unique_ptr<vantrel::driver::SimulatedBoards> simulation;
 #endif
+  // The bus as the firmware loads see it, from their own threads.
+  std::atomic<vantrel::usbhost::UsbBus*> busView{nullptr};
   std::unique_ptr<vantrel::driver::DeviceManager> manager;
   std::unique_ptr<vantrel::usbhost::UsbBus> libusbHost;
   vantrel::usbhost::UsbBus* host = nullptr;
@@ -144,7 +149,15 @@ int Run(const DaemonOptions& options) {
     managed.loaderId = {kLoaderVendorId, kLoaderProductId};
     managed.boardId = {kBoardVendorId, kBoardProductId};
     managed.log = Report;
+    managed.logError = ReportError;
     managed.verbose = options.verbose;
+    managed.loads = options.loads;
+    if (options.externalTestRecords)
+      managed.loads.images = vantrel::loader::LoaderDevice::BuiltInImagesWithExternalRecords();
+    managed.busDevices = [&busView] {
+      vantrel::usbhost::UsbBus* bus = busView.load();
+      return bus ? bus->Present() : std::vector<vantrel::usbhost::DeviceIdentity>{};
+    };
     if (!options.group.empty() || !options.simulate)
       managed.group = vantrel::driver::FindGroup(
           options.group.empty() ? std::string("vantrel") : options.group, Report);
@@ -197,13 +210,16 @@ int Run(const DaemonOptions& options) {
       simulated.report = Report;
       simulation = std::make_unique<vantrel::driver::SimulatedBoards>(simulated, *manager);
       host = &simulation->Host();
+      busView.store(host);
       if (watchdog) host->SetHeartbeat(*watchdog, vantrel::driver::NotifyAlive);
       Report("serving " + std::to_string(options.boards) + " simulated board(s) in " + deviceDir);
 #endif
     } else {
       libusbHost = vantrel::usbhost::MakeLibusbBus(
-          {{kLoaderVendorId, kLoaderProductId}, {kBoardVendorId, kBoardProductId}});
+          {{kLoaderVendorId, kLoaderProductId}, {kBoardVendorId, kBoardProductId}},
+          std::chrono::seconds(options.pollSeconds));
       if (watchdog) libusbHost->SetHeartbeat(*watchdog, vantrel::driver::NotifyAlive);
+      busView.store(libusbHost.get());
       libusbHost->Start(manager->Events());
       host = libusbHost.get();
       WaitForFirstLook(*host);
@@ -218,7 +234,15 @@ int Run(const DaemonOptions& options) {
   }
 
   vantrel::driver::NotifyReady("serving the boards in " + deviceDir);
-  if (!WaitForStop(signalFd, options.verbose, [host] { host->Rescan(); })) status = 1;
+  // SIGHUP: the bus is looked at again, and once what that found has been
+  // delivered, every firmware load that failed is tried again (the part's
+  // address has not changed, so the look alone does not report it anew).
+  vantrel::driver::DeviceManager* loads = manager.get();
+  const auto rescan = [host, loads] {
+    host->Rescan();
+    host->AfterPending([loads] { loads->RetryFailedLoads(); });
+  };
+  if (!WaitForStop(signalFd, options.verbose, rescan)) status = 1;
   vantrel::driver::NotifyStopping();
 #if VANTRELIO_WITH_SIMULATOR
   if (simulation) simulation->Stop();

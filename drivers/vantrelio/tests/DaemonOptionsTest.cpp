@@ -1,6 +1,7 @@
 // The daemon's command line: every option in its forms, and the refusals.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -48,7 +49,27 @@ TEST(DaemonOptions, DefaultsServeTheUsb) {
   EXPECT_EQ(line.options.connectionsPerBoard, 64u);
   EXPECT_EQ(line.options.connectionsPerUser, 256u);
   EXPECT_EQ(ConnectionsPerUserPerBoard(line.options), 48u);
+  EXPECT_EQ(line.options.pollSeconds, 0u);
+  EXPECT_EQ(line.options.loads.requestTimeLimit, std::chrono::seconds(5));
+  EXPECT_EQ(line.options.loads.retries, 3u);
+  EXPECT_EQ(line.options.loads.backoff, std::chrono::seconds(2));
+  EXPECT_EQ(line.options.loads.boardWait, std::chrono::seconds(5));
+  EXPECT_FALSE(line.options.externalTestRecords);
   EXPECT_EQ(AnswerTo({}).status, std::nullopt);
+}
+
+TEST(DaemonOptions, PollAndTheFirmwareLoadsLimits) {
+  const CommandLine line =
+      Parse({"--poll", "30", "--load-request-limit-ms=250", "--load-retries", "0",
+             "--load-backoff-ms", "40", "--board-wait-ms", "600000", "--external-test-records"});
+  ASSERT_EQ(line.action, CommandLine::Action::Serve) << line.error;
+  EXPECT_EQ(line.options.pollSeconds, 30u);
+  EXPECT_EQ(line.options.loads.requestTimeLimit, std::chrono::milliseconds(250));
+  EXPECT_EQ(line.options.loads.retries, 0u);
+  EXPECT_EQ(line.options.loads.backoff, std::chrono::milliseconds(40));
+  EXPECT_EQ(line.options.loads.boardWait, std::chrono::minutes(10));
+  EXPECT_TRUE(line.options.externalTestRecords);
+  EXPECT_EQ(Parse({"--poll=3600"}).options.pollSeconds, 3600u);
 }
 
 TEST(DaemonOptions, EveryOptionWithItsValueApartOrAfterAnEqualsSign) {
@@ -128,6 +149,10 @@ TEST(DaemonOptions, HelpAndVersionAnswerOnStandardOutput) {
     EXPECT_NE(a.out.find("--user NAME"), std::string::npos);
     EXPECT_EQ(a.out.find("--unlocked-exchanges"), std::string::npos);
     EXPECT_EQ(a.out.find("--no-implicit-admins"), std::string::npos);
+    EXPECT_NE(a.out.find("--poll SECONDS"), std::string::npos);
+    EXPECT_NE(a.out.find("SIGHUP"), std::string::npos);
+    EXPECT_EQ(a.out.find("--load-"), std::string::npos);
+    EXPECT_EQ(a.out.find("--external-test-records"), std::string::npos);
     EXPECT_TRUE(a.err.empty());
   }
   const Answer version = AnswerTo({"--version"});
@@ -160,6 +185,14 @@ TEST(DaemonOptions, RefusalsSayWhatIsWrongAndExitWith2) {
       {{"--eeprom-bytes", "64"}, "power of two from 128 to 65536, not 64"},
       {{"--eeprom-bytes", "1000"}, "not 1000"},
       {{"--eeprom-bytes=131072"}, "not 131072"},
+      {{"--poll", "0"}, "--poll must be 1 to 3600 seconds, not 0"},
+      {{"--poll=3601"}, "--poll must be 1 to 3600 seconds, not 3601"},
+      {{"--poll"}, "--poll needs a value"},
+      {{"--simulate", "--poll", "5"}, "--poll looks at the USB; a --simulate daemon has none"},
+      {{"--load-request-limit-ms", "0"}, "--load-request-limit-ms must be 1 to 600000 ms, not 0"},
+      {{"--board-wait-ms=600001"}, "--board-wait-ms must be 1 to 600000 ms"},
+      {{"--load-backoff-ms", "x"}, "--load-backoff-ms needs a decimal number"},
+      {{"--load-retries", "11"}, "--load-retries must be 0 to 10, not 11"},
       // Unknown options, values where none belong, stray arguments.
       {{"--frobnicate"}, "unknown option '--frobnicate'"},
       {{"--simulate", "-x"}, "unknown option '-x'"},

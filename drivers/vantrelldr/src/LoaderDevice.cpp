@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdio>
+#include <vector>
 #include <utility>
 
 #include <k27fw/LoaderImages.h>
@@ -11,68 +11,52 @@ namespace vantrel::loader {
 
 using usbhost::UsbdFailed;
 
-namespace {
-
-std::string StatusText(std::uint32_t status) {
-  if (!UsbdFailed(status)) return "ok";
-  char text[24];
-  std::snprintf(text, sizeof text, "failed 0x%08X", static_cast<unsigned>(status));
-  return text;
-}
-
-std::string PassText(const PassReport& pass) {
-  std::string text = std::to_string(pass.sent);
-  if (pass.failure) {
-    char where[64];
-    std::snprintf(where, sizeof where, " (stopped at 0x%04X: 0x%08X)", pass.failedAddress,
-                  static_cast<unsigned>(*pass.failure));
-    text += where;
-  }
-  return text;
-}
-
-std::string ImageText(const char* name, const ImageReport& image) {
-  return std::string(name) + " external " + PassText(image.external) + ", hold " +
-         StatusText(image.holdStatus) + ", internal " + PassText(image.internal) + " -> " +
-         StatusText(image.status);
-}
-
-bool ImageComplete(const ImageReport& image) {
-  return !image.external.failure && !image.internal.failure && !UsbdFailed(image.holdStatus);
-}
-
-}  // namespace
-
-bool DownloadReport::Complete() const {
-  return !UsbdFailed(hold) && ImageComplete(loader) && !UsbdFailed(run) && ImageComplete(board) &&
-         !UsbdFailed(holdAgain);
-}
-
-std::string DownloadReport::Describe() const {
-  std::string text = "hold " + StatusText(hold) + "; " + ImageText("loader image:", loader) +
-                     "; run " + StatusText(run) + "; " + ImageText("board firmware:", board) +
-                     "; hold " + StatusText(holdAgain) + "; run " + StatusText(runBoard);
-  if (UsbdFailed(runBoard))
-    text += " (tolerated: the part leaves the bus to come back as the board)";
-  return text;
-}
-
 LoaderDevice::Images LoaderDevice::BuiltInImages() { return {LoaderImage, BoardFirmwareImage}; }
 
-LoaderDevice::LoaderDevice(std::shared_ptr<usbhost::UsbDevice> device, Images images)
-    : device_(std::move(device)), images_(images) {}
+LoaderDevice::Images LoaderDevice::BuiltInImagesWithExternalRecords() {
+  // The stand-in external records first: record order does not matter.
+  static const std::vector<FirmwareRecord> board = [] {
+    std::vector<FirmwareRecord> records(std::begin(ExternalMemoryTestImage),
+                                        std::end(ExternalMemoryTestImage) - 1);
+    records.insert(records.end(), std::begin(BoardFirmwareImage), std::end(BoardFirmwareImage));
+    return records;
+  }();
+  return {LoaderImage, board};
+}
+
+LoaderDevice::LoaderDevice(std::shared_ptr<usbhost::UsbDevice> device, Images images,
+                           std::chrono::milliseconds requestTimeLimit)
+    : device_(std::move(device)), images_(images), requestTimeLimit_(requestTimeLimit) {}
+
+std::optional<UnansweredRequest> LoaderDevice::Unanswered() const {
+  std::lock_guard lock(unansweredMutex_);
+  return unanswered_;
+}
 
 LoaderDevice::StartResult LoaderDevice::Start() {
   IoRef ref(refs_);
   if (!ref.Held()) return {kStatusDeletePending, std::nullopt};
   std::lock_guard lock(startMutex_);
+  {
+    std::lock_guard clear(unansweredMutex_);
+    unanswered_.reset();
+  }
   DownloadReport report;
-  report.hold = SetCpuReset(true);
-  report.loader = DownloadImage(images_.loader);
-  report.run = SetCpuReset(false);
-  report.board = DownloadImage(images_.board);
-  report.holdAgain = SetCpuReset(true);
-  report.runBoard = SetCpuReset(false);
+  // Each step runs whatever the one before did, unless a request went
+  // unanswered: the part is not answering, and every later request would
+  // hold the port for the whole limit too.
+  const auto step = [&](auto run) {
+    if (report.unanswered) return;
+    ++report.stepsTried;
+    run();
+    report.unanswered = Unanswered();
+  };
+  step([&] { report.hold = SetCpuReset(true); });
+  step([&] { report.loader = DownloadImage(images_.loader); });
+  step([&] { report.run = SetCpuReset(false); });
+  step([&] { report.board = DownloadImage(images_.board); });
+  step([&] { report.holdAgain = SetCpuReset(true); });
+  step([&] { report.runBoard = SetCpuReset(false); });
   return {kStatusSuccess, report};
 }
 
@@ -116,7 +100,9 @@ ImageReport LoaderDevice::DownloadImage(std::span<const FirmwareRecord> image) {
   };
 
   pass(true, report.external);
+  if (Unanswered()) return report;
   report.holdStatus = SetCpuReset(true);
+  if (Unanswered()) return report;
   pass(false, report.internal);
   return report;
 }
@@ -133,10 +119,16 @@ std::uint32_t LoaderDevice::Write(std::uint8_t request, std::uint16_t address,
   transfer.data = data;
   const auto pending = device_->Submit(std::move(transfer));
   if (!pending) return usbhost::USBD_STATUS_REQUEST_FAILED;
-  // No time limit: the part answers each request in its USB core, and one
-  // that has left the bus completes the request at once.
+  if (pending->WaitFor(requestTimeLimit_)) return pending->Result().status;
+  // Unanswered: cancel it and wait for its end, after which the buffer is
+  // ours again. A request that completed just then is taken as it ended.
+  pending->Cancel();
   pending->Wait();
-  return pending->Result().status;
+  const std::uint32_t status = pending->Result().status;
+  if (status != usbhost::USBD_STATUS_CANCELED) return status;
+  std::lock_guard lock(unansweredMutex_);
+  unanswered_ = UnansweredRequest{request, address, status, requestTimeLimit_};
+  return status;
 }
 
 }  // namespace vantrel::loader

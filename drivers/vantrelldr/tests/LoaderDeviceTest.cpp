@@ -7,6 +7,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <algorithm>
 #include <functional>
 #include <future>
 #include <mutex>
@@ -84,6 +85,38 @@ class GatedTransfer : public usbhost::PendingTransfer {
   TransferResult result_;
 };
 
+// Never answered: ends only when cancelled, with USBD_STATUS_CANCELED.
+class UnansweredTransfer : public usbhost::PendingTransfer {
+ public:
+  bool WaitFor(std::chrono::milliseconds timeout) override {
+    std::unique_lock lock(mutex_);
+    return done_.wait_for(lock, timeout, [this] { return completed_; });
+  }
+  void Wait() override {
+    std::unique_lock lock(mutex_);
+    done_.wait(lock, [this] { return completed_; });
+  }
+  void Cancel() override {
+    std::lock_guard lock(mutex_);
+    cancelled = true;
+    result_.status = usbhost::USBD_STATUS_CANCELED;
+    completed_ = true;
+    done_.notify_all();
+  }
+  bool Completed() const override {
+    std::lock_guard lock(mutex_);
+    return completed_;
+  }
+  const TransferResult& Result() const override { return result_; }
+  bool cancelled = false;
+
+ private:
+  mutable std::mutex mutex_;
+  std::condition_variable done_;
+  bool completed_ = false;
+  TransferResult result_;
+};
+
 // A bare part that records every transfer and completes it at once, with the
 // status that `answer` gives for it and its position (success by default).
 class RecordingPart : public usbhost::UsbDevice {
@@ -91,6 +124,9 @@ class RecordingPart : public usbhost::UsbDevice {
   using Answer = std::function<std::uint32_t(const Sent&, std::size_t position)>;
   Answer answer;
   Gate* gateFirst = nullptr;  // the first transfer waits for this gate
+  // The transfer at this position is never answered.
+  std::optional<std::size_t> unansweredAt;
+  std::shared_ptr<UnansweredTransfer> unanswered;
 
   std::vector<Sent> Requests() const {
     std::lock_guard lock(mutex_);
@@ -103,6 +139,10 @@ class RecordingPart : public usbhost::UsbDevice {
     Sent sent{request, {request.data.begin(), request.data.end()}};
     sent_.push_back(sent);
     if (gateFirst && sent_.size() == 1) return std::make_shared<GatedTransfer>(*gateFirst);
+    if (unansweredAt && sent_.size() - 1 == *unansweredAt) {
+      unanswered = std::make_shared<UnansweredTransfer>();
+      return unanswered;
+    }
     const std::uint32_t status =
         answer ? answer(sent, sent_.size() - 1) : usbhost::USBD_STATUS_SUCCESS;
     return std::make_shared<DoneTransfer>(status,
@@ -273,7 +313,116 @@ TEST(LoaderSequence, FailedWritesNeverStopTheSequenceAndTheFinalRunMayFail) {
   const auto report = *second.Start().report;
   EXPECT_EQ(report.runBoard, usbhost::USBD_STATUS_DEVICE_GONE);
   EXPECT_TRUE(report.Complete());
+  EXPECT_TRUE(report.Failure().empty());
+  EXPECT_FALSE(report.PartLeft());
   EXPECT_NE(report.Describe().find("tolerated"), std::string::npos) << report.Describe();
+}
+
+TEST(LoaderOutcome, OnlyAFailedFinalRunWriteIsTolerated) {
+  const auto loader = Image({Record(0x0000, 3), Record(0x1100, 16)});
+  const auto board = Image({Record(0x0D6B, 16), Record(0x0000, 3)});
+  // A part that has gone from the first request on: every request fails,
+  // the last one too, and nothing of that is tolerated.
+  auto gone = std::make_shared<RecordingPart>();
+  gone->answer = [](const Sent&, std::size_t) {
+    return std::uint32_t{usbhost::USBD_STATUS_DEVICE_GONE};
+  };
+  const auto all = *LoaderDevice(gone, {loader, board}).Start().report;
+  EXPECT_FALSE(all.Complete());
+  EXPECT_TRUE(all.PartLeft());
+  EXPECT_EQ(all.Describe().find("tolerated"), std::string::npos) << all.Describe();
+  EXPECT_EQ(all.Failure(),
+            "holding the 8051 in reset: request 0xA0 at address 0x7F92, USB status 0xC0007000");
+
+  // One failure before the end, the final run write failing too: the load
+  // failed, at that request.
+  auto stalls = std::make_shared<RecordingPart>();
+  stalls->answer = [](const Sent& sent, std::size_t position) {
+    const bool fails = sent.request.setup.value == 0x0000 && position > 4;  // board's 0x0000
+    const bool last = position == 9;
+    return std::uint32_t{fails || last ? usbhost::USBD_STATUS_STALL_PID
+                                       : usbhost::USBD_STATUS_SUCCESS};
+  };
+  const auto stalled = *LoaderDevice(stalls, {loader, board}).Start().report;
+  EXPECT_FALSE(stalled.Complete());
+  EXPECT_FALSE(stalled.PartLeft());
+  EXPECT_EQ(stalled.Failure(),
+            "writing the board firmware into internal memory: request 0xA0 at address 0x0000, "
+            "USB status 0xC0000004");
+  EXPECT_EQ(stalled.Describe().find("tolerated"), std::string::npos) << stalled.Describe();
+
+  // The hold before the board firmware starts is not the last request.
+  auto holdFails = std::make_shared<RecordingPart>();
+  holdFails->answer = [](const Sent&, std::size_t position) {
+    return std::uint32_t{position == 8 ? usbhost::USBD_STATUS_DEVICE_GONE
+                                       : usbhost::USBD_STATUS_SUCCESS};
+  };
+  const auto held = *LoaderDevice(holdFails, {loader, board}).Start().report;
+  EXPECT_FALSE(held.Complete());
+  EXPECT_TRUE(held.PartLeft());
+  EXPECT_NE(held.Failure().find("before the board firmware starts"), std::string::npos)
+      << held.Failure();
+}
+
+TEST(LoaderOutcome, UnansweredRequestIsCancelledAtTheLimitAndEndsTheDownload) {
+  const auto loader = Image({Record(0x0000, 3), Record(0x1100, 16)});
+  const auto board = Image({Record(0x0D6B, 16), Record(0x0000, 3)});
+  // Position 6 is the board firmware's first record, 0x0D6B.
+  auto part = std::make_shared<RecordingPart>();
+  part->unansweredAt = 6;
+  LoaderDevice device(part, {loader, board}, 30ms);
+  const auto report = *device.Start().report;
+  ASSERT_TRUE(part->unanswered);
+  EXPECT_TRUE(part->unanswered->cancelled);
+  // Nothing after it was sent.
+  EXPECT_EQ(Log(*part),
+            (Strings{"hold", "hold", "A0 0000/3", "A0 1100/16", "run", "hold", "A0 0D6B/16"}));
+  ASSERT_TRUE(report.unanswered);
+  EXPECT_EQ(report.unanswered->address, 0x0D6B);
+  EXPECT_EQ(report.stepsTried, 4);
+  EXPECT_FALSE(report.Complete());
+  EXPECT_FALSE(report.PartLeft());
+  EXPECT_EQ(report.Failure(),
+            "writing the board firmware: request 0xA0 at address 0x0D6B not answered within 30 ms "
+            "(cancelled, USB status 0xC0010000)");
+  EXPECT_NE(report.Describe().find("hold not tried; run not tried"), std::string::npos)
+      << report.Describe();
+
+  // The final run write going unanswered is no tolerated end: the part is
+  // still there and silent.
+  auto silentAtEnd = std::make_shared<RecordingPart>();
+  silentAtEnd->unansweredAt = 9;
+  const auto last = *LoaderDevice(silentAtEnd, {loader, board}, 10ms).Start().report;
+  EXPECT_EQ(last.stepsTried, 6);
+  EXPECT_FALSE(last.Complete());
+  EXPECT_EQ(last.Describe().find("tolerated"), std::string::npos) << last.Describe();
+  EXPECT_NE(last.Failure().find("starting the board firmware: request 0xA0 at address 0x7F92"),
+            std::string::npos)
+      << last.Failure();
+
+  // The next start begins afresh.
+  part->unansweredAt.reset();
+  EXPECT_TRUE(device.Start().report->Complete());
+}
+
+TEST(LoaderSequence, ExternalRecordsGoByTheExternalMemoryRequestWhileTheLoaderRuns) {
+  auto part = std::make_shared<RecordingPart>();
+  LoaderDevice device(part, LoaderDevice::BuiltInImagesWithExternalRecords());
+  const auto report = *device.Start().report;
+  EXPECT_TRUE(report.Complete());
+  EXPECT_EQ(report.loader.external.sent, 0u);
+  EXPECT_EQ(report.board.external.sent, kExternalMemoryTestImageRecords - 1);
+  EXPECT_EQ(report.board.internal.sent, 521u);
+  // Between the run of the first-stage loader and the board firmware's hold.
+  const Strings log = Log(*part);
+  const auto run = std::find(log.begin(), log.end(), "run");
+  ASSERT_NE(run, log.end());
+  for (std::size_t i = 0; i + 1 < kExternalMemoryTestImageRecords; ++i) {
+    const std::string& name = *(run + 1 + static_cast<std::ptrdiff_t>(i));
+    EXPECT_EQ(name.substr(0, 3), "A3 ") << name;
+    EXPECT_GT(std::stoul(name.substr(3, 4), nullptr, 16), 0x1B3Fu) << name;
+  }
+  EXPECT_EQ(*(run + static_cast<std::ptrdiff_t>(kExternalMemoryTestImageRecords)), "hold");
 }
 
 TEST(DownloadImage, EndRecordFirstSendsNothingButTheHold) {

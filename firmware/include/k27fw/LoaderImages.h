@@ -11,3 +11,6 @@
 
 extern const FirmwareRecord BoardFirmwareImage[kBoardFirmwareImageRecords];
 extern const FirmwareRecord LoaderImage[kLoaderImageRecords];
+// Stand-in records above internal memory, for the tests of the download's
+// external-memory pass; not part of either image.
+extern const FirmwareRecord ExternalMemoryTestImage[kExternalMemoryTestImageRecords];

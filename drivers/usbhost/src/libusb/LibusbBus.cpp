@@ -2,11 +2,14 @@
 // callbacks on the context's event thread, where nothing may block; they only
 // post the arrival or departure to the bus's dispatcher, whose thread opens
 // the device and calls the user's handlers (which may block and make
-// transfers). Without hotplug support the dispatch thread looks at the bus
-// once a second instead.
+// transfers). Without hotplug support, and with a poll interval, the
+// dispatch thread also looks at the bus, through a fresh context where
+// libusb's own list follows the hotplug events alone.
 #include <chrono>
 #include <cstdio>
+#include <exception>
 #include <map>
+#include <mutex>
 #include <utility>
 
 #include "libusb/LibusbBus.h"
@@ -20,7 +23,15 @@
 namespace vantrel::usbhost {
 namespace {
 
-constexpr std::chrono::seconds kPollInterval{1};
+// Without hotplug and without an interval of the user's.
+constexpr std::chrono::milliseconds kDefaultPollInterval{1000};
+
+std::string IntervalText(std::chrono::milliseconds interval) {
+  if (interval == std::chrono::seconds(1)) return "every second";
+  if (interval.count() % 1000 == 0)
+    return "every " + std::to_string(interval.count() / 1000) + " s";
+  return "every " + std::to_string(interval.count()) + " ms";
+}
 
 std::string Hex4(std::uint16_t value) {
   char text[8];
@@ -70,7 +81,10 @@ class DeviceRef {
 
 class LibusbBus final : public UsbBus {
  public:
-  LibusbBus(std::vector<UsbId> ids, bool poll) : ids_(std::move(ids)), poll_(poll) {}
+  // `hotplug` false: only the looks at the bus. `pollInterval` zero: look
+  // only where hotplug is missing.
+  LibusbBus(std::vector<UsbId> ids, bool hotplug, std::chrono::milliseconds pollInterval)
+      : ids_(std::move(ids)), useHotplug_(hotplug), pollInterval_(pollInterval) {}
   // Must not run in one of the bus's handlers.
   ~LibusbBus() override { Stop(); }
 
@@ -81,13 +95,17 @@ class LibusbBus final : public UsbBus {
   void Start(Events events) override {
     if (dispatcher_.Running()) return;
     dispatcher_.Stop();  // a dispatch thread that a handler's Stop left ends first
-    context_ = LibusbContext::Create();
+    {
+      std::lock_guard lock(contextMutex_);
+      context_ = LibusbContext::Create();
+    }
     events_ = std::move(events);
     dispatcher_.Start([this] { Forget(); });
     // Hotplug first, then the devices present: one that arrives in between is
     // reported twice, and the second report is a duplicate.
     const bool hotplug = libusb_has_capability(LIBUSB_CAP_HAS_HOTPLUG) != 0;
-    if (!poll_ && hotplug) {
+    const auto interval = pollInterval_.count() > 0 ? pollInterval_ : kDefaultPollInterval;
+    if (useHotplug_ && hotplug) {
       const int registered = libusb_hotplug_register_callback(
           context_->Get(),
           static_cast<libusb_hotplug_event>(LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED |
@@ -97,12 +115,14 @@ class LibusbBus final : public UsbBus {
       hotplugRegistered_ = registered == LIBUSB_SUCCESS;
       if (!hotplugRegistered_)
         dispatcher_.Report(std::string("usbhost: hotplug unavailable (") +
-                           libusb_error_name(registered) + "), looking at the bus every second");
-    } else if (!poll_) {
-      dispatcher_.Report(
-          "usbhost: libusb has no hotplug support here, looking at the bus every second");
+                           libusb_error_name(registered) + "), looking at the bus " +
+                           IntervalText(interval));
+    } else if (useHotplug_) {
+      dispatcher_.Report("usbhost: libusb has no hotplug support here, looking at the bus " +
+                         IntervalText(interval));
     }
-    if (!hotplugRegistered_) dispatcher_.PollEvery(kPollInterval, [this] { Poll(); });
+    if (!hotplugRegistered_ || pollInterval_.count() > 0)
+      dispatcher_.PollEvery(interval, [this] { Poll(); });
 
     libusb_device** list = nullptr;
     const ssize_t count = libusb_get_device_list(context_->Get(), &list);
@@ -128,6 +148,22 @@ class LibusbBus final : public UsbBus {
     return dispatcher_.Post(std::move(done));
   }
 
+  std::vector<DeviceIdentity> Present() const override {
+    std::shared_ptr<LibusbContext> running;
+    {
+      std::lock_guard lock(contextMutex_);
+      running = context_;
+    }
+    std::vector<DeviceIdentity> present;
+    if (!running) return present;
+    const std::shared_ptr<LibusbContext> context = LookingContext(running);
+    libusb_device** list = nullptr;
+    const ssize_t count = libusb_get_device_list(context->Get(), &list);
+    for (ssize_t i = 0; i < count; ++i) present.push_back(IdentityOf(list[i]));
+    if (count >= 0) libusb_free_device_list(list, 1);
+    return present;
+  }
+
   void Stop() override {
     const bool fromHandler = dispatcher_.OnDispatchThread();
     // From a handler: the dispatch thread ends once the handler returns.
@@ -139,6 +175,7 @@ class LibusbBus final : public UsbBus {
     }
     if (fromHandler) return;
     // Devices still held elsewhere keep the context until they are dropped.
+    std::lock_guard lock(contextMutex_);
     context_.reset();
   }
 
@@ -156,7 +193,21 @@ class LibusbBus final : public UsbBus {
 
   // A dropped arrival's reference goes with it.
   void PostArrival(DeviceRef device) {
-    dispatcher_.Post([this, device = std::move(device)] { Arrive(device); });
+    dispatcher_.Post([this, device = std::move(device)] { Arrive(device, context_); });
+  }
+
+  // The context to look at the bus through. Where libusb has hotplug
+  // support, a context's device list follows the hotplug events alone; where
+  // they never come (no udev, as in many containers), only a context made
+  // now sees the bus as it is. Devices found are opened in it, which it
+  // outlives.
+  static std::shared_ptr<LibusbContext> LookingContext(std::shared_ptr<LibusbContext> running) {
+    if (libusb_has_capability(LIBUSB_CAP_HAS_HOTPLUG) == 0) return running;
+    try {
+      return LibusbContext::Create();
+    } catch (const std::exception&) {
+      return running;
+    }
   }
 
   bool Matches(libusb_device* device) const {
@@ -174,7 +225,8 @@ class LibusbBus final : public UsbBus {
     tracker_ = PlugTracker();
   }
 
-  void Arrive(const DeviceRef& arrival) {
+  // `context` is the one `arrival` was listed in.
+  void Arrive(const DeviceRef& arrival, const std::shared_ptr<LibusbContext>& context) {
     libusb_device* device = arrival.Get();
     const Plug plug = PlugOf(device);
     switch (tracker_.Arrive(plug)) {
@@ -204,7 +256,7 @@ class LibusbBus final : public UsbBus {
                          " dropped, it cannot be opened: " + libusb_error_name(opened));
       return;
     }
-    auto usb = std::make_shared<LibusbDevice>(context_, handle, identity, deadline);
+    auto usb = std::make_shared<LibusbDevice>(context, handle, identity, deadline);
     devices_[plug.location] = usb;
     if (events_.arrived) events_.arrived(usb);
   }
@@ -222,10 +274,13 @@ class LibusbBus final : public UsbBus {
     if (events_.departed) events_.departed(device->Identity());
   }
 
-  // Without hotplug: what changed on the bus since the last look.
+  // What changed on the bus since the last look: without hotplug, at --poll
+  // and on Rescan.
   void Poll() {
+    // Declared first: the device references below go before it.
+    const std::shared_ptr<LibusbContext> context = LookingContext(context_);
     libusb_device** list = nullptr;
-    const ssize_t count = libusb_get_device_list(context_->Get(), &list);
+    const ssize_t count = libusb_get_device_list(context->Get(), &list);
     if (count < 0) return;
     std::vector<Plug> present;
     std::vector<DeviceRef> arrivals;
@@ -238,12 +293,15 @@ class LibusbBus final : public UsbBus {
     for (const Plug& plug : tracker_.Missing(present)) Leave(plug);
     for (const DeviceRef& device : arrivals) {
       if (!dispatcher_.Running()) return;
-      Arrive(device);  // one already reported is a duplicate
+      Arrive(device, context);  // one already reported is a duplicate
     }
   }
 
   const std::vector<UsbId> ids_;
-  const bool poll_;
+  const bool useHotplug_;
+  const std::chrono::milliseconds pollInterval_;
+  // Set by Start and reset by Stop, under the lock for Present (any thread).
+  mutable std::mutex contextMutex_;
   std::shared_ptr<LibusbContext> context_;
   libusb_hotplug_callback_handle hotplug_{};
   bool hotplugRegistered_ = false;
@@ -260,12 +318,13 @@ class LibusbBus final : public UsbBus {
 
 }  // namespace
 
-std::unique_ptr<UsbBus> MakeLibusbBus(std::vector<UsbId> ids) {
-  return std::make_unique<LibusbBus>(std::move(ids), false);
+std::unique_ptr<UsbBus> MakeLibusbBus(std::vector<UsbId> ids,
+                                      std::chrono::milliseconds pollInterval) {
+  return std::make_unique<LibusbBus>(std::move(ids), true, pollInterval);
 }
 
 std::unique_ptr<UsbBus> MakePollingLibusbBus(std::vector<UsbId> ids) {
-  return std::make_unique<LibusbBus>(std::move(ids), true);
+  return std::make_unique<LibusbBus>(std::move(ids), false, std::chrono::milliseconds{});
 }
 
 }  // namespace vantrel::usbhost

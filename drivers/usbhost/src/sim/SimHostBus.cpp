@@ -49,6 +49,16 @@ class SimBusImpl final : public SimHostBus {
     return dispatcher_.Post(std::move(done));
   }
 
+  // What sits on each port, as the simulated bus has it now.
+  std::vector<DeviceIdentity> Present() const override {
+    std::vector<DeviceIdentity> present;
+    for (int port = 1; port <= bus_.Ports(); ++port)
+      if (auto device = bus_.DeviceAt(port))
+        present.push_back(
+            {1, {static_cast<std::uint8_t>(port)}, device->VendorId(), device->ProductId()});
+    return present;
+  }
+
   void SetLog(std::function<void(const std::string&)> log) override {
     dispatcher_.SetLog(std::move(log));
   }

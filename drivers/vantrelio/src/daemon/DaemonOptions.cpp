@@ -4,6 +4,7 @@
 
 #include "k27/common/OptionText.h"
 
+#include <chrono>
 #include <string_view>
 
 namespace vantrel::driver {
@@ -75,12 +76,18 @@ constexpr const char* kUsage =
     "                       16 for everybody else; 0: no limit). One over it is\n"
     "                       refused with 0xC00000CE (STATUS_TOO_MANY_SESSIONS),\n"
     "                       the limit as the information\n"
+    "  --poll SECONDS       also look at the bus every SECONDS (1 to 3600), for\n"
+    "                       machines where USB hotplug events never come (such as\n"
+    "                       containers without udev); without it the daemon\n"
+    "                       looks every second only when hotplug is unavailable\n"
     "  --help               show this text and exit\n"
     "  --version            show the version and exit\n"
     "\n"
-    "Looks at the bus again on SIGHUP. Stops on SIGINT or SIGTERM and removes its\n"
-    "sockets. Exit status: 0 after a\n"
-    "clean stop, 1 when serving fails, 2 for a usage error.\n";
+    "A firmware load that fails is logged as an error and tried again after 2, 4\n"
+    "and 8 s; each request of a load has 5 s. On SIGHUP the daemon looks at the\n"
+    "bus again and tries again every load that failed, without a replug. Stops on\n"
+    "SIGINT or SIGTERM and removes its sockets. Exit status: 0 after a clean\n"
+    "stop, 1 when serving fails, 2 for a usage error.\n";
 
 // Long options without a short form get codes past every character.
 enum Code : int {
@@ -102,6 +109,12 @@ enum Code : int {
   kConnectionsPerBoard,
   kConnectionsPerUser,
   kConnectionsPerUserPerBoard,
+  kPoll,
+  kLoadRequestLimit,
+  kLoadRetries,
+  kLoadBackoff,
+  kBoardWait,
+  kExternalTestRecords,
   kVersion,
 };
 
@@ -128,6 +141,14 @@ const option kOptions[] = {
     {"max-connections-per-board", required_argument, nullptr, kConnectionsPerBoard},
     {"max-connections-per-user", required_argument, nullptr, kConnectionsPerUser},
     {"max-connections-per-user-per-board", required_argument, nullptr, kConnectionsPerUserPerBoard},
+    {"poll", required_argument, nullptr, kPoll},
+    // Not in the help: the tests' shorter firmware-load limits (in ms), and
+    // stand-in records that make the load's external-memory pass run.
+    {"load-request-limit-ms", required_argument, nullptr, kLoadRequestLimit},
+    {"load-retries", required_argument, nullptr, kLoadRetries},
+    {"load-backoff-ms", required_argument, nullptr, kLoadBackoff},
+    {"board-wait-ms", required_argument, nullptr, kBoardWait},
+    {"external-test-records", no_argument, nullptr, kExternalTestRecords},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -144,6 +165,14 @@ unsigned ParseNumber(int code, const std::string& text) {
   if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos || text.size() > 9)
     throw UsageError{NameOf(code) + " needs a decimal number, not '" + text + "'"};
   return static_cast<unsigned>(std::stoul(text));
+}
+
+// A time limit of 1 ms to 10 minutes.
+std::chrono::milliseconds Milliseconds(int code, const std::string& text) {
+  const unsigned ms = ParseNumber(code, text);
+  if (ms < 1 || ms > 600000)
+    throw UsageError{NameOf(code) + " must be 1 to 600000 ms, not " + std::to_string(ms)};
+  return std::chrono::milliseconds(ms);
 }
 
 std::string NonEmpty(int code, const char* value, std::string_view what) {
@@ -222,6 +251,28 @@ void Apply(int code, const char* value, CommandLine& line) {
     case kConnectionsPerUserPerBoard:
       o.connectionsPerUserPerBoard = ParseNumber(code, value);
       break;
+    case kPoll:
+      o.pollSeconds = ParseNumber(code, value);
+      if (o.pollSeconds < 1 || o.pollSeconds > 3600)
+        throw UsageError{"--poll must be 1 to 3600 seconds, not " + std::to_string(o.pollSeconds)};
+      break;
+    case kLoadRequestLimit:
+      o.loads.requestTimeLimit = Milliseconds(code, value);
+      break;
+    case kLoadRetries:
+      o.loads.retries = ParseNumber(code, value);
+      if (o.loads.retries > 10)
+        throw UsageError{"--load-retries must be 0 to 10, not " + std::to_string(o.loads.retries)};
+      break;
+    case kLoadBackoff:
+      o.loads.backoff = Milliseconds(code, value);
+      break;
+    case kBoardWait:
+      o.loads.boardWait = Milliseconds(code, value);
+      break;
+    case kExternalTestRecords:
+      o.externalTestRecords = true;
+      break;
     default:
       throw UsageError{"unknown option '" + NameOf(code) + "'"};
   }
@@ -252,6 +303,8 @@ CommandLine ParseCommandLine(int argc, char** argv) {
     if (optind < argc) throw UsageError{"unexpected argument '" + std::string(argv[optind]) + "'"};
     if (line.options.boards + line.options.isoDevices > 8)
       throw UsageError{"--boards and --iso-devices together must be at most 8"};
+    if (line.options.simulate && line.options.pollSeconds != 0)
+      throw UsageError{"--poll looks at the USB; a --simulate daemon has none"};
   } catch (const UsageError& e) {
     line.action = CommandLine::Action::Refuse;
     line.error = e.message;

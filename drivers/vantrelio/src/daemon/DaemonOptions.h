@@ -41,6 +41,13 @@ struct DaemonOptions {
   unsigned connectionsPerUser = DeviceManagerOptions::kDefaultConnectionsPerUser;
   // None: three quarters of connectionsPerBoard.
   std::optional<unsigned> connectionsPerUserPerBoard;
+  // Also look at the bus at this period, besides the hotplug events; 0: only
+  // where hotplug is unavailable (then every second).
+  unsigned pollSeconds = 0;
+  // The firmware loads' time limits, retries and images (the tests shorten
+  // them; not in the help).
+  LoadSettings loads;
+  bool externalTestRecords = false;
 };
 
 // The connections each client user may hold on one board, as given or by

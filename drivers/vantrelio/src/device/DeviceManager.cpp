@@ -5,7 +5,6 @@
 #include <system_error>
 
 #include "BoardDeviceState.h"
-#include "vantrel/loader/LoaderDevice.h"
 
 namespace vantrel::driver {
 namespace {
@@ -32,12 +31,22 @@ DeviceManager::DeviceManager(DeviceManagerOptions options)
     : options_(std::move(options)),
       quota_(options_.maxConnectionsPerUser != 0
                  ? std::make_shared<ConnectionQuota>(options_.maxConnectionsPerUser)
-                 : nullptr) {}
+                 : nullptr),
+      loads_({options_.loads, options_.loaderId, options_.boardId,
+              [this](const std::string& line) { Log(line); },
+              [this](const std::string& line) { LogError(line); }, options_.busDevices}) {}
 
 DeviceManager::~DeviceManager() { RemoveAll(); }
 
 void DeviceManager::Log(const std::string& line) const {
   if (options_.log) options_.log(line);
+}
+
+void DeviceManager::LogError(const std::string& line) const {
+  if (options_.logError)
+    options_.logError(line);
+  else
+    Log(line);
 }
 
 usbhost::UsbBus::Events DeviceManager::Events() {
@@ -52,7 +61,7 @@ void DeviceManager::Arrived(std::shared_ptr<usbhost::UsbDevice> device) {
   const auto identity = device->Identity();
   if (options_.capture) device = options_.capture->Wrap(std::move(device));
   if (Matches(identity, options_.loaderId)) {
-    Load(device);
+    loads_.Arrived(device);
   } else if (Matches(identity, options_.boardId)) {
     AddBoard(device);
   } else {
@@ -60,56 +69,10 @@ void DeviceManager::Arrived(std::shared_ptr<usbhost::UsbDevice> device) {
   }
 }
 
-void DeviceManager::Load(const std::shared_ptr<usbhost::UsbDevice>& device) {
-  ReapLoads();
-  const std::string location = device->Identity().Location();
-  std::lock_guard lock(loadsMutex_);
-  auto job = std::make_shared<LoadJob>();
-  std::shared_ptr<LoadJob>& latest = loads_[location];
-  try {
-    job->thread = std::thread([this, device, job, previous = latest] {
-      // One download at a time at each place: a part that left and came
-      // back waits for its earlier download, which its departure ends.
-      if (previous && previous->thread.joinable()) previous->thread.join();
-      RunLoad(device);
-      job->done.store(true);
-    });
-  } catch (const std::system_error& e) {
-    Log("bare part at " + location + ": cannot start its firmware load: " + e.what());
-    return;
-  }
-  latest = std::move(job);
-}
-
-void DeviceManager::ReapLoads() {
-  std::list<std::shared_ptr<LoadJob>> done;
-  {
-    std::lock_guard lock(loadsMutex_);
-    for (auto it = loads_.begin(); it != loads_.end();) {
-      if (it->second->done.load()) {
-        done.push_back(std::move(it->second));
-        it = loads_.erase(it);
-      } else {
-        ++it;
-      }
-    }
-  }
-  for (auto& job : done) job->thread.join();
-}
-
-void DeviceManager::RunLoad(const std::shared_ptr<usbhost::UsbDevice>& device) {
-  const auto identity = device->Identity();
-  Log("bare part " + Ids(identity) + " arrived at " + identity.Location() + ": loading firmware");
-  loader::LoaderDevice loader(device);
-  const auto result = loader.Start();
-  loader.Remove();
-  if (result.report)
-    Log("firmware load at " + identity.Location() + ": " + result.report->Describe());
-}
-
 void DeviceManager::AddBoard(const std::shared_ptr<usbhost::UsbDevice>& device) {
   const auto identity = device->Identity();
   const std::string location = identity.Location();
+  loads_.BoardArrived(location);
   int instance = -1;
   {
     std::lock_guard lock(mutex_);
@@ -158,7 +121,7 @@ void DeviceManager::AddBoard(const std::shared_ptr<usbhost::UsbDevice>& device) 
 }
 
 void DeviceManager::Departed(const usbhost::DeviceIdentity& identity) {
-  ReapLoads();
+  loads_.Departed(identity.Location());
   Board board;
   {
     std::lock_guard lock(mutex_);
@@ -223,14 +186,10 @@ void DeviceManager::RemoveAll() {
     for (const auto& [location, board] : boards) removing_.push_back(board.device->Instance());
   }
   for (auto& [location, board] : boards) RemoveBoard(location, std::move(board));
-  std::map<std::string, std::shared_ptr<LoadJob>> loads;
-  {
-    std::lock_guard lock(loadsMutex_);
-    loads.swap(loads_);
-  }
-  // Each waits for the one before at its place.
-  for (auto& [location, job] : loads) job->thread.join();
+  loads_.StopAll();
 }
+
+std::size_t DeviceManager::RetryFailedLoads() { return loads_.RetryFailed(); }
 
 std::vector<int> DeviceManager::Instances() const {
   std::lock_guard lock(mutex_);

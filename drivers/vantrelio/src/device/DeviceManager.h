@@ -1,10 +1,8 @@
 // The daemon's plug and play: a bare EZ-USB part that arrives gets the
-// firmware download; a board that arrives becomes a board device under the
-// lowest free instance 0 to 7, served on the socket "ezusb-N"; a departure
-// removes the device and its socket.
-// Each download runs on a thread of its own, one at a time per bus place,
-// so that a part that never answers holds up neither the other boards'
-// arrivals and departures nor its own departure.
+// firmware download (FirmwareLoads: a thread per load, retries, the check
+// that the board comes back); a board that arrives becomes a board device
+// under the lowest free instance 0 to 7, served on the socket "ezusb-N"; a
+// departure removes the device and its socket.
 #pragma once
 
 #include <sys/types.h>
@@ -28,6 +26,7 @@
 #include "server/ConnectionQuota.h"
 #include "server/ControlServer.h"
 #include "ExchangeRecord.h"
+#include "FirmwareLoads.h"
 #include "vantrel/usbhost/Backends.h"
 #include "vantrel/usbhost/UsbCapture.h"
 
@@ -46,6 +45,14 @@ struct DeviceManagerOptions {
   std::chrono::milliseconds transferTimeLimit = kDefaultTransferTimeLimit;
   // One line per arrival, load, start and removal (and more when verbose).
   std::function<void(const std::string&)> log;
+  // Failures that need someone's attention (a firmware load that failed, a
+  // board that did not come back); none: they go to `log`.
+  std::function<void(const std::string&)> logError;
+  // Time limits, retries and images of the firmware loads.
+  LoadSettings loads;
+  // Every device on the bus now (UsbBus::Present), to name what came back
+  // instead of a board after a load.
+  std::function<std::vector<usbhost::DeviceIdentity>()> busDevices;
   bool verbose = false;
   // Every bulk exchange of every board, for --trace.
   ExchangeHook exchanges;
@@ -88,6 +95,9 @@ class DeviceManager {
   // in flight (at shutdown, once the bus has stopped: a stopped bus ends
   // every transfer of its devices).
   void RemoveAll();
+  // Tries again every firmware load that failed, at once (SIGHUP): parts
+  // given up on, and those waiting for their next attempt. Returns how many.
+  std::size_t RetryFailedLoads();
   // The instances now served, lowest first; a departing board counts until
   // its socket has gone.
   std::vector<int> Instances() const;
@@ -106,24 +116,14 @@ class DeviceManager {
   void Arrived(std::shared_ptr<usbhost::UsbDevice> device);
   void Departed(const usbhost::DeviceIdentity& identity);
   void Requested(const usbhost::DeviceIdentity& identity, usbhost::PnpRequest request);
-  // One download, on its own thread after the one before at the same place.
-  void Load(const std::shared_ptr<usbhost::UsbDevice>& device);
-  void RunLoad(const std::shared_ptr<usbhost::UsbDevice>& device);
-  void ReapLoads();
   void AddBoard(const std::shared_ptr<usbhost::UsbDevice>& device);
   void RemoveBoard(const std::string& location, Board board);
   void Log(const std::string& line) const;
-
-  struct LoadJob {
-    std::thread thread;
-    std::atomic<bool> done{false};
-  };
+  void LogError(const std::string& line) const;
 
   const DeviceManagerOptions options_;
   const std::shared_ptr<ConnectionQuota> quota_;
-  std::mutex loadsMutex_;
-  // The latest download at each place; each one waits for the one before.
-  std::map<std::string, std::shared_ptr<LoadJob>> loads_;
+  FirmwareLoads loads_;
   mutable std::mutex mutex_;
   std::condition_variable changed_;
   std::map<std::string, Board> boards_;  // by bus location

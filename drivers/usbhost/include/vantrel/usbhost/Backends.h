@@ -1,6 +1,7 @@
 // The two USB host backends.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -20,15 +21,19 @@ struct UsbId {
 
 // Devices with one of `ids` on the machine's USB, through libusb-1.0. Start
 // throws std::runtime_error when libusb cannot be initialised.
-// Arrivals and departures come from libusb's hotplug events; where libusb has
-// no hotplug support, the bus looks for changes once a second. An arrival
+// Arrivals and departures come from libusb's hotplug events and, with a
+// `pollInterval` above zero, also from a look at the bus at that interval
+// (for machines where hotplug events never come, such as containers without
+// udev). Where libusb has no hotplug support or its registration fails, the
+// bus looks for changes at `pollInterval`, else once a second. An arrival
 // reported twice is one device, a departure without an arrival is ignored,
 // and a device that cannot be opened (access or busy errors are retried for
 // about 2 s) is dropped with a message to the log (SetLog; default stderr).
 // Isochronous transfers start as soon as possible (startAsap false is
 // INVALID_PARAMETER) and report no start frame; CurrentFrameNumber is
 // std::nullopt.
-std::unique_ptr<UsbBus> MakeLibusbBus(std::vector<UsbId> ids);
+std::unique_ptr<UsbBus> MakeLibusbBus(std::vector<UsbId> ids,
+                                      std::chrono::milliseconds pollInterval = {});
 
 // The devices plugged into a simulated bus (not owned; it must outlive the
 // returned bus). `request` events come from DeliverRequest.

@@ -127,6 +127,10 @@ class UsbBus {
   // an event are reported; one already reported is not reported again.
   // Returns at once; the reports follow on the event thread.
   virtual void Rescan() {}
+  // Every device on the bus now, whatever its identifiers (also those the
+  // bus does not report), for messages about what sits where. Any thread;
+  // empty when the bus is not running or cannot tell.
+  virtual std::vector<DeviceIdentity> Present() const { return {}; }
   // `beat` runs on the event thread every `interval`, between events, from
   // Start to Stop (set before or after Start): a handler that hangs holds it
   // back. A backend without an event thread ignores it.

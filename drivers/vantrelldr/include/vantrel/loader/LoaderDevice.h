@@ -4,6 +4,7 @@
 // comes back as the board.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -16,6 +17,7 @@
 
 #include "k27/common/IoRefCount.h"
 #include "k27/common/NtStatus.h"
+#include "vantrel/loader/DownloadReport.h"
 #include "vantrel/usbhost/UsbHost.h"
 
 namespace vantrel::loader {
@@ -39,40 +41,13 @@ inline constexpr std::uint32_t kStatusDeletePending = k27::common::STATUS_DELETE
 using k27::common::IoRef;
 using k27::common::IoRefCount;
 
-// How one pass over an image went.
-struct PassReport {
-  std::size_t sent = 0;  // record requests sent, a failing one included
-  // The failure that ended the pass, if one did: its status and the address
-  // of its record.
-  std::optional<std::uint32_t> failure;
-  std::uint16_t failedAddress = 0;
-};
-
-// How one image's download went.
-struct ImageReport {
-  PassReport external;  // pass 1: records above internal memory, by 0xA3
-  std::uint32_t holdStatus = usbhost::USBD_STATUS_SUCCESS;  // the reset write between the passes
-  PassReport internal;  // pass 2: records in internal memory, by 0xA0
-  // The status of the last record request sent (success when none was).
-  std::uint32_t status = usbhost::USBD_STATUS_SUCCESS;
-};
-
-// What a start did, for the log. Every status is a USBD status.
-struct DownloadReport {
-  std::uint32_t hold = usbhost::USBD_STATUS_SUCCESS;  // before the first-stage loader
-  ImageReport loader;
-  std::uint32_t run = usbhost::USBD_STATUS_SUCCESS;  // the first-stage loader starts
-  ImageReport board;
-  std::uint32_t holdAgain = usbhost::USBD_STATUS_SUCCESS;
-  // The board firmware starts. The part may already be leaving the bus to
-  // come back as the board, so a failure here is expected and harmless.
-  std::uint32_t runBoard = usbhost::USBD_STATUS_SUCCESS;
-
-  // Every request went through (a failed final run write is tolerated).
-  bool Complete() const;
-  // One line: each step with its outcome.
-  std::string Describe() const;
-};
+// How long the loader waits for one request before it cancels it: 5 s, the
+// time USB itself gives a device to finish a control request with a data
+// stage, and the limit of every board exchange. The part answers the
+// firmware-load request in its USB core, and the first-stage loader the
+// external-memory request, within milliseconds: a request still open after
+// 5 s is one the part will not answer.
+inline constexpr std::chrono::milliseconds kRequestTimeLimit{5000};
 
 class LoaderDevice {
  public:
@@ -82,28 +57,35 @@ class LoaderDevice {
   };
   // The two images built into the loader.
   static Images BuiltInImages();
+  // The built-in images, with stand-in records above internal memory in the
+  // board firmware, so that its external-memory pass (0xA3, served by the
+  // first-stage loader) has something to write. For tests of that path.
+  static Images BuiltInImagesWithExternalRecords();
 
   struct StartResult {
     std::uint32_t status = kStatusSuccess;  // success whatever the download did
     std::optional<DownloadReport> report;   // none when the start was refused
   };
 
-  explicit LoaderDevice(std::shared_ptr<usbhost::UsbDevice> device,
-                        Images images = BuiltInImages());
+  explicit LoaderDevice(std::shared_ptr<usbhost::UsbDevice> device, Images images = BuiltInImages(),
+                        std::chrono::milliseconds requestTimeLimit = kRequestTimeLimit);
   LoaderDevice(const LoaderDevice&) = delete;
   LoaderDevice& operator=(const LoaderDevice&) = delete;
 
   // The start: runs the whole download sequence on the caller's thread, each
-  // step whatever the one before did. Every request is waited for without
-  // limit; a part that has left the bus completes them at once. Refused with
-  // kStatusDeletePending once the removal has begun. A second start repeats
-  // the download.
+  // step whatever the one before did, except that a request not answered
+  // within the time limit is cancelled and ends the download (every later
+  // request would wait as long). A part that has left the bus completes
+  // requests at once. The report's Complete() tells whether the part should
+  // now come back as the board. Refused with kStatusDeletePending once the
+  // removal has begun. A second start repeats the download.
   StartResult Start();
   // The removal: refuses further starts and waits for the one in flight.
   void Remove();
 
   // One firmware-load request to CPUCS: the byte 1 (hold) or 0 (run).
-  // Returns the request's status.
+  // Returns the request's status (USBD_STATUS_CANCELED when it went
+  // unanswered: Unanswered() then tells which).
   std::uint32_t SetCpuReset(bool hold);
   // Writes one image in two passes over its records in stored order, each
   // ending at the first record whose type is not 0: the records above
@@ -112,14 +94,21 @@ class LoaderDevice {
   // ends the image). One request a record, carrying exactly its bytes. A
   // record with no data bytes or more than 16 is not sent: it fails its pass
   // with USBD_STATUS_INVALID_PARAMETER.
+  // A request left unanswered ends the image there.
   ImageReport DownloadImage(std::span<const FirmwareRecord> image);
+  // The request that went unanswered since the last start, if one did.
+  std::optional<UnansweredRequest> Unanswered() const;
 
  private:
   std::uint32_t Write(std::uint8_t request, std::uint16_t address, std::span<std::uint8_t> data);
 
   const std::shared_ptr<usbhost::UsbDevice> device_;
   const Images images_;
+  const std::chrono::milliseconds requestTimeLimit_;
   IoRefCount refs_;
+  // Set by the request that went unanswered; cleared at each start.
+  mutable std::mutex unansweredMutex_;
+  std::optional<UnansweredRequest> unanswered_;
   // Starts run one at a time.
   std::mutex startMutex_;
 };
