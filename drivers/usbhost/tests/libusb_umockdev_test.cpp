@@ -341,7 +341,7 @@ TEST_F(Umockdev, DeviceThatCannotBeOpenedIsDroppedWithALogMessage) {
   descriptors.insert(descriptors.end(), kConfiguration.begin(), kConfiguration.end());
   std::string why;
   ASSERT_TRUE(emulation_->AddRecord(emulation::RecordOf({{4}, 100, descriptors, 1, false}),
-                                    emulation::SysPath({4}), &why))  // no device node
+                                    &why))  // no device node
       << why;
   StartBus();
   ASSERT_TRUE(recorder_->WaitLog(1));
@@ -418,15 +418,15 @@ TEST_F(Umockdev, PollSeesWhatNoHotplugEventReported) {
   bus_ = MakeLibusbBus({{kVendor, kProduct}}, 200ms);
   bus_->SetLog(recorder_->Log());
   bus_->Start(recorder_->Events());
-  Plug(3, 2);
+  Plug(3);
   ASSERT_TRUE(recorder_->WaitArrivals(1));
   // Gone without its removal's uevent: hotplug never hears of it.
-  umockdev_testbed_remove_device(testbed_, "/sys/devices/usb1/1-3");
+  emulation_->UnplugWithoutUevent(3);
   ASSERT_TRUE(recorder_->WaitDepartures(1));
   EXPECT_EQ(recorder_->Departed()[0].Location(), "1-3");
   EXPECT_EQ(recorder_->Arrived().size(), 1u);
   // Every device on the bus, whatever its identifiers, for messages.
-  Plug(4, 3);
+  Plug(4);
   ASSERT_TRUE(recorder_->WaitArrivals(2));
   const auto present = bus_->Present();
   EXPECT_TRUE(std::any_of(present.begin(), present.end(), [](const DeviceIdentity& d) {

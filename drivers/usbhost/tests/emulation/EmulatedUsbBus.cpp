@@ -150,6 +150,14 @@ void EmulatedUsbBus::Unplug(int port) {
   Settle();
 }
 
+void EmulatedUsbBus::UnplugWithoutUevent(int port) {
+  {
+    std::lock_guard lock(mutex_);
+    silentLeaves_[port] = true;
+  }
+  Unplug(port);
+}
+
 void EmulatedUsbBus::SetFaults(int port, UsbfsFaults faults) {
   std::lock_guard lock(mutex_);
   faults_[port] = std::move(faults);
@@ -207,8 +215,9 @@ void EmulatedUsbBus::Arrive(int port, std::shared_ptr<k27sim::SimUsbDevice> devi
     std::fprintf(stderr, "umockdev: cannot add %s: %s\n", sysPath.c_str(), why.c_str());
     return;
   }
+  // Adding the record has sent its "add" uevent: the node is refused at
+  // once, well before a client can act on that uevent.
   if (refuseOpen) RefuseOpens(DevNode(devnum));
-  umockdev_testbed_uevent(testbed_, sysPath.c_str(), "add");
   std::lock_guard lock(mutex_);
   ports_[port] = {devnum, std::move(usbfs)};
   ++arrivals_;
@@ -217,8 +226,11 @@ void EmulatedUsbBus::Arrive(int port, std::shared_ptr<k27sim::SimUsbDevice> devi
 
 void EmulatedUsbBus::Leave(int port) {
   std::shared_ptr<UsbfsDevice> usbfs;
+  bool silent = false;
   {
     std::lock_guard lock(mutex_);
+    silent = silentLeaves_[port];
+    silentLeaves_.erase(port);
     const auto it = ports_.find(port);
     if (it == ports_.end()) return;
     usbfs = it->second.usbfs;
@@ -227,7 +239,7 @@ void EmulatedUsbBus::Leave(int port) {
   }
   usbfs->MarkGone();
   const std::string sysPath = SysPath({port});
-  umockdev_testbed_uevent(testbed_, sysPath.c_str(), "remove");
+  if (!silent) umockdev_testbed_uevent(testbed_, sysPath.c_str(), "remove");
   umockdev_testbed_remove_device(testbed_, sysPath.c_str());
 }
 
@@ -242,8 +254,7 @@ void EmulatedUsbBus::RefuseOpens(const std::string& devnode) {
     std::fprintf(stderr, "umockdev: cannot replace %s: %s\n", node.c_str(), std::strerror(errno));
 }
 
-bool EmulatedUsbBus::AddRecord(const std::string& record, const std::string& sysPath,
-                               std::string* why) {
+bool EmulatedUsbBus::AddRecord(const std::string& record, std::string* why) {
   bool added = false;
   std::mutex doneMutex;
   std::condition_variable doneChanged;
@@ -253,7 +264,6 @@ bool EmulatedUsbBus::AddRecord(const std::string& record, const std::string& sys
     added = umockdev_testbed_add_from_string(testbed_, record.c_str(), &error) != 0;
     if (!added && why) *why = error ? error->message : "?";
     if (error) g_error_free(error);
-    if (added) umockdev_testbed_uevent(testbed_, sysPath.c_str(), "add");
     std::lock_guard lock(doneMutex);
     done = true;
     doneChanged.notify_all();

@@ -47,6 +47,9 @@ class EmulatedUsbBus {
   // the change and its uevent has gone out.
   void Plug(int port, std::shared_ptr<k27sim::SimUsbDevice> device);
   void Unplug(int port);
+  // The device leaves without its removal's uevent, as on a machine whose
+  // uevents never reach libusb: only a look at the bus finds it gone.
+  void UnplugWithoutUevent(int port);
   // Waits until every change of the simulated bus so far is in the testbed.
   bool Settle(std::chrono::milliseconds limit = std::chrono::seconds(10));
   // Waits until `count` devices have arrived since the bus was made.
@@ -65,8 +68,8 @@ class EmulatedUsbBus {
   // (root passes file modes; a read-only /proc/sys file refuses it too).
   static bool CanRefuseOpens();
 
-  // Adds a hand-written record (see SysfsRecord.h) with its uevent.
-  bool AddRecord(const std::string& record, const std::string& sysPath, std::string* why);
+  // Adds a hand-written record (see SysfsRecord.h); adding sends its uevent.
+  bool AddRecord(const std::string& record, std::string* why);
 
  private:
   struct Port {
@@ -90,6 +93,7 @@ class EmulatedUsbBus {
   bool stop_ = false;
   std::map<int, Port> ports_;
   std::map<int, UsbfsFaults> faults_;
+  std::map<int, bool> silentLeaves_;                // ports whose next departure sends no uevent
   std::vector<std::shared_ptr<UsbfsDevice>> gone_;  // kept until the end: clients may hold them
   int lastDevnum_ = 1;
   int arrivals_ = 0;
