@@ -147,6 +147,17 @@ TEST_F(DaemonOnUsb, AKernelDriverBoundToTheBoardIsDetachedAndTheInterfaceClaimed
   EXPECT_TRUE(SramRoundTrip(library, 0x24));
 }
 
+TEST_F(DaemonOnUsb, WithPollABoardGoneWithoutItsUeventIsRemoved) {
+  StartDaemon({"--poll", "1"});
+  PlugBarePart(1);
+  ASSERT_TRUE(WaitServed(0)) << daemon_->Log();
+  // As where uevents never reach libusb: only the daemon's looks see it go.
+  bus_->UnplugWithoutUevent(1);
+  ASSERT_TRUE(daemon_->WaitForLog(RemovedLine(0))) << daemon_->Log();
+  VantrelUSB library;
+  EXPECT_EQ(library.init(0), 0);
+}
+
 TEST_F(DaemonOnUsb, ABoardThatCannotBeOpenedIsDroppedWithAMessage) {
   if (!EmulatedUsbBus::CanRefuseOpens())
     GTEST_SKIP() << "opening a device node cannot be refused for this user here";
