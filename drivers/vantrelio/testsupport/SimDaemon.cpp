@@ -125,10 +125,6 @@ void SimDaemon::Signal(int signal) {
   if (pid_ > 0) ::kill(pid_, signal);
 }
 
-int SimDaemon::CountLog(const std::string& text) const {
-  return LinesWith(LogFrom(runStart_), text);
-}
-
 bool SimDaemon::WaitForLog(const std::string& text, std::chrono::milliseconds limit, int count) {
   // Watched before the first look, so that no line slips in between.
   Descriptor watch{::inotify_init1(IN_CLOEXEC | IN_NONBLOCK)};

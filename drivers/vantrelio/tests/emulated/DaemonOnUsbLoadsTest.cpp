@@ -20,10 +20,11 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Shortened limits, so that a load gives up in well under a second: each
-// request 300 ms, one retry after 100 ms.
+// Shortened limits, so that a load gives up in about a second: each request
+// 300 ms, one retry after 100 ms, 500 ms for a board to come back.
 const std::vector<std::string> kShortLoads = {
-    "--load-request-limit-ms", "300", "--load-retries", "1", "--load-backoff-ms", "100"};
+    "--load-request-limit-ms", "300", "--load-retries",  "1",
+    "--load-backoff-ms",       "100", "--board-wait-ms", "500"};
 
 // The journal's priority prefix of an error line.
 constexpr const char* kError = "<3>vantrelio: ";
@@ -63,6 +64,7 @@ TEST_F(DaemonOnUsbLoads, APartThatNeverAnswersIsGivenUpAndLoadedOnSighupOnceItAn
   ASSERT_TRUE(daemon_->WaitForLog("given up after 2 attempt(s)")) << daemon_->Log();
   // Two attempts of one request each, 300 ms apiece, and the pause between.
   EXPECT_GE(Clock::now() - plugged, 700ms);
+  EXPECT_LT(Clock::now() - plugged, 10s);  // given up, not left hanging
   EXPECT_NE(daemon_->Log().find(std::string(kError) + "firmware load at 1-1 failed"),
             std::string::npos)
       << daemon_->Log();

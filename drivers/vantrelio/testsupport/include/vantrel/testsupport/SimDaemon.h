@@ -68,8 +68,6 @@ class SimDaemon {
   // `text`; false when the daemon ended or the limit passed first.
   bool WaitForLog(const std::string& text, std::chrono::milliseconds limit = kWaitLimit,
                   int count = 1);
-  // Lines of the current run's log that contain `text`.
-  int CountLog(const std::string& text) const;
   // Everything the daemon wrote (standard output and error), all runs.
   std::string Log() const;
   // The file that holds it, inside Folder().
