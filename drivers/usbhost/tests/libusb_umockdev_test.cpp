@@ -1,479 +1,13 @@
-// The libusb backend against a device that umockdev emulates: a hand-written
-// sysfs record (with the descriptors) and a handler that answers libusb's
-// usbfs ioctls as the device would. Runs under umockdev-wrapper, in the same
-// process as the handler; libusb itself is unmodified. No real USB device is
-// ever looked at: outside umockdev-wrapper the tests are skipped.
-#include <gtest/gtest.h>
+// The libusb backend against devices on the emulated USB bus (emulation/):
+// umockdev sysfs records with the descriptors, and usbfs nodes that answer
+// libusb's ioctls as the kernel would for a simulated device behind them.
+// Runs under umockdev-wrapper, in the same process as the emulation; libusb
+// itself is unmodified. No real USB device is ever looked at: outside
+// umockdev-wrapper the tests are skipped.
+#include "UmockdevFixture.h"
 
-#include <sys/ioctl.h>
-#include <linux/usbdevice_fs.h>
-#include <umockdev.h>
-
-#include <algorithm>
-#include <cerrno>
-#include <chrono>
-#include <condition_variable>
-#include <cstdlib>
-#include <cstring>
-#include <deque>
-#include <list>
-#include <mutex>
-#include <string>
-#include <thread>
-#include <utility>
-#include <vector>
-
-#include "libusb/LibusbBus.h"
-#include "vantrel/usbhost/Backends.h"
-
-namespace vantrel::usbhost {
+namespace vantrel::usbhost::umockdevtest {
 namespace {
-
-using namespace std::chrono_literals;
-
-constexpr std::uint16_t kVendor = 0x1234;
-constexpr std::uint16_t kProduct = 0x5678;
-
-// Device 1234:5678, one configuration; interface 0 setting 0 has bulk OUT
-// 0x02 and bulk IN 0x86 (64 bytes), setting 1 an interrupt IN 0x81.
-constexpr const char* kDescriptors =
-    "12010002FF000040341278560001010203 01"
-    "0902300001010080 32"
-    "0904000002FF000000"
-    "07050202400000"
-    "07058602400000"
-    "0904000101FF000000"
-    "0705810308000A";
-
-std::string Hex(const char* spaced) {
-  std::string hex;
-  for (const char* c = spaced; *c != '\0'; ++c)
-    if (*c != ' ') hex += *c;
-  return hex;
-}
-
-std::string DevNode(int devnum) {
-  char node[32];
-  std::snprintf(node, sizeof node, "/dev/bus/usb/001/%03d", devnum);
-  return node;
-}
-
-// The sysfs record of a device; with `node` false the device node is missing,
-// so that the device cannot be opened.
-std::string Record(const std::string& sysname, int devnum, const std::string& descriptors,
-                   bool node = true) {
-  const std::string dev = DevNode(devnum);
-  std::string record =
-      "P: /devices/usb1" + (sysname == "usb1" ? std::string() : "/" + sysname) + "\n";
-  if (node) record += "N: " + dev.substr(5) + "\n";
-  record += "E: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nE: BUSNUM=001\n";
-  record += "E: DEVNUM=" + dev.substr(dev.size() - 3) + "\nE: DEVNAME=" + dev + "\n";
-  record += "A: busnum=1\\n\nA: devnum=" + std::to_string(devnum) + "\\n\n";
-  record += "A: speed=480\\n\nA: bConfigurationValue=1\\n\n";
-  record += "H: descriptors=" + descriptors + "\n";
-  return record;
-}
-
-// A root hub (1d6b:0002), which the bus must not report.
-const std::string kRootHub = Record(
-    "usb1", 1,
-    "12010002090001406B1D020006050302010109021900010100E0000904000001090000000705810304000C");
-
-// The device behind usbfs: vendor control requests, a bulk echo (what goes
-// out on 0x02 comes back on 0x86; IN transfers wait for data) and an
-// isochronous IN endpoint 0x83 / OUT endpoint 0x03.
-class EmulatedDevice {
- public:
-  // Control requests it knows.
-  static constexpr std::uint8_t kReadId = 0x01;  // IN: "K27" + low byte of wValue
-  static constexpr std::uint8_t kWrite = 0x02;   // OUT: kept
-  static constexpr std::uint8_t kStall = 0x03;   // stalls
-
-  EmulatedDevice(UMockdevTestbed* testbed, std::string node)
-      : testbed_(testbed), node_(std::move(node)) {
-    handler_ = UMOCKDEV_IOCTL_BASE(g_object_new(UMOCKDEV_TYPE_IOCTL_BASE, nullptr));
-    g_signal_connect(handler_, "handle-ioctl", G_CALLBACK(&EmulatedDevice::OnIoctl), this);
-    GError* error = nullptr;
-    attached_ = umockdev_testbed_attach_ioctl(testbed_, node_.c_str(), handler_, &error) != 0;
-    if (error != nullptr) {
-      ADD_FAILURE() << "attach_ioctl: " << error->message;
-      g_error_free(error);
-    }
-  }
-  ~EmulatedDevice() {
-    if (attached_) umockdev_testbed_detach_ioctl(testbed_, node_.c_str(), nullptr);
-    g_object_unref(handler_);
-  }
-
-  void FailClaims(int times) {
-    std::lock_guard lock(mutex_);
-    busyClaims_ = times;
-  }
-  int ClaimAttempts() {
-    std::lock_guard lock(mutex_);
-    return claimAttempts_;
-  }
-  std::vector<unsigned> Claimed() {
-    std::lock_guard lock(mutex_);
-    return claimed_;
-  }
-  std::vector<std::pair<unsigned, unsigned>> Settings() {
-    std::lock_guard lock(mutex_);
-    return settings_;
-  }
-  std::vector<int> Configurations() {
-    std::lock_guard lock(mutex_);
-    return configurations_;
-  }
-  std::vector<unsigned> ClearedHalts() {
-    std::lock_guard lock(mutex_);
-    return clearedHalts_;
-  }
-  int Resets() {
-    std::lock_guard lock(mutex_);
-    return resets_;
-  }
-  std::vector<std::uint8_t> Written() {
-    std::lock_guard lock(mutex_);
-    return written_;
-  }
-  std::vector<std::uint8_t> IsoWritten() {
-    std::lock_guard lock(mutex_);
-    return isoWritten_;
-  }
-  std::size_t WaitingIn() {
-    std::lock_guard lock(mutex_);
-    return waitingIn_.size();
-  }
-  std::size_t Discarded() {
-    std::lock_guard lock(mutex_);
-    return discarded_;
-  }
-
- private:
-  static gboolean OnIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer self) {
-    static_cast<EmulatedDevice*>(self)->Handle(client);
-    return TRUE;
-  }
-
-  // The ioctl's argument as the client passed it: the process is shared, so
-  // its pointers can be followed directly.
-  template <typename T>
-  static T Arg(UMockdevIoctlClient* client) {
-    T value;
-    std::memcpy(&value, umockdev_ioctl_client_get_arg(client)->data, sizeof value);
-    return value;
-  }
-
-  void Handle(UMockdevIoctlClient* client) {
-    long result = 0;
-    int error = 0;
-    {
-      std::lock_guard lock(mutex_);
-      switch (umockdev_ioctl_client_get_request(client)) {
-        case USBDEVFS_GET_CAPABILITIES:
-          *Arg<std::uint32_t*>(client) =
-              USBDEVFS_CAP_BULK_CONTINUATION | USBDEVFS_CAP_NO_PACKET_SIZE_LIM |
-              USBDEVFS_CAP_REAP_AFTER_DISCONNECT | USBDEVFS_CAP_ZERO_PACKET;
-          break;
-        case USBDEVFS_GETDRIVER:
-          error = ENODATA;
-          break;  // no kernel driver bound
-        case USBDEVFS_IOCTL:
-          break;
-        case USBDEVFS_CLAIMINTERFACE:
-          ++claimAttempts_;
-          if (busyClaims_ > 0) {
-            --busyClaims_;
-            error = EBUSY;
-          } else {
-            claimed_.push_back(*Arg<unsigned*>(client));
-          }
-          break;
-        case USBDEVFS_RELEASEINTERFACE:
-          break;
-        case USBDEVFS_SETCONFIGURATION:
-          configurations_.push_back(*Arg<int*>(client));
-          break;
-        case USBDEVFS_SETINTERFACE: {
-          const auto* setting = Arg<usbdevfs_setinterface*>(client);
-          settings_.emplace_back(setting->interface, setting->altsetting);
-          break;
-        }
-        case USBDEVFS_CLEAR_HALT:
-          clearedHalts_.push_back(*Arg<unsigned*>(client));
-          break;
-        case USBDEVFS_RESET:
-          ++resets_;
-          break;
-        case USBDEVFS_SUBMITURB:
-          error = Submit(Arg<usbdevfs_urb*>(client));
-          break;
-        case USBDEVFS_DISCARDURB:
-          error = Discard(Arg<usbdevfs_urb*>(client));
-          break;
-        case USBDEVFS_REAPURB:
-        case USBDEVFS_REAPURBNDELAY:
-          if (done_.empty()) {
-            error = EAGAIN;
-          } else {
-            *Arg<void**>(client) = done_.front();
-            done_.pop_front();
-          }
-          break;
-        default:
-          error = ENOTTY;
-          break;
-      }
-    }
-    if (error != 0) result = -1;
-    umockdev_ioctl_client_complete(client, result, error);
-  }
-
-  void Finish(usbdevfs_urb* urb, int status, int actual) {
-    urb->status = status;
-    urb->actual_length = actual;
-    done_.push_back(urb);
-  }
-
-  int Submit(usbdevfs_urb* urb) {
-    auto* buffer = static_cast<std::uint8_t*>(urb->buffer);
-    switch (urb->type) {
-      case USBDEVFS_URB_TYPE_CONTROL: {
-        const std::uint8_t type = buffer[0], request = buffer[1];
-        const std::size_t length = static_cast<std::size_t>(buffer[6] | buffer[7] << 8);
-        std::uint8_t* data = buffer + 8;
-        if ((type & 0x60) == 0x40 && request == kStall) {
-          Finish(urb, -EPIPE, 0);
-        } else if (type == 0xC0 && request == kReadId) {
-          const std::uint8_t id[] = {'K', '2', '7', buffer[2]};
-          const std::size_t n = std::min(length, sizeof id);
-          std::memcpy(data, id, n);
-          Finish(urb, 0, static_cast<int>(n));
-        } else if (type == 0x40 && request == kWrite) {
-          written_.assign(data, data + length);
-          Finish(urb, 0, static_cast<int>(length));
-        } else {
-          Finish(urb, 0, 0);
-        }
-        return 0;
-      }
-      case USBDEVFS_URB_TYPE_BULK:
-      case USBDEVFS_URB_TYPE_INTERRUPT:
-        if (urb->endpoint == 0x02) {
-          echo_.emplace_back(buffer, buffer + urb->buffer_length);
-          Finish(urb, 0, urb->buffer_length);
-        } else if (urb->endpoint & 0x80) {
-          waitingIn_.push_back(urb);
-        } else {
-          return EINVAL;
-        }
-        Answer();
-        return 0;
-      case USBDEVFS_URB_TYPE_ISO: {
-        // Packet i carries i+1 bytes of value 0xA0+i; packet 2 fails.
-        std::size_t at = 0;
-        for (int i = 0; i < urb->number_of_packets; ++i) {
-          usbdevfs_iso_packet_desc& packet = urb->iso_frame_desc[i];
-          if (urb->endpoint == 0x83) {
-            packet.actual_length = std::min<unsigned>(packet.length, static_cast<unsigned>(i + 1));
-            std::memset(buffer + at, 0xA0 + i, packet.actual_length);
-            packet.status = i == 2 ? -EPROTO : 0;
-          } else {
-            isoWritten_.insert(isoWritten_.end(), buffer + at, buffer + at + packet.length);
-            packet.actual_length = packet.length;
-            packet.status = 0;
-          }
-          at += packet.length;
-        }
-        Finish(urb, 0, 0);
-        return 0;
-      }
-      default:
-        return EINVAL;
-    }
-  }
-
-  int Discard(usbdevfs_urb* urb) {
-    auto it = std::find(waitingIn_.begin(), waitingIn_.end(), urb);
-    if (it == waitingIn_.end()) return EINVAL;
-    waitingIn_.erase(it);
-    ++discarded_;
-    Finish(urb, -ENOENT, 0);
-    return 0;
-  }
-
-  void Answer() {
-    while (!waitingIn_.empty() && !echo_.empty()) {
-      usbdevfs_urb* urb = waitingIn_.front();
-      waitingIn_.pop_front();
-      const auto bytes = std::move(echo_.front());
-      echo_.pop_front();
-      const std::size_t n = std::min(bytes.size(), static_cast<std::size_t>(urb->buffer_length));
-      std::memcpy(urb->buffer, bytes.data(), n);
-      Finish(urb, 0, static_cast<int>(n));
-    }
-  }
-
-  UMockdevTestbed* const testbed_;
-  const std::string node_;
-  UMockdevIoctlBase* handler_ = nullptr;
-  bool attached_ = false;
-
-  std::mutex mutex_;
-  std::deque<usbdevfs_urb*> done_;
-  std::deque<usbdevfs_urb*> waitingIn_;
-  std::deque<std::vector<std::uint8_t>> echo_;
-  int busyClaims_ = 0;
-  int claimAttempts_ = 0;
-  std::vector<unsigned> claimed_;
-  std::vector<std::pair<unsigned, unsigned>> settings_;
-  std::vector<int> configurations_;
-  std::vector<unsigned> clearedHalts_;
-  int resets_ = 0;
-  std::vector<std::uint8_t> written_;
-  std::vector<std::uint8_t> isoWritten_;
-  std::size_t discarded_ = 0;
-};
-
-// What the bus reported.
-class Recorder {
- public:
-  UsbBus::Events Events() {
-    return {[this](std::shared_ptr<UsbDevice> device) {
-              std::lock_guard lock(mutex_);
-              arrived_.push_back(std::move(device));
-              changed_.notify_all();
-            },
-            [this](const DeviceIdentity& identity) {
-              std::lock_guard lock(mutex_);
-              departed_.push_back(identity);
-              changed_.notify_all();
-            },
-            {}};
-  }
-  std::function<void(const std::string&)> Log() {
-    return [this](const std::string& text) {
-      std::lock_guard lock(mutex_);
-      log_.push_back(text);
-      changed_.notify_all();
-    };
-  }
-  bool WaitArrivals(std::size_t count, std::chrono::milliseconds timeout = 10s) {
-    std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, timeout, [&] { return arrived_.size() >= count; });
-  }
-  bool WaitDepartures(std::size_t count, std::chrono::milliseconds timeout = 10s) {
-    std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, timeout, [&] { return departed_.size() >= count; });
-  }
-  bool WaitLog(std::size_t count, std::chrono::milliseconds timeout = 10s) {
-    std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, timeout, [&] { return log_.size() >= count; });
-  }
-  std::vector<std::shared_ptr<UsbDevice>> Arrived() {
-    std::lock_guard lock(mutex_);
-    return arrived_;
-  }
-  std::vector<DeviceIdentity> Departed() {
-    std::lock_guard lock(mutex_);
-    return departed_;
-  }
-  std::vector<std::string> Logged() {
-    std::lock_guard lock(mutex_);
-    return log_;
-  }
-  void Clear() {
-    std::lock_guard lock(mutex_);
-    arrived_.clear();
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::vector<std::shared_ptr<UsbDevice>> arrived_;
-  std::vector<DeviceIdentity> departed_;
-  std::vector<std::string> log_;
-};
-
-bool InMockEnvironment() {
-  const char* preload = std::getenv("LD_PRELOAD");
-  return preload != nullptr && std::strstr(preload, "libumockdev-preload") != nullptr;
-}
-
-class Umockdev : public ::testing::Test {
- protected:
-  void SetUp() override {
-    if (!InMockEnvironment()) GTEST_SKIP() << "needs umockdev-wrapper";
-    testbed_ = umockdev_testbed_new();
-    Add(kRootHub);
-  }
-  void TearDown() override {
-    // Users of the devices first, then the bus, then the emulation.
-    bus_.reset();
-    recorder_.reset();
-    emulated_.clear();
-    if (testbed_ != nullptr) g_object_unref(testbed_);
-  }
-
-  void Add(const std::string& record) {
-    GError* error = nullptr;
-    if (!umockdev_testbed_add_from_string(testbed_, record.c_str(), &error)) {
-      ADD_FAILURE() << "add_from_string: " << (error ? error->message : "?");
-      if (error) g_error_free(error);
-    }
-  }
-  // Emulates the board on port `port` with device number `devnum`.
-  EmulatedDevice& Plug(int port, int devnum) {
-    emulated_.push_back(std::make_unique<EmulatedDevice>(testbed_, DevNode(devnum)));
-    Add(Record("1-" + std::to_string(port), devnum, Hex(kDescriptors)));
-    return *emulated_.back();
-  }
-  // The removal's uevent, then the device's files go.
-  void Unplug(int port) {
-    const std::string path = "/sys/devices/usb1/1-" + std::to_string(port);
-    umockdev_testbed_uevent(testbed_, path.c_str(), "remove");
-    umockdev_testbed_remove_device(testbed_, path.c_str());
-  }
-  void StartBus() {
-    bus_ = MakeLibusbBus({{0x0001, 0x0002}, {kVendor, kProduct}});
-    bus_->SetLog(recorder_->Log());
-    bus_->Start(recorder_->Events());
-  }
-  std::shared_ptr<UsbDevice> StartWithBoard(EmulatedDevice** emulated = nullptr) {
-    EmulatedDevice& device = Plug(3, 2);
-    if (emulated) *emulated = &device;
-    StartBus();
-    if (!recorder_->WaitArrivals(1)) return nullptr;
-    return recorder_->Arrived().front();
-  }
-
-  UMockdevTestbed* testbed_ = nullptr;
-  std::vector<std::unique_ptr<EmulatedDevice>> emulated_;
-  std::unique_ptr<Recorder> recorder_ = std::make_unique<Recorder>();
-  std::unique_ptr<UsbBus> bus_;
-};
-
-std::shared_ptr<PendingTransfer> Control(UsbDevice& device, std::uint8_t type, std::uint8_t request,
-                                         std::uint16_t value, std::span<std::uint8_t> data,
-                                         bool shortOk = true) {
-  TransferRequest r;
-  r.type = TransferType::Control;
-  r.setup = {type, request, value, 0, static_cast<std::uint16_t>(data.size())};
-  r.data = data;
-  r.shortTransferOk = shortOk;
-  return device.Submit(std::move(r));
-}
-
-std::shared_ptr<PendingTransfer> Bulk(UsbDevice& device, std::uint8_t endpoint,
-                                      std::span<std::uint8_t> data, bool shortOk = true) {
-  TransferRequest r;
-  r.type = TransferType::Bulk;
-  r.endpoint = endpoint;
-  r.data = data;
-  r.shortTransferOk = shortOk;
-  return device.Submit(std::move(r));
-}
 
 TEST_F(Umockdev, EnumeratesTheMatchingDeviceAtStart) {
   auto device = StartWithBoard();
@@ -497,7 +31,7 @@ TEST_F(Umockdev, ControlTransfers) {
   ASSERT_NE(device, nullptr);
 
   std::vector<std::uint8_t> id(4);
-  auto read = Control(*device, 0xC0, EmulatedDevice::kReadId, 0x0142, id);
+  auto read = Control(*device, 0xC0, EchoDevice::kReadId, 0x0142, id);
   ASSERT_TRUE(read->WaitFor(5s));
   EXPECT_EQ(read->Result().status, USBD_STATUS_SUCCESS);
   EXPECT_EQ(read->Result().transferred, 4u);
@@ -505,23 +39,23 @@ TEST_F(Umockdev, ControlTransfers) {
 
   // A longer buffer: short, which is an error only when asked so.
   std::vector<std::uint8_t> longer(16, 0);
-  auto shortOk = Control(*device, 0xC0, EmulatedDevice::kReadId, 1, longer, true);
+  auto shortOk = Control(*device, 0xC0, EchoDevice::kReadId, 1, longer, true);
   ASSERT_TRUE(shortOk->WaitFor(5s));
   EXPECT_EQ(shortOk->Result().status, USBD_STATUS_SUCCESS);
   EXPECT_EQ(shortOk->Result().transferred, 4u);
-  auto shortNotOk = Control(*device, 0xC0, EmulatedDevice::kReadId, 1, longer, false);
+  auto shortNotOk = Control(*device, 0xC0, EchoDevice::kReadId, 1, longer, false);
   ASSERT_TRUE(shortNotOk->WaitFor(5s));
   EXPECT_EQ(shortNotOk->Result().status, USBD_STATUS_ERROR_SHORT_TRANSFER);
   EXPECT_EQ(shortNotOk->Result().transferred, 4u);
 
   std::vector<std::uint8_t> payload = {1, 2, 3, 4, 5};
-  auto write = Control(*device, 0x40, EmulatedDevice::kWrite, 0, payload);
+  auto write = Control(*device, 0x40, EchoDevice::kWrite, 0, payload);
   ASSERT_TRUE(write->WaitFor(5s));
   EXPECT_EQ(write->Result().status, USBD_STATUS_SUCCESS);
   EXPECT_EQ(write->Result().transferred, 5u);
   EXPECT_EQ(emulated_[0]->Written(), payload);
 
-  auto stall = Control(*device, 0x40, EmulatedDevice::kStall, 0, {});
+  auto stall = Control(*device, 0x40, EchoDevice::kStall, 0, {});
   ASSERT_TRUE(stall->WaitFor(5s));
   EXPECT_EQ(stall->Result().status, USBD_STATUS_STALL_PID);
 }
@@ -682,7 +216,7 @@ TEST_F(Umockdev, CancelAndAbort) {
 }
 
 TEST_F(Umockdev, BusyClaimRightAfterArrivalIsRetried) {
-  EmulatedDevice& emulated = Plug(3, 2);
+  EmulatedDevice& emulated = Plug(3);
   emulated.FailClaims(3);
   StartBus();
   ASSERT_TRUE(recorder_->WaitArrivals(1));
@@ -694,7 +228,7 @@ TEST_F(Umockdev, BusyClaimRightAfterArrivalIsRetried) {
 }
 
 TEST_F(Umockdev, BusyClaimGivesUpAfterTheWindow) {
-  EmulatedDevice& emulated = Plug(3, 2);
+  EmulatedDevice& emulated = Plug(3);
   emulated.FailClaims(1000);
   StartBus();
   ASSERT_TRUE(recorder_->WaitArrivals(1));
@@ -714,7 +248,7 @@ TEST_F(Umockdev, HotplugArrivalAndDeparture) {
   std::this_thread::sleep_for(200ms);
   EXPECT_TRUE(recorder_->Arrived().empty());
 
-  EmulatedDevice& emulated = Plug(3, 2);
+  EmulatedDevice& emulated = Plug(3);
   ASSERT_TRUE(recorder_->WaitArrivals(1));
   auto device = recorder_->Arrived().front();
   EXPECT_EQ(device->Identity().Location(), "1-3");
@@ -747,16 +281,16 @@ TEST_F(Umockdev, ReEnumerationOnTheSamePlug) {
   Unplug(3);
   ASSERT_TRUE(recorder_->WaitDepartures(1));
   // The same plug, a new bus address: a new device with a new handle.
-  EmulatedDevice& again = Plug(3, 5);
+  EmulatedDevice& again = Plug(3);
   ASSERT_TRUE(recorder_->WaitArrivals(2));
   auto second = recorder_->Arrived().back();
   EXPECT_NE(second, first);
   EXPECT_EQ(second->Identity().Location(), "1-3");
   std::vector<std::uint8_t> id(4);
-  auto read = Control(*second, 0xC0, EmulatedDevice::kReadId, 9, id);
+  auto read = Control(*second, 0xC0, EchoDevice::kReadId, 9, id);
   ASSERT_TRUE(read->WaitFor(5s));
   EXPECT_EQ(read->Result().status, USBD_STATUS_SUCCESS);
-  EXPECT_EQ(Control(*first, 0xC0, EmulatedDevice::kReadId, 9, id)->Result().status,
+  EXPECT_EQ(Control(*first, 0xC0, EchoDevice::kReadId, 9, id)->Result().status,
             USBD_STATUS_DEVICE_GONE);
   ASSERT_EQ(second->SelectConfiguration(1, 0, 0, nullptr), USBD_STATUS_SUCCESS);
   EXPECT_EQ(again.Claimed(), std::vector<unsigned>{0});
@@ -769,7 +303,7 @@ TEST_F(Umockdev, RescanReportsNothingTwice) {
   ASSERT_NE(device, nullptr);
   bus_->Rescan();
   bus_->Rescan();
-  Plug(4, 3);
+  Plug(4);
   ASSERT_TRUE(recorder_->WaitArrivals(2));
   bus_->Rescan();
   std::this_thread::sleep_for(300ms);
@@ -780,14 +314,14 @@ TEST_F(Umockdev, RescanReportsNothingTwice) {
 }
 
 TEST_F(Umockdev, PollingFindsArrivalsAndDepartures) {
-  Plug(3, 2);
+  Plug(3);
   bus_ = MakePollingLibusbBus({{kVendor, kProduct}});
   bus_->SetLog(recorder_->Log());
   bus_->Start(recorder_->Events());
   ASSERT_TRUE(recorder_->WaitArrivals(1));
   EXPECT_EQ(recorder_->Arrived()[0]->Identity().Location(), "1-3");
 
-  Plug(4, 3);
+  Plug(4);
   ASSERT_TRUE(recorder_->WaitArrivals(2, 5s));
   EXPECT_EQ(recorder_->Arrived()[1]->Identity().Location(), "1-4");
   Unplug(3);
@@ -803,7 +337,12 @@ TEST_F(Umockdev, PollingFindsArrivalsAndDepartures) {
 }
 
 TEST_F(Umockdev, DeviceThatCannotBeOpenedIsDroppedWithALogMessage) {
-  Add(Record("1-4", 3, Hex(kDescriptors), false));  // no device node
+  std::vector<std::uint8_t> descriptors = kDeviceDescriptor;
+  descriptors.insert(descriptors.end(), kConfiguration.begin(), kConfiguration.end());
+  std::string why;
+  ASSERT_TRUE(emulation_->AddRecord(emulation::RecordOf({{4}, 100, descriptors, 1, false}),
+                                    &why))  // no device node
+      << why;
   StartBus();
   ASSERT_TRUE(recorder_->WaitLog(1));
   const std::string message = recorder_->Logged().front();
@@ -811,7 +350,7 @@ TEST_F(Umockdev, DeviceThatCannotBeOpenedIsDroppedWithALogMessage) {
   EXPECT_NE(message.find("dropped"), std::string::npos) << message;
   EXPECT_TRUE(recorder_->Arrived().empty());
   // A board plugged later is served as usual.
-  Plug(3, 2);
+  Plug(3);
   ASSERT_TRUE(recorder_->WaitArrivals(1));
   EXPECT_EQ(recorder_->Arrived().front()->Identity().Location(), "1-3");
 }
@@ -867,7 +406,7 @@ TEST_F(Umockdev, RestartsAfterStop) {
   ASSERT_TRUE(recorder_->WaitArrivals(1));
   auto again = recorder_->Arrived().front();
   std::vector<std::uint8_t> id(4);
-  auto read = Control(*again, 0xC0, EmulatedDevice::kReadId, 7, id);
+  auto read = Control(*again, 0xC0, EchoDevice::kReadId, 7, id);
   ASSERT_TRUE(read->WaitFor(5s));
   EXPECT_EQ(read->Result().status, USBD_STATUS_SUCCESS);
 }
@@ -879,15 +418,15 @@ TEST_F(Umockdev, PollSeesWhatNoHotplugEventReported) {
   bus_ = MakeLibusbBus({{kVendor, kProduct}}, 200ms);
   bus_->SetLog(recorder_->Log());
   bus_->Start(recorder_->Events());
-  Plug(3, 2);
+  Plug(3);
   ASSERT_TRUE(recorder_->WaitArrivals(1));
   // Gone without its removal's uevent: hotplug never hears of it.
-  umockdev_testbed_remove_device(testbed_, "/sys/devices/usb1/1-3");
+  emulation_->UnplugWithoutUevent(3);
   ASSERT_TRUE(recorder_->WaitDepartures(1));
   EXPECT_EQ(recorder_->Departed()[0].Location(), "1-3");
   EXPECT_EQ(recorder_->Arrived().size(), 1u);
   // Every device on the bus, whatever its identifiers, for messages.
-  Plug(4, 3);
+  Plug(4);
   ASSERT_TRUE(recorder_->WaitArrivals(2));
   const auto present = bus_->Present();
   EXPECT_TRUE(std::any_of(present.begin(), present.end(), [](const DeviceIdentity& d) {
@@ -897,4 +436,4 @@ TEST_F(Umockdev, PollSeesWhatNoHotplugEventReported) {
 }
 
 }  // namespace
-}  // namespace vantrel::usbhost
+}  // namespace vantrel::usbhost::umockdevtest

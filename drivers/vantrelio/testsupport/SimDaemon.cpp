@@ -35,12 +35,15 @@ struct Descriptor {
   }
 };
 
-// True when a whole line of `log` contains `text`.
-bool HasLineWith(const std::string& log, const std::string& text) {
+// Whole lines of `log` that contain `text`.
+int LinesWith(const std::string& log, const std::string& text) {
   const std::size_t end = log.rfind('\n');
-  if (end == std::string::npos) return false;
-  const std::size_t at = log.find(text);
-  return at != std::string::npos && at + text.size() <= end + 1;
+  if (end == std::string::npos) return 0;
+  int count = 0;
+  for (std::size_t at = log.find(text); at != std::string::npos && at + text.size() <= end + 1;
+       at = log.find(text, log.find('\n', at) + 1))
+    ++count;
+  return count;
 }
 
 }  // namespace
@@ -71,13 +74,16 @@ bool SimDaemon::Start(std::chrono::milliseconds limit) {
   runStart_ = static_cast<std::size_t>(::lseek(log.fd, 0, SEEK_END));
   if (options_.makeDeviceDir) fs::create_directories(deviceDir_);
 
-  std::vector<std::string> argv{options_.program, "--simulate"};
+  std::vector<std::string> argv{options_.program};
+  if (options_.simulate) argv.push_back("--simulate");
   if (!options_.deviceDirFromEnvironment) {
     argv.push_back("--device-dir");
     argv.push_back(deviceDir_.string());
   }
-  argv.push_back("--boards");
-  argv.push_back(std::to_string(options_.boards));
+  if (options_.simulate) {
+    argv.push_back("--boards");
+    argv.push_back(std::to_string(options_.boards));
+  }
   argv.insert(argv.end(), options_.arguments.begin(), options_.arguments.end());
   // The test's own setting must not lead the daemon elsewhere.
   const std::string folderVariable =
@@ -86,10 +92,10 @@ bool SimDaemon::Start(std::chrono::milliseconds limit) {
           : std::string(driver::ControlProtocol::kDeviceDirEnv);
   // Nor may a service manager's variables (a test run from a unit) make the
   // daemon take itself for a service.
-  pid_ = detail::Spawn(argv,
-                       detail::EnvironmentWith({folderVariable, "NOTIFY_SOCKET", "INVOCATION_ID",
-                                                "WATCHDOG_USEC", "WATCHDOG_PID"}),
-                       null.fd, log.fd, log.fd);
+  std::vector<std::string> changes{folderVariable, "NOTIFY_SOCKET", "INVOCATION_ID",
+                                   "WATCHDOG_USEC", "WATCHDOG_PID"};
+  changes.insert(changes.end(), options_.environment.begin(), options_.environment.end());
+  pid_ = detail::Spawn(argv, detail::EnvironmentWith(changes), null.fd, log.fd, log.fd);
   if (pid_ <= 0) {
     pid_ = -1;
     const std::string message = "cannot run " + options_.program + "\n";
@@ -97,8 +103,10 @@ bool SimDaemon::Start(std::chrono::milliseconds limit) {
     return false;
   }
   pidFd_ = detail::OpenPidFd(pid_);
-  if (WaitForLog("serving " + std::to_string(options_.boards) + " simulated board(s)", limit))
-    return true;
+  const std::string ready =
+      options_.simulate ? "serving " + std::to_string(options_.boards) + " simulated board(s)"
+                        : std::string("serving boards on USB");
+  if (WaitForLog(ready, limit)) return true;
   Stop(SIGKILL);
   return false;
 }
@@ -117,13 +125,13 @@ void SimDaemon::Signal(int signal) {
   if (pid_ > 0) ::kill(pid_, signal);
 }
 
-bool SimDaemon::WaitForLog(const std::string& text, std::chrono::milliseconds limit) {
+bool SimDaemon::WaitForLog(const std::string& text, std::chrono::milliseconds limit, int count) {
   // Watched before the first look, so that no line slips in between.
   Descriptor watch{::inotify_init1(IN_CLOEXEC | IN_NONBLOCK)};
   if (watch.fd < 0 || ::inotify_add_watch(watch.fd, logPath_.c_str(), IN_MODIFY) < 0) return false;
   const auto deadline = std::chrono::steady_clock::now() + limit;
   for (;;) {
-    if (HasLineWith(LogFrom(runStart_), text)) return true;
+    if (LinesWith(LogFrom(runStart_), text) >= count) return true;
     if (pid_ <= 0) return false;
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         deadline - std::chrono::steady_clock::now());
@@ -132,7 +140,7 @@ bool SimDaemon::WaitForLog(const std::string& text, std::chrono::milliseconds li
     const int ready = ::poll(fds, pidFd_ >= 0 ? 2 : 1, static_cast<int>(left.count()));
     if (ready < 0 && errno != EINTR) return false;
     if (ready > 0 && (fds[1].revents & POLLIN) != 0)  // ended: what it wrote is all there is
-      return HasLineWith(LogFrom(runStart_), text);
+      return LinesWith(LogFrom(runStart_), text) >= count;
     char events[4096];
     while (::read(watch.fd, events, sizeof events) > 0) {
     }

@@ -31,6 +31,12 @@ struct SimDaemonOptions {
   // its group).
   bool makeDeviceDir = false;
   std::string program = VantrelioPath();
+  // False: the daemon serves the machine's USB through libusb instead (no
+  // --simulate, no --boards), and is ready once it has looked at the bus.
+  bool simulate = true;
+  // NAME=VALUE entries added to the daemon's environment (a bare NAME
+  // removes one).
+  std::vector<std::string> environment = {};
 };
 
 class SimDaemon {
@@ -58,9 +64,10 @@ class SimDaemon {
   bool Running() const { return pid_ > 0; }
   pid_t Pid() const { return pid_; }
 
-  // Waits until the log of the current run has a line containing `text`;
-  // false when the daemon ended or the limit passed first.
-  bool WaitForLog(const std::string& text, std::chrono::milliseconds limit = kWaitLimit);
+  // Waits until the log of the current run has `count` lines containing
+  // `text`; false when the daemon ended or the limit passed first.
+  bool WaitForLog(const std::string& text, std::chrono::milliseconds limit = kWaitLimit,
+                  int count = 1);
   // Everything the daemon wrote (standard output and error), all runs.
   std::string Log() const;
   // The file that holds it, inside Folder().
