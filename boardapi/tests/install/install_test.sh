@@ -14,6 +14,11 @@ cleanup() {
 }
 trap cleanup EXIT
 fail() { echo "install_test: $*" >&2; exit 1; }
+# The daemon's readiness line, waited for as long as a loaded machine needs.
+await_daemon() {
+  for _ in $(seq 1500); do grep -q serving "$work/daemon.log" && return; sleep 0.02; done
+  fail "the daemon did not start within 30 s: $(cat "$work/daemon.log")"
+}
 
 prefix=$work/prefix
 cmake --install "$build_dir" --prefix "$prefix" >/dev/null
@@ -60,7 +65,7 @@ for capacity in 128 256 512 1024 2048 4096 8192 16384 32768 65536; do
   "$prefix/sbin/vantrelio" --simulate --device-dir "$dev" --eeprom-bytes "$capacity" \
     --trace "$trace" 2>"$work/daemon.log" &
   daemon=$!
-  for _ in $(seq 200); do grep -q serving "$work/daemon.log" && break; sleep 0.02; done
+  await_daemon
   VANTREL_DEVICE_DIR=$dev "$work/consumer" "$capacity" >/dev/null || fail "consumer failed for $capacity"
   kill "$daemon"; wait "$daemon" || true; daemon=
 
@@ -82,7 +87,7 @@ done
 # The program built through the CMake package, against a fresh daemon.
 "$prefix/sbin/vantrelio" --simulate --device-dir "$work/dev-cmake" --eeprom-bytes 4096 2>"$work/daemon.log" &
 daemon=$!
-for _ in $(seq 200); do grep -q serving "$work/daemon.log" && break; sleep 0.02; done
+await_daemon
 VANTREL_DEVICE_DIR=$work/dev-cmake "$work/cmake-consumer/build/consumer_cmake" 4096 >/dev/null \
   || fail "CMake package consumer failed"
 echo "install_test: ok"
