@@ -147,11 +147,14 @@ TEST(BusEventDispatcher, StopFromAHandlerEndsTheThreadAfterIt) {
   Signal stopped;
   ASSERT_TRUE(dispatcher.Start([&] { stopped.Raise(); }));
   bool later = false;
+  Signal queued;  // the second event is in the queue before the first stops
   ASSERT_TRUE(dispatcher.Post([&] {
+    EXPECT_TRUE(queued.WaitFor());
     dispatcher.Stop();  // returns at once: this handler is still running
     EXPECT_FALSE(dispatcher.Post([&] { later = true; }));
   }));
   ASSERT_TRUE(dispatcher.Post([&] { later = true; }));
+  queued.Raise();
   ASSERT_TRUE(stopped.WaitFor());
   EXPECT_FALSE(later);
   // A new start waits for the old thread.
