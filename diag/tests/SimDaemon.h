@@ -29,6 +29,13 @@ class SimDaemon {
     for (const QString& argument : arguments)
       daemon_.Options().arguments.push_back(QFile::encodeName(argument).toStdString());
   }
+  // Has the next Start write the daemon's exchange trace to trace.log in
+  // the folder; the file's path.
+  QString AddTrace() {
+    const QString path = Folder() + QStringLiteral("/trace.log");
+    AddArguments({QStringLiteral("--trace"), path});
+    return path;
+  }
 
  private:
   vantrel::testsupport::SimDaemon daemon_{{.makeDeviceDir = true}};

@@ -129,9 +129,7 @@ QString CcTalkPageTest::Simctl(const QStringList& words) {
 
 void CcTalkPageTest::initTestCase() {
   daemon_.UseFolder();
-  trace_ = std::make_unique<k27diag_test::ExchangeTrace>(daemon_.Folder() +
-                                                         QStringLiteral("/trace.log"));
-  daemon_.AddArguments({QStringLiteral("--trace"), trace_->Path()});
+  trace_ = std::make_unique<k27diag_test::ExchangeTrace>(daemon_.AddTrace());
   daemon_.Start();
   // The page reads the dictionaries of the folder it starts in.
   QVERIFY(workDir_.isValid());

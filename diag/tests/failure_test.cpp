@@ -94,6 +94,30 @@ class FailureTest : public QObject {
   QString Simctl(const QStringList& words) {
     return k27diag_test::SimConsole(daemon_.Folder(), words);
   }
+  // Attaches `device` (cctalk, silent, ...) to port B; what k27simctl said.
+  QString AttachToPortB(const char* device) {
+    return Simctl({QStringLiteral("serial"), QStringLiteral("B"), QStringLiteral("attach"),
+                   QLatin1String(device)});
+  }
+  // Leaves the next `times` commands `command` on `channel` unanswered (all
+  // of them without `times`); what k27simctl said.
+  QString Mute(const char* channel, const char* command, const char* times = nullptr) {
+    QStringList words{QStringLiteral("fault"), QLatin1String(channel), QLatin1String(command),
+                      QStringLiteral("noreply")};
+    if (times != nullptr) words << QLatin1String(times);
+    return Simctl(words);
+  }
+  // Shows the ccTalk page with the dictionary's Simple poll selected; false
+  // when the dictionary does not list it once.
+  bool SelectSimplePoll() {
+    ShowTab<CCTalkPage>(kCcTalkTab);
+    auto* tree = sheet_->findChild<CXMLTreeView*>(QStringLiteral("id1023"));
+    const auto polls = tree->findItems(QStringLiteral("Command [254] = Simple poll"),
+                                       Qt::MatchExactly | Qt::MatchRecursive);
+    if (polls.size() != 1) return false;
+    tree->setCurrentItem(polls.front());
+    return true;
+  }
   template <class Page>
   Page* ShowTab(int index) {
     sheet_->Tabs()->setCurrentIndex(index);
@@ -112,9 +136,7 @@ class FailureTest : public QObject {
 
 void FailureTest::initTestCase() {
   daemon_.UseFolder();
-  trace_ = std::make_unique<k27diag_test::ExchangeTrace>(daemon_.Folder() +
-                                                         QStringLiteral("/trace.log"));
-  daemon_.AddArguments({QStringLiteral("--trace"), trace_->Path()});
+  trace_ = std::make_unique<k27diag_test::ExchangeTrace>(daemon_.AddTrace());
   daemon_.Start();
   QVERIFY(workDir_.isValid() && files_.isValid());
   std::ofstream(QDir(workDir_.path()).filePath(QStringLiteral("test.xml")).toStdString())
@@ -156,9 +178,7 @@ void FailureTest::Shot(const QString& name) {
 // A bus without its echo cannot be scanned: the scan stops at the first
 // address and says why, instead of "Done: 0 device(s) found".
 void FailureTest::scanOnASilentBusFailsAtTheFirstAddress() {
-  QCOMPARE(Simctl({QStringLiteral("serial"), QStringLiteral("B"), QStringLiteral("attach"),
-                   QStringLiteral("silent")}),
-           QString());
+  QCOMPARE(AttachToPortB("silent"), QString());
   auto* page = ShowTab<CCTalkPage>(kCcTalkTab);
   sheet_->findChild<QPushButton*>(QStringLiteral("serviceSwitch"))->click();
   CcTalkServicePanel* panel = page->Service();
@@ -191,9 +211,7 @@ void FailureTest::scanOnASilentBusFailsAtTheFirstAddress() {
   sheet_->Connection()->Reinitialise();
 
   // With the device there again the same scan ends as before.
-  QCOMPARE(Simctl({QStringLiteral("serial"), QStringLiteral("B"), QStringLiteral("attach"),
-                   QStringLiteral("cctalk")}),
-           QString());
+  QCOMPARE(AttachToPortB("cctalk"), QString());
   panel->findChildren<QSpinBox*>().at(1)->setValue(3);  // "to 3": a short scan
   panel->StartScan();
   QTRY_VERIFY_WITH_TIMEOUT(!panel->Scan()->Running(), kStallWaitMs);
@@ -204,15 +222,8 @@ void FailureTest::scanOnASilentBusFailsAtTheFirstAddress() {
 // The echo message keeps every echo error of the run (several of them by
 // now); each item shows its own once, and no item grows without end.
 void FailureTest::echoErrorsAreShownOncePerItemAndBounded() {
-  QCOMPARE(Simctl({QStringLiteral("serial"), QStringLiteral("B"), QStringLiteral("attach"),
-                   QStringLiteral("silent")}),
-           QString());
-  ShowTab<CCTalkPage>(kCcTalkTab);
-  auto* tree = sheet_->findChild<CXMLTreeView*>(QStringLiteral("id1023"));
-  const auto polls = tree->findItems(QStringLiteral("Command [254] = Simple poll"),
-                                     Qt::MatchExactly | Qt::MatchRecursive);
-  QCOMPARE(polls.size(), 1);
-  tree->setCurrentItem(polls.front());
+  QCOMPARE(AttachToPortB("silent"), QString());
+  QVERIFY(SelectSimplePoll());
   auto* list = sheet_->findChild<CTransactionView*>(QStringLiteral("id1022"));
   for (int i = 0; i < 3; ++i)
     QTest::mouseClick(sheet_->findChild<QPushButton*>(QStringLiteral("id1014")), Qt::LeftButton);
@@ -239,9 +250,7 @@ void FailureTest::echoErrorsAreShownOncePerItemAndBounded() {
 // A mute input poll costs one wait: the page stops polling and says so; each
 // Resume tries once more, and polling goes on when the board answers again.
 void FailureTest::muteInputPollStopsPollingUntilResumed() {
-  QCOMPARE(Simctl({QStringLiteral("fault"), QStringLiteral("1"), QStringLiteral("4B"),
-                   QStringLiteral("noreply"), QStringLiteral("2")}),
-           QString());
+  QCOMPARE(Mute("1", "4B", "2"), QString());
   auto* io = ShowTab<IOPage>(kIoTab);
   QTRY_VERIFY_WITH_TIMEOUT(io->Stalled(), kStallWaitMs);
   QVERIFY(!io->Polling());
@@ -270,9 +279,7 @@ void FailureTest::muteInputPollStopsPollingUntilResumed() {
 // The Reels page writes the stall once, in red, and polls again when the tab
 // is selected again.
 void FailureTest::muteReelStatusIsLoggedOnceAndResumesOnReselect() {
-  QCOMPARE(Simctl({QStringLiteral("fault"), QStringLiteral("1"), QStringLiteral("5C"),
-                   QStringLiteral("noreply"), QStringLiteral("1")}),
-           QString());
+  QCOMPARE(Mute("1", "5C", "1"), QString());
   auto* reels = ShowTab<ReelPage>(kReelsTab);
   QTRY_VERIFY_WITH_TIMEOUT(reels->Stalled(), kStallWaitMs);
   QVERIFY(!reels->Ticking());
@@ -302,9 +309,7 @@ void FailureTest::muteReelStatusIsLoggedOnceAndResumesOnReselect() {
 // The first activation call that gets no answer ends the activation: the
 // calls after it are not made, so a mute board costs one wait, not ten.
 void FailureTest::muteActivationCostsOneStall() {
-  QCOMPARE(Simctl({QStringLiteral("fault"), QStringLiteral("1"), QStringLiteral("56"),
-                   QStringLiteral("noreply"), QStringLiteral("1")}),
-           QString());
+  QCOMPARE(Mute("1", "56", "1"), QString());
   auto* reels = ShowTab<ReelPage>(kReelsTab);
   QTRY_VERIFY_WITH_TIMEOUT(reels->Stalled(), kStallWaitMs);
   QTRY_COMPARE(LinesWith(reels->Log(), QStringLiteral("Polling stopped: VantrelUSB::ConfigureReels "
@@ -332,9 +337,7 @@ void FailureTest::importStopsAtTheFirstTimeLimit() {
   }
   auto* panel = page->findChild<CMemoryFilePanel*>(QStringLiteral("memoryFilePanel"));
   QVERIFY(panel != nullptr);
-  QCOMPARE(Simctl({QStringLiteral("fault"), QStringLiteral("2"), QStringLiteral("04"),
-                   QStringLiteral("noreply"), QStringLiteral("1")}),
-           QString());
+  QCOMPARE(Mute("2", "04", "1"), QString());
   trace_->Mark();
   QSignalSpy finished(panel, &CMemoryFilePanel::Finished);
   panel->ImportFrom(path, memfile::FileFormat::kBinary);
@@ -404,15 +407,8 @@ void FailureTest::daemonRestartOnAMemoryPage() {
 // The ccTalk page notes the loss in its transaction list; after the board is
 // back the next "Host >>> Device" re-initialises first and then goes through.
 void FailureTest::replugOnTheCcTalkPage() {
-  QCOMPARE(Simctl({QStringLiteral("serial"), QStringLiteral("B"), QStringLiteral("attach"),
-                   QStringLiteral("cctalk")}),
-           QString());
-  ShowTab<CCTalkPage>(kCcTalkTab);
-  auto* tree = sheet_->findChild<CXMLTreeView*>(QStringLiteral("id1023"));
-  const auto polls = tree->findItems(QStringLiteral("Command [254] = Simple poll"),
-                                     Qt::MatchExactly | Qt::MatchRecursive);
-  QCOMPARE(polls.size(), 1);
-  tree->setCurrentItem(polls.front());
+  QCOMPARE(AttachToPortB("cctalk"), QString());
+  QVERIFY(SelectSimplePoll());
   auto* list = sheet_->findChild<CTransactionView*>(QStringLiteral("id1022"));
   QCOMPARE(Simctl({QStringLiteral("unplug")}), QString());
   QTRY_COMPARE_WITH_TIMEOUT(list->topLevelItemCount(), 1, kStallWaitMs);
@@ -420,9 +416,7 @@ void FailureTest::replugOnTheCcTalkPage() {
            qPrintable(list->topLevelItem(0)->text(0)));
   QCOMPARE(Simctl({QStringLiteral("plug")}), QString());
   QTRY_VERIFY_WITH_TIMEOUT(sheet_->Connection()->Stale(), kStallWaitMs);
-  QCOMPARE(Simctl({QStringLiteral("serial"), QStringLiteral("B"), QStringLiteral("attach"),
-                   QStringLiteral("cctalk")}),
-           QString());
+  QCOMPARE(AttachToPortB("cctalk"), QString());
   QTest::mouseClick(sheet_->findChild<QPushButton*>(QStringLiteral("id1014")), Qt::LeftButton);
   QCOMPARE(list->topLevelItemCount(), 4);
   QCOMPARE(list->topLevelItem(1)->text(0),
@@ -434,9 +428,7 @@ void FailureTest::replugOnTheCcTalkPage() {
 // Port B's configuration gets no answer: the Serial Port page's activation
 // waits once (no second try, no polling after it) and says so.
 void FailureTest::muteSetConfigIsNotAskedTwice() {
-  QCOMPARE(Simctl({QStringLiteral("fault"), QStringLiteral("4"), QStringLiteral("61"),
-                   QStringLiteral("noreply"), QStringLiteral("1")}),
-           QString());
+  QCOMPARE(Mute("4", "61", "1"), QString());
   auto* serial = ShowTab<CActivePage>(3);
   QVERIFY(serial != nullptr);
   QTRY_VERIFY_WITH_TIMEOUT(serial->Stalled(), kStallWaitMs);
@@ -454,23 +446,14 @@ void FailureTest::muteSetConfigIsNotAskedTwice() {
 // A repeat on a board that does not answer stops at the first wait instead
 // of waiting once per repeat.
 void FailureTest::repeatStopsAtAMuteBoard() {
-  QCOMPARE(Simctl({QStringLiteral("serial"), QStringLiteral("B"), QStringLiteral("attach"),
-                   QStringLiteral("cctalk")}),
-           QString());
-  ShowTab<CCTalkPage>(kCcTalkTab);
+  QCOMPARE(AttachToPortB("cctalk"), QString());
+  QVERIFY(SelectSimplePoll());
   auto* page = sheet_->findChild<CCTalkPage*>(QStringLiteral("id104"));
-  auto* tree = sheet_->findChild<CXMLTreeView*>(QStringLiteral("id1023"));
-  const auto polls = tree->findItems(QStringLiteral("Command [254] = Simple poll"),
-                                     Qt::MatchExactly | Qt::MatchRecursive);
-  QCOMPARE(polls.size(), 1);
-  tree->setCurrentItem(polls.front());
   QTest::mouseClick(sheet_->findChild<QPushButton*>(QStringLiteral("id1014")), Qt::LeftButton);
   CcTalkServicePanel* panel = page->Service();
   panel->RepeatTimes()->setValue(5);
   panel->RepeatInterval()->setValue(0);
-  QCOMPARE(Simctl({QStringLiteral("fault"), QStringLiteral("4"), QStringLiteral("66"),
-                   QStringLiteral("noreply")}),
-           QString());
+  QCOMPARE(Mute("4", "66"), QString());
   panel->StartRepeat();
   QTRY_VERIFY_WITH_TIMEOUT(!panel->Repeat()->Running(), kStallWaitMs);
   QCOMPARE(panel->Repeat()->Result().sent, 1);

@@ -149,9 +149,7 @@ class MemoryFilesTest : public QObject {
 
 void MemoryFilesTest::initTestCase() {
   daemon_.UseFolder();
-  trace_ = std::make_unique<k27diag_test::ExchangeTrace>(daemon_.Folder() +
-                                                         QStringLiteral("/trace.log"));
-  daemon_.AddArguments({QStringLiteral("--trace"), trace_->Path()});
+  trace_ = std::make_unique<k27diag_test::ExchangeTrace>(daemon_.AddTrace());
   daemon_.Start();
   QVERIFY(files_.isValid());
 }

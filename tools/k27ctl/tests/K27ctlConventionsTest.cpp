@@ -19,25 +19,10 @@
 #include <string>
 #include <vector>
 
-#include <vantrel/testsupport/ChildProcess.h>
-#include <vantrel/testsupport/SimDaemon.h>
+#include "CtlTestFixture.h"
 
 namespace k27ctl_test {
 namespace {
-
-namespace fs = std::filesystem;
-using Strings = std::vector<std::string>;
-using Process = vantrel::testsupport::ChildProcess;
-using vantrel::testsupport::SimDaemon;
-
-struct Result {
-  int status;
-  std::string out, err;
-};
-
-bool Contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
 
 // A folder of its own for sockets the test makes, open to every user.
 class ScratchFolder {
@@ -74,37 +59,17 @@ int BindSocket(const fs::path& path, bool listening) {
   return -1;
 }
 
-class K27ctlConventionsTest : public ::testing::Test {
+class K27ctlConventionsTest : public CtlTest {
  protected:
-  static void SetUpTestSuite() {
-    daemon_ = std::make_unique<SimDaemon>();
-    daemon_->Options().boards = 2;
-    ASSERT_TRUE(daemon_->Start()) << daemon_->Log();
-  }
-  static void TearDownTestSuite() { daemon_.reset(); }
+  static void SetUpTestSuite() { StartDaemon({}, false); }
 
-  static Result Ctl(const Strings& args, const std::string& deviceDir = "") {
-    Strings argv{K27CTL_PATH};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return Wait(argv, deviceDir);
-  }
   // k27ctl with its standard output redirected by the shell (`redirect`).
   static Result Redirected(const std::string& redirect, const Strings& args) {
     Strings argv{"/bin/sh", "-c", "exec \"$0\" \"$@\" " + redirect, K27CTL_PATH};
     argv.insert(argv.end(), args.begin(), args.end());
     return Wait(argv);
   }
-  static Result Wait(const Strings& argv, const std::string& deviceDir = "") {
-    const std::string dir = deviceDir.empty() ? daemon_->DeviceDir().string() : deviceDir;
-    Process p(argv, {"VANTREL_DEVICE_DIR=" + dir, "VANTREL_REPLY_TIMEOUT_MS"});
-    const int status = p.Wait();
-    return {status, p.Stdout(), p.Stderr()};
-  }
-
-  static std::unique_ptr<SimDaemon> daemon_;
 };
-
-std::unique_ptr<SimDaemon> K27ctlConventionsTest::daemon_;
 
 // {"error":{"code":…,"name":NAME,"message":…}} and nothing else on stdout.
 void ExpectJsonError(const Result& r, const std::string& name, const std::string& code = "null") {
@@ -161,16 +126,10 @@ TEST_F(K27ctlConventionsTest, EveryFailureInJsonIsAnObjectOnStandardOutput) {
   EXPECT_TRUE(Contains(board.out, "\"message\":\"GetClock: USB_DEVICE_BYTE_COUNT_ERROR\""))
       << board.out;
   // A failure of the ccTalk frame code reads as what happened.
-  const auto simctl = [](const Strings& args) {
-    Strings argv{K27SIMCTL_PATH, "--device-dir", daemon_->DeviceDir().string()};
-    argv.insert(argv.end(), args.begin(), args.end());
-    Process p(argv);
-    EXPECT_EQ(p.Wait(), 0) << p.Stderr();
-  };
-  simctl({"serial", "B", "attach", "cctalk"});
-  simctl({"serial", "B", "power", "off"});
+  SimCtl({"serial", "B", "attach", "cctalk"});
+  SimCtl({"serial", "B", "power", "off"});
   const Result dead = Ctl({"--json", "cctalk", "2", "254"});
-  simctl({"serial", "B", "power", "on"});
+  SimCtl({"serial", "B", "power", "on"});
   EXPECT_EQ(dead.status, 1);
   EXPECT_EQ(dead.err,
             "k27ctl: no local echo of the request: the ccTalk bus has no 12V power, or nothing is "

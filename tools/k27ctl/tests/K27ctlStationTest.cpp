@@ -18,43 +18,13 @@
 #include <string>
 #include <vector>
 
-#include <vantrel/testsupport/ChildProcess.h>
-#include <vantrel/testsupport/SimDaemon.h>
+#include "CtlTestFixture.h"
 
 namespace k27ctl_test {
 namespace {
 
-namespace fs = std::filesystem;
-using Strings = std::vector<std::string>;
-using Process = vantrel::testsupport::ChildProcess;
-using vantrel::testsupport::SimDaemon;
-
 // SHA-256 of "abc" (FIPS 180-2, appendix B.1).
 constexpr char kAbcSha256[] = "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
-
-struct Result {
-  int status;
-  std::string out, err;
-};
-
-bool Contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
-
-std::size_t LineCount(const std::string& text) {
-  std::size_t lines = 0;
-  for (const char c : text) lines += c == '\n';
-  return lines;
-}
-
-void WriteFile(const fs::path& path, const std::string& content) {
-  std::ofstream(path, std::ios::binary) << content;
-}
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 struct stat StatOf(const fs::path& path) {
   struct stat status {};
@@ -62,61 +32,10 @@ struct stat StatOf(const fs::path& path) {
   return status;
 }
 
-class K27ctlStationTest : public ::testing::Test {
+class K27ctlStationTest : public CtlTest {
  protected:
-  static void SetUpTestSuite() {
-    daemon_ = std::make_unique<SimDaemon>();
-    dir_ = daemon_->Folder();
-    daemon_->Options().boards = 2;
-    daemon_->Options().arguments = {"--eeprom-bytes", "8192", "--trace",
-                                    (dir_ / "trace.log").string()};
-    ASSERT_TRUE(daemon_->Start()) << daemon_->Log();
-  }
-  static void TearDownTestSuite() { daemon_.reset(); }
-
-  static Strings Environment() { return {"VANTREL_DEVICE_DIR=" + daemon_->DeviceDir().string()}; }
-  static Strings Command(const char* program, const Strings& args) {
-    Strings all{program};
-    all.insert(all.end(), args.begin(), args.end());
-    return all;
-  }
-  static Result Ctl(const Strings& args) {
-    Process p(Command(K27CTL_PATH, args), Environment());
-    const int status = p.Wait();
-    return {status, p.Stdout(), p.Stderr()};
-  }
-  static std::unique_ptr<Process> Start(const Strings& args) {
-    return std::make_unique<Process>(Command(K27CTL_PATH, args), Environment());
-  }
-  static void SimCtl(const Strings& args) {
-    Strings all{"--device-dir", daemon_->DeviceDir().string()};
-    all.insert(all.end(), args.begin(), args.end());
-    Process p(Command(K27SIMCTL_PATH, all));
-    EXPECT_EQ(p.Wait(), 0) << "k27simctl failed: " << p.Stderr();
-  }
-
-  static std::uintmax_t Mark() { return fs::file_size(dir_ / "trace.log"); }
-  static bool Traced(std::uintmax_t mark, const std::string& text) {
-    std::ifstream in(dir_ / "trace.log");
-    in.seekg(static_cast<std::streamoff>(mark));
-    for (std::string line; std::getline(in, line);)
-      if (Contains(line, text)) return true;
-    return false;
-  }
-  static bool WaitForTrace(std::uintmax_t mark, const std::string& text) {
-    for (int i = 0; i < 3000; ++i) {
-      if (Traced(mark, text)) return true;
-      ::usleep(10000);
-    }
-    return false;
-  }
-
-  static fs::path dir_;
-  static std::unique_ptr<SimDaemon> daemon_;
+  static void SetUpTestSuite() { StartDaemon({"--eeprom-bytes", "8192"}, true); }
 };
-
-fs::path K27ctlStationTest::dir_;
-std::unique_ptr<SimDaemon> K27ctlStationTest::daemon_;
 
 // ---- Dumps ------------------------------------------------------------------
 

@@ -17,84 +17,15 @@
 #include <string>
 #include <vector>
 
-#include <vantrel/testsupport/ChildProcess.h>
-#include <vantrel/testsupport/SimDaemon.h>
+#include "CtlTestFixture.h"
 
 namespace k27ctl_test {
 namespace {
 
-namespace fs = std::filesystem;
-using Strings = std::vector<std::string>;
-using Process = vantrel::testsupport::ChildProcess;
-using vantrel::testsupport::SimDaemon;
-
-// `program` with `args`, as a child's argument vector.
-Strings Command(const char* program, const Strings& args) {
-  Strings all{program};
-  all.insert(all.end(), args.begin(), args.end());
-  return all;
-}
-
-struct Result {
-  int status;
-  std::string out, err;
-};
-
-class K27ctlTest : public ::testing::Test {
+class K27ctlTest : public CtlTest {
  protected:
-  static void SetUpTestSuite() {
-    daemon_ = std::make_unique<SimDaemon>();
-    // Files of the tests sit beside the device folder.
-    dir_ = daemon_->Folder();
-    daemon_->Options().boards = 2;
-    daemon_->Options().arguments = {"--eeprom-bytes", "8192", "--trace",
-                                    (dir_ / "trace.log").string()};
-    ASSERT_TRUE(daemon_->Start()) << daemon_->Log();
-  }
-  static void TearDownTestSuite() { daemon_.reset(); }
+  static void SetUpTestSuite() { StartDaemon({"--eeprom-bytes", "8192"}, true); }
 
-  static std::vector<std::string> Environment() {
-    return {"VANTREL_DEVICE_DIR=" + daemon_->DeviceDir().string()};
-  }
-
-  static Result Ctl(const Strings& args) {
-    Process p(Command(K27CTL_PATH, args), Environment());
-    const int status = p.Wait();
-    return {status, p.Stdout(), p.Stderr()};
-  }
-  static std::unique_ptr<Process> Start(const Strings& args) {
-    return std::make_unique<Process>(Command(K27CTL_PATH, args), Environment());
-  }
-  static std::string SimCtl(const Strings& args) {
-    Strings all{"--device-dir", daemon_->DeviceDir().string()};
-    all.insert(all.end(), args.begin(), args.end());
-    Process p(Command(K27SIMCTL_PATH, all));
-    EXPECT_EQ(p.Wait(), 0) << "k27simctl failed: " << p.Stderr();
-    return p.Stdout();
-  }
-
-  // The trace from here on.
-  static std::uintmax_t Mark() { return fs::file_size(dir_ / "trace.log"); }
-  static Strings TraceSince(std::uintmax_t mark) {
-    std::ifstream in(dir_ / "trace.log");
-    in.seekg(static_cast<std::streamoff>(mark));
-    Strings lines;
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-  }
-  static bool Traced(std::uintmax_t mark, const std::string& text) {
-    for (const auto& line : TraceSince(mark))
-      if (line.find(text) != std::string::npos) return true;
-    return false;
-  }
-  // Waits until the trace has a line with `text` after `mark`.
-  static bool WaitForTrace(std::uintmax_t mark, const std::string& text) {
-    for (int i = 0; i < 3000; ++i) {
-      if (Traced(mark, text)) return true;
-      ::usleep(10000);
-    }
-    return false;
-  }
   // Exchanges of the kind that write: the connection's EEPROM configuration
   // is not one, data and commands are.
   static Strings Writes(std::uintmax_t mark) {
@@ -107,23 +38,7 @@ class K27ctlTest : public ::testing::Test {
     }
     return writes;
   }
-
-  static fs::path dir_;
-  static std::unique_ptr<SimDaemon> daemon_;
 };
-
-fs::path K27ctlTest::dir_;
-std::unique_ptr<SimDaemon> K27ctlTest::daemon_;
-
-bool Contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
-
-std::size_t LineCount(const std::string& text) {
-  std::size_t lines = 0;
-  for (const char c : text) lines += c == '\n';
-  return lines;
-}
 
 // ---- Boards, connection and exit statuses ----------------------------------
 
@@ -431,15 +346,6 @@ std::vector<std::uint8_t> RandomBytes(std::size_t count, unsigned seed) {
   std::vector<std::uint8_t> bytes(count);
   for (auto& b : bytes) b = static_cast<std::uint8_t>(random());
   return bytes;
-}
-
-void WriteFile(const fs::path& path, const std::string& content) {
-  std::ofstream(path, std::ios::binary) << content;
-}
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 TEST_F(K27ctlTest, SramLoadVerifyDumpAndCompareInBothFormats) {
