@@ -140,12 +140,12 @@ library_control() {
 # library's own instances aside), each with a version no newer than this one.
 library_symbols() {
   control_member $library symbols >"$work/symbols" || return 1
-  head -n1 "$work/symbols" | grep -qx "libvantrelusb.so.[0-9]* $library #MINVER#" || return 1
+  head -n1 "$work/symbols" | grep -x "libvantrelusb.so.[0-9]* $library #MINVER#" >/dev/null || return 1
   sed -n 's/^ \([^ ]*\)@Base .*/\1/p' "$work/symbols" | LC_ALL=C sort >"$work/symbols.listed"
   local object symbol
   object=$(find "$root$libdir" -maxdepth 1 -type f -name 'libvantrelusb.so.*')
   nm -D --defined-only "$object" | awk '{print $3}' | while read -r symbol; do
-    c++filt "$symbol" | grep -qE '^(std::|__gnu_cxx::|typeinfo (name )?for std::|vtable for std::)' || echo "$symbol"
+    c++filt "$symbol" | grep -E '^(std::|__gnu_cxx::|typeinfo (name )?for std::|vtable for std::)' >/dev/null || echo "$symbol"
   done | LC_ALL=C sort -u >"$work/symbols.exported"
   diff -u "$work/symbols.listed" "$work/symbols.exported" || return 1
   local v
@@ -163,7 +163,7 @@ contents() { dpkg-deb --contents "$(deb "$1")"; }
 expected_files() {
   local ok=0 p path
   while read -r p path; do
-    contents "$p" | awk '{print $6}' | grep -qxF ".$path" || { echo "$p lacks $path"; ok=1; }
+    contents "$p" | awk '{print $6}' | grep -xF ".$path" >/dev/null || { echo "$p lacks $path"; ok=1; }
   done <"$expected"
   return $ok
 }
@@ -191,10 +191,10 @@ check "$library: Recommends the daemon" grep -q "vantrelio" <(field $library Rec
 hardened() {
   local elf ok=0 dyn imports
   while IFS= read -r elf; do
-    file -b "$elf" | grep -q '^ELF' || continue
+    file -b "$elf" | grep '^ELF' >/dev/null || continue
     dyn=$(readelf -dW "$elf")
     grep -qE 'FLAGS.*\bNOW\b|BIND_NOW' <<<"$dyn" || { echo "$elf: not BIND_NOW"; ok=1; }
-    readelf -lW "$elf" | grep -q GNU_RELRO || { echo "$elf: no RELRO"; ok=1; }
+    readelf -lW "$elf" | grep GNU_RELRO >/dev/null || { echo "$elf: no RELRO"; ok=1; }
     if [[ "$elf" == */bin/* || "$elf" == */sbin/* ]]; then
       grep -qE 'FLAGS_1.*\bPIE\b' <<<"$dyn" || { echo "$elf: not PIE"; ok=1; }
     fi
@@ -433,7 +433,7 @@ example_runs() {
 check "the installed example runs against the installed daemon in --simulate mode" example_runs
 
 installed_tools() {
-  "$root/usr/sbin/vantrelio" --help | grep -q -- --simulate && "$root/usr/bin/k27simctl" --help >/dev/null || return 1
+  "$root/usr/sbin/vantrelio" --help | grep -- --simulate >/dev/null && "$root/usr/bin/k27simctl" --help >/dev/null || return 1
   if [ -x "$root/usr/bin/k27ctl" ]; then
     "$root/usr/bin/k27ctl" --help >/dev/null && bash -n "$root/usr/share/bash-completion/completions/k27ctl" || return 1
   fi

@@ -98,7 +98,7 @@ inside() {
     case $target in
       /proc | /proc/* | /sys | /sys/* | /dev | /dev/* | /tmp | /var/tmp | "$run_dir" | /run/k27-harness) continue ;;
     esac
-    findmnt -rn -o OPTIONS --target "$target" | grep -qE '(^|,)ro(,|$)' && continue
+    findmnt -rn -o OPTIONS --target "$target" | grep -E '(^|,)ro(,|$)' >/dev/null && continue
     mount -o remount,bind,ro "$target" || { echo "FAIL: cannot make $target read-only"; return 1; }
   done < <(findmnt -rn -o TARGET | sed 's/\\x20/ /g')
 
