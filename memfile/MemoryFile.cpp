@@ -13,6 +13,9 @@
 #include <iterator>
 #include <map>
 #include <sstream>
+#include <string_view>
+
+#include <k27/common/Hex.h>
 
 namespace memfile {
 
@@ -39,13 +42,6 @@ std::string ReadWholeFile(const std::string& path) {
   return data;
 }
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 std::vector<Segment> ParseIntelHex(const std::string& path, const std::string& text) {
   std::map<std::uint32_t, std::uint8_t> bytes;
   std::uint32_t base = 0;
@@ -64,12 +60,10 @@ std::vector<Segment> ParseIntelHex(const std::string& path, const std::string& t
     if (ended) throw bad("data after the end-of-file record");
     if (line[0] != ':' || line.size() < 11 || line.size() % 2 == 0)
       throw bad("not an Intel HEX record");
-    std::vector<std::uint8_t> record;
-    for (std::size_t i = 1; i < line.size(); i += 2) {
-      const int high = HexValue(line[i]), low = HexValue(line[i + 1]);
-      if (high < 0 || low < 0) throw bad("not an Intel HEX record (bad hex digit)");
-      record.push_back(static_cast<std::uint8_t>(high * 16 + low));
-    }
+    // The digit count after ':' is even, as checked above.
+    const auto parsed = k27::common::ParseHex(std::string_view(line).substr(1));
+    if (!parsed) throw bad("not an Intel HEX record (bad hex digit)");
+    const std::vector<std::uint8_t>& record = *parsed;
     const std::size_t count = record[0];
     if (record.size() != count + 5) throw bad("the record's length does not match its byte count");
     unsigned sum = 0;

@@ -7,14 +7,14 @@ namespace {
 constexpr char kUpperDigits[] = "0123456789ABCDEF";
 constexpr char kLowerDigits[] = "0123456789abcdef";
 
-std::optional<unsigned> DigitValue(char c) {
-  if (c >= '0' && c <= '9') return unsigned(c - '0');
-  if (c >= 'a' && c <= 'f') return unsigned(c - 'a' + 10);
-  if (c >= 'A' && c <= 'F') return unsigned(c - 'A' + 10);
+}  // namespace
+
+std::optional<std::uint8_t> HexDigitValue(char32_t c) {
+  if (c >= U'0' && c <= U'9') return std::uint8_t(c - U'0');
+  if (c >= U'a' && c <= U'f') return std::uint8_t(c - U'a' + 10);
+  if (c >= U'A' && c <= U'F') return std::uint8_t(c - U'A' + 10);
   return std::nullopt;
 }
-
-}  // namespace
 
 void AppendHex(std::string& text, std::span<const std::uint8_t> bytes, HexCase letters,
                std::string_view separator) {
@@ -38,8 +38,8 @@ std::optional<std::vector<std::uint8_t>> ParseHex(std::string_view text) {
   std::vector<std::uint8_t> bytes;
   bytes.reserve(text.size() / 2);
   for (std::size_t i = 0; i < text.size(); i += 2) {
-    const auto high = DigitValue(text[i]);
-    const auto low = DigitValue(text[i + 1]);
+    const auto high = HexDigitValue(text[i]);
+    const auto low = HexDigitValue(text[i + 1]);
     if (!high || !low) return std::nullopt;
     bytes.push_back(static_cast<std::uint8_t>(*high << 4 | *low));
   }

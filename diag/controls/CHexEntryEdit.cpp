@@ -4,16 +4,13 @@
 #include <QPaintEvent>
 #include <QPainter>
 
+#include <k27/common/Hex.h>
+
 namespace {
 
 bool IsDecimalDigit(QChar c) { return c >= QLatin1Char('0') && c <= QLatin1Char('9'); }
 
-int HexDigitValue(QChar c) {
-  if (IsDecimalDigit(c)) return c.unicode() - '0';
-  if (c >= QLatin1Char('a') && c <= QLatin1Char('f')) return c.unicode() - 'a' + 10;
-  if (c >= QLatin1Char('A') && c <= QLatin1Char('F')) return c.unicode() - 'A' + 10;
-  return -1;
-}
+bool IsHexDigit(QChar c) { return k27::common::IsHexDigit(c.unicode()); }
 
 bool IsX(QChar c) { return c == QLatin1Char('x') || c == QLatin1Char('X'); }
 
@@ -21,7 +18,7 @@ bool IsX(QChar c) { return c == QLatin1Char('x') || c == QLatin1Char('X'); }
 std::uint32_t Accumulate(const QString& digits, qsizetype from, std::uint64_t base) {
   std::uint64_t total = 0;
   for (qsizetype i = from; i < digits.size(); ++i) {
-    total = total * base + static_cast<std::uint64_t>(HexDigitValue(digits[i]));
+    total = total * base + k27::common::HexDigitValue(digits[i].unicode()).value_or(0);
     if (total > 0xFFFFFFFFu) return 0xFFFFFFFFu;
   }
   return static_cast<std::uint32_t>(total);
@@ -64,7 +61,7 @@ CHexEntryEdit::Format CHexEntryEdit::Parse(const QString& text, std::uint32_t& v
   }
   if (digitsFrom >= text.size()) return kInvalid;
   for (qsizetype i = digitsFrom; i < text.size(); ++i) {
-    if (HexDigitValue(text[i]) < 0) return kInvalid;
+    if (!IsHexDigit(text[i])) return kInvalid;
   }
   value = Accumulate(text, digitsFrom, 16);
   return kHex;

@@ -11,20 +11,14 @@
 
 #include <algorithm>
 
+#include <k27/common/Hex.h>
+
 #include "CColouredListBox.h"
 #include "MemoryBuffer.h"
 
 namespace {
 
 char HexDigit(int value) { return "0123456789ABCDEF"[value & 0xF]; }
-
-int HexValue(QChar c) {
-  const char16_t u = c.unicode();
-  if (u >= u'0' && u <= u'9') return u - u'0';
-  if (u >= u'a' && u <= u'f') return u - u'a' + 10;
-  if (u >= u'A' && u <= u'F') return u - u'A' + 10;
-  return -1;
-}
 
 constexpr std::int32_t kRed = CColouredListBox::Rgb(255, 0, 0);
 // Drawn for both digits of a byte never read.
@@ -374,8 +368,9 @@ void CMemoryView::TypeCharacter(QChar c) {
   const std::uint8_t old = buffer_->Data()[index];
   const bool last = index == size_ - 1;
   if (hexMode_) {
-    const int value = HexValue(c);
-    if (value < 0) return;
+    const auto digit = k27::common::HexDigitValue(c.unicode());
+    if (!digit) return;
+    const int value = *digit;
     previousCursor_ = cursor_;
     std::uint8_t byte = 0;
     if (highNibble_) {

@@ -2,15 +2,17 @@
 
 #include <algorithm>
 
+#include <k27/common/Hex.h>
+
 namespace {
 
 char HexDigit(int value) { return "0123456789ABCDEF"[value & 0xF]; }
 
 // A hex digit as the editor takes it: decimal digits and lower-case letters.
 int TypedHexValue(char16_t c) {
-  if (c >= u'0' && c <= u'9') return c - u'0';
-  if (c >= u'a' && c <= u'f') return c - u'a' + 10;
-  return -1;
+  const auto value = k27::common::HexDigitValue(c);
+  if (!value || (c >= u'A' && c <= u'F')) return -1;
+  return *value;
 }
 
 }  // namespace

@@ -4,6 +4,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <string_view>
+
+#include <k27/common/Hex.h>
 
 namespace k27fw {
 namespace {
@@ -12,13 +15,6 @@ std::string Hex(std::uint32_t value) {
   char text[16];
   std::snprintf(text, sizeof text, "0x%04X", static_cast<unsigned>(value));
   return text;
-}
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
 }
 
 }  // namespace
@@ -41,12 +37,9 @@ std::vector<FirmwareRecord> ReadIntelHex(std::istream& in, const std::string& na
       throw ImageError(where + "text after the end record of line " + std::to_string(endLine));
     if (line[0] != ':') throw ImageError(where + "a record starts with ':'");
     if ((line.size() - 1) % 2 != 0) throw ImageError(where + "odd number of hex digits");
-    std::vector<std::uint8_t> bytes;
-    for (std::size_t i = 1; i < line.size(); i += 2) {
-      const int high = HexDigit(line[i]), low = HexDigit(line[i + 1]);
-      if (high < 0 || low < 0) throw ImageError(where + "not a hex digit");
-      bytes.push_back(static_cast<std::uint8_t>(high * 16 + low));
-    }
+    const auto parsed = k27::common::ParseHex(std::string_view(line).substr(1));
+    if (!parsed) throw ImageError(where + "not a hex digit");
+    const std::vector<std::uint8_t>& bytes = *parsed;
     if (bytes.size() < 5) throw ImageError(where + "record too short");
     const std::size_t count = bytes[0];
     if (bytes.size() != count + 5)

@@ -9,6 +9,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
+
+#include <k27/common/Hex.h>
 
 #include "GlobalOptions.h"
 #include "Reach.h"
@@ -22,11 +25,11 @@ std::atomic<bool> interrupted{false};
 
 void OnSignal(int) { interrupted = true; }
 
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
+// The value of a digit of `base` (10 or 16); none for anything else.
+std::optional<int> DigitOf(char c, int base) {
+  const auto value = k27::common::HexDigitValue(c);
+  if (!value || *value >= base) return std::nullopt;
+  return *value;
 }
 
 }  // namespace
@@ -120,13 +123,13 @@ std::int64_t ParseNumber(const std::string& text, std::int64_t low, std::int64_t
   const std::string notNumber = what + " must be a number" + range + ", not '" + text + "'";
   if (digits.empty()) throw UsageError(notNumber);
   for (const char c : digits)
-    if (HexDigit(c) < 0 || HexDigit(c) >= base) throw UsageError(notNumber);
+    if (!DigitOf(c, base)) throw UsageError(notNumber);
   digits.erase(0, std::min(digits.find_first_not_of('0'), digits.size() - 1));
   // Longer than this is beyond every range here, and would overflow.
   if (digits.size() > (base == 16 ? 15u : 18u))
     throw UsageError(what + " is out of range" + range + ": " + text);
   std::int64_t value = 0;
-  for (const char c : digits) value = value * base + HexDigit(c);
+  for (const char c : digits) value = value * base + *DigitOf(c, base);
   if (negative) value = -value;
   if (value < low || value > high)
     throw UsageError(what + " is out of range" + range + ": " + text);
@@ -140,20 +143,18 @@ std::vector<std::uint8_t> ParseHexBytes(const std::string& text, const std::stri
   for (std::size_t i = start; i < text.size(); ++i) {
     const char c = text[i];
     if (c == ' ' || c == ':' || c == '-') continue;
-    if (HexDigit(c) < 0) throw UsageError(what + " must be hex bytes, not '" + text + "'");
+    if (!k27::common::IsHexDigit(c))
+      throw UsageError(what + " must be hex bytes, not '" + text + "'");
     digits += c;
   }
   if (digits.empty() || digits.size() % 2 != 0)
     throw UsageError(what + " must be whole hex bytes (two digits each), not '" + text + "'");
-  std::vector<std::uint8_t> bytes;
-  for (std::size_t i = 0; i < digits.size(); i += 2)
-    bytes.push_back(static_cast<std::uint8_t>(HexDigit(digits[i]) * 16 + HexDigit(digits[i + 1])));
-  return bytes;
+  return *k27::common::ParseHex(digits);
 }
 
 std::string ParseSerialNumber(const std::string& text) {
   bool hex = text.size() == 16;
-  for (const char c : text) hex = hex && HexDigit(c) >= 0;
+  for (const char c : text) hex = hex && k27::common::IsHexDigit(c);
   if (hex) {
     std::string upper = text;
     for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
