@@ -17,7 +17,7 @@ using vantrel::shared::SharedLockGuard;
 
 }  // namespace
 
-VantrelUSB::VantrelUSB() : context_(new BoardContext) {}
+VantrelUSB::VantrelUSB() : context_(new vantrel::BoardContext) {}
 
 VantrelUSB::~VantrelUSB() {
   if (context_->references.fetch_sub(1) == 1) delete context_;
@@ -88,11 +88,10 @@ int VantrelUSB::Download8051Software() {
   using namespace vantrel::commands;
   unsigned char reply[vantrel::kMaxReplyData];
   unsigned long replyLength = 0;
-  if (!PerformUSBIO(kImageQuery, USB_CHANNEL_MEMORY, nullptr, 0, reply, &replyLength)) return 0;
-  if (replyLength >= 1 && reply[0] != 0) return 1;
-  // One download at a time: a process that waited for another's asks again,
-  // and finds the image that the other one started. A begin sent after
-  // another process's end could stop the application it started.
+  // One download at a time, the lock taken before the query: a process that
+  // waited for another's download finds the image the other one started, and
+  // the board sees one query per connection. A begin sent after another
+  // process's end could stop the application it started.
   SharedLockGuard downloadLock(vantrel::shared::State().download);
   if (!PerformUSBIO(kImageQuery, USB_CHANNEL_MEMORY, nullptr, 0, reply, &replyLength)) return 0;
   if (replyLength >= 1 && reply[0] != 0) return 1;

@@ -90,6 +90,22 @@ TEST_F(SharedBoardTest, ExactlyOneOfSeveralConnectingProcessesDownloadsTheImage)
   EXPECT_EQ(Count(6, 0x48), 1) << "download begins";
   EXPECT_EQ(Count(6, 0x49), 1) << "download ends";
   EXPECT_EQ(Count(6, 0x47), 247) << "image writes";
+  EXPECT_EQ(Count(6, 0x4A), 4) << "one image query per connecting process";
+}
+
+// What the board sees of one connection to a board without the image, in
+// order: the query, begin, the image's chunks, end, and nothing else on the
+// memory channel.
+TEST_F(SharedBoardTest, OneConnectionQueriesOnceThenDownloads) {
+  StartDaemon(32768);
+  EXPECT_EQ(RunPeers({{"init"}}), std::vector<int>{0});
+  std::vector<unsigned> memoryCommands;
+  for (const Traced& t : Trace())
+    if (t.channel == 6 && !t.out.empty()) memoryCommands.push_back(t.out[0]);
+  std::vector<unsigned> expected = {0x4A, 0x48};
+  expected.insert(expected.end(), 247, 0x47);
+  expected.push_back(0x49);
+  EXPECT_EQ(memoryCommands, expected);
 }
 
 class SharedEepromTest : public SharedBoardTest, public ::testing::WithParamInterface<unsigned> {};
