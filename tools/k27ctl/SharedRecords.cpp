@@ -1,6 +1,6 @@
 #include "SharedRecords.h"
 
-#include "ToolRecords.h"
+#include <vantrel/BoardRecords.h>
 
 namespace k27ctl {
 

@@ -44,7 +44,9 @@
 
 #include <vantrel/VantrelTypes.h>
 
+namespace vantrel {
 struct BoardContext;
+}  // namespace vantrel
 
 // Marks what the library exports; everything else in it stays hidden.
 #if defined(__GNUC__)
@@ -391,5 +393,5 @@ class VANTRELUSB_EXPORT VantrelUSB {
   int Download8051Software();
   int UncheckedReadEEPROM(unsigned short address, unsigned char* buffer, std::uint32_t length);
 
-  BoardContext* context_;
+  vantrel::BoardContext* context_;
 };

@@ -10,6 +10,8 @@
 
 #include "link/DeviceLink.h"
 
+namespace vantrel {
+
 struct BoardContext {
   // Board slot in every shared per-board record, and the device opened by init.
   std::int32_t deviceIndex = 0;
@@ -20,8 +22,6 @@ struct BoardContext {
   // Objects sharing this context.
   std::atomic<int> references{1};
 };
-
-namespace vantrel {
 
 // Board slots in the shared records.
 constexpr int kMaxDeviceIndex = 15;

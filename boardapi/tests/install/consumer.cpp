@@ -1,5 +1,6 @@
-// A user's program, built only from the installed header and library, run
+// A user's program, built only from the installed headers and library, run
 // against the simulated daemon. Argument: the EEPROM capacity it must find.
+#include <vantrel/BoardRecords.h>
 #include <vantrel/VantrelUSB.h>
 
 #include <cstdio>
@@ -25,6 +26,13 @@ int main(int argc, char** argv) {
   CHECK(board.CheckEEPROM(&geometry));
   CHECK(geometry.lastAddress + 1ul == capacity);
   CHECK(board.ConfigureEEPROM(&geometry));
+  // The shared records that tools read beside the programs driving a board.
+  CHECK(vantrel::records::ReadEepromLastAddress(0) == geometry.lastAddress);
+  CHECK(vantrel::records::ReadEepromLastAddress(16) == 0);
+  usbOutput on{}, off{};
+  vantrel::records::ReadOutputImages(0, &on, nullptr);
+  vantrel::records::ReadOutputImages(0, nullptr, &off);
+  (void)vantrel::records::OutputImagesKnown();
 
   unsigned char data[100], back[100];
   for (int i = 0; i < 100; ++i) data[i] = static_cast<unsigned char>(i * 7 + 3);

@@ -22,7 +22,8 @@ await_daemon() {
 
 prefix=$work/prefix
 cmake --install "$build_dir" --prefix "$prefix" >/dev/null
-for f in include/vantrel/VantrelUSB.h include/vantrel/VantrelTypes.h sbin/vantrelio \
+for f in include/vantrel/VantrelUSB.h include/vantrel/VantrelTypes.h include/vantrel/BoardRecords.h \
+         sbin/vantrelio \
          "$libdir"/pkgconfig/vantrelusb.pc "$libdir"/cmake/VantrelUSB/VantrelUSBConfig.cmake \
          "$libdir"/libvantrelusb.so; do
   [ -e "$prefix/$f" ] || fail "missing $f"

@@ -1,4 +1,4 @@
-#include "ToolRecords.h"
+#include <vantrel/BoardRecords.h>
 
 #include <cstring>
 
@@ -9,14 +9,25 @@ namespace vantrel::records {
 
 using namespace vantrel::shared;
 
+namespace {
+
+bool IsSlot(int slot) { return slot >= 0 && slot < kBoardSlots; }
+
+}  // namespace
+
 void ReadOutputImages(int slot, usbOutput* on, usbOutput* off) {
+  if (!IsSlot(slot)) {
+    if (on) *on = usbOutput{};
+    if (off) *off = usbOutput{};
+    return;
+  }
   SharedState& state = State();
   // Lock 1 before lock 2, as the library takes them.
   SharedLockGuard onLock(state.outOnCopies);
   SharedLockGuard offLock(state.outOffCopies);
-  if (const std::uint8_t* copy = Record(state.outOnCopies, kOutputCopySize, slot))
+  if (const std::uint8_t* copy = Record(state.outOnCopies, kOutputCopySize, slot); copy && on)
     std::memcpy(on->output, copy, kOutputCopySize);
-  if (const std::uint8_t* copy = Record(state.outOffCopies, kOutputCopySize, slot))
+  if (const std::uint8_t* copy = Record(state.outOffCopies, kOutputCopySize, slot); copy && off)
     std::memcpy(off->output, copy, kOutputCopySize);
 }
 
@@ -27,6 +38,7 @@ bool OutputImagesKnown() {
 }
 
 std::uint32_t ReadEepromLastAddress(int slot) {
+  if (!IsSlot(slot)) return 0;
   SharedState& state = State();
   SharedLockGuard lock(state.eeproms);
   const std::uint8_t* copy = Record(state.eeproms, kEepromConfigCopySize, slot);
