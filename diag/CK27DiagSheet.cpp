@@ -9,8 +9,8 @@
 #include "CK27DiagApp.h"
 #include "CColouredListBox.h"
 #include "UsbErrorNames.h"
-#include "pages/CBoardConnection.h"
-#include "pages/CTransactionView.h"
+#include "pages/common/CBoardConnection.h"
+#include "pages/cctalk/CTransactionView.h"
 
 CK27DiagSheet::CK27DiagSheet(CK27DiagApp* app, const QString& caption, QWidget* parent)
     : QDialog(parent),

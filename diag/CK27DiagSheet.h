@@ -3,15 +3,15 @@
 
 #include <QDialog>
 
-#include "pages/AboutPage.h"
-#include "pages/CCTalkPage.h"
-#include "pages/RTClockPage.h"
-#include "pages/EEPROMPage.h"
-#include "pages/SRAMPage.h"
-#include "pages/IOPage.h"
-#include "pages/ReelPage.h"
-#include "pages/CPlaceholderPage.h"
-#include "pages/SerialPortPage.h"
+#include "pages/about/AboutPage.h"
+#include "pages/cctalk/CCTalkPage.h"
+#include "pages/clock/RTClockPage.h"
+#include "pages/memory/EEPROMPage.h"
+#include "pages/memory/SRAMPage.h"
+#include "pages/io/IOPage.h"
+#include "pages/reels/ReelPage.h"
+#include "pages/common/CPlaceholderPage.h"
+#include "pages/serial/SerialPortPage.h"
 
 class CBoardConnection;
 class CK27DiagApp;

@@ -1,4 +1,4 @@
-#include "pages/CcTalkBusScan.h"
+#include "cctalk/CcTalkBusScan.h"
 
 #include <algorithm>
 

@@ -14,7 +14,7 @@
 #include <functional>
 #include <vector>
 
-#include "pages/CcTalkExchange.h"
+#include "cctalk/CcTalkExchange.h"
 
 class CcTalkBusScan : public QObject {
   Q_OBJECT

@@ -1,4 +1,4 @@
-#include "pages/CcTalkErrorText.h"
+#include "cctalk/CcTalkErrorText.h"
 
 #include <string_view>
 

@@ -1,9 +1,9 @@
-#include "pages/CcTalkExchange.h"
+#include "cctalk/CcTalkExchange.h"
 
 #include <QElapsedTimer>
 
-#include "pages/CBoardConnection.h"
-#include "pages/CcTalkErrorText.h"
+#include "pages/common/CBoardConnection.h"
+#include "cctalk/CcTalkErrorText.h"
 
 CcTalkExchangeResult ExchangeCcTalkFrame(VantrelUSB* board, _usbSerialPort port,
                                          const CcctalkMessage& request) {

@@ -1,4 +1,4 @@
-#include "pages/CcTalkJournal.h"
+#include "cctalk/CcTalkJournal.h"
 
 #include <QJsonArray>
 #include <QJsonObject>

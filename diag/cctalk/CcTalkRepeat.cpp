@@ -1,4 +1,4 @@
-#include "pages/CcTalkRepeat.h"
+#include "cctalk/CcTalkRepeat.h"
 
 #include <algorithm>
 

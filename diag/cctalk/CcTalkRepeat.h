@@ -10,7 +10,7 @@
 #include <functional>
 #include <vector>
 
-#include "pages/CcTalkExchange.h"
+#include "cctalk/CcTalkExchange.h"
 
 class CcTalkRepeat : public QObject {
   Q_OBJECT

@@ -15,7 +15,7 @@
 #include "CK27DiagSheet.h"
 #include "SimDaemon.h"
 #include "UsbErrorNames.h"
-#include "pages/AboutPage.h"
+#include "pages/about/AboutPage.h"
 
 namespace {
 

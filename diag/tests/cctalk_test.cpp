@@ -17,16 +17,16 @@
 #include <vector>
 
 #include "CHexBlockEdit.h"
-#include "CXMLTreeView.h"
+#include "pages/cctalk/CXMLTreeView.h"
 #include "CcctalkMessage.h"
 #include "ControlToolTip.h"
 #include "CK27DiagApp.h"
 #include "CK27DiagSheet.h"
 #include "SimBoardProbe.h"
 #include "SimDaemon.h"
-#include "pages/CCTalkPage.h"
-#include "pages/CDataEntry.h"
-#include "pages/CTransactionView.h"
+#include "pages/cctalk/CCTalkPage.h"
+#include "pages/cctalk/CDataEntry.h"
+#include "pages/cctalk/CTransactionView.h"
 
 namespace {
 

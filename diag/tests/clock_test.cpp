@@ -16,7 +16,7 @@
 #include "CK27DiagSheet.h"
 #include "SimDaemon.h"
 #include "UsbErrorNames.h"
-#include "pages/RTClockPage.h"
+#include "pages/clock/RTClockPage.h"
 
 namespace {
 

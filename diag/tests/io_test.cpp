@@ -15,7 +15,7 @@
 #include "CK27DiagSheet.h"
 #include "SimBoardProbe.h"
 #include "SimDaemon.h"
-#include "pages/IOPage.h"
+#include "pages/io/IOPage.h"
 
 namespace {
 

@@ -30,8 +30,8 @@
 #include "MemoryBuffer.h"
 #include "SimBoardProbe.h"
 #include "SimDaemon.h"
-#include "pages/MemoryFilePanel.h"
-#include "pages/CMemoryPage.h"
+#include "pages/memory/MemoryFilePanel.h"
+#include "pages/memory/CMemoryPage.h"
 
 using memfile::FileFormat;
 

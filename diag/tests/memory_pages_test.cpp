@@ -18,8 +18,8 @@
 #include "MemoryBuffer.h"
 #include "SimDaemon.h"
 #include "UsbErrorNames.h"
-#include "pages/EEPROMPage.h"
-#include "pages/SRAMPage.h"
+#include "pages/memory/EEPROMPage.h"
+#include "pages/memory/SRAMPage.h"
 
 namespace {
 

@@ -20,7 +20,7 @@
 #include "SimBoardProbe.h"
 #include "SimDaemon.h"
 #include "UsbErrorNames.h"
-#include "pages/ReelPage.h"
+#include "pages/reels/ReelPage.h"
 
 namespace {
 

@@ -18,9 +18,9 @@
 #include "SimBoardProbe.h"
 #include "SimDaemon.h"
 #include "UsbErrorNames.h"
-#include "pages/BaudTable.h"
-#include "pages/SerialDumpLine.h"
-#include "pages/SerialPortPage.h"
+#include "pages/serial/BaudTable.h"
+#include "pages/serial/SerialDumpLine.h"
+#include "pages/serial/SerialPortPage.h"
 
 namespace {
 

@@ -25,19 +25,19 @@
 #include <memory>
 
 #include "CColouredListBox.h"
-#include "CXMLTreeView.h"
+#include "pages/cctalk/CXMLTreeView.h"
 #include "CK27DiagApp.h"
 #include "CK27DiagSheet.h"
 #include "LogKeeper.h"
 #include "SimBoardProbe.h"
 #include "SimDaemon.h"
-#include "pages/CCTalkPage.h"
-#include "pages/CTransactionView.h"
-#include "pages/CcTalkJournal.h"
-#include "pages/CcTalkServicePanel.h"
-#include "pages/InputChangeLog.h"
-#include "pages/SerialPortPage.h"
-#include "pages/SerialSendTools.h"
+#include "pages/cctalk/CCTalkPage.h"
+#include "pages/cctalk/CTransactionView.h"
+#include "cctalk/CcTalkJournal.h"
+#include "pages/cctalk/CcTalkServicePanel.h"
+#include "pages/io/InputChangeLog.h"
+#include "pages/serial/SerialPortPage.h"
+#include "pages/serial/SerialSendTools.h"
 
 namespace {
 

@@ -27,12 +27,12 @@
 #include "CK27DiagApp.h"
 #include "CK27DiagSheet.h"
 #include "CSensitiveButton.h"
-#include "CXMLTreeView.h"
+#include "pages/cctalk/CXMLTreeView.h"
 #include "SimBoardProbe.h"
 #include "SimDaemon.h"
-#include "pages/InputChangeLog.h"
-#include "pages/SerialPortPage.h"
-#include "pages/SerialSendTools.h"
+#include "pages/io/InputChangeLog.h"
+#include "pages/serial/SerialPortPage.h"
+#include "pages/serial/SerialSendTools.h"
 
 namespace {
 

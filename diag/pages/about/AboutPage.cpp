@@ -1,4 +1,4 @@
-#include "pages/AboutPage.h"
+#include "pages/about/AboutPage.h"
 
 #include <QGridLayout>
 #include <QGroupBox>

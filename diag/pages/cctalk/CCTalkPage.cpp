@@ -1,4 +1,4 @@
-#include "pages/CCTalkPage.h"
+#include "pages/cctalk/CCTalkPage.h"
 
 #include <QCoreApplication>
 #include <QGroupBox>
@@ -13,16 +13,16 @@
 #include <vantrel/VantrelUSB.h>
 
 #include "CCaptionBox.h"
-#include "CXMLTreeView.h"
+#include "pages/cctalk/CXMLTreeView.h"
 #include "CcctalkMessage.h"
 #include "DictionaryText.h"
-#include "pages/BoardCallLine.h"
-#include "pages/CDataEntry.h"
-#include "pages/CTransactionView.h"
-#include "pages/CcTalkErrorText.h"
-#include "pages/CcTalkJournal.h"
-#include "pages/CcTalkServicePanel.h"
-#include "pages/CSerialConnectionBox.h"
+#include "pages/common/BoardCallLine.h"
+#include "pages/cctalk/CDataEntry.h"
+#include "pages/cctalk/CTransactionView.h"
+#include "cctalk/CcTalkErrorText.h"
+#include "cctalk/CcTalkJournal.h"
+#include "pages/cctalk/CcTalkServicePanel.h"
+#include "pages/serial/CSerialConnectionBox.h"
 
 namespace {
 

@@ -10,11 +10,11 @@
 
 #include "DictionaryText.h"
 #include "LogKeeper.h"
-#include "pages/CCTalkPage.h"
-#include "pages/CTransactionView.h"
-#include "pages/CcTalkJournal.h"
-#include "pages/CcTalkServicePanel.h"
-#include "pages/CSerialConnectionBox.h"
+#include "pages/cctalk/CCTalkPage.h"
+#include "pages/cctalk/CTransactionView.h"
+#include "cctalk/CcTalkJournal.h"
+#include "pages/cctalk/CcTalkServicePanel.h"
+#include "pages/serial/CSerialConnectionBox.h"
 
 void CCTalkPage::AttachServiceTools(QBoxLayout* addressRow, QBoxLayout* pageLayout) {
   journal_ = std::make_unique<CcTalkJournal>();

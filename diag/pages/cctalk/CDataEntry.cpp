@@ -1,4 +1,4 @@
-#include "pages/CDataEntry.h"
+#include "pages/cctalk/CDataEntry.h"
 
 #include <QDialogButtonBox>
 #include <QLabel>

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "CXMLTreeView.h"
+#include "pages/cctalk/CXMLTreeView.h"
 
 class CHexBlockEdit;
 class ControlToolTip;

@@ -1,13 +1,13 @@
-#include "pages/CTransactionView.h"
+#include "pages/cctalk/CTransactionView.h"
 
 #include <QHeaderView>
 #include <QHelpEvent>
 #include <QMouseEvent>
 #include <QToolTip>
 
-#include "CXMLTreeView.h"
+#include "pages/cctalk/CXMLTreeView.h"
 #include "CcctalkMessage.h"
-#include "pages/CcTalkErrorText.h"
+#include "cctalk/CcTalkErrorText.h"
 
 namespace {
 

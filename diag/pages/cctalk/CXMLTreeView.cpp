@@ -1,4 +1,4 @@
-#include "CXMLTreeView.h"
+#include "pages/cctalk/CXMLTreeView.h"
 
 #include <QHeaderView>
 #include <QHelpEvent>

@@ -1,4 +1,4 @@
-#include "pages/CcTalkServicePanel.h"
+#include "pages/cctalk/CcTalkServicePanel.h"
 
 #include <QGridLayout>
 #include <QHBoxLayout>

@@ -11,8 +11,8 @@
 #include <functional>
 #include <vector>
 
-#include "pages/CcTalkBusScan.h"
-#include "pages/CcTalkRepeat.h"
+#include "cctalk/CcTalkBusScan.h"
+#include "cctalk/CcTalkRepeat.h"
 
 class QLabel;
 class QListWidget;

@@ -1,4 +1,4 @@
-#include "pages/RTClockPage.h"
+#include "pages/clock/RTClockPage.h"
 
 #include <QApplication>
 #include <QGroupBox>
@@ -10,7 +10,7 @@
 
 #include <vantrel/VantrelUSB.h>
 
-#include "pages/BoardCallLine.h"
+#include "pages/common/BoardCallLine.h"
 
 RTClockPage::RTClockPage(VantrelUSB* board, QWidget* parent) : CActivePage(parent), board_(board) {
   setObjectName(QStringLiteral("id%1").arg(kTemplateId));

@@ -3,7 +3,7 @@
 #pragma once
 
 #include <QString>
-#include "pages/CActivePage.h"
+#include "pages/common/CActivePage.h"
 
 #include <cstdint>
 

@@ -1,4 +1,4 @@
-#include "pages/CActivePage.h"
+#include "pages/common/CActivePage.h"
 
 #include <QElapsedTimer>
 #include <QHBoxLayout>
@@ -9,7 +9,7 @@
 #include <QTimer>
 #include <QTimerEvent>
 
-#include "pages/CBoardConnection.h"
+#include "pages/common/CBoardConnection.h"
 
 namespace {
 

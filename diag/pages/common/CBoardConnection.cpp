@@ -1,4 +1,4 @@
-#include "pages/CBoardConnection.h"
+#include "pages/common/CBoardConnection.h"
 
 #include <QApplication>
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "pages/CPlaceholderPage.h"
+#include "pages/common/CPlaceholderPage.h"
 
 #include <QLabel>
 #include <QVBoxLayout>

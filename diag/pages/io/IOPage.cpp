@@ -1,4 +1,4 @@
-#include "pages/IOPage.h"
+#include "pages/io/IOPage.h"
 
 #include <QCheckBox>
 #include <QGridLayout>
@@ -11,7 +11,7 @@
 
 #include "CSensitiveButton.h"
 #include "DebuggerOutput.h"
-#include "pages/InputChangeLog.h"
+#include "pages/io/InputChangeLog.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 // was.
 #pragma once
 
-#include "pages/CActivePage.h"
+#include "pages/common/CActivePage.h"
 
 #include <array>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "pages/InputChangeLog.h"
+#include "pages/io/InputChangeLog.h"
 
 #include <QAbstractButton>
 #include <QDateTime>

@@ -1,4 +1,4 @@
-#include "pages/BoardMemoryAccess.h"
+#include "pages/memory/BoardMemoryAccess.h"
 
 #include <vantrel/VantrelUSB.h>
 

@@ -1,11 +1,11 @@
-#include "pages/BoardMemoryBuffer.h"
+#include "pages/memory/BoardMemoryBuffer.h"
 
 #include <vantrel/VantrelUSB.h>
 
 #include <vector>
 
 #include "UsbErrorNames.h"
-#include "pages/BoardCallLine.h"
+#include "pages/common/BoardCallLine.h"
 
 BoardMemoryBuffer::BoardMemoryBuffer(VantrelUSB* board, CColouredListBox* log)
     : MemoryBuffer(board, log) {

@@ -1,4 +1,4 @@
-#include "pages/CMemoryPage.h"
+#include "pages/memory/CMemoryPage.h"
 
 #include <QGridLayout>
 #include <QGroupBox>

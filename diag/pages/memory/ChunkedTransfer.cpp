@@ -1,10 +1,10 @@
-#include "pages/ChunkedTransfer.h"
+#include "pages/memory/ChunkedTransfer.h"
 
 #include <QElapsedTimer>
 
 #include <algorithm>
 
-#include "pages/CBoardConnection.h"
+#include "pages/common/CBoardConnection.h"
 
 CChunkedTransfer::CChunkedTransfer(QObject* parent) : QObject(parent) {
   timer_.setInterval(0);

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "MemoryFile.h"
-#include "pages/BoardMemoryAccess.h"
+#include "pages/memory/BoardMemoryAccess.h"
 
 class CChunkedTransfer : public QObject {
   Q_OBJECT

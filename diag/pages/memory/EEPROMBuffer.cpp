@@ -1,4 +1,4 @@
-#include "pages/EEPROMBuffer.h"
+#include "pages/memory/EEPROMBuffer.h"
 
 #include <vantrel/VantrelUSB.h>
 

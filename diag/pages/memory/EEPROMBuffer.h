@@ -1,7 +1,7 @@
 // The board's EEPROM as a MemoryBuffer, with the reachable part measured.
 #pragma once
 
-#include "pages/BoardMemoryBuffer.h"
+#include "pages/memory/BoardMemoryBuffer.h"
 
 class EEPROMBuffer : public BoardMemoryBuffer {
  public:

@@ -1,7 +1,7 @@
-#include "pages/EEPROMPage.h"
+#include "pages/memory/EEPROMPage.h"
 
-#include "pages/EEPROMBuffer.h"
-#include "pages/MemoryFilePanel.h"
+#include "pages/memory/EEPROMBuffer.h"
+#include "pages/memory/MemoryFilePanel.h"
 
 namespace {
 

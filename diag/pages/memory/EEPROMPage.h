@@ -1,7 +1,7 @@
 // The "EEPROM Memory" page: a window of up to 512 bytes of the board's EEPROM.
 #pragma once
 
-#include "pages/CMemoryPage.h"
+#include "pages/memory/CMemoryPage.h"
 
 class EEPROMPage : public CMemoryPage {
   Q_OBJECT

@@ -1,4 +1,4 @@
-#include "pages/MemoryFilePanel.h"
+#include "pages/memory/MemoryFilePanel.h"
 
 #include <QApplication>
 #include <QFile>
@@ -19,7 +19,7 @@
 #include "CColouredListBox.h"
 #include "CMemoryView.h"
 #include "MemoryBuffer.h"
-#include "pages/CMemoryPage.h"
+#include "pages/memory/CMemoryPage.h"
 
 namespace {
 

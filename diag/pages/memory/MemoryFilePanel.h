@@ -16,9 +16,9 @@
 #include <vector>
 
 #include "MemoryFile.h"
-#include "pages/BoardMemoryAccess.h"
-#include "pages/ChunkedTransfer.h"
-#include "pages/MemoryFilePlan.h"
+#include "pages/memory/BoardMemoryAccess.h"
+#include "pages/memory/ChunkedTransfer.h"
+#include "pages/memory/MemoryFilePlan.h"
 
 class CMemoryPage;
 class QLabel;

@@ -1,4 +1,4 @@
-#include "pages/MemoryFilePlan.h"
+#include "pages/memory/MemoryFilePlan.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "pages/SRAMBuffer.h"
+#include "pages/memory/SRAMBuffer.h"
 
 #include <vantrel/VantrelUSB.h>
 

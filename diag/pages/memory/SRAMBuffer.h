@@ -1,7 +1,7 @@
 // The board's SRAM as a MemoryBuffer.
 #pragma once
 
-#include "pages/BoardMemoryBuffer.h"
+#include "pages/memory/BoardMemoryBuffer.h"
 
 class SRAMBuffer : public BoardMemoryBuffer {
  public:

@@ -1,7 +1,7 @@
-#include "pages/SRAMPage.h"
+#include "pages/memory/SRAMPage.h"
 
-#include "pages/SRAMBuffer.h"
-#include "pages/MemoryFilePanel.h"
+#include "pages/memory/SRAMBuffer.h"
+#include "pages/memory/MemoryFilePanel.h"
 
 namespace {
 

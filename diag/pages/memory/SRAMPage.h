@@ -1,7 +1,7 @@
 // The "SRAM Memory" page: a window onto the board's 64 KiB SRAM.
 #pragma once
 
-#include "pages/CMemoryPage.h"
+#include "pages/memory/CMemoryPage.h"
 
 class SRAMPage : public CMemoryPage {
   Q_OBJECT

@@ -1,4 +1,4 @@
-#include "pages/CRampTablesBox.h"
+#include "pages/reels/CRampTablesBox.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -8,7 +8,7 @@
 
 #include <array>
 
-#include "pages/RampTables.h"
+#include "pages/reels/RampTables.h"
 
 class CHexBlockEdit;
 class QCheckBox;

@@ -1,4 +1,4 @@
-#include "pages/RampTables.h"
+#include "pages/reels/RampTables.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "pages/ReelPage.h"
+#include "pages/reels/ReelPage.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -21,7 +21,7 @@
 #include "CColouredListBox.h"
 #include "LogKeeper.h"
 #include "CHexBlockEdit.h"
-#include "pages/BoardCallLine.h"
+#include "pages/common/BoardCallLine.h"
 
 namespace {
 

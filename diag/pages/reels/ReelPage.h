@@ -6,15 +6,15 @@
 #pragma once
 
 #include <QString>
-#include "pages/CActivePage.h"
+#include "pages/common/CActivePage.h"
 
 #include <array>
 #include <cstdint>
 
 #include <vantrel/VantrelTypes.h>
 
-#include "pages/CRampTablesBox.h"
-#include "pages/RampTables.h"
+#include "pages/reels/CRampTablesBox.h"
+#include "pages/reels/RampTables.h"
 
 class CColouredListBox;
 class CHexBlockEdit;

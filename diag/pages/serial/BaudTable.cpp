@@ -1,4 +1,4 @@
-#include "pages/BaudTable.h"
+#include "pages/serial/BaudTable.h"
 
 const std::array<std::array<BaudEntry, kBaudPortCount>, kBaudRows> baudTable{{
     {{{0, 62500, "UART_BAUDA_62k5"}, {0, 62500, "UART_BAUDB_62k5"}}},

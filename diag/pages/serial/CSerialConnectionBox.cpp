@@ -1,4 +1,4 @@
-#include "pages/CSerialConnectionBox.h"
+#include "pages/serial/CSerialConnectionBox.h"
 
 #include <QComboBox>
 #include <QElapsedTimer>
@@ -8,8 +8,8 @@
 
 #include <vantrel/VantrelUSB.h>
 
-#include "pages/BaudTable.h"
-#include "pages/CBoardConnection.h"
+#include "pages/serial/BaudTable.h"
+#include "pages/common/CBoardConnection.h"
 
 namespace {
 

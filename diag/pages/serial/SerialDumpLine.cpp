@@ -1,4 +1,4 @@
-#include "pages/SerialDumpLine.h"
+#include "pages/serial/SerialDumpLine.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "pages/SerialPortPage.h"
+#include "pages/serial/SerialPortPage.h"
 
 #include <QByteArray>
 #include <QGroupBox>
@@ -17,10 +17,10 @@
 #include "CColouredListBox.h"
 #include "CHexBlockEdit.h"
 #include "LogKeeper.h"
-#include "pages/BoardCallLine.h"
-#include "pages/CSerialConnectionBox.h"
-#include "pages/SerialDumpLine.h"
-#include "pages/SerialSendTools.h"
+#include "pages/common/BoardCallLine.h"
+#include "pages/serial/CSerialConnectionBox.h"
+#include "pages/serial/SerialDumpLine.h"
+#include "pages/serial/SerialSendTools.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #pragma once
 
 #include <QString>
-#include "pages/CActivePage.h"
+#include "pages/common/CActivePage.h"
 
 #include <array>
 #include <cstdint>

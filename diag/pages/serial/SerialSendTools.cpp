@@ -1,4 +1,4 @@
-#include "pages/SerialSendTools.h"
+#include "pages/serial/SerialSendTools.h"
 
 #include <QAction>
 #include <QFontMetrics>

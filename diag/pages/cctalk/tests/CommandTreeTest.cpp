@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "CXMLTreeView.h"
+#include "pages/cctalk/CXMLTreeView.h"
 #include "CcctalkMessage.h"
 #include "DictionaryTestFiles.h"
 
