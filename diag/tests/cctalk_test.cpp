@@ -24,6 +24,7 @@
 #include "CK27DiagSheet.h"
 #include "SimBoardProbe.h"
 #include "SimDaemon.h"
+#include "PageList.h"
 #include "pages/cctalk/CCTalkPage.h"
 #include "pages/cctalk/CDataEntry.h"
 #include "pages/cctalk/CTransactionView.h"
@@ -31,7 +32,7 @@
 namespace {
 
 const QString kCaption = QStringLiteral("Vantrel K27 Diagnostic Suite");
-constexpr int kCcTalkTab = 0;
+const int kCcTalkTab = k27diag::PageTab<CCTalkPage>();
 
 const char kDictionary[] = R"(<?xml version="1.0"?>
 <Root><Transaction_Dictionary type="Test Coin" version="2.1">

@@ -25,6 +25,10 @@
 #include "pages/cctalk/CXMLTreeView.h"
 #include "SimBoardProbe.h"
 #include "SimDaemon.h"
+#include "PageList.h"
+#include "pages/about/AboutPage.h"
+#include "pages/memory/EEPROMPage.h"
+#include "pages/memory/SRAMPage.h"
 #include "pages/common/CBoardConnection.h"
 #include "pages/cctalk/CCTalkPage.h"
 #include "pages/memory/CMemoryPage.h"
@@ -38,12 +42,12 @@
 namespace {
 
 const QString kCaption = QStringLiteral("Vantrel K27 Diagnostic Suite");
-constexpr int kCcTalkTab = 0;
-constexpr int kIoTab = 1;
-constexpr int kEepromTab = 4;
-constexpr int kSramTab = 5;
-constexpr int kReelsTab = 6;
-constexpr int kAboutTab = 7;
+const int kCcTalkTab = k27diag::PageTab<CCTalkPage>();
+const int kIoTab = k27diag::PageTab<IOPage>();
+const int kEepromTab = k27diag::PageTab<EEPROMPage>();
+const int kSramTab = k27diag::PageTab<SRAMPage>();
+const int kReelsTab = k27diag::PageTab<ReelPage>();
+const int kAboutTab = k27diag::PageTab<AboutPage>();
 // Each stall waits for the daemon's 5 s limit; a few of them in a row, on a
 // loaded machine, stay well inside this.
 constexpr int kStallWaitMs = 40000;

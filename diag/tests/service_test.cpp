@@ -31,6 +31,8 @@
 #include "LogKeeper.h"
 #include "SimBoardProbe.h"
 #include "SimDaemon.h"
+#include "PageList.h"
+#include "pages/io/IOPage.h"
 #include "pages/cctalk/CCTalkPage.h"
 #include "pages/cctalk/CTransactionView.h"
 #include "cctalk/CcTalkJournal.h"
@@ -42,9 +44,9 @@
 namespace {
 
 const QString kCaption = QStringLiteral("Vantrel K27 Diagnostic Suite");
-constexpr int kCcTalkTab = 0;
-constexpr int kIoTab = 1;
-constexpr int kSerialTab = 3;
+const int kCcTalkTab = k27diag::PageTab<CCTalkPage>();
+const int kIoTab = k27diag::PageTab<IOPage>();
+const int kSerialTab = k27diag::PageTab<SerialPortPage>();
 
 const char kDictionary[] = R"(<?xml version="1.0"?>
 <Root><Transaction_Dictionary type="Test Coin" version="2.1">

@@ -30,6 +30,10 @@
 #include "pages/cctalk/CXMLTreeView.h"
 #include "SimBoardProbe.h"
 #include "SimDaemon.h"
+#include "PageList.h"
+#include "pages/about/AboutPage.h"
+#include "pages/cctalk/CCTalkPage.h"
+#include "pages/io/IOPage.h"
 #include "pages/io/InputChangeLog.h"
 #include "pages/serial/SerialPortPage.h"
 #include "pages/serial/SerialSendTools.h"
@@ -38,10 +42,10 @@ namespace {
 
 const QString kCaption = QStringLiteral("Vantrel K27 Diagnostic Suite");
 const QRect kScreen(0, 0, 1280, 1024);
-constexpr int kCcTalkTab = 0;
-constexpr int kIoTab = 1;
-constexpr int kSerialTab = 3;
-constexpr int kAboutTab = 7;
+const int kCcTalkTab = k27diag::PageTab<CCTalkPage>();
+const int kIoTab = k27diag::PageTab<IOPage>();
+const int kSerialTab = k27diag::PageTab<SerialPortPage>();
+const int kAboutTab = k27diag::PageTab<AboutPage>();
 
 QPushButton* CloseButton(CK27DiagSheet* sheet) {
   auto* box = sheet->findChild<QDialogButtonBox*>();
