@@ -8,35 +8,26 @@
 
 #include "CK27DiagApp.h"
 #include "CColouredListBox.h"
+#include "PageList.h"
 #include "UsbErrorNames.h"
-#include "pages/CBoardConnection.h"
-#include "pages/CTransactionView.h"
+#include "pages/about/AboutPage.h"
+#include "pages/cctalk/CCTalkPage.h"
+#include "pages/cctalk/CTransactionView.h"
+#include "pages/common/CActivePage.h"
+#include "pages/common/CBoardConnection.h"
+#include "pages/memory/CMemoryPage.h"
 
 CK27DiagSheet::CK27DiagSheet(CK27DiagApp* app, const QString& caption, QWidget* parent)
     : QDialog(parent),
       tabs_(new QTabWidget(this)),
-      buttons_(new QDialogButtonBox(QDialogButtonBox::Close, this)),
-      rtClockPage_(app->Board()),
-      ccTalkPage_(app->Board()),
-      ioPage_(app->Board()),
-      serialPortPage_(app->Board()),
-      eepromPage_(app->Board()),
-      sramPage_(app->Board()),
-      reelPage_(app->Board()),
-      aboutPage_(app) {
+      buttons_(new QDialogButtonBox(QDialogButtonBox::Close, this)) {
   setWindowTitle(caption);
   setObjectName(QStringLiteral("CK27DiagSheet"));
   setSizeGripEnabled(true);
 
-  tabs_->addTab(&ccTalkPage_, QStringLiteral("cctalk Port"));
-  tabs_->addTab(&ioPage_, QStringLiteral("Input / Output"));
-  tabs_->addTab(&rtClockPage_, QStringLiteral("Real-Time Clock"));
-  tabs_->addTab(&serialPortPage_, QStringLiteral("Serial Port"));
-  tabs_->addTab(&eepromPage_, QStringLiteral("EEPROM Memory"));
-  tabs_->addTab(&sramPage_, QStringLiteral("SRAM Memory"));
-  tabs_->addTab(&reelPage_, QStringLiteral("Reels"));
-  tabs_->addTab(&aboutPage_, QStringLiteral("About"));
-  tabs_->setCurrentWidget(&aboutPage_);
+  for (const k27diag::PageEntry& entry : k27diag::SheetPages())
+    tabs_->addTab(entry.make(app), QString::fromUtf8(entry.caption));
+  tabs_->setCurrentIndex(k27diag::PageTab<AboutPage>());
   // Every tab caption stays in view; the sheet is at least as wide as the row.
   tabs_->setUsesScrollButtons(false);
 
@@ -58,7 +49,7 @@ void CK27DiagSheet::FollowConnection(CK27DiagApp* app) {
   connection_ = new CBoardConnection(
       [this, app](QString* status) {
         app->InitialiseBoard();
-        aboutPage_.Refresh();
+        if (auto* about = FindPage<AboutPage>()) about->Refresh();
         *status = app->Initialised() != 0
                       ? QStringLiteral("Initialised")
                       : QStringLiteral("Failed initialisation (%1)")
@@ -68,10 +59,9 @@ void CK27DiagSheet::FollowConnection(CK27DiagApp* app) {
       this);
   app->SetInitialisedHook([this] { connection_->Opened(); });
   connection_->Opened();
-  for (CActivePage* page :
-       {static_cast<CActivePage*>(&rtClockPage_), static_cast<CActivePage*>(&ioPage_),
-        static_cast<CActivePage*>(&serialPortPage_), static_cast<CActivePage*>(&reelPage_)})
-    page->SetConnection(connection_);
+  // The polling pages follow the connection themselves.
+  for (int i = 0; i < tabs_->count(); ++i)
+    if (auto* page = qobject_cast<CActivePage*>(tabs_->widget(i))) page->SetConnection(connection_);
   connect(connection_, &CBoardConnection::lost, this, [this] {
     NoteOnCurrentPage(false, QStringLiteral("The connection to the board is lost (unplugged, or "
                                             "its daemon stopped): plug the board in or start the "
@@ -89,17 +79,23 @@ void CK27DiagSheet::FollowConnection(CK27DiagApp* app) {
 void CK27DiagSheet::NoteOnCurrentPage(bool ok, const QString& text) {
   const QString line = (ok ? QStringLiteral("[Success] ") : QStringLiteral("[Error] ")) + text;
   QWidget* page = tabs_->currentWidget();
-  if (page == &eepromPage_ || page == &sramPage_) {
-    static_cast<CMemoryPage*>(page)->Log()->AddLine(
-        line, ok ? CActivePage::kLogBlack : CActivePage::kLogRed);
-  } else if (page == &ccTalkPage_) {
-    auto* transactions = ccTalkPage_.findChild<CTransactionView*>(QStringLiteral("id1022"));
+  if (auto* memoryPage = qobject_cast<CMemoryPage*>(page)) {
+    memoryPage->Log()->AddLine(line, ok ? CActivePage::kLogBlack : CActivePage::kLogRed);
+  } else if (auto* ccTalkPage = qobject_cast<CCTalkPage*>(page)) {
+    auto* transactions = ccTalkPage->findChild<CTransactionView*>(QStringLiteral("id1022"));
     if (transactions == nullptr) return;
     if (ok)
       transactions->AddNote(line);
     else
       transactions->AddErrorText(text);
   }
+}
+
+template <class Page>
+Page* CK27DiagSheet::FindPage() const {
+  for (int i = 0; i < tabs_->count(); ++i)
+    if (auto* page = qobject_cast<Page*>(tabs_->widget(i))) return page;
+  return nullptr;
 }
 
 void CK27DiagSheet::keyPressEvent(QKeyEvent* event) {
@@ -115,11 +111,11 @@ void CK27DiagSheet::keyPressEvent(QKeyEvent* event) {
 }
 
 CK27DiagSheet::~CK27DiagSheet() {
-  // The pages are members: take them out of the tab widget before they go, so
-  // that it never holds a page that is being destroyed.
+  // The pages go first, last tab first, while the sheet and its connection
+  // are whole: a page never outlives what it was given.
   while (tabs_->count() > 0) {
-    QWidget* page = tabs_->widget(0);
-    tabs_->removeTab(0);
-    page->setParent(nullptr);
+    QWidget* page = tabs_->widget(tabs_->count() - 1);
+    tabs_->removeTab(tabs_->count() - 1);
+    delete page;
   }
 }

@@ -3,16 +3,6 @@
 
 #include <QDialog>
 
-#include "pages/AboutPage.h"
-#include "pages/CCTalkPage.h"
-#include "pages/RTClockPage.h"
-#include "pages/EEPROMPage.h"
-#include "pages/SRAMPage.h"
-#include "pages/IOPage.h"
-#include "pages/ReelPage.h"
-#include "pages/CPlaceholderPage.h"
-#include "pages/SerialPortPage.h"
-
 class CBoardConnection;
 class CK27DiagApp;
 class QDialogButtonBox;
@@ -22,7 +12,8 @@ class CK27DiagSheet : public QDialog {
   Q_OBJECT
 
  public:
-  // Builds the pages on the application's board object and opens on About.
+  // Builds the pages of the page list on the application's board object and
+  // opens on About.
   CK27DiagSheet(CK27DiagApp* app, const QString& caption, QWidget* parent = nullptr);
   ~CK27DiagSheet() override;
 
@@ -37,18 +28,11 @@ class CK27DiagSheet : public QDialog {
  private:
   void FollowConnection(CK27DiagApp* app);
   void NoteOnCurrentPage(bool ok, const QString& text);
+  // The first page of this class, or null.
+  template <class Page>
+  Page* FindPage() const;
 
-  QTabWidget* tabs_;  // child of the sheet
+  QTabWidget* tabs_;  // child of the sheet; holds the pages
   QDialogButtonBox* buttons_;
-  // Constructed in this order and destroyed in the reverse; the tab order is
-  // set where they are added.
-  RTClockPage rtClockPage_;
-  CCTalkPage ccTalkPage_;
-  IOPage ioPage_;
-  SerialPortPage serialPortPage_;
-  EEPROMPage eepromPage_;
-  SRAMPage sramPage_;
-  ReelPage reelPage_;
-  AboutPage aboutPage_;
   CBoardConnection* connection_ = nullptr;  // child of the sheet
 };

@@ -1,7 +1,6 @@
 #include "CColouredListBox.h"
 
 #include <QFontDatabase>
-#include <QFontInfo>
 #include <QFontMetrics>
 #include <QPainter>
 #include <QScrollBar>
@@ -34,11 +33,28 @@ QFont CColouredListBox::MakeFixedPitchFont(const QString& family) {
   font.setPixelSize(kFixedPitchPixelHeight);
   font.setStyleHint(QFont::TypeWriter);
   font.setFixedPitch(true);
-  if (!QFontInfo(font).fixedPitch()) {
-    font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    font.setPixelSize(kFixedPitchPixelHeight);
+  if (HasEqualAdvances(font)) return font;
+  QFont system = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+  system.setPixelSize(kFixedPitchPixelHeight);
+  if (HasEqualAdvances(system)) return system;
+  // Rare: neither is fixed-pitch here; take the first family that is.
+  for (const QString& name : QFontDatabase::families()) {
+    QFont candidate(name);
+    candidate.setPixelSize(kFixedPitchPixelHeight);
+    if (HasEqualAdvances(candidate)) return candidate;
   }
-  return font;
+  return system;
+}
+
+bool CColouredListBox::HasEqualAdvances(const QFont& font) {
+  const QFontMetricsF metrics(font);
+  const qreal cell = metrics.horizontalAdvance(QLatin1Char('0'));
+  if (cell <= 0) return false;
+  for (const QChar c : QStringLiteral("0123456789ABCDEFabcdef iIl1|.,:;mMW@_#")) {
+    // Advances of one fixed-pitch font differ by rounding at most.
+    if (qAbs(metrics.horizontalAdvance(c) - cell) > 0.01) return false;
+  }
+  return true;
 }
 
 QFont CColouredListBox::LineFont() const { return fixedPitch_ ? font_ : font(); }

@@ -70,9 +70,15 @@ class CColouredListBox : public QListWidget {
                                            int cellWidth);
 
   // The fixed-pitch font: the family asked for ("Courier New") at 12 pixels,
-  // or the system's fixed-pitch font at that size where the family found is
-  // not fixed-pitch.
+  // or else the system's fixed-pitch font, or else the first family on the
+  // machine, whose glyphs all have the same advance; the system's font when
+  // none has.
   static QFont MakeFixedPitchFont(const QString& family = QStringLiteral("Courier New"));
+  // Whether the glyphs the lines use (digits, letters narrow and wide, dot,
+  // space, bar) all advance by the same width in `font`. Measured, because
+  // a font's own fixed-pitch flag is unreliable: Noto Sans Mono, for one,
+  // does not set it although every glyph has the same advance.
+  static bool HasEqualAdvances(const QFont& font);
 
  private:
   struct Line {

@@ -13,6 +13,7 @@
 
 #include "CK27DiagApp.h"
 #include "CK27DiagSheet.h"
+#include "PageList.h"
 
 namespace k27diag_test {
 
@@ -43,10 +44,10 @@ class SimDaemon {
 
 // The sheet's tab captions, in their order.
 inline QStringList TabCaptions() {
-  return {QStringLiteral("cctalk Port"),     QStringLiteral("Input / Output"),
-          QStringLiteral("Real-Time Clock"), QStringLiteral("Serial Port"),
-          QStringLiteral("EEPROM Memory"),   QStringLiteral("SRAM Memory"),
-          QStringLiteral("Reels"),           QStringLiteral("About")};
+  QStringList captions;
+  for (const k27diag::PageEntry& page : k27diag::SheetPages())
+    captions << QString::fromUtf8(page.caption);
+  return captions;
 }
 
 // Connects the application to board 0 and shows its sheet.

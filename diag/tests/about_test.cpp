@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QLabel>
 #include <QProcess>
+#include <QSet>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -15,7 +16,9 @@
 #include "CK27DiagSheet.h"
 #include "SimDaemon.h"
 #include "UsbErrorNames.h"
-#include "pages/AboutPage.h"
+#include "pages/about/AboutPage.h"
+#include "pages/cctalk/CCTalkPage.h"
+#include "PageList.h"
 
 namespace {
 
@@ -122,18 +125,43 @@ void AboutTest::sheetTabsAndStartPage() {
   QCOMPARE(sheet->windowTitle(), kCaption);
   QTabWidget* tabs = sheet->Tabs();
   QVERIFY(tabs != nullptr);
-  const QStringList expected = k27diag_test::TabCaptions();
+  // One tab per entry of the page list, in its order, of the entry's class.
+  const auto pages = k27diag::SheetPages();
+  QCOMPARE(tabs->count(), static_cast<int>(pages.size()));
   QStringList captions;
-  for (int i = 0; i < tabs->count(); ++i) captions << tabs->tabText(i);
-  QCOMPARE(captions, expected);
-  const QStringList expectedIds{QStringLiteral("id104"), QStringLiteral("id106"),
-                                QStringLiteral("id103"), QStringLiteral("id107"),
-                                QStringLiteral("id108"), QStringLiteral("id109"),
-                                QStringLiteral("id110"), QStringLiteral("id111")};
   QStringList ids;
-  for (int i = 0; i < tabs->count(); ++i) ids << tabs->widget(i)->objectName();
-  QCOMPARE(ids, expectedIds);
-  QCOMPARE(tabs->currentIndex(), 7);
+  for (int i = 0; i < tabs->count(); ++i) {
+    QCOMPARE(tabs->tabText(i), QString::fromUtf8(pages[i].caption));
+    QCOMPARE(tabs->widget(i)->metaObject(), pages[i].type);
+    QCOMPARE(k27diag::PageTab(*pages[i].type), i);
+    captions << tabs->tabText(i);
+    ids << tabs->widget(i)->objectName();
+  }
+  QCOMPARE(captions, k27diag_test::TabCaptions());
+  QCOMPARE(QSet<QString>(captions.begin(), captions.end()).size(), captions.size());
+  QCOMPARE(QSet<QString>(ids.begin(), ids.end()).size(), ids.size());
+  QCOMPARE(k27diag::PageTab<CK27DiagSheet>(), -1);
+
+  // The board's pages keep their captions, ids and order; a new page may
+  // come anywhere between them.
+  const QList<std::pair<QString, QString>> known{
+      {QStringLiteral("cctalk Port"), QStringLiteral("id104")},
+      {QStringLiteral("Input / Output"), QStringLiteral("id106")},
+      {QStringLiteral("Real-Time Clock"), QStringLiteral("id103")},
+      {QStringLiteral("Serial Port"), QStringLiteral("id107")},
+      {QStringLiteral("EEPROM Memory"), QStringLiteral("id108")},
+      {QStringLiteral("SRAM Memory"), QStringLiteral("id109")},
+      {QStringLiteral("Reels"), QStringLiteral("id110")},
+      {QStringLiteral("About"), QStringLiteral("id111")}};
+  qsizetype found = 0;
+  for (int i = 0; i < tabs->count() && found < known.size(); ++i) {
+    if (captions[i] != known[found].first) continue;
+    QCOMPARE(ids[i], known[found].second);
+    ++found;
+  }
+  QCOMPARE(found, known.size());
+
+  QCOMPARE(tabs->currentIndex(), k27diag::PageTab<AboutPage>());
   QVERIFY(qobject_cast<AboutPage*>(tabs->currentWidget()) != nullptr);
   QVERIFY(tabs->currentWidget()->isVisible());
 }
@@ -164,8 +192,8 @@ void AboutTest::noBoardTexts() {
            QStringLiteral("8051 Version: Error (USB_MESSAGE_EXECUTION_SUCCESS)"));
 
   // Switching tabs does not compute the texts again.
-  sheet->Tabs()->setCurrentIndex(0);
-  sheet->Tabs()->setCurrentIndex(7);
+  sheet->Tabs()->setCurrentIndex(k27diag::PageTab<CCTalkPage>());
+  sheet->Tabs()->setCurrentIndex(k27diag::PageTab<AboutPage>());
   QCOMPARE(LineText(sheet.get(), "id9102"), QStringLiteral("Device Status: Failed initialisation"));
 }
 

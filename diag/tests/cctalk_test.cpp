@@ -17,21 +17,22 @@
 #include <vector>
 
 #include "CHexBlockEdit.h"
-#include "CXMLTreeView.h"
+#include "pages/cctalk/CXMLTreeView.h"
 #include "CcctalkMessage.h"
 #include "ControlToolTip.h"
 #include "CK27DiagApp.h"
 #include "CK27DiagSheet.h"
 #include "SimBoardProbe.h"
 #include "SimDaemon.h"
-#include "pages/CCTalkPage.h"
-#include "pages/CDataEntry.h"
-#include "pages/CTransactionView.h"
+#include "PageList.h"
+#include "pages/cctalk/CCTalkPage.h"
+#include "pages/cctalk/CDataEntry.h"
+#include "pages/cctalk/CTransactionView.h"
 
 namespace {
 
 const QString kCaption = QStringLiteral("Vantrel K27 Diagnostic Suite");
-constexpr int kCcTalkTab = 0;
+const int kCcTalkTab = k27diag::PageTab<CCTalkPage>();
 
 const char kDictionary[] = R"(<?xml version="1.0"?>
 <Root><Transaction_Dictionary type="Test Coin" version="2.1">

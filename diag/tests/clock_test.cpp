@@ -15,14 +15,16 @@
 #include "CK27DiagApp.h"
 #include "CK27DiagSheet.h"
 #include "SimDaemon.h"
+#include "PageList.h"
+#include "pages/cctalk/CCTalkPage.h"
 #include "UsbErrorNames.h"
-#include "pages/RTClockPage.h"
+#include "pages/clock/RTClockPage.h"
 
 namespace {
 
 const QString kCaption = QStringLiteral("Vantrel K27 Diagnostic Suite");
-constexpr int kClockTab = 2;
-constexpr int kOtherTab = 0;
+const int kClockTab = k27diag::PageTab<RTClockPage>();
+const int kOtherTab = k27diag::PageTab<CCTalkPage>();
 
 // What a message box showed before the test closed it.
 struct SeenBox {

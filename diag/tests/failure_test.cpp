@@ -22,28 +22,32 @@
 #include "CHexEntryEdit.h"
 #include "CK27DiagApp.h"
 #include "CK27DiagSheet.h"
-#include "CXMLTreeView.h"
+#include "pages/cctalk/CXMLTreeView.h"
 #include "SimBoardProbe.h"
 #include "SimDaemon.h"
-#include "pages/CBoardConnection.h"
-#include "pages/CCTalkPage.h"
-#include "pages/CMemoryPage.h"
-#include "pages/CTransactionView.h"
-#include "pages/CcTalkErrorText.h"
-#include "pages/CcTalkServicePanel.h"
-#include "pages/IOPage.h"
-#include "pages/MemoryFilePanel.h"
-#include "pages/ReelPage.h"
+#include "PageList.h"
+#include "pages/about/AboutPage.h"
+#include "pages/memory/EEPROMPage.h"
+#include "pages/memory/SRAMPage.h"
+#include "pages/common/CBoardConnection.h"
+#include "pages/cctalk/CCTalkPage.h"
+#include "pages/memory/CMemoryPage.h"
+#include "pages/cctalk/CTransactionView.h"
+#include "cctalk/CcTalkErrorText.h"
+#include "pages/cctalk/CcTalkServicePanel.h"
+#include "pages/io/IOPage.h"
+#include "pages/memory/MemoryFilePanel.h"
+#include "pages/reels/ReelPage.h"
 
 namespace {
 
 const QString kCaption = QStringLiteral("Vantrel K27 Diagnostic Suite");
-constexpr int kCcTalkTab = 0;
-constexpr int kIoTab = 1;
-constexpr int kEepromTab = 4;
-constexpr int kSramTab = 5;
-constexpr int kReelsTab = 6;
-constexpr int kAboutTab = 7;
+const int kCcTalkTab = k27diag::PageTab<CCTalkPage>();
+const int kIoTab = k27diag::PageTab<IOPage>();
+const int kEepromTab = k27diag::PageTab<EEPROMPage>();
+const int kSramTab = k27diag::PageTab<SRAMPage>();
+const int kReelsTab = k27diag::PageTab<ReelPage>();
+const int kAboutTab = k27diag::PageTab<AboutPage>();
 // Each stall waits for the daemon's 5 s limit; a few of them in a row, on a
 // loaded machine, stay well inside this.
 constexpr int kStallWaitMs = 40000;

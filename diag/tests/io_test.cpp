@@ -15,13 +15,15 @@
 #include "CK27DiagSheet.h"
 #include "SimBoardProbe.h"
 #include "SimDaemon.h"
-#include "pages/IOPage.h"
+#include "PageList.h"
+#include "pages/about/AboutPage.h"
+#include "pages/io/IOPage.h"
 
 namespace {
 
 const QString kCaption = QStringLiteral("Vantrel K27 Diagnostic Suite");
-constexpr int kIoTab = 1;
-constexpr int kOtherTab = 7;  // About: makes no board calls of its own
+const int kIoTab = k27diag::PageTab<IOPage>();
+const int kOtherTab = k27diag::PageTab<AboutPage>();  // About: makes no board calls of its own
 const QString kInputPoll = QStringLiteral("4B");
 
 // Lamps 8-15 (the first row of "Output Lamps") and inputs 0-15 by control id.

@@ -30,25 +30,23 @@
 #include "MemoryBuffer.h"
 #include "SimBoardProbe.h"
 #include "SimDaemon.h"
-#include "pages/MemoryFilePanel.h"
-#include "pages/CMemoryPage.h"
+#include "PageList.h"
+#include "pages/memory/EEPROMPage.h"
+#include "pages/memory/SRAMPage.h"
+#include "pages/memory/MemoryFilePanel.h"
+#include "pages/memory/CMemoryPage.h"
 
 using memfile::FileFormat;
 
 namespace {
 
 const QString kCaption = QStringLiteral("Vantrel K27 Diagnostic Suite");
-const QString kEepromTab = QStringLiteral("EEPROM Memory");
-const QString kSramTab = QStringLiteral("SRAM Memory");
+const int kEepromTab = k27diag::PageTab<EEPROMPage>();
+const int kSramTab = k27diag::PageTab<SRAMPage>();
 
-CMemoryPage* ShowTab(CK27DiagSheet* sheet, const QString& caption) {
-  QTabWidget* tabs = sheet->Tabs();
-  for (int i = 0; i < tabs->count(); ++i) {
-    if (tabs->tabText(i) != caption) continue;
-    tabs->setCurrentIndex(i);
-    return qobject_cast<CMemoryPage*>(tabs->widget(i));
-  }
-  return nullptr;
+CMemoryPage* ShowTab(CK27DiagSheet* sheet, int tab) {
+  sheet->Tabs()->setCurrentIndex(tab);
+  return qobject_cast<CMemoryPage*>(sheet->Tabs()->widget(tab));
 }
 
 void Update(CMemoryPage* page, const QString& address, const QString& count) {
@@ -261,7 +259,7 @@ void MemoryFilesTest::exportAndImportRoundTripThroughTheFileDialog() {
 
 void MemoryFilesTest::exportAndImportRoundTripRawAndHex() {
   struct Case {
-    QString tab;
+    int tab;
     int address;
     int count;
     QString file;

@@ -17,30 +17,27 @@
 #include "CK27DiagSheet.h"
 #include "MemoryBuffer.h"
 #include "SimDaemon.h"
+#include "PageList.h"
+#include "pages/about/AboutPage.h"
 #include "UsbErrorNames.h"
-#include "pages/EEPROMPage.h"
-#include "pages/SRAMPage.h"
+#include "pages/memory/EEPROMPage.h"
+#include "pages/memory/SRAMPage.h"
 
 namespace {
 
 const QString kCaption = QStringLiteral("Vantrel K27 Diagnostic Suite");
-const QString kEepromTab = QStringLiteral("EEPROM Memory");
-const QString kSramTab = QStringLiteral("SRAM Memory");
+const int kEepromTab = k27diag::PageTab<EEPROMPage>();
+const int kSramTab = k27diag::PageTab<SRAMPage>();
 constexpr std::int32_t kRed = CColouredListBox::Rgb(255, 0, 0);
 
-// Makes the tab with the caption current and returns its page.
-CMemoryPage* ShowTab(CK27DiagSheet* sheet, const QString& caption) {
-  QTabWidget* tabs = sheet->Tabs();
-  for (int i = 0; i < tabs->count(); ++i) {
-    if (tabs->tabText(i) != caption) continue;
-    tabs->setCurrentIndex(i);
-    return qobject_cast<CMemoryPage*>(tabs->widget(i));
-  }
-  return nullptr;
+// Makes the tab current and returns its page.
+CMemoryPage* ShowTab(CK27DiagSheet* sheet, int tab) {
+  sheet->Tabs()->setCurrentIndex(tab);
+  return qobject_cast<CMemoryPage*>(sheet->Tabs()->widget(tab));
 }
 
 void ShowOtherTab(CK27DiagSheet* sheet) {
-  sheet->Tabs()->setCurrentIndex(sheet->Tabs()->count() - 1);
+  sheet->Tabs()->setCurrentIndex(k27diag::PageTab<AboutPage>());
 }
 
 // Types the texts into the boxes and presses "Update View".
@@ -229,7 +226,7 @@ void MemoryPagesTest::unchangedBytesStayPlainAndChangedOnesTurnRed() {
   sheet_ = k27diag_test::OpenSheet(*app_, kCaption);
   auto other = OtherProgram();
 
-  for (const QString& tab : {kSramTab, kEepromTab}) {
+  for (const int tab : {kSramTab, kEepromTab}) {
     CMemoryPage* page = ShowTab(sheet_.get(), tab);
     QVERIFY(page != nullptr);
     const bool sram = tab == kSramTab;
@@ -268,7 +265,7 @@ void MemoryPagesTest::typedHexDigitsAreWrittenAndVerified() {
   sheet_ = k27diag_test::OpenSheet(*app_, kCaption);
   auto other = OtherProgram();
 
-  for (const QString& tab : {kEepromTab, kSramTab}) {
+  for (const int tab : {kEepromTab, kSramTab}) {
     CMemoryPage* page = ShowTab(sheet_.get(), tab);
     QVERIFY(page != nullptr);
     const bool sram = tab == kSramTab;

@@ -19,14 +19,16 @@
 #include "CK27DiagSheet.h"
 #include "SimBoardProbe.h"
 #include "SimDaemon.h"
+#include "PageList.h"
+#include "pages/about/AboutPage.h"
 #include "UsbErrorNames.h"
-#include "pages/ReelPage.h"
+#include "pages/reels/ReelPage.h"
 
 namespace {
 
 const QString kCaption = QStringLiteral("Vantrel K27 Diagnostic Suite");
-constexpr int kReelTab = 6;
-constexpr int kQuietTab = 7;  // About: makes no board calls of its own
+const int kReelTab = k27diag::PageTab<ReelPage>();
+const int kQuietTab = k27diag::PageTab<AboutPage>();  // About: makes no board calls of its own
 constexpr std::int32_t kBlack = 0;
 constexpr std::int32_t kRed = CColouredListBox::Rgb(255, 0, 0);
 const QString kStatusPoll = QStringLiteral("5C");

@@ -22,16 +22,16 @@
 #include <memory>
 
 #include "CColouredListBox.h"
-#include "CXMLTreeView.h"
+#include "pages/cctalk/CXMLTreeView.h"
 #include "CK27DiagApp.h"
 #include "CK27DiagSheet.h"
 #include "SimBoardProbe.h"
 #include "SimDaemon.h"
-#include "pages/CCTalkPage.h"
-#include "pages/CTransactionView.h"
-#include "pages/SerialPortPage.h"
-#include "pages/IOPage.h"
-#include "pages/ReelPage.h"
+#include "pages/cctalk/CCTalkPage.h"
+#include "pages/cctalk/CTransactionView.h"
+#include "pages/serial/SerialPortPage.h"
+#include "pages/io/IOPage.h"
+#include "pages/reels/ReelPage.h"
 
 namespace {
 

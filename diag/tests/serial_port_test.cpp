@@ -17,16 +17,18 @@
 #include "CK27DiagSheet.h"
 #include "SimBoardProbe.h"
 #include "SimDaemon.h"
+#include "PageList.h"
+#include "pages/about/AboutPage.h"
 #include "UsbErrorNames.h"
-#include "pages/BaudTable.h"
-#include "pages/SerialDumpLine.h"
-#include "pages/SerialPortPage.h"
+#include "pages/serial/BaudTable.h"
+#include "pages/serial/SerialDumpLine.h"
+#include "pages/serial/SerialPortPage.h"
 
 namespace {
 
 const QString kCaption = QStringLiteral("Vantrel K27 Diagnostic Suite");
-constexpr int kSerialTab = 3;
-constexpr int kOtherTab = 7;  // About: makes no board calls of its own
+const int kSerialTab = k27diag::PageTab<SerialPortPage>();
+const int kOtherTab = k27diag::PageTab<AboutPage>();  // About: makes no board calls of its own
 const QString kSetConfig = QStringLiteral("61");
 constexpr std::int32_t kBlue = CColouredListBox::Rgb(0, 0, 200);
 

@@ -25,26 +25,28 @@
 #include <memory>
 
 #include "CColouredListBox.h"
-#include "CXMLTreeView.h"
+#include "pages/cctalk/CXMLTreeView.h"
 #include "CK27DiagApp.h"
 #include "CK27DiagSheet.h"
 #include "LogKeeper.h"
 #include "SimBoardProbe.h"
 #include "SimDaemon.h"
-#include "pages/CCTalkPage.h"
-#include "pages/CTransactionView.h"
-#include "pages/CcTalkJournal.h"
-#include "pages/CcTalkServicePanel.h"
-#include "pages/InputChangeLog.h"
-#include "pages/SerialPortPage.h"
-#include "pages/SerialSendTools.h"
+#include "PageList.h"
+#include "pages/io/IOPage.h"
+#include "pages/cctalk/CCTalkPage.h"
+#include "pages/cctalk/CTransactionView.h"
+#include "cctalk/CcTalkJournal.h"
+#include "pages/cctalk/CcTalkServicePanel.h"
+#include "pages/io/InputChangeLog.h"
+#include "pages/serial/SerialPortPage.h"
+#include "pages/serial/SerialSendTools.h"
 
 namespace {
 
 const QString kCaption = QStringLiteral("Vantrel K27 Diagnostic Suite");
-constexpr int kCcTalkTab = 0;
-constexpr int kIoTab = 1;
-constexpr int kSerialTab = 3;
+const int kCcTalkTab = k27diag::PageTab<CCTalkPage>();
+const int kIoTab = k27diag::PageTab<IOPage>();
+const int kSerialTab = k27diag::PageTab<SerialPortPage>();
 
 const char kDictionary[] = R"(<?xml version="1.0"?>
 <Root><Transaction_Dictionary type="Test Coin" version="2.1">

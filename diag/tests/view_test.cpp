@@ -27,21 +27,25 @@
 #include "CK27DiagApp.h"
 #include "CK27DiagSheet.h"
 #include "CSensitiveButton.h"
-#include "CXMLTreeView.h"
+#include "pages/cctalk/CXMLTreeView.h"
 #include "SimBoardProbe.h"
 #include "SimDaemon.h"
-#include "pages/InputChangeLog.h"
-#include "pages/SerialPortPage.h"
-#include "pages/SerialSendTools.h"
+#include "PageList.h"
+#include "pages/about/AboutPage.h"
+#include "pages/cctalk/CCTalkPage.h"
+#include "pages/io/IOPage.h"
+#include "pages/io/InputChangeLog.h"
+#include "pages/serial/SerialPortPage.h"
+#include "pages/serial/SerialSendTools.h"
 
 namespace {
 
 const QString kCaption = QStringLiteral("Vantrel K27 Diagnostic Suite");
 const QRect kScreen(0, 0, 1280, 1024);
-constexpr int kCcTalkTab = 0;
-constexpr int kIoTab = 1;
-constexpr int kSerialTab = 3;
-constexpr int kAboutTab = 7;
+const int kCcTalkTab = k27diag::PageTab<CCTalkPage>();
+const int kIoTab = k27diag::PageTab<IOPage>();
+const int kSerialTab = k27diag::PageTab<SerialPortPage>();
+const int kAboutTab = k27diag::PageTab<AboutPage>();
 
 QPushButton* CloseButton(CK27DiagSheet* sheet) {
   auto* box = sheet->findChild<QDialogButtonBox*>();

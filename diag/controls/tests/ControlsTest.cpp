@@ -2,6 +2,7 @@
 #include "ControlToolTip.h"
 
 #include <QApplication>
+#include <QFontDatabase>
 #include <QFontInfo>
 #include <QFontMetrics>
 #include <QImage>
@@ -226,8 +227,29 @@ class ControlsTest : public QObject {
   }
 
   void fixedPitchFontHasEqualCells() {
+    // Fixed pitch is measured over every printable character, never taken
+    // from the font's flag, which some fixed-pitch fonts do not set.
+    const auto equalCells = [](const QFont& font) {
+      const QFontMetricsF metrics(font);
+      const qreal zero = metrics.horizontalAdvance(QLatin1Char('0'));
+      for (char c = 0x20; c < 0x7F; ++c)
+        if (qAbs(metrics.horizontalAdvance(QLatin1Char(c)) - zero) > 0.01) return false;
+      return zero > 0;
+    };
+    const auto asked = [](const QString& family) {
+      QFont font(family);
+      font.setPixelSize(CColouredListBox::kFixedPitchPixelHeight);
+      font.setStyleHint(QFont::TypeWriter);
+      font.setFixedPitch(true);
+      return font;
+    };
+    QStringList equalFamilies;
+    for (const QString& family : QFontDatabase::families())
+      if (equalCells(asked(family))) equalFamilies << family;
+    if (equalFamilies.isEmpty()) QSKIP("No font on this machine has equal advances.");
+
     const QFont font = CColouredListBox::MakeFixedPitchFont();
-    QVERIFY(QFontInfo(font).fixedPitch());
+    QVERIFY(equalCells(font));
     QCOMPARE(font.pixelSize(), CColouredListBox::kFixedPitchPixelHeight);
     const QFontMetrics metrics(font);
     const int zero = metrics.horizontalAdvance(QLatin1Char('0'));
@@ -236,11 +258,18 @@ class ControlsTest : public QObject {
 
     // A family that is not fixed-pitch falls back to one that is.
     const QFont fallback = CColouredListBox::MakeFixedPitchFont(QStringLiteral("DejaVu Sans"));
-    QVERIFY(QFontInfo(fallback).fixedPitch());
+    QVERIFY(equalCells(fallback));
     QCOMPARE(fallback.pixelSize(), CColouredListBox::kFixedPitchPixelHeight);
     const QFontMetrics fallbackMetrics(fallback);
     QCOMPARE(fallbackMetrics.horizontalAdvance(QLatin1Char('i')),
              fallbackMetrics.horizontalAdvance(QLatin1Char('W')));
+
+    // Every family whose glyphs have one advance is kept, whatever its flag.
+    for (const QString& family : equalFamilies) {
+      QVERIFY2(CColouredListBox::HasEqualAdvances(asked(family)), qPrintable(family));
+      QCOMPARE(QFontInfo(CColouredListBox::MakeFixedPitchFont(family)).family(),
+               QFontInfo(asked(family)).family());
+    }
 
     CColouredListBox fixed(true);
     QVERIFY(fixed.FixedPitch());
