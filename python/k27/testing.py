@@ -52,6 +52,8 @@ NAMESPACE_VARIABLE = "VANTREL_SHARED_NAMESPACE"
 DEFAULT_WAIT_SECONDS = 30.0
 
 _LIBRARY_NAME = "libvantrelusb.so"
+# The variables that name each program, for a tree or an installation elsewhere.
+_PROGRAM_VARIABLES = {"vantrelio": "K27_VANTRELIO", "k27simctl": "K27_SIMCTL"}
 _ENVIRONMENT_LOCK = threading.Lock()
 _sequence = itertools.count()
 
@@ -108,11 +110,11 @@ def _build_tree() -> Optional[Path]:
 def find_program(name: str) -> str:
     """Path of `name` ("vantrelio" or "k27simctl").
 
-    Looked for in order: the K27_VANTRELIO / K27_K27SIMCTL environment
+    Looked for in order: the K27_VANTRELIO / K27_SIMCTL environment
     variable, the build tree this module runs from, PATH, then the
     installation's sbin and bin folders.
     """
-    variable = "K27_" + name.upper()
+    variable = _PROGRAM_VARIABLES[name]
     given = os.environ.get(variable)
     if given:
         if not os.access(given, os.X_OK):
