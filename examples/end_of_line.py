@@ -93,7 +93,7 @@ class Report:
 
 def input_bits(board: k27.Board) -> int:
     """The switch inputs as one number, input n in bit n."""
-    return int.from_bytes(board.get_inputs().switches()[: INPUT_COUNT // 8], "little")
+    return board.get_inputs().switches
 
 
 def walk_inputs(board: k27.Board, inputs: Iterable[int], timeout: float, report: Report) -> None:
@@ -121,9 +121,7 @@ def light_lamps(board: k27.Board, lamps: Iterable[int], ask: Optional[Callable[[
                 report: Report) -> None:
     try:
         for number in lamps:
-            image = bytearray(5)
-            image[number // 8] = 1 << (number % 8)
-            board.set_outputs(bytes(image))
+            board.set_outputs(k27.Outputs.of(number))
             if ask is None:
                 print(f"LIT lamp {number}", flush=True)
                 time.sleep(lamp_time)
@@ -132,7 +130,7 @@ def light_lamps(board: k27.Board, lamps: Iterable[int], ask: Optional[Callable[[
                 answer = ask(f"LIT lamp {number}: is it the only lamp lit? [y/n]").strip().lower()
                 report.check(answer.startswith("y"), f"lamp {number}" + ("" if answer.startswith("y") else " seen wrong"))
     finally:
-        board.set_outputs(bytes(5))
+        board.set_outputs(k27.Outputs())
 
 
 def test_eeprom(board: k27.Board, address: int, report: Report) -> None:
@@ -150,12 +148,14 @@ def test_eeprom(board: k27.Board, address: int, report: Report) -> None:
     )
 
 
-def poll_coin_acceptor(board: k27.Board, port: str, address: int, report: Report) -> None:
-    poll = board.cctalk(port, 254, destination=address)
+def poll_coin_acceptor(board: k27.Board, port_name: str, address: int, report: Report) -> None:
+    port = k27.Port[port_name]
+    poll = board.cctalk(port, "simple poll", destination=address)
     report.check(poll.header == 0 and not poll.data, f"cctalk: simple poll to address {address} acknowledged")
-    category = board.cctalk(port, 245, destination=address).data.decode("ascii", "replace")
+    category = board.cctalk(port, "request equipment category id", destination=address).data.decode(
+        "ascii", "replace")
     report.check(category == "Coin Acceptor", f"cctalk: equipment category '{category}'")
-    credit = board.cctalk(port, 229, destination=address).data
+    credit = board.cctalk(port, "read buffered credit or error codes", destination=address).data
     report.check(len(credit) == 11, f"cctalk: credit buffer, event counter {credit[0] if credit else '-'}")
 
 
@@ -176,7 +176,7 @@ def run(arguments: argparse.Namespace, ask: Optional[Callable[[str], str]]) -> i
         for step in arguments.steps:
             try:
                 steps[step]()
-            except (k27.BoardError, ValueError) as error:
+            except (k27.BoardError, k27.CctalkError) as error:
                 report.check(False, f"{step}: {error}")
     print(f"{'PASSED' if report.failures == 0 else 'FAILED'}: {report.failures} check(s) failed", flush=True)
     return EXIT_PASSED if report.failures == 0 else EXIT_FAILED

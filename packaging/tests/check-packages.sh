@@ -106,7 +106,7 @@ if [ -f "$(deb python3-k27)" ]; then
   # For the one interpreter version the extension is built for.
   python_version=$(/usr/bin/python3 -c 'import sys; print("%d.%d" % sys.version_info[:2])')
   python_next=$(/usr/bin/python3 -c 'import sys; print("%d.%d" % (sys.version_info[0], sys.version_info[1] + 1))')
-  check "python3-k27: Depends on the library and this Python version" depends python3-k27 "$exact" \
+  check "python3-k27: Depends on the library, the dictionaries and this Python version" depends python3-k27 "$exact" "$dictionaries" \
     "python3 (>= $python_version~)" "python3 (<< $python_next)"
 fi
 # The dictionaries came with k27diag before this version.

@@ -47,7 +47,7 @@ with k27.testing.simulated_daemon() as sim:
     assert sim.process.args[0].startswith(root), sim.process.args
     sim.set_inputs(bytes.fromhex("a55a3c00ff"))
     with k27.Board(0) as board:
-        assert bytes(board.get_inputs())[:3] == bytes.fromhex("a55a3c"), board.get_inputs()
+        assert board.get_inputs().raw[:3] == bytes.fromhex("a55a3c"), board.get_inputs()
         board.configure_eeprom(board.check_eeprom())
         board.write_eeprom(0x40, b"python3-k27")
         assert board.read_eeprom(0x40, 11) == b"python3-k27"
