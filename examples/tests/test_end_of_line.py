@@ -7,8 +7,6 @@ import sys
 import threading
 from pathlib import Path
 
-import pytest
-
 SCRIPT = Path(__file__).resolve().parent.parent / "end_of_line.py"
 # Bounds every wait on the script: long enough for a loaded machine.
 LIMIT = 60

@@ -21,6 +21,7 @@ machine's; the pytest plugin's documentation shows how.
 from __future__ import annotations
 
 import contextlib
+import glob
 import itertools
 import os
 import re
@@ -33,7 +34,7 @@ import threading
 import warnings
 from dataclasses import dataclass
 from pathlib import Path
-from typing import Iterator, Optional, Sequence, Union
+from typing import Iterator, Optional, Sequence, Tuple, Union
 
 __all__ = [
     "DaemonError",
@@ -387,12 +388,13 @@ def _environment(changes: dict) -> Iterator[None]:
                     os.environ[name] = value
 
 
-def _choose_namespace(requested: Optional[str]) -> Optional[str]:
+def _choose_namespace(requested: Optional[str]) -> Tuple[Optional[str], bool]:
+    """The namespace for the block, and whether it is a private one made for it."""
     if requested is not None:
-        return requested or None
+        return requested or None, False
     current = os.environ.get(NAMESPACE_VARIABLE)
     if current:
-        return current
+        return current, False
     if _library_loaded():
         # The library took its namespace when it was loaded: another one now
         # would split this process's records from its children's.
@@ -403,8 +405,15 @@ def _choose_namespace(requested: Optional[str]) -> Optional[str]:
             RuntimeWarning,
             stacklevel=4,
         )
-        return None
-    return f"k27-sim-{os.getpid()}-{next(_sequence)}"
+        return None, False
+    return f"k27-sim-{os.getpid()}-{next(_sequence)}", True
+
+
+def _remove_shared_records(namespace: str) -> None:
+    """Removes the system objects the library left under `namespace`."""
+    for path in glob.glob(f"/dev/shm/{glob.escape(namespace)}.*"):
+        with contextlib.suppress(OSError):
+            os.remove(path)
 
 
 @contextlib.contextmanager
@@ -427,7 +436,7 @@ def simulated_daemon(
         raise ValueError(f"boards must be 1 to 8, not {boards}")
     vantrelio = find_program("vantrelio")
     simctl = find_program("k27simctl")
-    chosen_namespace = _choose_namespace(namespace)
+    chosen_namespace, private_namespace = _choose_namespace(namespace)
     folder = Path(tempfile.mkdtemp(prefix="k27-sim-"))
     device_dir = folder / "run"
     argv = [vantrelio, "--simulate", "--device-dir", str(device_dir), "--boards", str(int(boards))]
@@ -468,3 +477,7 @@ def simulated_daemon(
     finally:
         sim.stop()
         shutil.rmtree(folder, ignore_errors=True)
+        # Only the programs the block started used it (a library loaded
+        # meanwhile in this process keeps its objects to the end).
+        if private_namespace and not _library_loaded():
+            _remove_shared_records(chosen_namespace)

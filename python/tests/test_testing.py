@@ -129,7 +129,7 @@ def test_a_daemon_that_dies_gives_its_log():
 def test_a_daemon_that_never_serves_is_given_up_and_ended(tmp_path, monkeypatch):
     script = fake_daemon(tmp_path, 'print("starting", flush=True)\nsignal.pause()\n')
     monkeypatch.setenv("K27_VANTRELIO", str(script))
-    with pytest.raises(testing.DaemonError, match="did not serve") as error:
+    with pytest.raises(testing.DaemonError, match="did not serve"):
         with testing.simulated_daemon(start_timeout=0.2):
             pass
     # On a loaded machine it may not even have begun: then there is nothing to look at.
