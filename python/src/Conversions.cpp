@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 #include "BoardDocs.h"
 

@@ -41,7 +41,7 @@ inline py::bytes ToBytes(const void* data, std::size_t size) {
 py::str TextUpToZero(const unsigned char* bytes, std::size_t size);
 
 // A public name of the package k27 (its record classes, enumerations and
-// errors), looked up when needed.
+// errors), looked up on first use; `name` is a literal. With the GIL held.
 py::object K27(const char* name);
 
 // The docstring of a library function, from the comment above it in the

@@ -21,7 +21,8 @@ using Snapshot = int (VantrelUSB::*)(usbInput*);
 py::object InputsOf(BoardObject& self, const char* name, Snapshot read) {
   usbInput inputs{};
   self.Run(name, [&](VantrelUSB& b) { return (b.*read)(&inputs); });
-  return K27("Inputs").attr("from_bytes")(ToBytes(inputs.input, sizeof inputs.input));
+  const unsigned switches = inputs.input[0] | inputs.input[1] << 8 | inputs.input[2] << 16;
+  return K27("Inputs")(switches, inputs.input[3], inputs.input[4]);
 }
 
 // The pulse-check calls that take only the input.
