@@ -67,7 +67,11 @@ py::object Transaction(BoardObject& self, std::int64_t port, const py::object& h
                        const py::object& data, std::int64_t destination, std::int64_t source,
                        std::int64_t baudRate) {
   const auto which = static_cast<_usbSerialPort>(InRange(port, "port", 0, 1));
-  const auto [number, command] = Resolve(header);
+  // Plain variables, not a structured binding: the lambda below captures
+  // the header, which clang before 16 refuses for a binding.
+  const auto resolved = Resolve(header);
+  const std::uint8_t number = resolved.first;
+  const CctalkCommand* command = resolved.second;
   const auto bytes = BytesOf(data, "data", CcctalkMessage::kMaximumData);
   if (command != nullptr && command->dataLength > 0 && bytes.size() != command->dataLength)
     throw py::value_error(command->name + " takes " + std::to_string(command->dataLength) +
