@@ -139,8 +139,10 @@ class CctalkError(Exception):
 
 
 # ---- Records ------------------------------------------------------------------
+# What the board returns are plain dataclasses: a frozen one takes twice as
+# long to make, a cost every exchange would pay.
 
-@dataclass(frozen=True)
+@dataclass
 class Inputs:
     """An input snapshot: switch inputs 0-23 (input n is bit n), the dip
     switches (0-2 are the board's address) and the fifth byte."""
@@ -212,14 +214,14 @@ class Outputs:
         return self.lamps.to_bytes(4, "little") + bytes([self.aux])
 
 
-@dataclass(frozen=True)
+@dataclass
 class MultiplexedInputs:
     """The multiplexed inputs: one byte, then four groups of three bytes."""
     first: int
     groups: Tuple[bytes, bytes, bytes, bytes]
 
 
-@dataclass(frozen=True)
+@dataclass
 class HopperStatus:
     """A parallel hopper's payout state (HopperState.IDLE when done) and the
     board's second byte."""
@@ -227,14 +229,14 @@ class HopperStatus:
     second: int
 
 
-@dataclass(frozen=True)
+@dataclass
 class PulseResult:
     first: int
     second: int
     third: int
 
 
-@dataclass(frozen=True)
+@dataclass
 class ReelStatus:
     """Position, error, busy and sync of the three reels."""
     position: Tuple[int, int, int]
@@ -243,7 +245,7 @@ class ReelStatus:
     sync: Tuple[int, int, int]
 
 
-@dataclass(frozen=True)
+@dataclass
 class EepromGeometry:
     """An EEPROM's geometry: write page, address bytes (1 or 2), last address
     (capacity - 1) and the 7-bit bus address."""
@@ -257,14 +259,14 @@ class EepromGeometry:
         return self.last_address + 1
 
 
-@dataclass(frozen=True)
+@dataclass
 class TimestampedByte:
     """A received byte (None for a time alone) and its time."""
     byte: Optional[int]
     time: int
 
 
-@dataclass(frozen=True)
+@dataclass
 class PolledMessage:
     """The answers kept for a polled-message slot: the status byte and the
     message bytes."""
@@ -307,19 +309,19 @@ class RS232PollConfig:
     option10: int = 0
 
 
-@dataclass(frozen=True)
+@dataclass
 class SecuritySwitchRecord:
     time: int
     state: int
 
 
-@dataclass(frozen=True)
+@dataclass
 class SecurityFlags:
     first: int
     second: int
 
 
-@dataclass(frozen=True)
+@dataclass
 class CctalkReply:
     """A decoded ccTalk reply: addresses, header, the reply's name from the
     dictionaries (or ACK, NAK, BUSY), its data and the dictionary's layout of
