@@ -14,9 +14,7 @@ void BindLifetime(BoardClass& board) {
       .def(py::init([](std::int64_t index) {
              return new BoardObject(static_cast<int>(InRange(index, "index", 0, 15)));
            }),
-           py::arg("index") = 0,
-           "Opens board `index` (0-15).\n\nC++: init\n"
-           "Raises BoardError when no board is there or it cannot be used.")
+           py::arg("index") = 0, Doc("init"))
       .def_static(
           "by_address",
           [](std::int64_t address) {
