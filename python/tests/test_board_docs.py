@@ -1,13 +1,12 @@
 """The docstrings come from the comments of the library's header: the
 generator's reading of a declaration list."""
 
-import importlib.util
+import sys
 from pathlib import Path
 
-SCRIPT = Path(__file__).resolve().parents[1] / "src" / "make_board_docs.py"
-spec = importlib.util.spec_from_file_location("make_board_docs", SCRIPT)
-make_board_docs = importlib.util.module_from_spec(spec)
-spec.loader.exec_module(make_board_docs)
+# The generator sits with the extension's sources.
+sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "src"))
+import make_board_docs  # noqa: E402
 
 HEADER = """\
 // The file's own comment, not a function's.
