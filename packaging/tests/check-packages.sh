@@ -76,7 +76,8 @@ control_fields() {
     ! grep -qi "built using CMake" <<<"$synopsis" || { field "$p" Description; return 1; }
 }
 declare -A sections=([libvantrelusb35]=libs [libvantrelusb-dev]=libdevel [vantrelio]=admin
-                     [k27diag]=electronics [k27-tools]=utils [k27-cctalk-dictionaries]=electronics)
+                     [k27diag]=electronics [k27-tools]=utils [k27-cctalk-dictionaries]=electronics
+                     [python3-k27]=python)
 for p in "${packages[@]}"; do check "$p: control fields" control_fields "$p" "${sections[$p]}"; done
 
 # depends PACKAGE ENTRY...: each entry (a name, or "name (op version)") is among its Depends.
@@ -100,6 +101,13 @@ dictionaries="k27-cctalk-dictionaries (= $version)"
 check "k27-tools: Depends on the library, nettle and the dictionaries" depends k27-tools "$exact" libc6 libnettle8 "$dictionaries"
 if [ -n "${sections[k27diag]:-}" ] && [ -f "$(deb k27diag)" ]; then
   check "k27diag: Depends on the library, Qt, pugixml and the dictionaries" depends k27diag "$exact" libqt6widgets6 libpugixml1v5 "$dictionaries"
+fi
+if [ -f "$(deb python3-k27)" ]; then
+  # For the one interpreter version the extension is built for.
+  python_version=$(/usr/bin/python3 -c 'import sys; print("%d.%d" % sys.version_info[:2])')
+  python_next=$(/usr/bin/python3 -c 'import sys; print("%d.%d" % (sys.version_info[0], sys.version_info[1] + 1))')
+  check "python3-k27: Depends on the library, the dictionaries and this Python version" depends python3-k27 "$exact" "$dictionaries" \
+    "python3 (>= $python_version~)" "python3 (<< $python_next)"
 fi
 # The dictionaries came with k27diag before this version.
 took_over() {
@@ -203,7 +211,7 @@ hardened() {
        ! grep -qE '^__[a-z_]+_chk(@.*)?$' <<<"$imports"; then
       echo "$elf: calls functions FORTIFY checks, none in their checked form"; ok=1
     fi
-  done < <(find "$root/usr/bin" "$root/usr/sbin" "$root$libdir" -type f)
+  done < <(find "$root/usr/bin" "$root/usr/sbin" "$root$libdir" "$root/usr/lib/python3" -type f 2>/dev/null)
   return $ok
 }
 check "programs and library hardened: BIND_NOW, RELRO, PIE, FORTIFY" hardened
@@ -481,6 +489,15 @@ tools_alone() {
   return $ok
 }
 check "k27-tools alone sends a ccTalk command by name from k27-cctalk-dictionaries" tools_alone
+
+# --- The installed Python module against the installed daemon. -------------
+if [ -f "$(deb python3-k27)" ]; then
+  "$source_dir/tests/check-python-package.sh" "$root" "$(deb python3-k27)" "$source_dir/.." >"$work/python.log" 2>&1
+  python_status=$?
+  check "python3-k27: installed, it imports, talks to a simulated board and runs the example's tests" \
+    sh -c "cat '$work/python.log'; exit $python_status"
+  sed -n 's/^/  /p' "$work/check.log" | grep -E 'passed|failed' | tail -n 3
+fi
 
 # --- The installed daemon in its unit's confinement, emulated (as root). ---
 "$source_dir/tests/check-sandbox.sh" "$root" >"$work/sandbox.log" 2>&1
