@@ -10,6 +10,7 @@
 
 #include "CcctalkMessage.h"
 #include "CctalkDictionary.h"
+#include "CctalkTransaction.h"
 #include "Commands.h"
 #include "ErrorReport.h"
 #include "Progress.h"
@@ -66,16 +67,8 @@ struct Options {
   int intervalMs = 100;
 };
 
-// What one transaction came to.
-enum class Outcome { kGood, kTimedOut, kInvalid };
-
-struct Exchange {
-  Outcome outcome = Outcome::kTimedOut;
-  CcctalkMessage request, reply;
-  bool replied = false;    // a reply (good or not) was read
-  bool echoFault = false;  // the request's local echo was missing or wrong
-  std::string error;
-};
+using Outcome = CctalkTransaction::Outcome;
+using Exchange = CctalkTransaction;
 
 class Bus {
  public:
@@ -97,83 +90,23 @@ class Bus {
   // throws, since no transaction can run without the board.
   Exchange Run(std::uint8_t destination, std::uint8_t header,
                const std::vector<std::uint8_t>& data) {
-    VantrelUSB* board = &invocation_.Board();
-    Exchange exchange;
-    CcctalkMessage message;
-    int drained = 0;
-    if (message.ClearPort(board, options_.port, &drained) < 0)
-      invocation_.BoardFailed("ReceiveByteWithTimestamp");
-    if (drained > 0 && !invocation_.json)
+    Exchange exchange = RunCctalkTransaction(invocation_.Board(), options_.port, options_.source,
+                                             destination, header, data);
+    if (exchange.drained > 0 && !invocation_.json)
       std::fprintf(stderr, "k27ctl: cleared %d byte(s) of unexpected data from the port\n",
-                   drained);
-    message.build(destination, 0, options_.source, header);
-    message.setData(data);
-    exchange.request = message;
-    exchange.error = SendAndCheckEcho(board, message);
-    if (!exchange.error.empty()) {
-      exchange.outcome = Outcome::kInvalid;
-      exchange.echoFault = true;
-      return exchange;
-    }
-    if (message.receive(board, options_.port, CcctalkMessage::kReplyTimeout,
-                        CcctalkMessage::kSingleGap, false) < 0)
-      invocation_.BoardFailed("ReceiveByteWithTimestamp");
-    exchange.reply = message;
-    exchange.replied = message.length() > 0;
-    if (message.length() == 0) {
-      exchange.outcome = Outcome::kTimedOut;
-      exchange.error = "no reply from address " + std::to_string(destination) + " (timed out)";
-    } else if (message.validate() < 0) {
-      exchange.outcome = Outcome::kInvalid;
-      exchange.error = "invalid reply from address " + std::to_string(destination) + ": " +
-                       (message.length() < CcctalkMessage::kMinimumLength ||
-                                message.length() != message.dataCount() + 5u
-                            ? "cut short"
-                            : "bad checksum") +
-                       " (" + Hex(message.bytes().data(), message.length()) + ")";
-    } else if (message.destination() != options_.source || message.source() != destination) {
-      exchange.outcome = Outcome::kInvalid;
-      exchange.error = "the reply is addressed from " + std::to_string(message.source()) + " to " +
-                       std::to_string(message.destination());
-    } else {
-      exchange.outcome = Outcome::kGood;
-    }
+                   exchange.drained);
+    if (exchange.failedCall != nullptr) invocation_.BoardFailed(exchange.failedCall);
     return exchange;
   }
 
  private:
-  // Sends the frame and reads its local echo back, as CcctalkMessage::send
-  // does, but into an echo message of this exchange: the program-wide one of
-  // send() keeps every echo error of the run, which grows without bound over
-  // a long poll. Returns what was wrong with the echo, in words for a person,
-  // or nothing; a board call that fails throws.
-  std::string SendAndCheckEcho(VantrelUSB* board, const CcctalkMessage& message) {
-    std::array<std::uint8_t, CcctalkMessage::kMaximumLength> frame{};
-    std::copy(message.bytes().begin(), message.bytes().end(), frame.begin());
-    if (!board->Send(options_.port, frame.data(), message.length()))
-      invocation_.BoardFailed("Send");
-    CcctalkMessage echo;
-    if (echo.receive(board, options_.port, CcctalkMessage::kEchoTimeout, CcctalkMessage::kSingleGap,
-                     true) < 0) {
-      if (echo.errorText().find("no 12V power") == std::string::npos)
-        invocation_.BoardFailed("ReceiveByteWithTimestamp");
-      return "no local echo of the request: the ccTalk bus has no 12V power, or nothing is "
-             "attached";
-    }
-    if (echo == message) return "";
-    return "the local echo differs from the request: sent " +
-           Hex(message.bytes().data(), message.length()) + ", read back " +
-           (echo.length() == 0 ? std::string("nothing") : Hex(echo.bytes().data(), echo.length()));
-  }
-
   Invocation& invocation_;
   const Options& options_;
 };
 
 std::vector<std::uint8_t> DataOf(const CcctalkMessage& message) {
-  const auto bytes = message.bytes();
-  if (bytes.size() < CcctalkMessage::kMinimumLength) return {};
-  return {bytes.begin() + CcctalkMessage::kHeaderLength, bytes.end() - 1};
+  const auto data = CctalkDataOf(message);
+  return {data.begin(), data.end()};
 }
 
 Json FrameJson(const CcctalkMessage& message, const std::string& name) {

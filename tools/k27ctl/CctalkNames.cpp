@@ -2,6 +2,7 @@
 // shell's completion.
 #include "CctalkDictionary.h"
 #include "Cli.h"
+#include "Commands.h"
 
 namespace k27ctl {
 

@@ -7,6 +7,8 @@
 
 #include "Cli.h"
 
+class CctalkDictionary;
+
 namespace k27ctl {
 
 using Args = std::vector<std::string>;
@@ -27,5 +29,8 @@ int RunRandom(Invocation& invocation, const Args& args);
 int RunSpi(Invocation& invocation, const Args& args);
 int RunSerial(Invocation& invocation, const Args& args);
 int RunCctalk(Invocation& invocation, const Args& args);
+// `cctalk names`: every command of the dictionaries, "HEADER NAME" a line (as
+// the completion of the shell reads them) or as JSON.
+int PrintCctalkNames(bool json, const CctalkDictionary& dictionary);
 
 }  // namespace k27ctl

@@ -9,8 +9,6 @@
 #include "DictionaryStore.h"
 #include "DictionaryText.h"
 
-namespace k27ctl {
-
 namespace {
 
 // "Command [254] = Simple poll" and "Response [0]: ACK" as the reader builds
@@ -116,5 +114,3 @@ std::string CctalkDictionary::ReplyName(const CctalkCommand* command, std::uint8
       return "";
   }
 }
-
-}  // namespace k27ctl

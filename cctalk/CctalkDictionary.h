@@ -1,5 +1,5 @@
 // The ccTalk commands of the shipped transaction dictionaries, looked up by
-// header number or by name.
+// header number or by name, for k27ctl and the Python module.
 #pragma once
 
 #include <cstdint>
@@ -7,8 +7,6 @@
 #include <optional>
 #include <string>
 #include <vector>
-
-namespace k27ctl {
 
 struct CctalkReply {
   std::string code;  // as the dictionary gives it
@@ -24,12 +22,6 @@ struct CctalkCommand {
   std::string description;  // short text
   std::vector<CctalkReply> replies;
 };
-
-class CctalkDictionary;
-
-// `names`: every command of the dictionaries, "HEADER NAME" a line (as the
-// completion of the shell reads them) or as JSON.
-int PrintCctalkNames(bool json, const CctalkDictionary& dictionary);
 
 class CctalkDictionary {
  public:
@@ -57,5 +49,3 @@ class CctalkDictionary {
   std::vector<CctalkCommand> commands_;
   std::vector<std::string> warnings_;
 };
-
-}  // namespace k27ctl

@@ -1,0 +1,22 @@
+// The families of board functions, one source file each, as in the library.
+#pragma once
+
+#include <pybind11/pybind11.h>
+
+#include "BoardObject.h"
+
+namespace k27py {
+
+using BoardClass = py::class_<BoardObject>;
+
+void BindVersionsAndPic(BoardClass& board);
+void BindMemory(BoardClass& board);
+void BindInputs(BoardClass& board);
+void BindOutputs(BoardClass& board);
+void BindReels(BoardClass& board);
+void BindSerial(BoardClass& board);
+void BindClock(BoardClass& board);
+void BindSpi(BoardClass& board);
+void BindCctalk(py::module_& module, BoardClass& board);
+
+}  // namespace k27py
