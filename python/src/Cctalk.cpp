@@ -117,9 +117,11 @@ void BindCctalk(py::module_& module, BoardClass& board) {
             "echo raises CctalkError; a failed board call raises BoardError.");
   module.def(
       "set_cctalk_dictionary_folders",
-      [](const std::vector<std::string>& folders) {
+      [](const py::iterable& folders) {
+        std::vector<std::filesystem::path> paths;
+        for (const auto& folder : folders) paths.emplace_back(py::str(folder).cast<std::string>());
         auto& dictionaries = SharedDictionaries();
-        dictionaries.folders.assign(folders.begin(), folders.end());
+        dictionaries.folders = std::move(paths);
         dictionaries.loaded.reset();
       },
       py::arg("folders"), "Reads the ccTalk dictionaries below these folders from now on.");
