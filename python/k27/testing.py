@@ -362,6 +362,11 @@ class _LogReader:
                 )
             ) and any(text in line for line in self._lines)
 
+    def ended(self) -> bool:
+        """Whether the output has ended (the daemon closed it, normally by ending)."""
+        with self._changed:
+            return self._ended
+
     def join(self) -> None:
         self._thread.join(DEFAULT_WAIT_SECONDS)
         self._stream.close()
@@ -465,7 +470,11 @@ def simulated_daemon(
     sim = SimulatedDaemon(folder, process, int(boards), chosen_namespace, simctl, _LogReader(process.stdout))
     try:
         if not sim._log.wait_for(f"serving {int(boards)} simulated board(s)", start_timeout):
-            ended = not sim.running()
+            # Its output ends a moment before the process does: wait for that.
+            ended = sim._log.ended() or not sim.running()
+            if ended:
+                with contextlib.suppress(subprocess.TimeoutExpired):
+                    process.wait(timeout=start_timeout)
             status = sim.stop()
             reason = f"ended with status {status}" if ended else f"did not serve within {start_timeout:g} s"
             raise DaemonError(f"{' '.join(argv)}: the simulated daemon {reason}", sim.log)

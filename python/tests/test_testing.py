@@ -193,3 +193,19 @@ def test_refused_commands_raise_with_the_console_text(k27_sim):
         k27_sim.set_inputs(b"\x00")
     with pytest.raises(ValueError, match="0-39"):
         k27_sim.set_input(40)
+
+
+# --- Boards opened in the block ----------------------------------------------
+
+
+@pytest.mark.k27_sim(boards=2, eeprom_bytes=4096)
+def test_the_board_fixture_and_any_board_opened_reach_the_simulated_daemon(k27_sim, k27_board):
+    import k27
+
+    k27_sim.set_inputs(bytes.fromhex("a55a3c0000"))
+    assert k27_board.get_inputs().switches == 0x3C5AA5
+    k27_board.set_outputs(k27.Outputs.of(3, 30))
+    assert k27_sim.outputs().on == k27.Outputs.of(3, 30).raw
+    assert k27_board.check_eeprom().size == 4096
+    with k27.Board(1) as second:
+        assert second.get_inputs().address == 1
