@@ -12,8 +12,8 @@
 #include <thread>
 
 #include <vantrel/VantrelUSB.h>
-#include <vantrel/driver/ControlCodes.h>
-#include <vantrel/driver/ControlProtocol.h>
+#include <vantrel/protocol/ControlCodes.h>
+#include <vantrel/protocol/ControlProtocol.h>
 
 #include <vantrel/testsupport/SimDaemon.h>
 

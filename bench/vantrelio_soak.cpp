@@ -28,7 +28,7 @@
 #include <thread>
 #include <vector>
 
-#include <vantrel/driver/ControlCodes.h>
+#include <vantrel/protocol/ControlCodes.h>
 #include <vantrel/testsupport/SimDaemon.h>
 
 #include "soak/HostileSoak.h"

@@ -30,9 +30,10 @@ find_package(Threads REQUIRED)
 set(_k27_vantrelio ${PROJECT_SOURCE_DIR}/drivers/vantrelio)
 include(${_k27_vantrelio}/sources.cmake)
 add_executable(fuzz_request ${_k27_vantrelio}/tests/fuzz_request.cpp ${vantrelio_driver_sources}
-                            ${_k27_vantrelio}/protocol/ControlProtocol.cpp ${k27_common_sources}
+                            ${PROJECT_SOURCE_DIR}/protocol/src/ControlProtocol.cpp ${k27_common_sources}
                             ${PROJECT_SOURCE_DIR}/drivers/usbhost/src/UsbTypes.cpp)
 target_include_directories(fuzz_request PRIVATE ${_k27_vantrelio}/src ${_k27_vantrelio}/include
+                           ${PROJECT_SOURCE_DIR}/protocol/include
                            ${PROJECT_SOURCE_DIR}/drivers/usbhost/include ${PROJECT_SOURCE_DIR}/sim/include
                            ${_k27_common}/include)
 target_link_libraries(fuzz_request PRIVATE Threads::Threads)

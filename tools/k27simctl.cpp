@@ -13,10 +13,9 @@
 #include <vector>
 
 #include <k27/common/SeqPacketSocket.h>
-#include <k27sim/SimConsole.h>
-#include <vantrel/driver/ControlCodes.h>
-#include <vantrel/driver/ControlProtocol.h>
-#include <vantrel/driver/SimConsoleProtocol.h>
+#include <vantrel/protocol/ControlCodes.h>
+#include <vantrel/protocol/ControlProtocol.h>
+#include <vantrel/protocol/SimConsoleProtocol.h>
 
 #include "SimCtlCommandLine.h"
 
@@ -73,7 +72,7 @@ void PrintUsage(std::FILE* to) {
                "  --version         show the version and exit\n\n"
                "Commands:\n%s\n"
                "Exit status: 0 done, 1 failed, 2 bad command or argument.\n",
-               k27sim::SimConsole::Summary().c_str());
+               vantrel::driver::SimConsoleSummary().c_str());
 }
 
 int UsageError(const std::string& message) {

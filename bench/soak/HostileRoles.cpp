@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include <vantrel/driver/ControlCodes.h>
+#include <vantrel/protocol/ControlCodes.h>
 
 namespace soak {
 

@@ -11,9 +11,9 @@
 #include <cstring>
 #include <fstream>
 
-#include <vantrel/driver/ControlCodes.h>
-#include <vantrel/driver/ControlProtocol.h>
-#include <vantrel/driver/SimConsoleProtocol.h>
+#include <vantrel/protocol/ControlCodes.h>
+#include <vantrel/protocol/ControlProtocol.h>
+#include <vantrel/protocol/SimConsoleProtocol.h>
 
 namespace soak {
 

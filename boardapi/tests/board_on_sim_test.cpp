@@ -9,7 +9,7 @@
 #include <k27sim/CcTalkDevicePeer.h>
 #include <k27sim/LoopbackPeer.h>
 
-#include "support/SimBoardFixture.h"
+#include <vantrel/testsupport/SimBoardFixture.h>
 
 namespace vantrel::testing {
 namespace {

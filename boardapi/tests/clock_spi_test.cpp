@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "support/ScriptedBoard.h"
+#include <vantrel/testsupport/ScriptedBoard.h>
 
 namespace vantrel::testing {
 namespace {

@@ -4,7 +4,7 @@
 
 #include <k27fw/BoardImage.h>
 
-#include "support/SimBoardFixture.h"
+#include <vantrel/testsupport/SimBoardFixture.h>
 
 namespace vantrel::testing {
 namespace {

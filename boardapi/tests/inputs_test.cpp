@@ -2,8 +2,8 @@
 // argument checks, and connection by board address.
 #include <gtest/gtest.h>
 
-#include "support/ScriptedBoard.h"
-#include "support/SimBoardFixture.h"
+#include <vantrel/testsupport/ScriptedBoard.h>
+#include <vantrel/testsupport/SimBoardFixture.h>
 
 namespace vantrel::testing {
 namespace {

@@ -7,11 +7,10 @@
 #include <string>
 
 #include <vantrel/VantrelUSB.h>
-#include <vantrel/driver/ControlCodes.h>
-#include <vantrel/driver/ControlHandler.h>
+#include <vantrel/protocol/ControlCodes.h>
+#include <vantrel/testsupport/InProcessDeviceLink.h>
 
 #include "board/LinkVerdict.h"
-#include "link/InProcessDeviceLink.h"
 
 namespace vantrel {
 namespace {

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "shared/SharedState.h"
-#include "support/ScriptedBoard.h"
-#include "support/SimBoardFixture.h"
+#include <vantrel/testsupport/ScriptedBoard.h>
+#include <vantrel/testsupport/SimBoardFixture.h>
 
 namespace vantrel::testing {
 namespace {

@@ -6,7 +6,7 @@
 #include <functional>
 
 #include "shared/SharedState.h"
-#include "support/ScriptedBoard.h"
+#include <vantrel/testsupport/ScriptedBoard.h>
 
 namespace vantrel::testing {
 namespace {

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "shared/SharedState.h"
-#include "support/ScriptedBoard.h"
+#include <vantrel/testsupport/ScriptedBoard.h>
 
 namespace vantrel::testing {
 namespace {

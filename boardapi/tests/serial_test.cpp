@@ -7,7 +7,7 @@
 #include <utility>
 
 #include "shared/SharedState.h"
-#include "support/ScriptedBoard.h"
+#include <vantrel/testsupport/ScriptedBoard.h>
 
 namespace vantrel::testing {
 namespace {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "support/ScriptedBoard.h"
+#include <vantrel/testsupport/ScriptedBoard.h>
 
 namespace vantrel::testing {
 namespace {

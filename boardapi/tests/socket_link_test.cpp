@@ -12,10 +12,10 @@
 #include <vector>
 
 #include <k27/common/SeqPacketSocket.h>
-#include <vantrel/driver/ControlCodes.h>
-#include <vantrel/driver/ControlProtocol.h>
+#include <vantrel/protocol/ControlCodes.h>
+#include <vantrel/protocol/ControlProtocol.h>
+#include <vantrel/testsupport/DaemonServer.h>
 
-#include "server/ControlServer.h"
 #include "link/SocketDeviceLink.h"
 
 namespace vantrel {

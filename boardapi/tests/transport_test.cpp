@@ -5,8 +5,8 @@
 #include <array>
 #include <cstring>
 
-#include "support/ScriptedBoard.h"
-#include "support/SimBoardFixture.h"
+#include <vantrel/testsupport/ScriptedBoard.h>
+#include <vantrel/testsupport/SimBoardFixture.h>
 
 namespace vantrel::testing {
 namespace {

@@ -11,8 +11,8 @@
 
 #include "CcctalkMessage.h"
 #include "shared/SharedState.h"
-#include "support/ScriptedBoard.h"
-#include "support/SimBoardFixture.h"
+#include <vantrel/testsupport/ScriptedBoard.h>
+#include <vantrel/testsupport/SimBoardFixture.h>
 
 namespace {
 

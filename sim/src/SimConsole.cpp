@@ -11,51 +11,24 @@
 #include "k27sim/LoopbackPeer.h"
 #include "k27sim/SilentPeer.h"
 #include "k27sim/SimBoard.h"
+#include "vantrel/protocol/SimConsoleProtocol.h"
 
 namespace k27sim {
 namespace {
 
-struct CommandHelp {
-  const char* name;
-  const char* usage;
-  const char* what;
-};
-
-constexpr CommandHelp kCommands[] = {
-    {"inputs", "inputs [HEX]",
-     "show or set the five input bytes, as the board sends them (10 hex digits)"},
-    {"dips", "dips HEX", "set the dip switches (byte 3 of the inputs, 2 hex digits)"},
-    {"outputs", "outputs", "print on=HEX off=HEX brightness=N"},
-    {"reels", "reels", "print each reel's position, error, busy and sync"},
-    {"serial",
-     "serial A|B attach loopback|silent|cctalk|none | push HEX | sent | power on|off | echo "
-     "normal|short|altered | reply normal|checksum|address",
-     "attach a peer to a port, queue bytes for it to receive, show what it sent, "
-     "switch the ccTalk device's 12 V, damage the last byte of each send on its wire (lost or "
-     "inverted), make the ccTalk device answer with a bad checksum or from another address"},
-    {"pulse", "pulse INPUT COUNT", "inject COUNT pulses on input bit INPUT (0-39)"},
-    {"fault", "fault CH CMD none|noreply|short|long|echo|stall|corrupt|status=N [COUNT]",
-     "damage the replies of command CMD (hex) on channel CH, COUNT times (default: until none)"},
-    {"unplug", "unplug", "pull the board out of the simulated bus"},
-    {"plug", "plug", "plug the board back in; it starts again as a bare part and is loaded"},
-    {"time", "time", "print the board's time in microseconds"},
-    {"advance", "advance MS", "move the board's time on by MS milliseconds"},
-};
+// The commands, their usage and help are the console protocol's.
+using vantrel::driver::FindSimConsoleCommand;
+using vantrel::driver::SimConsoleCommand;
+using vantrel::driver::SimConsoleSummary;
 
 ConsoleReply Ok(std::string text = {}) { return {ConsoleReply::kOk, std::move(text)}; }
 ConsoleReply Usage(const std::string& text) { return {ConsoleReply::kUsage, text + "\n"}; }
 
-const CommandHelp* Find(const std::string& name) {
-  for (const auto& command : kCommands)
-    if (name == command.name) return &command;
-  return nullptr;
-}
-
-ConsoleReply HelpFor(const CommandHelp& command) {
+ConsoleReply HelpFor(const SimConsoleCommand& command) {
   return Ok(std::string("usage: ") + command.usage + "\n  " + command.what + "\n");
 }
 
-ConsoleReply BadUsage(const CommandHelp& command, const std::string& why) {
+ConsoleReply BadUsage(const SimConsoleCommand& command, const std::string& why) {
   return Usage(why + " (usage: " + command.usage + ")");
 }
 
@@ -98,17 +71,10 @@ void SimConsole::SetPlugHooks(PlugHooks hooks) {
   plugHooks_ = std::move(hooks);
 }
 
-std::string SimConsole::Summary() {
-  std::string text;
-  for (const auto& command : kCommands)
-    text += std::string("  ") + command.usage + "\n      " + command.what + "\n";
-  return text;
-}
-
 ConsoleReply SimConsole::Run(int boardIndex, const std::vector<std::string>& words) {
   std::lock_guard lock(ConsoleMutex());
-  if (words.empty()) return Usage("no command given; commands:\n" + Summary());
-  const CommandHelp* command = Find(words[0]);
+  if (words.empty()) return Usage("no command given; commands:\n" + SimConsoleSummary());
+  const SimConsoleCommand* command = FindSimConsoleCommand(words[0]);
   if (command == nullptr) return Usage("unknown command '" + words[0] + "'");
   for (const auto& word : words)
     if (word == "--help" || word == "-h") return HelpFor(*command);
@@ -227,7 +193,7 @@ ConsoleReply SimConsole::Run(int boardIndex, const std::vector<std::string>& wor
 
 ConsoleReply SimConsole::Serial(SimBoard& board, int boardIndex,
                                 const std::vector<std::string>& words) {
-  const CommandHelp& command = *Find("serial");
+  const SimConsoleCommand& command = *FindSimConsoleCommand("serial");
   const auto port = words.size() >= 3 ? ParsePort(words[1]) : std::nullopt;
   if (!port) return BadUsage(command, "needs port A or B and an action");
   const std::string& action = words[2];

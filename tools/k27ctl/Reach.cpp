@@ -12,7 +12,7 @@
 #include <cstring>
 #include <string>
 
-#include <vantrel/driver/ControlProtocol.h>
+#include <vantrel/protocol/ControlProtocol.h>
 
 namespace k27ctl {
 

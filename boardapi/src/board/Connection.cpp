@@ -1,6 +1,6 @@
 // The object, connection and image download.
 #include <vantrel/VantrelUSB.h>
-#include <vantrel/driver/ControlCodes.h>
+#include <vantrel/protocol/ControlCodes.h>
 
 #include <k27fw/BoardImage.h>
 

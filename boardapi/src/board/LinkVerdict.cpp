@@ -2,8 +2,8 @@
 
 #include <cstdio>
 
-#include <vantrel/driver/ControlCodes.h>
-#include <vantrel/driver/ControlProtocol.h>
+#include <vantrel/protocol/ControlCodes.h>
+#include <vantrel/protocol/ControlProtocol.h>
 
 namespace vantrel {
 namespace {

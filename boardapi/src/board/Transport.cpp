@@ -1,6 +1,6 @@
 // One command/response exchange with the board.
 #include <vantrel/VantrelUSB.h>
-#include <vantrel/driver/ControlCodes.h>
+#include <vantrel/protocol/ControlCodes.h>
 
 #include <algorithm>
 #include <cstring>

@@ -12,8 +12,8 @@
 
 #include <k27/common/Log.h>
 #include <k27/common/SeqPacketSocket.h>
-#include <vantrel/driver/ControlCodes.h>
-#include <vantrel/driver/ControlProtocol.h>
+#include <vantrel/protocol/ControlCodes.h>
+#include <vantrel/protocol/ControlProtocol.h>
 
 #include "shared/BoardGroup.h"
 

@@ -7,7 +7,7 @@
 
 #include "k27/common/UniqueFd.h"
 #include "link/DeviceLink.h"
-#include "vantrel/driver/ControlProtocol.h"
+#include "vantrel/protocol/ControlProtocol.h"
 
 namespace vantrel {
 

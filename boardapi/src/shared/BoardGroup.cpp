@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include <vantrel/driver/ControlProtocol.h>
+#include <vantrel/protocol/ControlProtocol.h>
 
 namespace vantrel::shared {
 

@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include <vantrel/driver/ControlProtocol.h>
+#include <vantrel/protocol/ControlProtocol.h>
 
 #include "shared/BoardGroup.h"
 #include "shared/SharedFile.h"

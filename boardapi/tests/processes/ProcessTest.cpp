@@ -16,8 +16,8 @@
 #include <vector>
 
 #include <vantrel/VantrelUSB.h>
-#include <vantrel/driver/ControlCodes.h>
-#include <vantrel/driver/SimConsoleProtocol.h>
+#include <vantrel/protocol/ControlCodes.h>
+#include <vantrel/protocol/SimConsoleProtocol.h>
 
 #include <vantrel/testsupport/SimDaemon.h>
 

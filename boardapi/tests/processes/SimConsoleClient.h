@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include <vantrel/driver/SimConsoleProtocol.h>
+#include <vantrel/protocol/SimConsoleProtocol.h>
 
 #include "link/SocketDeviceLink.h"
 

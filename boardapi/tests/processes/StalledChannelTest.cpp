@@ -9,8 +9,8 @@
 #include <vector>
 
 #include <vantrel/VantrelUSB.h>
-#include <vantrel/driver/ControlCodes.h>
-#include <vantrel/driver/SimConsoleProtocol.h>
+#include <vantrel/protocol/ControlCodes.h>
+#include <vantrel/protocol/SimConsoleProtocol.h>
 
 #include <vantrel/testsupport/SimDaemon.h>
 
@@ -59,7 +59,8 @@ TEST_F(StalledChannelTest, TheNextProgramConnectsAndUsesTheChannel) {
     drv::StoreLe32(block.data() + drv::BulkExchangeBlock::kOutLength, 4);
     drv::StoreLe32(block.data() + drv::BulkExchangeBlock::kInLength, 65);
     const std::uint8_t read[] = {0x05, 0x00, 0x00, 0x01};
-    std::copy(std::begin(read), std::end(read), block.begin() + drv::BulkExchangeBlock::kHeaderSize);
+    std::copy(std::begin(read), std::end(read),
+              block.begin() + drv::BulkExchangeBlock::kHeaderSize);
     std::uint32_t returned = 0;
     EXPECT_FALSE(link->Control(drv::IOCTL_VIO_BULK_EXCHANGE, block, answer, &returned));
   }

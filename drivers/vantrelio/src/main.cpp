@@ -32,7 +32,7 @@
 #include "device/ExchangeTrace.h"
 #include "k27/common/Log.h"
 #include "k27fw/FirmwareIds.h"
-#include "vantrel/driver/ControlProtocol.h"
+#include "vantrel/protocol/ControlProtocol.h"
 #include "vantrel/loader/LoaderDevice.h"
 #include "vantrel/usbhost/Backends.h"
 #include "vantrel/usbhost/UsbCapture.h"

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "server/ControlServer.h"
-#include "vantrel/driver/ControlProtocol.h"
+#include "vantrel/protocol/ControlProtocol.h"
 
 namespace vantrel::driver::test {
 

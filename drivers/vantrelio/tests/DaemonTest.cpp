@@ -20,9 +20,9 @@
 #include <vantrel/testsupport/SimDaemon.h>
 
 #include "TestClient.h"
-#include "vantrel/driver/ControlCodes.h"
-#include "vantrel/driver/ControlProtocol.h"
-#include "vantrel/driver/SimConsoleProtocol.h"
+#include "vantrel/protocol/ControlCodes.h"
+#include "vantrel/protocol/ControlProtocol.h"
+#include "vantrel/protocol/SimConsoleProtocol.h"
 
 namespace vantrel::driver {
 namespace {

@@ -13,7 +13,7 @@
 
 #include "device/DeviceManager.h"
 #include "TestClient.h"
-#include "vantrel/driver/ControlCodes.h"
+#include "vantrel/protocol/ControlCodes.h"
 #include "k27fw/FirmwareIds.h"
 #include "k27sim/SimBoard.h"
 #include "k27sim/SimEzUsbPart.h"

@@ -9,7 +9,7 @@
 
 #include "device/BoardDevice.h"
 #include "FakeUsbBoard.h"
-#include "vantrel/driver/ControlCodes.h"
+#include "vantrel/protocol/ControlCodes.h"
 
 namespace drivertest {
 

@@ -18,8 +18,8 @@
 #include "k27fw/FirmwareIds.h"
 #include "k27sim/SimIsoDevice.h"
 #include "k27sim/SimUsb.h"
-#include "vantrel/driver/ControlCodes.h"
-#include "vantrel/driver/ControlProtocol.h"
+#include "vantrel/protocol/ControlCodes.h"
+#include "vantrel/protocol/ControlProtocol.h"
 #include "vantrel/usbhost/Backends.h"
 
 namespace vantrel::driver::isotest {

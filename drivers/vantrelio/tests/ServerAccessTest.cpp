@@ -19,8 +19,8 @@
 #include "SimBoardDevice.h"
 #include "TestClient.h"
 #include "k27sim/SimBoard.h"
-#include "vantrel/driver/ControlCodes.h"
-#include "vantrel/driver/ControlProtocol.h"
+#include "vantrel/protocol/ControlCodes.h"
+#include "vantrel/protocol/ControlProtocol.h"
 
 namespace vantrel::driver {
 namespace {

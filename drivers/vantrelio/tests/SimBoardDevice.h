@@ -11,7 +11,7 @@
 #include "k27sim/SimBoard.h"
 #include "k27sim/SimUsb.h"
 #include "k27sim/SimUsbBoard.h"
-#include "vantrel/driver/ControlCodes.h"
+#include "vantrel/protocol/ControlCodes.h"
 #include "vantrel/usbhost/Backends.h"
 
 namespace vantrel::driver::test {

@@ -11,8 +11,8 @@
 #include <system_error>
 
 #include "k27/common/SeqPacketSocket.h"
-#include "vantrel/driver/ControlCodes.h"
-#include "vantrel/driver/ControlProtocol.h"
+#include "vantrel/protocol/ControlCodes.h"
+#include "vantrel/protocol/ControlProtocol.h"
 
 namespace vantrel::driver::test {
 

@@ -14,7 +14,7 @@
 
 #include "device/BoardDevice.h"
 #include "server/RequestCodec.h"
-#include "vantrel/driver/ControlCodes.h"
+#include "vantrel/protocol/ControlCodes.h"
 #include "vantrel/usbhost/UsbHost.h"
 
 namespace {

@@ -38,9 +38,6 @@ class SimConsole {
   };
   void SetPlugHooks(PlugHooks hooks);
 
-  // One line per command, for --help.
-  static std::string Summary();
-
  private:
   ConsoleReply Serial(SimBoard& board, int boardIndex, const std::vector<std::string>& words);
 

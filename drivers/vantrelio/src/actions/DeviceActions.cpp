@@ -3,7 +3,7 @@
 #include <optional>
 
 #include "ControlActions.h"
-#include "vantrel/driver/ControlCodes.h"
+#include "vantrel/protocol/ControlCodes.h"
 
 namespace vantrel::driver {
 

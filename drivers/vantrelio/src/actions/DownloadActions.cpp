@@ -4,7 +4,7 @@
 
 #include "ControlActions.h"
 #include "usb/UsbRequests.h"
-#include "vantrel/driver/ControlCodes.h"
+#include "vantrel/protocol/ControlCodes.h"
 
 namespace vantrel::driver {
 

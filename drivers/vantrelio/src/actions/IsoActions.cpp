@@ -6,7 +6,7 @@
 #include "device/ByteRing.h"
 #include "ControlActions.h"
 #include "usb/IsoRequests.h"
-#include "vantrel/driver/ControlCodes.h"
+#include "vantrel/protocol/ControlCodes.h"
 
 namespace vantrel::driver {
 

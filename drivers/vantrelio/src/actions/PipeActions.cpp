@@ -2,7 +2,7 @@
 // abort, and a single bulk or interrupt transfer.
 #include "ControlActions.h"
 #include "usb/UsbRequests.h"
-#include "vantrel/driver/ControlCodes.h"
+#include "vantrel/protocol/ControlCodes.h"
 
 namespace vantrel::driver {
 

@@ -9,7 +9,7 @@
 
 #include "BoardStart.h"
 #include "actions/ControlActions.h"
-#include "vantrel/driver/ControlCodes.h"
+#include "vantrel/protocol/ControlCodes.h"
 
 namespace vantrel::driver {
 

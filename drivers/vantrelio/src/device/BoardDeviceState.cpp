@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "vantrel/driver/ControlProtocol.h"
+#include "vantrel/protocol/ControlProtocol.h"
 
 namespace vantrel::driver {
 

@@ -2,7 +2,7 @@
 
 #include "usb/ConfigDescriptorRead.h"
 #include "usb/UsbRequests.h"
-#include "vantrel/driver/ControlCodes.h"
+#include "vantrel/protocol/ControlCodes.h"
 
 namespace vantrel::driver {
 

@@ -7,7 +7,7 @@
 #include <system_error>
 
 #include "k27/common/Hex.h"
-#include "vantrel/driver/ControlProtocol.h"
+#include "vantrel/protocol/ControlProtocol.h"
 
 namespace vantrel::driver {
 

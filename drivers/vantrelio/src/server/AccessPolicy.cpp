@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <utility>
 
-#include "vantrel/driver/ControlCodes.h"
+#include "vantrel/protocol/ControlCodes.h"
 
 namespace vantrel::driver {
 

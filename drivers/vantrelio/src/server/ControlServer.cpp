@@ -19,8 +19,8 @@
 
 #include "RequestCodec.h"
 #include "k27/common/SeqPacketSocket.h"
-#include "vantrel/driver/ControlCodes.h"
-#include "vantrel/driver/ControlProtocol.h"
+#include "vantrel/protocol/ControlCodes.h"
+#include "vantrel/protocol/ControlProtocol.h"
 
 namespace vantrel::driver {
 

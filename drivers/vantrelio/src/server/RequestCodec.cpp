@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "vantrel/driver/ControlCodes.h"
+#include "vantrel/protocol/ControlCodes.h"
 
 namespace vantrel::driver {
 

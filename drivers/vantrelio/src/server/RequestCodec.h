@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "vantrel/driver/ControlHandler.h"
-#include "vantrel/driver/ControlProtocol.h"
+#include "vantrel/protocol/ControlProtocol.h"
 
 namespace vantrel::driver {
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "vantrel/driver/SimConsoleProtocol.h"
+#include "vantrel/protocol/SimConsoleProtocol.h"
 
 namespace vantrel::driver {
 

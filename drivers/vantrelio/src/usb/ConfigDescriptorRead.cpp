@@ -1,7 +1,7 @@
 #include "ConfigDescriptorRead.h"
 
 #include "UsbRequests.h"
-#include "vantrel/driver/ControlCodes.h"
+#include "vantrel/protocol/ControlCodes.h"
 
 namespace vantrel::driver {
 

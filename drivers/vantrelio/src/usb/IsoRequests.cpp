@@ -1,6 +1,6 @@
 #include "IsoRequests.h"
 
-#include "vantrel/driver/ControlCodes.h"
+#include "vantrel/protocol/ControlCodes.h"
 
 namespace vantrel::driver {
 

@@ -5,7 +5,7 @@
 
 #include "device/ByteRing.h"
 #include "IsoRequests.h"
-#include "vantrel/driver/ControlCodes.h"
+#include "vantrel/protocol/ControlCodes.h"
 
 namespace vantrel::driver {
 

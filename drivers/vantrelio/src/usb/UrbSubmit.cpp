@@ -4,7 +4,7 @@
 #include <memory>
 #include <utility>
 
-#include "vantrel/driver/ControlCodes.h"
+#include "vantrel/protocol/ControlCodes.h"
 
 namespace vantrel::driver {
 

@@ -15,7 +15,7 @@
 #include "TestClient.h"
 #include "k27/common/NtStatus.h"
 #include "k27sim/SimIsoDevice.h"
-#include "vantrel/driver/ControlCodes.h"
+#include "vantrel/protocol/ControlCodes.h"
 #include "vantrel/usbhost/UsbTypes.h"
 
 namespace vantrel::driver::emulated {

@@ -1,44 +1,20 @@
 // What the USB host layer and its users share: setup packets, descriptors,
-// endpoint lists and the USBD status values that the driver reports.
+// endpoint lists, and the USBD status values of the wire protocol.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "vantrel/protocol/UsbdStatus.h"
+
 namespace vantrel::usbhost {
 
-// USBD status values of the request blocks (the driver keeps the latest
-// failing one as LastUrbError).
-enum UsbdStatus : std::uint32_t {
-  USBD_STATUS_SUCCESS = 0x00000000,
-  USBD_STATUS_CRC = 0xC0000001,
-  USBD_STATUS_BTSTUFF = 0xC0000002,
-  USBD_STATUS_DATA_TOGGLE_MISMATCH = 0xC0000003,
-  USBD_STATUS_STALL_PID = 0xC0000004,
-  USBD_STATUS_DEV_NOT_RESPONDING = 0xC0000005,
-  USBD_STATUS_DATA_OVERRUN = 0xC0000008,
-  USBD_STATUS_DATA_UNDERRUN = 0xC0000009,
-  USBD_STATUS_BUFFER_OVERRUN = 0xC000000C,
-  USBD_STATUS_BUFFER_UNDERRUN = 0xC000000D,
-  USBD_STATUS_NOT_ACCESSED = 0xC000000F,
-  USBD_STATUS_ENDPOINT_HALTED = 0xC0000030,
-  USBD_STATUS_NO_MEMORY = 0x80000100,
-  USBD_STATUS_INVALID_URB_FUNCTION = 0x80000200,
-  USBD_STATUS_INVALID_PARAMETER = 0x80000300,
-  USBD_STATUS_REQUEST_FAILED = 0x80000500,
-  USBD_STATUS_INVALID_PIPE_HANDLE = 0x80000600,
-  USBD_STATUS_ERROR_SHORT_TRANSFER = 0x80000900,
-  USBD_STATUS_DEVICE_GONE = 0xC0007000,
-  USBD_STATUS_CANCELED = 0xC0010000,
-  USBD_STATUS_ISO_NOT_ACCESSED_BY_HW = 0xC0020000,
-  USBD_STATUS_ISO_TD_ERROR = 0xC0030000,
-  USBD_STATUS_ISO_NA_LATE_USBPORT = 0xC0040000,
-  USBD_STATUS_ISO_NOT_ACCESSED_LATE = 0xC0050000,
-};
-
-// An error status has its top bit set (warnings 0x8..., errors 0xC...).
-constexpr bool UsbdFailed(std::uint32_t status) { return (status & 0x80000000u) != 0; }
+// The request block statuses are the wire's; the host layer maps its
+// backends' results onto them.
+using driver::UsbdFailed;
+using driver::UsbdStatus;
+using enum driver::UsbdStatus;
 
 struct SetupPacket {
   std::uint8_t requestType = 0;  // bit 7: device to host

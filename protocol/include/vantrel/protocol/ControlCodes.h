@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "k27/common/NtStatus.h"
-#include "vantrel/usbhost/UsbTypes.h"
+#include "vantrel/protocol/UsbdStatus.h"
 
 namespace vantrel::driver {
 
@@ -15,11 +15,6 @@ namespace vantrel::driver {
 using k27::common::NtStatus;
 using enum k27::common::NtStatus;
 using k27::common::NtFailed;
-
-// The USB stack's request block statuses (USBD_STATUS_*) are the host layer's.
-using usbhost::UsbdFailed;
-using usbhost::UsbdStatus;
-using enum usbhost::UsbdStatus;
 
 constexpr std::uint32_t CtlCode(std::uint32_t function, std::uint32_t method) {
   return (0x22u << 16) | (function << 2) | method;

@@ -1,10 +1,10 @@
-#include "link/InProcessDeviceLink.h"
+#include "vantrel/testsupport/InProcessDeviceLink.h"
 
 #include <algorithm>
 #include <vector>
 
-#include <vantrel/driver/ControlCodes.h>
-#include <vantrel/driver/ControlProtocol.h>
+#include <vantrel/protocol/ControlCodes.h>
+#include <vantrel/protocol/ControlProtocol.h>
 
 namespace vantrel {
 

@@ -24,7 +24,7 @@
 
 #include "device/BoardDevice.h"
 #include "link/DeviceLink.h"
-#include "link/InProcessDeviceLink.h"
+#include "vantrel/testsupport/InProcessDeviceLink.h"
 
 namespace vantrel::testing {
 

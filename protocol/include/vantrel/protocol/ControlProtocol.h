@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "vantrel/driver/ControlHandler.h"
+#include "vantrel/protocol/ControlResult.h"
 
 namespace vantrel::driver {
 
@@ -103,8 +103,8 @@ EncodedReply EncodeReply(const ControlResult& result, std::uint32_t outLength);
 
 // A reply with no request behind it (a refused connection): the status, and
 // the limit that was reached as the information (0 when none was).
-std::array<std::uint8_t, ControlProtocol::kReplyHeader> EncodeRefusal(std::uint32_t status,
-                                                                      std::uint32_t information = 0);
+std::array<std::uint8_t, ControlProtocol::kReplyHeader> EncodeRefusal(
+    std::uint32_t status, std::uint32_t information = 0);
 
 struct DecodedReply {
   std::uint32_t status = 0;

@@ -14,11 +14,11 @@
 #include <vector>
 
 #include <vantrel/VantrelUSB.h>
-#include <vantrel/driver/ControlCodes.h>
+#include <vantrel/protocol/ControlCodes.h>
 #include <vantrel/driver/ControlHandler.h>
 
 #include "link/DeviceLink.h"
-#include "link/InProcessDeviceLink.h"
+#include "vantrel/testsupport/InProcessDeviceLink.h"
 
 namespace vantrel::testing {
 

@@ -14,8 +14,8 @@
 #include <system_error>
 
 #include "Spawn.h"
-#include "vantrel/driver/ControlProtocol.h"
-#include "vantrel/driver/SimConsoleProtocol.h"
+#include "vantrel/protocol/ControlProtocol.h"
+#include "vantrel/protocol/SimConsoleProtocol.h"
 
 #ifndef VANTRELIO_PATH
 #error "VANTRELIO_PATH names the daemon executable"

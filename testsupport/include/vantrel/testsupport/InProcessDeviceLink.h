@@ -1,5 +1,7 @@
-// A link that hands control requests straight to a handler in this process,
-// for unit tests that run without the daemon.
+// A link that hands the library's control requests straight to a handler in
+// this process, for unit tests that run without the daemon. The handler is
+// the daemon's own interface, so a test serves the library with a board
+// device or with a board of its own making.
 #pragma once
 
 #include <memory>
