@@ -33,12 +33,13 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 using vantrel::usbhost::emulation::EmulatedUsbBus;
 
-std::shared_ptr<k27sim::SimEzUsbPart> BarePart(std::shared_ptr<k27sim::SimBoard> board) {
-  k27sim::SimEzUsbPartOptions options;
+std::shared_ptr<vantrel::sim::SimEzUsbPart> BarePart(
+    std::shared_ptr<vantrel::sim::SimBoard> board) {
+  vantrel::sim::SimEzUsbPartOptions options;
   options.vendorId = kLoaderVendorId;
   options.productId = kLoaderProductId;
   options.reEnumerationDelay = 20ms;
-  return std::make_shared<k27sim::SimEzUsbPart>(std::move(board), options);
+  return std::make_shared<vantrel::sim::SimEzUsbPart>(std::move(board), options);
 }
 
 // User and system time of `pid` so far, in clock ticks.
@@ -101,7 +102,7 @@ int main(int argc, char** argv) {
     std::cerr << daemon.Log();
     return 1;
   }
-  auto board = std::make_shared<k27sim::SimBoard>();
+  auto board = std::make_shared<vantrel::sim::SimBoard>();
   std::vector<double> served;
   for (int round = 1; round <= rounds; ++round) {
     const auto start = Clock::now();

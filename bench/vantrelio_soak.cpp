@@ -38,9 +38,9 @@ namespace {
 
 namespace fs = std::filesystem;
 namespace drv = vantrel::driver;
-using soak::Clock;
-using soak::kDriverLimit;
-using soak::Outcome;
+using vantrel::soak::Clock;
+using vantrel::soak::kDriverLimit;
+using vantrel::soak::Outcome;
 using Block = drv::BulkExchangeBlock;
 
 constexpr const char* kUsage =
@@ -113,7 +113,7 @@ struct Tally {
     const std::size_t board = random() % fds.size();
     int& fd = fds[board];
     if (fd < 0) {
-      fd = soak::Connect(dir / ("ezusb-" + std::to_string(board)));
+      fd = vantrel::soak::Connect(dir / ("ezusb-" + std::to_string(board)));
       if (fd < 0) {
         ++tally.failures["no connection (board away)"];
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -130,8 +130,8 @@ struct Tally {
     std::uint32_t status = 0;
     std::vector<std::uint8_t> output;
     const auto start = Clock::now();
-    const Outcome outcome =
-        soak::Call(fd, drv::IOCTL_VIO_BULK_EXCHANGE, block, Block::kSize, limit, &status, &output);
+    const Outcome outcome = vantrel::soak::Call(fd, drv::IOCTL_VIO_BULK_EXCHANGE, block,
+                                                Block::kSize, limit, &status, &output);
     tally.slowestMs = std::max(
         tally.slowestMs, std::chrono::duration<double, std::milli>(Clock::now() - start).count());
     if (outcome != Outcome::Reply) {
@@ -141,7 +141,7 @@ struct Tally {
       continue;
     }
     if (drv::NtFailed(status)) {
-      ++tally.failures[soak::StatusName(status)];
+      ++tally.failures[vantrel::soak::StatusName(status)];
       // The board's connection ends with its removal: start a new one.
       if (status == drv::STATUS_DELETE_PENDING || status == drv::STATUS_TOO_MANY_OPENED_FILES) {
         ::close(fd);
@@ -163,7 +163,7 @@ struct Tally {
        << tally.hung << "\nslowest " << tally.slowestMs << "\n";
   for (const auto& [what, count] : tally.failures)
     text << "failure " << count << " " << what << "\n";
-  soak::WriteAll(report, text.str());
+  vantrel::soak::WriteAll(report, text.str());
   ::_exit(0);
 }
 
@@ -223,12 +223,12 @@ int main(int argc, char** argv) {
   const Options options = ParseOptions(argc, argv);
   ::signal(SIGPIPE, SIG_IGN);
   if (options.hostile) {
-    soak::HostileOptions hostile;
+    vantrel::soak::HostileOptions hostile;
     if (options.secondsGiven) hostile.seconds = options.seconds;
     if (options.boardsGiven) hostile.boards = options.boards;
     if (options.clientsGiven) hostile.victims = options.clients;
     hostile.daemon = options.daemon;
-    return soak::RunHostile(hostile);
+    return vantrel::soak::RunHostile(hostile);
   }
   vantrel::testsupport::SimDaemon vantrelio({.boards = options.boards, .program = options.daemon});
   const fs::path dir = vantrelio.DeviceDir();
@@ -264,12 +264,12 @@ int main(int argc, char** argv) {
   std::exponential_distribution<double> gap(options.replugSeconds > 0 ? 1.0 / options.replugSeconds
                                                                       : 1.0);
   auto nextReplug = start + std::chrono::milliseconds(static_cast<long>(gap(random) * 1000));
-  soak::Sample peak;
+  vantrel::soak::Sample peak;
   long earlyPeakKiB = 0, latePeakKiB = 0;
   int replugs = 0, replugFailures = 0;
   bool daemonDied = false;
   while (Clock::now() < end) {
-    const auto sample = soak::SampleOf(daemon);
+    const auto sample = vantrel::soak::SampleOf(daemon);
     if (!sample) {
       daemonDied = true;
       break;
@@ -281,9 +281,9 @@ int main(int argc, char** argv) {
     if (done >= 0.5) latePeakKiB = std::max(latePeakKiB, sample->residentKiB);
     if (options.replugSeconds > 0 && Clock::now() >= nextReplug) {
       const int board = static_cast<int>(random() % static_cast<unsigned>(options.boards));
-      const bool ok = soak::Console(dir, board, {"unplug"});
+      const bool ok = vantrel::soak::Console(dir, board, {"unplug"});
       std::this_thread::sleep_for(std::chrono::milliseconds(100 + random() % 400));
-      if (!ok || !soak::Console(dir, board, {"plug"})) ++replugFailures;
+      if (!ok || !vantrel::soak::Console(dir, board, {"plug"})) ++replugFailures;
       ++replugs;
       nextReplug = Clock::now() + std::chrono::milliseconds(static_cast<long>(gap(random) * 1000));
     }
@@ -292,7 +292,7 @@ int main(int argc, char** argv) {
 
   Tally total;
   for (std::size_t c = 0; c < clients.size(); ++c) {
-    const std::string text = soak::ReadAll(reports[c]);
+    const std::string text = vantrel::soak::ReadAll(reports[c]);
     ::close(reports[c]);
     int state = 0;
     ::waitpid(clients[c], &state, 0);
@@ -318,7 +318,7 @@ int main(int argc, char** argv) {
       }
     }
   }
-  const auto finalSample = soak::SampleOf(daemon);
+  const auto finalSample = vantrel::soak::SampleOf(daemon);
   const int stopped = vantrelio.Stop();
   const bool cleanStop = !daemonDied && stopped == 0;
 

@@ -4,7 +4,7 @@
 
 #include "UsbErrorNames.h"
 
-namespace k27diag {
+namespace vantrel::diag {
 
 const char* LastErrorName(VantrelUSB* board) {
   return board != nullptr ? UsbErrorName(board->GetLastError()) : kUnknownErrorName;
@@ -27,4 +27,4 @@ std::string CallFailedText(std::string_view call, VantrelUSB* board) {
   return CallFailedText(call, LastErrorName(board));
 }
 
-}  // namespace k27diag
+}  // namespace vantrel::diag

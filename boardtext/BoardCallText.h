@@ -8,7 +8,7 @@
 
 class VantrelUSB;
 
-namespace k27diag {
+namespace vantrel::diag {
 
 // The name of the board's last error (see UsbErrorName); "Unknown error"
 // without a board.
@@ -22,4 +22,4 @@ std::string CallFailedText(std::string_view call, std::string_view why);
 // "<call> = error: <name of the board's last error>".
 std::string CallFailedText(std::string_view call, VantrelUSB* board);
 
-}  // namespace k27diag
+}  // namespace vantrel::diag

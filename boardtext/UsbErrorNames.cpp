@@ -3,7 +3,7 @@
 #include <array>
 #include <cstdint>
 
-namespace k27diag {
+namespace vantrel::diag {
 
 namespace {
 
@@ -42,4 +42,4 @@ const char* UsbErrorName(usbErrorCode code) {
   return kNames[value];
 }
 
-}  // namespace k27diag
+}  // namespace vantrel::diag

@@ -3,7 +3,7 @@
 
 #include <vantrel/VantrelTypes.h>
 
-namespace k27diag {
+namespace vantrel::diag {
 
 inline constexpr const char kUnknownErrorName[] = "Unknown error";
 
@@ -11,4 +11,4 @@ inline constexpr const char kUnknownErrorName[] = "Unknown error";
 // The table has no entry for 11 (USB_MESSAGE_ILLEGAL_PORT).
 const char* UsbErrorName(usbErrorCode code);
 
-}  // namespace k27diag
+}  // namespace vantrel::diag

@@ -89,8 +89,8 @@ std::string CcctalkMessage::dump() const {
   out.reserve((length_ / perLine + 1) * (perLine * 4 + 3));
   for (std::size_t start = 0; start < length_; start += perLine) {
     const std::size_t run = std::min<std::size_t>(perLine, length_ - start);
-    k27::common::AppendHex(out, std::span<const std::uint8_t>(bytes_.data() + start, run),
-                           k27::common::HexCase::kLower, " ");
+    vantrel::common::AppendHex(out, std::span<const std::uint8_t>(bytes_.data() + start, run),
+                               vantrel::common::HexCase::kLower, " ");
     if (padRuns) out.append(3 * (perLine - run), ' ');
     out.append("- ");
     for (std::size_t i = 0; i < run; ++i) {

@@ -34,7 +34,7 @@ CcctalkMessage& SharedEcho() {
 // "<prefix><error name> }" with the board's current error.
 std::string BoardError(std::string_view prefix, VantrelUSB* board) {
   std::string text(prefix);
-  text += k27diag::LastErrorName(board);
+  text += vantrel::diag::LastErrorName(board);
   text += kClose;
   return text;
 }

@@ -25,9 +25,9 @@ CK27DiagSheet::CK27DiagSheet(CK27DiagApp* app, const QString& caption, QWidget* 
   setObjectName(QStringLiteral("CK27DiagSheet"));
   setSizeGripEnabled(true);
 
-  for (const k27diag::PageEntry& entry : k27diag::SheetPages())
+  for (const vantrel::diag::PageEntry& entry : vantrel::diag::SheetPages())
     tabs_->addTab(entry.make(app), QString::fromUtf8(entry.caption));
-  tabs_->setCurrentIndex(k27diag::PageTab<AboutPage>());
+  tabs_->setCurrentIndex(vantrel::diag::PageTab<AboutPage>());
   // Every tab caption stays in view; the sheet is at least as wide as the row.
   tabs_->setUsesScrollButtons(false);
 
@@ -53,7 +53,7 @@ void CK27DiagSheet::FollowConnection(CK27DiagApp* app) {
         *status = app->Initialised() != 0
                       ? QStringLiteral("Initialised")
                       : QStringLiteral("Failed initialisation (%1)")
-                            .arg(QLatin1String(k27diag::UsbErrorName(app->InitError())));
+                            .arg(QLatin1String(vantrel::diag::UsbErrorName(app->InitError())));
         return app->Initialised() != 0;
       },
       this);

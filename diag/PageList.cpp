@@ -12,7 +12,7 @@
 #include "pages/reels/ReelPage.h"
 #include "pages/serial/SerialPortPage.h"
 
-namespace k27diag {
+namespace vantrel::diag {
 namespace {
 
 template <class Page>
@@ -43,4 +43,4 @@ int PageTab(const QMetaObject& type) {
   return -1;
 }
 
-}  // namespace k27diag
+}  // namespace vantrel::diag

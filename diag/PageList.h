@@ -10,7 +10,7 @@ class CK27DiagApp;
 class QWidget;
 struct QMetaObject;
 
-namespace k27diag {
+namespace vantrel::diag {
 
 struct PageEntry {
   const char* caption;                 // the tab's caption
@@ -28,4 +28,4 @@ int PageTab() {
   return PageTab(Page::staticMetaObject);
 }
 
-}  // namespace k27diag
+}  // namespace vantrel::diag

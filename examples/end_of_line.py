@@ -176,7 +176,7 @@ def run(arguments: argparse.Namespace, ask: Optional[Callable[[str], str]]) -> i
         for step in arguments.steps:
             try:
                 steps[step]()
-            except (k27.BoardError, k27.CctalkError) as error:
+            except (k27.BoardError, k27.CcTalkError) as error:
                 report.check(False, f"{step}: {error}")
     print(f"{'PASSED' if report.failures == 0 else 'FAILED'}: {report.failures} check(s) failed", flush=True)
     return EXIT_PASSED if report.failures == 0 else EXIT_FAILED

@@ -12,7 +12,7 @@
 
 #include "MemoryFile.h"
 
-namespace memfile {
+namespace vantrel::memfile {
 
 namespace {
 
@@ -144,4 +144,4 @@ void ImageOutput::WriteNew(std::string_view content) {
   }
 }
 
-}  // namespace memfile
+}  // namespace vantrel::memfile

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-namespace memfile {
+namespace vantrel::memfile {
 
 class ImageOutput {
  public:
@@ -39,4 +39,4 @@ class ImageOutput {
   int fd_ = -1;  // the existing file, from the check on
 };
 
-}  // namespace memfile
+}  // namespace vantrel::memfile

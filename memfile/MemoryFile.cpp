@@ -17,7 +17,7 @@
 
 #include <k27/common/Hex.h>
 
-namespace memfile {
+namespace vantrel::memfile {
 
 namespace {
 
@@ -61,7 +61,7 @@ std::vector<Segment> ParseIntelHex(const std::string& path, const std::string& t
     if (line[0] != ':' || line.size() < 11 || line.size() % 2 == 0)
       throw bad("not an Intel HEX record");
     // The digit count after ':' is even, as checked above.
-    const auto parsed = k27::common::ParseHex(std::string_view(line).substr(1));
+    const auto parsed = vantrel::common::ParseHex(std::string_view(line).substr(1));
     if (!parsed) throw bad("not an Intel HEX record (bad hex digit)");
     const std::vector<std::uint8_t>& record = *parsed;
     const std::size_t count = record[0];
@@ -163,4 +163,4 @@ void WriteImageFile(const std::string& path, FileFormat format, std::uint32_t ad
   ImageOutput(path).Write(content);
 }
 
-}  // namespace memfile
+}  // namespace vantrel::memfile

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-namespace memfile {
+namespace vantrel::memfile {
 
 enum class FileFormat { kBinary, kIntelHex };
 
@@ -58,4 +58,4 @@ std::string IntelHexText(std::uint32_t address, const std::vector<std::uint8_t>&
 void WriteImageFile(const std::string& path, FileFormat format, std::uint32_t address,
                     const std::vector<std::uint8_t>& bytes);
 
-}  // namespace memfile
+}  // namespace vantrel::memfile

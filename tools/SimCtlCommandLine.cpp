@@ -4,7 +4,7 @@
 
 #include "k27/common/OptionText.h"
 
-namespace k27::simctl {
+namespace vantrel::simctl {
 namespace {
 
 enum Code : int { kHelp = 'h', kDeviceDir = 256, kBoard, kVersion };
@@ -17,7 +17,7 @@ const option kOptions[] = {
     {nullptr, 0, nullptr, 0},
 };
 
-std::string NameOf(int code) { return k27::common::OptionName(kOptions, code); }
+std::string NameOf(int code) { return vantrel::common::OptionName(kOptions, code); }
 
 SimCtlCommandLine Refuse(SimCtlCommandLine line, std::string error) {
   line.action = SimCtlCommandLine::Action::Refuse;
@@ -38,7 +38,7 @@ SimCtlCommandLine ParseSimCtlCommandLine(int argc, char** argv, std::string devi
     const int code = getopt_long(argc, argv, "+:h", kOptions, nullptr);
     if (code == -1) break;
     if (code == '?' || code == ':')
-      return Refuse(std::move(line), k27::common::OptionRefusal(kOptions, code, argv));
+      return Refuse(std::move(line), vantrel::common::OptionRefusal(kOptions, code, argv));
     switch (code) {
       case kHelp:
         // The help is given as soon as it is asked for, as it always was.
@@ -72,4 +72,4 @@ SimCtlCommandLine ParseSimCtlCommandLine(int argc, char** argv, std::string devi
   return line;
 }
 
-}  // namespace k27::simctl
+}  // namespace vantrel::simctl

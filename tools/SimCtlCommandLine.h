@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-namespace k27::simctl {
+namespace vantrel::simctl {
 
 inline constexpr int kUsageError = 2;
 
@@ -25,4 +25,4 @@ struct SimCtlCommandLine {
 // "COMMAND --help" reaches the console. Not reentrant (getopt_long).
 SimCtlCommandLine ParseSimCtlCommandLine(int argc, char** argv, std::string deviceDir);
 
-}  // namespace k27::simctl
+}  // namespace vantrel::simctl

@@ -21,12 +21,12 @@
 
 namespace {
 
-using k27::simctl::kUsageError;
 using vantrel::driver::ControlProtocol;
+using vantrel::simctl::kUsageError;
 
 // One console request on a connected socket and its reply text; none when
 // the daemon does not answer in time or refuses it.
-std::optional<std::string> Exchange(const k27::common::UniqueFd& socket,
+std::optional<std::string> Exchange(const vantrel::common::UniqueFd& socket,
                                     const std::string& request) {
   const auto* bytes = reinterpret_cast<const std::uint8_t*>(request.data());
   std::vector<std::uint8_t> replyBuffer(vantrel::driver::kSimConsoleReplyMax);
@@ -83,9 +83,9 @@ int UsageError(const std::string& message) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  using k27::simctl::SimCtlCommandLine;
+  using vantrel::simctl::SimCtlCommandLine;
   const SimCtlCommandLine line =
-      k27::simctl::ParseSimCtlCommandLine(argc, argv, ControlProtocol::DeviceDirectory());
+      vantrel::simctl::ParseSimCtlCommandLine(argc, argv, ControlProtocol::DeviceDirectory());
   switch (line.action) {
     case SimCtlCommandLine::Action::ShowHelp:
       PrintUsage(stdout);
@@ -106,7 +106,7 @@ int main(int argc, char** argv) {
   for (const auto& word : words) request += word + "\n";
 
   const std::string socket = deviceDir + "/" + vantrel::driver::kSimConsoleSocket;
-  const k27::common::UniqueFd link = k27::common::ConnectSeqPacket(socket);
+  const vantrel::common::UniqueFd link = vantrel::common::ConnectSeqPacket(socket);
   if (!link) {
     if (errno == EACCES || errno == EPERM)
       std::fprintf(stderr,

@@ -12,7 +12,7 @@
 
 #include <vantrel/protocol/ControlCodes.h>
 
-namespace soak {
+namespace vantrel::soak {
 
 namespace fs = std::filesystem;
 namespace drv = vantrel::driver;
@@ -264,4 +264,4 @@ std::map<int, std::vector<int>> ProbeOrder(const fs::path& trace) {
   return order;
 }
 
-}  // namespace soak
+}  // namespace vantrel::soak

@@ -11,7 +11,7 @@
 
 #include "SoakWire.h"
 
-namespace soak {
+namespace vantrel::soak {
 
 // The attacked channel: channel 5 of board 0 (OUT pipe 9, IN pipe 8), the
 // one the library uses for the clock and the PIC.
@@ -83,4 +83,4 @@ Victim VictimOf(int index, int boards);
 // the positions of each round.
 std::map<int, std::vector<int>> ProbeOrder(const std::filesystem::path& trace);
 
-}  // namespace soak
+}  // namespace vantrel::soak

@@ -17,7 +17,7 @@
 
 #include "HostileRoles.h"
 
-namespace soak {
+namespace vantrel::soak {
 
 namespace fs = std::filesystem;
 
@@ -285,4 +285,4 @@ int RunHostile(const HostileOptions& options) {
   return 1;
 }
 
-}  // namespace soak
+}  // namespace vantrel::soak

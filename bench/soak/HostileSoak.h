@@ -10,7 +10,7 @@
 
 #include <string>
 
-namespace soak {
+namespace vantrel::soak {
 
 struct HostileOptions {
   int seconds = 30;
@@ -25,4 +25,4 @@ struct HostileOptions {
 // unserved after the attacks, a hung request or a daemon that died.
 int RunHostile(const HostileOptions& options);
 
-}  // namespace soak
+}  // namespace vantrel::soak

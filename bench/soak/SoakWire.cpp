@@ -15,7 +15,7 @@
 #include <vantrel/protocol/ControlProtocol.h>
 #include <vantrel/protocol/SimConsoleProtocol.h>
 
-namespace soak {
+namespace vantrel::soak {
 
 namespace fs = std::filesystem;
 namespace drv = vantrel::driver;
@@ -155,4 +155,4 @@ std::string ReadAll(int fd) {
   return text;
 }
 
-}  // namespace soak
+}  // namespace vantrel::soak

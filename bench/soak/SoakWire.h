@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-namespace soak {
+namespace vantrel::soak {
 
 using Clock = std::chrono::steady_clock;
 
@@ -66,4 +66,4 @@ void WriteAll(int fd, const std::string& text);
 // Reads a pipe to its end.
 std::string ReadAll(int fd);
 
-}  // namespace soak
+}  // namespace vantrel::soak

@@ -14,9 +14,9 @@
 
 namespace {
 
-using dictionary_test::Command;
-using dictionary_test::Dictionary;
-using dictionary_test::ScratchFolder;
+using vantrel::test::dictionary::Command;
+using vantrel::test::dictionary::Dictionary;
+using vantrel::test::dictionary::ScratchFolder;
 namespace fs = std::filesystem;
 
 std::vector<DictionaryNode> Load(const std::string& xml, DictionaryStore& store,

@@ -8,7 +8,7 @@
 #include <random>
 #include <string>
 
-namespace dictionary_test {
+namespace vantrel::test::dictionary {
 
 class ScratchFolder {
  public:
@@ -53,4 +53,4 @@ inline std::string Command(const std::string& code, const std::string& name,
          inner + "</Transaction>";
 }
 
-}  // namespace dictionary_test
+}  // namespace vantrel::test::dictionary

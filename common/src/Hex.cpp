@@ -1,6 +1,6 @@
 #include "k27/common/Hex.h"
 
-namespace k27::common {
+namespace vantrel::common {
 
 namespace {
 
@@ -46,4 +46,4 @@ std::optional<std::vector<std::uint8_t>> ParseHex(std::string_view text) {
   return bytes;
 }
 
-}  // namespace k27::common
+}  // namespace vantrel::common

@@ -1,6 +1,6 @@
 #include "k27/common/IoRefCount.h"
 
-namespace k27::common {
+namespace vantrel::common {
 
 bool IoRefCount::Acquire() {
   std::lock_guard lock(mutex_);
@@ -41,4 +41,4 @@ std::int32_t IoRefCount::Count() const {
   return count_;
 }
 
-}  // namespace k27::common
+}  // namespace vantrel::common

@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-namespace k27::common {
+namespace vantrel::common {
 
 int JournalPriority(LogLevel level) {
   switch (level) {
@@ -86,4 +86,4 @@ LogSink& Logger() {
   return sink;
 }
 
-}  // namespace k27::common
+}  // namespace vantrel::common

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <utility>
 
-namespace k27::common {
+namespace vantrel::common {
 
 namespace {
 
@@ -84,4 +84,4 @@ std::optional<LogRateLimiter::Clock::duration> LogRateLimiter::UntilDue() const 
   return std::max(next - now, Clock::duration::zero());
 }
 
-}  // namespace k27::common
+}  // namespace vantrel::common

@@ -1,6 +1,6 @@
 #include "k27/common/OptionText.h"
 
-namespace k27::common {
+namespace vantrel::common {
 
 std::string OptionName(const option* options, int code) {
   for (const option* o = options; o->name != nullptr; ++o)
@@ -23,4 +23,4 @@ std::string OptionRefusal(const option* options, int result, char** argv) {
   return "unknown option '" + std::string(argv[optind - 1]) + "'";
 }
 
-}  // namespace k27::common
+}  // namespace vantrel::common

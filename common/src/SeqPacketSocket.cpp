@@ -5,7 +5,7 @@
 #include <cerrno>
 #include <cstring>
 
-namespace k27::common {
+namespace vantrel::common {
 
 namespace {
 
@@ -79,4 +79,4 @@ UniqueFd AcceptSeqPacket(const UniqueFd& listener) {
   return UniqueFd(::accept4(listener.Get(), nullptr, nullptr, SOCK_CLOEXEC));
 }
 
-}  // namespace k27::common
+}  // namespace vantrel::common

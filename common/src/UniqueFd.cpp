@@ -5,7 +5,7 @@
 
 #include <cerrno>
 
-namespace k27::common {
+namespace vantrel::common {
 
 void UniqueFd::Reset(int fd) {
   // close is not retried on EINTR: on Linux the descriptor is gone either way.
@@ -22,4 +22,4 @@ int KeepOffStandardStreams(int fd) {
   return moved;
 }
 
-}  // namespace k27::common
+}  // namespace vantrel::common

@@ -4,7 +4,7 @@
 
 #include <array>
 
-namespace k27::common {
+namespace vantrel::common {
 namespace {
 
 TEST(Hex, FormatsEveryByteAsTwoDigitsInTheAskedCase) {
@@ -44,7 +44,7 @@ TEST(Hex, ReadsOneDigitOfEitherCaseAndNothingElse) {
       {U'\U00010041', -1},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << "U+" << std::hex << std::uint32_t(c.c));
+    SCOPED_TRACE(::testing::Message() << "U+" << std::hex << std::uint32_t(c.c));
     const auto value = HexDigitValue(c.c);
     EXPECT_EQ(value ? int(*value) : -1, c.value);
     EXPECT_EQ(IsHexDigit(c.c), c.value >= 0);
@@ -74,4 +74,4 @@ TEST(Hex, RoundTripsEveryByteValue) {
 }
 
 }  // namespace
-}  // namespace k27::common
+}  // namespace vantrel::common

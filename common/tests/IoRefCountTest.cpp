@@ -6,7 +6,7 @@
 #include <future>
 #include <thread>
 
-namespace k27::common {
+namespace vantrel::common {
 namespace {
 
 using namespace std::chrono_literals;
@@ -62,4 +62,4 @@ TEST(IoRefCount, ManyThreadsTakeAndGiveBackWhileTheDeviceIsRemoved) {
 }
 
 }  // namespace
-}  // namespace k27::common
+}  // namespace vantrel::common

@@ -5,7 +5,7 @@
 #include "k27/common/Log.h"
 
 int main(int argc, char** argv) {
-  using namespace k27::common;
+  using namespace vantrel::common;
   int verbose = 0;
   int quiet = 0;
   for (int i = 1; i < argc; ++i) {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace k27::common {
+namespace vantrel::common {
 namespace {
 
 using namespace std::chrono_literals;
@@ -65,4 +65,4 @@ TEST_F(LogRateLimiterTest, AnEndGivesTheTotalOnceAndKindsAreCountedApart) {
 }
 
 }  // namespace
-}  // namespace k27::common
+}  // namespace vantrel::common

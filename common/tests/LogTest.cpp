@@ -13,7 +13,7 @@
 
 extern char** environ;
 
-namespace k27::common {
+namespace vantrel::common {
 namespace {
 
 struct Pipe {
@@ -144,4 +144,4 @@ TEST(Log, AProgramWritesToStderrAndPrefixesPrioritiesUnderSystemd) {
 }
 
 }  // namespace
-}  // namespace k27::common
+}  // namespace vantrel::common

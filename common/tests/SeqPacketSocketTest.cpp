@@ -12,7 +12,7 @@
 #include <filesystem>
 #include <string>
 
-namespace k27::common {
+namespace vantrel::common {
 namespace {
 
 bool IsOpen(int fd) { return ::fcntl(fd, F_GETFD) != -1; }
@@ -147,4 +147,4 @@ TEST_F(SocketFolder, ConnectingToNothingFailsWithTheReasonAndNoDescriptorLeft) {
 }
 
 }  // namespace
-}  // namespace k27::common
+}  // namespace vantrel::common

@@ -10,7 +10,7 @@ namespace {
 
 bool IsDecimalDigit(QChar c) { return c >= QLatin1Char('0') && c <= QLatin1Char('9'); }
 
-bool IsHexDigit(QChar c) { return k27::common::IsHexDigit(c.unicode()); }
+bool IsHexDigit(QChar c) { return vantrel::common::IsHexDigit(c.unicode()); }
 
 bool IsX(QChar c) { return c == QLatin1Char('x') || c == QLatin1Char('X'); }
 
@@ -18,7 +18,7 @@ bool IsX(QChar c) { return c == QLatin1Char('x') || c == QLatin1Char('X'); }
 std::uint32_t Accumulate(const QString& digits, qsizetype from, std::uint64_t base) {
   std::uint64_t total = 0;
   for (qsizetype i = from; i < digits.size(); ++i) {
-    total = total * base + k27::common::HexDigitValue(digits[i].unicode()).value_or(0);
+    total = total * base + vantrel::common::HexDigitValue(digits[i].unicode()).value_or(0);
     if (total > 0xFFFFFFFFu) return 0xFFFFFFFFu;
   }
   return static_cast<std::uint32_t>(total);

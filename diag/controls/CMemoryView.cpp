@@ -368,7 +368,7 @@ void CMemoryView::TypeCharacter(QChar c) {
   const std::uint8_t old = buffer_->Data()[index];
   const bool last = index == size_ - 1;
   if (hexMode_) {
-    const auto digit = k27::common::HexDigitValue(c.unicode());
+    const auto digit = vantrel::common::HexDigitValue(c.unicode());
     if (!digit) return;
     const int value = *digit;
     previousCursor_ = cursor_;

@@ -10,7 +10,7 @@ char HexDigit(int value) { return "0123456789ABCDEF"[value & 0xF]; }
 
 // A hex digit as the editor takes it: decimal digits and lower-case letters.
 int TypedHexValue(char16_t c) {
-  const auto value = k27::common::HexDigitValue(c);
+  const auto value = vantrel::common::HexDigitValue(c);
   if (!value || (c >= u'A' && c <= u'F')) return -1;
   return *value;
 }

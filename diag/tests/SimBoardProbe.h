@@ -7,7 +7,7 @@
 #include <QStringList>
 #include <QtTest>
 
-namespace k27diag_test {
+namespace vantrel::diag::test {
 
 // Runs one console command on board 0 of the daemon in `folder` and returns
 // what it printed, or "failed: ..." when it did not succeed.
@@ -58,4 +58,4 @@ class ExchangeTrace {
   qsizetype mark_ = 0;
 };
 
-}  // namespace k27diag_test
+}  // namespace vantrel::diag::test

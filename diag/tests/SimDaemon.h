@@ -15,7 +15,7 @@
 #include "CK27DiagSheet.h"
 #include "PageList.h"
 
-namespace k27diag_test {
+namespace vantrel::diag::test {
 
 class SimDaemon {
  public:
@@ -45,7 +45,7 @@ class SimDaemon {
 // The sheet's tab captions, in their order.
 inline QStringList TabCaptions() {
   QStringList captions;
-  for (const k27diag::PageEntry& page : k27diag::SheetPages())
+  for (const vantrel::diag::PageEntry& page : vantrel::diag::SheetPages())
     captions << QString::fromUtf8(page.caption);
   return captions;
 }
@@ -66,4 +66,4 @@ inline void CloseWindows() {
   QCoreApplication::processEvents();
 }
 
-}  // namespace k27diag_test
+}  // namespace vantrel::diag::test

@@ -27,7 +27,7 @@ set(vantrelio_driver_sources
     ${_vantrelio_src}/server/RequestCodec.cpp
     ${_vantrelio_src}/usb/ConfigDescriptorRead.cpp
     ${_vantrelio_src}/usb/IsoRequests.cpp
-    ${_vantrelio_src}/usb/IsoStream.cpp
+    ${_vantrelio_src}/usb/IsoStreamRunner.cpp
     ${_vantrelio_src}/usb/UrbSubmit.cpp
     ${_vantrelio_src}/usb/UsbRequests.cpp)
 

@@ -8,7 +8,7 @@
 
 #include <k27/common/Hex.h>
 
-namespace k27fw {
+namespace vantrel::fw {
 namespace {
 
 std::string Hex(std::uint32_t value) {
@@ -37,7 +37,7 @@ std::vector<FirmwareRecord> ReadIntelHex(std::istream& in, const std::string& na
       throw ImageError(where + "text after the end record of line " + std::to_string(endLine));
     if (line[0] != ':') throw ImageError(where + "a record starts with ':'");
     if ((line.size() - 1) % 2 != 0) throw ImageError(where + "odd number of hex digits");
-    const auto parsed = k27::common::ParseHex(std::string_view(line).substr(1));
+    const auto parsed = vantrel::common::ParseHex(std::string_view(line).substr(1));
     if (!parsed) throw ImageError(where + "not a hex digit");
     const std::vector<std::uint8_t>& bytes = *parsed;
     if (bytes.size() < 5) throw ImageError(where + "record too short");
@@ -108,4 +108,4 @@ std::vector<FirmwareRecord> ReadIntelHex(std::istream& in, const std::string& na
   return records;
 }
 
-}  // namespace k27fw
+}  // namespace vantrel::fw

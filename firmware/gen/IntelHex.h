@@ -9,7 +9,7 @@
 
 #include <k27fw/FirmwareRecord.h>
 
-namespace k27fw {
+namespace vantrel::fw {
 
 // A fault in an image source; the message names the file and, where there
 // is one, the line ("file:line: what").
@@ -32,4 +32,4 @@ inline constexpr unsigned kInternalMemoryTop = 0x1B3F;
 // the end record, a missing end record.
 std::vector<FirmwareRecord> ReadIntelHex(std::istream& in, const std::string& name);
 
-}  // namespace k27fw
+}  // namespace vantrel::fw

@@ -34,7 +34,7 @@
 
 namespace {
 
-using k27fw::ImageError;
+using vantrel::fw::ImageError;
 
 struct Segment {
   unsigned first = 0, last = 0;
@@ -224,7 +224,8 @@ void CheckRecords(const std::vector<FirmwareRecord>& records, const std::string&
   for (const auto& record : records) {
     const unsigned last = record.address + record.length - 1u;
     if (record.length == 0 || record.length > kFirmwareRecordMaxData || last > 0xFFFF ||
-        (record.address <= k27fw::kInternalMemoryTop && last > k27fw::kInternalMemoryTop))
+        (record.address <= vantrel::fw::kInternalMemoryTop &&
+         last > vantrel::fw::kInternalMemoryTop))
       throw ImageError(name + ": malformed record at address " + Hex(record.address));
   }
 }
@@ -435,7 +436,7 @@ int main(int argc, char** argv) {
         const std::string path = source.substr(4);
         std::ifstream in(path);
         if (!in) throw ImageError(path + ": cannot open");
-        records = k27fw::ReadIntelHex(in, path);
+        records = vantrel::fw::ReadIntelHex(in, path);
       } else {
         records = ReadDescription(source.substr(5), values);
       }

@@ -12,8 +12,8 @@
 
 namespace {
 
-using k27fw::ImageError;
-using k27fw::ReadIntelHex;
+using vantrel::fw::ImageError;
+using vantrel::fw::ReadIntelHex;
 
 // One record as text, with its checksum.
 std::string Line(unsigned type, unsigned address, const std::vector<std::uint8_t>& data) {

@@ -20,8 +20,8 @@
 #include "MemoryFile.h"
 
 namespace fs = std::filesystem;
-using memfile::ImageOutput;
-using memfile::WriteError;
+using vantrel::memfile::ImageOutput;
+using vantrel::memfile::WriteError;
 
 namespace {
 

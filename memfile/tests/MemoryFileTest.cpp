@@ -15,8 +15,8 @@
 #include "MemoryFile.h"
 
 namespace fs = std::filesystem;
-using memfile::FileError;
-using memfile::FileFormat;
+using vantrel::memfile::FileError;
+using vantrel::memfile::FileFormat;
 
 namespace {
 
@@ -42,7 +42,7 @@ class MemoryFileTest : public ::testing::Test {
   int RefusedLine(const std::string& content) {
     const fs::path path = Write("bad.hex", content);
     try {
-      memfile::ReadImageFile(path.string(), FileFormat::kIntelHex, 0);
+      vantrel::memfile::ReadImageFile(path.string(), FileFormat::kIntelHex, 0);
     } catch (const FileError& error) {
       EXPECT_NE(std::string(error.what()).find(path.string()), std::string::npos);
       return error.line();
@@ -60,26 +60,26 @@ std::vector<std::uint8_t> Pattern(std::size_t n) {
 }
 
 TEST(MemoryFileFormat, ByExtension) {
-  EXPECT_EQ(memfile::FormatByExtension("a.hex"), FileFormat::kIntelHex);
-  EXPECT_EQ(memfile::FormatByExtension("A.HEX"), FileFormat::kIntelHex);
-  EXPECT_EQ(memfile::FormatByExtension("dir/a.ihex"), FileFormat::kIntelHex);
-  EXPECT_EQ(memfile::FormatByExtension("a.ihx"), FileFormat::kIntelHex);
-  EXPECT_EQ(memfile::FormatByExtension("a.bin"), FileFormat::kBinary);
-  EXPECT_EQ(memfile::FormatByExtension("hex"), FileFormat::kBinary);
-  EXPECT_EQ(memfile::FormatByExtension("a.hex.bak"), FileFormat::kBinary);
+  EXPECT_EQ(vantrel::memfile::FormatByExtension("a.hex"), FileFormat::kIntelHex);
+  EXPECT_EQ(vantrel::memfile::FormatByExtension("A.HEX"), FileFormat::kIntelHex);
+  EXPECT_EQ(vantrel::memfile::FormatByExtension("dir/a.ihex"), FileFormat::kIntelHex);
+  EXPECT_EQ(vantrel::memfile::FormatByExtension("a.ihx"), FileFormat::kIntelHex);
+  EXPECT_EQ(vantrel::memfile::FormatByExtension("a.bin"), FileFormat::kBinary);
+  EXPECT_EQ(vantrel::memfile::FormatByExtension("hex"), FileFormat::kBinary);
+  EXPECT_EQ(vantrel::memfile::FormatByExtension("a.hex.bak"), FileFormat::kBinary);
 }
 
 TEST_F(MemoryFileTest, IntelHexRoundTripsAndStopsAtTheAddressSpace) {
   // 40 bytes ending at 0xFFFF: records of 16, 16 and 8, then the end record.
   const auto bytes = Pattern(40);
   const fs::path path = dir_ / "top.hex";
-  memfile::WriteImageFile(path.string(), FileFormat::kIntelHex, 0xFFD8, bytes);
+  vantrel::memfile::WriteImageFile(path.string(), FileFormat::kIntelHex, 0xFFD8, bytes);
   const std::string text = Read(path);
   EXPECT_EQ(text.substr(0, 9), ":10FFD800");
   EXPECT_EQ(text.substr(text.size() - 12), ":00000001FF\n");
   EXPECT_FALSE(fs::exists(path.string() + ".partial"));
 
-  const auto segments = memfile::ReadImageFile(path.string(), FileFormat::kIntelHex, 0);
+  const auto segments = vantrel::memfile::ReadImageFile(path.string(), FileFormat::kIntelHex, 0);
   ASSERT_EQ(segments.size(), 1u);
   EXPECT_EQ(segments[0].address, 0xFFD8u);
   EXPECT_EQ(segments[0].bytes, bytes);
@@ -88,14 +88,15 @@ TEST_F(MemoryFileTest, IntelHexRoundTripsAndStopsAtTheAddressSpace) {
 TEST_F(MemoryFileTest, RawRoundTripsAtTheGivenAddress) {
   const auto bytes = Pattern(1000);
   const fs::path path = dir_ / "image.bin";
-  memfile::WriteImageFile(path.string(), FileFormat::kBinary, 0x1234, bytes);
+  vantrel::memfile::WriteImageFile(path.string(), FileFormat::kBinary, 0x1234, bytes);
   EXPECT_EQ(fs::file_size(path), 1000u);
-  const auto segments = memfile::ReadImageFile(path.string(), FileFormat::kBinary, 0x40);
+  const auto segments = vantrel::memfile::ReadImageFile(path.string(), FileFormat::kBinary, 0x40);
   ASSERT_EQ(segments.size(), 1u);
   EXPECT_EQ(segments[0].address, 0x40u);
   EXPECT_EQ(segments[0].bytes, bytes);
   EXPECT_TRUE(
-      memfile::ReadImageFile(Write("empty.bin", "").string(), FileFormat::kBinary, 0).empty());
+      vantrel::memfile::ReadImageFile(Write("empty.bin", "").string(), FileFormat::kBinary, 0)
+          .empty());
 }
 
 // The diagnostics program's exports: a file kept private stays private and
@@ -105,7 +106,7 @@ TEST_F(MemoryFileTest, ExportsRewriteAFileInPlaceAndNeverReplaceWhatIsNotOne) {
   fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write);
   struct stat before {};
   ASSERT_EQ(::stat(path.c_str(), &before), 0);
-  memfile::WriteImageFile(path.string(), FileFormat::kBinary, 0, Pattern(64));
+  vantrel::memfile::WriteImageFile(path.string(), FileFormat::kBinary, 0, Pattern(64));
   struct stat after {};
   ASSERT_EQ(::stat(path.c_str(), &after), 0);
   EXPECT_EQ(after.st_ino, before.st_ino);
@@ -114,8 +115,8 @@ TEST_F(MemoryFileTest, ExportsRewriteAFileInPlaceAndNeverReplaceWhatIsNotOne) {
 
   const fs::path fifo = dir_ / "fifo";
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-  EXPECT_THROW(memfile::WriteImageFile(fifo.string(), FileFormat::kBinary, 0, Pattern(8)),
-               memfile::WriteError);
+  EXPECT_THROW(vantrel::memfile::WriteImageFile(fifo.string(), FileFormat::kBinary, 0, Pattern(8)),
+               vantrel::memfile::WriteError);
   EXPECT_TRUE(fs::is_fifo(fifo));
 }
 
@@ -126,7 +127,7 @@ TEST_F(MemoryFileTest, IntelHexGapsGiveSegmentsInAddressOrder) {
                           "\n"
                           ":01002000AA35\n"
                           ":00000001FF\n");
-  const auto segments = memfile::ReadImageFile(path.string(), FileFormat::kIntelHex, 0);
+  const auto segments = vantrel::memfile::ReadImageFile(path.string(), FileFormat::kIntelHex, 0);
   ASSERT_EQ(segments.size(), 2u);
   EXPECT_EQ(segments[0].address, 0x20u);
   EXPECT_EQ(segments[0].bytes, std::vector<std::uint8_t>{0xAA});
@@ -149,11 +150,12 @@ TEST_F(MemoryFileTest, CorruptIntelHexNamesTheLine) {
 }
 
 TEST_F(MemoryFileTest, UnreadableAndUnwritableFilesAreReported) {
-  EXPECT_THROW(memfile::ReadImageFile((dir_ / "none.bin").string(), FileFormat::kBinary, 0),
-               FileError);
-  EXPECT_THROW(memfile::WriteImageFile((dir_ / "no" / "such.bin").string(), FileFormat::kBinary, 0,
-                                       Pattern(4)),
-               memfile::WriteError);
+  EXPECT_THROW(
+      vantrel::memfile::ReadImageFile((dir_ / "none.bin").string(), FileFormat::kBinary, 0),
+      FileError);
+  EXPECT_THROW(vantrel::memfile::WriteImageFile((dir_ / "no" / "such.bin").string(),
+                                                FileFormat::kBinary, 0, Pattern(4)),
+               vantrel::memfile::WriteError);
   EXPECT_FALSE(fs::exists(dir_ / "no"));
 }
 

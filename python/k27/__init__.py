@@ -23,11 +23,11 @@ from pathlib import Path
 from typing import List, Optional, Tuple, Union
 
 __all__ = [
-    "Board", "boards", "BoardInfo", "BoardError", "BoardBusyError", "CctalkError",
+    "Board", "boards", "BoardInfo", "BoardError", "BoardBusyError", "CcTalkError",
     "UsbError", "Port", "PortType", "Parity", "ActiveState", "OutputByte", "HopperState",
     "Inputs", "Outputs", "MultiplexedInputs", "HopperStatus", "PulseResult", "ReelStatus",
-    "EepromGeometry", "TimestampedByte", "PolledMessage", "CctalkPollConfig",
-    "RS232PollConfig", "SecuritySwitchRecord", "SecurityFlags", "CctalkReply", "CctalkCommand",
+    "EepromGeometry", "TimestampedByte", "PolledMessage", "CcTalkPollConfig",
+    "RS232PollConfig", "SecuritySwitchRecord", "SecurityFlags", "CcTalkReply", "CcTalkCommand",
     "cctalk_commands",
 ]
 
@@ -128,7 +128,7 @@ class BoardBusyError(RuntimeError):
     """Another thread is using the same Board object."""
 
 
-class CctalkError(Exception):
+class CcTalkError(Exception):
     """A ccTalk transaction without a good reply: ``request`` is the frame
     sent, ``reply`` the one read (None when nothing came)."""
 
@@ -275,7 +275,7 @@ class PolledMessage:
 
 
 @dataclass
-class CctalkPollConfig:
+class CcTalkPollConfig:
     """Two polled messages of a ccTalk port's slot. ``poll_time`` is in ms;
     the library clamps it and the call writes the clamped value back."""
     slot: int
@@ -322,7 +322,7 @@ class SecurityFlags:
 
 
 @dataclass
-class CctalkReply:
+class CcTalkReply:
     """A decoded ccTalk reply: addresses, header, the reply's name from the
     dictionaries (or ACK, NAK, BUSY), its data and the dictionary's layout of
     it, and the whole frame."""
@@ -336,7 +336,7 @@ class CctalkReply:
 
 
 @dataclass(frozen=True)
-class CctalkCommand:
+class CcTalkCommand:
     """A command of the ccTalk dictionaries (data_length 0: none, or any)."""
     header: int
     name: str

@@ -5,7 +5,7 @@
 
 #include "BoardObject.h"
 
-namespace k27py {
+namespace vantrel::python {
 
 using BoardClass = py::class_<BoardObject>;
 
@@ -17,6 +17,6 @@ void BindReels(BoardClass& board);
 void BindSerial(BoardClass& board);
 void BindClock(BoardClass& board);
 void BindSpi(BoardClass& board);
-void BindCctalk(py::module_& module, BoardClass& board);
+void BindCcTalk(py::module_& module, BoardClass& board);
 
-}  // namespace k27py
+}  // namespace vantrel::python

@@ -6,7 +6,7 @@
 #include "Conversions.h"
 #include "UsbErrorNames.h"
 
-namespace k27py {
+namespace vantrel::python {
 
 namespace {
 
@@ -14,8 +14,8 @@ namespace {
 // table has none (its table leaves 11, USB_MESSAGE_ILLEGAL_PORT, unnamed), so
 // that every code the board reports is named.
 py::str ErrorName(usbErrorCode code) {
-  const char* name = k27diag::UsbErrorName(code);
-  if (std::string(name) != k27diag::kUnknownErrorName) return name;
+  const char* name = vantrel::diag::UsbErrorName(code);
+  if (std::string(name) != vantrel::diag::kUnknownErrorName) return name;
   try {
     return K27("UsbError")(static_cast<int>(code)).attr("name");
   } catch (const py::error_already_set&) {
@@ -95,4 +95,4 @@ void BoardObject::Close() {
   open_ = false;
 }
 
-}  // namespace k27py
+}  // namespace vantrel::python

@@ -9,7 +9,7 @@
 
 #include <vantrel/VantrelUSB.h>
 
-namespace k27py {
+namespace vantrel::python {
 
 namespace py = pybind11;
 
@@ -84,4 +84,4 @@ class BoardObject {
   int index_ = -1;
 };
 
-}  // namespace k27py
+}  // namespace vantrel::python

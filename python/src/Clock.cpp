@@ -2,7 +2,7 @@
 #include "Bindings.h"
 #include "Conversions.h"
 
-namespace k27py {
+namespace vantrel::python {
 
 namespace {
 
@@ -87,4 +87,4 @@ void BindClock(BoardClass& board) {
           Doc("GetRandomNumber"));
 }
 
-}  // namespace k27py
+}  // namespace vantrel::python

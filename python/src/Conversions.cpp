@@ -7,7 +7,7 @@
 
 #include "BoardDocs.h"
 
-namespace k27py {
+namespace vantrel::python {
 
 std::int64_t InRange(std::int64_t value, const char* what, std::int64_t minimum,
                      std::int64_t maximum) {
@@ -69,4 +69,4 @@ const char* Doc(const char* key) {
   return "";
 }
 
-}  // namespace k27py
+}  // namespace vantrel::python

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-namespace k27py {
+namespace vantrel::python {
 
 namespace py = pybind11;
 
@@ -48,4 +48,4 @@ py::object K27(const char* name);
 // library's header; `key` is the C++ name ("GetInputs#2" for a later form).
 const char* Doc(const char* key);
 
-}  // namespace k27py
+}  // namespace vantrel::python

@@ -2,7 +2,7 @@
 #include "Bindings.h"
 #include "Conversions.h"
 
-namespace k27py {
+namespace vantrel::python {
 
 namespace {
 
@@ -146,4 +146,4 @@ void BindInputs(BoardClass& board) {
                 &VantrelUSB::DecrementPulsedInputCounter);
 }
 
-}  // namespace k27py
+}  // namespace vantrel::python

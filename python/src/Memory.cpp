@@ -4,7 +4,7 @@
 #include "Bindings.h"
 #include "Conversions.h"
 
-namespace k27py {
+namespace vantrel::python {
 
 namespace {
 
@@ -92,4 +92,4 @@ void BindMemory(BoardClass& board) {
           py::arg("address"), py::arg("data"), Doc("WriteSRAM"));
 }
 
-}  // namespace k27py
+}  // namespace vantrel::python

@@ -5,7 +5,7 @@
 #include "Bindings.h"
 #include "Conversions.h"
 
-namespace k27py {
+namespace vantrel::python {
 
 namespace {
 
@@ -52,10 +52,10 @@ void BindLifetime(BoardClass& board) {
 
 }  // namespace
 
-}  // namespace k27py
+}  // namespace vantrel::python
 
 PYBIND11_MODULE(_k27, module) {
-  using namespace k27py;
+  using namespace vantrel::python;
   module.doc() = "The K27 board library from Python (the package k27 is its public face).";
   BoardClass board(module, "Board", "One K27 board, opened by index or by address.");
   BindLifetime(board);
@@ -67,5 +67,5 @@ PYBIND11_MODULE(_k27, module) {
   BindSerial(board);
   BindClock(board);
   BindSpi(board);
-  BindCctalk(module, board);
+  BindCcTalk(module, board);
 }

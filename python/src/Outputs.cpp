@@ -4,7 +4,7 @@
 #include "Bindings.h"
 #include "Conversions.h"
 
-namespace k27py {
+namespace vantrel::python {
 
 namespace {
 
@@ -104,4 +104,4 @@ void BindOutputs(BoardClass& board) {
           Doc("PulseOutputResult"));
 }
 
-}  // namespace k27py
+}  // namespace vantrel::python

@@ -4,7 +4,7 @@
 #include "Bindings.h"
 #include "Conversions.h"
 
-namespace k27py {
+namespace vantrel::python {
 
 namespace {
 
@@ -100,4 +100,4 @@ void BindReels(BoardClass& board) {
           Doc("GetReelStatus"));
 }
 
-}  // namespace k27py
+}  // namespace vantrel::python

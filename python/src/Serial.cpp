@@ -9,7 +9,7 @@
 #include "Bindings.h"
 #include "Conversions.h"
 
-namespace k27py {
+namespace vantrel::python {
 
 namespace {
 
@@ -195,4 +195,4 @@ void BindSerial(BoardClass& board) {
   BindPolling(board);
 }
 
-}  // namespace k27py
+}  // namespace vantrel::python

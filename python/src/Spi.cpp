@@ -5,7 +5,7 @@
 #include "Bindings.h"
 #include "Conversions.h"
 
-namespace k27py {
+namespace vantrel::python {
 
 namespace {
 
@@ -68,4 +68,4 @@ void BindSpi(BoardClass& board) {
           py::arg("reply_count") = 0, Doc("SendSEC"));
 }
 
-}  // namespace k27py
+}  // namespace vantrel::python

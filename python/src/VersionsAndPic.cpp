@@ -4,7 +4,7 @@
 #include "Bindings.h"
 #include "Conversions.h"
 
-namespace k27py {
+namespace vantrel::python {
 
 namespace {
 
@@ -65,4 +65,4 @@ void BindVersionsAndPic(BoardClass& board) {
           py::arg("serial"), Doc("SetPICSerialNumber"));
 }
 
-}  // namespace k27py
+}  // namespace vantrel::python

@@ -72,7 +72,7 @@ def test_library_failures_carry_code_name_and_call(sim, board):
         (lambda b: b.send_spi(9, b"\x01", 0, 0), ValueError, "data must be 2 bytes long"),
         (lambda b: b.configure_eeprom(k27.EepromGeometry(32, "2", 8191, 0x50)), TypeError,
          "address_bytes must be an int"),
-        (lambda b: b.configure_cctalk_port(0, k27.CctalkPollConfig(0, first_message=bytes(26))),
+        (lambda b: b.configure_cctalk_port(0, k27.CcTalkPollConfig(0, first_message=bytes(26))),
          ValueError, "first_message holds 26 bytes"),
         (lambda b: b.cctalk(0, 3.5), TypeError, "header must be an int"),
         (lambda b: b.cctalk(0, 254, bytes(256)), ValueError, "more than the 255"),

@@ -93,14 +93,14 @@ def test_serial_loopback(sim, board):
 def test_cctalk_by_name_and_by_header(sim, board):
     sim.attach("B", "cctalk")
     reply = board.cctalk(k27.Port.B, "simple poll")
-    assert isinstance(reply, k27.CctalkReply)
+    assert isinstance(reply, k27.CcTalkReply)
     assert (reply.header, reply.name, reply.data, reply.source, reply.destination) == (0, "ACK", b"", 2, 1)
     assert board.cctalk(k27.Port.B, 254).name == "ACK"
     names = {command.name.lower(): command.header for command in k27.cctalk_commands()}
     assert names["simple poll"] == 254
     with pytest.raises(ValueError, match="no ccTalk command named 'no such command'"):
         board.cctalk(k27.Port.B, "no such command")
-    with pytest.raises(k27.CctalkError, match="no reply from address 9") as error:
+    with pytest.raises(k27.CcTalkError, match="no reply from address 9") as error:
         board.cctalk(k27.Port.B, 254, destination=9)
     assert error.value.request[0] == 9 and error.value.reply is None
 

@@ -85,7 +85,7 @@ def test_serial_bytes_time_out_message_and_polling(sim, board):
         board.set_config(k27.Port.A, 300, k27.PortType.RS232)
     assert board.get_parity_errors(k27.Port.B) >= 0
 
-    config = k27.CctalkPollConfig(slot=1, first_message=bytes([2, 0, 1, 254, 255]),
+    config = k27.CcTalkPollConfig(slot=1, first_message=bytes([2, 0, 1, 254, 255]),
                                   second_message=bytes([2, 0, 1, 254, 255]), poll_time=9000)
     board.configure_cctalk_port(k27.Port.B, config)
     assert config.poll_time == 2550  # clamped by the library and written back
@@ -99,12 +99,12 @@ def test_cctalk_line_faults_raise_cctalk_error(sim, board):
     sim.attach("A", "cctalk")
     assert board.cctalk(k27.Port.A, "simple poll").name == "ACK"
     sim.command("serial", "A", "reply", "checksum")
-    with pytest.raises(k27.CctalkError, match="bad checksum") as error:
+    with pytest.raises(k27.CcTalkError, match="bad checksum") as error:
         board.cctalk(k27.Port.A, 254)
     assert error.value.reply is not None
     sim.command("serial", "A", "reply", "normal")
     sim.command("serial", "A", "power", "off")
-    with pytest.raises(k27.CctalkError, match="no 12V power"):
+    with pytest.raises(k27.CcTalkError, match="no 12V power"):
         board.cctalk(k27.Port.A, 254)
     sim.command("serial", "A", "power", "on")
     assert board.cctalk(k27.Port.A, 254).name == "ACK"

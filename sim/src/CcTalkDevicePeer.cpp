@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <utility>
 
-namespace k27sim {
+namespace vantrel::sim {
 
 namespace {
 
@@ -208,4 +208,4 @@ std::optional<CcTalkDevicePeer::Answer> CcTalkDevicePeer::AnswerFor(
   return Answer{kNak, {}};
 }
 
-}  // namespace k27sim
+}  // namespace vantrel::sim

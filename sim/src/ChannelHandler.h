@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-namespace k27sim {
+namespace vantrel::sim {
 
 // Status bytes the board's firmware puts after the echo.
 namespace status {
@@ -115,4 +115,4 @@ inline bool ParseMemoryWrite(std::span<const std::uint8_t> payload, MemoryReques
   return true;
 }
 
-}  // namespace k27sim
+}  // namespace vantrel::sim

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-namespace k27sim {
+namespace vantrel::sim {
 
 namespace {
 
@@ -73,4 +73,4 @@ std::span<const std::uint8_t> EzUsbMemory::InternalFrom(std::uint32_t address) c
                                      : std::span<const std::uint8_t>(internal_).subspan(address);
 }
 
-}  // namespace k27sim
+}  // namespace vantrel::sim

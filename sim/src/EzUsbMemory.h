@@ -9,7 +9,7 @@
 #include <span>
 #include <vector>
 
-namespace k27sim {
+namespace vantrel::sim {
 
 class EzUsbMemory {
  public:
@@ -46,4 +46,4 @@ class EzUsbMemory {
   std::vector<std::uint8_t> external_;
 };
 
-}  // namespace k27sim
+}  // namespace vantrel::sim

@@ -18,7 +18,7 @@
 #include "SimSerialPort.h"
 #include "SimSpiChannel.h"
 
-namespace k27sim {
+namespace vantrel::sim {
 
 namespace {
 
@@ -453,4 +453,4 @@ std::vector<SpiTransfer> SimBoard::SpiTransfers() const {
   return {transfers.begin(), transfers.end()};
 }
 
-}  // namespace k27sim
+}  // namespace vantrel::sim

@@ -13,7 +13,7 @@
 #include "k27sim/SimBoard.h"
 #include "vantrel/protocol/SimConsoleProtocol.h"
 
-namespace k27sim {
+namespace vantrel::sim {
 namespace {
 
 // The commands, their usage and help are the console protocol's.
@@ -35,7 +35,7 @@ ConsoleReply BadUsage(const SimConsoleCommand& command, const std::string& why) 
 // Digit pairs, at least one.
 std::optional<std::vector<std::uint8_t>> ParseHex(const std::string& text) {
   if (text.empty()) return std::nullopt;
-  return k27::common::ParseHex(text);
+  return vantrel::common::ParseHex(text);
 }
 
 std::optional<long> ParseNumber(const std::string& text, long low, long high, int base = 10) {
@@ -47,7 +47,7 @@ std::optional<long> ParseNumber(const std::string& text, long low, long high, in
 }
 
 std::string Hex(const std::uint8_t* bytes, std::size_t count) {
-  return k27::common::ToHex({bytes, count});
+  return vantrel::common::ToHex({bytes, count});
 }
 
 std::optional<int> ParsePort(const std::string& text) {
@@ -261,4 +261,4 @@ ConsoleReply SimConsole::Serial(SimBoard& board, int boardIndex,
   return BadUsage(command, "unknown serial action");
 }
 
-}  // namespace k27sim
+}  // namespace vantrel::sim

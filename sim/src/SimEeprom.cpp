@@ -3,7 +3,7 @@
 #include <bit>
 #include <utility>
 
-namespace k27sim {
+namespace vantrel::sim {
 
 namespace {
 
@@ -92,4 +92,4 @@ Response SimEeprom::Write(std::span<const std::uint8_t> payload) {
   return Response::Ok();
 }
 
-}  // namespace k27sim
+}  // namespace vantrel::sim

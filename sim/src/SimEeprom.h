@@ -8,7 +8,7 @@
 
 #include "ChannelHandler.h"
 
-namespace k27sim {
+namespace vantrel::sim {
 
 // Geometry the host sends with command 0x03.
 struct EepromGeometry {
@@ -54,4 +54,4 @@ class SimEeprom final : public ChannelHandler {
   std::optional<EepromGeometry> geometry_;
 };
 
-}  // namespace k27sim
+}  // namespace vantrel::sim

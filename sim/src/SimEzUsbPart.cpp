@@ -14,7 +14,7 @@
 #include "k27sim/SimUsbBoard.h"
 #include "k27sim/UsbDescriptorBlock.h"
 
-namespace k27sim {
+namespace vantrel::sim {
 
 namespace {
 
@@ -231,4 +231,4 @@ std::vector<std::uint8_t> SimEzUsbPart::ExternalMemory(std::uint16_t address,
   return state_->memory.External(address, length);
 }
 
-}  // namespace k27sim
+}  // namespace vantrel::sim

@@ -1,6 +1,6 @@
 #include "SimFaults.h"
 
-namespace k27sim {
+namespace vantrel::sim {
 
 void FaultTable::Inject(int channel, std::uint8_t command, Fault fault) {
   const auto key = std::make_pair(channel, command);
@@ -45,4 +45,4 @@ SimReply DamageReply(const Fault& fault, std::vector<std::uint8_t> framed) {
   return reply;
 }
 
-}  // namespace k27sim
+}  // namespace vantrel::sim

@@ -10,7 +10,7 @@
 
 #include "k27sim/SimBoard.h"
 
-namespace k27sim {
+namespace vantrel::sim {
 
 class FaultTable {
  public:
@@ -33,4 +33,4 @@ inline constexpr std::size_t kLongReplyBytes = 70;
 // the command before running it, so the caller answers it itself.
 SimReply DamageReply(const Fault& fault, std::vector<std::uint8_t> framed);
 
-}  // namespace k27sim
+}  // namespace vantrel::sim

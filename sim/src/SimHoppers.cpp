@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace k27sim {
+namespace vantrel::sim {
 
 namespace {
 
@@ -75,4 +75,4 @@ void SimHoppers::SetEmpty(int input, bool empty) {
   if (input >= 0 && input < kInputs) hoppers_[static_cast<std::size_t>(input)].empty = empty;
 }
 
-}  // namespace k27sim
+}  // namespace vantrel::sim

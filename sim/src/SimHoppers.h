@@ -18,7 +18,7 @@
 #include "ChannelHandler.h"
 #include "SimOutputs.h"
 
-namespace k27sim {
+namespace vantrel::sim {
 
 class SimHoppers {
  public:
@@ -56,4 +56,4 @@ class SimHoppers {
   std::array<Hopper, kInputs> hoppers_{};
 };
 
-}  // namespace k27sim
+}  // namespace vantrel::sim

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <utility>
 
-namespace k27sim {
+namespace vantrel::sim {
 
 namespace {
 
@@ -128,4 +128,4 @@ Response SimInputs::Pulsed(const Request& request) {
   }
 }
 
-}  // namespace k27sim
+}  // namespace vantrel::sim

@@ -21,7 +21,7 @@
 
 #include "ChannelHandler.h"
 
-namespace k27sim {
+namespace vantrel::sim {
 
 class SimInputs {
  public:
@@ -61,4 +61,4 @@ class SimInputs {
   std::array<PulsedInput, kInputBits> pulsed_{};
 };
 
-}  // namespace k27sim
+}  // namespace vantrel::sim

@@ -2,7 +2,7 @@
 
 #include <optional>
 
-namespace k27sim {
+namespace vantrel::sim {
 
 Response SimIoChannel::Handle(const Request& request) {
   AdvanceTo(request.nowMicros);
@@ -19,4 +19,4 @@ void SimIoChannel::AdvanceTo(std::uint64_t nowMicros) {
   reels_.AdvanceTo(nowMicros);
 }
 
-}  // namespace k27sim
+}  // namespace vantrel::sim

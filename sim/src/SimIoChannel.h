@@ -10,7 +10,7 @@
 #include "SimOutputs.h"
 #include "SimReels.h"
 
-namespace k27sim {
+namespace vantrel::sim {
 
 class SimIoChannel final : public ChannelHandler {
  public:
@@ -34,4 +34,4 @@ class SimIoChannel final : public ChannelHandler {
   SimReels reels_;
 };
 
-}  // namespace k27sim
+}  // namespace vantrel::sim

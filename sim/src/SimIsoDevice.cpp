@@ -5,7 +5,7 @@
 #include "UsbStandardRequests.h"
 #include "k27sim/UsbDescriptorBlock.h"
 
-namespace k27sim {
+namespace vantrel::sim {
 
 namespace {
 
@@ -158,4 +158,4 @@ std::vector<std::uint8_t> SimIsoDevice::Received() const {
   return received_;
 }
 
-}  // namespace k27sim
+}  // namespace vantrel::sim

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace k27sim {
+namespace vantrel::sim {
 
 namespace {
 
@@ -65,4 +65,4 @@ Response SimMemoryChannel::Write(std::span<const std::uint8_t> payload) {
   return Response::Ok();
 }
 
-}  // namespace k27sim
+}  // namespace vantrel::sim

@@ -8,7 +8,7 @@
 
 #include "ChannelHandler.h"
 
-namespace k27sim {
+namespace vantrel::sim {
 
 class SimMemoryChannel final : public ChannelHandler {
  public:
@@ -31,4 +31,4 @@ class SimMemoryChannel final : public ChannelHandler {
   bool applicationRunning_ = false;
 };
 
-}  // namespace k27sim
+}  // namespace vantrel::sim

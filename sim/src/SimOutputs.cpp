@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace k27sim {
+namespace vantrel::sim {
 
 namespace {
 
@@ -87,4 +87,4 @@ Response SimOutputs::PulseResult(std::uint64_t nowMicros) const {
                        static_cast<std::uint8_t>(left)});
 }
 
-}  // namespace k27sim
+}  // namespace vantrel::sim

@@ -15,7 +15,7 @@
 
 #include "ChannelHandler.h"
 
-namespace k27sim {
+namespace vantrel::sim {
 
 class SimOutputs {
  public:
@@ -53,4 +53,4 @@ class SimOutputs {
   Pulse pulse_;
 };
 
-}  // namespace k27sim
+}  // namespace vantrel::sim

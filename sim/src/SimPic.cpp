@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <utility>
 
-namespace k27sim {
+namespace vantrel::sim {
 
 namespace {
 
@@ -146,4 +146,4 @@ Response SimPic::RandomNumber() {
   return reply;
 }
 
-}  // namespace k27sim
+}  // namespace vantrel::sim

@@ -10,7 +10,7 @@
 
 #include "ChannelHandler.h"
 
-namespace k27sim {
+namespace vantrel::sim {
 
 struct SecuritySwitchRecord {
   std::uint32_t time = 0;
@@ -52,4 +52,4 @@ class SimPic final : public ChannelHandler {
   std::uint64_t randomState_ = 0;
 };
 
-}  // namespace k27sim
+}  // namespace vantrel::sim

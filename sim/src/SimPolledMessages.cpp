@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace k27sim {
+namespace vantrel::sim {
 
 namespace {
 
@@ -138,4 +138,4 @@ void SimPolledMessages::RunRound(Slot& slot, const Transmitter& transmit) {
   }
 }
 
-}  // namespace k27sim
+}  // namespace vantrel::sim

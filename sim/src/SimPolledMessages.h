@@ -23,7 +23,7 @@
 #include "ChannelHandler.h"
 #include "k27sim/SerialPeer.h"
 
-namespace k27sim {
+namespace vantrel::sim {
 
 class SimPolledMessages {
  public:
@@ -70,4 +70,4 @@ class SimPolledMessages {
   std::array<std::optional<Slot>, kSlots> slots_;
 };
 
-}  // namespace k27sim
+}  // namespace vantrel::sim

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace k27sim {
+namespace vantrel::sim {
 
 void SimReceiveQueue::Add(LineByte byte) {
   byte.atMicros = std::max(byte.atMicros, lastQueuedMicros_);
@@ -49,4 +49,4 @@ std::uint8_t SimReceiveQueue::TimeValue(std::uint64_t fromMicros, std::uint64_t 
   return static_cast<std::uint8_t>(to <= from ? 0 : std::min<std::uint64_t>(to - from, 255));
 }
 
-}  // namespace k27sim
+}  // namespace vantrel::sim

@@ -11,7 +11,7 @@
 
 #include "k27sim/SerialPeer.h"
 
-namespace k27sim {
+namespace vantrel::sim {
 
 class SimReceiveQueue {
  public:
@@ -44,4 +44,4 @@ class SimReceiveQueue {
   std::uint64_t lastTakenMicros_ = 0;
 };
 
-}  // namespace k27sim
+}  // namespace vantrel::sim

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace k27sim {
+namespace vantrel::sim {
 
 namespace {
 
@@ -197,4 +197,4 @@ ReelState SimReels::State(int reel) const {
   return reels_[static_cast<std::size_t>(reel)].state;
 }
 
-}  // namespace k27sim
+}  // namespace vantrel::sim

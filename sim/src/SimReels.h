@@ -30,7 +30,7 @@
 #include "ChannelHandler.h"
 #include "k27sim/SimBoard.h"
 
-namespace k27sim {
+namespace vantrel::sim {
 
 class SimReels {
  public:
@@ -75,4 +75,4 @@ class SimReels {
   std::array<Reel, kReels> reels_{};
 };
 
-}  // namespace k27sim
+}  // namespace vantrel::sim

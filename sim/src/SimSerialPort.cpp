@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <utility>
 
-namespace k27sim {
+namespace vantrel::sim {
 
 namespace {
 
@@ -160,4 +160,4 @@ void SimSerialPort::PushReceived(std::span<const std::uint8_t> bytes, std::uint6
     received_.Add({bytes[i], start + LineMicros(i, baud)});
 }
 
-}  // namespace k27sim
+}  // namespace vantrel::sim

@@ -22,7 +22,7 @@
 #include "SimReceiveQueue.h"
 #include "k27sim/SerialPeer.h"
 
-namespace k27sim {
+namespace vantrel::sim {
 
 class SimSerialPort final : public ChannelHandler {
  public:
@@ -73,4 +73,4 @@ class SimSerialPort final : public ChannelHandler {
   std::vector<std::uint8_t> timeoutMessage_;
 };
 
-}  // namespace k27sim
+}  // namespace vantrel::sim

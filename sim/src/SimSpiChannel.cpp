@@ -2,7 +2,7 @@
 
 #include <utility>
 
-namespace k27sim {
+namespace vantrel::sim {
 
 namespace {
 
@@ -48,4 +48,4 @@ Response SimSpiChannel::Transfer(std::span<const std::uint8_t> payload) {
   return Response::Ok(std::move(reply));
 }
 
-}  // namespace k27sim
+}  // namespace vantrel::sim

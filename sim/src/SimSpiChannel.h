@@ -12,7 +12,7 @@
 #include "ChannelHandler.h"
 #include "k27sim/SimBoard.h"
 
-namespace k27sim {
+namespace vantrel::sim {
 
 class SimSpiChannel final : public ChannelHandler {
  public:
@@ -32,4 +32,4 @@ class SimSpiChannel final : public ChannelHandler {
   std::deque<SpiTransfer> transfers_;
 };
 
-}  // namespace k27sim
+}  // namespace vantrel::sim

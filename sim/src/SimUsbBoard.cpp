@@ -9,7 +9,7 @@
 
 #include "UsbStandardRequests.h"
 
-namespace k27sim {
+namespace vantrel::sim {
 
 namespace {
 
@@ -110,4 +110,4 @@ void SimUsbBoard::PortReset() {
   for (std::optional<PendingReply>& pending : pending_) pending.reset();
 }
 
-}  // namespace k27sim
+}  // namespace vantrel::sim

@@ -14,7 +14,7 @@
 
 #include "k27sim/SimUsb.h"
 
-namespace k27sim {
+namespace vantrel::sim {
 
 namespace {
 
@@ -331,4 +331,4 @@ void SimUsbBus::AdvanceFrames(std::uint32_t frames) {
   state_->advancedFrames += frames;
 }
 
-}  // namespace k27sim
+}  // namespace vantrel::sim

@@ -3,7 +3,7 @@
 
 #include "k27sim/SimUsb.h"
 
-namespace k27sim {
+namespace vantrel::sim {
 
 bool SimUsbDevice::ReEnumerateAs(std::shared_ptr<SimUsbDevice> successor,
                                  std::chrono::milliseconds absence) {
@@ -20,4 +20,4 @@ bool SimUsbDevice::LeftBus() const {
   return place_ == Place::Left;
 }
 
-}  // namespace k27sim
+}  // namespace vantrel::sim

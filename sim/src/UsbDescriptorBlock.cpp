@@ -6,7 +6,7 @@
 
 #include "UsbDescriptorTypes.h"
 
-namespace k27sim {
+namespace vantrel::sim {
 
 namespace {
 
@@ -149,4 +149,4 @@ std::optional<UsbDescriptors> ParseDescriptorBlock(std::span<const std::uint8_t>
   return out;
 }
 
-}  // namespace k27sim
+}  // namespace vantrel::sim

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-namespace k27sim::usbdesc {
+namespace vantrel::sim::usbdesc {
 
 inline constexpr std::uint8_t kDevice = 1;
 inline constexpr std::uint8_t kConfiguration = 2;
@@ -16,4 +16,4 @@ inline constexpr std::uint8_t kConfigurationLength = 9;
 inline constexpr std::uint8_t kInterfaceLength = 9;
 inline constexpr std::uint8_t kEndpointLength = 7;
 
-}  // namespace k27sim::usbdesc
+}  // namespace vantrel::sim::usbdesc

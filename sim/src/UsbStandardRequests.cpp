@@ -7,7 +7,7 @@
 
 #include "UsbDescriptorTypes.h"
 
-namespace k27sim {
+namespace vantrel::sim {
 
 namespace {
 
@@ -127,4 +127,4 @@ void UsbStandardRequests::Reset() {
   halted_.clear();
 }
 
-}  // namespace k27sim
+}  // namespace vantrel::sim

@@ -11,7 +11,7 @@
 #include "k27sim/SimUsb.h"
 #include "k27sim/UsbDescriptorBlock.h"
 
-namespace k27sim {
+namespace vantrel::sim {
 
 class UsbStandardRequests {
  public:
@@ -46,4 +46,4 @@ class UsbStandardRequests {
   std::set<std::uint8_t> halted_;
 };
 
-}  // namespace k27sim
+}  // namespace vantrel::sim

@@ -6,7 +6,7 @@
 #include "SimTestSupport.h"
 #include "k27sim/CcTalkDevicePeer.h"
 
-namespace k27sim::test {
+namespace vantrel::sim::test {
 namespace {
 
 constexpr int kChannelB = 4;
@@ -205,4 +205,4 @@ TEST(SimCcTalkDevice, WithoutPowerTheHostFindsNoEchoOnItsFirstPoll) {
 }
 
 }  // namespace
-}  // namespace k27sim::test
+}  // namespace vantrel::sim::test

@@ -7,7 +7,7 @@
 #include "SimTestSupport.h"
 #include "k27sim/CcTalkDevicePeer.h"
 
-namespace k27sim::test {
+namespace vantrel::sim::test {
 namespace {
 
 // A test or control tool drives and inspects the board while host clients
@@ -54,4 +54,4 @@ TEST(SimBoardThreads, DrivingAndInspectingWhileClientsExchange) {
 }
 
 }  // namespace
-}  // namespace k27sim::test
+}  // namespace vantrel::sim::test

@@ -4,7 +4,7 @@
 
 #include "SimTestSupport.h"
 
-namespace k27sim::test {
+namespace vantrel::sim::test {
 namespace {
 
 constexpr std::uint8_t kConfigure = 0x03;
@@ -171,4 +171,4 @@ TEST(SimEeprom, VersionTextFitsTheCallersTwelveByteBuffer) {
 }
 
 }  // namespace
-}  // namespace k27sim::test
+}  // namespace vantrel::sim::test

@@ -4,7 +4,7 @@
 #include "SimUsbTestSupport.h"
 #include "k27sim/SimUsbBoard.h"
 
-namespace k27sim::test {
+namespace vantrel::sim::test {
 namespace {
 
 using namespace std::chrono_literals;
@@ -214,4 +214,4 @@ TEST_F(SimEzUsbPartTest, DelayedReEnumerationAfterAFailedRunWrite) {
 }
 
 }  // namespace
-}  // namespace k27sim::test
+}  // namespace vantrel::sim::test

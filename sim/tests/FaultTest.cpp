@@ -2,7 +2,7 @@
 
 #include "SimTestSupport.h"
 
-namespace k27sim::test {
+namespace vantrel::sim::test {
 namespace {
 
 using Outcome = SimReply::Outcome;
@@ -113,4 +113,4 @@ TEST(SimFaults, FaultsMatchOnlyTheirChannelAndCommand) {
 }
 
 }  // namespace
-}  // namespace k27sim::test
+}  // namespace vantrel::sim::test

@@ -8,7 +8,7 @@
 
 #include "SimTestSupport.h"
 
-namespace k27sim::test {
+namespace vantrel::sim::test {
 namespace {
 
 using Outcome = SimReply::Outcome;
@@ -157,4 +157,4 @@ TEST(SimThreads, ConcurrentExchangesEachGetTheirOwnReply) {
 }
 
 }  // namespace
-}  // namespace k27sim::test
+}  // namespace vantrel::sim::test

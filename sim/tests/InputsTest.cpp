@@ -2,7 +2,7 @@
 
 #include "SimTestSupport.h"
 
-namespace k27sim::test {
+namespace vantrel::sim::test {
 namespace {
 
 TEST(SimInputs, SnapshotCarriesTheInputsAndTheBoardAddress) {
@@ -130,4 +130,4 @@ TEST(SimIoChannel, WrongPayloadLengthsAnswerTheirStatus) {
 }
 
 }  // namespace
-}  // namespace k27sim::test
+}  // namespace vantrel::sim::test

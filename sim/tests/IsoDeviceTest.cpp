@@ -5,7 +5,7 @@
 #include "SimUsbTestSupport.h"
 #include "k27sim/SimIsoDevice.h"
 
-namespace k27sim::test {
+namespace vantrel::sim::test {
 namespace {
 
 constexpr std::uint8_t kGetDescriptor = 6, kSetConfiguration = 9;
@@ -91,4 +91,4 @@ TEST_F(SimIsoDeviceTest, TheOutEndpointKeepsWhatItIsSent) {
 }
 
 }  // namespace
-}  // namespace k27sim::test
+}  // namespace vantrel::sim::test

@@ -2,7 +2,7 @@
 
 #include "SimTestSupport.h"
 
-namespace k27sim::test {
+namespace vantrel::sim::test {
 namespace {
 
 constexpr std::uint8_t kRead = 0x46;
@@ -76,4 +76,4 @@ TEST(SimMemory, ImageFlagFollowsBeginAndEndOfDownload) {
 }
 
 }  // namespace
-}  // namespace k27sim::test
+}  // namespace vantrel::sim::test

@@ -2,7 +2,7 @@
 
 #include "SimTestSupport.h"
 
-namespace k27sim::test {
+namespace vantrel::sim::test {
 namespace {
 
 using Image = SimBoard::OutputImage;
@@ -106,4 +106,4 @@ TEST(SimHoppers, EmptyHopperFailsThePayoutAndStopsTheMotor) {
 }
 
 }  // namespace
-}  // namespace k27sim::test
+}  // namespace vantrel::sim::test

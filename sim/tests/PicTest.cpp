@@ -5,7 +5,7 @@
 
 #include "SimTestSupport.h"
 
-namespace k27sim::test {
+namespace vantrel::sim::test {
 namespace {
 
 std::uint32_t Le32(const Bytes& data) {
@@ -132,4 +132,4 @@ TEST(SimPic, VersionTextFitsTheCallersTwelveByteBuffer) {
 }
 
 }  // namespace
-}  // namespace k27sim::test
+}  // namespace vantrel::sim::test

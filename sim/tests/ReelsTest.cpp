@@ -2,7 +2,7 @@
 
 #include "SimTestSupport.h"
 
-namespace k27sim::test {
+namespace vantrel::sim::test {
 namespace {
 
 constexpr std::uint8_t kReelNumber = 16;
@@ -129,4 +129,4 @@ TEST(SimReels, ShortestSpinSharesOneStepBetweenTheRamps) {
 }
 
 }  // namespace
-}  // namespace k27sim::test
+}  // namespace vantrel::sim::test

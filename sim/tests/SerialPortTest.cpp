@@ -12,7 +12,7 @@
 #include "k27sim/LoopbackPeer.h"
 #include "k27sim/SilentPeer.h"
 
-namespace k27sim::test {
+namespace vantrel::sim::test {
 namespace {
 
 constexpr int kChannelA = 3;
@@ -264,4 +264,4 @@ TEST(SimSerialPort, PortsAndChannelsTheBoardDoesNotHaveAreRefusedByName) {
 }
 
 }  // namespace
-}  // namespace k27sim::test
+}  // namespace vantrel::sim::test

@@ -7,7 +7,7 @@
 
 #include "k27sim/SimBoard.h"
 
-namespace k27sim::test {
+namespace vantrel::sim::test {
 
 using Bytes = std::vector<std::uint8_t>;
 
@@ -53,4 +53,4 @@ constexpr std::uint8_t kExecutionFailure = 3;
 constexpr std::uint8_t kI2cNack = 12;
 constexpr std::uint8_t kSramAddressing = 15;
 
-}  // namespace k27sim::test
+}  // namespace vantrel::sim::test

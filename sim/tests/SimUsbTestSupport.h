@@ -15,7 +15,7 @@
 #include "k27sim/SimUsb.h"
 #include "k27sim/UsbDescriptorBlock.h"
 
-namespace k27sim::test {
+namespace vantrel::sim::test {
 
 using Bytes = std::vector<std::uint8_t>;
 
@@ -156,4 +156,4 @@ class BusRecorder {
   std::shared_ptr<SimUsbDevice> lastPlugged_;
 };
 
-}  // namespace k27sim::test
+}  // namespace vantrel::sim::test

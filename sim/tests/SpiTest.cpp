@@ -2,7 +2,7 @@
 
 #include "SimTestSupport.h"
 
-namespace k27sim::test {
+namespace vantrel::sim::test {
 namespace {
 
 TEST(SimSpi, TransfersRunOnlyWhileEnabled) {
@@ -49,4 +49,4 @@ TEST(SimSpi, PayloadMustMatchTheBitCount) {
 }
 
 }  // namespace
-}  // namespace k27sim::test
+}  // namespace vantrel::sim::test

@@ -6,7 +6,7 @@
 #include "SimUsbTestSupport.h"
 #include "k27sim/SimUsbBoard.h"
 
-namespace k27sim::test {
+namespace vantrel::sim::test {
 namespace {
 
 std::string StringText(const Bytes& descriptor) {
@@ -235,4 +235,4 @@ TEST(SimUsbBoardDescriptorBlock, CutOrDamagedBlocksAreRefused) {
 }
 
 }  // namespace
-}  // namespace k27sim::test
+}  // namespace vantrel::sim::test

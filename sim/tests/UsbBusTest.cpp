@@ -7,7 +7,7 @@
 #include "SimUsbTestSupport.h"
 #include "k27sim/SimUsbBoard.h"
 
-namespace k27sim::test {
+namespace vantrel::sim::test {
 namespace {
 
 using namespace std::chrono_literals;
@@ -187,4 +187,4 @@ TEST(SimUsbBus, FrameCounterAdvancesByHandOrWithTheClock) {
 }
 
 }  // namespace
-}  // namespace k27sim::test
+}  // namespace vantrel::sim::test

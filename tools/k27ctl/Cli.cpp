@@ -17,7 +17,7 @@
 #include "Reach.h"
 #include "UsbErrorNames.h"
 
-namespace k27ctl {
+namespace vantrel::ctl {
 
 namespace {
 
@@ -27,7 +27,7 @@ void OnSignal(int) { interrupted = true; }
 
 // The value of a digit of `base` (10 or 16); none for anything else.
 std::optional<int> DigitOf(char c, int base) {
-  const auto value = k27::common::HexDigitValue(c);
+  const auto value = vantrel::common::HexDigitValue(c);
   if (!value || *value >= base) return std::nullopt;
   return *value;
 }
@@ -39,8 +39,8 @@ std::optional<int> DigitOf(char c, int base) {
 std::string ErrorName(usbErrorCode code) {
   // The diagnostics program's table shows no name for 11; a script needs one.
   if (code == USB_MESSAGE_ILLEGAL_PORT) return "USB_MESSAGE_ILLEGAL_PORT";
-  const std::string name = k27diag::UsbErrorName(code);
-  if (name != k27diag::kUnknownErrorName) return name;
+  const std::string name = vantrel::diag::UsbErrorName(code);
+  if (name != vantrel::diag::kUnknownErrorName) return name;
   return "USB_UNKNOWN_ERROR_" + std::to_string(static_cast<int>(code));
 }
 
@@ -143,18 +143,18 @@ std::vector<std::uint8_t> ParseHexBytes(const std::string& text, const std::stri
   for (std::size_t i = start; i < text.size(); ++i) {
     const char c = text[i];
     if (c == ' ' || c == ':' || c == '-') continue;
-    if (!k27::common::IsHexDigit(c))
+    if (!vantrel::common::IsHexDigit(c))
       throw UsageError(what + " must be hex bytes, not '" + text + "'");
     digits += c;
   }
   if (digits.empty() || digits.size() % 2 != 0)
     throw UsageError(what + " must be whole hex bytes (two digits each), not '" + text + "'");
-  return *k27::common::ParseHex(digits);
+  return *vantrel::common::ParseHex(digits);
 }
 
 std::string ParseSerialNumber(const std::string& text) {
   bool hex = text.size() == 16;
-  for (const char c : text) hex = hex && k27::common::IsHexDigit(c);
+  for (const char c : text) hex = hex && vantrel::common::IsHexDigit(c);
   if (hex) {
     std::string upper = text;
     for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
@@ -266,4 +266,4 @@ void WatchSignals() {
 
 bool Interrupted() { return interrupted.load(); }
 
-}  // namespace k27ctl
+}  // namespace vantrel::ctl

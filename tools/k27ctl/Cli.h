@@ -16,7 +16,7 @@
 #include "Json.h"
 #include "Output.h"
 
-namespace k27ctl {
+namespace vantrel::ctl {
 
 // The command line around the command, and the board it names.
 class Invocation {
@@ -95,4 +95,4 @@ std::int64_t MonotonicMs();
 void WatchSignals();
 bool Interrupted();
 
-}  // namespace k27ctl
+}  // namespace vantrel::ctl

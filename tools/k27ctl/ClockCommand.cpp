@@ -4,7 +4,7 @@
 
 #include "Commands.h"
 
-namespace k27ctl {
+namespace vantrel::ctl {
 
 namespace {
 
@@ -168,4 +168,4 @@ int RunRandom(Invocation& invocation, const Args& args) {
   return kExitOk;
 }
 
-}  // namespace k27ctl
+}  // namespace vantrel::ctl

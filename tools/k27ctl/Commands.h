@@ -7,9 +7,9 @@
 
 #include "Cli.h"
 
-class CctalkDictionary;
+class CcTalkDictionary;
 
-namespace k27ctl {
+namespace vantrel::ctl {
 
 using Args = std::vector<std::string>;
 
@@ -28,9 +28,9 @@ int RunSecurity(Invocation& invocation, const Args& args);
 int RunRandom(Invocation& invocation, const Args& args);
 int RunSpi(Invocation& invocation, const Args& args);
 int RunSerial(Invocation& invocation, const Args& args);
-int RunCctalk(Invocation& invocation, const Args& args);
+int RunCcTalk(Invocation& invocation, const Args& args);
 // `cctalk names`: every command of the dictionaries, "HEADER NAME" a line (as
 // the completion of the shell reads them) or as JSON.
-int PrintCctalkNames(bool json, const CctalkDictionary& dictionary);
+int PrintCcTalkNames(bool json, const CcTalkDictionary& dictionary);
 
-}  // namespace k27ctl
+}  // namespace vantrel::ctl

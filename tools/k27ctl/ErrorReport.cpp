@@ -6,7 +6,7 @@
 #include "Output.h"
 #include "PlainText.h"
 
-namespace k27ctl {
+namespace vantrel::ctl {
 
 namespace {
 
@@ -58,4 +58,4 @@ int ReportUsageError(bool json, const std::string& message) {
   return kExitUsage;
 }
 
-}  // namespace k27ctl
+}  // namespace vantrel::ctl

@@ -11,7 +11,7 @@
 #include "Failure.h"
 #include "Json.h"
 
-namespace k27ctl {
+namespace vantrel::ctl {
 
 // The JSON object of one failure, on one line.
 std::string ErrorJson(const std::string& name, std::optional<int> boardCode,
@@ -24,4 +24,4 @@ int ReportFailure(bool json, const Failure& failure);
 // Reports a usage error (name USAGE) and returns kExitUsage.
 int ReportUsageError(bool json, const std::string& message);
 
-}  // namespace k27ctl
+}  // namespace vantrel::ctl

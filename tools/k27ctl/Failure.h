@@ -7,7 +7,7 @@
 #include <stdexcept>
 #include <string>
 
-namespace k27ctl {
+namespace vantrel::ctl {
 
 constexpr int kExitOk = 0;
 constexpr int kExitFailure = 1;  // the board, the daemon, a check, a file or the output failed
@@ -42,4 +42,4 @@ struct Failure : std::runtime_error {
   bool inResult_ = false;
 };
 
-}  // namespace k27ctl
+}  // namespace vantrel::ctl

@@ -6,7 +6,7 @@
 
 #include "Cli.h"
 
-namespace k27ctl {
+namespace vantrel::ctl {
 
 namespace {
 
@@ -139,4 +139,4 @@ bool ApplyGlobalOption(Invocation& invocation, int code, const char* value) {
 void BindGlobalOptions(Invocation& invocation) { bound = &invocation; }
 Invocation* BoundInvocation() { return bound; }
 
-}  // namespace k27ctl
+}  // namespace vantrel::ctl

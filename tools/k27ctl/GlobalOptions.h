@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-namespace k27ctl {
+namespace vantrel::ctl {
 
 class Invocation;
 
@@ -29,4 +29,4 @@ bool ApplyGlobalOption(Invocation& invocation, int code, const char* value);
 void BindGlobalOptions(Invocation& invocation);
 Invocation* BoundInvocation();
 
-}  // namespace k27ctl
+}  // namespace vantrel::ctl

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-namespace k27ctl {
+namespace vantrel::ctl {
 
 std::string ImageDigest::Hex() const {
   // Taking the digest resets the context: take it from a copy.
@@ -18,4 +18,4 @@ std::string ImageDigest::Hex() const {
   return text;
 }
 
-}  // namespace k27ctl
+}  // namespace vantrel::ctl

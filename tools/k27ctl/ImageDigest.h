@@ -9,7 +9,7 @@
 #include <span>
 #include <string>
 
-namespace k27ctl {
+namespace vantrel::ctl {
 
 // Hashes the bytes of one image given in pieces (the segments of an Intel
 // HEX file, in address order), as if they were one run.
@@ -26,4 +26,4 @@ class ImageDigest {
   sha256_ctx context_;
 };
 
-}  // namespace k27ctl
+}  // namespace vantrel::ctl

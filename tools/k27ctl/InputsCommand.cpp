@@ -9,7 +9,7 @@
 #include "Commands.h"
 #include "Watch.h"
 
-namespace k27ctl {
+namespace vantrel::ctl {
 
 namespace {
 
@@ -271,4 +271,4 @@ int RunHoppers(Invocation& invocation, const Args& args) {
   return kExitOk;
 }
 
-}  // namespace k27ctl
+}  // namespace vantrel::ctl

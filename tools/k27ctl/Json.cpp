@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-namespace k27ctl {
+namespace vantrel::ctl {
 
 std::string JsonString(std::string_view text) {
   std::string out = "\"";
@@ -98,4 +98,4 @@ std::string Json::Text() const {
   return std::string(1, open_) + body_ + (open_ == '{' ? '}' : ']');
 }
 
-}  // namespace k27ctl
+}  // namespace vantrel::ctl

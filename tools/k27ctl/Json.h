@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-namespace k27ctl {
+namespace vantrel::ctl {
 
 class Json {
  public:
@@ -43,4 +43,4 @@ class Json {
 // The text as a JSON string literal, quotes included.
 std::string JsonString(std::string_view text);
 
-}  // namespace k27ctl
+}  // namespace vantrel::ctl

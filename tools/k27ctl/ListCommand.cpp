@@ -6,7 +6,7 @@
 #include "Commands.h"
 #include "Reach.h"
 
-namespace k27ctl {
+namespace vantrel::ctl {
 
 namespace {
 
@@ -120,4 +120,4 @@ int RunList(Invocation& invocation, const Args& args) {
   return kExitOk;
 }
 
-}  // namespace k27ctl
+}  // namespace vantrel::ctl

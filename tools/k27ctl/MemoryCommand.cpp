@@ -12,12 +12,12 @@
 #include "Progress.h"
 #include "SharedRecords.h"
 
-namespace k27ctl {
+namespace vantrel::ctl {
 
 namespace {
 
-using memfile::FileFormat;
-using memfile::Segment;
+using vantrel::memfile::FileFormat;
+using vantrel::memfile::Segment;
 
 constexpr std::uint32_t kChunk = 256;  // bytes per library call: the bar moves, the calls stay few
 
@@ -131,7 +131,7 @@ FileFormat FormatFor(const std::string& path, const std::optional<std::string>& 
     if (*format == "hex" || *format == "ihex") return FileFormat::kIntelHex;
     throw UsageError("--format is bin or hex, not '" + *format + "'");
   }
-  return memfile::FormatByExtension(path);
+  return vantrel::memfile::FormatByExtension(path);
 }
 
 // A corrupt file is a usage error: nothing has been sent.
@@ -139,27 +139,27 @@ std::vector<Segment> ReadImageOrRefuse(const std::string& path, FileFormat forma
                                        std::uint32_t binaryAddress) {
   RequireReadable(path);  // a file that cannot be read is an I/O failure, not a usage error
   try {
-    return memfile::ReadImageFile(path, format, binaryAddress);
-  } catch (const memfile::FileError& error) {
+    return vantrel::memfile::ReadImageFile(path, format, binaryAddress);
+  } catch (const vantrel::memfile::FileError& error) {
     throw UsageError(error.what());
   }
 }
 
 // The dump's target, checked before the memory is read.
-std::unique_ptr<memfile::ImageOutput> OpenOutputOrFail(const std::string& path) {
+std::unique_ptr<vantrel::memfile::ImageOutput> OpenOutputOrFail(const std::string& path) {
   try {
-    return std::make_unique<memfile::ImageOutput>(path);
-  } catch (const memfile::WriteError& error) {
+    return std::make_unique<vantrel::memfile::ImageOutput>(path);
+  } catch (const vantrel::memfile::WriteError& error) {
     throw OutputFailure(error.what());
   }
 }
 
-void WriteImageOrFail(memfile::ImageOutput& output, FileFormat format, std::uint32_t address,
-                      const std::vector<std::uint8_t>& bytes) {
+void WriteImageOrFail(vantrel::memfile::ImageOutput& output, FileFormat format,
+                      std::uint32_t address, const std::vector<std::uint8_t>& bytes) {
   try {
-    output.Write(format == FileFormat::kIntelHex ? memfile::IntelHexText(address, bytes)
+    output.Write(format == FileFormat::kIntelHex ? vantrel::memfile::IntelHexText(address, bytes)
                                                  : std::string(bytes.begin(), bytes.end()));
-  } catch (const memfile::WriteError& error) {
+  } catch (const vantrel::memfile::WriteError& error) {
     throw Failure(error.what());
   }
 }
@@ -390,4 +390,4 @@ int RunSram(Invocation& invocation, const Args& args) {
   return RunMemory(invocation, args, "sram");
 }
 
-}  // namespace k27ctl
+}  // namespace vantrel::ctl

@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
-namespace k27ctl {
+namespace vantrel::ctl {
 
 namespace {
 
@@ -114,4 +114,4 @@ void WriteAll(int fd, const void* bytes, std::size_t count, const std::string& w
   }
 }
 
-}  // namespace k27ctl
+}  // namespace vantrel::ctl

@@ -14,7 +14,7 @@
 
 #include "Failure.h"
 
-namespace k27ctl {
+namespace vantrel::ctl {
 
 // A write to standard output or to a named file failed.
 struct OutputFailure : Failure {
@@ -53,4 +53,4 @@ void RequireReadable(const std::string& path);
 // throws OutputFailure naming `what`.
 void WriteAll(int fd, const void* bytes, std::size_t count, const std::string& what);
 
-}  // namespace k27ctl
+}  // namespace vantrel::ctl

@@ -9,7 +9,7 @@
 #include "Commands.h"
 #include "SharedRecords.h"
 
-namespace k27ctl {
+namespace vantrel::ctl {
 
 namespace {
 
@@ -266,4 +266,4 @@ int RunLampTest(Invocation& invocation, const Args& args) {
   return kExitOk;
 }
 
-}  // namespace k27ctl
+}  // namespace vantrel::ctl

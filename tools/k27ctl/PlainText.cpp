@@ -2,7 +2,7 @@
 
 #include <regex>
 
-namespace k27ctl {
+namespace vantrel::ctl {
 
 namespace {
 
@@ -31,4 +31,4 @@ std::string PlainText(const std::string& text) {
   return plain.empty() ? text : plain;
 }
 
-}  // namespace k27ctl
+}  // namespace vantrel::ctl

@@ -5,8 +5,8 @@
 
 #include <string>
 
-namespace k27ctl {
+namespace vantrel::ctl {
 
 std::string PlainText(const std::string& text);
 
-}  // namespace k27ctl
+}  // namespace vantrel::ctl

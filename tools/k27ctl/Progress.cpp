@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-namespace k27ctl {
+namespace vantrel::ctl {
 
 namespace {
 constexpr int kBarWidth = 40;
@@ -46,4 +46,4 @@ void Progress::Update(std::uint64_t done) {
   std::fflush(stderr);
 }
 
-}  // namespace k27ctl
+}  // namespace vantrel::ctl

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-namespace k27ctl {
+namespace vantrel::ctl {
 
 class Progress {
  public:
@@ -31,4 +31,4 @@ class Progress {
   int lastPercent_ = -1;
 };
 
-}  // namespace k27ctl
+}  // namespace vantrel::ctl

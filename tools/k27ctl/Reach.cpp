@@ -14,7 +14,7 @@
 
 #include <vantrel/protocol/ControlProtocol.h>
 
-namespace k27ctl {
+namespace vantrel::ctl {
 
 namespace {
 
@@ -88,4 +88,4 @@ Failure WhyUnreachable(int instance, std::int64_t waitedMs) {
                  "NOT_THERE");
 }
 
-}  // namespace k27ctl
+}  // namespace vantrel::ctl

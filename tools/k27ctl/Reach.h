@@ -7,7 +7,7 @@
 
 #include "Failure.h"
 
-namespace k27ctl {
+namespace vantrel::ctl {
 
 // How long the library waits for the daemon: --timeout, else what the
 // environment sets, else 15 s.
@@ -17,4 +17,4 @@ int ReplyTimeoutMs();
 // code, `waitedMs` after it began.
 Failure WhyUnreachable(int instance, std::int64_t waitedMs);
 
-}  // namespace k27ctl
+}  // namespace vantrel::ctl

@@ -5,7 +5,7 @@
 #include "Commands.h"
 #include "Watch.h"
 
-namespace k27ctl {
+namespace vantrel::ctl {
 
 namespace {
 
@@ -157,4 +157,4 @@ int RunReels(Invocation& invocation, const Args& args) {
   return kExitOk;
 }
 
-}  // namespace k27ctl
+}  // namespace vantrel::ctl

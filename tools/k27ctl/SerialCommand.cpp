@@ -5,7 +5,7 @@
 
 #include "Commands.h"
 
-namespace k27ctl {
+namespace vantrel::ctl {
 
 namespace {
 
@@ -184,4 +184,4 @@ int RunSerial(Invocation& invocation, const Args& args) {
   throw UsageError("unknown serial action '" + action + "'");
 }
 
-}  // namespace k27ctl
+}  // namespace vantrel::ctl

@@ -2,7 +2,7 @@
 
 #include <vantrel/BoardRecords.h>
 
-namespace k27ctl {
+namespace vantrel::ctl {
 
 OutputImages ReadOutputImages(int slot) {
   OutputImages images;
@@ -16,4 +16,4 @@ std::uint32_t ReadEepromLastAddress(int slot) {
   return vantrel::records::ReadEepromLastAddress(slot);
 }
 
-}  // namespace k27ctl
+}  // namespace vantrel::ctl

@@ -7,7 +7,7 @@
 
 #include <vantrel/VantrelTypes.h>
 
-namespace k27ctl {
+namespace vantrel::ctl {
 
 struct OutputImages {
   usbOutput on{};
@@ -25,4 +25,4 @@ bool OutputImagesKnown();
 // transfer at A of N bytes needs A + N <= this); 0 when never configured.
 std::uint32_t ReadEepromLastAddress(int slot);
 
-}  // namespace k27ctl
+}  // namespace vantrel::ctl

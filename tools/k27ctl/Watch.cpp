@@ -4,7 +4,7 @@
 
 #include <string>
 
-namespace k27ctl {
+namespace vantrel::ctl {
 
 namespace {
 constexpr int kWatchCode = 'w', kCountCode = 'n', kTimeoutCode = 't';
@@ -49,4 +49,4 @@ int RunWatch(const WatchLimits& limits, int intervalMs, const std::function<int(
   }
 }
 
-}  // namespace k27ctl
+}  // namespace vantrel::ctl

@@ -8,7 +8,7 @@
 
 #include "Cli.h"
 
-namespace k27ctl {
+namespace vantrel::ctl {
 
 struct WatchLimits {
   bool watch = false;
@@ -25,4 +25,4 @@ struct WatchLimits {
 // before --count is reached fails; otherwise the watch ends with success.
 int RunWatch(const WatchLimits& limits, int intervalMs, const std::function<int()>& poll);
 
-}  // namespace k27ctl
+}  // namespace vantrel::ctl

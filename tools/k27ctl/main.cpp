@@ -10,7 +10,7 @@
 
 namespace {
 
-using namespace k27ctl;
+using namespace vantrel::ctl;
 
 struct Command {
   const char* name;
@@ -34,7 +34,7 @@ constexpr Command kCommands[] = {
     {"random", RunRandom, "random numbers from the board's generator"},
     {"spi", RunSpi, "enable|disable|transfer|sec on the SPI link"},
     {"serial", RunSerial, "PORT config|send|receive on serial port A or B"},
-    {"cctalk", RunCctalk, "one ccTalk transaction, scan, or poll"},
+    {"cctalk", RunCcTalk, "one ccTalk transaction, scan, or poll"},
 };
 
 constexpr char kUsageHead[] =

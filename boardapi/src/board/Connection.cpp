@@ -53,7 +53,7 @@ int VantrelUSB::init(int deviceIndex) {
 // board: no connection then, and the user is told why.
 bool vantrel::ConnectionAllowed() {
   if (shared::Available()) return true;
-  k27::common::LogError("vantrelusb: " + shared::UnavailableReason());
+  vantrel::common::LogError("vantrelusb: " + shared::UnavailableReason());
   return false;
 }
 
@@ -71,7 +71,7 @@ int VantrelUSB::InitPort(int deviceIndex) {
   if (!verdict.proceed) {
     if (verdict.error != USB_MESSAGE_EXECUTION_SUCCESS) context_->lastError = verdict.error;
     if (!verdict.message.empty())
-      k27::common::LogError(vantrel::BoardLogLine(deviceIndex, verdict.message));
+      vantrel::common::LogError(vantrel::BoardLogLine(deviceIndex, verdict.message));
     return 0;
   }
 

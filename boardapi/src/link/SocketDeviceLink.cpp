@@ -36,8 +36,8 @@ void ReportNoAccess(const std::string& socketPath, int error) {
   else
     advice = "the boards are for members of the group that owns the device folder " + folder +
              "; join it with 'sudo usermod -aG GROUP $USER' and log in again.";
-  k27::common::LogError("vantrelusb: no access to " + socketPath + " (" + std::strerror(error) +
-                        "): " + advice);
+  vantrel::common::LogError("vantrelusb: no access to " + socketPath + " (" + std::strerror(error) +
+                            "): " + advice);
 }
 
 using Clock = std::chrono::steady_clock;
@@ -83,9 +83,9 @@ std::unique_ptr<SocketDeviceLink> SocketDeviceLink::Open(int deviceIndex) {
 
 std::unique_ptr<SocketDeviceLink> SocketDeviceLink::Connect(const std::string& socketPath) {
   // A path too long for a socket address names no board.
-  const auto address = k27::common::UnixAddress(socketPath);
+  const auto address = vantrel::common::UnixAddress(socketPath);
   if (!address) return nullptr;
-  k27::common::UniqueFd fd = k27::common::ConnectSeqPacket(*address);
+  vantrel::common::UniqueFd fd = vantrel::common::ConnectSeqPacket(*address);
   if (!fd) {
     // A missing board is ordinary; a refused one needs the user's attention,
     // and init's result cannot say why.

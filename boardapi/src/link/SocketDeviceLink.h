@@ -39,13 +39,13 @@ class SocketDeviceLink final : public DeviceLink {
   bool Close() override;
 
  private:
-  SocketDeviceLink(k27::common::UniqueFd fd, int timeoutMs)
+  SocketDeviceLink(vantrel::common::UniqueFd fd, int timeoutMs)
       : fd_(std::move(fd)), timeoutMs_(timeoutMs) {}
   // Closes the socket but leaves the connection to be released by Close.
   bool Drop();
   LinkResult ReplyLeftBehind();
 
-  k27::common::UniqueFd fd_;
+  vantrel::common::UniqueFd fd_;
   int timeoutMs_;
   bool released_ = false;
 };

@@ -18,7 +18,7 @@
 
 namespace vantrel::shared {
 
-using k27::common::KeepOffStandardStreams;
+using vantrel::common::KeepOffStandardStreams;
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <array>
 #include <vector>
 
-namespace output_stress {
+namespace vantrel::test::outputstress {
 
 constexpr int kThreads = 8;
 constexpr int kCallsPerThread = 1000;
@@ -49,4 +49,4 @@ inline std::array<unsigned char, 5> FinalImage() {
   return image;
 }
 
-}  // namespace output_stress
+}  // namespace vantrel::test::outputstress

@@ -85,10 +85,10 @@ TEST_F(ProcessTest, OutputBitsSetFromTwoProcessesBothStay) {
 
 TEST_F(ProcessTest, FourProcessesOfTwoThreadsLoseNoOutputUpdate) {
   std::vector<pid_t> peers;
-  for (int first = 0; first < output_stress::kThreads; first += 2)
+  for (int first = 0; first < vantrel::test::outputstress::kThreads; first += 2)
     peers.push_back(Spawn({BOARD_PEER_PATH, "outputs", std::to_string(first), "2"}));
   for (pid_t peer : peers) EXPECT_EQ(Wait(peer), 0);
-  const auto image = output_stress::FinalImage();
+  const auto image = vantrel::test::outputstress::FinalImage();
   const std::string expected = Hex(image.data(), image.size());
   EXPECT_EQ(SharedCopies(), "on=" + expected + " off=" + expected);
   EXPECT_EQ(Console({"outputs"}), "on=" + expected + " off=" + expected + " brightness=0\n");
@@ -99,11 +99,11 @@ TEST_F(ProcessTest, FourProcessesOfTwoThreadsLoseNoOutputUpdate) {
 // no update may be lost from either copy or from the board.
 TEST_F(ProcessTest, PeriodBitsAndModifyOutputsFromSeveralProcessesLoseNothing) {
   std::vector<pid_t> peers;
-  for (int first = 0; first < output_stress::kThreads; first += 2)
+  for (int first = 0; first < vantrel::test::outputstress::kThreads; first += 2)
     peers.push_back(Spawn(
         {BOARD_PEER_PATH, first % 4 == 0 ? "outputs" : "period", std::to_string(first), "2"}));
   for (pid_t peer : peers) EXPECT_EQ(Wait(peer), 0);
-  const auto image = output_stress::FinalImage();
+  const auto image = vantrel::test::outputstress::FinalImage();
   const std::string expected = Hex(image.data(), image.size());
   EXPECT_EQ(SharedCopies(), "on=" + expected + " off=" + expected);
   EXPECT_EQ(Console({"outputs"}), "on=" + expected + " off=" + expected + " brightness=0\n");

@@ -46,7 +46,7 @@ int RunOutputs(int first, int count) {
         failures[static_cast<std::size_t>(t)] = -1;
         return;
       }
-      for (const auto& call : output_stress::Calls(first + t))
+      for (const auto& call : vantrel::test::outputstress::Calls(first + t))
         if (!board.SetOutputBit(static_cast<_usbOutputBitId>(call.output), call.on))
           ++failures[static_cast<std::size_t>(t)];
       board.close();
@@ -71,7 +71,7 @@ int RunPeriods(int first, int count) {
         failures[static_cast<std::size_t>(t)] = -1;
         return;
       }
-      for (const auto& call : output_stress::Calls(first + t)) {
+      for (const auto& call : vantrel::test::outputstress::Calls(first + t)) {
         const int byte = call.output < 32 ? call.output / 8 : 4;
         const int bit = call.output < 32 ? call.output % 8 : call.output - 32;
         const auto id = static_cast<_usbOutputId>(byte);

@@ -15,7 +15,7 @@
 
 extern char** environ;
 
-namespace shared_test {
+namespace vantrel::shared::test {
 
 namespace {
 
@@ -135,4 +135,4 @@ int Peer::Finish() {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-}  // namespace shared_test
+}  // namespace vantrel::shared::test

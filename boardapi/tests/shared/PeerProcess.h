@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace shared_test {
+namespace vantrel::shared::test {
 
 // The namespace this test process runs under (unique to the process).
 const std::string& OwnNamespace();
@@ -43,4 +43,4 @@ class Peer {
   std::string pending_;
 };
 
-}  // namespace shared_test
+}  // namespace vantrel::shared::test

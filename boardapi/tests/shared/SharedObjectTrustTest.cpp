@@ -20,7 +20,7 @@
 namespace {
 
 using namespace vantrel::shared;
-using shared_test::Peer;
+using vantrel::shared::test::Peer;
 
 // A user and group no account has.
 constexpr uid_t kStranger = 424242;
@@ -96,11 +96,11 @@ TEST(SharedObjectTrust, OpenToOthersOrMadeByAStrangerIsForeignAndHalfMadeIsSettl
 TEST(SharedObjectTrust, ObjectsLeftWithMode0666AreRefusedAndTheUserToldHowToClearThem) {
   for (const std::string& name : ObjectNames()) {
     SCOPED_TRACE(name);
-    const std::string ns = shared_test::FreshNamespace();
+    const std::string ns = vantrel::shared::test::FreshNamespace();
     const std::string systemName = "/" + ns + "." + name;
     ASSERT_TRUE(Precreate(systemName, 0666, ::geteuid()));
     const std::string said = Availability(ns);
-    shared_test::UnlinkNamespace(ns);
+    vantrel::shared::test::UnlinkNamespace(ns);
     EXPECT_EQ(said.rfind("unavailable the shared board state is refused: /dev/shm" + systemName +
                              " belongs to ",
                          0),
@@ -119,11 +119,11 @@ TEST(SharedObjectTrust, ObjectsAnotherUserMadeFirstAreRefusedWhateverTheirMode) 
   for (const mode_t mode : {mode_t{0666}, mode_t{0600}}) {
     for (const std::string& name : ObjectNames()) {
       SCOPED_TRACE(name + " mode " + std::to_string(mode));
-      const std::string ns = shared_test::FreshNamespace();
+      const std::string ns = vantrel::shared::test::FreshNamespace();
       const std::string systemName = "/" + ns + "." + name;
       ASSERT_TRUE(Precreate(systemName, mode, kStranger));
       const std::string said = Availability(ns);
-      shared_test::UnlinkNamespace(ns);
+      vantrel::shared::test::UnlinkNamespace(ns);
       const std::string owner = "belongs to uid " + std::to_string(kStranger) + ", group " +
                                 std::to_string(kStranger) + ", mode 0" +
                                 (mode == 0666 ? "666" : "600");

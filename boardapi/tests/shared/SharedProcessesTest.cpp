@@ -12,13 +12,13 @@
 
 namespace {
 
-using shared_test::Peer;
+using vantrel::shared::test::Peer;
 
 class SharedProcesses : public ::testing::Test {
  protected:
   void TearDown() override {
     for (const std::string& path : directories_) rmdir(path.c_str());
-    shared_test::UnlinkNamespace(ns_);
+    vantrel::shared::test::UnlinkNamespace(ns_);
   }
   // Makes the shared memory object `name` impossible to open.
   void Block(const std::string& name) {
@@ -36,7 +36,7 @@ class SharedProcesses : public ::testing::Test {
     return lines;
   }
 
-  const std::string ns_ = shared_test::FreshNamespace();
+  const std::string ns_ = vantrel::shared::test::FreshNamespace();
   std::vector<std::string> directories_;
 };
 

@@ -31,7 +31,7 @@ int main(int argc, char** argv) {
   const std::string base = std::getenv(kRestarted);
   testing::InitGoogleTest(&argc, argv);
   const int result = RUN_ALL_TESTS();
-  shared_test::UnlinkNamespace(shared_test::OwnNamespace());
-  if (!base.empty()) shared_test::UnlinkNamespace(base);
+  vantrel::shared::test::UnlinkNamespace(vantrel::shared::test::OwnNamespace());
+  if (!base.empty()) vantrel::shared::test::UnlinkNamespace(base);
   return result;
 }

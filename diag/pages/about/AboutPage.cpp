@@ -77,7 +77,7 @@ void AboutPage::Refresh() {
                                                      : QStringLiteral("Failed initialisation")));
   // The failure texts name the error of the last initialisation, not that of
   // the failed read.
-  const QString initError = QString::fromLatin1(k27diag::UsbErrorName(app_->InitError()));
+  const QString initError = QString::fromLatin1(vantrel::diag::UsbErrorName(app_->InitError()));
   const auto show = [&](QLabel* line, const char* prefix, const std::optional<QString>& version) {
     line->setText(version ? QStringLiteral("%1: %2").arg(QLatin1String(prefix), *version)
                           : QStringLiteral("%1: Error (%2)").arg(QLatin1String(prefix), initError));

@@ -11,7 +11,7 @@
 
 #include "CSensitiveButton.h"
 #include "DebuggerOutput.h"
-#include "pages/io/InputChangeLog.h"
+#include "pages/io/CInputChangeLog.h"
 
 namespace {
 

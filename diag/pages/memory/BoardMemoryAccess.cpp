@@ -25,8 +25,8 @@ bool BoardMemoryAccess::Write(std::uint32_t address, const std::uint8_t* bytes,
 
 QString BoardMemoryAccess::FailureText(bool write, std::uint32_t address,
                                        std::uint32_t count) const {
-  const char* name = board_ != nullptr ? k27diag::UsbErrorName(board_->GetLastError())
-                                       : k27diag::kUnknownErrorName;
+  const char* name = board_ != nullptr ? vantrel::diag::UsbErrorName(board_->GetLastError())
+                                       : vantrel::diag::kUnknownErrorName;
   return QString::asprintf("VantrelUSB::%s%s (0x%08X, %u) = error: %s", write ? "Write" : "Read",
                            Name(), address, count, name);
 }

@@ -21,7 +21,7 @@ QString BoardMemoryBuffer::FailureText(const char* callFormat, int address, int 
 }
 
 QString BoardMemoryBuffer::FailureText(const char* callFormat, int address, int count) const {
-  return FailureText(callFormat, address, count, k27diag::LastErrorName(Board()));
+  return FailureText(callFormat, address, count, vantrel::diag::LastErrorName(Board()));
 }
 
 bool BoardMemoryBuffer::Read(int address) {
@@ -30,7 +30,7 @@ bool BoardMemoryBuffer::Read(int address) {
   if (address < 0 || static_cast<std::int64_t>(address) + size > kAddressSpace) {
     // Never sent with the address cut to 16 bits.
     SetErrorText(FailureText(ReadCallFormat(), address, size,
-                             k27diag::UsbErrorName(USB_MESSAGE_PARAMETER_OUT_OF_RANGE)));
+                             vantrel::diag::UsbErrorName(USB_MESSAGE_PARAMETER_OUT_OF_RANGE)));
     return false;
   }
   // The board call may fill part of the scratch area before it fails.

@@ -1,7 +1,7 @@
 #include "pages/memory/EEPROMPage.h"
 
 #include "pages/memory/EEPROMBuffer.h"
-#include "pages/memory/MemoryFilePanel.h"
+#include "pages/memory/CMemoryFilePanel.h"
 
 namespace {
 

@@ -2,15 +2,15 @@
 
 #include <algorithm>
 
-namespace memoryplan {
+namespace vantrel::diag::memoryplan {
 
-std::int64_t TotalBytes(const std::vector<memfile::Segment>& segments) {
+std::int64_t TotalBytes(const std::vector<vantrel::memfile::Segment>& segments) {
   std::int64_t total = 0;
   for (const auto& segment : segments) total += static_cast<std::int64_t>(segment.bytes.size());
   return total;
 }
 
-Span Extent(const std::vector<memfile::Segment>& segments) {
+Span Extent(const std::vector<vantrel::memfile::Segment>& segments) {
   Span span{0, 0};
   bool any = false;
   for (const auto& segment : segments) {
@@ -24,16 +24,17 @@ Span Extent(const std::vector<memfile::Segment>& segments) {
   return span;
 }
 
-bool Inside(const std::vector<memfile::Segment>& segments, Span span) {
-  return std::all_of(segments.begin(), segments.end(), [span](const memfile::Segment& segment) {
-    const std::int64_t first = segment.address;
-    const std::int64_t end = first + static_cast<std::int64_t>(segment.bytes.size());
-    return segment.bytes.empty() || (first >= span.first && end <= span.end);
-  });
+bool Inside(const std::vector<vantrel::memfile::Segment>& segments, Span span) {
+  return std::all_of(
+      segments.begin(), segments.end(), [span](const vantrel::memfile::Segment& segment) {
+        const std::int64_t first = segment.address;
+        const std::int64_t end = first + static_cast<std::int64_t>(segment.bytes.size());
+        return segment.bytes.empty() || (first >= span.first && end <= span.end);
+      });
 }
 
-Comparison Compare(const std::vector<memfile::Segment>& file,
-                   const std::vector<memfile::Segment>& board, std::size_t keep) {
+Comparison Compare(const std::vector<vantrel::memfile::Segment>& file,
+                   const std::vector<vantrel::memfile::Segment>& board, std::size_t keep) {
   Comparison result;
   const std::size_t segments = std::min(file.size(), board.size());
   for (std::size_t s = 0; s < segments; ++s) {
@@ -51,4 +52,4 @@ Comparison Compare(const std::vector<memfile::Segment>& file,
   return result;
 }
 
-}  // namespace memoryplan
+}  // namespace vantrel::diag::memoryplan

@@ -9,7 +9,7 @@
 
 #include "MemoryFile.h"
 
-namespace memoryplan {
+namespace vantrel::diag::memoryplan {
 
 // Addresses [first, end).
 struct Span {
@@ -17,14 +17,14 @@ struct Span {
   std::int64_t end = 0;
 };
 
-std::int64_t TotalBytes(const std::vector<memfile::Segment>& segments);
+std::int64_t TotalBytes(const std::vector<vantrel::memfile::Segment>& segments);
 
 // The lowest and one past the highest address the segments cover; an empty
 // span for no bytes.
-Span Extent(const std::vector<memfile::Segment>& segments);
+Span Extent(const std::vector<vantrel::memfile::Segment>& segments);
 
 // Whether every byte of the segments lies inside the span.
-bool Inside(const std::vector<memfile::Segment>& segments, Span span);
+bool Inside(const std::vector<vantrel::memfile::Segment>& segments, Span span);
 
 struct Difference {
   std::uint32_t address = 0;
@@ -40,7 +40,7 @@ struct Comparison {
 
 // Compares the file's segments with the board's bytes read for the same
 // segments (same addresses and sizes), keeping the first `keep` differences.
-Comparison Compare(const std::vector<memfile::Segment>& file,
-                   const std::vector<memfile::Segment>& board, std::size_t keep);
+Comparison Compare(const std::vector<vantrel::memfile::Segment>& file,
+                   const std::vector<vantrel::memfile::Segment>& board, std::size_t keep);
 
-}  // namespace memoryplan
+}  // namespace vantrel::diag::memoryplan

@@ -1,7 +1,7 @@
 #include "pages/memory/SRAMPage.h"
 
 #include "pages/memory/SRAMBuffer.h"
-#include "pages/memory/MemoryFilePanel.h"
+#include "pages/memory/CMemoryFilePanel.h"
 
 namespace {
 

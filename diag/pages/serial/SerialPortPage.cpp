@@ -20,7 +20,7 @@
 #include "pages/common/BoardCallLine.h"
 #include "pages/serial/CSerialConnectionBox.h"
 #include "pages/serial/SerialDumpLine.h"
-#include "pages/serial/SerialSendTools.h"
+#include "pages/serial/CSerialSendTools.h"
 
 namespace {
 

@@ -24,7 +24,7 @@ void BusEventDispatcher::Report(const std::string& text) const {
   if (log)
     log(text);
   else
-    k27::common::LogInfo(text);
+    vantrel::common::LogInfo(text);
 }
 
 bool BusEventDispatcher::Start(std::function<void()> stopped) {

@@ -46,7 +46,7 @@ inline const std::vector<std::uint8_t> kConfiguration = {
 // The device behind usbfs: vendor control requests, a bulk echo (what goes
 // out on 0x02 comes back on 0x86; IN transfers wait for data) and an
 // isochronous IN endpoint 0x83 / OUT endpoint 0x03.
-class EchoDevice : public k27sim::SimUsbDevice {
+class EchoDevice : public vantrel::sim::SimUsbDevice {
  public:
   // Control requests it knows.
   static constexpr std::uint8_t kReadId = 0x01;  // IN: "K27" + low byte of wValue
@@ -70,53 +70,54 @@ class EchoDevice : public k27sim::SimUsbDevice {
     return configured_;
   }
 
-  k27sim::UsbTransferOutcome Control(const k27sim::UsbSetup& setup,
-                                     std::span<std::uint8_t> data) override {
+  vantrel::sim::UsbTransferOutcome Control(const vantrel::sim::UsbSetup& setup,
+                                           std::span<std::uint8_t> data) override {
     std::lock_guard lock(mutex_);
     if ((setup.requestType & 0x60) == 0) {  // standard
       if (setup.request == 9) configured_.push_back(setup.value);
-      if (setup.request != 6) return {k27sim::UsbOutcome::Ack, 0};
+      if (setup.request != 6) return {vantrel::sim::UsbOutcome::Ack, 0};
       const auto& descriptor = (setup.value >> 8) == 1 ? kDeviceDescriptor : kConfiguration;
       const std::size_t n = std::min(descriptor.size(), data.size());
       std::copy_n(descriptor.begin(), n, data.begin());
-      return {k27sim::UsbOutcome::Ack, n};
+      return {vantrel::sim::UsbOutcome::Ack, n};
     }
-    if (setup.request == kStall) return {k27sim::UsbOutcome::Stall, 0};
+    if (setup.request == kStall) return {vantrel::sim::UsbOutcome::Stall, 0};
     if (setup.requestType == 0xC0 && setup.request == kReadId) {
       const std::uint8_t id[] = {'K', '2', '7', static_cast<std::uint8_t>(setup.value)};
       const std::size_t n = std::min(data.size(), sizeof id);
       std::memcpy(data.data(), id, n);
-      return {k27sim::UsbOutcome::Ack, n};
+      return {vantrel::sim::UsbOutcome::Ack, n};
     }
     if (setup.requestType == 0x40 && setup.request == kWrite) {
       written_.assign(data.begin(), data.end());
-      return {k27sim::UsbOutcome::Ack, data.size()};
+      return {vantrel::sim::UsbOutcome::Ack, data.size()};
     }
-    return {k27sim::UsbOutcome::Ack, 0};
+    return {vantrel::sim::UsbOutcome::Ack, 0};
   }
-  k27sim::UsbTransferOutcome Out(std::uint8_t endpoint,
-                                 std::span<const std::uint8_t> data) override {
+  vantrel::sim::UsbTransferOutcome Out(std::uint8_t endpoint,
+                                       std::span<const std::uint8_t> data) override {
     std::lock_guard lock(mutex_);
-    if (endpoint != 0x02) return {k27sim::UsbOutcome::Stall, 0};
+    if (endpoint != 0x02) return {vantrel::sim::UsbOutcome::Stall, 0};
     echo_.emplace_back(data.begin(), data.end());
-    return {k27sim::UsbOutcome::Ack, data.size()};
+    return {vantrel::sim::UsbOutcome::Ack, data.size()};
   }
-  k27sim::UsbTransferOutcome In(std::uint8_t, std::span<std::uint8_t> buffer) override {
+  vantrel::sim::UsbTransferOutcome In(std::uint8_t, std::span<std::uint8_t> buffer) override {
     std::lock_guard lock(mutex_);
-    if (echo_.empty()) return {k27sim::UsbOutcome::Nak, 0};
+    if (echo_.empty()) return {vantrel::sim::UsbOutcome::Nak, 0};
     const auto bytes = std::move(echo_.front());
     echo_.pop_front();
     const std::size_t n = std::min(bytes.size(), buffer.size());
     std::copy_n(bytes.begin(), n, buffer.begin());
-    return {k27sim::UsbOutcome::Ack, n};
+    return {vantrel::sim::UsbOutcome::Ack, n};
   }
   // Packet i carries i+1 bytes of value 0xA0+i; packet 2 fails.
-  k27sim::UsbTransferOutcome Isochronous(std::uint8_t endpoint, std::span<std::uint8_t> buffer,
-                                         std::span<k27sim::UsbIsoPacket> packets,
-                                         std::uint32_t) override {
+  vantrel::sim::UsbTransferOutcome Isochronous(std::uint8_t endpoint,
+                                               std::span<std::uint8_t> buffer,
+                                               std::span<vantrel::sim::UsbIsoPacket> packets,
+                                               std::uint32_t) override {
     std::lock_guard lock(mutex_);
     for (std::size_t i = 0; i < packets.size(); ++i) {
-      k27sim::UsbIsoPacket& packet = packets[i];
+      vantrel::sim::UsbIsoPacket& packet = packets[i];
       if (endpoint == 0x83) {
         packet.actualLength = std::min<std::uint32_t>(packet.length, std::uint32_t(i + 1));
         std::fill_n(buffer.begin() + packet.offset, packet.actualLength, std::uint8_t(0xA0 + i));
@@ -127,7 +128,7 @@ class EchoDevice : public k27sim::SimUsbDevice {
         packet.actualLength = packet.length;
       }
     }
-    return {k27sim::UsbOutcome::Ack, 0};
+    return {vantrel::sim::UsbOutcome::Ack, 0};
   }
 
  private:

@@ -47,10 +47,10 @@ using vantrel::driver::DaemonOptions;
 using vantrel::driver::ExchangeRecord;
 using vantrel::driver::ExchangeTrace;
 
-void Report(const std::string& line) { k27::common::LogInfo("vantrelio: " + line); }
+void Report(const std::string& line) { vantrel::common::LogInfo("vantrelio: " + line); }
 
 // Failures are errors, so that --quiet still shows why the daemon stopped.
-void ReportError(const std::string& line) { k27::common::LogError("vantrelio: " + line); }
+void ReportError(const std::string& line) { vantrel::common::LogError("vantrelio: " + line); }
 
 // Waits for SIGINT or SIGTERM on the signal descriptor, calling `rescan` at
 // each SIGHUP; false when waiting failed.
@@ -129,7 +129,7 @@ int Run(const DaemonOptions& options) {
     return 1;
   }
   if (identity.verdict == vantrel::driver::StartIdentity::Verdict::ServeWarned)
-    k27::common::LogWarning("vantrelio: " + identity.message);
+    vantrel::common::LogWarning("vantrelio: " + identity.message);
 
   std::unique_ptr<ExchangeTrace> trace;
 #if VANTRELIO_WITH_SIMULATOR
@@ -269,7 +269,7 @@ int main(int argc, char** argv) {
     return vantrel::driver::kUsageError;
   }
 #endif
-  k27::common::Logger().SetThreshold(
-      k27::common::ThresholdFor(line.options.verbose ? 1 : 0, line.options.quiet ? 1 : 0));
+  vantrel::common::Logger().SetThreshold(
+      vantrel::common::ThresholdFor(line.options.verbose ? 1 : 0, line.options.quiet ? 1 : 0));
   return Run(line.options);
 }

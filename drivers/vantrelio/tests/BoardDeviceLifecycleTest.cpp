@@ -4,7 +4,7 @@
 
 #include "DriverTestSupport.h"
 
-namespace drivertest {
+namespace vantrel::driver::test {
 namespace {
 
 using LifecycleTest = DriverTest;
@@ -14,7 +14,7 @@ TEST_F(LifecycleTest, OpenIsRefusedUntilAStartHasSucceeded) {
   EXPECT_EQ(device->State().linkName, "\\DosDevices\\Ezusb-0");
   EXPECT_EQ(device->OpenHandle(), STATUS_UNSUCCESSFUL);
 
-  board->SetControlFault([](const fake::usb::SetupPacket& s) {
+  board->SetControlFault([](const vantrel::driver::fake::usb::SetupPacket& s) {
     return s.value == 0x0100 ? Fault::Stall : Fault::None;
   });
   EXPECT_EQ(device->Start(), STATUS_UNSUCCESSFUL);
@@ -32,7 +32,7 @@ TEST_F(LifecycleTest, OpenIsRefusedUntilAStartHasSucceeded) {
 
 TEST_F(LifecycleTest, StartReadsTheWholeConfigurationAndKeepsTheFirstInterfacesPipes) {
   StartDevice();
-  const std::vector<fake::ControlCall> calls = board->ControlCalls();
+  const std::vector<vantrel::driver::fake::ControlCall> calls = board->ControlCalls();
   ASSERT_EQ(calls.size(), 3u);
   EXPECT_EQ(calls[0].setup.requestType, 0x80);
   EXPECT_EQ(calls[0].setup.request, 6);
@@ -48,7 +48,7 @@ TEST_F(LifecycleTest, StartReadsTheWholeConfigurationAndKeepsTheFirstInterfacesP
   EXPECT_EQ(state.ConfigHandle(), 1);
   const DeviceDescriptor expected = [] {
     DeviceDescriptor d{};
-    const Bytes bytes = fake::BoardDeviceDescriptor();
+    const Bytes bytes = vantrel::driver::fake::BoardDeviceDescriptor();
     std::copy(bytes.begin(), bytes.end(), d.begin());
     return d;
   }();
@@ -72,7 +72,8 @@ TEST_F(LifecycleTest, StartFailsWithoutAnInterfaceOrWhenTheSelectionFails) {
   EXPECT_EQ(device->Start(), STATUS_UNSUCCESSFUL);
   EXPECT_EQ(board->SelectConfigurationCalls(), 0);
 
-  board->SetDescriptors(fake::BoardDeviceDescriptor(), {{0, 0, fake::BoardEndpoints()}});
+  board->SetDescriptors(vantrel::driver::fake::BoardDeviceDescriptor(),
+                        {{0, 0, vantrel::driver::fake::BoardEndpoints()}});
   board->SetSelectStatus(USBD_STATUS_REQUEST_FAILED);
   EXPECT_EQ(device->Start(), STATUS_UNSUCCESSFUL);
   EXPECT_EQ(device->State().lastUrbError, USBD_STATUS_REQUEST_FAILED);
@@ -88,9 +89,9 @@ TEST_F(LifecycleTest, StopDeconfiguresAndAStartAfterItReplacesTheRecord) {
   EXPECT_TRUE(device->State().isStarted);
   EXPECT_EQ(device->State().PipeTable(), firstTable);
 
-  Bytes changed = fake::BoardDeviceDescriptor();
+  Bytes changed = vantrel::driver::fake::BoardDeviceDescriptor();
   changed[12] = 0x02;  // bcdDevice
-  board->SetDescriptors(changed, {{0, 0, fake::BoardEndpoints()}});
+  board->SetDescriptors(changed, {{0, 0, vantrel::driver::fake::BoardEndpoints()}});
   StartDevice();
   EXPECT_EQ(board->SelectConfigurationCalls(), 2);
   EXPECT_EQ(device->State().DeviceDesc().value()[12], 0x02);
@@ -181,4 +182,4 @@ TEST_F(LifecycleTest, RemoveWaitsForRequestsInFlightAndRefusesNewOnes) {
 }
 
 }  // namespace
-}  // namespace drivertest
+}  // namespace vantrel::driver::test

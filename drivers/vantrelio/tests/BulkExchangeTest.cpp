@@ -7,7 +7,7 @@
 
 #include "DriverTestSupport.h"
 
-namespace drivertest {
+namespace vantrel::driver::test {
 namespace {
 
 class BulkExchangeTest : public DriverTest {
@@ -169,4 +169,4 @@ TEST_F(BulkExchangeTest, ConcurrentExchangesKeepTheirRepliesWhileTheTableIsRepla
 }
 
 }  // namespace
-}  // namespace drivertest
+}  // namespace vantrel::driver::test

@@ -1,14 +1,14 @@
 // The control codes other than the bulk exchange.
 #include "DriverTestSupport.h"
 
-namespace drivertest {
+namespace vantrel::driver::test {
 namespace {
 
 class ControlCodesTest : public DriverTest {
  protected:
   void SetUp() override { StartDevice(); }
-  std::vector<fake::ControlCall> CallsAfterStart() {
-    std::vector<fake::ControlCall> calls = board->ControlCalls();
+  std::vector<vantrel::driver::fake::ControlCall> CallsAfterStart() {
+    std::vector<vantrel::driver::fake::ControlCall> calls = board->ControlCalls();
     calls.erase(calls.begin(), calls.begin() + 3);
     return calls;
   }
@@ -39,7 +39,7 @@ TEST_F(ControlCodesTest, PipeTableCopyFitsTheCallersBuffer) {
 TEST_F(ControlCodesTest, DescriptorReads) {
   const Reply device18 = Call(IOCTL_VIO_GET_DEVICE_DESCRIPTOR, {}, 18);
   EXPECT_EQ(device18.information, 18u);
-  EXPECT_EQ(device18.out, fake::BoardDeviceDescriptor());
+  EXPECT_EQ(device18.out, vantrel::driver::fake::BoardDeviceDescriptor());
   EXPECT_EQ(Call(IOCTL_VIO_GET_DEVICE_DESCRIPTOR, {}, 17).status, STATUS_INVALID_PARAMETER);
   const Reply config = Call(IOCTL_VIO_GET_CONFIG_DESCRIPTOR, {}, 200);
   EXPECT_EQ(config.information, 116u);
@@ -67,15 +67,16 @@ TEST_F(ControlCodesTest, SelectInterfaceReplacesTheTableOnlyWhenTheSettingIsSele
 
   // Alternate setting 1 with an interrupt and an isochronous pipe, in a
   // configuration longer than the first read's 265 bytes.
-  std::vector<fake::FakeInterface> settings = {
-      {0, 0, fake::BoardEndpoints()},
+  std::vector<vantrel::driver::fake::FakeInterface> settings = {
+      {0, 0, vantrel::driver::fake::BoardEndpoints()},
       {0,
        1,
-       {{0x81, fake::usb::EndpointType::Interrupt, 8, 10},
-        {0x02, fake::usb::EndpointType::Isochronous, 64, 1}}}};
-  for (std::uint8_t n = 1; n <= 3; ++n) settings.push_back({n, 0, fake::BoardEndpoints()});
-  board->SetDescriptors(fake::BoardDeviceDescriptor(), settings);
-  const std::size_t total = fake::ConfigDescriptor(settings).size();
+       {{0x81, vantrel::driver::fake::usb::EndpointType::Interrupt, 8, 10},
+        {0x02, vantrel::driver::fake::usb::EndpointType::Isochronous, 64, 1}}}};
+  for (std::uint8_t n = 1; n <= 3; ++n)
+    settings.push_back({n, 0, vantrel::driver::fake::BoardEndpoints()});
+  board->SetDescriptors(vantrel::driver::fake::BoardDeviceDescriptor(), settings);
+  const std::size_t total = vantrel::driver::fake::ConfigDescriptor(settings).size();
   ASSERT_GT(total, 265u);
 
   board->SetSelectStatus(USBD_STATUS_STALL_PID);
@@ -85,7 +86,7 @@ TEST_F(ControlCodesTest, SelectInterfaceReplacesTheTableOnlyWhenTheSettingIsSele
 
   board->SetSelectStatus(USBD_STATUS_SUCCESS);
   EXPECT_EQ(Call(IOCTL_VIO_SELECT_INTERFACE, {0, 1}, 0).status, STATUS_SUCCESS);
-  const std::vector<fake::ControlCall> calls = CallsAfterStart();
+  const std::vector<vantrel::driver::fake::ControlCall> calls = CallsAfterStart();
   ASSERT_GE(calls.size(), 2u);
   EXPECT_EQ(calls[calls.size() - 2].setup.length, 265);
   EXPECT_EQ(calls.back().setup.length, total);
@@ -110,7 +111,7 @@ TEST_F(ControlCodesTest, VendorRequestData) {
             STATUS_SUCCESS);
   EXPECT_EQ(Call(IOCTL_VIO_VENDOR_REQUEST, VendorRecord(0xA0, 0x1000, 4, 0, 9), 0).status,
             STATUS_SUCCESS);
-  std::vector<fake::ControlCall> calls = CallsAfterStart();
+  std::vector<vantrel::driver::fake::ControlCall> calls = CallsAfterStart();
   ASSERT_EQ(calls.size(), 2u);
   EXPECT_EQ(calls[0].setup.requestType, 0x40);
   EXPECT_EQ(calls[0].setup.value, 0x7F92);
@@ -159,7 +160,7 @@ TEST_F(ControlCodesTest, DownloadsWriteWholeBlocksAndSixtyFourByteChunks) {
   Bytes image(1000);
   for (std::size_t i = 0; i < image.size(); ++i) image[i] = std::uint8_t(i * 7);
   EXPECT_EQ(Call(IOCTL_VIO_DOWNLOAD_BLOCKS, image, 0).status, STATUS_SUCCESS);
-  std::vector<fake::ControlCall> calls = CallsAfterStart();
+  std::vector<vantrel::driver::fake::ControlCall> calls = CallsAfterStart();
   ASSERT_EQ(calls.size(), 1u);
   EXPECT_EQ(calls[0].setup.request, 0xA0);
   EXPECT_EQ(calls[0].setup.value, 0);
@@ -178,7 +179,7 @@ TEST_F(ControlCodesTest, DownloadsWriteWholeBlocksAndSixtyFourByteChunks) {
 
   // The first failed chunk ends DOWNLOAD_AT; a failed block does not stop
   // the other blocks; both report success.
-  board->SetControlFault([](const fake::usb::SetupPacket& s) {
+  board->SetControlFault([](const vantrel::driver::fake::usb::SetupPacket& s) {
     return s.value == 0x0840 || s.value == 0x0200 ? Fault::Stall : Fault::None;
   });
   EXPECT_EQ(Call(IOCTL_VIO_DOWNLOAD_AT, {0x00, 0x08}, 130, data).status, STATUS_SUCCESS);
@@ -252,4 +253,4 @@ TEST_F(ControlCodesTest, DeviceCodesAndShortBuffers) {
 }
 
 }  // namespace
-}  // namespace drivertest
+}  // namespace vantrel::driver::test

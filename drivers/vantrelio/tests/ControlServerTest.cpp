@@ -105,7 +105,7 @@ class ControlServerTest : public ::testing::Test {
 
   fs::path dir;
   std::vector<std::unique_ptr<test::SimBoardDevice>> devices;
-  std::vector<k27sim::SimBoard*> boards;
+  std::vector<vantrel::sim::SimBoard*> boards;
   std::vector<ControlHandler*> handlers;
   LogLines log;
   // Goes first: the handlers and the log serve it until it has stopped.
@@ -261,7 +261,7 @@ TEST_F(ControlServerTest, ReplyCarriesOnlyTheBytesTheHandlerReported) {
   EXPECT_EQ(r.information, 144u);
   EXPECT_EQ(r.output.size(), 144u);
   // A failed exchange returns no output.
-  boards[0]->InjectFault(6, 0x4A, {k27sim::FaultKind::Stall});
+  boards[0]->InjectFault(6, 0x4A, {vantrel::sim::FaultKind::Stall});
   r = client.Control(IOCTL_VIO_BULK_EXCHANGE, ExchangeBlock(6, Bytes{0x4A}), 144);
   EXPECT_EQ(r.status, STATUS_UNSUCCESSFUL);
   EXPECT_TRUE(r.output.empty());
@@ -428,7 +428,7 @@ TEST_F(ControlServerTest, FailedAcceptsAreLoggedOnceWithTheirCount) {
 TEST_F(ControlServerTest, AStalledReplyLeavesTheChannelWorkingForTheNextClient) {
   StartServer();
   // The EEPROM read stalls once: the IN pipe of channel 2 halts.
-  boards[0]->InjectFault(2, 0x05, {k27sim::FaultKind::Stall});
+  boards[0]->InjectFault(2, 0x05, {vantrel::sim::FaultKind::Stall});
   {
     TestClient first(server->SocketPath(0));
     const Reply r =
@@ -441,7 +441,7 @@ TEST_F(ControlServerTest, AStalledReplyLeavesTheChannelWorkingForTheNextClient) 
   EXPECT_EQ(ResponseOf(version.output).at(0), 0x06);
 
   // A raw read whose reply stalls leaves its pipe working too.
-  boards[0]->InjectFault(6, 0x4A, {k27sim::FaultKind::Stall});
+  boards[0]->InjectFault(6, 0x4A, {vantrel::sim::FaultKind::Stall});
   const auto write = EncodeRequest(IOCTL_VIO_PIPE_WRITE, Bytes{11, 0, 0, 0}, Bytes{0x4A});
   ASSERT_TRUE(write);
   next.SendRaw(*write);

@@ -33,19 +33,20 @@ using test::TestClient;
 
 // A bare part that takes every control request and never completes one,
 // until it leaves the bus.
-class SilentPart final : public k27sim::SimUsbDevice {
+class SilentPart final : public vantrel::sim::SimUsbDevice {
  public:
   std::uint16_t VendorId() const override { return kLoaderVendorId; }
   std::uint16_t ProductId() const override { return kLoaderProductId; }
-  k27sim::UsbTransferOutcome Control(const k27sim::UsbSetup&, std::span<std::uint8_t>) override {
+  vantrel::sim::UsbTransferOutcome Control(const vantrel::sim::UsbSetup&,
+                                           std::span<std::uint8_t>) override {
     ++attempts;
-    return {LeftBus() ? k27sim::UsbOutcome::Gone : k27sim::UsbOutcome::Nak, 0};
+    return {LeftBus() ? vantrel::sim::UsbOutcome::Gone : vantrel::sim::UsbOutcome::Nak, 0};
   }
-  k27sim::UsbTransferOutcome Out(std::uint8_t, std::span<const std::uint8_t>) override {
-    return {k27sim::UsbOutcome::Stall, 0};
+  vantrel::sim::UsbTransferOutcome Out(std::uint8_t, std::span<const std::uint8_t>) override {
+    return {vantrel::sim::UsbOutcome::Stall, 0};
   }
-  k27sim::UsbTransferOutcome In(std::uint8_t, std::span<std::uint8_t>) override {
-    return {k27sim::UsbOutcome::Stall, 0};
+  vantrel::sim::UsbTransferOutcome In(std::uint8_t, std::span<std::uint8_t>) override {
+    return {vantrel::sim::UsbOutcome::Stall, 0};
   }
   std::atomic<int> attempts{0};
 };
@@ -74,12 +75,12 @@ class DeviceManagerTest : public ::testing::Test {
     fs::remove_all(dir_, ignored);
   }
 
-  std::shared_ptr<k27sim::SimBoard> Plug(int port) {
-    auto board = std::make_shared<k27sim::SimBoard>();
-    k27sim::SimEzUsbPartOptions part;
+  std::shared_ptr<vantrel::sim::SimBoard> Plug(int port) {
+    auto board = std::make_shared<vantrel::sim::SimBoard>();
+    vantrel::sim::SimEzUsbPartOptions part;
     part.vendorId = kLoaderVendorId;
     part.productId = kLoaderProductId;
-    bus_.Plug(port, std::make_shared<k27sim::SimEzUsbPart>(board, part));
+    bus_.Plug(port, std::make_shared<vantrel::sim::SimEzUsbPart>(board, part));
     return board;
   }
   bool WaitForInstances(const std::vector<int>& expected) {
@@ -97,7 +98,7 @@ class DeviceManagerTest : public ::testing::Test {
   }
 
   fs::path dir_;
-  k27sim::SimUsbBus bus_{10};
+  vantrel::sim::SimUsbBus bus_{10};
   std::unique_ptr<DeviceManager> manager_;
   std::unique_ptr<usbhost::SimHostBus> host_;
   std::mutex logMutex_;
@@ -167,7 +168,7 @@ TEST_F(DeviceManagerTest, ExchangesReachTheBoardThroughTheWholeStack) {
 TEST_F(DeviceManagerTest, BoardThatNeverAnswersIsCancelledAtTheLimit) {
   auto board = Plug(1);
   ASSERT_TRUE(WaitForInstances({0}));
-  board->InjectFault(2, 0x06, {k27sim::FaultKind::NoReply, 0, -1});
+  board->InjectFault(2, 0x06, {vantrel::sim::FaultKind::NoReply, 0, -1});
   TestClient client(dir_ / "ezusb-0");
   const auto started = std::chrono::steady_clock::now();
   EXPECT_EQ(client.Control(IOCTL_VIO_BULK_EXCHANGE, ExchangeBlock(2, Bytes{0x06}), 144).status,
@@ -181,7 +182,7 @@ TEST_F(DeviceManagerTest, BoardThatNeverAnswersIsCancelledAtTheLimit) {
 TEST_F(DeviceManagerTest, UnplugDuringAnExchangeEndsItAndLaterRequestsFail) {
   auto board = Plug(1);
   ASSERT_TRUE(WaitForInstances({0}));
-  board->InjectFault(2, 0x06, {k27sim::FaultKind::NoReply, 0, -1});
+  board->InjectFault(2, 0x06, {vantrel::sim::FaultKind::NoReply, 0, -1});
   TestClient client(dir_ / "ezusb-0");
   const std::uint64_t commandsBefore = board->CommandCount(2);
   auto exchange = std::async(std::launch::async, [&] {
@@ -249,8 +250,8 @@ TEST_F(DeviceManagerTest, RescanFindsADepartureThatWasNotReported) {
 }
 
 TEST_F(DeviceManagerTest, AccessRefusedRightAfterArrivalIsRetried) {
-  auto board = std::make_shared<k27sim::SimUsbBoard>(std::make_shared<k27sim::SimBoard>(),
-                                                     kBoardVendorId, kBoardProductId);
+  auto board = std::make_shared<vantrel::sim::SimUsbBoard>(
+      std::make_shared<vantrel::sim::SimBoard>(), kBoardVendorId, kBoardProductId);
   board->RefuseOpens(3);
   bus_.Plug(1, board);
   ASSERT_TRUE(WaitForInstances({0}));
@@ -268,8 +269,8 @@ TEST_F(DeviceManagerTest, DeviceThatStaysRefusedIsDroppedUntilItComesBack) {
     busLog.push_back(line);
   });
   host_->Start(manager_->Events());
-  auto board = std::make_shared<k27sim::SimUsbBoard>(std::make_shared<k27sim::SimBoard>(),
-                                                     kBoardVendorId, kBoardProductId);
+  auto board = std::make_shared<vantrel::sim::SimUsbBoard>(
+      std::make_shared<vantrel::sim::SimBoard>(), kBoardVendorId, kBoardProductId);
   board->RefuseOpens(1000);
   bus_.Plug(1, board);
   const auto dropped = [&] {
@@ -285,54 +286,56 @@ TEST_F(DeviceManagerTest, DeviceThatStaysRefusedIsDroppedUntilItComesBack) {
   // Plugged again (the refusals over), it is served.
   board->RefuseOpens(0);
   bus_.Unplug(1);
-  bus_.Plug(1, std::make_shared<k27sim::SimUsbBoard>(std::make_shared<k27sim::SimBoard>(),
-                                                     kBoardVendorId, kBoardProductId));
+  bus_.Plug(1, std::make_shared<vantrel::sim::SimUsbBoard>(
+                   std::make_shared<vantrel::sim::SimBoard>(), kBoardVendorId, kBoardProductId));
   ASSERT_TRUE(WaitForInstances({0}));
 }
 
 // A bare part that is pulled out after `writes` firmware-load requests.
-class PartPulledMidDownload final : public k27sim::SimUsbDevice {
+class PartPulledMidDownload final : public vantrel::sim::SimUsbDevice {
  public:
-  PartPulledMidDownload(std::shared_ptr<k27sim::SimEzUsbPart> part, k27sim::SimUsbBus& bus,
-                        int port, int writes)
+  PartPulledMidDownload(std::shared_ptr<vantrel::sim::SimEzUsbPart> part,
+                        vantrel::sim::SimUsbBus& bus, int port, int writes)
       : part_(std::move(part)), bus_(bus), port_(port), writes_(writes) {}
   std::uint16_t VendorId() const override { return part_->VendorId(); }
   std::uint16_t ProductId() const override { return part_->ProductId(); }
-  k27sim::UsbTransferOutcome Control(const k27sim::UsbSetup& setup,
-                                     std::span<std::uint8_t> data) override {
-    if (LeftBus()) return {k27sim::UsbOutcome::Gone, 0};
+  vantrel::sim::UsbTransferOutcome Control(const vantrel::sim::UsbSetup& setup,
+                                           std::span<std::uint8_t> data) override {
+    if (LeftBus()) return {vantrel::sim::UsbOutcome::Gone, 0};
     if ((setup.requestType & 0x60) == 0x40 && ++written_ == writes_) {
       bus_.Unplug(port_);
-      return {k27sim::UsbOutcome::Gone, 0};
+      return {vantrel::sim::UsbOutcome::Gone, 0};
     }
     return part_->Control(setup, data);
   }
-  k27sim::UsbTransferOutcome Out(std::uint8_t endpoint,
-                                 std::span<const std::uint8_t> data) override {
-    return LeftBus() ? k27sim::UsbTransferOutcome{k27sim::UsbOutcome::Gone, 0}
+  vantrel::sim::UsbTransferOutcome Out(std::uint8_t endpoint,
+                                       std::span<const std::uint8_t> data) override {
+    return LeftBus() ? vantrel::sim::UsbTransferOutcome{vantrel::sim::UsbOutcome::Gone, 0}
                      : part_->Out(endpoint, data);
   }
-  k27sim::UsbTransferOutcome In(std::uint8_t endpoint, std::span<std::uint8_t> buffer) override {
-    return LeftBus() ? k27sim::UsbTransferOutcome{k27sim::UsbOutcome::Gone, 0}
+  vantrel::sim::UsbTransferOutcome In(std::uint8_t endpoint,
+                                      std::span<std::uint8_t> buffer) override {
+    return LeftBus() ? vantrel::sim::UsbTransferOutcome{vantrel::sim::UsbOutcome::Gone, 0}
                      : part_->In(endpoint, buffer);
   }
   int Written() const { return written_; }
 
  private:
-  std::shared_ptr<k27sim::SimEzUsbPart> part_;
-  k27sim::SimUsbBus& bus_;
+  std::shared_ptr<vantrel::sim::SimEzUsbPart> part_;
+  vantrel::sim::SimUsbBus& bus_;
   const int port_;
   const int writes_;
   int written_ = 0;
 };
 
 TEST_F(DeviceManagerTest, BoardPulledDuringTheDownloadLeavesNothingBehind) {
-  k27sim::SimEzUsbPartOptions options;
+  vantrel::sim::SimEzUsbPartOptions options;
   options.vendorId = kLoaderVendorId;
   options.productId = kLoaderProductId;
   auto pulled = std::make_shared<PartPulledMidDownload>(
-      std::make_shared<k27sim::SimEzUsbPart>(std::make_shared<k27sim::SimBoard>(), options), bus_,
-      1, 6);
+      std::make_shared<vantrel::sim::SimEzUsbPart>(std::make_shared<vantrel::sim::SimBoard>(),
+                                                   options),
+      bus_, 1, 6);
   bus_.Plug(1, pulled);
   for (int i = 0; i < 1000 && !LogHas("firmware load at"); ++i) std::this_thread::sleep_for(5ms);
   ASSERT_TRUE(LogHas("firmware load at"));

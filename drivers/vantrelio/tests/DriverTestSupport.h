@@ -11,11 +11,11 @@
 #include "FakeUsbBoard.h"
 #include "vantrel/protocol/ControlCodes.h"
 
-namespace drivertest {
+namespace vantrel::driver::test {
 
 using namespace vantrel::driver;
-using fake::Bytes;
-using fake::Fault;
+using vantrel::driver::fake::Bytes;
+using vantrel::driver::fake::Fault;
 using namespace std::chrono_literals;
 
 struct Reply {
@@ -42,7 +42,8 @@ inline Bytes ExchangeBlock(std::uint32_t outPipe, std::uint32_t inPipe, const By
 
 class DriverTest : public ::testing::Test {
  protected:
-  std::shared_ptr<fake::FakeUsbBoard> board = std::make_shared<fake::FakeUsbBoard>();
+  std::shared_ptr<vantrel::driver::fake::FakeUsbBoard> board =
+      std::make_shared<vantrel::driver::fake::FakeUsbBoard>();
   std::unique_ptr<BoardDevice> device = std::make_unique<BoardDevice>(board, 0, 200ms);
 
   void UseTimeLimit(std::chrono::milliseconds limit) {
@@ -69,4 +70,4 @@ class DriverTest : public ::testing::Test {
   }
 };
 
-}  // namespace drivertest
+}  // namespace vantrel::driver::test

@@ -7,7 +7,7 @@
 #include <thread>
 #include <utility>
 
-namespace fake {
+namespace vantrel::driver::fake {
 
 class FakeTransfer : public usb::PendingTransfer {
  public:
@@ -359,4 +359,4 @@ std::optional<std::uint32_t> FakeUsbBoard::CurrentFrameNumber() {
   return frame_;
 }
 
-}  // namespace fake
+}  // namespace vantrel::driver::fake

@@ -15,7 +15,7 @@
 
 #include "vantrel/usbhost/UsbHost.h"
 
-namespace fake {
+namespace vantrel::driver::fake {
 
 using Bytes = std::vector<std::uint8_t>;
 namespace usb = vantrel::usbhost;
@@ -114,4 +114,4 @@ class FakeUsbBoard : public usb::UsbDevice {
   int selectConfigurationCalls_ = 0, selectInterfaceCalls_ = 0, deconfigureCalls_ = 0;
 };
 
-}  // namespace fake
+}  // namespace vantrel::driver::fake

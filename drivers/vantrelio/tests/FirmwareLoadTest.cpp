@@ -31,22 +31,22 @@ using Lines = std::vector<std::string>;
 // A bare part whose vendor requests can be left unanswered (NAKed until the
 // request is cancelled) or stalled (those to `stallAddress` only, when set),
 // before it behaves as the real one.
-class ScriptedPart final : public k27sim::SimEzUsbPart {
+class ScriptedPart final : public vantrel::sim::SimEzUsbPart {
  public:
-  ScriptedPart() : SimEzUsbPart(std::make_shared<k27sim::SimBoard>(), Options()) {}
-  static k27sim::SimEzUsbPartOptions Options() {
-    k27sim::SimEzUsbPartOptions options;
+  ScriptedPart() : SimEzUsbPart(std::make_shared<vantrel::sim::SimBoard>(), Options()) {}
+  static vantrel::sim::SimEzUsbPartOptions Options() {
+    vantrel::sim::SimEzUsbPartOptions options;
     options.vendorId = kLoaderVendorId;
     options.productId = kLoaderProductId;
     return options;
   }
-  k27sim::UsbTransferOutcome Control(const k27sim::UsbSetup& setup,
-                                     std::span<std::uint8_t> data) override {
+  vantrel::sim::UsbTransferOutcome Control(const vantrel::sim::UsbSetup& setup,
+                                           std::span<std::uint8_t> data) override {
     if ((setup.requestType & 0x60) == 0x40 && !LeftBus()) {
-      if (silent.load()) return {k27sim::UsbOutcome::Nak, 0};
+      if (silent.load()) return {vantrel::sim::UsbOutcome::Nak, 0};
       if (stalls.load() > 0 && (stallAddress < 0 || setup.value == stallAddress)) {
         --stalls;
-        return {k27sim::UsbOutcome::Stall, 0};
+        return {vantrel::sim::UsbOutcome::Stall, 0};
       }
     }
     return SimEzUsbPart::Control(setup, data);
@@ -115,7 +115,7 @@ class FirmwareLoadTest : public ::testing::Test {
   }
 
   fs::path dir_;
-  k27sim::SimUsbBus bus_{4};
+  vantrel::sim::SimUsbBus bus_{4};
   std::unique_ptr<DeviceManager> manager_;
   std::unique_ptr<usbhost::SimHostBus> host_;
   std::mutex mutex_;
@@ -256,7 +256,8 @@ TEST_F(FirmwareLoadTest, ExternalRecordsReachTheExternalMemoryThroughTheFirstSta
   const auto requests = part->VendorRequests();
   EXPECT_EQ(std::count_if(requests.begin(), requests.end(),
                           [](const auto& r) {
-                            return r.setup.request == 0xA3 && r.outcome == k27sim::UsbOutcome::Ack;
+                            return r.setup.request == 0xA3 &&
+                                   r.outcome == vantrel::sim::UsbOutcome::Ack;
                           }),
             static_cast<std::ptrdiff_t>(records));
   EXPECT_TRUE(Errors().empty());

@@ -67,8 +67,8 @@ class IsoStackTest : public ::testing::Test {
     manager_ = std::make_unique<DeviceManager>(options);
     host_ = usbhost::MakeSimBus(bus_);
     host_->Start(manager_->Events());
-    iso_ = std::make_shared<k27sim::SimIsoDevice>(
-        k27sim::SimIsoDeviceOptions{kBoardVendorId, kBoardProductId, 256});
+    iso_ = std::make_shared<vantrel::sim::SimIsoDevice>(
+        vantrel::sim::SimIsoDeviceOptions{kBoardVendorId, kBoardProductId, 256});
     bus_.Plug(1, iso_);
     ASSERT_TRUE(WaitFor([&] { return manager_->Instances() == std::vector<int>{0}; }));
     client_ = std::make_unique<TestClient>(dir_ / "ezusb-0");
@@ -130,10 +130,10 @@ class IsoStackTest : public ::testing::Test {
   }
 
   fs::path dir_;
-  k27sim::SimUsbBus bus_{4};
+  vantrel::sim::SimUsbBus bus_{4};
   std::unique_ptr<DeviceManager> manager_;
   std::unique_ptr<usbhost::SimHostBus> host_;
-  std::shared_ptr<k27sim::SimIsoDevice> iso_;
+  std::shared_ptr<vantrel::sim::SimIsoDevice> iso_;
   std::unique_ptr<TestClient> client_;
 };
 

@@ -100,8 +100,8 @@ TEST_F(IsoTransferTest, RecordsThatCannotBeCarriedAreRefused) {
 }
 
 TEST_F(IsoTransferTest, TheK27BoardRefusesEveryIsochronousCode) {
-  bus_.Plug(2, std::make_shared<k27sim::SimUsbBoard>(std::make_shared<k27sim::SimBoard>(),
-                                                     kBoardVendorId, kBoardProductId));
+  bus_.Plug(2, std::make_shared<vantrel::sim::SimUsbBoard>(
+                   std::make_shared<vantrel::sim::SimBoard>(), kBoardVendorId, kBoardProductId));
   ASSERT_TRUE(WaitFor([&] { return manager_->Instances() == std::vector<int>{0, 1}; }));
   client_ = std::make_unique<TestClient>(dir_ / "ezusb-1");
   for (std::uint32_t pipe = 0; pipe < 14; ++pipe) {

@@ -19,14 +19,14 @@ namespace vantrel::driver::test {
 class SimBoardDevice {
  public:
   explicit SimBoardDevice(int instance)
-      : board_(std::make_shared<k27sim::SimBoard>()), host_(usbhost::MakeSimBus(bus_)) {
+      : board_(std::make_shared<vantrel::sim::SimBoard>()), host_(usbhost::MakeSimBus(bus_)) {
     auto arrival = std::make_shared<std::promise<std::shared_ptr<usbhost::UsbDevice>>>();
     auto arrived = arrival->get_future();
     host_->Start(
         {[arrival](std::shared_ptr<usbhost::UsbDevice> usb) { arrival->set_value(std::move(usb)); },
          {},
          {}});
-    bus_.Plug(1, std::make_shared<k27sim::SimUsbBoard>(board_, 0x1209, 0x0001));
+    bus_.Plug(1, std::make_shared<vantrel::sim::SimUsbBoard>(board_, 0x1209, 0x0001));
     if (arrived.wait_for(std::chrono::seconds(10)) != std::future_status::ready)
       throw std::runtime_error("the simulated board did not arrive");
     device_ =
@@ -41,12 +41,12 @@ class SimBoardDevice {
   SimBoardDevice(const SimBoardDevice&) = delete;
   SimBoardDevice& operator=(const SimBoardDevice&) = delete;
 
-  k27sim::SimBoard& Board() { return *board_; }
+  vantrel::sim::SimBoard& Board() { return *board_; }
   BoardDevice* Handler() { return device_.get(); }
 
  private:
-  std::shared_ptr<k27sim::SimBoard> board_;
-  k27sim::SimUsbBus bus_{1};
+  std::shared_ptr<vantrel::sim::SimBoard> board_;
+  vantrel::sim::SimUsbBus bus_{1};
   std::unique_ptr<usbhost::SimHostBus> host_;
   std::unique_ptr<BoardDevice> device_;
 };

@@ -18,9 +18,9 @@ namespace vantrel::driver::test {
 
 TestClient::TestClient(const std::filesystem::path& socket) {
   const std::string text = socket.string();
-  const auto address = k27::common::UnixAddress(text);
-  if (!address) throw std::runtime_error(k27::common::SocketPathError(text));
-  fd_ = k27::common::ConnectSeqPacket(*address);
+  const auto address = vantrel::common::UnixAddress(text);
+  if (!address) throw std::runtime_error(vantrel::common::SocketPathError(text));
+  fd_ = vantrel::common::ConnectSeqPacket(*address);
   if (!fd_) throw std::system_error(errno, std::generic_category(), "connect " + text);
 }
 

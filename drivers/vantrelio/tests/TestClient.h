@@ -40,7 +40,7 @@ class TestClient {
   void Close();
 
  private:
-  k27::common::UniqueFd fd_;
+  vantrel::common::UniqueFd fd_;
 };
 
 // A request message: header and input.

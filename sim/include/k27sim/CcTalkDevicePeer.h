@@ -51,7 +51,7 @@
 
 #include "k27sim/SerialPeer.h"
 
-namespace k27sim {
+namespace vantrel::sim {
 
 struct CcTalkDeviceOptions {
   std::uint8_t address = 2;
@@ -122,4 +122,4 @@ class CcTalkDevicePeer final : public SerialPeer {
   std::uint64_t framesAnswered_ = 0;
 };
 
-}  // namespace k27sim
+}  // namespace vantrel::sim

@@ -6,7 +6,7 @@
 
 #include "k27sim/SerialPeer.h"
 
-namespace k27sim {
+namespace vantrel::sim {
 
 class LoopbackPeer final : public SerialPeer {
  public:
@@ -15,4 +15,4 @@ class LoopbackPeer final : public SerialPeer {
   }
 };
 
-}  // namespace k27sim
+}  // namespace vantrel::sim

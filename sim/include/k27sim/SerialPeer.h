@@ -6,7 +6,7 @@
 #include <span>
 #include <vector>
 
-namespace k27sim {
+namespace vantrel::sim {
 
 // One byte on a serial line and the board time (microseconds) at which its
 // stop bit has ended: when a sent byte has left the port, or when a received
@@ -47,4 +47,4 @@ class SerialPeer {
   }
 };
 
-}  // namespace k27sim
+}  // namespace vantrel::sim

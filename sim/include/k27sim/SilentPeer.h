@@ -6,11 +6,11 @@
 
 #include "k27sim/SerialPeer.h"
 
-namespace k27sim {
+namespace vantrel::sim {
 
 class SilentPeer final : public SerialPeer {
  public:
   std::vector<LineByte> Transfer(std::span<const LineByte>, std::uint32_t) override { return {}; }
 };
 
-}  // namespace k27sim
+}  // namespace vantrel::sim

@@ -13,7 +13,7 @@
 
 #include "k27sim/SerialPeer.h"
 
-namespace k27sim {
+namespace vantrel::sim {
 
 // Faults that tests inject per command byte of a channel.
 enum class FaultKind {
@@ -219,4 +219,4 @@ class SimBoard {
   mutable std::mutex mutex_;
 };
 
-}  // namespace k27sim
+}  // namespace vantrel::sim

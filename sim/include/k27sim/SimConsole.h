@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-namespace k27sim {
+namespace vantrel::sim {
 
 class SimBoard;
 class CcTalkDevicePeer;
@@ -47,4 +47,4 @@ class SimConsole {
   std::map<std::pair<int, int>, std::shared_ptr<CcTalkDevicePeer>> ccTalk_;
 };
 
-}  // namespace k27sim
+}  // namespace vantrel::sim

@@ -23,7 +23,7 @@
 #include "k27sim/SimUsb.h"
 #include "k27sim/UsbDescriptorBlock.h"
 
-namespace k27sim {
+namespace vantrel::sim {
 
 struct SimEzUsbPartOptions {
   // The part's built-in identity.
@@ -113,4 +113,4 @@ class SimEzUsbPart : public SimUsbDevice {
   std::unique_ptr<State> state_;
 };
 
-}  // namespace k27sim
+}  // namespace vantrel::sim

@@ -12,7 +12,7 @@
 
 #include "k27sim/SimUsb.h"
 
-namespace k27sim {
+namespace vantrel::sim {
 
 class UsbStandardRequests;
 
@@ -76,4 +76,4 @@ class SimIsoDevice : public SimUsbDevice {
   std::vector<std::uint8_t> received_;
 };
 
-}  // namespace k27sim
+}  // namespace vantrel::sim

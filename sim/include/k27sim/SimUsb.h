@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-namespace k27sim {
+namespace vantrel::sim {
 
 struct UsbSetup {
   std::uint8_t requestType = 0;  // bit 7: device to host; bits 5-6: 0 standard, 1 class, 2 vendor
@@ -178,4 +178,4 @@ class SimUsbBus {
   std::shared_ptr<State> state_;
 };
 
-}  // namespace k27sim
+}  // namespace vantrel::sim

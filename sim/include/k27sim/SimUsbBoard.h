@@ -16,7 +16,7 @@
 #include "k27sim/SimUsb.h"
 #include "k27sim/UsbDescriptorBlock.h"
 
-namespace k27sim {
+namespace vantrel::sim {
 
 class UsbStandardRequests;
 
@@ -70,4 +70,4 @@ class SimUsbBoard : public SimUsbDevice {
   std::array<std::optional<PendingReply>, kChannels + 1> pending_;
 };
 
-}  // namespace k27sim
+}  // namespace vantrel::sim

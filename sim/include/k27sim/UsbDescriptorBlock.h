@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-namespace k27sim {
+namespace vantrel::sim {
 
 // The block's address in the board firmware's image.
 inline constexpr std::uint16_t kDescriptorBlockAddress = 0x0D6B;
@@ -64,4 +64,4 @@ std::optional<UsbDescriptors> ParseDescriptorBlock(std::span<const std::uint8_t>
 // 126 characters is left out (a descriptor holds at most 255 bytes).
 std::vector<std::uint8_t> UsbStringDescriptor(std::string_view text);
 
-}  // namespace k27sim
+}  // namespace vantrel::sim

@@ -18,7 +18,7 @@
 #include <vantrel/testsupport/ChildProcess.h>
 #include <vantrel/testsupport/SimDaemon.h>
 
-namespace k27ctl_test {
+namespace vantrel::ctl::test {
 
 namespace fs = std::filesystem;
 using Strings = std::vector<std::string>;
@@ -131,4 +131,4 @@ class CtlTest : public ::testing::Test {
   static inline std::unique_ptr<SimDaemon> daemon_;
 };
 
-}  // namespace k27ctl_test
+}  // namespace vantrel::ctl::test

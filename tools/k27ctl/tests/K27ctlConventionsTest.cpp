@@ -21,7 +21,7 @@
 
 #include "CtlTestFixture.h"
 
-namespace k27ctl_test {
+namespace vantrel::ctl::test {
 namespace {
 
 // A folder of its own for sockets the test makes, open to every user.
@@ -268,4 +268,4 @@ TEST_F(K27ctlConventionsTest, AStoppedDaemonDoesNotAnswerWithinTheTimeout) {
 }
 
 }  // namespace
-}  // namespace k27ctl_test
+}  // namespace vantrel::ctl::test

@@ -20,7 +20,7 @@
 
 #include "CtlTestFixture.h"
 
-namespace k27ctl_test {
+namespace vantrel::ctl::test {
 namespace {
 
 // SHA-256 of "abc" (FIPS 180-2, appendix B.1).
@@ -146,7 +146,7 @@ TEST_F(K27ctlStationTest, LoadReadsBackUnlessToldNotToAndEveryImageHasItsSha256)
 
 // ---- ccTalk ------------------------------------------------------------------
 
-TEST_F(K27ctlStationTest, CctalkPollCountsEveryLineFaultAndGoesOn) {
+TEST_F(K27ctlStationTest, CcTalkPollCountsEveryLineFaultAndGoesOn) {
   SimCtl({"serial", "B", "attach", "cctalk"});
   const std::vector<std::pair<Strings, std::string>> faults{
       {{"echo", "altered"}, "the local echo differs from the request: sent 020001FEFF"},
@@ -194,7 +194,7 @@ TEST_F(K27ctlStationTest, CctalkPollCountsEveryLineFaultAndGoesOn) {
   EXPECT_EQ(Ctl({"cctalk", "poll", "--repeat", "2", "--interval", "0"}).status, 0);
 }
 
-TEST_F(K27ctlStationTest, CctalkNamesNeedADictionaryAndANameNotFoundNamesTheFolders) {
+TEST_F(K27ctlStationTest, CcTalkNamesNeedADictionaryAndANameNotFoundNamesTheFolders) {
   SimCtl({"serial", "B", "attach", "cctalk"});
   const fs::path none = dir_ / "no-dictionaries";
   fs::create_directories(none);
@@ -266,4 +266,4 @@ TEST_F(K27ctlStationTest, WaitInputEndsWhenTheInputReadsTheValueOrFailsAfterTheT
 }
 
 }  // namespace
-}  // namespace k27ctl_test
+}  // namespace vantrel::ctl::test

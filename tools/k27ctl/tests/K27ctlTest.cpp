@@ -19,7 +19,7 @@
 
 #include "CtlTestFixture.h"
 
-namespace k27ctl_test {
+namespace vantrel::ctl::test {
 namespace {
 
 class K27ctlTest : public CtlTest {
@@ -500,7 +500,7 @@ TEST_F(K27ctlTest, SerialConfigSendAndReceiveThroughALoopback) {
   SimCtl({"serial", "A", "attach", "none"});
 }
 
-TEST_F(K27ctlTest, CctalkTransactionsByNameAndNumber) {
+TEST_F(K27ctlTest, CcTalkTransactionsByNameAndNumber) {
   SimCtl({"serial", "B", "attach", "cctalk"});
   SimCtl({"serial", "B", "power", "on"});
   const auto mark = Mark();
@@ -540,7 +540,7 @@ TEST_F(K27ctlTest, CctalkTransactionsByNameAndNumber) {
   SimCtl({"serial", "B", "power", "on"});
 }
 
-TEST_F(K27ctlTest, CctalkScanAndPollCount) {
+TEST_F(K27ctlTest, CcTalkScanAndPollCount) {
   SimCtl({"serial", "B", "attach", "cctalk"});
   SimCtl({"serial", "B", "power", "on"});
   const Result scan = Ctl({"--json", "cctalk", "scan", "--first", "1", "--last", "4"});
@@ -560,4 +560,4 @@ TEST_F(K27ctlTest, CctalkScanAndPollCount) {
 }
 
 }  // namespace
-}  // namespace k27ctl_test
+}  // namespace vantrel::ctl::test

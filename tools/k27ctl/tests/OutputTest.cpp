@@ -9,7 +9,7 @@
 
 #include "Output.h"
 
-namespace k27ctl {
+namespace vantrel::ctl {
 namespace {
 
 std::string Text(const std::vector<std::uint8_t>& bytes) { return {bytes.begin(), bytes.end()}; }
@@ -62,4 +62,4 @@ TEST(OutputTest, AWriteThatFailsSaysWhy) {
 }
 
 }  // namespace
-}  // namespace k27ctl
+}  // namespace vantrel::ctl

@@ -3,7 +3,7 @@
 
 #include "PlainText.h"
 
-namespace k27ctl {
+namespace vantrel::ctl {
 namespace {
 
 TEST(PlainTextTest, FrameFailuresReadAsWhatHappened) {
@@ -25,4 +25,4 @@ TEST(PlainTextTest, FrameFailuresReadAsWhatHappened) {
 }
 
 }  // namespace
-}  // namespace k27ctl
+}  // namespace vantrel::ctl

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-namespace k27::common {
+namespace vantrel::common {
 
 enum class HexCase { kUpper, kLower };
 
@@ -31,4 +31,4 @@ inline bool IsHexDigit(char32_t c) { return HexDigitValue(c).has_value(); }
 // count or any other character. Empty text gives no bytes.
 std::optional<std::vector<std::uint8_t>> ParseHex(std::string_view text);
 
-}  // namespace k27::common
+}  // namespace vantrel::common

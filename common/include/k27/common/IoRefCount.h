@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <mutex>
 
-namespace k27::common {
+namespace vantrel::common {
 
 class IoRefCount {
  public:
@@ -55,4 +55,4 @@ class IoRef {
   const bool held_;
 };
 
-}  // namespace k27::common
+}  // namespace vantrel::common

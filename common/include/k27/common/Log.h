@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-namespace k27::common {
+namespace vantrel::common {
 
 // From most to least severe; a sink shows the levels up to its threshold.
 enum class LogLevel { kError = 0, kWarning = 1, kInfo = 2, kDebug = 3 };
@@ -57,4 +57,4 @@ inline void LogWarning(std::string_view text) { Logger().Write(LogLevel::kWarnin
 inline void LogInfo(std::string_view text) { Logger().Write(LogLevel::kInfo, text); }
 inline void LogDebug(std::string_view text) { Logger().Write(LogLevel::kDebug, text); }
 
-}  // namespace k27::common
+}  // namespace vantrel::common

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-namespace k27::common {
+namespace vantrel::common {
 
 class LogRateLimiter {
  public:
@@ -60,4 +60,4 @@ class LogRateLimiter {
   std::map<std::string, Condition> conditions_;
 };
 
-}  // namespace k27::common
+}  // namespace vantrel::common

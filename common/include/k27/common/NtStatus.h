@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-namespace k27::common {
+namespace vantrel::common {
 
 enum NtStatus : std::uint32_t {
   STATUS_SUCCESS = 0x00000000,
@@ -35,4 +35,4 @@ enum NtStatus : std::uint32_t {
 // The request failed (errors and warnings both count as failure).
 constexpr bool NtFailed(std::uint32_t status) { return static_cast<std::int32_t>(status) < 0; }
 
-}  // namespace k27::common
+}  // namespace vantrel::common

@@ -6,7 +6,7 @@
 
 #include <string>
 
-namespace k27::common {
+namespace vantrel::common {
 
 // "--name" for a long option in `options` (ended by a null name), else "-c".
 std::string OptionName(const option* options, int code);
@@ -16,4 +16,4 @@ std::string OptionName(const option* options, int code);
 // known option used wrongly.
 std::string OptionRefusal(const option* options, int result, char** argv);
 
-}  // namespace k27::common
+}  // namespace vantrel::common

@@ -11,7 +11,7 @@
 
 #include "k27/common/UniqueFd.h"
 
-namespace k27::common {
+namespace vantrel::common {
 
 // The address of the socket file `path`, the path copied with its
 // terminator; none (errno ENAMETOOLONG) when it does not fit, or (EINVAL)
@@ -41,4 +41,4 @@ bool Listen(const UniqueFd& socket, int backlog);
 // The next pending connection (close-on-exec, blocking).
 UniqueFd AcceptSeqPacket(const UniqueFd& listener);
 
-}  // namespace k27::common
+}  // namespace vantrel::common

@@ -2,7 +2,7 @@
 // or is reset, so that no error path has to.
 #pragma once
 
-namespace k27::common {
+namespace vantrel::common {
 
 class UniqueFd {
  public:
@@ -40,4 +40,4 @@ class UniqueFd {
 // daemon's socket. Returns the descriptor to use, or -1 with errno set.
 int KeepOffStandardStreams(int fd);
 
-}  // namespace k27::common
+}  // namespace vantrel::common

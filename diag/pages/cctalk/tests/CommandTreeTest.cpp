@@ -12,9 +12,9 @@
 
 namespace {
 
-using dictionary_test::Command;
-using dictionary_test::Dictionary;
-using dictionary_test::ScratchFolder;
+using vantrel::test::dictionary::Command;
+using vantrel::test::dictionary::Dictionary;
+using vantrel::test::dictionary::ScratchFolder;
 using Bytes = std::vector<std::uint8_t>;
 
 Bytes Of(const CcctalkMessage& m) { return Bytes(m.bytes().begin(), m.bytes().end()); }

@@ -16,7 +16,7 @@ namespace {
 
 class SimBusImpl final : public SimHostBus {
  public:
-  explicit SimBusImpl(k27sim::SimUsbBus& bus) : bus_(bus) {}
+  explicit SimBusImpl(vantrel::sim::SimUsbBus& bus) : bus_(bus) {}
   ~SimBusImpl() override { Stop(); }
 
   void Start(Events events) override {
@@ -24,7 +24,7 @@ class SimBusImpl final : public SimHostBus {
     dispatcher_.Stop();  // a dispatch thread that a handler's Stop left ends first
     events_ = std::move(events);
     dispatcher_.Start([this] { Forget(); });
-    bus_.SetObserver({[this](int port, std::shared_ptr<k27sim::SimUsbDevice> device) {
+    bus_.SetObserver({[this](int port, std::shared_ptr<vantrel::sim::SimUsbDevice> device) {
                         Post(Plugged{port, std::move(device)});
                       },
                       [this](int port) { Post(Unplugged{port}); }});
@@ -66,7 +66,7 @@ class SimBusImpl final : public SimHostBus {
  private:
   struct Plugged {
     int port;
-    std::shared_ptr<k27sim::SimUsbDevice> device;
+    std::shared_ptr<vantrel::sim::SimUsbDevice> device;
   };
   struct Unplugged {
     int port;
@@ -96,7 +96,7 @@ class SimBusImpl final : public SimHostBus {
       return;
     if (auto it = dropped_.find(plugged.port); it != dropped_.end() && it->second == plugged.device)
       return;
-    k27sim::SimUsbDevice& usb = *plugged.device;
+    vantrel::sim::SimUsbDevice& usb = *plugged.device;
     if (!dispatcher_.RetryWhileBusy([&usb] { return usb.Open(); },
                                     RetryClock::now() + kBusyRetryWindow)) {
       if (!dispatcher_.Running()) return;
@@ -149,19 +149,19 @@ class SimBusImpl final : public SimHostBus {
     if (events_.departed) events_.departed(device->Identity());
   }
 
-  k27sim::SimUsbBus& bus_;
+  vantrel::sim::SimUsbBus& bus_;
   Events events_;  // set before the dispatch thread starts
   // The dispatch thread's own.
   std::map<int, std::shared_ptr<SimHostDevice>> devices_;
   // Devices that could not be opened: not tried again until they leave.
-  std::map<int, std::shared_ptr<k27sim::SimUsbDevice>> dropped_;
+  std::map<int, std::shared_ptr<vantrel::sim::SimUsbDevice>> dropped_;
   // Last: its thread, which uses everything above, ends first.
   BusEventDispatcher dispatcher_;
 };
 
 }  // namespace
 
-std::unique_ptr<SimHostBus> MakeSimBus(k27sim::SimUsbBus& bus) {
+std::unique_ptr<SimHostBus> MakeSimBus(vantrel::sim::SimUsbBus& bus) {
   return std::make_unique<SimBusImpl>(bus);
 }
 

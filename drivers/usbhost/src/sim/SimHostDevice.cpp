@@ -12,15 +12,15 @@ constexpr std::uint8_t kSetInterface = 11;
 constexpr std::uint8_t kClearFeature = 1;
 constexpr std::uint8_t kConfigurationType = 2;
 
-std::uint32_t StatusOf(k27sim::UsbOutcome outcome) {
+std::uint32_t StatusOf(vantrel::sim::UsbOutcome outcome) {
   switch (outcome) {
-    case k27sim::UsbOutcome::Ack:
+    case vantrel::sim::UsbOutcome::Ack:
       return USBD_STATUS_SUCCESS;
-    case k27sim::UsbOutcome::Stall:
+    case vantrel::sim::UsbOutcome::Stall:
       return USBD_STATUS_STALL_PID;
-    case k27sim::UsbOutcome::Gone:
+    case vantrel::sim::UsbOutcome::Gone:
       return USBD_STATUS_DEVICE_GONE;
-    case k27sim::UsbOutcome::Nak:
+    case vantrel::sim::UsbOutcome::Nak:
       break;
   }
   return USBD_STATUS_DEV_NOT_RESPONDING;
@@ -36,8 +36,8 @@ void SimTransfer::Cancel() {
   }
 }
 
-SimHostDevice::SimHostDevice(int port, std::shared_ptr<k27sim::SimUsbDevice> device,
-                             k27sim::SimUsbBus& bus)
+SimHostDevice::SimHostDevice(int port, std::shared_ptr<vantrel::sim::SimUsbDevice> device,
+                             vantrel::sim::SimUsbBus& bus)
     : device_(std::move(device)), bus_(bus) {
   identity_.bus = 1;
   identity_.portPath = {static_cast<std::uint8_t>(port)};
@@ -176,13 +176,13 @@ bool SimHostDevice::Attempt(SimTransfer& transfer) {
   if (transfer.Completed()) return true;
   AttemptScope scope;
   TransferRequest& request = transfer.MutableRequest();
-  k27sim::UsbTransferOutcome outcome;
-  std::vector<k27sim::UsbIsoPacket> packets;
+  vantrel::sim::UsbTransferOutcome outcome;
+  std::vector<vantrel::sim::UsbIsoPacket> packets;
   switch (request.type) {
     case TransferType::Control: {
-      const k27sim::UsbSetup setup{request.setup.requestType, request.setup.request,
-                                   request.setup.value, request.setup.index,
-                                   static_cast<std::uint16_t>(request.data.size())};
+      const vantrel::sim::UsbSetup setup{request.setup.requestType, request.setup.request,
+                                         request.setup.value, request.setup.index,
+                                         static_cast<std::uint16_t>(request.data.size())};
       outcome = device_->Control(setup, request.data);
       break;
     }
@@ -197,11 +197,11 @@ bool SimHostDevice::Attempt(SimTransfer& transfer) {
       outcome = device_->Isochronous(request.endpoint, request.data, packets, request.startFrame);
       break;
   }
-  if (outcome.outcome == k27sim::UsbOutcome::Nak) return false;
+  if (outcome.outcome == vantrel::sim::UsbOutcome::Nak) return false;
 
   TransferResult result;
   result.status = StatusOf(outcome.outcome);
-  result.transferred = outcome.outcome == k27sim::UsbOutcome::Ack ? outcome.length : 0;
+  result.transferred = outcome.outcome == vantrel::sim::UsbOutcome::Ack ? outcome.length : 0;
   const bool in = request.type == TransferType::Control ? (request.setup.requestType & 0x80) != 0
                                                         : (request.endpoint & 0x80) != 0;
   if (result.status == USBD_STATUS_SUCCESS && in && !request.shortTransferOk &&

@@ -20,14 +20,15 @@ class SimTransfer;
 
 class SimHostDevice final : public UsbDevice, public std::enable_shared_from_this<SimHostDevice> {
  public:
-  SimHostDevice(int port, std::shared_ptr<k27sim::SimUsbDevice> device, k27sim::SimUsbBus& bus);
+  SimHostDevice(int port, std::shared_ptr<vantrel::sim::SimUsbDevice> device,
+                vantrel::sim::SimUsbBus& bus);
   ~SimHostDevice() override;
   // Hooks the device's data-ready notification; call once after making it.
   void Attach();
 
   DeviceIdentity Identity() const override { return identity_; }
   // True when this stands for `device` of the simulated bus.
-  bool Is(const k27sim::SimUsbDevice& device) const { return device_.get() == &device; }
+  bool Is(const vantrel::sim::SimUsbDevice& device) const { return device_.get() == &device; }
   std::shared_ptr<PendingTransfer> Submit(TransferRequest request) override;
   std::uint32_t SelectConfiguration(std::uint8_t configurationValue, std::uint8_t interface,
                                     std::uint8_t alternate, InterfaceInfo* selected) override;
@@ -57,8 +58,8 @@ class SimHostDevice final : public UsbDevice, public std::enable_shared_from_thi
                                 std::uint16_t index);
   std::uint32_t ReadInterface(int interface, int alternate, InterfaceInfo* selected);
 
-  const std::shared_ptr<k27sim::SimUsbDevice> device_;
-  k27sim::SimUsbBus& bus_;
+  const std::shared_ptr<vantrel::sim::SimUsbDevice> device_;
+  vantrel::sim::SimUsbBus& bus_;
   DeviceIdentity identity_;
 
   std::mutex mutex_;

@@ -33,20 +33,20 @@ bool OpenIsRefused(const char* path) {
 // The device's descriptors as the kernel keeps them in sysfs: the device
 // descriptor, then each configuration whole. Empty when the device does not
 // answer (it left the bus meanwhile).
-std::vector<std::uint8_t> ReadDescriptors(k27sim::SimUsbDevice& device) {
+std::vector<std::uint8_t> ReadDescriptors(vantrel::sim::SimUsbDevice& device) {
   std::vector<std::uint8_t> all(18);
   auto read = device.Control({0x80, 6, 0x0100, 0, 18}, all);
-  if (read.outcome != k27sim::UsbOutcome::Ack || read.length < 18) return {};
+  if (read.outcome != vantrel::sim::UsbOutcome::Ack || read.length < 18) return {};
   const int configurations = all[17];
   for (int c = 0; c < configurations; ++c) {
     std::vector<std::uint8_t> head(9);
     const auto value = static_cast<std::uint16_t>(0x0200 | c);
     read = device.Control({0x80, 6, value, 0, 9}, head);
-    if (read.outcome != k27sim::UsbOutcome::Ack || read.length < 9) return {};
+    if (read.outcome != vantrel::sim::UsbOutcome::Ack || read.length < 9) return {};
     const auto total = static_cast<std::uint16_t>(head[2] | head[3] << 8);
     std::vector<std::uint8_t> whole(total);
     read = device.Control({0x80, 6, value, 0, total}, whole);
-    if (read.outcome != k27sim::UsbOutcome::Ack) return {};
+    if (read.outcome != vantrel::sim::UsbOutcome::Ack) return {};
     whole.resize(read.length);
     all.insert(all.end(), whole.begin(), whole.end());
   }
@@ -65,7 +65,8 @@ bool EmulatedUsbBus::CanRefuseOpens() {
 }
 
 EmulatedUsbBus::EmulatedUsbBus(int ports)
-    : testbed_(umockdev_testbed_new()), sim_(ports, k27sim::SimUsbBus::FrameClock::WallClock) {
+    : testbed_(umockdev_testbed_new()),
+      sim_(ports, vantrel::sim::SimUsbBus::FrameClock::WallClock) {
   GError* error = nullptr;
   if (!umockdev_testbed_add_from_string(testbed_, RootHubRecord().c_str(), &error)) {
     const std::string why = error ? error->message : "?";
@@ -74,7 +75,7 @@ EmulatedUsbBus::EmulatedUsbBus(int ports)
     throw std::runtime_error("umockdev: cannot add the root hub: " + why);
   }
   worker_ = std::thread([this] { RunWorker(); });
-  sim_.SetObserver({[this](int port, std::shared_ptr<k27sim::SimUsbDevice> device) {
+  sim_.SetObserver({[this](int port, std::shared_ptr<vantrel::sim::SimUsbDevice> device) {
                       Post([this, port, device] { Arrive(port, device); });
                     },
                     [this](int port) { Post([this, port] { Leave(port); }); }});
@@ -140,7 +141,7 @@ int EmulatedUsbBus::Arrivals() const {
   return arrivals_;
 }
 
-void EmulatedUsbBus::Plug(int port, std::shared_ptr<k27sim::SimUsbDevice> device) {
+void EmulatedUsbBus::Plug(int port, std::shared_ptr<vantrel::sim::SimUsbDevice> device) {
   sim_.Plug(port, std::move(device));
   Settle();
 }
@@ -181,7 +182,7 @@ int EmulatedUsbBus::NextDevnum() {
   return lastDevnum_;
 }
 
-void EmulatedUsbBus::Arrive(int port, std::shared_ptr<k27sim::SimUsbDevice> device) {
+void EmulatedUsbBus::Arrive(int port, std::shared_ptr<vantrel::sim::SimUsbDevice> device) {
   const std::vector<std::uint8_t> descriptors = ReadDescriptors(*device);
   if (descriptors.empty()) return;  // gone again before it could be enumerated
   // The kernel configures a device it enumerates.

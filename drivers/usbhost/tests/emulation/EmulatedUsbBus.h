@@ -38,14 +38,14 @@ class EmulatedUsbBus {
   EmulatedUsbBus(const EmulatedUsbBus&) = delete;
   EmulatedUsbBus& operator=(const EmulatedUsbBus&) = delete;
 
-  k27sim::SimUsbBus& Sim() { return sim_; }
+  vantrel::sim::SimUsbBus& Sim() { return sim_; }
   UMockdevTestbed* Testbed() { return testbed_; }
   // The testbed's folder (UMOCKDEV_DIR).
   std::string RootDir() const;
 
   // Plug and unplug on the simulated bus, returning once the testbed shows
   // the change and its uevent has gone out.
-  void Plug(int port, std::shared_ptr<k27sim::SimUsbDevice> device);
+  void Plug(int port, std::shared_ptr<vantrel::sim::SimUsbDevice> device);
   void Unplug(int port);
   // The device leaves without its removal's uevent, as on a machine whose
   // uevents never reach libusb: only a look at the bus finds it gone.
@@ -78,13 +78,13 @@ class EmulatedUsbBus {
   };
   void Post(std::function<void()> task);
   void RunWorker();
-  void Arrive(int port, std::shared_ptr<k27sim::SimUsbDevice> device);
+  void Arrive(int port, std::shared_ptr<vantrel::sim::SimUsbDevice> device);
   void Leave(int port);
   void RefuseOpens(const std::string& devnode);
   int NextDevnum();
 
   UMockdevTestbed* testbed_ = nullptr;
-  k27sim::SimUsbBus sim_;
+  vantrel::sim::SimUsbBus sim_;
 
   mutable std::mutex mutex_;
   std::condition_variable changed_;

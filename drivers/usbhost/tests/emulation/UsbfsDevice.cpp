@@ -53,15 +53,15 @@ T* As(const DataRef& ref) {
   return reinterpret_cast<T*>(ref.data->data);
 }
 
-int StatusOf(k27sim::UsbOutcome outcome) {
+int StatusOf(vantrel::sim::UsbOutcome outcome) {
   switch (outcome) {
-    case k27sim::UsbOutcome::Ack:
+    case vantrel::sim::UsbOutcome::Ack:
       return 0;
-    case k27sim::UsbOutcome::Stall:
+    case vantrel::sim::UsbOutcome::Stall:
       return -EPIPE;
-    case k27sim::UsbOutcome::Gone:
+    case vantrel::sim::UsbOutcome::Gone:
       return -ESHUTDOWN;
-    case k27sim::UsbOutcome::Nak:
+    case vantrel::sim::UsbOutcome::Nak:
       break;
   }
   return -EPROTO;
@@ -86,7 +86,7 @@ struct UsbfsDevice::Urb {
   }
 };
 
-UsbfsDevice::UsbfsDevice(std::shared_ptr<k27sim::SimUsbDevice> device, UsbfsFaults faults,
+UsbfsDevice::UsbfsDevice(std::shared_ptr<vantrel::sim::SimUsbDevice> device, UsbfsFaults faults,
                          std::function<void(int)> configured)
     : device_(std::move(device)),
       configured_(std::move(configured)),
@@ -331,13 +331,13 @@ bool UsbfsDevice::Attempt(Urb& urb) {
     u->status = -EPIPE;
     return true;
   }
-  k27sim::UsbTransferOutcome outcome;
+  vantrel::sim::UsbTransferOutcome outcome;
   switch (u->type) {
     case USBDEVFS_URB_TYPE_CONTROL: {
       const std::uint8_t* s = bytes.data();
-      const k27sim::UsbSetup setup{s[0], s[1], static_cast<std::uint16_t>(s[2] | s[3] << 8),
-                                   static_cast<std::uint16_t>(s[4] | s[5] << 8),
-                                   static_cast<std::uint16_t>(s[6] | s[7] << 8)};
+      const vantrel::sim::UsbSetup setup{s[0], s[1], static_cast<std::uint16_t>(s[2] | s[3] << 8),
+                                         static_cast<std::uint16_t>(s[4] | s[5] << 8),
+                                         static_cast<std::uint16_t>(s[6] | s[7] << 8)};
       const std::size_t length = std::min<std::size_t>(setup.length, bytes.size() - 8);
       outcome = device_->Control(setup, bytes.subspan(8, length));
       break;
@@ -351,7 +351,7 @@ bool UsbfsDevice::Attempt(Urb& urb) {
       const int count = u->number_of_packets;
       if (static_cast<std::int32_t>(FrameNumber() - (urb.startFrame + std::uint32_t(count))) < 0)
         return false;
-      std::vector<k27sim::UsbIsoPacket> packets;
+      std::vector<vantrel::sim::UsbIsoPacket> packets;
       std::uint32_t offset = 0;
       for (int i = 0; i < count; ++i) {
         const std::uint32_t length = u->iso_frame_desc[i].length;
@@ -363,7 +363,7 @@ bool UsbfsDevice::Attempt(Urb& urb) {
         offset += length;
       }
       outcome = device_->Isochronous(u->endpoint, bytes, packets, urb.startFrame);
-      if (outcome.outcome == k27sim::UsbOutcome::Nak) return false;
+      if (outcome.outcome == vantrel::sim::UsbOutcome::Nak) return false;
       int moved = 0, errors = 0;
       for (int i = 0; i < count; ++i) {
         u->iso_frame_desc[i].actual_length = packets[std::size_t(i)].actualLength;
@@ -381,7 +381,7 @@ bool UsbfsDevice::Attempt(Urb& urb) {
       u->status = -EINVAL;
       return true;
   }
-  if (outcome.outcome == k27sim::UsbOutcome::Nak) return false;
+  if (outcome.outcome == vantrel::sim::UsbOutcome::Nak) return false;
   u->status = StatusOf(outcome.outcome);
   u->actual_length = u->status == 0 ? static_cast<int>(outcome.length) : 0;
   return true;
@@ -509,9 +509,9 @@ UsbfsDevice::Answer UsbfsDevice::DriverRequest(UMockdevIoctlClient* client) {
   }
 }
 
-k27sim::UsbOutcome UsbfsDevice::StandardRequest(std::uint8_t type, std::uint8_t request,
-                                                std::uint16_t value, std::uint16_t index) {
-  if (faults_.stall) return k27sim::UsbOutcome::Stall;
+vantrel::sim::UsbOutcome UsbfsDevice::StandardRequest(std::uint8_t type, std::uint8_t request,
+                                                      std::uint16_t value, std::uint16_t index) {
+  if (faults_.stall) return vantrel::sim::UsbOutcome::Stall;
   return device_->Control({type, request, value, index, 0}, {}).outcome;
 }
 
@@ -521,7 +521,7 @@ UsbfsDevice::Answer UsbfsDevice::SetConfiguration(UMockdevIoctlClient* client) {
   const int wanted = *As<int>(value);
   configurations_.push_back(wanted);
   if (StandardRequest(0x00, 9, static_cast<std::uint16_t>(std::max(wanted, 0)), 0) !=
-      k27sim::UsbOutcome::Ack)
+      vantrel::sim::UsbOutcome::Ack)
     return {-1, EINVAL};
   configuration_ = std::max(wanted, 0);
   alternates_.clear();
@@ -534,7 +534,8 @@ UsbfsDevice::Answer UsbfsDevice::SetInterface(UMockdevIoctlClient* client) {
   const auto* setting = As<usbdevfs_setinterface>(value);
   settings_.emplace_back(setting->interface, setting->altsetting);
   if (StandardRequest(0x01, 11, static_cast<std::uint16_t>(setting->altsetting),
-                      static_cast<std::uint16_t>(setting->interface)) != k27sim::UsbOutcome::Ack)
+                      static_cast<std::uint16_t>(setting->interface)) !=
+      vantrel::sim::UsbOutcome::Ack)
     return {-1, EINVAL};
   alternates_[setting->interface] = setting->altsetting;
   return {};
@@ -545,7 +546,8 @@ UsbfsDevice::Answer UsbfsDevice::ClearHalt(UMockdevIoctlClient* client) {
   if (value.data == nullptr) return {-1, EFAULT};
   const unsigned endpoint = *As<unsigned>(value);
   clearedHalts_.push_back(endpoint);
-  if (StandardRequest(0x02, 1, 0, static_cast<std::uint16_t>(endpoint)) != k27sim::UsbOutcome::Ack)
+  if (StandardRequest(0x02, 1, 0, static_cast<std::uint16_t>(endpoint)) !=
+      vantrel::sim::UsbOutcome::Ack)
     return {-1, EPIPE};
   return {};
 }

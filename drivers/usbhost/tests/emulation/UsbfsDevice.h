@@ -49,7 +49,7 @@ class UsbfsDevice {
 
   // `configured` hears the configuration value the client sets (0: none),
   // so that the sysfs record can follow.
-  UsbfsDevice(std::shared_ptr<k27sim::SimUsbDevice> device, UsbfsFaults faults,
+  UsbfsDevice(std::shared_ptr<vantrel::sim::SimUsbDevice> device, UsbfsFaults faults,
               std::function<void(int)> configured = {});
   ~UsbfsDevice();
   UsbfsDevice(const UsbfsDevice&) = delete;
@@ -59,7 +59,7 @@ class UsbfsDevice {
   // message in `why`) when umockdev refuses.
   bool Attach(UMockdevTestbed* testbed, const std::string& devnode, std::string* why);
 
-  const std::shared_ptr<k27sim::SimUsbDevice>& Device() const { return device_; }
+  const std::shared_ptr<vantrel::sim::SimUsbDevice>& Device() const { return device_; }
 
   // Fault switches, effective from the next ioctl.
   void SetNak(bool on);
@@ -110,10 +110,10 @@ class UsbfsDevice {
   void RetryWaitingLocked();
   void EndAllLocked(int status);
   std::uint32_t FrameNumber() const;
-  k27sim::UsbOutcome StandardRequest(std::uint8_t type, std::uint8_t request, std::uint16_t value,
-                                     std::uint16_t index);
+  vantrel::sim::UsbOutcome StandardRequest(std::uint8_t type, std::uint8_t request,
+                                           std::uint16_t value, std::uint16_t index);
 
-  const std::shared_ptr<k27sim::SimUsbDevice> device_;
+  const std::shared_ptr<vantrel::sim::SimUsbDevice> device_;
   const std::function<void(int)> configured_;
   UMockdevTestbed* testbed_ = nullptr;
   std::string devnode_;

@@ -158,7 +158,7 @@ struct UsageError {
 
 std::string NameOf(int code) {
   if (code == kHelp) return "--help";
-  return k27::common::OptionName(kOptions, code);
+  return vantrel::common::OptionName(kOptions, code);
 }
 
 unsigned ParseNumber(int code, const std::string& text) {
@@ -297,7 +297,7 @@ CommandLine ParseCommandLine(int argc, char** argv) {
       const int code = getopt_long(argc, argv, "+:h", kOptions, nullptr);
       if (code == -1) break;
       if (code == '?' || code == ':')
-        throw UsageError{k27::common::OptionRefusal(kOptions, code, argv)};
+        throw UsageError{vantrel::common::OptionRefusal(kOptions, code, argv)};
       Apply(code, optarg, line);
     }
     if (optind < argc) throw UsageError{"unexpected argument '" + std::string(argv[optind]) + "'"};

@@ -61,7 +61,7 @@ std::uint32_t BoardDevice::OpenHandle() {
 void BoardDevice::Close() { state_.openCount.fetch_sub(1); }
 
 std::uint32_t BoardDevice::Start() {
-  const k27::common::IoRef reference(state_.ioRefs);
+  const vantrel::common::IoRef reference(state_.ioRefs);
   if (!reference.Held()) return STATUS_DELETE_PENDING;
   std::uint32_t status = STATUS_SUCCESS;
   const std::uint32_t started = Guarded(&status, [&] { return StartBoardDevice(context_); });
@@ -78,7 +78,7 @@ std::uint32_t BoardDevice::Start() {
 }
 
 std::uint32_t BoardDevice::Stop() {
-  const k27::common::IoRef reference(state_.ioRefs);
+  const vantrel::common::IoRef reference(state_.ioRefs);
   if (!reference.Held()) return STATUS_DELETE_PENDING;
   // What became of the deconfiguration is not looked at.
   std::uint32_t ignored = STATUS_SUCCESS;
@@ -87,12 +87,12 @@ std::uint32_t BoardDevice::Stop() {
 }
 
 std::uint32_t BoardDevice::SurpriseRemoval() {
-  const k27::common::IoRef reference(state_.ioRefs);
+  const vantrel::common::IoRef reference(state_.ioRefs);
   return reference.Held() ? STATUS_SUCCESS : STATUS_DELETE_PENDING;
 }
 
 std::uint32_t BoardDevice::QueryCapabilities(DeviceCapabilities& capabilities) {
-  const k27::common::IoRef reference(state_.ioRefs);
+  const vantrel::common::IoRef reference(state_.ioRefs);
   if (!reference.Held()) return STATUS_DELETE_PENDING;
   if (capabilities.version >= 1) capabilities.surpriseRemovalOk = true;
   return STATUS_SUCCESS;
@@ -128,7 +128,7 @@ std::uint32_t BoardDevice::Remove() {
 
 ControlResult BoardDevice::Control(std::uint32_t code, std::span<const std::uint8_t> in,
                                    std::span<std::uint8_t> out) {
-  const k27::common::IoRef reference(state_.ioRefs);
+  const vantrel::common::IoRef reference(state_.ioRefs);
   if (!reference.Held()) return {STATUS_DELETE_PENDING, 0};
   std::uint32_t failure = STATUS_SUCCESS;
   ControlResult result = Guarded(&failure, [&] { return Dispatch(code, in, out); });

@@ -14,7 +14,7 @@
 #include "BoardDeviceState.h"
 #include "ChannelLocks.h"
 #include "ExchangeRecord.h"
-#include "usb/IsoStream.h"
+#include "usb/IsoStreamRunner.h"
 #include "usb/UrbSubmit.h"
 #include "vantrel/driver/ControlHandler.h"
 #include "vantrel/usbhost/UsbHost.h"

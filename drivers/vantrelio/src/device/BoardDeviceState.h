@@ -45,7 +45,7 @@ class BoardDeviceState {
   std::atomic<std::uint32_t> lastUrbError{0};
   // Work in flight, plus one held from creation until removal begins;
   // refuses new work once it has begun.
-  k27::common::IoRefCount ioRefs;
+  vantrel::common::IoRefCount ioRefs;
   std::atomic<bool> streamStop{false};
 
   // The selected configuration value, absent until a selection succeeded.

@@ -11,7 +11,7 @@
 
 namespace vantrel::driver {
 
-using k27::common::AppendHex;
+using vantrel::common::AppendHex;
 
 std::string FormatExchange(const ExchangeRecord& record) {
   std::string line = ControlProtocol::SocketName(record.instance) +

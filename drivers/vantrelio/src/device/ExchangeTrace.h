@@ -29,7 +29,7 @@ class ExchangeTrace {
   unsigned long FailedWrites() const;
 
  private:
-  k27::common::UniqueFd fd_;
+  vantrel::common::UniqueFd fd_;
   mutable std::mutex mutex_;
   unsigned long failedWrites_ = 0;
 };

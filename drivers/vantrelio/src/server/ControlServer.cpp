@@ -27,7 +27,7 @@ namespace vantrel::driver {
 namespace {
 
 using P = ControlProtocol;
-using k27::common::UniqueFd;
+using vantrel::common::UniqueFd;
 
 std::uint32_t Clamped(std::size_t limit) {
   return static_cast<std::uint32_t>(std::min<std::size_t>(limit, UINT32_MAX));
@@ -38,8 +38,8 @@ std::uint32_t Clamped(std::size_t limit) {
 }
 
 sockaddr_un SocketAddress(const std::filesystem::path& path) {
-  const auto address = k27::common::UnixAddress(path.string());
-  if (!address) throw std::runtime_error(k27::common::SocketPathError(path.string()));
+  const auto address = vantrel::common::UnixAddress(path.string());
+  if (!address) throw std::runtime_error(vantrel::common::SocketPathError(path.string()));
   return *address;
 }
 
@@ -53,7 +53,7 @@ void RemoveStaleSocket(const std::filesystem::path& path, const sockaddr_un& add
   }
   if (!S_ISSOCK(st.st_mode))
     throw std::runtime_error(path.string() + " exists and is not a socket");
-  UniqueFd probe = k27::common::NewSeqPacketSocket(k27::common::kNonBlocking);
+  UniqueFd probe = vantrel::common::NewSeqPacketSocket(vantrel::common::kNonBlocking);
   if (!probe) ThrowErrno("socket");
   const int rc =
       ::connect(probe.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof(address));
@@ -152,7 +152,7 @@ void ControlServer::CreateListener(int instance) {
   const sockaddr_un address = SocketAddress(listener.path);
   RemoveStaleSocket(listener.path, address);
 
-  listener.fd = k27::common::BindSeqPacket(address, k27::common::kNonBlocking);
+  listener.fd = vantrel::common::BindSeqPacket(address, vantrel::common::kNonBlocking);
   if (!listener.fd) ThrowErrno("cannot bind " + listener.path.string());
   struct stat st {};
   if (::lstat(listener.path.c_str(), &st) != 0) {
@@ -172,7 +172,7 @@ void ControlServer::CreateListener(int instance) {
     ThrowErrno("cannot give " + entry.path.string() + " to group " + std::to_string(*group_));
   if (::chmod(entry.path.c_str(), 0660) != 0)
     ThrowErrno("cannot set the mode of " + entry.path.string());
-  if (!k27::common::Listen(entry.fd, SOMAXCONN))
+  if (!vantrel::common::Listen(entry.fd, SOMAXCONN))
     ThrowErrno("cannot listen on " + entry.path.string());
 }
 
@@ -405,7 +405,7 @@ void ControlServer::Accept(const Listener& listener) {
     failAccepts_.fetch_sub(1);
     errno = EMFILE;
   } else {
-    accepted = k27::common::AcceptSeqPacket(listener.fd);
+    accepted = vantrel::common::AcceptSeqPacket(listener.fd);
   }
   if (!accepted) {
     if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {

@@ -104,14 +104,14 @@ class ControlServer {
 
  private:
   struct Listener {
-    k27::common::UniqueFd fd;
+    vantrel::common::UniqueFd fd;
     int instance = 0;
     std::filesystem::path path;
     dev_t device = 0;
     ino_t inode = 0;
   };
   struct Connection {
-    k27::common::UniqueFd fd;  // under connectionsMutex_; empty once the connection has ended
+    vantrel::common::UniqueFd fd;  // under connectionsMutex_; empty once the connection has ended
     int instance = 0;
     uid_t uid = 0;
     bool quotaTaken = false;
@@ -133,7 +133,7 @@ class ControlServer {
   // Counts the connection against the limits; false, with the reason, when
   // it must be refused. Under connectionsMutex_.
   bool Admit(int instance, uid_t uid, bool* quotaTaken, Refusal* refusal);
-  void Refuse(k27::common::UniqueFd& fd, const Refusal& refusal);
+  void Refuse(vantrel::common::UniqueFd& fd, const Refusal& refusal);
   void NoteAdmitted(int instance, uid_t uid);
   void Serve(Connection& connection);
   bool SendReply(int fd, const ::msghdr& message) const;
@@ -158,8 +158,8 @@ class ControlServer {
 
   std::mutex lifecycleMutex_;  // Start and Stop
   bool running_ = false;
-  k27::common::UniqueFd stopFd_;  // eventfd, readable once Stop begins
-  k27::common::UniqueFd reapFd_;  // eventfd, readable when a connection has ended
+  vantrel::common::UniqueFd stopFd_;  // eventfd, readable once Stop begins
+  vantrel::common::UniqueFd reapFd_;  // eventfd, readable when a connection has ended
   std::vector<Listener> listeners_;
   std::thread acceptThread_;
 
@@ -176,7 +176,7 @@ class ControlServer {
   // The refusals by kind ("ezusb-0", "uid 1000"), failed thread starts and
   // failed accepts, logged at a bounded rate; a refusal's condition ends
   // when a connection of its kind is admitted again. Accept thread only.
-  k27::common::LogRateLimiter logLimiter_;
+  vantrel::common::LogRateLimiter logLimiter_;
 };
 
 }  // namespace vantrel::driver

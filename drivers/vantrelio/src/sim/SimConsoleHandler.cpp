@@ -31,7 +31,7 @@ ControlResult SimConsoleHandler::Control(std::uint32_t code, std::span<const std
     board = -1;
   }
   std::vector<std::string> words(items.begin() + 1, items.end());
-  const k27sim::ConsoleReply reply = console_.Run(board, words);
+  const vantrel::sim::ConsoleReply reply = console_.Run(board, words);
 
   out[0] = static_cast<std::uint8_t>('0' + reply.status);
   const std::size_t text = std::min(reply.text.size(), out.size() - 1);

@@ -9,12 +9,12 @@ namespace vantrel::driver {
 
 class SimConsoleHandler final : public ControlHandler {
  public:
-  explicit SimConsoleHandler(k27sim::SimConsole& console) : console_(console) {}
+  explicit SimConsoleHandler(vantrel::sim::SimConsole& console) : console_(console) {}
   ControlResult Control(std::uint32_t code, std::span<const std::uint8_t> in,
                         std::span<std::uint8_t> out) override;
 
  private:
-  k27sim::SimConsole& console_;
+  vantrel::sim::SimConsole& console_;
 };
 
 }  // namespace vantrel::driver

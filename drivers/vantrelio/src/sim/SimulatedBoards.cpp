@@ -39,9 +39,9 @@ void SimulatedBoards::StartBoards(const SimulationSettings& settings, DeviceMana
       throw std::runtime_error(failure);
   }
 
-  std::vector<k27sim::SimBoard*> consoleBoards;
+  std::vector<vantrel::sim::SimBoard*> consoleBoards;
   for (const auto& board : simulated_.Boards()) consoleBoards.push_back(board.get());
-  console_ = std::make_unique<k27sim::SimConsole>(consoleBoards);
+  console_ = std::make_unique<vantrel::sim::SimConsole>(consoleBoards);
   console_->SetPlugHooks({[this](int board) { return simulated_.Unplug(board); },
                           [this](int board) { return simulated_.Plug(board); }});
   consoleHandler_ = std::make_unique<SimConsoleHandler>(*console_);

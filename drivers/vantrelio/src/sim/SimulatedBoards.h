@@ -53,7 +53,7 @@ class SimulatedBoards {
 
   SimulatedBus simulated_;
   std::unique_ptr<usbhost::SimHostBus> host_;
-  std::unique_ptr<k27sim::SimConsole> console_;
+  std::unique_ptr<vantrel::sim::SimConsole> console_;
   std::unique_ptr<SimConsoleHandler> consoleHandler_;
   std::unique_ptr<ControlServer> consoleServer_;
 };

@@ -7,24 +7,24 @@
 namespace vantrel::driver {
 
 SimulatedBus::SimulatedBus(const SimulatedBusSettings& settings)
-    : settings_(settings), bus_(8, k27sim::SimUsbBus::FrameClock::WallClock) {
+    : settings_(settings), bus_(8, vantrel::sim::SimUsbBus::FrameClock::WallClock) {
   for (unsigned n = 0; n < settings_.boards; ++n) {
-    k27sim::SimBoardOptions boardOptions;
+    vantrel::sim::SimBoardOptions boardOptions;
     boardOptions.eepromBytes = settings_.eepromBytes;
     boardOptions.realTime = true;
     boardOptions.boardAddress = static_cast<std::uint8_t>(n);
     // K2700001, K2700002, ...: a script can tell the boards apart.
-    boardOptions.serialNumber = k27sim::FactorySerialNumber(n + 1);
-    boards_.push_back(std::make_shared<k27sim::SimBoard>(boardOptions));
+    boardOptions.serialNumber = vantrel::sim::FactorySerialNumber(n + 1);
+    boards_.push_back(std::make_shared<vantrel::sim::SimBoard>(boardOptions));
   }
 }
 
-std::shared_ptr<k27sim::SimEzUsbPart> SimulatedBus::BarePart(std::size_t board) const {
-  k27sim::SimEzUsbPartOptions part;
+std::shared_ptr<vantrel::sim::SimEzUsbPart> SimulatedBus::BarePart(std::size_t board) const {
+  vantrel::sim::SimEzUsbPartOptions part;
   part.vendorId = settings_.loaderId.vendorId;
   part.productId = settings_.loaderId.productId;
   part.reEnumerationDelay = std::chrono::milliseconds(20);
-  return std::make_shared<k27sim::SimEzUsbPart>(boards_[board], part);
+  return std::make_shared<vantrel::sim::SimEzUsbPart>(boards_[board], part);
 }
 
 void SimulatedBus::PlugBoard(std::size_t board) {
@@ -35,7 +35,7 @@ void SimulatedBus::PlugIsoDevices(unsigned count) {
   for (unsigned n = 0; n < count; ++n) {
     if (boards_.size() + n >= static_cast<std::size_t>(bus_.Ports())) break;
     bus_.Plug(static_cast<int>(boards_.size() + n) + 1,
-              std::make_shared<k27sim::SimIsoDevice>(k27sim::SimIsoDeviceOptions{
+              std::make_shared<vantrel::sim::SimIsoDevice>(vantrel::sim::SimIsoDeviceOptions{
                   settings_.boardId.vendorId, settings_.boardId.productId, 256}));
   }
 }

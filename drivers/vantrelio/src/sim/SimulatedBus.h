@@ -35,15 +35,15 @@ class SimulatedBus {
   bool Unplug(int board);
   bool Plug(int board);
 
-  k27sim::SimUsbBus& Bus() { return bus_; }
-  const std::vector<std::shared_ptr<k27sim::SimBoard>>& Boards() const { return boards_; }
+  vantrel::sim::SimUsbBus& Bus() { return bus_; }
+  const std::vector<std::shared_ptr<vantrel::sim::SimBoard>>& Boards() const { return boards_; }
 
  private:
-  std::shared_ptr<k27sim::SimEzUsbPart> BarePart(std::size_t board) const;
+  std::shared_ptr<vantrel::sim::SimEzUsbPart> BarePart(std::size_t board) const;
 
   const SimulatedBusSettings settings_;
-  k27sim::SimUsbBus bus_;
-  std::vector<std::shared_ptr<k27sim::SimBoard>> boards_;
+  vantrel::sim::SimUsbBus bus_;
+  std::vector<std::shared_ptr<vantrel::sim::SimBoard>> boards_;
 };
 
 }  // namespace vantrel::driver

@@ -109,14 +109,14 @@ TEST_F(DaemonOnUsbLoads, TheExternalMemoryPassRunsOverLibusb) {
   auto part = BarePart(board);
   bus_->Plug(1, part);
   ASSERT_TRUE(WaitServed(0)) << daemon_->Log();
-  std::vector<k27sim::VendorRequestRecord> external;
+  std::vector<vantrel::sim::VendorRequestRecord> external;
   for (const auto& request : part->VendorRequests())
-    if (request.setup.request == k27sim::SimEzUsbPart::kExternalMemoryRequest)
+    if (request.setup.request == vantrel::sim::SimEzUsbPart::kExternalMemoryRequest)
       external.push_back(request);
   ASSERT_FALSE(external.empty());
   for (const auto& request : external) {
-    EXPECT_GT(request.setup.value, k27sim::SimEzUsbPart::kInternalMemoryEnd);
-    EXPECT_EQ(request.outcome, k27sim::UsbOutcome::Ack);
+    EXPECT_GT(request.setup.value, vantrel::sim::SimEzUsbPart::kInternalMemoryEnd);
+    EXPECT_EQ(request.outcome, vantrel::sim::UsbOutcome::Ack);
     // What the first-stage loader wrote is in the part's external memory.
     EXPECT_EQ(part->ExternalMemory(request.setup.value, request.data.size()), request.data);
   }

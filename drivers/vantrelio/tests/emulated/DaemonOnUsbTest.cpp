@@ -35,7 +35,7 @@ TEST_F(DaemonOnUsb, LoadsABarePartAndServesItsBoard) {
   // The load as the loader does it: hold, first stage (each image's pass
   // over internal memory begins with a hold), run, board firmware, hold,
   // run; then the board's own device on the same port.
-  using k27sim::CpuControl;
+  using vantrel::sim::CpuControl;
   EXPECT_TRUE(part->BoardFirmwareStarted());
   EXPECT_EQ(part->CpuControlWrites(),
             (std::vector<CpuControl>{CpuControl::Hold, CpuControl::Hold, CpuControl::Run,

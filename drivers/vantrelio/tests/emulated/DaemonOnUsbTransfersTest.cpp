@@ -56,7 +56,8 @@ TEST_F(DaemonOnUsbTransfers, ASilentBoardFailsTheCallAfterFiveSecondsAndTheNextC
   // The SRAM channel takes its commands and never answers: the reply's IN
   // transfer waits until the daemon's limit on one USB request cancels it.
   for (int command = 0; command < 256; ++command)
-    board->InjectFault(kSramChannel, std::uint8_t(command), {k27sim::FaultKind::NoReply, 0, -1});
+    board->InjectFault(kSramChannel, std::uint8_t(command),
+                       {vantrel::sim::FaultKind::NoReply, 0, -1});
   const std::size_t discarded = bus_->At(1)->Discarded();
   const auto start = Clock::now();
   EXPECT_FALSE(ReadSram(library, in));
@@ -133,8 +134,8 @@ std::vector<std::uint8_t> IsoRecord(std::uint32_t pipe, std::uint32_t packetSize
 TEST_F(DaemonOnUsbTransfers, IsochronousTransfersOverLibusb) {
   StartDaemon();
   // An isochronous device with the board's identifiers: IN pipe 0, OUT pipe 1.
-  auto iso = std::make_shared<k27sim::SimIsoDevice>(
-      k27sim::SimIsoDeviceOptions{kBoardVendorId, kBoardProductId, 64});
+  auto iso = std::make_shared<vantrel::sim::SimIsoDevice>(
+      vantrel::sim::SimIsoDeviceOptions{kBoardVendorId, kBoardProductId, 64});
   bus_->Plug(3, iso);
   ASSERT_TRUE(WaitServed(0)) << daemon_->Log();
   test::TestClient client(daemon_->Socket(0));
@@ -143,7 +144,7 @@ TEST_F(DaemonOnUsbTransfers, IsochronousTransfersOverLibusb) {
   constexpr std::uint32_t kSize = 16, kRecord = IsoTransferRecord::kPacketStatusSize;
   const test::Reply read =
       client.Control(IOCTL_VIO_ISO_READ, IsoRecord(0, kSize, 8, 2, 2), 8 * (kSize + kRecord));
-  ASSERT_EQ(read.status, k27::common::STATUS_SUCCESS);
+  ASSERT_EQ(read.status, vantrel::common::STATUS_SUCCESS);
   ASSERT_EQ(read.output.size(), 8 * (kSize + kRecord));
   std::uint32_t previous = 0;
   for (std::uint32_t i = 0; i < 8; ++i) {
@@ -168,7 +169,7 @@ TEST_F(DaemonOnUsbTransfers, IsochronousTransfersOverLibusb) {
   message.insert(message.end(), data.begin(), data.end());
   client.SendRaw(message);
   const test::Reply sent = client.Receive();
-  EXPECT_EQ(sent.status, k27::common::STATUS_SUCCESS);
+  EXPECT_EQ(sent.status, vantrel::common::STATUS_SUCCESS);
   EXPECT_EQ(iso->Received(), std::vector<std::uint8_t>(data.begin(), data.begin() + 32));
   EXPECT_EQ(iso->TransfersServed(), 4u + 4u);
 }

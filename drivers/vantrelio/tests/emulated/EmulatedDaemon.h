@@ -65,22 +65,23 @@ class EmulatedDaemonTest : public ::testing::Test {
   }
 
   // A board that has no firmware yet, as after power-up.
-  static std::shared_ptr<k27sim::SimBoard> NewBoard(std::uint8_t address = 0) {
-    k27sim::SimBoardOptions options;
+  static std::shared_ptr<vantrel::sim::SimBoard> NewBoard(std::uint8_t address = 0) {
+    vantrel::sim::SimBoardOptions options;
     options.realTime = true;
     options.boardAddress = address;
-    return std::make_shared<k27sim::SimBoard>(options);
+    return std::make_shared<vantrel::sim::SimBoard>(options);
   }
   // The bare EZ-USB part of `board`, with the loader's identifiers.
-  static std::shared_ptr<k27sim::SimEzUsbPart> BarePart(std::shared_ptr<k27sim::SimBoard> board) {
-    k27sim::SimEzUsbPartOptions options;
+  static std::shared_ptr<vantrel::sim::SimEzUsbPart> BarePart(
+      std::shared_ptr<vantrel::sim::SimBoard> board) {
+    vantrel::sim::SimEzUsbPartOptions options;
     options.vendorId = kLoaderVendorId;
     options.productId = kLoaderProductId;
     options.reEnumerationDelay = 20ms;  // about what hardware takes
-    return std::make_shared<k27sim::SimEzUsbPart>(std::move(board), options);
+    return std::make_shared<vantrel::sim::SimEzUsbPart>(std::move(board), options);
   }
   // Plugs a bare part of a new board into `port`; its board.
-  std::shared_ptr<k27sim::SimBoard> PlugBarePart(int port, std::uint8_t address = 0) {
+  std::shared_ptr<vantrel::sim::SimBoard> PlugBarePart(int port, std::uint8_t address = 0) {
     auto board = NewBoard(address);
     bus_->Plug(port, BarePart(board));
     return board;

@@ -12,9 +12,9 @@
 namespace vantrel::driver {
 
 // NT status values carried back with every request.
-using k27::common::NtStatus;
-using enum k27::common::NtStatus;
-using k27::common::NtFailed;
+using vantrel::common::NtStatus;
+using enum vantrel::common::NtStatus;
+using vantrel::common::NtFailed;
 
 constexpr std::uint32_t CtlCode(std::uint32_t function, std::uint32_t method) {
   return (0x22u << 16) | (function << 2) | method;

@@ -40,11 +40,11 @@ struct Exchange {
 // reaches them through the in-process link.
 class SimBus {
  public:
-  explicit SimBus(std::vector<k27sim::SimBoardOptions> boards)
+  explicit SimBus(std::vector<vantrel::sim::SimBoardOptions> boards)
       : bus_(static_cast<int>(boards.size())) {
     for (std::size_t i = 0; i < boards.size(); ++i) {
-      boards_.push_back(std::make_shared<k27sim::SimBoard>(boards[i]));
-      bus_.Plug(static_cast<int>(i) + 1, std::make_shared<k27sim::SimUsbBoard>(
+      boards_.push_back(std::make_shared<vantrel::sim::SimBoard>(boards[i]));
+      bus_.Plug(static_cast<int>(i) + 1, std::make_shared<vantrel::sim::SimUsbBoard>(
                                              boards_.back(), kBoardVendorId, kBoardProductId));
     }
     devices_.resize(boards.size());
@@ -73,7 +73,7 @@ class SimBus {
       if (device) device->Remove();
   }
 
-  k27sim::SimBoard& Board(int index = 0) { return *boards_.at(index); }
+  vantrel::sim::SimBoard& Board(int index = 0) { return *boards_.at(index); }
   // The device indices asked for, in order, since the last ClearLog.
   std::vector<int> Opened() {
     std::lock_guard lock(mutex_);
@@ -140,8 +140,8 @@ class SimBus {
     started_.notify_all();
   }
 
-  k27sim::SimUsbBus bus_;
-  std::vector<std::shared_ptr<k27sim::SimBoard>> boards_;
+  vantrel::sim::SimUsbBus bus_;
+  std::vector<std::shared_ptr<vantrel::sim::SimBoard>> boards_;
   std::unique_ptr<usbhost::SimHostBus> host_;
   std::mutex mutex_;
   std::condition_variable started_;
@@ -151,8 +151,8 @@ class SimBus {
   std::array<std::atomic<int>, 16> liveLinks_{};
 };
 
-inline k27sim::SimBoardOptions WithEeprom(std::uint32_t bytes) {
-  k27sim::SimBoardOptions options;
+inline vantrel::sim::SimBoardOptions WithEeprom(std::uint32_t bytes) {
+  vantrel::sim::SimBoardOptions options;
   options.eepromBytes = bytes;
   return options;
 }

@@ -8,7 +8,7 @@
 
 #include "vantrel/usbhost/UsbHost.h"
 
-namespace k27sim {
+namespace vantrel::sim {
 class SimUsbBus;
 }
 
@@ -43,6 +43,6 @@ class SimHostBus : public UsbBus {
   // device on `port` to the bus's user, as the platform would.
   virtual void DeliverRequest(int port, PnpRequest request) = 0;
 };
-std::unique_ptr<SimHostBus> MakeSimBus(k27sim::SimUsbBus& bus);
+std::unique_ptr<SimHostBus> MakeSimBus(vantrel::sim::SimUsbBus& bus);
 
 }  // namespace vantrel::usbhost

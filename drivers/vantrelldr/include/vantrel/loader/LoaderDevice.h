@@ -34,12 +34,12 @@ inline constexpr std::uint16_t kCpuCsAddress = 0x7F92;
 inline constexpr std::uint16_t kInternalMemoryTop = 0x1B3F;
 
 // NT status of a start that the removal refused.
-inline constexpr std::uint32_t kStatusSuccess = k27::common::STATUS_SUCCESS;
-inline constexpr std::uint32_t kStatusDeletePending = k27::common::STATUS_DELETE_PENDING;
+inline constexpr std::uint32_t kStatusSuccess = vantrel::common::STATUS_SUCCESS;
+inline constexpr std::uint32_t kStatusDeletePending = vantrel::common::STATUS_DELETE_PENDING;
 
 // Every request holds a work reference while it runs.
-using k27::common::IoRef;
-using k27::common::IoRefCount;
+using vantrel::common::IoRef;
+using vantrel::common::IoRefCount;
 
 // How long the loader waits for one request before it cancels it: 5 s, the
 // time USB itself gives a device to finish a control request with a data
