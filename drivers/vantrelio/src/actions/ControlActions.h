@@ -51,7 +51,7 @@ ControlResult GetFrameNumber(const DeviceContext& context, OutBuffer out);
 ControlResult GetLastUrbError(const DeviceContext& context, OutBuffer out);
 ControlResult GetDriverVersion(OutBuffer out);
 
-// IOCTL_VIO_ISO_READ and IOCTL_VIO_ISO_WRITE (the stream's start is IsoStream's).
+// IOCTL_VIO_ISO_READ and IOCTL_VIO_ISO_WRITE (the stream's start is IsoStreamRunner's).
 // Information 0; the output buffer (data, then packet records) goes back
 // whole as the reply's output bytes.
 ControlResult IsoTransfer(const DeviceContext& context, InBuffer in, OutBuffer out);

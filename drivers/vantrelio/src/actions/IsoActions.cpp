@@ -1,5 +1,5 @@
 // The isochronous transfer that runs to its end inside one request, and the
-// reads and the stop of the stream (which IsoStream runs).
+// reads and the stop of the stream (which IsoStreamRunner runs).
 #include <algorithm>
 #include <vector>
 
