@@ -49,14 +49,14 @@ def main():
     if not docs:
         sys.exit(f"make_board_docs.py: no declarations found in {sys.argv[1]}")
     out = ["// Generated from the library's public header by make_board_docs.py.",
-           "#pragma once", "", "#include <string_view>", "", "namespace k27py {", "",
+           "#pragma once", "", "#include <string_view>", "", "namespace vantrel::python {", "",
            "struct BoardDocEntry {", "  std::string_view key;", "  const char* text;", "};", "",
            "inline constexpr BoardDocEntry kBoardDocs[] = {"]
     for key, text in docs.items():
         if ")doc\"" in text:
             sys.exit("make_board_docs.py: a comment closes the raw string")
         out.append(f'    {{"{key}", R"doc({text})doc"}},')
-    out += ["};", "", "}  // namespace k27py", ""]
+    out += ["};", "", "}  // namespace vantrel::python", ""]
     with open(sys.argv[2], "w", encoding="utf-8") as output:
         output.write("\n".join(out))
 
