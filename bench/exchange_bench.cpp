@@ -17,6 +17,8 @@
 
 #include <vantrel/testsupport/SimDaemon.h>
 
+#include "BenchDaemon.h"
+
 #include "link/SocketDeviceLink.h"
 
 namespace {
@@ -90,20 +92,7 @@ void BM_BareSeqpacketRoundTripToProcess(benchmark::State& state) {
 }
 BENCHMARK(BM_BareSeqpacketRoundTripToProcess)->UseRealTime();
 
-// The simulated daemon, started once for the exchange benchmarks; null when
-// it did not start (its log then on standard error).
-vantrel::testsupport::SimDaemon* SharedDaemon() {
-  static vantrel::testsupport::SimDaemon daemon;
-  static const bool started = [] {
-    if (!daemon.Start()) {
-      std::fputs(daemon.Log().c_str(), stderr);
-      return false;
-    }
-    ::setenv("VANTREL_DEVICE_DIR", daemon.DeviceDir().c_str(), 1);
-    return true;
-  }();
-  return started ? &daemon : nullptr;
-}
+using vantrel::bench::SharedDaemon;
 
 void BM_DaemonExchange(benchmark::State& state) {
   vantrel::testsupport::SimDaemon* daemon = SharedDaemon();

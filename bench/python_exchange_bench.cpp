@@ -18,6 +18,8 @@
 
 #include <vantrel/testsupport/SimDaemon.h>
 
+#include "BenchDaemon.h"
+
 namespace py = pybind11;
 
 namespace {
@@ -29,18 +31,7 @@ double Least(const std::vector<double>& values) {
   return values.empty() ? 0.0 : *std::min_element(values.begin(), values.end());
 }
 
-vantrel::testsupport::SimDaemon* SharedDaemon() {
-  static vantrel::testsupport::SimDaemon daemon;
-  static const bool started = [] {
-    if (!daemon.Start()) {
-      std::fputs(daemon.Log().c_str(), stderr);
-      return false;
-    }
-    ::setenv("VANTREL_DEVICE_DIR", daemon.DeviceDir().c_str(), 1);
-    return true;
-  }();
-  return started ? &daemon : nullptr;
-}
+using vantrel::bench::SharedDaemon;
 
 // Board 0 opened from C++, once for the run.
 VantrelUSB* CppBoard() {
