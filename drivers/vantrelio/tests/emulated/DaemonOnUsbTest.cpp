@@ -161,11 +161,13 @@ TEST_F(DaemonOnUsb, WithPollABoardGoneWithoutItsUeventIsRemoved) {
 TEST_F(DaemonOnUsb, ABoardThatCannotBeOpenedIsDroppedWithAMessage) {
   if (!EmulatedUsbBus::CanRefuseOpens())
     GTEST_SKIP() << "opening a device node cannot be refused for this user here";
-  StartDaemon();
   UsbfsFaults refused;
   refused.refuseOpen = true;
   bus_->SetFaults(1, refused);
+  // Present before the daemon starts: the node is refused a moment after its
+  // "add" uevent, and a daemon already running could open it in between.
   PlugBarePart(1);
+  StartDaemon();
   ASSERT_TRUE(daemon_->WaitForLog("cannot be opened")) << daemon_->Log();
   EXPECT_NE(daemon_->Log().find("LIBUSB_ERROR_ACCESS"), std::string::npos) << daemon_->Log();
   // The next part is served as usual.
