@@ -7,19 +7,6 @@ import pickle
 import pytest
 
 import k27
-from k27 import testing
-
-
-@pytest.fixture(scope="module")
-def sim():
-    with testing.simulated_daemon(boards=1, eeprom_bytes=8192) as daemon:
-        yield daemon
-
-
-@pytest.fixture
-def board(sim):
-    with k27.Board(0) as opened:
-        yield opened
 
 
 def test_library_failures_carry_code_name_and_call(sim, board):

@@ -4,19 +4,6 @@ back with Python types and reach the board as the C++ calls send them."""
 import pytest
 
 import k27
-from k27 import testing
-
-
-@pytest.fixture(scope="module")
-def sim():
-    with testing.simulated_daemon(boards=1, eeprom_bytes=8192) as daemon:
-        yield daemon
-
-
-@pytest.fixture
-def board(sim):
-    with k27.Board(0) as opened:
-        yield opened
 
 
 def test_inputs_as_the_simulator_sets_them(sim, board):

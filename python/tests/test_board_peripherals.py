@@ -6,19 +6,6 @@ import time
 import pytest
 
 import k27
-from k27 import testing
-
-
-@pytest.fixture(scope="module")
-def sim():
-    with testing.simulated_daemon(boards=1) as daemon:
-        yield daemon
-
-
-@pytest.fixture
-def board(sim):
-    with k27.Board(0) as opened:
-        yield opened
 
 
 def test_output_periods_masks_and_brightness(sim, board):
